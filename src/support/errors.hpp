@@ -1,0 +1,44 @@
+#pragma once
+// The typed failures that end a run. Each carries the exact text the program
+// reports for it and the exit status a command-line front end returns; the
+// front ends decide where the text goes (standard error, a message box).
+
+#include <stdexcept>
+#include <string>
+
+namespace velmora {
+
+class Failure : public std::runtime_error {
+public:
+    Failure(std::string text, int exit_status)
+        : std::runtime_error(std::move(text)), exit_status_(exit_status) {}
+    int exit_status() const noexcept { return exit_status_; }
+
+private:
+    int exit_status_;
+};
+
+// A configuration, series file or structure that Velmora refuses before any
+// search starts. Exit status 2.
+class ConfigError : public Failure {
+public:
+    explicit ConfigError(std::string text) : Failure(std::move(text), 2) {}
+};
+
+// A fault of the genetic engine (bad field sizes, a wrong selection for
+// automatic control, Boltzmann overflow, a bad mutation rate, a broken field
+// access, memory exhausted). The historical status is -1, which a process
+// reports as 255.
+class EngineFault : public Failure {
+public:
+    explicit EngineFault(std::string text) : Failure(std::move(text), 255) {}
+};
+
+// A numeric failure that cannot be handled (allocation failure, a singular
+// matrix in ludcmp). The text is the three lines the kernels write. Status 1.
+class NumericError : public Failure {
+public:
+    explicit NumericError(std::string text) : Failure(std::move(text), 1) {}
+};
+
+}  // namespace velmora
