@@ -3,7 +3,9 @@
 // and passes it by reference; nothing here is process-wide, so engines can run
 // side by side (tests, the desktop program's worker thread).
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -54,6 +56,9 @@ struct EngineState {
     individual* newpop = nullptr;
     std::vector<std::uint32_t> chrom_space;  // 2*popsize*chromsize words
     std::vector<int> evaluate;               // per newpop member
+    // Owner of the application's per-member data blocks (app_data_size bytes
+    // each); the records' utility pointers point into them.
+    std::vector<std::unique_ptr<std::byte[]>> utility_blocks;
 
     int ncross = 0;
     int nmutation = 0;
