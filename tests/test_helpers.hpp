@@ -1,0 +1,111 @@
+#pragma once
+// Helpers shared by the test files: a private temporary directory per test,
+// reading and writing whole files, and running the built command line.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace velmora::testing {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes out of scope.
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "velmora-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            ADD_FAILURE() << "cannot create a temporary directory";
+        }
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void write_file(const std::filesystem::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// The lines of a text, without their line ends; a last line without a line
+// end is kept.
+inline std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+inline std::vector<std::string> read_lines(const std::filesystem::path& path) {
+    return split_lines(read_file(path));
+}
+
+// Wraps text in single quotes for the shell.
+inline std::string shell_quote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
+struct CommandResult {
+    int status = -1;  // exit status, or -1 when the process did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs a shell command line in directory cwd, capturing both streams in files
+// of scratch (which must exist).
+inline CommandResult run_command(const std::string& command_line, const std::filesystem::path& cwd,
+                                 const std::filesystem::path& scratch) {
+    const auto out_path = scratch / "captured-stdout.txt";
+    const auto err_path = scratch / "captured-stderr.txt";
+    const std::string full = "cd " + shell_quote(cwd.string()) + " && " + command_line + " >" +
+                             shell_quote(out_path.string()) + " 2>" +
+                             shell_quote(err_path.string()) + " </dev/null";
+    const int raw = std::system(full.c_str());
+    CommandResult result;
+    if (raw != -1 && WIFEXITED(raw)) {
+        result.status = WEXITSTATUS(raw);
+    }
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
+    std::error_code ec;
+    std::filesystem::remove(out_path, ec);
+    std::filesystem::remove(err_path, ec);
+    return result;
+}
+
+}  // namespace velmora::testing
