@@ -1,0 +1,299 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "engine/engine_state.hpp"
+#include "support/errors.hpp"
+#include "support/statistics.hpp"
+
+namespace velmora {
+namespace {
+
+class NoHooks : public AppHooks {
+  public:
+    void app_init(EngineParams&) override {}
+    void app_set_field_sizes(std::vector<int>&) override {}
+    void objfunc(std::span<individual* const>, const ChromosomeLayout&) override {}
+    void app_final_report(const individual&, const ChromosomeLayout&) override {}
+};
+
+// Each test configures one scaling method the way the run configuration
+// does: every other method switched off.
+class ScalingTest : public ::testing::Test {
+  protected:
+    ScalingTest() : state(params, hooks, rng, log, console) {
+        params.beta = -1.0;
+        params.scalemult = 0.0f;
+        params.sigma_trunc = 0.0f;
+        params.scaling_window = -1;
+        params.autocontrol_selection = 0;
+    }
+
+    void set_raw(const std::vector<double>& raw) {
+        pop.assign(raw.size(), individual{});
+        for (std::size_t i = 0; i < raw.size(); ++i) {
+            pop[i].raw_fitness = raw[i];
+        }
+        params.popsize = static_cast<int>(raw.size());
+    }
+
+    void run_statistics(const std::vector<double>& raw) {
+        set_raw(raw);
+        population_statistics(state, pop.data());
+    }
+
+    std::vector<double> scaled() const {
+        std::vector<double> out;
+        for (const individual& ind : pop) {
+            out.push_back(ind.scaled_fitness);
+        }
+        return out;
+    }
+
+    EngineParams params;
+    NoHooks hooks;
+    RandomGenerator rng;
+    TextFile log;
+    NullConsole console;
+    EngineState state;
+    std::vector<individual> pop;
+};
+
+// --- linear ---
+
+TEST_F(ScalingTest, LinearStretchesTheBestToTheWantedMultipleOfTheMean) {
+    params.scalemult = 1.5f;
+    run_statistics({2.0, 3.0, 4.0});
+    EXPECT_EQ(scaled(), (std::vector<double>{1.5, 3.0, 4.5}));
+    EXPECT_EQ(state.stats.scaled_min, 1.5);
+    EXPECT_EQ(state.stats.fitness_max, 4.5);
+    EXPECT_EQ(state.stats.scaled_avg, 3.0);  // the mean is preserved
+    EXPECT_EQ(state.stats.fitness_sum, 9.0);
+}
+
+TEST_F(ScalingTest, LinearStopsWhereTheMinimumWouldTurnNegative) {
+    params.scalemult = 3.0f;
+    run_statistics({1.0, 2.0, 3.0});
+    EXPECT_EQ(scaled(), (std::vector<double>{0.0, 2.0, 4.0}));
+    EXPECT_EQ(state.stats.scaled_min, 0.0);
+    EXPECT_EQ(state.stats.fitness_max, 4.0);
+    EXPECT_EQ(state.stats.scaled_avg, 2.0);
+}
+
+TEST_F(ScalingTest, LinearLeavesEqualFitnessAlone) {
+    params.scalemult = 1.2f;
+    run_statistics({0.7, 0.7, 0.7, 0.7});
+    for (double v : scaled()) {
+        EXPECT_EQ(v, 0.7);
+    }
+    EXPECT_EQ(state.stats.fitness_max, 0.7);
+    EXPECT_EQ(state.stats.scaled_min, 0.7);
+
+    run_statistics({0.0, 0.0});
+    EXPECT_EQ(scaled(), (std::vector<double>{0.0, 0.0}));
+}
+
+TEST_F(ScalingTest, LinearIsOffAtAMultipleOfOne) {
+    params.scalemult = 1.0f;
+    run_statistics({2.0, 3.0, 4.0});
+    EXPECT_EQ(scaled(), (std::vector<double>{2.0, 3.0, 4.0}));
+}
+
+// --- Boltzmann ---
+
+TEST_F(ScalingTest, BoltzmannWithBetaZeroIsUniform) {
+    params.beta = 0.0;
+    run_statistics({0.1, 5.0, 2.0, 0.0, 9.0});
+    for (double v : scaled()) {
+        EXPECT_EQ(v, 1.0 / 5);
+    }
+    EXPECT_EQ(state.stats.fitness_sum, 1.0);
+    EXPECT_EQ(state.stats.scaled_avg, 1.0 / 5);
+    EXPECT_EQ(state.stats.fitness_max, 1.0 / 5);
+    EXPECT_EQ(state.stats.scaled_min, 1.0 / 5);
+}
+
+TEST_F(ScalingTest, BoltzmannWeightsAreNormalisedExponentials) {
+    params.beta = 2.0;
+    run_statistics({1.0, 2.0, 3.0});
+    const double sum = std::exp(-2.0) + 1.0 + std::exp(2.0);
+    EXPECT_DOUBLE_EQ(pop[0].scaled_fitness, std::exp(-2.0) / sum);
+    EXPECT_DOUBLE_EQ(pop[1].scaled_fitness, 1.0 / sum);
+    EXPECT_DOUBLE_EQ(pop[2].scaled_fitness, std::exp(2.0) / sum);
+    EXPECT_DOUBLE_EQ(state.stats.fitness_max, std::exp(2.0) / sum);
+    EXPECT_DOUBLE_EQ(state.stats.scaled_min, std::exp(-2.0) / sum);
+    EXPECT_EQ(state.stats.fitness_sum, 1.0);
+    EXPECT_EQ(state.stats.scaled_avg, 1.0 / 3);
+}
+
+TEST_F(ScalingTest, BoltzmannOverflowStopsWithTheFullMessage) {
+    // 100 individuals: the limit is ln(1e306), about 704.6. The best has
+    // t = (100 - 1) * beta.
+    std::vector<double> raw(100, 0.0);
+    raw[50] = 100.0;
+    params.beta = 705.0 / 99.0;
+    set_raw(raw);
+    try {
+        population_statistics(state, pop.data());
+        FAIL() << "no fault";
+    } catch (const EngineFault& fault) {
+        const double t = (100.0 - 1.0) * params.beta;
+        char value[64];
+        std::snprintf(value, sizeof value, "%f", t);
+        const std::string expected =
+            std::string("\n*** ERROR in Boltzmann scaling... cannot take ") +
+            "\n   exp() of scaled term, value is " + value + "\n" +
+            "\n Either rescale fitness function, reset beta, " +
+            "\n or do not use Boltzmann scaling.  Exiting.\n";
+        EXPECT_EQ(fault.what(), expected);
+        EXPECT_EQ(fault.exit_status(), 255);
+    }
+    // Members before the offending one hold their unnormalised weights.
+    EXPECT_DOUBLE_EQ(pop[0].scaled_fitness, std::exp(-params.beta));
+    EXPECT_DOUBLE_EQ(pop[49].scaled_fitness, std::exp(-params.beta));
+}
+
+TEST_F(ScalingTest, BoltzmannJustBelowTheLimitStaysFinite) {
+    std::vector<double> raw(100, 0.0);
+    raw[50] = 100.0;
+    params.beta = 704.0 / 99.0;
+    run_statistics(raw);
+    EXPECT_TRUE(std::isfinite(pop[50].scaled_fitness));
+    EXPECT_NEAR(pop[50].scaled_fitness, 1.0, 1e-12);
+    EXPECT_EQ(state.stats.best_index, 50);
+    EXPECT_NEAR(state.stats.fitness_max, 1.0, 1e-12);
+}
+
+// --- window ---
+
+TEST_F(ScalingTest, WindowSubtractsTheWorstOfTheRecentGenerations) {
+    params.scaling_window = 2;
+    const double minima[] = {5.0, 3.0, 4.0, 6.0, 7.0};
+    const double expected_fmin[] = {5.0, 3.0, 3.0, 3.0, 4.0};
+    for (int g = 0; g < 5; ++g) {
+        const double low = minima[g];
+        run_statistics({low + 10.0, low, low + 2.0});
+        EXPECT_EQ(pop[0].scaled_fitness, low + 10.0 - expected_fmin[g]) << "generation " << g;
+        EXPECT_EQ(state.stats.scaled_min, low - expected_fmin[g]);
+        EXPECT_EQ(state.stats.fitness_max, low + 10.0 - expected_fmin[g]);
+        EXPECT_LE(state.stats.scaled_avg, state.stats.fitness_max);
+        ++state.stats.window_newest;
+    }
+    EXPECT_EQ(state.stats.window_oldest, 2);
+}
+
+TEST_F(ScalingTest, WindowOfZeroUsesOnlyTheCurrentGeneration) {
+    params.scaling_window = 0;
+    run_statistics({3.0, 8.0});
+    ++state.stats.window_newest;
+    run_statistics({5.0, 9.0});
+    EXPECT_EQ(scaled(), (std::vector<double>{0.0, 4.0}));
+    EXPECT_EQ(state.stats.scaled_avg, 2.0);
+}
+
+TEST_F(ScalingTest, LongWindowRestartsEveryTwentyCalls) {
+    params.scaling_window = 19;
+    for (int g = 0; g < 45; ++g) {
+        const double low = 1.0 + g;  // rising minima: the oldest is the smallest
+        run_statistics({low, low + 1.0});
+        EXPECT_EQ(state.stats.window_oldest, 0);
+        EXPECT_EQ(state.stats.window_newest, g % 20);
+        const double fmin = 1.0 + 20 * (g / 20);
+        EXPECT_EQ(pop[1].scaled_fitness, low + 1.0 - fmin) << "call " << g;
+        ++state.stats.window_newest;
+    }
+}
+
+TEST_F(ScalingTest, WindowClampsTheMeanToTheMaximum) {
+    // Three times 0.1 sums to a mean just above 0.1, so the shifted mean
+    // would exceed the shifted maximum without the clamp.
+    params.scaling_window = 0;
+    run_statistics({0.1, 0.1, 0.1});
+    ASSERT_GT(state.stats.raw_avg, 0.1);
+    EXPECT_EQ(state.stats.fitness_max, 0.0);
+    EXPECT_EQ(state.stats.scaled_avg, 0.0);
+    EXPECT_EQ(scaled(), (std::vector<double>{0.0, 0.0, 0.0}));
+}
+
+TEST_F(ScalingTest, WindowRemembersAWorseEarlierMinimum) {
+    params.scaling_window = 5;
+    run_statistics({1.0, 1.0});
+    ++state.stats.window_newest;
+    run_statistics({2.0, 2.0, 2.0, 6.0});
+    EXPECT_EQ(state.stats.scaled_avg, 2.0);
+    EXPECT_EQ(state.stats.fitness_max, 5.0);
+    EXPECT_EQ(state.stats.scaled_min, 1.0);
+    EXPECT_EQ(scaled(), (std::vector<double>{1.0, 1.0, 1.0, 5.0}));
+}
+
+// --- sigma truncation ---
+
+TEST_F(ScalingTest, SigmaTruncationOfEqualFitnessIsZero) {
+    params.sigma_trunc = 2.0f;
+    run_statistics({0.5, 0.5, 0.5});  // exact: no rounding spread
+    EXPECT_EQ(state.stats.fitness_sigma, 0.0f);
+    EXPECT_EQ(scaled(), (std::vector<double>{0.0, 0.0, 0.0}));
+    EXPECT_EQ(state.stats.scaled_avg, 0.0);
+    EXPECT_EQ(state.stats.fitness_sum, 0.0);
+    EXPECT_EQ(state.stats.fitness_max, 0.0);
+}
+
+TEST_F(ScalingTest, SigmaTruncationCutsBelowTheMeanMinusTheSpread) {
+    params.sigma_trunc = 1.0f;
+    // mean 4, deviation 2 (values 2 and 6), offset 2.
+    run_statistics({2.0, 6.0, 2.0, 6.0});
+    EXPECT_EQ(state.stats.fitness_sigma, 2.0f);
+    EXPECT_EQ(scaled(), (std::vector<double>{0.0, 4.0, 0.0, 4.0}));
+    EXPECT_EQ(state.stats.fitness_sum, 8.0);
+    EXPECT_EQ(state.stats.scaled_avg, 2.0);
+    EXPECT_EQ(state.stats.fitness_max, 4.0);
+    EXPECT_EQ(state.stats.scaled_min, 0.0);
+
+    params.sigma_trunc = 0.5f;  // offset 3
+    run_statistics({2.0, 6.0, 2.0, 6.0});
+    EXPECT_EQ(scaled(), (std::vector<double>{0.0, 3.0, 0.0, 3.0}));
+    EXPECT_EQ(state.stats.scaled_avg, 1.5);
+}
+
+// --- choice of the method ---
+
+TEST_F(ScalingTest, BoltzmannTakesPrecedenceOverWindowAndSigma) {
+    params.beta = 0.0;
+    params.scaling_window = 0;
+    params.sigma_trunc = 1.0f;
+    params.scalemult = 2.0f;  // linear is skipped while beta >= 0
+    run_statistics({1.0, 3.0});
+    EXPECT_EQ(scaled(), (std::vector<double>{0.5, 0.5}));
+}
+
+TEST_F(ScalingTest, WindowTakesPrecedenceOverSigmaAndLinearFollows) {
+    params.scaling_window = 0;
+    params.sigma_trunc = 1.0f;
+    run_statistics({1.0, 3.0, 5.0});
+    EXPECT_EQ(scaled(), (std::vector<double>{0.0, 2.0, 4.0}));
+
+    // Linear on top of the window values: u = 2, M = 4, n = 0, m = 1.5 gives
+    // case 1 with a = 0.5, b = 1.
+    params.scalemult = 1.5f;
+    run_statistics({1.0, 3.0, 5.0});
+    EXPECT_EQ(scaled(), (std::vector<double>{1.0, 2.0, 3.0}));
+}
+
+TEST_F(ScalingTest, AutomaticControlUsesBoltzmannEvenWithANegativeConstant) {
+    // A negative target makes beta negative; automatic control still means
+    // Boltzmann scaling, and never the linear stage.
+    params.autocontrol_selection = 1;
+    params.Beta_s_tilde = -1.0f;
+    params.scalemult = 2.0f;
+    run_statistics({1.0, 3.0});
+    EXPECT_EQ(params.beta, -1.0);
+    const double sum = std::exp(1.0) + std::exp(-1.0);
+    EXPECT_DOUBLE_EQ(pop[0].scaled_fitness, std::exp(1.0) / sum);
+    EXPECT_DOUBLE_EQ(pop[1].scaled_fitness, std::exp(-1.0) / sum);
+    EXPECT_EQ(state.stats.fitness_sum, 1.0);
+}
+
+}  // namespace
+}  // namespace velmora
