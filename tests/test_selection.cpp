@@ -1,0 +1,313 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <numeric>
+#include <stdexcept>
+#include <vector>
+
+#include "engine_test_helpers.hpp"
+#include "support/errors.hpp"
+
+namespace velmora {
+namespace {
+
+using testing::EngineFixture;
+
+// An engine with the given method whose oldpop carries these scaled fitnesses.
+// scaled_avg is their mean unless given.
+struct SelectionEngine : EngineFixture {
+    SelectionEngine(SelectionCode code, const std::vector<double>& fitness, int tourneysize = 2)
+        : EngineFixture(static_cast<int>(fitness.size())) {
+        params.selection_code = code;
+        params.tourneysize = tourneysize;
+        allocate();
+        seed(321);
+        set_fitness(fitness);
+    }
+    void set_fitness(const std::vector<double>& fitness) {
+        for (std::size_t i = 0; i < fitness.size(); ++i) {
+            state.oldpop[i].scaled_fitness = fitness[i];
+        }
+        state.stats.scaled_avg =
+            std::accumulate(fitness.begin(), fitness.end(), 0.0) / fitness.size();
+    }
+    std::vector<int> draw_generation() {
+        std::vector<int> drawn;
+        for (int n = 0; n < params.popsize; ++n) {
+            drawn.push_back(select(state));
+        }
+        return drawn;
+    }
+    std::vector<int> pool() const { return state.selection.choices; }
+};
+
+std::vector<int> sorted(std::vector<int> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+std::vector<int> iota_vector(int n) {
+    std::vector<int> v(n);
+    std::iota(v.begin(), v.end(), 0);
+    return v;
+}
+
+// --- the two pool methods ---
+
+class PoolSelection : public ::testing::TestWithParam<SelectionCode> {};
+
+TEST_P(PoolSelection, EqualFitnessGivesEveryMemberOnePlace) {
+    SelectionEngine engine(GetParam(), std::vector<double>(8, 0.37));
+    preselect(engine.state);
+    EXPECT_EQ(sorted(engine.pool()), iota_vector(8));
+    EXPECT_EQ(engine.state.selection.nremain, 7);
+    EXPECT_EQ(sorted(engine.draw_generation()), iota_vector(8));
+}
+
+TEST_P(PoolSelection, ZeroAverageGivesTheIdentityPoolDrawnAsAPermutation) {
+    SelectionEngine engine(GetParam(), std::vector<double>(10, 0.0));
+    const int cursor = engine.rng.cursor();
+    preselect(engine.state);
+    EXPECT_EQ(engine.rng.cursor(), cursor);  // nothing drawn to build the pool
+    EXPECT_EQ(engine.pool(), iota_vector(10));
+    const std::vector<int> drawn = engine.draw_generation();
+    EXPECT_EQ(sorted(drawn), iota_vector(10));
+    EXPECT_NE(drawn, iota_vector(10));
+}
+
+TEST_P(PoolSelection, PopsizeDrawsEmptyThePoolExactly) {
+    SelectionEngine engine(GetParam(), {5.0, 1.0, 0.5, 0.25, 0.25, 1.0});
+    preselect(engine.state);
+    const std::vector<int> pool = engine.pool();
+    const std::vector<int> drawn = engine.draw_generation();
+    EXPECT_EQ(sorted(drawn), sorted(pool));
+    EXPECT_EQ(engine.state.selection.nremain, -1);
+    EXPECT_THROW(select(engine.state), std::logic_error);
+}
+
+TEST_P(PoolSelection, EachMemberGetsItsExpectedCountRoundedDownOrUp) {
+    for (int seed = 0; seed < 40; ++seed) {
+        SelectionEngine engine(GetParam(), std::vector<double>(12, 1.0));
+        engine.seed(seed);
+        std::vector<double> fitness(12);
+        for (double& f : fitness) {
+            f = engine.rng.random_uniform() * engine.rng.random_int(0, 3);
+        }
+        engine.set_fitness(fitness);
+        if (engine.state.stats.scaled_avg == 0.0) {
+            continue;
+        }
+        preselect(engine.state);
+        std::map<int, int> count;
+        for (int j : engine.pool()) {
+            count[j] += 1;
+        }
+        for (int j = 0; j < 12; ++j) {
+            const double expected = fitness[j] / engine.state.stats.scaled_avg;
+            EXPECT_GE(count[j], static_cast<int>(std::floor(expected))) << "seed " << seed;
+            EXPECT_LE(count[j], static_cast<int>(std::floor(expected)) + 1) << "seed " << seed;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, PoolSelection,
+                         ::testing::Values(SelectionCode::universal_sampling,
+                                           SelectionCode::remainder),
+                         [](const auto& info) {
+                             return info.param == SelectionCode::remainder
+                                        ? std::string("remainder")
+                                        : std::string("universal_sampling");
+                         });
+
+// --- universal sampling ---
+
+TEST(UniversalSampling, OneMemberWithAllTheFitnessFillsThePool) {
+    SelectionEngine engine(SelectionCode::universal_sampling, {0.0, 0.0, 3.0, 0.0, 0.0, 0.0});
+    preselect(engine.state);
+    EXPECT_EQ(engine.pool(), std::vector<int>(6, 2));
+    EXPECT_EQ(engine.draw_generation(), std::vector<int>(6, 2));
+}
+
+TEST(UniversalSampling, APoolLeftShortIsFilledWithTheLastMemberSampled) {
+    // An average that does not match the population makes the pointer run
+    // past the last member with places still open.
+    SelectionEngine engine(SelectionCode::universal_sampling, {1.0, 1.0, 0.0, 0.0});
+    engine.state.stats.scaled_avg = 1.0;
+    preselect(engine.state);
+    const std::vector<int> pool = engine.pool();
+    ASSERT_EQ(pool.size(), 4u);
+    EXPECT_EQ(pool[0], 0);
+    EXPECT_EQ(pool[1], 1);
+    EXPECT_EQ(pool[2], 1);
+    EXPECT_EQ(pool[3], 1);
+}
+
+// --- stochastic remainder ---
+
+TEST(Remainder, IntegerExpectedCountsNeedNoDraws) {
+    SelectionEngine engine(SelectionCode::remainder, {3.0, 1.0, 0.0, 0.0});
+    const int cursor = engine.rng.cursor();
+    preselect(engine.state);
+    EXPECT_EQ(engine.pool(), (std::vector<int>{0, 0, 0, 1}));
+    EXPECT_EQ(engine.rng.cursor(), cursor);
+}
+
+TEST(Remainder, IntegerPartsBeyondPopsizeAreCutOff) {
+    SelectionEngine engine(SelectionCode::remainder, {3.0, 3.0, 0.0, 0.0});
+    engine.state.stats.scaled_avg = 1.0;
+    preselect(engine.state);
+    EXPECT_EQ(engine.pool(), (std::vector<int>{0, 0, 0, 1}));
+    EXPECT_EQ(engine.state.selection.choices.size(), 4u);
+}
+
+TEST(Remainder, UsedUpRemaindersDoNotCycleForEver) {
+    SelectionEngine engine(SelectionCode::remainder, {1.0, 1.0, 0.0, 0.0});
+    engine.state.stats.scaled_avg = 1.0;  // integer parts sum to 2 of 4
+    preselect(engine.state);
+    EXPECT_EQ(engine.pool(), (std::vector<int>{0, 1, 1, 1}));
+}
+
+TEST(Remainder, FractionsDecideTheRemainingPlaces) {
+    // Expected counts 1.5, 1.5, 0.5, 0.5: two places are fixed, two go by coin,
+    // and no one wins twice from its remainder.
+    SelectionEngine engine(SelectionCode::remainder, {1.5, 1.5, 0.5, 0.5});
+    preselect(engine.state);
+    const std::vector<int> pool = engine.pool();
+    EXPECT_EQ(pool[0], 0);
+    EXPECT_EQ(pool[1], 1);
+    std::vector<int> rest = sorted({pool[2], pool[3]});
+    EXPECT_NE(rest[0], rest[1]);
+    for (float f : engine.state.selection.fraction) {
+        EXPECT_TRUE(f == 0.5f || f == -0.5f) << f;
+    }
+}
+
+// --- roulette ---
+
+TEST(Roulette, OneMemberWithAllTheFitnessWinsEveryDraw) {
+    SelectionEngine engine(SelectionCode::roulette, {0.0, 0.0, 0.0, 2.0, 0.0, 0.0});
+    preselect(engine.state);
+    EXPECT_EQ(engine.state.selection.roulette_total, 2.0);
+    for (int n = 0; n < 200; ++n) {
+        const int cursor = engine.rng.cursor();
+        ASSERT_EQ(select(engine.state), 3);
+        ASSERT_EQ((engine.rng.cursor() - cursor + 54) % 54, 1);  // one draw per select
+    }
+}
+
+TEST(Roulette, ZeroTotalFallsBackToAUniformIndex) {
+    SelectionEngine engine(SelectionCode::roulette, std::vector<double>(6, 0.0));
+    preselect(engine.state);
+    std::vector<int> seen(6, 0);
+    for (int n = 0; n < 600; ++n) {
+        const int cursor = engine.rng.cursor();
+        const int i = select(engine.state);
+        ASSERT_GE(i, 0);
+        ASSERT_LT(i, 6);
+        ASSERT_EQ((engine.rng.cursor() - cursor + 54) % 54, 2);  // r, then the index
+        seen[i] += 1;
+    }
+    for (int c : seen) {
+        EXPECT_GT(c, 50);
+    }
+}
+
+TEST(Roulette, DrawsFollowTheFitnessProportions) {
+    SelectionEngine engine(SelectionCode::roulette, {1.0, 3.0, 0.0, 4.0});
+    preselect(engine.state);
+    std::vector<int> seen(4, 0);
+    for (int n = 0; n < 8000; ++n) {
+        seen[select(engine.state)] += 1;
+    }
+    EXPECT_NEAR(seen[0], 1000, 150);
+    EXPECT_NEAR(seen[1], 3000, 200);
+    EXPECT_EQ(seen[2], 0);
+    EXPECT_NEAR(seen[3], 4000, 200);
+}
+
+// --- tournament ---
+
+TEST(Tournament, ShuffleUsesTwoDrawsPerPositionAndKeepsAPermutation) {
+    SelectionEngine engine(SelectionCode::tournament, std::vector<double>(6, 1.0));
+    const int cursor = engine.rng.cursor();
+    preselect(engine.state);
+    EXPECT_EQ(engine.rng.cursor() - cursor, 10);  // the last position draws nothing
+    EXPECT_EQ(sorted(engine.state.selection.tourneylist), iota_vector(6));
+    EXPECT_EQ(engine.state.selection.tourneypos, 0);
+}
+
+TEST(Tournament, TiesGoToTheEarlierEntrant) {
+    SelectionEngine engine(SelectionCode::tournament, std::vector<double>(6, 1.0), 3);
+    preselect(engine.state);
+    const std::vector<int> list = engine.state.selection.tourneylist;
+    EXPECT_EQ(select(engine.state), list[0]);
+    EXPECT_EQ(select(engine.state), list[3]);
+}
+
+TEST(Tournament, TheFittestEntrantWins) {
+    SelectionEngine engine(SelectionCode::tournament, {1.0, 5.0, 2.0, 4.0, 3.0, 0.5}, 3);
+    preselect(engine.state);
+    const std::vector<int> list = engine.state.selection.tourneylist;
+    auto best_of = [&](int from) {
+        int best = list[from];
+        for (int m = 1; m < 3; ++m) {
+            if (engine.state.oldpop[list[from + m]].scaled_fitness >
+                engine.state.oldpop[best].scaled_fitness) {
+                best = list[from + m];
+            }
+        }
+        return best;
+    };
+    EXPECT_EQ(select(engine.state), best_of(0));
+    EXPECT_EQ(select(engine.state), best_of(3));
+}
+
+TEST(Tournament, TheThirdOfThreeDrawsOfPairsFromFourReshuffles) {
+    SelectionEngine engine(SelectionCode::tournament, {1.0, 2.0, 3.0, 4.0}, 2);
+    preselect(engine.state);
+    const int cursor = engine.rng.cursor();
+    select(engine.state);
+    select(engine.state);
+    EXPECT_EQ(engine.rng.cursor(), cursor);  // no draws while entries remain
+    EXPECT_EQ(engine.state.selection.tourneypos, 4);
+    select(engine.state);
+    EXPECT_EQ(engine.rng.cursor() - cursor, 6);
+    EXPECT_EQ(engine.state.selection.tourneypos, 2);
+}
+
+TEST(Tournament, SizeOneReturnsTheShuffledListInOrder) {
+    SelectionEngine engine(SelectionCode::tournament, {1.0, 2.0, 3.0, 4.0, 5.0, 6.0}, 1);
+    preselect(engine.state);
+    const std::vector<int> list = engine.state.selection.tourneylist;
+    EXPECT_EQ(engine.draw_generation(), list);
+}
+
+TEST(Tournament, SizesOutsideOneToPopsizeNeverRun) {
+    for (int size : {0, 5, -1}) {
+        SelectionEngine engine(SelectionCode::tournament, {1.0, 2.0, 3.0, 4.0}, 2);
+        engine.params.tourneysize = size;
+        EXPECT_THROW(preselect(engine.state), std::logic_error) << size;
+    }
+}
+
+TEST(Selection, AnUnknownCodeIsRefusedNotMapped) {
+    SelectionEngine engine(SelectionCode::roulette, {1.0, 2.0});
+    engine.params.selection_code = static_cast<SelectionCode>(0);
+    EXPECT_THROW(preselect(engine.state), EngineFault);
+    EXPECT_THROW(select(engine.state), EngineFault);
+    EXPECT_THROW(allocate_selection(engine.state), EngineFault);
+}
+
+TEST(Selection, ReleaseDropsEveryMethodsStorage) {
+    SelectionEngine engine(SelectionCode::remainder, {1.0, 2.0, 3.0, 4.0});
+    preselect(engine.state);
+    release_selection(engine.state);
+    EXPECT_TRUE(engine.state.selection.choices.empty());
+    EXPECT_TRUE(engine.state.selection.fraction.empty());
+    EXPECT_TRUE(engine.state.selection.tourneylist.empty());
+}
+
+}  // namespace
+}  // namespace velmora
