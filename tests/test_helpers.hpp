@@ -11,7 +11,10 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "support/console.hpp"
 
 namespace velmora::testing {
 
@@ -79,6 +82,15 @@ inline std::string shell_quote(const std::string& text) {
     }
     return quoted + "'";
 }
+
+// A Console that keeps what the core writes, for comparison.
+class RecordingConsole final : public Console {
+  public:
+    void out(std::string_view text) override { out_text.append(text); }
+    void err(std::string_view text) override { err_text.append(text); }
+    std::string out_text;
+    std::string err_text;
+};
 
 struct CommandResult {
     int status = -1;  // exit status, or -1 when the process did not exit normally

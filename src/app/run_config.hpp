@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "engine/params.hpp"
+
 namespace velmora {
 
 struct RunConfig {
@@ -25,5 +27,38 @@ struct RunConfig {
     std::string course_file = "TassidiCambio.txt";
     int m = 2;
 };
+
+// Largest n_oss a run accepts: the threshold-position fields of the
+// chromosome are at most 17 bits wide.
+constexpr int max_n_oss = 131072;
+// Largest population a run accepts; far above any useful size, it keeps the
+// engine's population arithmetic away from integer overflow.
+constexpr int max_popsize = 1000000;
+
+// The population size the engine will use for an entered one: odd sizes are
+// raised by one, sizes below 2 become 2.
+int effective_popsize(int entered);
+
+// Checks the bounds a run needs beyond the scaling checks of the run
+// preparation: choices in range, n_comp >= 2, 30 <= n_oss <= max_n_oss, m in
+// 1..4, min_oss_reg >= 2, maxgen >= 0, probabilities in 0..1, a tournament
+// size within the population, a window constant that fits an int. Throws
+// ConfigError whose text names the field and its value.
+void validate_run_config(const RunConfig& config);
+
+// The radio-button tables: choice index to engine code.
+SelectionCode selection_code_from_choice(int selection_choice);
+CrossoverCode crossover_code_from_choice(int crossover_choice);
+
+// The scaling method's row of settings, applied over params (which hold the
+// values as entered). popsize_entered feeds Beta_s_tilde under automatic
+// control.
+void apply_scaling_method(int scaling_method, int popsize_entered, EngineParams& params);
+// The row's check on the settings just applied; throws ConfigError with the
+// historical message ("Bolzman constant must be >= 0", ...). Automatic control
+// is checked later, by the engine initialisation.
+void check_scaling(int scaling_method, const EngineParams& params);
+// The run-log line of the method, "Scaling Method is ...\n".
+const char* scaling_log_line(int scaling_method);
 
 }  // namespace velmora

@@ -1,0 +1,83 @@
+#include "app/prepare.hpp"
+
+#include "app/series.hpp"
+#include "support/errors.hpp"
+#include "support/format.hpp"
+
+namespace velmora {
+
+PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& workdir,
+                        Console& console) {
+    // Bounds that the historical checks leave open are refused before
+    // anything is written, so a rejected configuration leaves an earlier
+    // run's log alone.
+    validate_run_config(config);
+
+    PreparedRun run;
+    run.workdir = workdir;
+    run.n_oss = config.n_oss;
+    run.n_comp = config.n_comp;
+    run.min_oss_reg = config.min_oss_reg;
+    run.m = config.m;
+
+    run.output_file = TextFile(workdir / "Output.txt", "w");
+    if (!run.output_file.is_open()) {
+        console.out("ciao\n");
+        throw ConfigError(
+            strprintf("Output.txt could not be created in %s", workdir.string().c_str()));
+    }
+    run.input_file = TextFile(workdir / "inputonepop2.txt", "r");
+    if (!run.input_file.is_open()) {
+        console.out("File inputonepop2.txt could not be opened\n");
+    }
+
+    EngineParams& p = run.params;
+    p = EngineParams{};
+    p.report_level = 0;
+    p.current_gen = 0;
+    p.start_gen = 0;
+    p.n_replications = 1;
+    p.numfields = 16;
+
+    p.maxgen = config.maxgen;
+    p.popsize = config.popsize;
+    p.pcross = static_cast<float>(config.pcross);
+    p.pmutation = static_cast<float>(config.pmutation);
+    p.tourneysize = config.tourneysize;
+
+    p.selection_code = selection_code_from_choice(config.selection_choice);
+    p.crossover_code = crossover_code_from_choice(config.crossover_choice);
+    p.mutation_code = 0;
+
+    TextFile& log = run.output_file;
+    log.printf("MaxGen =%d\n", p.maxgen);
+    log.printf("popsize =%d\n", p.popsize);
+    log.printf("pcross =%.3f\n", p.pcross);
+    log.printf("pmutation =%.3f\n", p.pmutation);
+    log.printf("Type Crossover =%s\n", crossover_name(p.crossover_code));
+    log.printf("Type Mutation =%s\n", mutation_name(p.mutation_code));
+    log.printf("Type Selection =%s\n", selection_name(p.selection_code));
+
+    p.beta = config.beta;
+    p.sigma_trunc = static_cast<float>(config.sigma_trunc);
+    p.scaling_window = static_cast<int>(config.scaling_window);
+    p.scalemult = config.scalemult;
+
+    log.printf("scaling_window =%d\n", p.scaling_window);
+    log.printf("scalemult =%.3f\n", p.scalemult);
+    log.printf("beta =%.3f\n", p.beta);
+    log.printf("sigma_trunc =%.3f\n", p.sigma_trunc);
+    log.printf("tourneysize =%d\n", p.tourneysize);
+    log.printf("n_oss =%d\n", config.n_oss);
+
+    run.serie_matrix = read_course_file(config.course_file, config.n_oss, config.n_comp);
+
+    apply_scaling_method(config.scaling_method, config.popsize, p);
+    check_scaling(config.scaling_method, p);
+
+    log.printf("%s", scaling_log_line(config.scaling_method));
+    log.printf("autocontrol_selection =%d\n", p.autocontrol_selection);
+    return run;
+}
+
+}  // namespace velmora

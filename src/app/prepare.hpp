@@ -1,0 +1,39 @@
+#pragma once
+// Preparing a run: the run log with its header, the engine parameter set
+// derived from the user's RunConfig, and the observed series.
+
+#include <filesystem>
+
+#include "app/run_config.hpp"
+#include "engine/params.hpp"
+#include "numeric/arrays.hpp"
+#include "support/console.hpp"
+#include "support/text_file.hpp"
+
+namespace velmora {
+
+// Everything a run needs once it has been prepared. The engine keeps
+// references to params and output_file, so the object must outlive the
+// replication; it is movable, not copyable.
+struct PreparedRun {
+    EngineParams params;
+    double_matrix serie_matrix;  // rows 1..n_oss, columns 1..n_comp
+    int n_oss = 0;
+    int n_comp = 0;
+    int min_oss_reg = 0;
+    int m = 0;
+    TextFile output_file;  // "Output.txt", open for writing
+    TextFile input_file;   // "inputonepop2.txt", open for reading when it exists
+    std::filesystem::path workdir;
+};
+
+// Validates config, creates "Output.txt" in workdir and writes its header,
+// opens "inputonepop2.txt" of workdir if present, derives the engine
+// parameters and reads the course file (a relative name is taken from the
+// current directory, not from workdir). The fixed standard-output lines go to
+// console. Throws ConfigError on a rejected configuration or series; the
+// header lines written before the rejection stay in "Output.txt".
+PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& workdir,
+                        Console& console);
+
+}  // namespace velmora

@@ -1,0 +1,189 @@
+#include "app/run_config.hpp"
+
+#include <climits>
+#include <cmath>
+
+#include "support/errors.hpp"
+#include "support/format.hpp"
+
+namespace velmora {
+
+int effective_popsize(int entered) {
+    int popsize = entered;
+    if (popsize % 2 != 0) {
+        ++popsize;
+    }
+    return popsize < 2 ? 2 : popsize;
+}
+
+namespace {
+
+[[noreturn]] void reject(const std::string& text) {
+    throw ConfigError(text);
+}
+
+void check_probability(double value, const char* label, const char* field) {
+    // Written so that NaN fails too.
+    if (!(value >= 0.0 && value <= 1.0)) {
+        reject(strprintf("%s must be between 0 and 1 (%s = %g)", label, field, value));
+    }
+}
+
+}  // namespace
+
+void validate_run_config(const RunConfig& c) {
+    if (c.selection_choice < 0 || c.selection_choice > 3) {
+        reject(strprintf("Selection method must be 0 to 3 (selection_choice = %d)",
+                         c.selection_choice));
+    }
+    if (c.crossover_choice < 0 || c.crossover_choice > 2) {
+        reject(strprintf("Crossover method must be 0 to 2 (crossover_choice = %d)",
+                         c.crossover_choice));
+    }
+    if (c.scaling_method < 0 || c.scaling_method > 4) {
+        reject(strprintf("Scaling method must be 0 to 4 (scaling_method = %d)", c.scaling_method));
+    }
+    if (c.n_comp < 2) {
+        reject(strprintf("Number of components must be >= 2 (n_comp = %d)", c.n_comp));
+    }
+    if (c.n_oss < 30) {
+        reject(strprintf("Number of observations must be >= 30 (n_oss = %d)", c.n_oss));
+    }
+    if (c.n_oss > max_n_oss) {
+        reject(strprintf("Number of observations must be <= %d (n_oss = %d)", max_n_oss, c.n_oss));
+    }
+    if (c.m < 1 || c.m > 4) {
+        reject(strprintf("Max order VAR must be between 1 and 4 (m = %d)", c.m));
+    }
+    if (c.min_oss_reg < 2) {
+        reject(strprintf("Minimum observations per regime must be >= 2 (min_oss_reg = %d)",
+                         c.min_oss_reg));
+    }
+    if (c.maxgen < 0) {
+        reject(strprintf("Number of generations must be >= 0 (maxgen = %d)", c.maxgen));
+    }
+    if (c.popsize > max_popsize) {
+        reject(strprintf("Population size must be <= %d (popsize = %d)", max_popsize, c.popsize));
+    }
+    check_probability(c.pcross, "Crossover probability", "pcross");
+    check_probability(c.pmutation, "Mutation probability", "pmutation");
+    if (c.selection_choice == 2) {
+        // The tournament draws from a shuffled list of the whole population.
+        const int popsize = effective_popsize(c.popsize);
+        if (c.tourneysize < 1 || c.tourneysize > popsize) {
+            reject(strprintf(
+                "Tournament size must be between 1 and the population size %d (tourneysize = %d)",
+                popsize, c.tourneysize));
+        }
+    }
+    // The window constant is truncated to an int whatever the method.
+    if (!(c.scaling_window > double(INT_MIN) - 1.0 && c.scaling_window < double(INT_MAX) + 1.0)) {
+        reject(strprintf("Window constant must lie between %d and %d (scaling_window = %g)",
+                         INT_MIN, INT_MAX, c.scaling_window));
+    }
+}
+
+SelectionCode selection_code_from_choice(int selection_choice) {
+    switch (selection_choice) {
+        case 1:
+            return SelectionCode::remainder;
+        case 2:
+            return SelectionCode::tournament;
+        case 3:
+            return SelectionCode::universal_sampling;
+        default:
+            return SelectionCode::roulette;
+    }
+}
+
+CrossoverCode crossover_code_from_choice(int crossover_choice) {
+    switch (crossover_choice) {
+        case 1:
+            return CrossoverCode::two_point;
+        case 2:
+            return CrossoverCode::uniform;
+        default:
+            return CrossoverCode::one_point;
+    }
+}
+
+void apply_scaling_method(int scaling_method, int popsize_entered, EngineParams& p) {
+    const float entered_scalemult = p.scalemult;
+    const double entered_beta = p.beta;
+    const float entered_sigma = p.sigma_trunc;
+    const int entered_window = p.scaling_window;
+
+    p.autocontrol_selection = 0;
+    p.scaling_window = -1;
+    p.sigma_trunc = 0.0f;
+    p.beta = -1.0;
+    p.scalemult = 0.0f;
+    switch (scaling_method) {
+        case 0:
+            p.scalemult = entered_scalemult;
+            break;
+        case 1:
+            p.beta = entered_beta;
+            break;
+        case 2:
+            p.autocontrol_selection = 1;
+            p.beta = entered_beta;
+            p.Beta_s_tilde =
+                static_cast<float>(0.5 * std::sqrt(2.0 * std::log(double(popsize_entered))));
+            break;
+        case 3:
+            p.sigma_trunc = entered_sigma;
+            break;
+        case 4:
+            p.scaling_window = entered_window;
+            break;
+        default:
+            break;
+    }
+}
+
+void check_scaling(int scaling_method, const EngineParams& p) {
+    switch (scaling_method) {
+        case 0:
+            if (p.scalemult <= 1.0f) {
+                reject("Constant of Scaling Linear must be > 1");
+            }
+            break;
+        case 1:
+            if (p.beta < 0.0) {
+                reject("Bolzman constant must be >= 0");
+            }
+            break;
+        case 3:
+            if (p.sigma_trunc == 0.0f) {
+                reject("Sigma Trouncation constant must be != 0");
+            }
+            break;
+        case 4:
+            if (p.scaling_window < 0) {
+                reject("Window constant must be >= 0");
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+const char* scaling_log_line(int scaling_method) {
+    switch (scaling_method) {
+        case 0:
+            return "Scaling Method is Linear\n";
+        case 1:
+            return "Scaling Method is Bolzman\n";
+        case 2:
+            return "Scaling Method is Autocontrol\n";
+        case 3:
+            return "Scaling Method is Sigma Troncation\n";
+        case 4:
+            return "Scaling Method is Window\n";
+        default:
+            return "";
+    }
+}
+
+}  // namespace velmora
