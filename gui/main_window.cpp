@@ -1,0 +1,269 @@
+#include "main_window.hpp"
+
+#include <QAction>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTextCursor>
+#include <QVBoxLayout>
+
+#include <filesystem>
+#include <system_error>
+
+#include "about_box.hpp"
+#include "icon.hpp"
+#include "parameter_dialog.hpp"
+
+namespace velmora::gui {
+
+namespace {
+
+// Enough for the layout and seed lines and the messages of many runs; the
+// oldest lines go first.
+constexpr int kMessageLines = 20000;
+
+QLabel* make_display(QWidget* parent, const char* name) {
+    auto* display = new QLabel(parent);
+    display->setObjectName(QString::fromLatin1(name));
+    display->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    display->setMinimumSize(80, 30);
+    display->setAlignment(Qt::AlignCenter);
+    return display;
+}
+
+QLabel* make_caption(QWidget* parent, const char* text) {
+    auto* label = new QLabel(QString::fromLatin1(text), parent);
+    label->setWordWrap(true);
+    label->setMaximumWidth(90);
+    return label;
+}
+
+}  // namespace
+
+VelmoraDlg::VelmoraDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("Velmora"));
+    setWindowIcon(program_icon());
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+
+    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    ok_->setObjectName(QStringLiteral("okButton"));
+    ok_->setDefault(true);
+    cancel_ = new QPushButton(QStringLiteral("Annulla"), this);
+    cancel_->setObjectName(QStringLiteral("cancelButton"));
+    cancel_->setAutoDefault(false);
+    stop_ = new QPushButton(tr("Stop"), this);
+    stop_->setObjectName(QStringLiteral("stopButton"));
+    stop_->setAutoDefault(false);
+    stop_->setToolTip(tr("Stop the run before its next generation"));
+    parameter_ = new QPushButton(QStringLiteral("Parameter"), this);
+    parameter_->setObjectName(QStringLiteral("parameterButton"));
+    parameter_->setAutoDefault(false);
+
+    generation_ = make_display(this, "generationDisplay");
+    replication_ = make_display(this, "replicationDisplay");
+
+    threads_ = new QSpinBox(this);
+    threads_->setObjectName(QStringLiteral("threadsSpin"));
+    const int cores = std::max(1, QThread::idealThreadCount());
+    threads_->setRange(1, std::max(64, cores));
+    threads_->setValue(cores);
+    threads_->setToolTip(tr("Threads that evaluate the individuals of a generation"));
+    auto* threads_label = new QLabel(tr("Threads"), this);
+    threads_label->setBuddy(threads_);
+
+    messages_ = new QPlainTextEdit(this);
+    messages_->setObjectName(QStringLiteral("messageArea"));
+    messages_->setReadOnly(true);
+    messages_->setMaximumBlockCount(kMessageLines);
+    messages_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    messages_->setPlaceholderText(tr("Messages of the run"));
+    messages_->setMinimumHeight(110);
+
+    auto* left = new QVBoxLayout;
+    left->addWidget(parameter_);
+    left->addSpacing(16);
+    auto* threads_row = new QHBoxLayout;
+    threads_row->addWidget(threads_label);
+    threads_row->addWidget(threads_);
+    threads_row->addStretch();
+    left->addLayout(threads_row);
+    left->addStretch();
+
+    auto* displays = new QGridLayout;
+    displays->addWidget(make_caption(this, "Number of Generation"), 0, 0);
+    displays->addWidget(generation_, 0, 1);
+    displays->setRowMinimumHeight(1, 16);
+    displays->addWidget(make_caption(this, "Number of replication"), 2, 0);
+    displays->addWidget(replication_, 2, 1);
+    displays->setRowStretch(3, 1);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(ok_);
+    right->addWidget(cancel_);
+    right->addSpacing(12);
+    right->addWidget(stop_);
+    right->addStretch();
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(left);
+    top->addStretch(1);
+    top->addLayout(displays);
+    top->addStretch(1);
+    top->addLayout(right);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addSpacing(8);
+    layout->addWidget(messages_, 1);
+    resize(560, 380);
+
+    // Linux has no system menu to extend: the About entry lives in the
+    // window's context menu, with F1 as its shortcut.
+    auto* about = new QAction(QStringLiteral("Infor&mazioni su Velmora..."), this);
+    about->setObjectName(QStringLiteral("aboutAction"));
+    about->setShortcut(QKeySequence(Qt::Key_F1));
+    about->setShortcutContext(Qt::WindowShortcut);
+    addAction(about);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(about, &QAction::triggered, this, &VelmoraDlg::show_about);
+
+    connect(ok_, &QPushButton::clicked, this, &VelmoraDlg::start_run);
+    connect(cancel_, &QPushButton::clicked, this, &VelmoraDlg::reject);
+    connect(stop_, &QPushButton::clicked, this, &VelmoraDlg::stop_run);
+    connect(parameter_, &QPushButton::clicked, this, &VelmoraDlg::open_parameters);
+
+    connect(&runner_, &RunThread::generation_started, this, &VelmoraDlg::show_generation);
+    connect(runner_.console(), &SignalConsole::written, this, &VelmoraDlg::append_message);
+    connect(&runner_, &QThread::finished, this, &VelmoraDlg::run_finished);
+
+    set_running(false);
+}
+
+VelmoraDlg::~VelmoraDlg() {
+    // The runner must not deliver anything to a half-destroyed window.
+    runner_.disconnect(this);
+    runner_.console()->disconnect(this);
+}
+
+bool VelmoraDlg::run_under_way() const {
+    return runner_.isRunning() || !ok_->isEnabled();
+}
+
+void VelmoraDlg::set_running(bool running) {
+    ok_->setEnabled(!running);
+    parameter_->setEnabled(!running);
+    threads_->setEnabled(!running);
+    stop_->setEnabled(running);
+}
+
+void VelmoraDlg::open_parameters() {
+    if (run_under_way()) {
+        return;
+    }
+    ParGenAlgDlg dialog(parameters_, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        parameters_ = dialog.values();
+    }
+}
+
+void VelmoraDlg::start_run() {
+    if (run_under_way()) {
+        return;
+    }
+    // The run's files, and a course file named without a directory, belong
+    // to the directory the program was started in.
+    std::error_code ec;
+    std::filesystem::path workdir = std::filesystem::current_path(ec);
+    if (ec) {
+        workdir = ".";
+    }
+    set_running(true);
+    if (!runner_.start_run(parameters_.config, threads_->value(), workdir)) {
+        set_running(false);
+    }
+}
+
+void VelmoraDlg::stop_run() {
+    if (!runner_.isRunning()) {
+        return;
+    }
+    runner_.request_stop();
+    stop_->setEnabled(false);
+}
+
+void VelmoraDlg::show_generation(int generation) {
+    generation_->setText(QString::number(generation));
+}
+
+void VelmoraDlg::append_message(const QString& text, bool error) {
+    Q_UNUSED(error);
+    // The core writes pieces that need not end a line; keep them as written.
+    QScrollBar* bar = messages_->verticalScrollBar();
+    const bool at_end = bar->value() == bar->maximum();
+    QTextCursor cursor(messages_->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(text);
+    if (at_end) {
+        bar->setValue(bar->maximum());
+    }
+}
+
+void VelmoraDlg::run_finished() {
+    const RunOutcome outcome = runner_.outcome();
+    set_running(false);
+    if (quit_after_run_) {
+        QDialog::reject();
+        return;
+    }
+    switch (outcome.status) {
+        case RunOutcome::Status::completed:
+            break;
+        case RunOutcome::Status::stopped:
+            append_message(tr("Run stopped after %n generation(s): Output.txt holds the header, "
+                              "layout and seed lines; no best-model report was written.\n",
+                              nullptr, outcome.generations),
+                           false);
+            break;
+        case RunOutcome::Status::failed: {
+            QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), outcome.message,
+                            QMessageBox::Ok, this);
+            box.exec();
+            break;
+        }
+    }
+}
+
+void VelmoraDlg::reject() {
+    if (quit_after_run_) {
+        return;  // already waiting for the run to stop
+    }
+    if (!runner_.isRunning()) {
+        QDialog::reject();
+        return;
+    }
+    const auto answer = QMessageBox::question(this, QStringLiteral("Velmora"),
+                                              tr("A run is under way. Stop it and quit Velmora?"),
+                                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes) {
+        return;
+    }
+    quit_after_run_ = true;
+    stop_run();
+    cancel_->setEnabled(false);
+    // The run may have ended while the question was open.
+    if (!runner_.isRunning()) {
+        QDialog::reject();
+    }
+}
+
+void VelmoraDlg::show_about() {
+    AboutBox about(this);
+    about.exec();
+}
+
+}  // namespace velmora::gui

@@ -1,0 +1,232 @@
+#include "parameter_dialog.hpp"
+
+#include <QButtonGroup>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace velmora::gui {
+
+namespace {
+
+constexpr int kNumberEditWidth = 90;
+
+std::string text_of(const QLineEdit* edit) {
+    return edit->text().toStdString();
+}
+
+int checked_index(const QButtonGroup* group) {
+    return group->checkedId();
+}
+
+void check_index(QButtonGroup* group, int index) {
+    if (QAbstractButton* button = group->button(index)) {
+        button->setChecked(true);
+        return;
+    }
+    // No button for this index: show none checked, which reads back as -1.
+    group->setExclusive(false);
+    for (QAbstractButton* button : group->buttons()) {
+        button->setChecked(false);
+    }
+    group->setExclusive(true);
+}
+
+}  // namespace
+
+QLineEdit* ParGenAlgDlg::add_edit(int id) {
+    auto* e = new QLineEdit(this);
+    e->setObjectName(QStringLiteral("edit%1").arg(id));
+    e->setFixedWidth(kNumberEditWidth);
+    controls_.insert(id, e);
+    return e;
+}
+
+QLineEdit* ParGenAlgDlg::edit(int id) const {
+    return static_cast<QLineEdit*>(controls_.value(id));
+}
+
+ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
+    : QDialog(parent), values_(initial) {
+    namespace c = control;
+    setWindowTitle(QStringLiteral("Dialog"));
+
+    const auto radio = [this](QButtonGroup* group, int id, const char* text) {
+        auto* r = new QRadioButton(QString::fromLatin1(text), this);
+        r->setObjectName(QStringLiteral("radio%1").arg(id));
+        group->addButton(r, group->buttons().size());
+        controls_.insert(id, r);
+        return r;
+    };
+
+    // Selection: a radio per method, the tournament size beside its button.
+    selection_ = new QButtonGroup(this);
+    auto* selection_box = new QGroupBox(QStringLiteral("Selection"), this);
+    auto* selection_grid = new QGridLayout(selection_box);
+    selection_grid->addWidget(radio(selection_, c::kRoulette, "Roulette Wheel"), 0, 0);
+    selection_grid->addWidget(radio(selection_, c::kStochasticRemainder, "Stochastic Remainder"), 1,
+                              0);
+    selection_grid->addWidget(radio(selection_, c::kTournament, "Tournament "), 2, 0);
+    selection_grid->addWidget(add_edit(c::kTourneySize), 2, 1);
+    selection_grid->addWidget(
+        radio(selection_, c::kUniversalSampling, "Stochastic Universal Sampling"), 3, 0);
+    selection_grid->setColumnStretch(0, 1);
+
+    crossover_ = new QButtonGroup(this);
+    auto* crossover_box = new QGroupBox(QStringLiteral("Crossover Methods"), this);
+    auto* crossover_row = new QHBoxLayout(crossover_box);
+    crossover_row->addWidget(radio(crossover_, c::kOnePoint, "One Point"));
+    crossover_row->addWidget(radio(crossover_, c::kTwoPoint, "Two Point"));
+    crossover_row->addWidget(radio(crossover_, c::kUniform, "Uniform "));
+    crossover_row->addStretch();
+
+    scaling_ = new QButtonGroup(this);
+    auto* scaling_box = new QGroupBox(QStringLiteral("Fitness Scaling Methods"), this);
+    auto* scaling_grid = new QGridLayout(scaling_box);
+    scaling_grid->addWidget(radio(scaling_, c::kLinear, "Linear "), 0, 0);
+    scaling_grid->addWidget(add_edit(c::kScaleMult), 0, 1);
+    scaling_grid->addWidget(radio(scaling_, c::kBoltzmann, "Boltzmann "), 1, 0);
+    scaling_grid->addWidget(add_edit(c::kBeta), 1, 1);
+    scaling_grid->addWidget(radio(scaling_, c::kAutoControl, "AutoControll "), 2, 0);
+    scaling_grid->addWidget(radio(scaling_, c::kSigmaTruncation, "Sigma Truncation"), 3, 0);
+    scaling_grid->addWidget(add_edit(c::kSigmaTrunc), 3, 1);
+    scaling_grid->addWidget(radio(scaling_, c::kWindow, "Window "), 4, 0);
+    scaling_grid->addWidget(add_edit(c::kScalingWindow), 4, 1);
+    scaling_grid->setColumnStretch(0, 1);
+
+    const auto labelled = [this](QFormLayout* form, const char* label, int id) {
+        form->addRow(new QLabel(QString::fromLatin1(label), this), add_edit(id));
+    };
+
+    auto* others_box = new QGroupBox(QStringLiteral("Others Parameters"), this);
+    auto* others = new QFormLayout(others_box);
+    labelled(others, "Crowding", c::kCrowding);
+    labelled(others, "Incest Reduction", c::kIncestReduction);
+    labelled(others, "Crossover Probability", c::kPcross);
+    labelled(others, "Mutation Probability", c::kPmutation);
+    labelled(others, "Size of Population", c::kPopsize);
+    labelled(others, "Number Generation", c::kMaxgen);
+
+    auto* series_box = new QGroupBox(QStringLiteral("Time Series Parameter"), this);
+    auto* series = new QFormLayout(series_box);
+    labelled(series, "Number of Observation", c::kNoss);
+    labelled(series, "Number of Component", c::kNcomp);
+    labelled(series, "Min. Obs. Reg.", c::kMinOssReg);
+    labelled(series, "Max Order VAR", c::kMaxOrder);
+    labelled(series, "Course File", c::kCourseFile);
+    edit(c::kCourseFile)->setMinimumWidth(3 * kNumberEditWidth);
+    edit(c::kCourseFile)->setMaximumWidth(QWIDGETSIZE_MAX);
+    series->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+
+    for (QFormLayout* form : {others, series}) {
+        form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    }
+
+    // Left column: Selection, Crossover, Time Series; right column: Fitness
+    // Scaling, Others; OK and Cancel at the right edge.
+    auto* left = new QVBoxLayout;
+    left->addWidget(selection_box);
+    left->addWidget(crossover_box);
+    left->addWidget(series_box);
+    left->addStretch();
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(scaling_box);
+    right->addWidget(others_box);
+    right->addStretch();
+
+    auto* buttons = new QDialogButtonBox(Qt::Vertical, this);
+    auto* ok = buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("okButton"));
+    ok->setDefault(true);
+    auto* cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    connect(buttons, &QDialogButtonBox::accepted, this, &ParGenAlgDlg::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &ParGenAlgDlg::reject);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addLayout(left, 1);
+    layout->addSpacing(12);
+    layout->addLayout(right, 1);
+    layout->addSpacing(12);
+    layout->addWidget(buttons, 0, Qt::AlignTop);
+
+    set_fields(fields_from_values(values_));
+}
+
+ParameterFields ParGenAlgDlg::fields() const {
+    namespace c = control;
+    ParameterFields f;
+    f.selection = checked_index(selection_);
+    f.tourneysize = text_of(edit(c::kTourneySize));
+    f.crossover = checked_index(crossover_);
+    f.scaling = checked_index(scaling_);
+    f.scalemult = text_of(edit(c::kScaleMult));
+    f.beta = text_of(edit(c::kBeta));
+    f.sigma_trunc = text_of(edit(c::kSigmaTrunc));
+    f.scaling_window = text_of(edit(c::kScalingWindow));
+    f.crowding = text_of(edit(c::kCrowding));
+    f.incest_reduction = text_of(edit(c::kIncestReduction));
+    f.maxgen = text_of(edit(c::kMaxgen));
+    f.pcross = text_of(edit(c::kPcross));
+    f.pmutation = text_of(edit(c::kPmutation));
+    f.popsize = text_of(edit(c::kPopsize));
+    f.n_oss = text_of(edit(c::kNoss));
+    f.n_comp = text_of(edit(c::kNcomp));
+    f.min_oss_reg = text_of(edit(c::kMinOssReg));
+    f.course_file = text_of(edit(c::kCourseFile));
+    f.max_order = text_of(edit(c::kMaxOrder));
+    return f;
+}
+
+void ParGenAlgDlg::set_fields(const ParameterFields& f) {
+    namespace c = control;
+    const auto put = [this](int id, const std::string& text) {
+        edit(id)->setText(QString::fromStdString(text));
+    };
+    check_index(selection_, f.selection);
+    put(c::kTourneySize, f.tourneysize);
+    check_index(crossover_, f.crossover);
+    check_index(scaling_, f.scaling);
+    put(c::kScaleMult, f.scalemult);
+    put(c::kBeta, f.beta);
+    put(c::kSigmaTrunc, f.sigma_trunc);
+    put(c::kScalingWindow, f.scaling_window);
+    put(c::kCrowding, f.crowding);
+    put(c::kIncestReduction, f.incest_reduction);
+    put(c::kMaxgen, f.maxgen);
+    put(c::kPcross, f.pcross);
+    put(c::kPmutation, f.pmutation);
+    put(c::kPopsize, f.popsize);
+    put(c::kNoss, f.n_oss);
+    put(c::kNcomp, f.n_comp);
+    put(c::kMinOssReg, f.min_oss_reg);
+    put(c::kCourseFile, f.course_file);
+    put(c::kMaxOrder, f.max_order);
+}
+
+void ParGenAlgDlg::accept() {
+    const ExchangeResult result = exchange_from_fields(fields());
+    if (const auto* failure = std::get_if<ExchangeFailure>(&result)) {
+        QMessageBox::warning(this, QStringLiteral("Velmora"),
+                             QString::fromStdString(failure->message));
+        QWidget* bad = control(failure->control_id);
+        bad->setFocus(Qt::OtherFocusReason);
+        if (auto* line = qobject_cast<QLineEdit*>(bad)) {
+            line->selectAll();
+        }
+        return;
+    }
+    values_ = std::get<ParameterValues>(result);
+    QDialog::accept();
+}
+
+}  // namespace velmora::gui

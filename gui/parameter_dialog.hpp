@@ -1,0 +1,45 @@
+#pragma once
+// The parameter dialog: opens showing the values it is given; OK converts the
+// controls through exchange_from_fields() and closes only when every field
+// converted, Cancel closes and leaves the values as they were.
+
+#include <QDialog>
+#include <QHash>
+
+#include "exchange.hpp"
+
+class QButtonGroup;
+class QLineEdit;
+
+namespace velmora::gui {
+
+class ParGenAlgDlg : public QDialog {
+    Q_OBJECT
+  public:
+    explicit ParGenAlgDlg(const ParameterValues& initial, QWidget* parent = nullptr);
+
+    // The values the dialog was opened with, or those accepted by OK.
+    const ParameterValues& values() const { return values_; }
+
+    // What the controls show right now.
+    ParameterFields fields() const;
+    void set_fields(const ParameterFields& fields);
+
+    // The control with the given id (a radio button or an edit), or null.
+    QWidget* control(int id) const { return controls_.value(id, nullptr); }
+
+  public slots:
+    void accept() override;
+
+  private:
+    QLineEdit* add_edit(int id);
+    QLineEdit* edit(int id) const;
+
+    ParameterValues values_;
+    QHash<int, QWidget*> controls_;
+    QButtonGroup* selection_ = nullptr;
+    QButtonGroup* crossover_ = nullptr;
+    QButtonGroup* scaling_ = nullptr;
+};
+
+}  // namespace velmora::gui

@@ -1,0 +1,66 @@
+#pragma once
+// Runs one search at a time off the GUI thread, so that the window keeps
+// repainting and can ask the run to stop. The run is checked for a stop
+// request between generations; the destructor asks for a stop and waits.
+
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <filesystem>
+
+#include "app/run_config.hpp"
+#include "signal_console.hpp"
+
+namespace velmora::gui {
+
+struct RunOutcome {
+    enum class Status { completed, stopped, failed };
+    Status status = Status::completed;
+    int generations = 0;  // generations produced
+    QString message;      // the failure's text when failed
+};
+
+class RunThread : public QThread {
+    Q_OBJECT
+  public:
+    explicit RunThread(QObject* parent = nullptr);
+    ~RunThread() override;
+
+    // Starts a run unless one is under way; returns whether it started. The
+    // run's files go to `workdir`.
+    bool start_run(const RunConfig& config, int threads, const std::filesystem::path& workdir);
+
+    // Asks the run under way to stop before its next generation.
+    void request_stop() { stop_ = true; }
+
+    // Valid once finished() has been delivered.
+    RunOutcome outcome() const;
+
+    // What the run writes to standard output and standard error.
+    SignalConsole* console() { return &console_; }
+
+  signals:
+    // Before each generation, with its number counting from 0.
+    void generation_started(int generation);
+
+  protected:
+    void run() override;
+
+  private:
+    void set_outcome(RunOutcome outcome);
+
+    // Written by start_run() only while no run is under way, read by run().
+    RunConfig config_;
+    int threads_ = 1;
+    std::filesystem::path workdir_;
+
+    std::atomic<bool> stop_{false};
+    SignalConsole console_;
+
+    mutable QMutex mutex_;
+    RunOutcome outcome_;
+};
+
+}  // namespace velmora::gui

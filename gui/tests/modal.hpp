@@ -1,0 +1,67 @@
+#pragma once
+// Lets a test answer a modal window (a message box, a dialog) that the code
+// under test opens with exec(): the action runs from the nested event loop
+// once the window is the active modal widget.
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace velmora::gui::test {
+
+// Calls `act` with the first modal widget of type T that appears within
+// `timeout_ms`. The returned flag becomes true once `act` has run.
+template <class T>
+std::shared_ptr<bool> when_modal(std::function<void(T*)> act, int timeout_ms = 10000) {
+    auto done = std::make_shared<bool>(false);
+    auto* timer = new QTimer(qApp);
+    auto waited = std::make_shared<int>(0);
+    constexpr int kStep = 10;
+    QObject::connect(timer, &QTimer::timeout, timer, [=] {
+        *waited += kStep;
+        if (T* widget = qobject_cast<T*>(QApplication::activeModalWidget());
+            widget && widget->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            *done = true;
+            act(widget);
+        } else if (*waited > timeout_ms) {
+            timer->stop();
+            timer->deleteLater();
+        }
+    });
+    timer->start(kStep);
+    return done;
+}
+
+// What a message box showed before the test dismissed it.
+struct SeenBox {
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttons = 0;
+};
+
+// Records the next message box and presses `button` on it.
+inline std::shared_ptr<SeenBox> answer_box(QMessageBox::StandardButton button = QMessageBox::Ok) {
+    auto seen = std::make_shared<SeenBox>();
+    when_modal<QMessageBox>([seen, button](QMessageBox* box) {
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->icon = box->icon();
+        seen->buttons = static_cast<int>(box->buttons().size());
+        if (QAbstractButton* b = box->button(button)) {
+            b->click();
+        } else {
+            box->reject();
+        }
+    });
+    return seen;
+}
+
+}  // namespace velmora::gui::test

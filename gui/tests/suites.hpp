@@ -1,0 +1,18 @@
+#pragma once
+// The test classes, each run through QTest::qExec by test_main.cpp.
+
+#include <functional>
+#include <vector>
+
+namespace velmora::gui::test {
+
+using Suite = std::function<int(int, char**)>;
+
+int run_exchange_tests(int argc, char** argv);
+int run_parameter_dialog_tests(int argc, char** argv);
+
+inline std::vector<Suite> suites() {
+    return {run_exchange_tests, run_parameter_dialog_tests};
+}
+
+}  // namespace velmora::gui::test

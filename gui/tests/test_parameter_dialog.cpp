@@ -1,0 +1,194 @@
+// The parameter dialog as the user meets it: what it shows, when OK refuses
+// to close and where the focus goes, and what Cancel leaves behind.
+
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTest>
+
+#include "modal.hpp"
+#include "parameter_dialog.hpp"
+#include "suites.hpp"
+
+namespace velmora::gui::test {
+
+namespace {
+
+QLineEdit* edit_of(const ParGenAlgDlg& dialog, int id) {
+    return qobject_cast<QLineEdit*>(dialog.control(id));
+}
+
+QAbstractButton* radio_of(const ParGenAlgDlg& dialog, int id) {
+    return qobject_cast<QAbstractButton*>(dialog.control(id));
+}
+
+void type_into(const ParGenAlgDlg& dialog, int id, const QString& text) {
+    QLineEdit* edit = edit_of(dialog, id);
+    edit->selectAll();
+    QTest::keyClicks(edit, text);
+    QCOMPARE(edit->text(), text);
+}
+
+ParameterValues chosen_values() {
+    ParameterValues v;
+    v.config.selection_choice = 3;
+    v.config.crossover_choice = 2;
+    v.config.scaling_method = 4;
+    v.config.scaling_window = 5.0;
+    v.config.popsize = 20;
+    v.config.course_file = "cambi.txt";
+    v.config.m = 3;
+    v.crowding = 1;
+    return v;
+}
+
+}  // namespace
+
+class ParameterDialogTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void shows_the_captions_of_its_groups_and_buttons() {
+        ParGenAlgDlg dialog{ParameterValues{}};
+        QCOMPARE(dialog.windowTitle(), QString("Dialog"));
+        QStringList groups;
+        for (const QGroupBox* box : dialog.findChildren<QGroupBox*>()) {
+            groups << box->title();
+        }
+        groups.sort();
+        QCOMPARE(groups, QStringList({"Crossover Methods", "Fitness Scaling Methods",
+                                      "Others Parameters", "Selection", "Time Series Parameter"}));
+        // The trailing blanks belong to the captions.
+        QCOMPARE(radio_of(dialog, control::kTournament)->text(), QString("Tournament "));
+        QCOMPARE(radio_of(dialog, control::kUniform)->text(), QString("Uniform "));
+        QCOMPARE(radio_of(dialog, control::kLinear)->text(), QString("Linear "));
+        QCOMPARE(radio_of(dialog, control::kBoltzmann)->text(), QString("Boltzmann "));
+        QCOMPARE(radio_of(dialog, control::kAutoControl)->text(), QString("AutoControll "));
+        QCOMPARE(radio_of(dialog, control::kWindow)->text(), QString("Window "));
+    }
+
+    void groups_sit_where_the_layout_puts_them() {
+        ParGenAlgDlg dialog{ParameterValues{}};
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        QHash<QString, QRect> at;
+        for (const QGroupBox* box : dialog.findChildren<QGroupBox*>()) {
+            at.insert(box->title(), box->geometry());
+        }
+        const QRect selection = at.value("Selection");
+        const QRect crossover = at.value("Crossover Methods");
+        const QRect series = at.value("Time Series Parameter");
+        const QRect scaling = at.value("Fitness Scaling Methods");
+        const QRect others = at.value("Others Parameters");
+        QVERIFY(selection.bottom() < crossover.top());
+        QVERIFY(crossover.bottom() < series.top());
+        QVERIFY(scaling.bottom() < others.top());
+        QVERIFY(selection.right() < scaling.left());
+        QVERIFY(series.right() < others.left());
+        const QWidget* ok = dialog.findChild<QWidget*>("okButton");
+        QVERIFY(ok->mapTo(&dialog, QPoint(0, 0)).x() > scaling.right());
+    }
+
+    void opens_with_the_values_it_is_given() {
+        ParGenAlgDlg dialog(chosen_values());
+        QVERIFY(radio_of(dialog, control::kUniversalSampling)->isChecked());
+        QVERIFY(!radio_of(dialog, control::kRoulette)->isChecked());
+        QVERIFY(radio_of(dialog, control::kUniform)->isChecked());
+        QVERIFY(radio_of(dialog, control::kWindow)->isChecked());
+        QCOMPARE(edit_of(dialog, control::kScalingWindow)->text(), QString("5"));
+        QCOMPARE(edit_of(dialog, control::kPopsize)->text(), QString("20"));
+        QCOMPARE(edit_of(dialog, control::kCourseFile)->text(), QString("cambi.txt"));
+        QCOMPARE(edit_of(dialog, control::kMaxOrder)->text(), QString("3"));
+        QCOMPARE(edit_of(dialog, control::kCrowding)->text(), QString("1"));
+    }
+
+    // Several wrong fields: each OK stops at the earliest one, says why and
+    // puts the focus there; the dialog stays open and keeps its old values.
+    void ok_stops_at_the_first_bad_field_each_time() {
+        ParGenAlgDlg dialog{ParameterValues{}};
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        type_into(dialog, control::kPopsize, "fifty");
+        type_into(dialog, control::kNoss, "1000.5");
+        type_into(dialog, control::kMaxOrder, "5");
+        type_into(dialog, control::kPcross, "0,9");
+
+        const struct {
+            int id;
+            QString fix;
+            const char* message;
+        } steps[] = {
+            {control::kPcross, "0.8", "Please enter a number."},
+            {control::kPopsize, "30", "Please enter an integer."},
+            {control::kNoss, "900", "Please enter an integer."},
+            {control::kMaxOrder, "4", "Please enter an integer between 1 and 4."},
+        };
+        for (const auto& step : steps) {
+            auto seen = answer_box();
+            QTest::mouseClick(dialog.findChild<QAbstractButton*>("okButton"), Qt::LeftButton);
+            QCOMPARE(seen->text, QString(step.message));
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+            QCOMPARE(dialog.focusWidget(), dialog.control(step.id));
+            QCOMPARE(edit_of(dialog, step.id)->selectedText(), edit_of(dialog, step.id)->text());
+            QVERIFY(dialog.values() == ParameterValues{});
+            type_into(dialog, step.id, step.fix);
+        }
+
+        QTest::mouseClick(dialog.findChild<QAbstractButton*>("okButton"), Qt::LeftButton);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.values().config.pcross, 0.8);
+        QCOMPARE(dialog.values().config.popsize, 30);
+        QCOMPARE(dialog.values().config.n_oss, 900);
+        QCOMPARE(dialog.values().config.m, 4);
+    }
+
+    void max_order_var_five_is_refused() {
+        ParGenAlgDlg dialog{ParameterValues{}};
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        type_into(dialog, control::kPopsize, "10");
+        type_into(dialog, control::kMaxOrder, "5");
+        auto seen = answer_box();
+        QTest::mouseClick(dialog.findChild<QAbstractButton*>("okButton"), Qt::LeftButton);
+        QCOMPARE(seen->text, QString("Please enter an integer between 1 and 4."));
+        QVERIFY(dialog.isVisible());
+        QCOMPARE(dialog.focusWidget(), dialog.control(control::kMaxOrder));
+        // Nothing is copied, not even the fields that did convert.
+        QCOMPARE(dialog.values().config.popsize, 50);
+        QCOMPARE(dialog.values().config.m, 2);
+        dialog.reject();
+    }
+
+    void cancel_keeps_the_values_it_was_opened_with() {
+        const ParameterValues before = chosen_values();
+        ParGenAlgDlg dialog(before);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        type_into(dialog, control::kPopsize, "99");
+        radio_of(dialog, control::kTournament)->click();
+        QTest::mouseClick(dialog.findChild<QAbstractButton*>("cancelButton"), Qt::LeftButton);
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(dialog.values() == before);
+    }
+
+    void radio_buttons_of_a_group_exclude_each_other() {
+        ParGenAlgDlg dialog{ParameterValues{}};
+        radio_of(dialog, control::kSigmaTruncation)->click();
+        QCOMPARE(dialog.fields().scaling, 3);
+        radio_of(dialog, control::kBoltzmann)->click();
+        QCOMPARE(dialog.fields().scaling, 1);
+        QVERIFY(!radio_of(dialog, control::kSigmaTruncation)->isChecked());
+        QCOMPARE(dialog.fields().selection, 0);
+    }
+};
+
+int run_parameter_dialog_tests(int argc, char** argv) {
+    ParameterDialogTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+}  // namespace velmora::gui::test
+
+#include "test_parameter_dialog.moc"

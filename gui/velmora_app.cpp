@@ -1,0 +1,57 @@
+#include "velmora_app.hpp"
+
+#include <QDir>
+#include <QStringList>
+#include <QTextStream>
+
+#include "icon.hpp"
+#include "main_window.hpp"
+#include "parameter_dialog.hpp"
+
+namespace velmora::gui {
+
+namespace {
+
+bool save_screenshots(const QString& directory) {
+    if (!QDir().mkpath(directory)) {
+        return false;
+    }
+    const QDir dir(directory);
+
+    VelmoraDlg window;
+    window.show();
+    QApplication::processEvents();
+    bool saved = window.grab().save(dir.filePath(QStringLiteral("main-window.png")));
+
+    ParGenAlgDlg dialog(window.parameters(), &window);
+    dialog.show();
+    QApplication::processEvents();
+    saved = dialog.grab().save(dir.filePath(QStringLiteral("parameter-dialog.png"))) && saved;
+    return saved;
+}
+
+}  // namespace
+
+VelmoraApp::VelmoraApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QStringLiteral("Velmora"));
+    setApplicationVersion(QStringLiteral("1.0"));
+    setWindowIcon(program_icon());
+}
+
+int VelmoraApp::run() {
+    const QStringList args = arguments();
+    const qsizetype at = args.indexOf(QStringLiteral("--screenshots"));
+    if (at >= 0) {
+        if (at + 1 >= args.size() || !save_screenshots(args.at(at + 1))) {
+            QTextStream(stderr) << "velmora-gui: cannot save the screenshots\n";
+            return 1;
+        }
+        return 0;
+    }
+    VelmoraDlg window;
+    window.show();
+    window.exec();
+    return 0;
+}
+
+}  // namespace velmora::gui
