@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "engine/engine_state.hpp"
+#include "engine_test_helpers.hpp"
 #include "support/errors.hpp"
 #include "support/statistics.hpp"
 
@@ -53,7 +55,7 @@ class ScalingTest : public ::testing::Test {
     }
 
     EngineParams params;
-    NoHooks hooks;
+    testing::FakeHooks hooks;
     RandomGenerator rng;
     TextFile log;
     NullConsole console;

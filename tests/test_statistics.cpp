@@ -4,19 +4,15 @@
 #include <vector>
 
 #include "engine/engine_state.hpp"
+#include "engine_test_helpers.hpp"
 #include "support/statistics.hpp"
 
 namespace velmora {
 namespace {
 
-// Hooks that only count the statistics notifications: the statistics pass
-// never evaluates anything.
-class CountingHooks : public AppHooks {
+// Records what the statistics pass hands to the application.
+class CountingHooks : public testing::FakeHooks {
   public:
-    void app_init(EngineParams&) override {}
-    void app_set_field_sizes(std::vector<int>&) override {}
-    void objfunc(std::span<individual* const>, const ChromosomeLayout&) override {}
-    void app_final_report(const individual&, const ChromosomeLayout&) override {}
     void app_after_statistics(const individual* population, int popsize) override {
         ++calls;
         last_population = population;
