@@ -300,14 +300,5 @@ TEST(Selection, AnUnknownCodeIsRefusedNotMapped) {
     EXPECT_THROW(allocate_selection(engine.state), EngineFault);
 }
 
-TEST(Selection, ReleaseDropsEveryMethodsStorage) {
-    SelectionEngine engine(SelectionCode::remainder, {1.0, 2.0, 3.0, 4.0});
-    preselect(engine.state);
-    release_selection(engine.state);
-    EXPECT_TRUE(engine.state.selection.choices.empty());
-    EXPECT_TRUE(engine.state.selection.fraction.empty());
-    EXPECT_TRUE(engine.state.selection.tourneylist.empty());
-}
-
 }  // namespace
 }  // namespace velmora
