@@ -1,0 +1,62 @@
+#include "model/structure.hpp"
+
+#include <cmath>
+
+namespace velmora {
+
+std::array<int, kNumFields> structure_field_sizes(int n_oss) {
+    return {2, 2, 2, 2, 4, n_oss, n_oss, n_oss, n_oss, n_oss, 2, 4, 4, 6, 6, 6};
+}
+
+ModelStructure decode_structure(const FieldCodes& codify) {
+    ModelStructure s;
+    if (codify[0] == 0) {
+        s.threshold_variables = 1;
+        OneThresholdStructure& one = s.one;
+        one.which_serie = static_cast<int>(codify[1]) + 1;
+        // Codes 0 and 1 both mean two regimes.
+        one.n_regime = codify[4] == 0 ? 2 : static_cast<int>(codify[4]) + 1;
+        for (int i = 0; i < 3; ++i) {
+            one.pos_threshold[static_cast<std::size_t>(i)] = static_cast<int>(codify[5 + i]);
+        }
+        one.threshold_lag = static_cast<int>(codify[13]) + 1;
+        return s;
+    }
+    s.threshold_variables = 2;
+    TwoThresholdStructure& two = s.two;
+    two.which_serie1 = static_cast<int>(codify[2]) + 1;
+    two.which_serie2 = static_cast<int>(codify[3]) + 1;
+    // The two threshold variables must be different components: an equal pair
+    // becomes (1, 2).
+    if (two.which_serie1 == two.which_serie2) {
+        if (two.which_serie1 == 1) {
+            two.which_serie2 = 2;
+        }
+        if (two.which_serie1 == 2) {
+            two.which_serie1 = 1;
+        }
+    }
+    two.pos_thres_1 = static_cast<int>(codify[8]);
+    two.pos_thres_2 = static_cast<int>(codify[9]);
+    if (codify[10] == 0) {
+        two.type_model = 0;
+        two.n_regime = 4;
+    } else {
+        two.type_model = static_cast<int>(codify[11]);
+        two.n_regime = two.type_model != 0 ? 3 : 4;
+    }
+    two.Ritardo1 = static_cast<int>(codify[14]) + 1;
+    two.Ritardo2 = static_cast<int>(codify[15]) + 1;
+    return s;
+}
+
+double fitness_from_criterion(double aic) {
+    // exp(-(-inf)) would hand the search an infinite fitness for a degenerate
+    // fit; treat every non-finite criterion like "not estimable".
+    if (aic == 0.0 || !std::isfinite(aic)) {
+        return 0.0;
+    }
+    return std::exp(-aic / 100.0);
+}
+
+}  // namespace velmora

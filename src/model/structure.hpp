@@ -1,0 +1,58 @@
+#pragma once
+// The structure of a threshold model and its encoding in the sixteen fields of
+// a chromosome. decode_structure is the one mapping from field codes to a
+// model; the objective, the final report, `velmora fit --codes` and the
+// fitness cache all go through it.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace velmora {
+
+constexpr int kNumFields = 16;
+using FieldCodes = std::array<std::uint32_t, kNumFields>;
+
+// Regimes switched by one lagged component.
+struct OneThresholdStructure {
+    int which_serie = 1;  // 1-based component
+    int n_regime = 2;     // 2..4
+    // Time positions of the thresholds; the first n_regime-1 are used and a
+    // 0 stands for time 30.
+    std::array<int, 3> pos_threshold{};
+    int threshold_lag = 1;  // 1..6
+};
+
+// Regimes switched by two lagged components (four quadrants, or three regimes
+// when type_model merges two of them).
+struct TwoThresholdStructure {
+    int which_serie1 = 1;
+    int which_serie2 = 2;
+    int pos_thres_1 = 0;  // 0 stands for time 1
+    int pos_thres_2 = 0;
+    int n_regime = 4;    // 4, or 3 when type_model is 1..3
+    int type_model = 0;  // 0..3
+    int Ritardo1 = 1;    // lags 1..6
+    int Ritardo2 = 1;
+};
+
+struct ModelStructure {
+    int threshold_variables = 1;  // 1 or 2: which of the records below applies
+    OneThresholdStructure one;
+    TwoThresholdStructure two;
+};
+
+// Alphabet size of each field for a series of n_oss observations:
+// 2,2,2,2,4, n_oss x5, 2,4,4,6,6,6.
+std::array<int, kNumFields> structure_field_sizes(int n_oss);
+
+// The model a chromosome stands for. Codes are taken as given (the search
+// never produces codes outside a field's alphabet).
+ModelStructure decode_structure(const FieldCodes& codify);
+
+// Fitness of a criterion: exp(-aic/100). A criterion of exactly 0.0 (the
+// estimators' "not estimable") or one that is not finite gives 0.
+double fitness_from_criterion(double aic);
+
+}  // namespace velmora

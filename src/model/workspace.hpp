@@ -1,0 +1,56 @@
+#pragma once
+// Working storage of the estimators, sized once for a problem so that an
+// estimate allocates nothing. One workspace per thread; a workspace belongs
+// to the problem it was built for.
+
+#include <array>
+#include <vector>
+
+#include "model/problem.hpp"
+
+namespace velmora {
+
+class EstimationWorkspace {
+  public:
+    explicit EstimationWorkspace(const ModelProblem& problem);
+
+    // True when this workspace was built for a problem of these sizes on this
+    // series.
+    bool fits(const ModelProblem& problem) const noexcept;
+
+    // --- used by the estimators ---
+    int n_oss = 0;
+    int k = 0;
+    int m = 0;
+    const double_matrix* source = nullptr;
+
+    // The series with time reversed: row s holds time n_oss - s (0-based).
+    // The lags 1..p of time t are then p consecutive rows starting at row
+    // n_oss - t + 1, one contiguous regressor vector.
+    std::vector<double> reversed;
+
+    // Time indices of each regime, ascending (regimes 1..4 in [0..3]).
+    std::array<std::vector<int>, 4> times;
+    std::array<int, 4> time_count{};
+
+    std::vector<double> zz;               // q x q cross-products, inverted in place
+    std::vector<double> zinv_t;           // its inverse, transposed
+    std::vector<double> w;                // q
+    std::vector<double> phi;              // q x k: Phi[(i-1)k + c] at [(i-1)k + c-1]
+    std::vector<double> residual2;        // n_oss x k
+    std::vector<double> fit;              // n_oss x k, print mode only
+    std::vector<double> medie;            // k
+    std::vector<double> sigma;            // k x k
+    std::vector<double> lu;               // k x k
+    std::vector<double> vv;               // k
+    std::vector<int> indx;                // k
+    std::vector<int> ipiv, indxr, indxc;  // q each
+
+    // Series element (1-based time and component), from the reversed copy.
+    double value(int t, int c) const noexcept {
+        return reversed[static_cast<std::size_t>(n_oss - t) * static_cast<std::size_t>(k) +
+                        static_cast<std::size_t>(c - 1)];
+    }
+};
+
+}  // namespace velmora
