@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <exception>
+#include <string>
 
 #include "cli/commands.hpp"
 #include "support/errors.hpp"
@@ -12,6 +14,10 @@ int main(int argc, char** argv) {
         "genetic algorithm search their structure (threshold variables, lags, number of "
         "regimes, threshold positions) for the smallest information criterion."};
     app.require_subcommand(1);
+    app.footer(
+        "Run `velmora run --help` or `velmora fit --help` for the options of a command.\n"
+        "Exit status: 0 after a completed command; 2 when the configuration or the series is "
+        "refused; 255 after a fault of the genetic engine; 1 after a numeric failure.");
     velmora::cli::add_run_command(app);
     velmora::cli::add_fit_command(app);
 
@@ -29,6 +35,11 @@ int main(int argc, char** argv) {
             std::fputc('\n', stderr);
         }
         return failure.exit_status();
+    } catch (const std::exception& e) {
+        // Memory exhausted or a file-system fault: still a failure, never a
+        // silent abort.
+        std::fprintf(stderr, "velmora: %s\n", e.what());
+        return 1;
     }
     return 0;
 }
