@@ -16,8 +16,10 @@
 #include <system_error>
 
 #include "about_box.hpp"
+#include "app/run_config.hpp"
 #include "icon.hpp"
 #include "parameter_dialog.hpp"
+#include "support/errors.hpp"
 
 namespace velmora::gui {
 
@@ -45,7 +47,8 @@ QLabel* make_caption(QWidget* parent, const char* text) {
 
 }  // namespace
 
-VelmoraDlg::VelmoraDlg(QWidget* parent) : QDialog(parent) {
+VelmoraDlg::VelmoraDlg(RunFunction run_function, QWidget* parent)
+    : QDialog(parent), runner_(std::move(run_function)) {
     setWindowTitle(QStringLiteral("Velmora"));
     setWindowIcon(program_icon());
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -177,6 +180,14 @@ void VelmoraDlg::start_run() {
     }
     // The run's files, and a course file named without a directory, belong
     // to the directory the program was started in.
+    // A configuration the run would refuse is refused here, before any file
+    // is touched; the window stays as it was.
+    try {
+        validate_run_config(parameters_.config);
+    } catch (const ConfigError& e) {
+        show_error(QString::fromStdString(e.what()));
+        return;
+    }
     std::error_code ec;
     std::filesystem::path workdir = std::filesystem::current_path(ec);
     if (ec) {
@@ -229,13 +240,15 @@ void VelmoraDlg::run_finished() {
                               nullptr, outcome.generations),
                            false);
             break;
-        case RunOutcome::Status::failed: {
-            QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), outcome.message,
-                            QMessageBox::Ok, this);
-            box.exec();
+        case RunOutcome::Status::failed:
+            show_error(outcome.message);
             break;
-        }
     }
+}
+
+void VelmoraDlg::show_error(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, this);
+    box.exec();
 }
 
 void VelmoraDlg::reject() {

@@ -18,7 +18,7 @@ namespace velmora::gui {
 class VelmoraDlg : public QDialog {
     Q_OBJECT
   public:
-    explicit VelmoraDlg(QWidget* parent = nullptr);
+    explicit VelmoraDlg(RunFunction run_function, QWidget* parent = nullptr);
     ~VelmoraDlg() override;
 
     // The parameters the next run uses; the dialog defaults until the
@@ -43,6 +43,8 @@ class VelmoraDlg : public QDialog {
 
   private:
     void set_running(bool running);
+    // A failure box: caption "Error", the error icon, one OK button.
+    void show_error(const QString& text);
 
     ParameterValues parameters_;
     RunThread runner_;

@@ -4,12 +4,12 @@
 
 #include <exception>
 
-#include "app/run_driver.hpp"
 #include "support/errors.hpp"
 
 namespace velmora::gui {
 
-RunThread::RunThread(QObject* parent) : QThread(parent) {}
+RunThread::RunThread(RunFunction run_function, QObject* parent)
+    : QThread(parent), run_function_(std::move(run_function)) {}
 
 RunThread::~RunThread() {
     stop_ = true;
@@ -53,7 +53,7 @@ void RunThread::run() {
 
     RunOutcome outcome;
     try {
-        const RunResult result = run_search(config_, options);
+        const RunResult result = run_function_(config_, options);
         outcome.status =
             result.completed ? RunOutcome::Status::completed : RunOutcome::Status::stopped;
         outcome.generations = result.generations;

@@ -9,8 +9,10 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 
 #include "app/run_config.hpp"
+#include "app/run_driver.hpp"
 #include "signal_console.hpp"
 
 namespace velmora::gui {
@@ -22,10 +24,14 @@ struct RunOutcome {
     QString message;      // the failure's text when failed
 };
 
+// What carries out a run: velmora::run_search in the program; tests may put a
+// scripted stand-in here.
+using RunFunction = std::function<RunResult(const RunConfig&, const RunOptions&)>;
+
 class RunThread : public QThread {
     Q_OBJECT
   public:
-    explicit RunThread(QObject* parent = nullptr);
+    explicit RunThread(RunFunction run_function, QObject* parent = nullptr);
     ~RunThread() override;
 
     // Starts a run unless one is under way; returns whether it started. The
@@ -50,6 +56,8 @@ class RunThread : public QThread {
 
   private:
     void set_outcome(RunOutcome outcome);
+
+    const RunFunction run_function_;
 
     // Written by start_run() only while no run is under way, read by run().
     RunConfig config_;

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include "app/run_driver.hpp"
 #include "icon.hpp"
 #include "main_window.hpp"
 #include "parameter_dialog.hpp"
@@ -18,7 +19,7 @@ bool save_screenshots(const QString& directory) {
     }
     const QDir dir(directory);
 
-    VelmoraDlg window;
+    VelmoraDlg window(&velmora::run_search);
     window.show();
     QApplication::processEvents();
     bool saved = window.grab().save(dir.filePath(QStringLiteral("main-window.png")));
@@ -48,7 +49,7 @@ int VelmoraApp::run() {
         }
         return 0;
     }
-    VelmoraDlg window;
+    VelmoraDlg window(&velmora::run_search);
     window.show();
     window.exec();
     return 0;
