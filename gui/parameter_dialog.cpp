@@ -71,14 +71,16 @@ ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
     selection_ = new QButtonGroup(this);
     auto* selection_box = new QGroupBox(QStringLiteral("Selection"), this);
     auto* selection_grid = new QGridLayout(selection_box);
-    selection_grid->addWidget(radio(selection_, c::kRoulette, "Roulette Wheel"), 0, 0);
+    // Only "Tournament " shares its row, so the other buttons span the row
+    // and the size edit stays right beside its button.
+    selection_grid->addWidget(radio(selection_, c::kRoulette, "Roulette Wheel"), 0, 0, 1, 3);
     selection_grid->addWidget(radio(selection_, c::kStochasticRemainder, "Stochastic Remainder"), 1,
-                              0);
+                              0, 1, 3);
     selection_grid->addWidget(radio(selection_, c::kTournament, "Tournament "), 2, 0);
     selection_grid->addWidget(add_edit(c::kTourneySize), 2, 1);
     selection_grid->addWidget(
-        radio(selection_, c::kUniversalSampling, "Stochastic Universal Sampling"), 3, 0);
-    selection_grid->setColumnStretch(0, 1);
+        radio(selection_, c::kUniversalSampling, "Stochastic Universal Sampling"), 3, 0, 1, 3);
+    selection_grid->setColumnStretch(2, 1);
 
     crossover_ = new QButtonGroup(this);
     auto* crossover_box = new QGroupBox(QStringLiteral("Crossover Methods"), this);
