@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTextCharFormat>
 #include <QTextCursor>
 #include <QVBoxLayout>
 
@@ -212,13 +213,17 @@ void VelmoraDlg::show_generation(int generation) {
 }
 
 void VelmoraDlg::append_message(const QString& text, bool error) {
-    Q_UNUSED(error);
     // The core writes pieces that need not end a line; keep them as written.
+    // What went to standard error is shown in red.
     QScrollBar* bar = messages_->verticalScrollBar();
     const bool at_end = bar->value() == bar->maximum();
+    QTextCharFormat format;
+    if (error) {
+        format.setForeground(QColor(0xb0, 0x00, 0x20));
+    }
     QTextCursor cursor(messages_->document());
     cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text);
+    cursor.insertText(text, format);
     if (at_end) {
         bar->setValue(bar->maximum());
     }

@@ -1,6 +1,7 @@
 #include "velmora_app.hpp"
 
 #include <QDir>
+#include <QFile>
 #include <QStringList>
 #include <QTextStream>
 
@@ -13,6 +14,8 @@ namespace velmora::gui {
 
 namespace {
 
+// With the default course file in the working directory the window is shown
+// after a real run with the default parameters, as a user would see it.
 bool save_screenshots(const QString& directory) {
     if (!QDir().mkpath(directory)) {
         return false;
@@ -21,6 +24,12 @@ bool save_screenshots(const QString& directory) {
 
     VelmoraDlg window(&velmora::run_search);
     window.show();
+    if (QFile::exists(QString::fromStdString(window.parameters().config.course_file))) {
+        window.start_run();
+        while (window.run_under_way()) {
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
+    }
     QApplication::processEvents();
     bool saved = window.grab().save(dir.filePath(QStringLiteral("main-window.png")));
 
