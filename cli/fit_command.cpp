@@ -1,8 +1,273 @@
-// Placeholder, replaced by the real command.
+// velmora fit: estimate one model structure that the user names and append its
+// report to the result files.
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "app/series.hpp"
+#include "app/threshold_app.hpp"
 #include "cli/commands.hpp"
+#include "model/estimate.hpp"
+#include "model/problem.hpp"
+#include "model/structure.hpp"
+#include "support/console.hpp"
+#include "support/errors.hpp"
+#include "support/format.hpp"
 
 namespace velmora::cli {
 
-void add_fit_command(CLI::App& app) { app.add_subcommand("fit", "not built yet"); }
+namespace {
+
+struct FitCommandState {
+    RunConfig config;
+    std::filesystem::path workdir = ".";
+    // One threshold variable.
+    std::optional<int> component;
+    std::optional<int> lag;
+    // Two threshold variables.
+    std::vector<int> components;
+    std::vector<int> lags;
+    std::optional<int> type_model;
+    // Either form.
+    std::optional<int> regimes;
+    std::vector<int> positions;
+    // Raw chromosome fields.
+    std::vector<long long> codes;
+};
+
+[[noreturn]] void refuse(const std::string& text) {
+    throw ConfigError(text);
+}
+
+void check_component(int value, int n_comp, const char* option) {
+    if (value < 1 || value > n_comp) {
+        refuse(strprintf("%s: component %d does not exist; the series has components 1 to %d",
+                         option, value, n_comp));
+    }
+}
+
+void check_lag(int value, const char* option) {
+    if (value < 1 || value > kMaxLag) {
+        refuse(strprintf("%s: lag %d is outside 1 to %d", option, value, kMaxLag));
+    }
+}
+
+void check_position(int value, int n_oss) {
+    if (value < 0 || value >= n_oss) {
+        refuse(strprintf(
+            "--positions: position %d is outside 0 to %d (0 stands for the default time: 30 "
+            "with one threshold variable, 1 with two)",
+            value, n_oss - 1));
+    }
+}
+
+ModelStructure structure_from_codes(const std::vector<long long>& codes, int n_oss) {
+    if (codes.size() != static_cast<std::size_t>(kNumFields)) {
+        refuse(
+            strprintf("--codes needs exactly %d field codes, got %zu", kNumFields, codes.size()));
+    }
+    const auto sizes = structure_field_sizes(n_oss);
+    FieldCodes fields{};
+    for (int i = 0; i < kNumFields; ++i) {
+        const long long code = codes[static_cast<std::size_t>(i)];
+        const int size = sizes[static_cast<std::size_t>(i)];
+        if (code < 0 || code >= size) {
+            refuse(strprintf("--codes: code %lld of field %d is outside its range 0 to %d", code, i,
+                             size - 1));
+        }
+        fields[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(code);
+    }
+    return decode_structure(fields);
+}
+
+ModelStructure structure_from_options(const FitCommandState& s) {
+    const int n_oss = s.config.n_oss;
+    const int n_comp = s.config.n_comp;
+    const bool one_form = s.component.has_value() || s.lag.has_value();
+    const bool two_form = !s.components.empty() || !s.lags.empty() || s.type_model.has_value();
+    const bool code_form = !s.codes.empty();
+    const int forms = (one_form ? 1 : 0) + (two_form ? 1 : 0) + (code_form ? 1 : 0);
+    if (forms == 0) {
+        refuse(
+            "Name a structure: --component, --lag, --regimes and --positions for one threshold "
+            "variable; --components, --lags, --positions and --regimes (or --type-model) for "
+            "two; or --codes with the sixteen field codes");
+    }
+    if (forms > 1) {
+        refuse(
+            "Name the structure in one way only: the one-threshold options (--component, "
+            "--lag), the two-threshold options (--components, --lags, --type-model) and --codes "
+            "cannot be mixed");
+    }
+    if (code_form) {
+        if (s.regimes.has_value() || !s.positions.empty()) {
+            refuse(
+                "--codes already holds the regimes and positions; drop --regimes and "
+                "--positions");
+        }
+        return structure_from_codes(s.codes, n_oss);
+    }
+
+    ModelStructure out;
+    if (one_form) {
+        if (!s.component || !s.lag || !s.regimes || s.positions.empty()) {
+            refuse("One threshold variable needs --component, --lag, --regimes and --positions");
+        }
+        check_component(*s.component, n_comp, "--component");
+        check_lag(*s.lag, "--lag");
+        if (*s.regimes < 2 || *s.regimes > 4) {
+            refuse(strprintf("--regimes: %d regimes; one threshold variable allows 2, 3 or 4",
+                             *s.regimes));
+        }
+        if (static_cast<int>(s.positions.size()) != *s.regimes - 1) {
+            refuse(strprintf("--positions: %d regimes need %d threshold position%s, got %zu",
+                             *s.regimes, *s.regimes - 1, *s.regimes == 2 ? "" : "s",
+                             s.positions.size()));
+        }
+        out.threshold_variables = 1;
+        out.one.which_serie = *s.component;
+        out.one.threshold_lag = *s.lag;
+        out.one.n_regime = *s.regimes;
+        for (std::size_t i = 0; i < s.positions.size(); ++i) {
+            check_position(s.positions[i], n_oss);
+            out.one.pos_threshold[i] = s.positions[i];
+        }
+        return out;
+    }
+
+    if (s.components.size() != 2 || s.lags.size() != 2 || s.positions.size() != 2) {
+        refuse(
+            "Two threshold variables need --components C1,C2, --lags D1,D2 and --positions "
+            "P1,P2, two values each");
+    }
+    check_component(s.components[0], n_comp, "--components");
+    check_component(s.components[1], n_comp, "--components");
+    if (s.components[0] == s.components[1]) {
+        refuse("--components: the two threshold variables must be different components");
+    }
+    check_lag(s.lags[0], "--lags");
+    check_lag(s.lags[1], "--lags");
+    check_position(s.positions[0], n_oss);
+    check_position(s.positions[1], n_oss);
+    const int type = s.type_model.value_or(0);
+    if (type < 0 || type > 3) {
+        refuse(
+            strprintf("--type-model: %d is not a type; use 0 (four regimes) or 1, 2, 3 "
+                      "(three regimes)",
+                      type));
+    }
+    const int regimes = s.regimes.value_or(type == 0 ? 4 : 3);
+    if (regimes != 3 && regimes != 4) {
+        refuse(strprintf("--regimes: %d regimes; two threshold variables allow 3 or 4", regimes));
+    }
+    if (regimes == 4 && type != 0) {
+        refuse(
+            "--regimes 4 goes with --type-model 0; types 1 to 3 merge two quadrants into "
+            "three regimes");
+    }
+    if (regimes == 3 && type == 0) {
+        refuse("--regimes 3 needs --type-model 1, 2 or 3 to say which quadrants merge");
+    }
+    out.threshold_variables = 2;
+    out.two.which_serie1 = s.components[0];
+    out.two.which_serie2 = s.components[1];
+    out.two.Ritardo1 = s.lags[0];
+    out.two.Ritardo2 = s.lags[1];
+    out.two.pos_thres_1 = s.positions[0];
+    out.two.pos_thres_2 = s.positions[1];
+    out.two.n_regime = regimes;
+    out.two.type_model = type;
+    return out;
+}
+
+void execute(const FitCommandState& state) {
+    const RunConfig& c = state.config;
+    validate_problem_sizes(c.n_oss, c.n_comp, c.m, c.min_oss_reg);
+    const ModelStructure structure = structure_from_options(state);
+
+    std::error_code ec;
+    std::filesystem::create_directories(state.workdir, ec);
+    if (ec || !std::filesystem::is_directory(state.workdir)) {
+        refuse(
+            strprintf("Working directory %s could not be created", state.workdir.string().c_str()));
+    }
+    const double_matrix serie = read_course_file(c.course_file, c.n_oss, c.n_comp);
+
+    StdConsole console;
+    ModelProblem problem;
+    problem.serie_matrix = &serie;
+    problem.n_oss = c.n_oss;
+    problem.n_comp = c.n_comp;
+    problem.min_oss_reg = c.min_oss_reg;
+    problem.m = c.m;
+    problem.replication = 1;
+    problem.result_dir = state.workdir;
+    problem.console = &console;
+    validate_problem(problem);
+
+    EstimationWorkspace workspace(problem);
+    StructureSummary summary;
+    summary.structure = structure;
+    summary.criterion = estimate_structure(problem, workspace, structure, true, &summary.estimate);
+    summary.fitness = fitness_from_criterion(summary.criterion);
+
+    const char* kind = structure.threshold_variables == 1 ? "Univariate" : "Bivariate";
+    std::string text = format_structure_summary(summary);
+    text +=
+        strprintf("Report appended to %s, %s and %s\n",
+                  (state.workdir / strprintf("OutputThreshold%s.txt", kind)).string().c_str(),
+                  (state.workdir / strprintf("PredictionThreshold%s.txt", kind)).string().c_str(),
+                  (state.workdir / strprintf("ResidualThreshold%s.txt", kind)).string().c_str());
+    console.out(text);
+}
+
+}  // namespace
+
+void add_fit_command(CLI::App& app) {
+    auto state = std::make_shared<FitCommandState>();
+    CLI::App* fit = app.add_subcommand(
+        "fit",
+        "Estimate one threshold model that you name, with every autoregressive order up to "
+        "--m, and append its report (coefficients, fitted values, residuals, covariances, "
+        "criterion) to the result files in --workdir. Prints the criterion and the fitness "
+        "exp(-criterion/100) that a search would give it.");
+    add_problem_options(*fit, state->config, state->workdir);
+
+    fit->add_option("--component", state->component,
+                    "One threshold variable: the component (1-based) whose lagged value "
+                    "switches the regimes");
+    fit->add_option("--lag", state->lag,
+                    "One threshold variable: how many steps back the component is taken (1 to "
+                    "6)");
+    fit->add_option("--components", state->components,
+                    "Two threshold variables: the two components, e.g. 1,2")
+        ->delimiter(',')
+        ->expected(2);
+    fit->add_option("--lags", state->lags,
+                    "Two threshold variables: the lag of each component (1 to 6), e.g. 1,3")
+        ->delimiter(',')
+        ->expected(2);
+    fit->add_option("--type-model", state->type_model,
+                    "Two threshold variables: 0 keeps the four quadrants as four regimes; 1, 2 "
+                    "or 3 merge two of them into three regimes");
+    fit->add_option("--regimes", state->regimes,
+                    "Number of regimes: 2 to 4 with one threshold variable, 3 or 4 with two");
+    fit->add_option("--positions", state->positions,
+                    "Time positions (0 to n-oss - 1) whose values of the threshold variable "
+                    "are the thresholds: one per threshold (regimes - 1 of them) with one "
+                    "threshold variable, one per variable with two. 0 stands for time 30 with "
+                    "one threshold variable and for time 1 with two")
+        ->delimiter(',');
+    fit->add_option("--codes", state->codes,
+                    "The structure as a chromosome holds it: sixteen field codes, comma "
+                    "separated, decoded exactly as the search decodes them")
+        ->delimiter(',');
+    fit->callback([state]() { execute(*state); });
+}
 
 }  // namespace velmora::cli

@@ -5,27 +5,30 @@
 
 namespace velmora {
 
-void validate_problem(const ModelProblem& problem) {
-    if (problem.n_comp < 2) {
+void validate_problem_sizes(int n_oss, int n_comp, int m, int min_oss_reg) {
+    if (n_comp < 2) {
         throw ConfigError(strprintf(
             "The number of components must be at least 2 (got %d): the threshold variables "
             "are taken from components 1 and 2",
-            problem.n_comp));
+            n_comp));
     }
-    if (problem.n_oss < kMinObservations) {
+    if (n_oss < kMinObservations) {
         throw ConfigError(strprintf("The number of observations must be at least %d (got %d)",
-                                    kMinObservations, problem.n_oss));
+                                    kMinObservations, n_oss));
     }
-    if (problem.m < 1 || problem.m > kMaxOrder) {
-        throw ConfigError(
-            strprintf("The largest autoregressive order must be between 1 and %d (got %d)",
-                      kMaxOrder, problem.m));
+    if (m < 1 || m > kMaxOrder) {
+        throw ConfigError(strprintf(
+            "The largest autoregressive order must be between 1 and %d (got %d)", kMaxOrder, m));
     }
-    if (problem.min_oss_reg < 2) {
+    if (min_oss_reg < 2) {
         throw ConfigError(
             strprintf("The least number of observations per regime must be at least 2 (got %d)",
-                      problem.min_oss_reg));
+                      min_oss_reg));
     }
+}
+
+void validate_problem(const ModelProblem& problem) {
+    validate_problem_sizes(problem.n_oss, problem.n_comp, problem.m, problem.min_oss_reg);
     const double_matrix* serie = problem.serie_matrix;
     if (serie == nullptr) {
         throw ConfigError("No series has been loaded");

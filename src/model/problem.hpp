@@ -36,5 +36,7 @@ constexpr int kMaxLag = 6;
 // sizes say, n_comp >= 2, n_oss >= 30, m in 1..4, min_oss_reg >= 2). Throws
 // ConfigError with a message a user can act on.
 void validate_problem(const ModelProblem& problem);
+// The size rules alone, before a series has been read.
+void validate_problem_sizes(int n_oss, int n_comp, int m, int min_oss_reg);
 
 }  // namespace velmora

@@ -1,0 +1,71 @@
+#pragma once
+// The threshold-model application seen by the genetic engine: the hooks, the
+// objective over a batch of individuals, and the report of the best model.
+// The engine knows nothing of the model; everything about it lives here and
+// in src/model.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/hooks.hpp"
+#include "model/estimate.hpp"
+#include "model/problem.hpp"
+#include "model/structure.hpp"
+
+namespace velmora {
+
+// The sixteen field codes of a chromosome, read with getfield.
+FieldCodes read_field_codes(const std::uint32_t* chrom, const ChromosomeLayout& layout);
+
+// What a user wants to read about a structure: its decoded form, the
+// estimate's thresholds and regime sizes (last pass, order m), criterion and
+// fitness.
+struct StructureSummary {
+    ModelStructure structure;
+    EstimateSummary estimate;
+    double criterion = 0.0;
+    double fitness = 0.0;
+};
+
+// Estimates the structure silently and summarises it.
+StructureSummary summarize_structure(const ModelProblem& problem, const ModelStructure& structure);
+
+// Several lines of plain text, each ending in '\n', e.g.
+//   "Threshold variable: component 1 at lag 2, 3 regimes\n"
+//   "Thresholds: -0.412000 0.380000\n"
+//   "Observations per regime: 301 402 295\n"
+//   "Criterion: -1.234567  Fitness: 1.012422\n"
+std::string format_structure_summary(const StructureSummary& summary);
+
+class ThresholdApp final : public AppHooks {
+  public:
+    // threads: evaluation threads for objfunc (1 evaluates on the caller's
+    // thread); cache: remember criteria of structures already estimated.
+    explicit ThresholdApp(const ModelProblem& problem, int threads = 1, bool cache = true);
+    ~ThresholdApp() override;
+    ThresholdApp(const ThresholdApp&) = delete;
+    ThresholdApp& operator=(const ThresholdApp&) = delete;
+
+    void app_init(EngineParams& params) override;
+    void app_set_field_sizes(std::vector<int>& field_sizes) override;
+    void objfunc(std::span<individual* const> members, const ChromosomeLayout& layout) override;
+    void app_final_report(const individual& best, const ChromosomeLayout& layout) override;
+
+    // Estimator calls made by objfunc so far.
+    long long estimations() const noexcept;
+    // Evaluations answered without estimating (the cache, or a structure met
+    // twice in one batch).
+    long long estimations_saved() const noexcept;
+
+    const ModelProblem& problem() const noexcept { return problem_; }
+
+  private:
+    class Impl;
+    ModelProblem problem_;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace velmora

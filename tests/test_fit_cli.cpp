@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "model_test_helpers.hpp"
+
+namespace velmora {
+namespace {
+
+struct CliResult {
+    int status = -1;
+    std::string out;  // standard output and standard error together
+};
+
+CliResult run_fit(const std::string& args, const std::filesystem::path& workdir) {
+    const std::string sample = std::string(VELMORA_SOURCE_DIR) + "/data/eustockmarkets_returns.txt";
+    const std::string command = std::string(VELMORA_CLI_PATH) + " fit --course-file '" + sample +
+                                "' --workdir '" + workdir.string() + "' " + args + " 2>&1";
+    CliResult result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return result;
+    }
+    std::array<char, 4096> buffer{};
+    while (std::fgets(buffer.data(), static_cast<int>(buffer.size()), pipe) != nullptr) {
+        result.out += buffer.data();
+    }
+    const int raw = pclose(pipe);
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return result;
+}
+
+std::string criterion_line(const std::string& out) {
+    const auto at = out.find("Criterion: ");
+    return at == std::string::npos ? "" : out.substr(at, out.find('\n', at) - at);
+}
+
+TEST(FitCli, OneThresholdStructureWritesItsReport) {
+    const auto dir = testing::fresh_directory("fit_one");
+    const CliResult r = run_fit("--component 1 --lag 2 --regimes 3 --positions 100,200", dir);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("component 1 at lag 2, 3 regimes"), std::string::npos) << r.out;
+    EXPECT_NE(criterion_line(r.out).find("Fitness: "), std::string::npos) << r.out;
+    const auto lines = testing::read_lines(dir / "OutputThresholdUnivariate.txt");
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "Replication of GA:1");
+    EXPECT_EQ(lines[1], "Number of Regime = 3 ");
+    EXPECT_TRUE(std::filesystem::exists(dir / "PredictionThresholdUnivariate.txt"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "ResidualThresholdUnivariate.txt"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "OutputThresholdBivariate.txt"));
+}
+
+TEST(FitCli, CodesAreDecodedLikeAChromosome) {
+    const auto dir = testing::fresh_directory("fit_codes");
+    // Field 0 = 1: two threshold variables; fields 2, 3 = (1, 1) become
+    // components (1, 2); fields 10, 11 = (1, 2): three regimes, type 2.
+    const CliResult coded = run_fit("--codes 1,0,1,1,3,5,6,7,100,0,1,2,3,5,0,1", dir);
+    ASSERT_EQ(coded.status, 0) << coded.out;
+    const CliResult named =
+        run_fit("--components 1,2 --lags 1,2 --positions 100,0 --type-model 2", dir);
+    ASSERT_EQ(named.status, 0) << named.out;
+    EXPECT_FALSE(criterion_line(coded.out).empty());
+    EXPECT_EQ(criterion_line(coded.out), criterion_line(named.out));
+    EXPECT_NE(coded.out.find("3 regimes (type of model 2)"), std::string::npos) << coded.out;
+    const auto lines = testing::read_lines(dir / "OutputThresholdBivariate.txt");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "Number of Regime = 3\t Type of model=2");
+}
+
+TEST(FitCli, BadStructuresAndSizesAreRefusedWithStatusTwo) {
+    const auto dir = testing::fresh_directory("fit_bad");
+    const char* bad[] = {
+        "--component 5 --lag 1 --regimes 2 --positions 10",         // component > n_comp
+        "--component 1 --lag 7 --regimes 2 --positions 10",         // lag outside 1..6
+        "--component 1 --lag 1 --regimes 2 --positions 1000",       // position >= n_oss
+        "--component 1 --lag 1 --regimes 3 --positions 10",         // one position short
+        "--component 1 --lag 1 --regimes 5 --positions 1,2,3,4",    // too many regimes
+        "--components 1,2 --lags 1,1 --positions 1,2 --regimes 3",  // 3 regimes, type 0
+        "--components 1,2 --lags 1,1 --positions 1,2 --regimes 4 --type-model 1",
+        "--components 2,2 --lags 1,1 --positions 1,2",  // same component twice
+        "--component 1 --lag 1 --regimes 2 --positions 10 --codes 0,0,0,0,0,0,0,0,0,0,0,0,0,0,0,0",
+        "--codes 0,0,0,0,4,0,0,0,0,0,0,0,0,0,0,0",  // field 4 has codes 0..3
+        "--codes 0,0,0,0,0,0,0,0,0,0,0,0,0,0,0",    // fifteen codes
+        "",                                         // no structure at all
+        "--component 1 --lag 1 --regimes 2 --positions 10 --n-comp 1",
+        "--component 1 --lag 1 --regimes 2 --positions 10 --n-oss 20",
+        "--component 1 --lag 1 --regimes 2 --positions 10 --m 5",
+        "--component 1 --lag 1 --regimes 2 --positions 10 --min-oss-reg 1",
+    };
+    for (const char* args : bad) {
+        const CliResult r = run_fit(args, dir);
+        EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
+        EXPECT_FALSE(r.out.empty()) << args;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "OutputThresholdUnivariate.txt"));
+}
+
+TEST(FitCli, MissingCourseFileIsRefused) {
+    const auto dir = testing::fresh_directory("fit_missing");
+    const std::string command = std::string(VELMORA_CLI_PATH) +
+                                " fit --course-file /nonexistent/velmora.txt --workdir '" +
+                                dir.string() +
+                                "' --component 1 --lag 1 --regimes 2 --positions 10 >/dev/null "
+                                "2>&1";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 2);
+}
+
+}  // namespace
+}  // namespace velmora

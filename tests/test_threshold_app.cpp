@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "app/threshold_app.hpp"
+#include "model/structure_key.hpp"
+#include "model_test_helpers.hpp"
+
+namespace velmora {
+namespace {
+
+using testing::ProblemFixture;
+using testing::random_series;
+
+// The layout the engine derives from the application's field sizes.
+ChromosomeLayout layout_for(const std::array<int, kNumFields>& sizes) {
+    ChromosomeLayout layout;
+    layout.numfields = kNumFields;
+    int end = 0;
+    for (int size : sizes) {
+        int bits = 1;
+        while ((1 << bits) < size) {
+            ++bits;
+        }
+        end += bits;
+        layout.field_sizes.push_back(size);
+        layout.field_ends.push_back(end);
+    }
+    layout.lchrom = end;
+    layout.chromsize = (end + UINTSIZE - 1) / UINTSIZE;
+    return layout;
+}
+
+struct Member {
+    std::vector<std::uint32_t> chrom;
+    individual ind;
+};
+
+Member make_member(const ChromosomeLayout& layout, const FieldCodes& codes) {
+    Member m;
+    m.chrom.assign(static_cast<std::size_t>(layout.chromsize), 0u);
+    for (int i = 0; i < kNumFields; ++i) {
+        putfield(i, layout, codes[static_cast<std::size_t>(i)], m.chrom.data());
+    }
+    return m;
+}
+
+class ThresholdAppTest : public ::testing::Test {
+  protected:
+    ProblemFixture fx{random_series(300, 3, 19), 300, 3, 2, 20};
+    ChromosomeLayout layout = layout_for(structure_field_sizes(300));
+};
+
+TEST_F(ThresholdAppTest, HooksSetFlagsAndFieldSizes) {
+    ThresholdApp app(fx.problem);
+    EngineParams params;
+    params.stochastic_fitness = 7;
+    params.elitist = 0;
+    app.app_init(params);
+    EXPECT_EQ(params.stochastic_fitness, 0);
+    EXPECT_EQ(params.elitist, 1);
+    std::vector<int> sizes(16, -1);
+    app.app_set_field_sizes(sizes);
+    const std::vector<int> want{2, 2, 2, 2, 4, 300, 300, 300, 300, 300, 2, 4, 4, 6, 6, 6};
+    EXPECT_EQ(sizes, want);
+    EXPECT_EQ(app.app_data_size(), 0);
+}
+
+TEST_F(ThresholdAppTest, ObjectiveScoresEachMemberWithItsEstimate) {
+    // The smallest value of component 1 as the threshold leaves regime 1
+    // nearly empty: fitness 0.
+    std::uint32_t lowest = 1;
+    for (int t = 1; t < 300; ++t) {
+        if (fx.serie[t][1] < fx.serie[static_cast<int>(lowest)][1]) {
+            lowest = static_cast<std::uint32_t>(t);
+        }
+    }
+    const std::vector<FieldCodes> all{
+        {0, 1, 0, 0, 2, 40, 200, 0, 0, 0, 0, 0, 0, 2, 0, 0},
+        {1, 0, 1, 0, 0, 0, 0, 0, 150, 0, 1, 3, 0, 0, 3, 1},
+        {0, 0, 0, 0, 0, lowest, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    };
+    std::vector<Member> members;
+    for (const auto& c : all) {
+        members.push_back(make_member(layout, c));
+    }
+    std::vector<individual*> batch;
+    for (auto& m : members) {
+        m.ind.chrom = m.chrom.data();
+        m.ind.raw_fitness = -1.0;
+        batch.push_back(&m.ind);
+    }
+    ThresholdApp app(fx.problem, 1, false);
+    app.objfunc(batch, layout);
+    EstimationWorkspace ws(fx.problem);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const double aic = estimate_structure(fx.problem, ws, decode_structure(all[i]), false);
+        EXPECT_EQ(members[i].ind.raw_fitness, fitness_from_criterion(aic)) << i;
+    }
+    EXPECT_EQ(members[2].ind.raw_fitness, 0.0);
+    EXPECT_GT(members[0].ind.raw_fitness, 0.0);
+    EXPECT_EQ(app.estimations(), 3);
+    EXPECT_EQ(app.estimations_saved(), 0);
+}
+
+TEST_F(ThresholdAppTest, FinalReportAppendsToTheMatchingFilesOnly) {
+    fx.problem.result_dir = testing::fresh_directory("final_report");
+    ThresholdApp app(fx.problem);
+    // codify[0] = 0 and codify[4] = 0: two regimes, threshold from field 5.
+    Member best = make_member(layout, {0, 0, 1, 1, 0, 77, 5, 6, 1, 1, 1, 1, 0, 1, 1, 1});
+    best.ind.chrom = best.chrom.data();
+    best.ind.raw_fitness = 0.5;
+    app.app_final_report(best.ind, layout);
+    const auto out = testing::read_lines(fx.problem.result_dir / "OutputThresholdUnivariate.txt");
+    ASSERT_GE(out.size(), 3u);
+    EXPECT_EQ(out[1], "Number of Regime = 2 ");
+    EXPECT_EQ(out[2], "Threshold Variable: Component= 1\t Lag =2");
+    EXPECT_FALSE(std::filesystem::exists(fx.problem.result_dir / "OutputThresholdBivariate.txt"));
+    EXPECT_EQ(best.ind.raw_fitness, 0.5);
+    EXPECT_EQ(app.estimations(), 0);
+}
+
+TEST_F(ThresholdAppTest, SummaryDescribesTheEstimate) {
+    const ModelStructure s = decode_structure({0, 1, 0, 0, 2, 40, 200, 0, 0, 0, 0, 0, 0, 2, 0, 0});
+    const StructureSummary summary = summarize_structure(fx.problem, s);
+    EXPECT_EQ(summary.estimate.status, EstimateStatus::estimated);
+    EXPECT_EQ(summary.fitness, fitness_from_criterion(summary.criterion));
+    const int total = summary.estimate.observations[0] + summary.estimate.observations[1] +
+                      summary.estimate.observations[2];
+    EXPECT_EQ(total, 300 - 3);  // t from max(m, lag) + 1 = 4
+    const std::string text = format_structure_summary(summary);
+    EXPECT_NE(text.find("component 2 at lag 3, 3 regimes"), std::string::npos) << text;
+    EXPECT_NE(text.find("Criterion: "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmora
