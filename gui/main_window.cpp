@@ -179,8 +179,6 @@ void VelmoraDlg::start_run() {
     if (run_under_way()) {
         return;
     }
-    // The run's files, and a course file named without a directory, belong
-    // to the directory the program was started in.
     // A configuration the run would refuse is refused here, before any file
     // is touched; the window stays as it was.
     try {
@@ -189,6 +187,8 @@ void VelmoraDlg::start_run() {
         show_error(QString::fromStdString(e.what()));
         return;
     }
+    // The run's files, and a course file named without a directory, belong
+    // to the directory the program was started in.
     std::error_code ec;
     std::filesystem::path workdir = std::filesystem::current_path(ec);
     if (ec) {
@@ -240,9 +240,9 @@ void VelmoraDlg::run_finished() {
         case RunOutcome::Status::completed:
             break;
         case RunOutcome::Status::stopped:
-            append_message(tr("Run stopped after %n generation(s): Output.txt holds the header, "
-                              "layout and seed lines; no best-model report was written.\n",
-                              nullptr, outcome.generations),
+            append_message(tr("Run stopped before generation %1: Output.txt holds the header, "
+                              "layout and seed lines; no best-model report was written.\n")
+                               .arg(outcome.generations),
                            false);
             break;
         case RunOutcome::Status::failed:
@@ -260,7 +260,7 @@ void VelmoraDlg::reject() {
     if (quit_after_run_) {
         return;  // already waiting for the run to stop
     }
-    if (!runner_.isRunning()) {
+    if (!run_under_way()) {
         QDialog::reject();
         return;
     }

@@ -197,7 +197,7 @@ class MainWindowTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
         QVERIFY(!w.run_under_way());
         QVERIFY(w.isVisible());
-        QVERIFY(messages(w).contains("Run stopped after"));
+        QVERIFY(messages(w).contains("Run stopped before generation "));
         QVERIFY(messages(w).contains("no best-model report"));
     }
 
