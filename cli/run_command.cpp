@@ -1,13 +1,21 @@
 // velmora run: one search with the parameters given on the command line.
 
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
-#include "app/prepare.hpp"
+#include "app/run_driver.hpp"
+#include "app/run_summary.hpp"
 #include "cli/commands.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
@@ -24,21 +32,30 @@ struct RunCommandState {
     std::string selection = "roulette";
     std::string crossover = "one-point";
     std::string scaling = "linear";
+    std::optional<int> seed;
+    int threads = default_threads();
+    bool no_cache = false;
+    std::string json_path;
+
+    static int default_threads() {
+        const unsigned cores = std::thread::hardware_concurrency();
+        return cores == 0 ? 1 : static_cast<int>(cores);
+    }
 };
 
-// The choice names in the order of the parameter dialog's radio buttons.
-const std::vector<std::string> selection_names{"roulette", "remainder", "tournament", "sus"};
-const std::vector<std::string> crossover_names{"one-point", "two-point", "uniform"};
-const std::vector<std::string> scaling_names{"linear", "boltzmann", "autocontrol", "sigma",
-                                             "window"};
-
-int index_of(const std::vector<std::string>& names, const std::string& name) {
-    for (std::size_t i = 0; i < names.size(); ++i) {
+template <std::size_t N>
+int index_of(const std::array<const char*, N>& names, const std::string& name) {
+    for (std::size_t i = 0; i < N; ++i) {
         if (CLI::detail::to_lower(names[i]) == CLI::detail::to_lower(name)) {
             return static_cast<int>(i);
         }
     }
     return -1;  // cannot happen: CLI11 has already checked membership
+}
+
+template <std::size_t N>
+std::vector<std::string> as_strings(const std::array<const char*, N>& names) {
+    return {names.begin(), names.end()};
 }
 
 void ensure_workdir(const std::filesystem::path& workdir) {
@@ -50,19 +67,102 @@ void ensure_workdir(const std::filesystem::path& workdir) {
     }
 }
 
+// One line on a terminal, rewritten in place; nothing at all when standard
+// error goes to a file or a pipe, so logs stay clean.
+class ProgressLine {
+  public:
+    ProgressLine() : enabled_(::isatty(STDERR_FILENO) != 0) {}
+
+    bool update(const RunProgress& progress) {
+        if (!enabled_) {
+            return true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (!started_) {
+            started_ = true;
+            start_ = now;
+        }
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        const double rate = seconds > 0.0 ? progress.nevals / seconds : 0.0;
+        std::fprintf(stderr, "\r\033[Kgeneration %d/%d  best criterion %.6f  %.0f evaluations/s",
+                     progress.generation + 1, progress.maxgen, progress.best_criterion, rate);
+        std::fflush(stderr);
+        shown_ = true;
+        return true;
+    }
+
+    void finish() {
+        if (shown_) {
+            std::fputs("\r\033[K", stderr);
+            std::fflush(stderr);
+            shown_ = false;
+        }
+    }
+
+    ~ProgressLine() { finish(); }
+
+  private:
+    bool enabled_;
+    bool started_ = false;
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point start_;
+};
+
 void execute(RunCommandState& state) {
-    state.config.scaling_window = state.scaling_window;
-    state.config.selection_choice = index_of(selection_names, state.selection);
-    state.config.crossover_choice = index_of(crossover_names, state.crossover);
-    state.config.scaling_method = index_of(scaling_names, state.scaling);
+    RunConfig& config = state.config;
+    config.scaling_window = state.scaling_window;
+    config.selection_choice = index_of(selection_choice_names, state.selection);
+    config.crossover_choice = index_of(crossover_choice_names, state.crossover);
+    config.scaling_method = index_of(scaling_method_names, state.scaling);
     ensure_workdir(state.workdir);
+
+    // A summary path that cannot be written is refused before the search.
+    std::ofstream json_out;
+    if (!state.json_path.empty()) {
+        json_out.open(state.json_path, std::ios::trunc);
+        if (!json_out) {
+            throw ConfigError(
+                strprintf("JSON summary %s could not be created", state.json_path.c_str()));
+        }
+    }
+
     StdConsole console;
-    PreparedRun run = prepare_run(state.config, state.workdir, console);
-    run.output_file.close();
-    std::fprintf(stderr,
-                 "velmora: the run was prepared (%s written); the genetic search itself is not "
-                 "built yet.\n",
-                 (state.workdir / "Output.txt").string().c_str());
+    ProgressLine progress_line;
+    RunOptions options;
+    options.workdir = state.workdir;
+    options.seed = state.seed;
+    options.threads = state.threads;
+    options.cache = !state.no_cache;
+    options.console = &console;
+    options.progress = [&progress_line](const RunProgress& progress) {
+        return progress_line.update(progress);
+    };
+
+    RunResult result;
+    try {
+        result = run_search(config, options);
+    } catch (...) {
+        progress_line.finish();
+        if (json_out.is_open()) {
+            json_out.close();
+            std::error_code ec;
+            std::filesystem::remove(state.json_path, ec);
+        }
+        throw;
+    }
+    progress_line.finish();
+
+    std::fputs(format_run_summary(result).c_str(), stdout);
+    if (json_out.is_open()) {
+        json_out << run_summary_json(config, options, result).dump(2) << "\n";
+        json_out.close();
+        if (!json_out) {
+            throw ConfigError(
+                strprintf("JSON summary %s could not be written", state.json_path.c_str()));
+        }
+        std::printf("JSON summary: %s\n", state.json_path.c_str());
+    }
+    std::fflush(stdout);
 }
 
 }  // namespace
@@ -79,7 +179,7 @@ void add_run_command(CLI::App& app) {
                     "How parents are chosen: roulette (roulette wheel), remainder (stochastic "
                     "remainder), tournament (best of --tourneysize random members) or sus "
                     "(stochastic universal sampling)")
-        ->check(CLI::IsMember(selection_names, CLI::ignore_case))
+        ->check(CLI::IsMember(as_strings(selection_choice_names), CLI::ignore_case))
         ->type_name("NAME")
         ->capture_default_str();
     run->add_option("--tourneysize", c.tourneysize,
@@ -89,7 +189,7 @@ void add_run_command(CLI::App& app) {
     run->add_option("--crossover", state->crossover,
                     "How two parents mix their structures: one-point, two-point or uniform "
                     "(exchanges happen only between whole fields)")
-        ->check(CLI::IsMember(crossover_names, CLI::ignore_case))
+        ->check(CLI::IsMember(as_strings(crossover_choice_names), CLI::ignore_case))
         ->type_name("NAME")
         ->capture_default_str();
     run->add_option("--scaling", state->scaling,
@@ -97,7 +197,7 @@ void add_run_command(CLI::App& app) {
                     "boltzmann (uses --beta), autocontrol (automatic control of the selection "
                     "pressure; needs --selection sus), sigma (sigma truncation, uses "
                     "--sigma-trunc) or window (uses --scaling-window)")
-        ->check(CLI::IsMember(scaling_names, CLI::ignore_case))
+        ->check(CLI::IsMember(as_strings(scaling_method_names), CLI::ignore_case))
         ->type_name("NAME")
         ->capture_default_str();
     run->add_option("--scalemult", c.scalemult,
@@ -130,6 +230,21 @@ void add_run_command(CLI::App& app) {
                     "by one, the least is 2)")
         ->capture_default_str();
     add_problem_options(*run, c, state->workdir);
+    run->add_option("--seed", state->seed,
+                    "Replay a run: the casual value (0 to 999) from the \"casual=N\" line of an "
+                    "earlier run's Output.txt; without it the seed comes from the clock")
+        ->check(CLI::Range(0, 999));
+    run->add_option("--threads", state->threads,
+                    "Threads that estimate candidate structures in parallel (the result does not "
+                    "depend on it; default: the number of cores)")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    run->add_flag("--no-cache", state->no_cache,
+                  "Estimate every candidate anew instead of reusing the criterion of a structure "
+                  "already estimated (slower; same result)");
+    run->add_option("--json", state->json_path,
+                    "Also write the closing summary, with the parameters and the seed, as JSON to "
+                    "this file (for scripts)");
 
     run->callback([state] { execute(*state); });
 }

@@ -2,6 +2,7 @@
 // The user's choices for a run, as the parameter dialog holds them, and the
 // one validation both front ends call.
 
+#include <array>
 #include <string>
 
 #include "engine/params.hpp"
@@ -27,6 +28,15 @@ struct RunConfig {
     std::string course_file = "TassidiCambio.txt";
     int m = 2;
 };
+
+// Names of the choices for the command line and the JSON summary, in the
+// order of the parameter dialog's radio buttons (index = choice value).
+inline constexpr std::array<const char*, 4> selection_choice_names{"roulette", "remainder",
+                                                                   "tournament", "sus"};
+inline constexpr std::array<const char*, 3> crossover_choice_names{"one-point", "two-point",
+                                                                   "uniform"};
+inline constexpr std::array<const char*, 5> scaling_method_names{"linear", "boltzmann",
+                                                                 "autocontrol", "sigma", "window"};
 
 // Largest n_oss a run accepts: the threshold-position fields of the
 // chromosome are at most 17 bits wide.

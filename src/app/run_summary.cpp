@@ -1,0 +1,172 @@
+#include "app/run_summary.hpp"
+
+#include <sstream>
+
+#include "support/format.hpp"
+
+namespace velmora {
+
+namespace {
+
+const char* status_name(EstimateStatus status) {
+    switch (status) {
+        case EstimateStatus::estimated:
+            return "estimated";
+        case EstimateStatus::too_few_observations:
+            return "too_few_observations";
+        case EstimateStatus::singular_regression:
+            return "singular_regression";
+        case EstimateStatus::singular_covariance:
+            return "singular_covariance";
+    }
+    return "unknown";
+}
+
+template <std::size_t N>
+const char* name_at(const std::array<const char*, N>& names, int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < N
+               ? names[static_cast<std::size_t>(index)]
+               : "";
+}
+
+int regimes_of(const ModelStructure& s) {
+    return s.threshold_variables == 1 ? s.one.n_regime : s.two.n_regime;
+}
+
+std::string indented(const std::string& lines) {
+    std::istringstream in(lines);
+    std::string line;
+    std::string out;
+    while (std::getline(in, line)) {
+        out += "  " + line + "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string format_run_summary(const RunResult& r) {
+    std::string text;
+    if (r.completed) {
+        text += strprintf("Search finished: %d generations of %d structures.\n", r.generations,
+                          r.popsize);
+    } else {
+        text += strprintf("Search stopped after %d generations of %d structures.\n", r.generations,
+                          r.popsize);
+    }
+    if (!r.best_codes.empty()) {
+        text += r.generations > 0 ? "Best model of the last generation:\n"
+                                  : "Best model of the start population (no generation bred):\n";
+        text += indented(format_structure_summary(r.best));
+        if (r.best.estimate.status != EstimateStatus::estimated) {
+            text += "  This structure could not be estimated: the search found no usable model.\n";
+        }
+        std::string codes;
+        for (unsigned code : r.best_codes) {
+            codes += strprintf("%s%u", codes.empty() ? "" : " ", code);
+        }
+        text += "  Field codes: " + codes + "\n";
+    }
+    text += strprintf("Evaluations: %d; estimations made: %lld, saved by the cache: %lld.\n",
+                      r.nevals, r.estimations, r.estimations_saved);
+    if (r.reported) {
+        text += "The best model's full report was appended to its result files.\n";
+    } else {
+        text += "No best-model report was written.\n";
+    }
+    text += "Files written:\n";
+    for (const auto& file : r.files_written) {
+        text += "  " + file.string() + "\n";
+    }
+    text += strprintf("Seed: casual=%d (replay this run with --seed %d).\n", r.casual, r.casual);
+    return text;
+}
+
+nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, const RunResult& r) {
+    using nlohmann::json;
+    json parameters = {
+        {"selection", name_at(selection_choice_names, c.selection_choice)},
+        {"tourneysize", c.tourneysize},
+        {"crossover", name_at(crossover_choice_names, c.crossover_choice)},
+        {"scaling", name_at(scaling_method_names, c.scaling_method)},
+        {"scalemult", c.scalemult},
+        {"beta", c.beta},
+        {"sigma_trunc", c.sigma_trunc},
+        {"scaling_window", static_cast<int>(c.scaling_window)},
+        {"maxgen", c.maxgen},
+        {"pcross", c.pcross},
+        {"pmutation", c.pmutation},
+        {"popsize", c.popsize},
+        {"n_oss", c.n_oss},
+        {"n_comp", c.n_comp},
+        {"min_oss_reg", c.min_oss_reg},
+        {"m", c.m},
+        {"course_file", c.course_file},
+        {"workdir", options.workdir.string()},
+        {"threads", options.threads},
+        {"cache", options.cache},
+    };
+
+    json best = nullptr;
+    if (!r.best_codes.empty()) {
+        const ModelStructure& s = r.best.structure;
+        const EstimateSummary& e = r.best.estimate;
+        const int regimes = regimes_of(s);
+        json thresholds = json::array();
+        json observations = json::array();
+        if (e.status == EstimateStatus::estimated) {
+            const int count = s.threshold_variables == 1 ? regimes - 1 : 2;
+            for (int i = 0; i < count && i < 3; ++i) {
+                thresholds.push_back(e.thresholds[static_cast<std::size_t>(i)]);
+            }
+            for (int i = 0; i < regimes && i < 4; ++i) {
+                observations.push_back(e.observations[static_cast<std::size_t>(i)]);
+            }
+        }
+        best = {
+            {"threshold_variables", s.threshold_variables},
+            {"regimes", regimes},
+            {"thresholds", thresholds},
+            {"observations_per_regime", observations},
+            {"criterion", r.best_criterion},
+            {"fitness", r.best_fitness},
+            {"status", status_name(e.status)},
+            {"field_codes", r.best_codes},
+        };
+        if (s.threshold_variables == 1) {
+            json positions = json::array();
+            for (int i = 0; i < regimes - 1; ++i) {
+                positions.push_back(s.one.pos_threshold[static_cast<std::size_t>(i)]);
+            }
+            best["components"] = {s.one.which_serie};
+            best["lags"] = {s.one.threshold_lag};
+            best["threshold_positions"] = positions;
+        } else {
+            best["components"] = {s.two.which_serie1, s.two.which_serie2};
+            best["lags"] = {s.two.Ritardo1, s.two.Ritardo2};
+            best["threshold_positions"] = {s.two.pos_thres_1, s.two.pos_thres_2};
+            best["type_model"] = s.two.type_model;
+        }
+    }
+
+    json files = json::array();
+    for (const auto& file : r.files_written) {
+        files.push_back(file.string());
+    }
+    return {
+        {"completed", r.completed},
+        {"generations", r.generations},
+        {"popsize_used", r.popsize},
+        {"seed", r.casual},
+        {"randomseed", r.randomseed},
+        {"parameters", parameters},
+        {"best", best},
+        {"evaluations", r.nevals},
+        {"estimations", r.estimations},
+        {"estimations_saved", r.estimations_saved},
+        {"report_appended", r.reported},
+        {"files", files},
+    };
+}
+
+}  // namespace velmora
