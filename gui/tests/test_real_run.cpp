@@ -1,0 +1,195 @@
+// The main window driving the core's real run on a short series: the
+// generation display, the files in the working directory, a stopped run, and
+// the failures that must leave the window open.
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+#include <string>
+
+#include "app/run_driver.hpp"
+#include "main_window.hpp"
+#include "modal.hpp"
+#include "suites.hpp"
+
+namespace velmora::gui::test {
+
+namespace {
+
+constexpr int kRunTimeoutMs = 120000;
+constexpr int kObservations = 60;
+
+// Two components with a regime switch: the second follows the first with a
+// coefficient whose sign depends on the first's level. A fixed linear
+// congruential sequence supplies the noise, so the file is the same every
+// time.
+void write_series(const QString& path) {
+    std::FILE* f = std::fopen(path.toLocal8Bit().constData(), "w");
+    QVERIFY(f);
+    unsigned state = 12345;
+    const auto noise = [&state] {
+        state = state * 1103515245u + 12345u;
+        return static_cast<double>((state >> 16) & 0x7fff) / 32768.0 - 0.5;
+    };
+    double x = 0.0;
+    double y = 0.0;
+    for (int t = 0; t < kObservations; ++t) {
+        const double nx = 0.6 * x + noise();
+        const double ny = (x > 0.0 ? 0.5 : -0.4) * y + 0.3 * x + noise();
+        x = nx;
+        y = ny;
+        std::fprintf(f, "%.6f %.6f\n", x, y);
+    }
+    std::fclose(f);
+}
+
+ParameterValues small_run() {
+    ParameterValues p;
+    p.config.popsize = 4;
+    p.config.maxgen = 3;
+    p.config.n_oss = kObservations;
+    p.config.n_comp = 2;
+    p.config.min_oss_reg = 5;
+    p.config.m = 1;
+    p.config.course_file = "serie.txt";
+    return p;
+}
+
+QPushButton* button(const VelmoraDlg& w, const char* name) {
+    return w.findChild<QPushButton*>(QString::fromLatin1(name));
+}
+
+QString generation_text(const VelmoraDlg& w) {
+    return w.findChild<QLabel*>("generationDisplay")->text();
+}
+
+QByteArray contents(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool any_result_file(const QDir& dir) {
+    return !dir.entryList({"OutputThreshold*.txt"}, QDir::Files).isEmpty();
+}
+
+}  // namespace
+
+class RealRunTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void init() {
+        workdir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(workdir_->isValid());
+        QVERIFY(QDir::setCurrent(workdir_->path()));
+        write_series(workdir_->filePath("serie.txt"));
+    }
+
+    void cleanup() {
+        QDir::setCurrent(QDir::tempPath());
+        workdir_.reset();
+    }
+
+    void small_run_from_ok_ends_at_the_last_generation() {
+        VelmoraDlg w(&run_search);
+        w.set_parameters(small_run());
+        w.show();
+        for (int run = 0; run < 2; ++run) {
+            QFile::remove(workdir_->filePath("Output.txt"));
+            QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+            QCOMPARE(generation_text(w), QString("2"));
+            QVERIFY(w.isVisible());
+            QVERIFY(button(w, "parameterButton")->isEnabled());
+            const QByteArray log = contents(workdir_->filePath("Output.txt"));
+            QVERIFY2(log.startsWith("MaxGen =3\npopsize =4\n"), log.constData());
+            QVERIFY(log.contains("casual="));
+            QVERIFY(any_result_file(QDir(workdir_->path())));
+        }
+        QCOMPARE(w.findChild<QLabel*>("replicationDisplay")->text(), QString());
+    }
+
+    void stopped_run_leaves_the_log_without_a_report() {
+        VelmoraDlg w(&run_search);
+        ParameterValues p = small_run();
+        p.config.maxgen = 1000000;
+        w.set_parameters(p);
+        w.show();
+        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!generation_text(w).isEmpty(), kRunTimeoutMs);
+        QTest::mouseClick(button(w, "stopButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        const QByteArray log = contents(workdir_->filePath("Output.txt"));
+        QVERIFY(log.startsWith("MaxGen =1000000\n"));
+        QVERIFY(log.contains("lchrom ="));
+        QVERIFY(log.contains("casual="));
+        QVERIFY(!any_result_file(QDir(workdir_->path())));
+        QVERIFY(w.findChild<QPlainTextEdit*>("messageArea")->toPlainText().contains("stopped"));
+    }
+
+    void refused_runs_show_the_box_and_keep_the_window_data() {
+        QTest::addColumn<QString>("course_file");
+        QTest::addColumn<int>("scaling");
+        QTest::addColumn<double>("beta");
+        QTest::addColumn<int>("selection");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("missing course file")
+            << "assente.txt" << 0 << 0.0 << 0 << "File assente.txt could not be opened";
+        QTest::newRow("negative Boltzmann constant")
+            << "serie.txt" << 1 << -1.0 << 0 << "Bolzman constant must be >= 0";
+        QTest::newRow("automatic control without universal sampling")
+            << "serie.txt" << 2 << 0.0 << 0
+            << "OOPS, Automatic control of selection uses suselect.c, Stochastic Universal "
+               "Sampling,\nand that is not the selection method loaded.\nPlease load that and "
+               "rerun.";
+    }
+
+    void refused_runs_show_the_box_and_keep_the_window() {
+        QFETCH(QString, course_file);
+        QFETCH(int, scaling);
+        QFETCH(double, beta);
+        QFETCH(int, selection);
+        QFETCH(QString, text);
+        ParameterValues p = small_run();
+        p.config.course_file = course_file.toStdString();
+        p.config.scaling_method = scaling;
+        p.config.beta = beta;
+        p.config.selection_choice = selection;
+        VelmoraDlg w(&run_search);
+        w.set_parameters(p);
+        w.show();
+        auto seen = answer_box();
+        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!seen->text.isEmpty(), kRunTimeoutMs);
+        QCOMPARE(seen->title, QString("Error"));
+        QCOMPARE(seen->icon, QMessageBox::Critical);
+        QCOMPARE(seen->buttons, 1);
+        QCOMPARE(seen->text, text);
+        QTRY_VERIFY(button(w, "okButton")->isEnabled());
+        QVERIFY(w.isVisible());
+        QVERIFY(w.parameters() == p);
+
+        // The same window runs again once the setting is put right.
+        w.set_parameters(small_run());
+        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        QCOMPARE(generation_text(w), QString("2"));
+    }
+
+  private:
+    std::unique_ptr<QTemporaryDir> workdir_;
+};
+
+int run_real_run_tests(int argc, char** argv) {
+    RealRunTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+}  // namespace velmora::gui::test
+
+#include "test_real_run.moc"
