@@ -214,6 +214,28 @@ TEST(Roulette, ZeroTotalFallsBackToAUniformIndex) {
     }
 }
 
+TEST(Roulette, TheDrawIsRoundedToSinglePrecisionBeforeTheWheelTurns) {
+    // Wait for a draw u whose float F lies below it, then give member 0 the
+    // share F exactly. The float draw F meets the running sum F and member 0
+    // is chosen (the wheel stops once s < r fails); the full draw u would
+    // pass member 0 and pick member 1.
+    SelectionEngine engine(SelectionCode::roulette, {0.5, 0.5});
+    RandomGenerator twin;
+    float unused = 0.0f;
+    twin.random_seed_from_casual(321, unused, engine.log.file);
+    double u = twin.random_uniform();
+    while (!(static_cast<double>(static_cast<float>(u)) < u)) {
+        engine.rng.random_uniform();
+        u = twin.random_uniform();
+    }
+    const float share = static_cast<float>(u);
+    engine.set_fitness({share, 1.0 - share});
+    preselect(engine.state);
+    ASSERT_EQ(engine.state.selection.roulette_total, 1.0);
+    EXPECT_EQ(select(engine.state), 0);
+    EXPECT_EQ(engine.rng.cursor(), twin.cursor());
+}
+
 TEST(Roulette, DrawsFollowTheFitnessProportions) {
     SelectionEngine engine(SelectionCode::roulette, {1.0, 3.0, 0.0, 4.0});
     preselect(engine.state);
