@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "engine/allocate_or_report.hpp"
 #include "engine/engine_state.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -40,18 +41,6 @@ void check_field(const char* operation, int n, const ChromosomeLayout& layout) {
     if (n >= layout.numfields || n < 0 || static_cast<std::size_t>(n) >= layout.field_ends.size()) {
         throw EngineFault(strprintf(" Error in call to %s, n (= %d) >= nbroffields (= %d)",
                                     operation, n, layout.numfields));
-    }
-}
-
-// Runs an allocation and turns exhausted memory into the engine's report.
-template <typename Allocate>
-void allocate_or_report(EngineState& state, const char* name, Allocate&& allocate) {
-    try {
-        allocate();
-    } catch (const std::bad_alloc&) {
-        out_of_memory(state, name);
-    } catch (const std::length_error&) {
-        out_of_memory(state, name);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "engine/allocate_or_report.hpp"
 #include "engine/engine_state.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -21,20 +22,18 @@ namespace {
     throw EngineFault(strprintf("No selection method has the code %d.\n", static_cast<int>(code)));
 }
 
-template <typename Allocate>
-void allocate_or_report(EngineState& state, const char* name, Allocate&& allocate) {
-    try {
-        allocate();
-    } catch (const std::bad_alloc&) {
-        out_of_memory(state, name);
-    } catch (const std::length_error&) {
-        out_of_memory(state, name);
-    }
-}
-
 void identity_pool(EngineState& state) {
     for (int i = 0; i < state.params.popsize; ++i) {
         state.selection.choices[i] = i;
+    }
+}
+
+// Places k .. popsize-1 of a pool that its method left short take the last
+// individual placed (individual 0 when none was).
+void fill_short_pool(EngineState& state, int k) {
+    std::vector<int>& choices = state.selection.choices;
+    for (; k < state.params.popsize; ++k) {
+        choices[k] = k > 0 ? choices[k - 1] : 0;
     }
 }
 
@@ -89,9 +88,7 @@ void preselect_sus(EngineState& state) {
         }
         // A pointer that started close to 1.0 can leave the pool one short
         // after rounding; the last individual sampled takes the gap.
-        for (; k < popsize; ++k) {
-            sel.choices[k] = k > 0 ? sel.choices[k - 1] : k;
-        }
+        fill_short_pool(state, k);
     }
     sel.nremain = popsize - 1;
 }
@@ -189,9 +186,7 @@ void preselect_remainder(EngineState& state) {
                 any_left = any_left || sel.fraction[i] > 0.0f;
             }
             if (!any_left) {
-                for (; k < popsize; ++k) {
-                    sel.choices[k] = k > 0 ? sel.choices[k - 1] : k;
-                }
+                fill_short_pool(state, k);
                 break;
             }
         }
