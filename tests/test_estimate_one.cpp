@@ -42,7 +42,8 @@ TEST(EstimateOne, MatchesTheTextbookProcedureBitForBit) {
         {1, 2, {37, 0, 0}, 1},     {2, 2, {0, 5, 9}, 2},      {1, 3, {150, 80, 0}, 3},
         {2, 4, {10, 200, 120}, 6}, {1, 4, {250, 40, 140}, 4}, {2, 3, {90, 90, 0}, 1},
     };
-    for (int k : {2, 3}) {
+    // k = 5 takes the general loops, the others fixed-size ones.
+    for (int k : {2, 3, 5}) {
         for (int m = 1; m <= 4; ++m) {
             ProblemFixture fx(random_series(300, k, 11 + k), 300, k, m, 10);
             EstimationWorkspace ws(fx.problem);

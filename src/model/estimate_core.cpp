@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <stdexcept>
 
+#include "model/regression_kernels.hpp"
 #include "numeric/linalg.hpp"
 
 namespace velmora::detail {
@@ -14,131 +15,6 @@ using std::size_t;
 
 inline size_t idx(int i) {
     return static_cast<size_t>(i);
-}
-
-// Z_Z[i][i'] = sum over the regime's observations, in time order, of
-// Z[i][n] * Z[i'][n]. A product does not depend on the order of its factors,
-// so the lower triangle is the mirror of the upper one, bit for bit.
-void cross_products(const double* rev, int n_oss, int k, const int* tt, int n_r, int q,
-                    double* zz) {
-    for (int i = 0; i < q * q; ++i) {
-        zz[i] = 0.0;
-    }
-    for (int n = 0; n < n_r; ++n) {
-        const double* x = rev + idx(n_oss - tt[n] + 1) * idx(k);
-        for (int i = 0; i < q; ++i) {
-            const double xi = x[i];
-            double* row = zz + idx(i) * idx(q);
-            for (int j = i; j < q; ++j) {
-                row[j] += xi * x[j];
-            }
-        }
-    }
-    for (int i = 0; i < q; ++i) {
-        for (int j = i + 1; j < q; ++j) {
-            zz[idx(j) * idx(q) + idx(i)] = zz[idx(i) * idx(q) + idx(j)];
-        }
-    }
-}
-
-// Phi = ((Z_Z)^-1 Z (x) I_k) y without forming W or the Kronecker product:
-// each column of W is made when its observation comes up, and Phi
-// accumulates over the observations in time order, as the sums require.
-void coefficients(const double* rev, int n_oss, int k, const int* tt, int n_r, int q,
-                  const double* zinv_t, double* w, double* phi) {
-    for (int i = 0; i < q * k; ++i) {
-        phi[i] = 0.0;
-    }
-    for (int n = 0; n < n_r; ++n) {
-        const double* y = rev + idx(n_oss - tt[n]) * idx(k);
-        const double* x = y + k;
-        for (int i = 0; i < q; ++i) {
-            w[i] = 0.0;
-        }
-        for (int j = 0; j < q; ++j) {
-            const double xj = x[j];
-            const double* col = zinv_t + idx(j) * idx(q);
-            for (int i = 0; i < q; ++i) {
-                w[i] += col[i] * xj;
-            }
-        }
-        for (int i = 0; i < q; ++i) {
-            const double wi = w[i];
-            double* row = phi + idx(i) * idx(k);
-            for (int c = 0; c < k; ++c) {
-                row[c] += wi * y[c];
-            }
-        }
-    }
-}
-
-// FIT[n][c] = sum over lag j, then component l, of Phi * lagged value; that
-// order is the regressor index order. Residuals go to out (n_r x k); the fitted
-// values to fit when given.
-void residuals(const double* rev, int n_oss, int k, const int* tt, int n_r, int q,
-               const double* phi, double* out, double* fit) {
-    for (int n = 0; n < n_r; ++n) {
-        const double* y = rev + idx(n_oss - tt[n]) * idx(k);
-        const double* x = y + k;
-        double* res = out + idx(n) * idx(k);
-        for (int c = 0; c < k; ++c) {
-            res[c] = 0.0;
-        }
-        for (int i = 0; i < q; ++i) {
-            const double xi = x[i];
-            const double* row = phi + idx(i) * idx(k);
-            for (int c = 0; c < k; ++c) {
-                res[c] += row[c] * xi;
-            }
-        }
-        if (fit != nullptr) {
-            double* f = fit + idx(n) * idx(k);
-            for (int c = 0; c < k; ++c) {
-                f[c] = res[c];
-            }
-        }
-        for (int c = 0; c < k; ++c) {
-            res[c] = y[c] - res[c];
-        }
-    }
-}
-
-// Means and covariance (divided by the row count) of rows x k residuals.
-void covariance(const double* res, int rows, int k, double* medie, double* sigma) {
-    for (int c = 0; c < k; ++c) {
-        medie[c] = 0.0;
-    }
-    for (int n = 0; n < rows; ++n) {
-        const double* r = res + idx(n) * idx(k);
-        for (int c = 0; c < k; ++c) {
-            medie[c] += r[c];
-        }
-    }
-    const double count = rows;
-    for (int c = 0; c < k; ++c) {
-        medie[c] /= count;
-    }
-    for (int i = 0; i < k * k; ++i) {
-        sigma[i] = 0.0;
-    }
-    for (int n = 0; n < rows; ++n) {
-        const double* r = res + idx(n) * idx(k);
-        for (int c = 0; c < k; ++c) {
-            const double dc = r[c] - medie[c];
-            double* row = sigma + idx(c) * idx(k);
-            for (int l = c; l < k; ++l) {
-                row[l] += (r[l] - medie[l]) * dc;
-            }
-        }
-    }
-    for (int c = 0; c < k; ++c) {
-        for (int l = c; l < k; ++l) {
-            sigma[idx(c) * idx(k) + idx(l)] /= count;
-        }
-        for (int l = 0; l < c; ++l) {
-            sigma[idx(c) * idx(k) + idx(l)] = sigma[idx(l) * idx(k) + idx(c)];
-        }
-    }
 }
 
 void print_sigma(TextFile& file, const char* format, const double* sigma, int k) {
@@ -257,7 +133,8 @@ double run_passes(const ModelProblem& problem, EstimationWorkspace& ws, const Pa
             }
 
             double* zz = ws.zz.data();
-            cross_products(rev, n_oss, k, tt, n_r, q, zz);
+            const RegimeKernels kernels = select_kernels(k, p);
+            kernels.cross_products(rev, n_oss, k, q, tt, n_r, zz);
             if (inversanr_core(zz, q, q, ws.ipiv.data(), ws.indxr.data(), ws.indxc.data()) == 0) {
                 // Coefficients from a partly reduced matrix would be garbage
                 // that the search could prefer; the regime is not estimable.
@@ -276,11 +153,11 @@ double run_passes(const ModelProblem& problem, EstimationWorkspace& ws, const Pa
                 }
             }
             double* phi = ws.phi.data();
-            coefficients(rev, n_oss, k, tt, n_r, q, zinv_t, ws.w.data(), phi);
+            kernels.coefficients(rev, n_oss, k, q, tt, n_r, zinv_t, ws.w.data(), phi);
 
             double* res = ws.residual2.data() + idx(rows_written) * idx(k);
             double* fit = files != nullptr ? ws.fit.data() : nullptr;
-            residuals(rev, n_oss, k, tt, n_r, q, phi, res, fit);
+            kernels.residuals(rev, n_oss, k, q, tt, n_r, phi, res, fit);
 
             if (files != nullptr) {
                 for (int i = 0; i < q * k; ++i) {
@@ -308,7 +185,7 @@ double run_passes(const ModelProblem& problem, EstimationWorkspace& ws, const Pa
             if (files == nullptr && one) {
                 continue;
             }
-            covariance(res, n_r, k, ws.medie.data(), ws.sigma.data());
+            kernels.covariance(res, n_r, k, ws.medie.data(), ws.sigma.data());
             if (files != nullptr) {
                 print_sigma(files->output, sigma_format, ws.sigma.data(), k);
             }
@@ -332,7 +209,8 @@ double run_passes(const ModelProblem& problem, EstimationWorkspace& ws, const Pa
     // The overall covariance runs over every row of Residual2, including rows
     // a lower order left beyond the last pass's residuals: earlier results
     // were compared on this criterion.
-    covariance(ws.residual2.data(), n_oss, k, ws.medie.data(), ws.sigma.data());
+    select_kernels(k, m).covariance(ws.residual2.data(), n_oss, k, ws.medie.data(),
+                                    ws.sigma.data());
     if (files != nullptr) {
         if (one) {
             files->output.printf("\nResidual VAriance-Covarince Matrix:\n");
