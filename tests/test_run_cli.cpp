@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "test_helpers.hpp"
@@ -112,6 +113,91 @@ TEST(RunCli, WorkdirThatCannotBeCreatedIsRefused) {
         velmora("run --course-file " + sample + " --workdir plain-file/sub", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, "could not be created")) << r.err;
+}
+
+const std::string small_run =
+    "run --course-file " + sample + " --n-oss 200 --min-oss-reg 20 --popsize 10 --maxgen 3 ";
+
+TEST(RunCli, CompletedRunExitsWithZeroAndSummarisesTheBestModel) {
+    TempDir dir;
+    const CommandResult r = velmora(small_run + "--seed 42 --workdir out --json summary.json", dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    // Standard error is not a terminal here: no progress line.
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out.rfind("File inputonepop2.txt could not be opened\nindividual:0\n", 0), 0u)
+        << r.out;
+    EXPECT_TRUE(contains(r.out, "Search finished: 3 generations of 10 structures.\n"));
+    EXPECT_TRUE(contains(r.out, "Best model of the last generation:\n"));
+    EXPECT_TRUE(contains(r.out, "Observations per regime:"));
+    EXPECT_TRUE(contains(r.out, "Criterion:"));
+    EXPECT_TRUE(contains(r.out, "out/Output.txt\n"));
+    EXPECT_TRUE(contains(r.out, "Seed: casual=42 (replay this run with --seed 42).\n"));
+    EXPECT_TRUE(
+        contains(read_file(dir / "out" / "Output.txt"), "casual=42\nrandomseed=0.042000\n"));
+
+    const auto json = nlohmann::json::parse(read_file(dir / "summary.json"));
+    EXPECT_EQ(json["seed"], 42);
+    EXPECT_EQ(json["completed"], true);
+    EXPECT_EQ(json["generations"], 3);
+    EXPECT_EQ(json["parameters"]["selection"], "roulette");
+    EXPECT_EQ(json["parameters"]["n_oss"], 200);
+    EXPECT_EQ(json["parameters"]["popsize"], 10);
+    EXPECT_EQ(json["best"]["field_codes"].size(), 16u);
+    EXPECT_TRUE(json["best"]["criterion"].is_number());
+    EXPECT_EQ(json["report_appended"], true);
+    EXPECT_EQ(json["files"].size(), 4u);
+    const int variables = json["best"]["threshold_variables"];
+    EXPECT_EQ(json["best"]["components"].size(), static_cast<std::size_t>(variables));
+    EXPECT_EQ(json["best"]["lags"].size(), static_cast<std::size_t>(variables));
+    EXPECT_EQ(json["best"]["observations_per_regime"].size(),
+              static_cast<std::size_t>(json["best"]["regimes"].get<int>()));
+}
+
+TEST(RunCli, SeedReplaysARunExactly) {
+    TempDir dir;
+    const CommandResult first = velmora(small_run + "--seed 777 --workdir a", dir);
+    const CommandResult second =
+        velmora(small_run + "--seed 777 --workdir b --threads 1 --no-cache", dir);
+    ASSERT_EQ(first.status, 0);
+    ASSERT_EQ(second.status, 0);
+    EXPECT_EQ(read_file(dir / "a" / "Output.txt"), read_file(dir / "b" / "Output.txt"));
+    for (const char* kind : {"Univariate", "Bivariate"}) {
+        const std::string name = std::string("OutputThreshold") + kind + ".txt";
+        EXPECT_EQ(read_file(dir / "a" / name), read_file(dir / "b" / name));
+    }
+}
+
+TEST(RunCli, SeedAndThreadsOutsideTheirRangesAreRefused) {
+    TempDir dir;
+    for (const char* option : {"--seed 1000", "--seed -1", "--threads 0"}) {
+        const CommandResult r = velmora(small_run + option, dir);
+        EXPECT_EQ(r.status, 2) << option;
+        EXPECT_FALSE(r.err.empty());
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "Output.txt"));
+}
+
+TEST(RunCli, EngineFaultExitsWith255) {
+    TempDir dir;
+    const CommandResult r = velmora(small_run + "--scaling autocontrol --json s.json", dir);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err,
+              "OOPS, Automatic control of selection uses suselect.c, Stochastic Universal "
+              "Sampling,\nand that is not the selection method loaded.\nPlease load that and "
+              "rerun.\n");
+    EXPECT_TRUE(contains(read_file(dir / "Output.txt"), "autocontrol_selection =1\n"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "s.json"));
+
+    const CommandResult fine = velmora(small_run + "--scaling autocontrol --selection sus", dir);
+    EXPECT_EQ(fine.status, 0) << fine.err;
+}
+
+TEST(RunCli, UnwritableJsonPathIsRefusedBeforeTheSearch) {
+    TempDir dir;
+    const CommandResult r = velmora(small_run + "--json no/such/dir/s.json", dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "JSON summary no/such/dir/s.json could not be created\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / "Output.txt"));
 }
 
 }  // namespace
