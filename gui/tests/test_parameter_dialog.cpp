@@ -172,16 +172,6 @@ class ParameterDialogTest : public QObject {
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QVERIFY(dialog.values() == before);
     }
-
-    void radio_buttons_of_a_group_exclude_each_other() {
-        ParGenAlgDlg dialog{ParameterValues{}};
-        radio_of(dialog, control::kSigmaTruncation)->click();
-        QCOMPARE(dialog.fields().scaling, 3);
-        radio_of(dialog, control::kBoltzmann)->click();
-        QCOMPARE(dialog.fields().scaling, 1);
-        QVERIFY(!radio_of(dialog, control::kSigmaTruncation)->isChecked());
-        QCOMPARE(dialog.fields().selection, 0);
-    }
 };
 
 int run_parameter_dialog_tests(int argc, char** argv) {
