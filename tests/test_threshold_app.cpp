@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
+#include <set>
+#include <stdexcept>
 #include <vector>
 
 #include "app/threshold_app.hpp"
@@ -133,6 +136,123 @@ TEST_F(ThresholdAppTest, SummaryDescribesTheEstimate) {
     const std::string text = format_structure_summary(summary);
     EXPECT_NE(text.find("component 2 at lag 3, 3 regimes"), std::string::npos) << text;
     EXPECT_NE(text.find("Criterion: "), std::string::npos);
+}
+
+// A population-sized batch of random structures, with repeats and with
+// members that differ only in fields their structure does not use.
+std::vector<FieldCodes> mixed_batch(int n_oss, int count, unsigned seed) {
+    std::mt19937 gen(seed);
+    const auto sizes = structure_field_sizes(n_oss);
+    std::vector<FieldCodes> out;
+    for (int i = 0; i < count; ++i) {
+        FieldCodes c{};
+        for (int f = 0; f < kNumFields; ++f) {
+            c[static_cast<std::size_t>(f)] = static_cast<std::uint32_t>(
+                gen() % static_cast<unsigned>(sizes[static_cast<std::size_t>(f)]));
+        }
+        out.push_back(c);
+        if (i % 5 == 0) {
+            out.push_back(c);  // an exact repeat
+        }
+        if (i % 7 == 0) {
+            FieldCodes twin = c;
+            twin[12] = (twin[12] + 1) % 4;  // field 12 is never used
+            out.push_back(twin);
+        }
+    }
+    return out;
+}
+
+struct Batch {
+    std::vector<Member> members;
+    std::vector<individual*> pointers;
+    Batch(const ChromosomeLayout& layout, const std::vector<FieldCodes>& all) {
+        for (const auto& c : all) {
+            members.push_back(make_member(layout, c));
+        }
+        for (auto& m : members) {
+            m.ind.chrom = m.chrom.data();
+            pointers.push_back(&m.ind);
+        }
+    }
+};
+
+bool same_bits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TEST_F(ThresholdAppTest, FitnessesDoNotDependOnThreadsOrCache) {
+    const auto all = mixed_batch(300, 60, 4);
+    // Two generations: the second batch repeats part of the first, so the
+    // cache answers from one generation to the next.
+    const auto second = mixed_batch(300, 30, 4);
+    std::vector<double> reference;
+    for (int threads : {1, 2, 4}) {
+        for (bool cache : {false, true}) {
+            ThresholdApp app(fx.problem, threads, cache);
+            Batch first_batch(layout, all);
+            Batch second_batch(layout, second);
+            app.objfunc(first_batch.pointers, layout);
+            app.objfunc(second_batch.pointers, layout);
+            std::vector<double> got;
+            for (const auto* b : {&first_batch, &second_batch}) {
+                for (const auto& m : b->members) {
+                    got.push_back(m.ind.raw_fitness);
+                }
+            }
+            if (reference.empty()) {
+                reference = got;
+            }
+            ASSERT_EQ(got.size(), reference.size());
+            for (std::size_t i = 0; i < got.size(); ++i) {
+                EXPECT_TRUE(same_bits(got[i], reference[i]))
+                    << "member " << i << " threads " << threads << " cache " << cache;
+            }
+            const long long total = static_cast<long long>(got.size());
+            EXPECT_EQ(app.estimations() + app.estimations_saved(), total);
+            if (!cache) {
+                EXPECT_EQ(app.estimations(), total);
+            }
+        }
+    }
+}
+
+TEST_F(ThresholdAppTest, CacheEstimatesEachDistinctStructureOnce) {
+    const auto all = mixed_batch(300, 40, 9);
+    std::set<StructureKey> distinct;
+    for (const auto& c : all) {
+        distinct.insert(structure_key(fx.problem, decode_structure(c)));
+    }
+    ThresholdApp app(fx.problem, 2, true);
+    Batch batch(layout, all);
+    app.objfunc(batch.pointers, layout);
+    EXPECT_EQ(app.estimations(), static_cast<long long>(distinct.size()));
+    EXPECT_EQ(app.estimations_saved(), static_cast<long long>(all.size() - distinct.size()));
+    EXPECT_GT(app.estimations_saved(), 0);
+
+    // The same batch again is answered entirely from the cache.
+    Batch again(layout, all);
+    app.objfunc(again.pointers, layout);
+    EXPECT_EQ(app.estimations(), static_cast<long long>(distinct.size()));
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        EXPECT_TRUE(same_bits(again.members[i].ind.raw_fitness, batch.members[i].ind.raw_fitness));
+    }
+}
+
+TEST_F(ThresholdAppTest, AFailingEstimateSurfacesOnTheCallingThread) {
+    // A threshold component beyond n_comp cannot come from a chromosome of
+    // this layout; force one through a layout for a larger problem.
+    ProblemFixture small(random_series(300, 3, 2), 300, 3, 2, 20);
+    ThresholdApp app(small.problem, 2, false);
+    std::vector<FieldCodes> all(6, FieldCodes{0, 1, 0, 0, 2, 40, 200, 0, 0, 0, 0, 0, 0, 2, 0, 0});
+    ChromosomeLayout wide = layout_for(structure_field_sizes(1000));
+    all[3][5] = 900;  // position beyond n_oss
+    Batch batch(wide, all);
+    EXPECT_THROW(app.objfunc(batch.pointers, wide), std::invalid_argument);
+    // The pool stays usable.
+    all[3][5] = 41;
+    Batch fine(wide, all);
+    EXPECT_NO_THROW(app.objfunc(fine.pointers, wide));
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 #include "app/threshold_app.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "model/structure_key.hpp"
@@ -87,21 +92,153 @@ std::string format_structure_summary(const StructureSummary& summary) {
     return text;
 }
 
+namespace {
+
+// One structure to estimate and where its criterion goes.
+struct EvaluationJob {
+    ModelStructure structure;
+    double criterion = 0.0;
+};
+
+// A small persistent pool: the calling thread works as member 0, the others
+// wait for the next batch. Each member owns a workspace, so estimates never
+// share scratch; an estimate draws no random numbers and depends only on its
+// structure, so results are the same whichever member takes a job.
+class EvaluationPool {
+  public:
+    EvaluationPool(const ModelProblem& problem, int threads) : problem_(problem) {
+        const int count = std::max(1, threads);
+        workspaces_.reserve(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            workspaces_.push_back(std::make_unique<EstimationWorkspace>(problem_));
+        }
+        for (int i = 1; i < count; ++i) {
+            workers_.emplace_back([this, i] { worker_loop(i); });
+        }
+    }
+
+    ~EvaluationPool() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : workers_) {
+            t.join();
+        }
+    }
+
+    EvaluationPool(const EvaluationPool&) = delete;
+    EvaluationPool& operator=(const EvaluationPool&) = delete;
+
+    EstimationWorkspace& main_workspace() { return *workspaces_[0]; }
+
+    // Estimates every job; rethrows the first failure of any member.
+    void run(std::vector<EvaluationJob>& jobs) {
+        if (jobs.empty()) {
+            return;
+        }
+        if (workers_.empty() || jobs.size() == 1) {
+            for (EvaluationJob& job : jobs) {
+                job.criterion = estimate_structure(problem_, *workspaces_[0], job.structure, false);
+            }
+            return;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            jobs_ = &jobs;
+            next_.store(0);
+            busy_ = static_cast<int>(workers_.size());
+            failure_ = nullptr;
+            ++batch_;
+        }
+        wake_.notify_all();
+        work(0);
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return busy_ == 0; });
+        jobs_ = nullptr;
+        if (failure_) {
+            std::rethrow_exception(failure_);
+        }
+    }
+
+  private:
+    void work(int member) {
+        std::vector<EvaluationJob>& jobs = *jobs_;
+        EstimationWorkspace& ws = *workspaces_[static_cast<std::size_t>(member)];
+        for (;;) {
+            const std::size_t i = next_.fetch_add(1);
+            if (i >= jobs.size()) {
+                return;
+            }
+            try {
+                jobs[i].criterion = estimate_structure(problem_, ws, jobs[i].structure, false);
+            } catch (...) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (!failure_) {
+                    failure_ = std::current_exception();
+                }
+            }
+        }
+    }
+
+    void worker_loop(int member) {
+        long long seen = 0;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return stopping_ || batch_ != seen; });
+                if (stopping_) {
+                    return;
+                }
+                seen = batch_;
+            }
+            work(member);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                --busy_;
+            }
+            done_.notify_one();
+        }
+    }
+
+    const ModelProblem& problem_;
+    std::vector<std::unique_ptr<EstimationWorkspace>> workspaces_;
+    std::vector<std::thread> workers_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::vector<EvaluationJob>* jobs_ = nullptr;
+    std::atomic<std::size_t> next_{0};
+    int busy_ = 0;
+    long long batch_ = 0;
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+};
+
+}  // namespace
+
 class ThresholdApp::Impl {
   public:
-    Impl(const ModelProblem& problem, bool cache) : workspace(problem), use_cache(cache) {}
+    Impl(const ModelProblem& problem, int threads, bool cache)
+        : pool(problem, threads), use_cache(cache) {}
 
-    EstimationWorkspace workspace;
+    EvaluationPool pool;
     bool use_cache;
     std::unordered_map<StructureKey, double, StructureKeyHash> cache;
     long long estimations = 0;
     long long saved = 0;
+
+    // Per-batch scratch, kept to avoid reallocating every generation.
+    std::vector<EvaluationJob> jobs;
+    std::vector<int> job_of_member;  // index into jobs, or -1 when cached
+    std::vector<double> cached_criterion;
+    std::vector<StructureKey> job_keys;
+    std::unordered_map<StructureKey, int, StructureKeyHash> batch_index;
 };
 
 ThresholdApp::ThresholdApp(const ModelProblem& problem, int threads, bool cache)
-    : problem_(problem), impl_(std::make_unique<Impl>(problem_, cache)) {
-    (void)threads;
-}
+    : problem_(problem), impl_(std::make_unique<Impl>(problem_, threads, cache)) {}
 
 ThresholdApp::~ThresholdApp() = default;
 
@@ -119,32 +256,61 @@ void ThresholdApp::app_set_field_sizes(std::vector<int>& field_sizes) {
 }
 
 void ThresholdApp::objfunc(std::span<individual* const> members, const ChromosomeLayout& layout) {
-    for (individual* member : members) {
-        const ModelStructure structure = decode_structure(read_field_codes(member->chrom, layout));
-        double aic = 0.0;
-        if (impl_->use_cache) {
-            const StructureKey key = structure_key(problem_, structure);
-            const auto found = impl_->cache.find(key);
-            if (found != impl_->cache.end()) {
-                aic = found->second;
-                ++impl_->saved;
-            } else {
-                aic = estimate_structure(problem_, impl_->workspace, structure, false);
-                ++impl_->estimations;
-                impl_->cache.emplace(key, aic);
-            }
-        } else {
-            aic = estimate_structure(problem_, impl_->workspace, structure, false);
-            ++impl_->estimations;
+    Impl& im = *impl_;
+    im.jobs.clear();
+    im.job_keys.clear();
+    im.batch_index.clear();
+    im.job_of_member.assign(members.size(), -1);
+    im.cached_criterion.assign(members.size(), 0.0);
+
+    // Decoding reads the chromosomes on this thread, in member order; only
+    // the estimates go to the pool.
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        const ModelStructure structure =
+            decode_structure(read_field_codes(members[i]->chrom, layout));
+        if (!im.use_cache) {
+            im.job_of_member[i] = static_cast<int>(im.jobs.size());
+            im.jobs.push_back({structure, 0.0});
+            continue;
         }
-        member->raw_fitness = fitness_from_criterion(aic);
+        const StructureKey key = structure_key(problem_, structure);
+        if (const auto hit = im.cache.find(key); hit != im.cache.end()) {
+            im.cached_criterion[i] = hit->second;
+            ++im.saved;
+            continue;
+        }
+        // A structure met twice in one batch is estimated once.
+        const auto [slot, inserted] =
+            im.batch_index.try_emplace(key, static_cast<int>(im.jobs.size()));
+        if (inserted) {
+            im.jobs.push_back({structure, 0.0});
+            im.job_keys.push_back(key);
+        } else {
+            ++im.saved;
+        }
+        im.job_of_member[i] = slot->second;
+    }
+
+    im.pool.run(im.jobs);
+    im.estimations += static_cast<long long>(im.jobs.size());
+
+    if (im.use_cache) {
+        for (std::size_t j = 0; j < im.jobs.size(); ++j) {
+            im.cache.emplace(im.job_keys[j], im.jobs[j].criterion);
+        }
+    }
+    for (std::size_t i = 0; i < members.size(); ++i) {
+        const int job = im.job_of_member[i];
+        const double aic =
+            job >= 0 ? im.jobs[static_cast<std::size_t>(job)].criterion : im.cached_criterion[i];
+        members[i]->raw_fitness = fitness_from_criterion(aic);
     }
 }
 
 void ThresholdApp::app_final_report(const individual& best, const ChromosomeLayout& layout) {
     const ModelStructure structure = decode_structure(read_field_codes(best.chrom, layout));
     // The criterion is not used: the report only appends the result files.
-    estimate_structure(problem_, impl_->workspace, structure, true);
+    estimate_structure(problem_, impl_->pool.main_workspace(), structure, true);
 }
 
 long long ThresholdApp::estimations() const noexcept {
