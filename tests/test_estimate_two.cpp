@@ -30,7 +30,7 @@ TEST(EstimateTwo, MatchesTheTextbookProcedureBitForBit) {
         {1, 2, 37, 120, 4, 0, 1, 1}, {2, 1, 0, 0, 4, 0, 2, 5},   {1, 2, 80, 15, 3, 1, 3, 1},
         {1, 2, 200, 7, 3, 2, 6, 2},  {2, 1, 66, 99, 3, 3, 1, 4}, {1, 2, 2, 3, 4, 0, 1, 1},
     };
-    for (int k : {2, 4}) {
+    for (int k : {2, 4, 8}) {
         for (int m = 1; m <= 4; ++m) {
             ProblemFixture fx(random_series(300, k, 40 + k), 300, k, m, 8);
             EstimationWorkspace ws(fx.problem);

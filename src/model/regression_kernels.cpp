@@ -359,6 +359,8 @@ RegimeKernels select_kernels(int k, int p) {
             return for_order<3>(p);
         case 4:
             return for_order<4>(p);
+        case 8:
+            return for_order<8>(p);
         default:
             return general_kernels();
     }

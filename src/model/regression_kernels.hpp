@@ -29,7 +29,7 @@ struct RegimeKernels {
     void (*covariance)(const double* res, int rows, int k, double* medie, double* sigma);
 };
 
-// Kernels for k components at order p: fixed-size ones for the common sizes,
+// Kernels for k components at order p: fixed-size ones for k = 2, 3, 4 and 8,
 // general loops otherwise.
 RegimeKernels select_kernels(int k, int p);
 
