@@ -2,11 +2,15 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <set>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
+#include "app/run_driver.hpp"
 #include "app/threshold_app.hpp"
 #include "model/structure_key.hpp"
 #include "model_test_helpers.hpp"
@@ -253,6 +257,64 @@ TEST_F(ThresholdAppTest, AFailingEstimateSurfacesOnTheCallingThread) {
     all[3][5] = 41;
     Batch fine(wide, all);
     EXPECT_NO_THROW(app.objfunc(fine.pointers, wide));
+}
+
+std::string file_text(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(FastSearch, WholeRunIsIdenticalForAnyThreadCountWithAndWithoutCache) {
+    RunConfig config;
+    config.course_file = std::string(VELMORA_SOURCE_DIR) + "/data/eustockmarkets_returns.txt";
+    config.n_oss = 400;
+    config.n_comp = 4;
+    config.m = 2;
+    config.min_oss_reg = 30;
+    config.popsize = 20;
+    config.maxgen = 6;
+    config.pmutation = 0.05;
+    std::string reference_files;
+    RunResult reference;
+    bool first = true;
+    for (int threads : {1, 2, 4}) {
+        for (bool cache : {true, false}) {
+            NullConsole console;
+            RunOptions options;
+            options.workdir = testing::fresh_directory("fast_search_" + std::to_string(threads) +
+                                                       (cache ? "_cache" : "_nocache"));
+            options.seed = 321;
+            options.threads = threads;
+            options.cache = cache;
+            options.console = &console;
+            const RunResult r = run_search(config, options);
+            std::string files;
+            for (const char* name :
+                 {"Output.txt", "OutputThresholdUnivariate.txt",
+                  "PredictionThresholdUnivariate.txt", "ResidualThresholdUnivariate.txt",
+                  "OutputThresholdBivariate.txt", "PredictionThresholdBivariate.txt",
+                  "ResidualThresholdBivariate.txt"}) {
+                files += std::string(name) + "\n" + file_text(options.workdir / name);
+            }
+            EXPECT_EQ(r.nevals, r.estimations + r.estimations_saved)
+                << threads << " threads, cache " << cache;
+            if (!cache) {
+                EXPECT_EQ(r.estimations_saved, 0);
+            }
+            if (first) {
+                reference = r;
+                reference_files = files;
+                first = false;
+                EXPECT_TRUE(r.reported);
+                continue;
+            }
+            EXPECT_EQ(r.nevals, reference.nevals) << threads << " threads, cache " << cache;
+            EXPECT_EQ(r.best_codes, reference.best_codes);
+            EXPECT_TRUE(same_bits(r.best_fitness, reference.best_fitness));
+            EXPECT_TRUE(files == reference_files) << threads << " threads, cache " << cache;
+        }
+    }
+    EXPECT_GT(reference.estimations_saved, 0);
 }
 
 }  // namespace
