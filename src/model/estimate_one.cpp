@@ -14,9 +14,9 @@ namespace {
 constexpr double kUnusedThreshold = 1000000.0;
 constexpr int kPositionZeroStandsFor = 30;
 
-void require(bool condition, const std::string& what) {
+void require(bool condition, const char* what) {
     if (!condition) {
-        throw std::invalid_argument("estimate_one_threshold: " + what);
+        throw std::invalid_argument(std::string("estimate_one_threshold: ") + what);
     }
 }
 

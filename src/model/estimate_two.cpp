@@ -13,9 +13,9 @@ namespace velmora {
 
 namespace {
 
-void require(bool condition, const std::string& what) {
+void require(bool condition, const char* what) {
     if (!condition) {
-        throw std::invalid_argument("estimate_two_thresholds: " + what);
+        throw std::invalid_argument(std::string("estimate_two_thresholds: ") + what);
     }
 }
 
