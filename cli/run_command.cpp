@@ -81,11 +81,20 @@ class ProgressLine {
         if (!started_) {
             started_ = true;
             start_ = now;
+            start_nevals_ = progress.nevals;
+        } else if (now - last_shown_ < std::chrono::milliseconds(100) &&
+                   progress.generation + 1 < progress.maxgen) {
+            return true;  // a terminal cannot show faster updates anyway
         }
+        last_shown_ = now;
         const double seconds = std::chrono::duration<double>(now - start_).count();
-        const double rate = seconds > 0.0 ? progress.nevals / seconds : 0.0;
-        std::fprintf(stderr, "\r\033[Kgeneration %d/%d  best criterion %.6f  %.0f evaluations/s",
-                     progress.generation + 1, progress.maxgen, progress.best_criterion, rate);
+        std::string rate;
+        if (seconds > 0.0) {
+            rate = strprintf("  %.0f evaluations/s", (progress.nevals - start_nevals_) / seconds);
+        }
+        std::fprintf(stderr, "\r\033[Kgeneration %d/%d  best criterion %.6f%s",
+                     progress.generation + 1, progress.maxgen, progress.best_criterion,
+                     rate.c_str());
         std::fflush(stderr);
         shown_ = true;
         return true;
@@ -105,7 +114,9 @@ class ProgressLine {
     bool enabled_;
     bool started_ = false;
     bool shown_ = false;
+    int start_nevals_ = 0;
     std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point last_shown_;
 };
 
 void execute(RunCommandState& state) {
