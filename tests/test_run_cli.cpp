@@ -200,5 +200,17 @@ TEST(RunCli, UnwritableJsonPathIsRefusedBeforeTheSearch) {
     EXPECT_FALSE(std::filesystem::exists(dir / "Output.txt"));
 }
 
+TEST(RunCli, JsonShowsSinglePrecisionValuesAsEntered) {
+    TempDir dir;
+    const CommandResult r =
+        velmora(small_run + "--scalemult 1.3 --seed 42 --workdir out --json s.json", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto json = nlohmann::json::parse(read_file(dir / "s.json"));
+    EXPECT_EQ(json["parameters"]["scalemult"].get<double>(), 1.3);
+    EXPECT_EQ(json["randomseed"].get<double>(), 0.042);
+    EXPECT_TRUE(contains(read_file(dir / "s.json"), "\"scalemult\": 1.3,"))
+        << read_file(dir / "s.json");
+}
+
 }  // namespace
 }  // namespace velmora

@@ -1,5 +1,6 @@
 #include "app/run_summary.hpp"
 
+#include <charconv>
 #include <sstream>
 
 #include "support/format.hpp"
@@ -27,6 +28,16 @@ const char* name_at(const std::array<const char*, N>& names, int index) {
     return index >= 0 && static_cast<std::size_t>(index) < N
                ? names[static_cast<std::size_t>(index)]
                : "";
+}
+
+// A single-precision value as the double with the same shortest decimal
+// form, so that JSON shows 1.2 for a scalemult of 1.2, not 1.2000000476837158.
+double as_entered(float value) {
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    double widened = value;
+    std::from_chars(text, written.ptr, widened);
+    return widened;
 }
 
 int regimes_of(const ModelStructure& s) {
@@ -89,7 +100,7 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
         {"tourneysize", c.tourneysize},
         {"crossover", name_at(crossover_choice_names, c.crossover_choice)},
         {"scaling", name_at(scaling_method_names, c.scaling_method)},
-        {"scalemult", c.scalemult},
+        {"scalemult", as_entered(c.scalemult)},
         {"beta", c.beta},
         {"sigma_trunc", c.sigma_trunc},
         {"scaling_window", static_cast<int>(c.scaling_window)},
@@ -158,7 +169,7 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
         {"generations", r.generations},
         {"popsize_used", r.popsize},
         {"seed", r.casual},
-        {"randomseed", r.randomseed},
+        {"randomseed", as_entered(r.randomseed)},
         {"parameters", parameters},
         {"best", best},
         {"evaluations", r.nevals},
