@@ -125,12 +125,20 @@ void execute(RunCommandState& state) {
     config.selection_choice = index_of(selection_choice_names, state.selection);
     config.crossover_choice = index_of(crossover_choice_names, state.crossover);
     config.scaling_method = index_of(scaling_method_names, state.scaling);
+    // A refused configuration leaves the file system as it was: no working
+    // directory is created and an earlier JSON summary is kept.
+    validate_run_config(config);
     ensure_workdir(state.workdir);
 
-    // A summary path that cannot be written is refused before the search.
+    // A summary path that cannot be written is refused before the search. It
+    // is opened without truncation, so that a failed search leaves an earlier
+    // summary in place; a file created here is removed again.
     std::ofstream json_out;
+    bool json_created = false;
     if (!state.json_path.empty()) {
-        json_out.open(state.json_path, std::ios::trunc);
+        std::error_code ec;
+        json_created = !std::filesystem::exists(state.json_path, ec);
+        json_out.open(state.json_path, std::ios::app);
         if (!json_out) {
             throw ConfigError(
                 strprintf("JSON summary %s could not be created", state.json_path.c_str()));
@@ -156,8 +164,10 @@ void execute(RunCommandState& state) {
         progress_line.finish();
         if (json_out.is_open()) {
             json_out.close();
-            std::error_code ec;
-            std::filesystem::remove(state.json_path, ec);
+            if (json_created) {
+                std::error_code ec;
+                std::filesystem::remove(state.json_path, ec);
+            }
         }
         throw;
     }
@@ -165,6 +175,8 @@ void execute(RunCommandState& state) {
 
     std::fputs(format_run_summary(result).c_str(), stdout);
     if (json_out.is_open()) {
+        json_out.close();
+        json_out.open(state.json_path, std::ios::trunc);
         json_out << run_summary_json(config, options, result).dump(2) << "\n";
         json_out.close();
         if (!json_out) {

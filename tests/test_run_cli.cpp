@@ -212,5 +212,29 @@ TEST(RunCli, JsonShowsSinglePrecisionValuesAsEntered) {
         << read_file(dir / "s.json");
 }
 
+TEST(RunCli, RefusedRunLeavesTheWorkdirAndAnEarlierSummaryAlone) {
+    TempDir dir;
+    write_file(dir / "s.json", "earlier summary\n");
+    CommandResult r = velmora(small_run + "--m 5 --workdir fresh --json s.json", dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_FALSE(std::filesystem::exists(dir / "fresh"));
+    EXPECT_EQ(read_file(dir / "s.json"), "earlier summary\n");
+
+    // A series refused after the run log was begun, and an engine fault, keep
+    // it too.
+    write_file(dir / "short.txt", "1 2 3\n");
+    r = velmora("run --course-file short.txt --n-oss 30 --n-comp 2 --json s.json", dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(read_file(dir / "s.json"), "earlier summary\n");
+    r = velmora(small_run + "--scaling autocontrol --json s.json", dir);
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(read_file(dir / "s.json"), "earlier summary\n");
+
+    // A completed run replaces it.
+    r = velmora(small_run + "--seed 1 --json s.json", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(nlohmann::json::parse(read_file(dir / "s.json"))["seed"], 1);
+}
+
 }  // namespace
 }  // namespace velmora
