@@ -109,6 +109,25 @@ TEST(CourseFile, VanishinglySmallValuesReadAsZero) {
     EXPECT_EQ(s[1][2], 0.0);
 }
 
+TEST(CourseFile, OutOfRangeMagnitudesAreJudgedByTheirValueNotTheExponentSign) {
+    TempDir dir;
+    const std::string zeros(400, '0');
+    const auto path = dir / "extreme.txt";
+    // Vanishingly small without an exponent, or with a positive one.
+    write_file(path, "0." + zeros + "1 -0." + zeros + "1e+5\n");
+    const double_matrix s = read_course_file(path, 1, 2);
+    EXPECT_EQ(s[1][1], 0.0);
+    EXPECT_EQ(s[1][2], 0.0);
+    // Far too large although the exponent is negative: refused, not read as 0.
+    write_file(path, "1 1" + zeros + "e-5\n");
+    EXPECT_NE(message_of(path, 1, 2).find("value 2 (line 1)"), std::string::npos);
+    EXPECT_NE(message_of(path, 1, 2).find("is not a finite number"), std::string::npos);
+    write_file(path, "1 1e99999999999999999999999\n");
+    EXPECT_NE(message_of(path, 1, 2).find("is not a finite number"), std::string::npos);
+    write_file(path, "1 1e-99999999999999999999999\n");
+    EXPECT_EQ(read_course_file(path, 1, 2)[1][2], 0.0);
+}
+
 TEST(CourseFile, LongGarbageIsShortenedInTheMessage) {
     TempDir dir;
     const auto path = dir / "garbage.txt";

@@ -22,6 +22,42 @@ bool is_blank(char c) {
     return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
+// Whether a decimal number too far from 1 for a double is too small (it then
+// reads as zero) rather than too large: by the power of ten of its first
+// nonzero digit, so that 0.000...01 and 1000...0e-5 are judged by their value,
+// not by the sign of their exponent.
+bool is_underflow(std::string_view digits) {
+    const auto e = digits.find_first_of("eE");
+    const std::string_view mantissa = digits.substr(0, e);
+    long long exponent = 0;
+    if (e != std::string_view::npos) {
+        std::string_view text = digits.substr(e + 1);
+        const bool negative = !text.empty() && text.front() == '-';
+        if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+            text.remove_prefix(1);
+        }
+        const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), exponent);
+        if (ec == std::errc::result_out_of_range) {
+            return negative;
+        }
+        if (negative) {
+            exponent = -exponent;
+        }
+    }
+    const auto point = mantissa.find('.');
+    const auto integer_end =
+        static_cast<long long>(point == std::string_view::npos ? mantissa.size() : point);
+    const auto first = mantissa.find_first_of("123456789");
+    if (first == std::string_view::npos) {
+        return true;
+    }
+    const long long position = static_cast<long long>(first);
+    // Digit counts are bounded by the file size, far from overflowing.
+    const long long power =
+        position < integer_end ? integer_end - position - 1 : integer_end - position;
+    return power + exponent < 0;
+}
+
 // Parses the whole token as a decimal number. std::from_chars does not depend
 // on the locale (the desktop program may run under a locale whose decimal
 // separator is a comma), but it refuses a leading '+', which "%le" accepted.
@@ -44,9 +80,7 @@ bool parse_number(std::string_view token, double& value) {
     if (ec == std::errc::result_out_of_range) {
         // Too small a magnitude reads as zero, as "%le" had it; too large a
         // one becomes infinite and is refused as not finite.
-        const auto e = digits.find_first_of("eE");
-        const bool underflow =
-            e != std::string_view::npos && e + 1 < digits.size() && digits[e + 1] == '-';
+        const bool underflow = is_underflow(digits);
         const bool negative = digits.front() == '-';
         value = underflow ? (negative ? -0.0 : 0.0) : (negative ? -HUGE_VAL : HUGE_VAL);
         return true;
