@@ -332,7 +332,9 @@ inline double reference_one_threshold(const ModelProblem& pb, int which_serie, i
             }
         }
         th[slot] = best;
-        raw[at] = 100000000.0;
+        if (at >= 0) {
+            raw[at] = 100000000.0;
+        }
     }
     ReferenceRegimes rr;
     rr.n_regime = n_regime;

@@ -144,6 +144,32 @@ TEST(EstimateOne, ThresholdsAscendWithPositionZeroStandingForThirty) {
     EXPECT_EQ(summary.thresholds[2], 1000000.0);
 }
 
+TEST(EstimateOne, MinimumSearchStartsFromOneHundredMillion) {
+    // Each slot starts from a minimum of 1e8 and takes only strictly smaller
+    // values: a raw value of 2e8 never wins, and its slot keeps 1e8.
+    ProblemFixture fx(random_series(120, 2, 8), 120, 2, 1, 2);
+    fx.serie[5][1] = 2.0e8;
+    fx.serie[9][1] = 0.5;
+    fx.serie[11][1] = 1.0e8;
+    EstimationWorkspace ws(fx.problem);
+    EstimateSummary summary;
+    const std::array<int, 3> positions{5, 9, 11};
+    const double aic = estimate_one_threshold(fx.problem, ws, 1, 4, positions, 0, 1, &summary);
+    EXPECT_EQ(summary.thresholds[0], 0.5);
+    EXPECT_EQ(summary.thresholds[1], 1.0e8);
+    EXPECT_EQ(summary.thresholds[2], 1.0e8);
+    // Regime 3 lies between two equal thresholds: empty, so not estimable.
+    EXPECT_EQ(aic, 0.0);
+    EXPECT_EQ(summary.failed_regime, 3);
+    EXPECT_EQ(summary.observations[2], 0);
+
+    const std::array<int, 3> two{5, 9, 0};
+    estimate_one_threshold(fx.problem, ws, 1, 3, two, 0, 1, &summary);
+    EXPECT_EQ(summary.thresholds[0], 0.5);
+    EXPECT_EQ(summary.thresholds[1], 1.0e8);
+    EXPECT_EQ(summary.thresholds[2], 1000000.0);
+}
+
 TEST(EstimateOne, EqualThresholdsLeaveAnEmptyRegimeAndReportUpToIt) {
     ProblemFixture fx(random_series(120, 2, 9), 120, 2, 2, 2);
     fx.serie[5][1] = 0.25;

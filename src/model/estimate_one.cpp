@@ -11,7 +11,6 @@ namespace velmora {
 
 namespace {
 
-constexpr double kUnusedThreshold = 1000000.0;
 constexpr int kPositionZeroStandsFor = 30;
 
 void require(bool condition, const char* what) {
@@ -39,8 +38,7 @@ double estimate_one_threshold(const ModelProblem& problem, EstimationWorkspace& 
         require(pos >= 0 && pos < n_oss, "threshold position out of range");
     }
 
-    // Raw thresholds in list order, then ascending by repeated minimum search:
-    // the earliest of equal values goes first.
+    // Raw thresholds in list order, then ascending.
     std::array<double, 3> raw{};
     for (int i = 0; i < used; ++i) {
         int pos = pos_threshold[static_cast<std::size_t>(i)];
@@ -49,22 +47,7 @@ double estimate_one_threshold(const ModelProblem& problem, EstimationWorkspace& 
         }
         raw[static_cast<std::size_t>(i)] = ws.value(pos, which_serie);
     }
-    std::array<double, 3> threshold{kUnusedThreshold, kUnusedThreshold, kUnusedThreshold};
-    std::array<bool, 3> taken{};
-    for (int slot = 0; slot < used; ++slot) {
-        int winner = -1;
-        for (int i = 0; i < used; ++i) {
-            if (taken[static_cast<std::size_t>(i)]) {
-                continue;
-            }
-            if (winner < 0 ||
-                raw[static_cast<std::size_t>(i)] < raw[static_cast<std::size_t>(winner)]) {
-                winner = i;
-            }
-        }
-        taken[static_cast<std::size_t>(winner)] = true;
-        threshold[static_cast<std::size_t>(slot)] = raw[static_cast<std::size_t>(winner)];
-    }
+    const std::array<double, 3> threshold = sort_thresholds(raw, used);
 
     // Membership: the four tests are independent, so with fewer than four
     // regimes a value above the unused threshold (one million) falls in a

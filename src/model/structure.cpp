@@ -50,6 +50,26 @@ ModelStructure decode_structure(const FieldCodes& codify) {
     return s;
 }
 
+std::array<double, 3> sort_thresholds(std::array<double, 3> raw, int used) {
+    constexpr double kStart = 100000000.0;
+    std::array<double, 3> sorted{1000000.0, 1000000.0, 1000000.0};
+    for (int slot = 0; slot < used; ++slot) {
+        double least = kStart;
+        int winner = -1;
+        for (int i = 0; i < used; ++i) {
+            if (raw[static_cast<std::size_t>(i)] < least) {
+                least = raw[static_cast<std::size_t>(i)];
+                winner = i;
+            }
+        }
+        sorted[static_cast<std::size_t>(slot)] = least;
+        if (winner >= 0) {
+            raw[static_cast<std::size_t>(winner)] = kStart;
+        }
+    }
+    return sorted;
+}
+
 double fitness_from_criterion(double aic) {
     // exp(-(-inf)) would hand the search an infinite fitness for a degenerate
     // fit; treat every non-finite criterion like "not estimable".

@@ -51,6 +51,13 @@ std::array<int, kNumFields> structure_field_sizes(int n_oss);
 // never produces codes outside a field's alphabet).
 ModelStructure decode_structure(const FieldCodes& codify);
 
+// The thresholds of a one-threshold model from their raw values (list order,
+// entries 0..used-1): repeated minimum search, each slot starting from a
+// current minimum of 1e8 and taking a value only when it is strictly smaller,
+// so the earliest of equal values goes first; the value taken is replaced by
+// 1e8 in the list. Slots beyond used hold 1000000.0.
+std::array<double, 3> sort_thresholds(std::array<double, 3> raw, int used);
+
 // Fitness of a criterion: exp(-aic/100). A criterion of exactly 0.0 (the
 // estimators' "not estimable") or one that is not finite gives 0.
 double fitness_from_criterion(double aic);

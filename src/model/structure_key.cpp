@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <stdexcept>
-#include <utility>
 
 namespace velmora {
 
@@ -43,27 +42,21 @@ StructureKey structure_key(const ModelProblem& problem, const ModelStructure& st
     StructureKey key{};
     if (structure.threshold_variables == 1) {
         const OneThresholdStructure& s = structure.one;
-        std::array<double, 3> values{1000000.0, 1000000.0, 1000000.0};
         if (s.n_regime < 2 || s.n_regime > 4) {
             throw std::invalid_argument("structure_key: number of regimes out of range");
         }
         const int used = s.n_regime - 1;
+        std::array<double, 3> raw{};
         for (int i = 0; i < used; ++i) {
             int pos = s.pos_threshold[static_cast<std::size_t>(i)];
             if (pos == 0) {
                 pos = 30;
             }
-            values[static_cast<std::size_t>(i)] = value_at(problem, pos, s.which_serie);
+            raw[static_cast<std::size_t>(i)] = value_at(problem, pos, s.which_serie);
         }
-        // Ascending; at most three values.
-        for (int i = 1; i < used; ++i) {
-            for (int j = i; j > 0 && values[static_cast<std::size_t>(j)] <
-                                         values[static_cast<std::size_t>(j - 1)];
-                 --j) {
-                std::swap(values[static_cast<std::size_t>(j)],
-                          values[static_cast<std::size_t>(j - 1)]);
-            }
-        }
+        // The thresholds the estimator will use, so equal keys mean equal
+        // regimes.
+        const std::array<double, 3> values = sort_thresholds(raw, used);
         key = {1,
                as_key(s.which_serie),
                as_key(s.threshold_lag),
