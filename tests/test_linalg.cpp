@@ -40,6 +40,21 @@ TEST(Ludcmp, SwapsRowsOfThePermutationAndFlipsParity) {
     EXPECT_EQ(determinant(a, 2, d), -1.0);
 }
 
+TEST(Ludcmp, EqualScaledCandidatesPivotOnTheLaterRow) {
+    // Column 1 offers 1 in both rows with equal scales: the later row wins.
+    double_matrix a = from_rows(2, {1.0, 0.0, 1.0, 1.0});
+    ivector indx(1, 2);
+    double d = 0.0;
+    ludcmp(a, 2, indx, d);
+    EXPECT_EQ(d, -1.0);
+    EXPECT_EQ(indx[1], 2);
+    EXPECT_EQ(indx[2], 2);
+    EXPECT_EQ(a[1][1], 1.0);
+    EXPECT_EQ(a[1][2], 1.0);
+    EXPECT_EQ(a[2][1], 1.0);
+    EXPECT_EQ(a[2][2], -1.0);
+}
+
 TEST(Ludcmp, ReproducesTheMatrixFromItsFactors) {
     const int n = 4;
     double_matrix a = from_rows(n, {2.0, -1.0, 0.5, 3.0,  //
@@ -160,6 +175,18 @@ TEST(Inversanr, ReturnsZeroOnAZeroRowOrColumn) {
     EXPECT_EQ(inversanr(row, 3), 0);
     double_matrix col = from_rows(3, {1.0, 0.0, 3.0, 2.0, 0.0, 1.0, 4.0, 0.0, 7.0});
     EXPECT_EQ(inversanr(col, 3), 0);
+}
+
+TEST(Inversanr, LastOfEqualCandidatesIsThePivotAndAZeroPivotStops) {
+    // All four entries tie: the pivot of step 1 is [2][2]. Eliminating it
+    // leaves row 1 = (0, -1), so step 2 meets the zero pivot [1][1] and
+    // returns with the matrix partly reduced.
+    double_matrix a = from_rows(2, {1.0, 1.0, 1.0, 1.0});
+    EXPECT_EQ(inversanr(a, 2), 0);
+    EXPECT_EQ(a[1][1], 0.0);
+    EXPECT_EQ(a[1][2], -1.0);
+    EXPECT_EQ(a[2][1], 1.0);
+    EXPECT_EQ(a[2][2], 1.0);
 }
 
 TEST(Inversanr, PermutedMatrixIsUnpermutedOnReturn) {
