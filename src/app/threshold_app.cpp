@@ -112,21 +112,19 @@ class EvaluationPool {
         for (int i = 0; i < count; ++i) {
             workspaces_.push_back(std::make_unique<EstimationWorkspace>(problem_));
         }
-        for (int i = 1; i < count; ++i) {
-            workers_.emplace_back([this, i] { worker_loop(i); });
+        try {
+            for (int i = 1; i < count; ++i) {
+                workers_.emplace_back([this, i] { worker_loop(i); });
+            }
+        } catch (...) {
+            // A thread that cannot be started must not leave the ones already
+            // running joinable (std::terminate) or pointing at a dead pool.
+            stop();
+            throw;
         }
     }
 
-    ~EvaluationPool() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        for (std::thread& t : workers_) {
-            t.join();
-        }
-    }
+    ~EvaluationPool() { stop(); }
 
     EvaluationPool(const EvaluationPool&) = delete;
     EvaluationPool& operator=(const EvaluationPool&) = delete;
@@ -163,6 +161,18 @@ class EvaluationPool {
     }
 
   private:
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (std::thread& t : workers_) {
+            t.join();
+        }
+        workers_.clear();
+    }
+
     void work(int member) {
         std::vector<EvaluationJob>& jobs = *jobs_;
         EstimationWorkspace& ws = *workspaces_[static_cast<std::size_t>(member)];
