@@ -158,14 +158,18 @@ struct ReferenceRegimes {
     std::function<std::vector<int>(int t)> regimes_of;
 };
 
+// With regime_determinants, aic_total (when not null) receives the sum over
+// regimes of n_r ln(det) + (2/n_r) p k k (-10000 for det <= 0) from the last
+// pass, divided by n_oss.
 inline double reference_passes(const ModelProblem& pb, const ReferenceRegimes& rr,
-                               bool regime_determinants) {
+                               bool regime_determinants, double* aic_total = nullptr) {
     const double_matrix& serie = *pb.serie_matrix;
     const int n = pb.n_oss;
     const int k = pb.n_comp;
     const int m = pb.m;
     int_matrix indici(1, 4, 1, n);
     double_matrix residual2(1, n, 1, k);
+    double regime_aic[5] = {0.0, 0.0, 0.0, 0.0, 0.0};
     for (int p = 1; p <= m; ++p) {
         for (int t = std::max(p, rr.lag_floor) + 1; t <= n; ++t) {
             for (int r : rr.regimes_of(t)) {
@@ -277,6 +281,12 @@ inline double reference_passes(const ModelProblem& pb, const ReferenceRegimes& r
                 } catch (const NumericError&) {
                     return 0.0;
                 }
+                double prod = 1.0;
+                for (int c = 1; c <= k; ++c) {
+                    prod *= sigma[c][c];
+                }
+                const double det = d * prod;
+                regime_aic[r] = det <= 0.0 ? -10000.0 : nr * std::log(det) + (2.0 / nr) * p * k * k;
             }
         }
     }
@@ -308,6 +318,13 @@ inline double reference_passes(const ModelProblem& pb, const ReferenceRegimes& r
     double det = d;
     for (int c = 1; c <= k; ++c) {
         det *= sigma[c][c];
+    }
+    if (aic_total != nullptr) {
+        double sum = 0.0;
+        for (int r = 1; r <= rr.n_regime; ++r) {
+            sum += regime_aic[r];
+        }
+        *aic_total = sum / n;
     }
     const int num_tot_par = rr.n_regime * m * k * k;
     return std::log(det) + (2.0 / n) * num_tot_par;
@@ -356,7 +373,8 @@ inline double reference_one_threshold(const ModelProblem& pb, int which_serie, i
 }
 
 inline double reference_two_thresholds(const ModelProblem& pb, int ws1, int ws2, int pos1, int pos2,
-                                       int n_regime, int type_model, int lag1, int lag2) {
+                                       int n_regime, int type_model, int lag1, int lag2,
+                                       double* aic_total = nullptr) {
     const double_matrix& s = *pb.serie_matrix;
     const double t1 = s[pos1 == 0 ? 1 : pos1][ws1];
     const double t2 = s[pos2 == 0 ? 1 : pos2][ws2];
@@ -378,7 +396,7 @@ inline double reference_two_thresholds(const ModelProblem& pb, int ws1, int ws2,
             q = 4;
         return std::vector<int>{table[n_regime == 4 ? 0 : type_model][q - 1]};
     };
-    return reference_passes(pb, rr, true);
+    return reference_passes(pb, rr, true, aic_total);
 }
 
 }  // namespace velmora::testing

@@ -35,15 +35,22 @@ TEST(EstimateTwo, MatchesTheTextbookProcedureBitForBit) {
             ProblemFixture fx(random_series(300, k, 40 + k), 300, k, m, 8);
             EstimationWorkspace ws(fx.problem);
             for (const TwoCase& c : cases) {
+                EstimateSummary summary;
                 const double got =
                     estimate_two_thresholds(fx.problem, ws, c.ws1, c.ws2, c.pos1, c.pos2,
-                                            c.n_regime, c.type_model, 0, c.lag1, c.lag2);
-                const double want =
-                    testing::reference_two_thresholds(fx.problem, c.ws1, c.ws2, c.pos1, c.pos2,
-                                                      c.n_regime, c.type_model, c.lag1, c.lag2);
+                                            c.n_regime, c.type_model, 0, c.lag1, c.lag2, &summary);
+                double want_total = 0.0;
+                const double want = testing::reference_two_thresholds(
+                    fx.problem, c.ws1, c.ws2, c.pos1, c.pos2, c.n_regime, c.type_model, c.lag1,
+                    c.lag2, &want_total);
                 EXPECT_TRUE(same_bits(got, want))
                     << "k=" << k << " m=" << m << " type=" << c.type_model << " got " << got
                     << " want " << want;
+                if (want != 0.0) {
+                    EXPECT_TRUE(same_bits(summary.aic_total, want_total))
+                        << "aic_total k=" << k << " m=" << m << " type=" << c.type_model << " got "
+                        << summary.aic_total << " want " << want_total;
+                }
             }
         }
     }
