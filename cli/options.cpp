@@ -28,8 +28,9 @@ void add_problem_options(CLI::App& command, RunConfig& config, std::filesystem::
         ->capture_default_str();
     command
         .add_option("--workdir", workdir,
-                    "Directory for the files the run writes (Output.txt, inputonepop2.txt, "
-                    "the result files)")
+                    "Directory for the files written, created when missing: the result files "
+                    "and, for a search, Output.txt (a search also opens inputonepop2.txt there "
+                    "when it exists, without reading it)")
         ->capture_default_str();
 }
 

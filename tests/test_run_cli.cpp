@@ -41,6 +41,20 @@ TEST(RunCli, HelpExplainsEveryOption) {
     }
 }
 
+TEST(RunCli, WorkdirHelpSaysWhatIsWrittenAndWhatIsRead) {
+    TempDir dir;
+    for (const char* command : {"run --help", "fit --help"}) {
+        const std::string help = velmora(command, dir).out;
+        const auto start = help.find("\n  --workdir");
+        ASSERT_NE(start, std::string::npos) << command;
+        const std::string text = help.substr(start, help.find("\n  --", start + 1) - start);
+        EXPECT_TRUE(contains(text, "created when missing")) << text;
+        EXPECT_TRUE(contains(text, "opens inputonepop2.txt there when it exists, without reading"))
+            << text;
+        EXPECT_TRUE(contains(text, "for a search, Output.txt")) << text;
+    }
+}
+
 TEST(RunCli, UnknownChoiceNamesAreRefusedWithTheBadValue) {
     TempDir dir;
     for (const char* arguments :
