@@ -180,6 +180,11 @@ TEST(RunConfigTables, ScalingChecksUseTheHistoricalMessages) {
     EXPECT_EQ(scaling_problem(3, entered(1.2f, 0, -2.0f, 0)), "");
     EXPECT_EQ(scaling_problem(4, entered(1.2f, 0, 0, -1)), "Window constant must be >= 0");
     EXPECT_EQ(scaling_problem(4, entered(1.2f, 0, 0, 0)), "");
+    // A constant that is not a number never passes the check of its method.
+    EXPECT_EQ(scaling_problem(0, entered(std::nanf(""), 0, 0, 0)),
+              "Constant of Scaling Linear must be > 1");
+    EXPECT_EQ(scaling_problem(1, entered(1.2f, std::nan(""), 0, 0)),
+              "Bolzman constant must be >= 0");
     // Automatic control with a negative beta is not refused here.
     EXPECT_EQ(scaling_problem(2, entered(0.5f, -3.0, 0, -9)), "");
 }

@@ -145,12 +145,13 @@ void apply_scaling_method(int scaling_method, int popsize_entered, EngineParams&
 void check_scaling(int scaling_method, const EngineParams& p) {
     switch (scaling_method) {
         case 0:
-            if (p.scalemult <= 1.0f) {
+            // Accepted only when greater than 1, so a NaN is refused too.
+            if (!(p.scalemult > 1.0f)) {
                 reject("Constant of Scaling Linear must be > 1");
             }
             break;
         case 1:
-            if (p.beta < 0.0) {
+            if (!(p.beta >= 0.0)) {
                 reject("Bolzman constant must be >= 0");
             }
             break;
