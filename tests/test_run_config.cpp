@@ -72,6 +72,12 @@ TEST(RunConfigValidation, EachBoundNamesTheFieldAndValue) {
          "Crossover method must be 0 to 2 (crossover_choice = -1)"},
         {[](RunConfig& c) { c.scaling_method = 5; },
          "Scaling method must be 0 to 4 (scaling_method = 5)"},
+        {[](RunConfig& c) { c.sigma_trunc = NAN; },
+         "Sigma Trouncation constant must be a finite number (sigma_trunc = nan)"},
+        {[](RunConfig& c) { c.scalemult = INFINITY; },
+         "Constant of Scaling Linear must be a finite number (scalemult = inf)"},
+        {[](RunConfig& c) { c.beta = -INFINITY; },
+         "Bolzman constant must be a finite number (beta = -inf)"},
         {[](RunConfig& c) { c.scaling_window = 1e20; },
          "Window constant must lie between -2147483648 and 2147483647 (scaling_window = 1e+20)"},
     };

@@ -76,6 +76,21 @@ void validate_run_config(const RunConfig& c) {
                 popsize, c.tourneysize));
         }
     }
+    // A non-finite constant would pass its method's own check (sigma "!= 0",
+    // scalemult "> 1" for infinity) and turn every scaled fitness into NaN.
+    const struct {
+        double value;
+        const char* label;
+        const char* field;
+    } constants[] = {{c.scalemult, "Constant of Scaling Linear", "scalemult"},
+                     {c.beta, "Bolzman constant", "beta"},
+                     {c.sigma_trunc, "Sigma Trouncation constant", "sigma_trunc"}};
+    for (const auto& constant : constants) {
+        if (!std::isfinite(constant.value)) {
+            reject(strprintf("%s must be a finite number (%s = %g)", constant.label, constant.field,
+                             constant.value));
+        }
+    }
     // The window constant is truncated to an int whatever the method.
     if (!(c.scaling_window > double(INT_MIN) - 1.0 && c.scaling_window < double(INT_MAX) + 1.0)) {
         reject(strprintf("Window constant must lie between %d and %d (scaling_window = %g)",
