@@ -125,6 +125,20 @@ struct ProblemFixture {
     ProblemFixture& operator=(const ProblemFixture&) = delete;
 };
 
+// Component values cycle through (1,1), (-1,1), (-1,-1), (1,-1): a rotation by
+// a right angle. Every quantity of the fit is exact in binary, so a VAR(1)
+// fits with residuals exactly zero.
+inline ProblemFixture exact_rotation_fixture() {
+    const int n = 129;
+    double_matrix s(1, n, 1, 2);
+    const double pattern[4][2] = {{1, 1}, {-1, 1}, {-1, -1}, {1, -1}};
+    for (int t = 1; t <= n; ++t) {
+        s[t][1] = pattern[(t - 1) % 4][0];
+        s[t][2] = pattern[(t - 1) % 4][1];
+    }
+    return ProblemFixture(std::move(s), n, 2, 1, 2);
+}
+
 // A fresh empty directory under the system temporary directory.
 inline std::filesystem::path fresh_directory(const std::string& name) {
     const auto dir = std::filesystem::temp_directory_path() /
@@ -157,6 +171,43 @@ struct ReferenceRegimes {
     // regime (1-based) of time t, or 0 for none; may list two regimes
     std::function<std::vector<int>(int t)> regimes_of;
 };
+
+// Determinant of the covariance (divisor `rows`) of rows 1..rows of the k
+// columns of `res`, from the LU factors: the parity times the product of the
+// diagonal, multiplied in column order. False when the factorisation fails.
+inline bool reference_covariance_determinant(const double_matrix& res, int rows, int k,
+                                             double& det) {
+    dvector medie(1, k);
+    double_matrix sigma(1, k, 1, k);
+    for (int c = 1; c <= k; ++c) {
+        double s = 0.0;
+        for (int i = 1; i <= rows; ++i) {
+            s += res[i][c];
+        }
+        medie[c] = s / rows;
+    }
+    for (int c = 1; c <= k; ++c) {
+        for (int l = 1; l <= k; ++l) {
+            double s = 0.0;
+            for (int i = 1; i <= rows; ++i) {
+                s += (res[i][l] - medie[l]) * (res[i][c] - medie[c]);
+            }
+            sigma[c][l] = s / rows;
+        }
+    }
+    ivector indx(1, k);
+    double d = 0.0;
+    try {
+        ludcmp(sigma, k, indx, d);
+    } catch (const NumericError&) {
+        return false;
+    }
+    det = d;
+    for (int c = 1; c <= k; ++c) {
+        det *= sigma[c][c];
+    }
+    return true;
+}
 
 // With regime_determinants, aic_total (when not null) receives the sum over
 // regimes of n_r ln(det) + (2/n_r) p k k (-10000 for det <= 0) from the last
@@ -256,68 +307,17 @@ inline double reference_passes(const ModelProblem& pb, const ReferenceRegimes& r
             }
             written += nr;
             if (regime_determinants) {
-                dvector medie(1, k);
-                double_matrix sigma(1, k, 1, k);
-                for (int c = 1; c <= k; ++c) {
-                    double s = 0.0;
-                    for (int i = 1; i <= nr; ++i) {
-                        s += res[i][c];
-                    }
-                    medie[c] = s / nr;
-                }
-                for (int c = 1; c <= k; ++c) {
-                    for (int l = 1; l <= k; ++l) {
-                        double s = 0.0;
-                        for (int i = 1; i <= nr; ++i) {
-                            s += (res[i][l] - medie[l]) * (res[i][c] - medie[c]);
-                        }
-                        sigma[c][l] = s / nr;
-                    }
-                }
-                ivector indx(1, k);
-                double d = 0.0;
-                try {
-                    ludcmp(sigma, k, indx, d);
-                } catch (const NumericError&) {
+                double det = 0.0;
+                if (!reference_covariance_determinant(res, nr, k, det)) {
                     return 0.0;
                 }
-                double prod = 1.0;
-                for (int c = 1; c <= k; ++c) {
-                    prod *= sigma[c][c];
-                }
-                const double det = d * prod;
                 regime_aic[r] = det <= 0.0 ? -10000.0 : nr * std::log(det) + (2.0 / nr) * p * k * k;
             }
         }
     }
-    dvector medie(1, k);
-    double_matrix sigma(1, k, 1, k);
-    for (int c = 1; c <= k; ++c) {
-        double s = 0.0;
-        for (int i = 1; i <= n; ++i) {
-            s += residual2[i][c];
-        }
-        medie[c] = s / n;
-    }
-    for (int c = 1; c <= k; ++c) {
-        for (int l = 1; l <= k; ++l) {
-            double s = 0.0;
-            for (int i = 1; i <= n; ++i) {
-                s += (residual2[i][l] - medie[l]) * (residual2[i][c] - medie[c]);
-            }
-            sigma[c][l] = s / n;
-        }
-    }
-    ivector indx(1, k);
-    double d = 0.0;
-    try {
-        ludcmp(sigma, k, indx, d);
-    } catch (const NumericError&) {
+    double det = 0.0;
+    if (!reference_covariance_determinant(residual2, n, k, det)) {
         return 0.0;
-    }
-    double det = d;
-    for (int c = 1; c <= k; ++c) {
-        det *= sigma[c][c];
     }
     if (aic_total != nullptr) {
         double sum = 0.0;

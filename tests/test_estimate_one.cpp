@@ -13,6 +13,7 @@
 namespace velmora {
 namespace {
 
+using testing::exact_rotation_fixture;
 using testing::fresh_directory;
 using testing::ProblemFixture;
 using testing::random_series;
@@ -372,20 +373,6 @@ TEST(EstimateOne, SingularRegressionMatrixMakesTheStructureNotEstimable) {
     for (const auto& line : out) {
         EXPECT_EQ(line.rfind("Phi[", 0), std::string::npos) << "coefficients were reported";
     }
-}
-
-// Component values cycle through (1,1), (-1,1), (-1,-1), (1,-1): a rotation by
-// a right angle. Every quantity of the fit is exact in binary, so a VAR(1)
-// fits with residuals exactly zero.
-ProblemFixture exact_rotation_fixture() {
-    const int n = 129;
-    double_matrix s(1, n, 1, 2);
-    const double pattern[4][2] = {{1, 1}, {-1, 1}, {-1, -1}, {1, -1}};
-    for (int t = 1; t <= n; ++t) {
-        s[t][1] = pattern[(t - 1) % 4][0];
-        s[t][2] = pattern[(t - 1) % 4][1];
-    }
-    return ProblemFixture(std::move(s), n, 2, 1, 2);
 }
 
 TEST(EstimateOne, SingularOverallCovarianceMakesTheStructureNotEstimable) {

@@ -12,6 +12,7 @@
 namespace velmora {
 namespace {
 
+using testing::exact_rotation_fixture;
 using testing::fresh_directory;
 using testing::ProblemFixture;
 using testing::random_series;
@@ -243,14 +244,7 @@ TEST(EstimateTwo, RegimeCriterionAddsUpToTheReportedTotal) {
 TEST(EstimateTwo, SingularRegimeCovarianceMakesTheStructureNotEstimable) {
     // The exact right-angle rotation: regime 1 ({component 1 > -1}) fits with
     // residuals exactly zero, so its covariance is all zeros.
-    const int n = 129;
-    double_matrix s(1, n, 1, 2);
-    const double pattern[4][2] = {{1, 1}, {-1, 1}, {-1, -1}, {1, -1}};
-    for (int t = 1; t <= n; ++t) {
-        s[t][1] = pattern[(t - 1) % 4][0];
-        s[t][2] = pattern[(t - 1) % 4][1];
-    }
-    ProblemFixture fx(std::move(s), n, 2, 1, 2);
+    ProblemFixture fx = exact_rotation_fixture();
     fx.problem.result_dir = fresh_directory("singular_cov_two");
     EstimationWorkspace ws(fx.problem);
     EstimateSummary summary;
