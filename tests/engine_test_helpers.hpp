@@ -13,6 +13,7 @@
 #include <iterator>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/engine_state.hpp"
@@ -21,6 +22,7 @@
 #include "engine/params.hpp"
 #include "support/console.hpp"
 #include "support/random.hpp"
+#include "support/statistics.hpp"
 #include "support/text_file.hpp"
 
 namespace velmora::testing {
@@ -128,6 +130,30 @@ class TempLog {
   private:
     std::filesystem::path path_;
 };
+
+// Every scaling method switched off, the way the run configuration leaves
+// them when none is chosen: raw and scaled fitness agree.
+inline void switch_scaling_off(EngineParams& params) {
+    params.beta = -1.0;
+    params.scalemult = 1.0f;
+    params.sigma_trunc = 0.0f;
+    params.scaling_window = -1;
+    params.autocontrol_selection = 0;
+}
+
+// What the run driver does after each generation: the statistics of the new
+// population, one step of the scaling window, and the exchange of roles.
+inline void finish_generation(EngineState& state) {
+    population_statistics(state, state.newpop);
+    ++state.stats.window_newest;
+    std::swap(state.oldpop, state.newpop);
+}
+
+// One generation followed by what the run driver does after it.
+inline void advance_generation(EngineState& state) {
+    generation(state);
+    finish_generation(state);
+}
 
 // A complete engine for one test: parameters, fake application, generator,
 // log and console, plus the state that refers to them. The layout is installed

@@ -43,12 +43,7 @@ struct Replication {
     }
 
     // One generation followed by the statistics and the exchange of roles.
-    void step() {
-        generation(state);
-        population_statistics(state, state.newpop);
-        ++state.stats.window_newest;
-        std::swap(state.oldpop, state.newpop);
-    }
+    void step() { testing::advance_generation(state); }
 
     int words() const { return state.layout.chromsize; }
 
@@ -197,9 +192,7 @@ TEST(Generation, PopulationOfTwoBreedsOnePairAndKeepsTheBest) {
                     std::equal(best_chrom.begin(), best_chrom.end(), r.state.newpop[j].chrom);
         }
         EXPECT_TRUE(kept) << "generation " << g;
-        population_statistics(r.state, r.state.newpop);
-        ++r.state.stats.window_newest;
-        std::swap(r.state.oldpop, r.state.newpop);
+        testing::finish_generation(r.state);
     }
 }
 

@@ -554,12 +554,7 @@ struct Engine {
         state.fixed_casual = casual;
         initialize_engine(state);
     }
-    void step() {
-        generation(state);
-        population_statistics(state, state.newpop);
-        ++state.stats.window_newest;
-        std::swap(state.oldpop, state.newpop);
-    }
+    void step() { testing::advance_generation(state); }
 
     EngineParams params;
     WeightedHooks hooks;

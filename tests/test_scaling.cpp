@@ -13,24 +13,13 @@
 namespace velmora {
 namespace {
 
-class NoHooks : public AppHooks {
-  public:
-    void app_init(EngineParams&) override {}
-    void app_set_field_sizes(std::vector<int>&) override {}
-    void objfunc(std::span<individual* const>, const ChromosomeLayout&) override {}
-    void app_final_report(const individual&, const ChromosomeLayout&) override {}
-};
-
 // Each test configures one scaling method the way the run configuration
 // does: every other method switched off.
 class ScalingTest : public ::testing::Test {
   protected:
     ScalingTest() : state(params, hooks, rng, log, console) {
-        params.beta = -1.0;
+        testing::switch_scaling_off(params);
         params.scalemult = 0.0f;
-        params.sigma_trunc = 0.0f;
-        params.scaling_window = -1;
-        params.autocontrol_selection = 0;
     }
 
     void set_raw(const std::vector<double>& raw) {

@@ -31,11 +31,7 @@ class StatisticsTest : public ::testing::Test {
   protected:
     StatisticsTest() : state(params, hooks, rng, log, console) {
         // No scaling at all unless a test asks for one.
-        params.beta = -1.0;
-        params.scalemult = 1.0f;
-        params.sigma_trunc = 0.0f;
-        params.scaling_window = -1;
-        params.autocontrol_selection = 0;
+        testing::switch_scaling_off(params);
     }
 
     std::vector<individual> population(const std::vector<double>& raw) {
