@@ -37,6 +37,12 @@ struct ScriptedRun {
     bool had_console = false;
     bool had_stop_flag = false;
 
+    // Generations follow each other every few milliseconds until a stop.
+    void run_until_stopped() {
+        mode = Mode::until_stopped;
+        generation_pause_ms = 5;
+    }
+
     RunResult run(const RunConfig& cfg, const RunOptions& options) {
         ++calls;
         on_gui_thread = QThread::currentThread() == QCoreApplication::instance()->thread();

@@ -23,24 +23,13 @@
 #include "scripted_run.hpp"
 #include "signal_console.hpp"
 #include "suites.hpp"
+#include "window_probe.hpp"
 
 namespace velmora::gui::test {
 
 namespace {
 
 constexpr int kRunTimeoutMs = 20000;
-
-QPushButton* button(const VelmoraDlg& w, const char* name) {
-    return w.findChild<QPushButton*>(QString::fromLatin1(name));
-}
-
-QString generation_text(const VelmoraDlg& w) {
-    return w.findChild<QLabel*>("generationDisplay")->text();
-}
-
-QString messages(const VelmoraDlg& w) {
-    return w.findChild<QPlainTextEdit*>("messageArea")->toPlainText();
-}
 
 // Opens the parameter dialog from the window, lets `act` work on it and
 // returns what it showed when it opened.
@@ -162,12 +151,12 @@ class MainWindowTest : public QObject {
     }
 
     void buttons_are_locked_while_a_run_is_under_way() {
-        script_->mode = ScriptedRun::Mode::until_stopped;
-        script_->generation_pause_ms = 5;
+        script_->run_until_stopped();
         VelmoraDlg w(function_of(script_));
-        w.show();
-        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
-        QTRY_VERIFY(!generation_text(w).isEmpty());
+        start_and_wait_for_a_generation(w);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
         QVERIFY(w.run_under_way());
         QVERIFY(!button(w, "okButton")->isEnabled());
         QVERIFY(!button(w, "parameterButton")->isEnabled());
@@ -195,15 +184,7 @@ class MainWindowTest : public QObject {
         script_->failure_text = text.toStdString();
         VelmoraDlg w(function_of(script_));
         w.show();
-        auto seen = answer_box();
-        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!seen->text.isEmpty(), kRunTimeoutMs);
-        QCOMPARE(seen->title, QString("Error"));
-        QCOMPARE(seen->icon, QMessageBox::Critical);
-        QCOMPARE(seen->buttons, 1);
-        QCOMPARE(seen->text, text);
-        QTRY_VERIFY(button(w, "okButton")->isEnabled());
-        QVERIFY(w.isVisible());
+        expect_error_box_after_ok(w, text, kRunTimeoutMs);
     }
 
     // The window's own check refuses a configuration before a run starts,
@@ -246,12 +227,12 @@ class MainWindowTest : public QObject {
     }
 
     void annulla_during_a_run_asks_first() {
-        script_->mode = ScriptedRun::Mode::until_stopped;
-        script_->generation_pause_ms = 5;
+        script_->run_until_stopped();
         VelmoraDlg w(function_of(script_));
-        w.show();
-        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
-        QTRY_VERIFY(!generation_text(w).isEmpty());
+        start_and_wait_for_a_generation(w);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
 
         auto no = answer_box(QMessageBox::No);
         QTest::mouseClick(button(w, "cancelButton"), Qt::LeftButton);
@@ -277,13 +258,13 @@ class MainWindowTest : public QObject {
     }
 
     void window_closed_during_a_run_stops_it() {
-        script_->mode = ScriptedRun::Mode::until_stopped;
-        script_->generation_pause_ms = 5;
+        script_->run_until_stopped();
         {
             VelmoraDlg w(function_of(script_));
-            w.show();
-            QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
-            QTRY_VERIFY(!generation_text(w).isEmpty());
+            start_and_wait_for_a_generation(w);
+            if (QTest::currentTestFailed()) {
+                return;
+            }
         }
         // The destructor asked the run to stop and waited for it.
         QCOMPARE(script_->calls.load(), 1);

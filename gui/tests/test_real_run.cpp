@@ -17,6 +17,7 @@
 #include "main_window.hpp"
 #include "modal.hpp"
 #include "suites.hpp"
+#include "window_probe.hpp"
 
 namespace velmora::gui::test {
 
@@ -59,14 +60,6 @@ ParameterValues small_run() {
     p.config.m = 1;
     p.config.course_file = "serie.txt";
     return p;
-}
-
-QPushButton* button(const VelmoraDlg& w, const char* name) {
-    return w.findChild<QPushButton*>(QString::fromLatin1(name));
-}
-
-QString generation_text(const VelmoraDlg& w) {
-    return w.findChild<QLabel*>("generationDisplay")->text();
 }
 
 QByteArray contents(const QString& path) {
@@ -119,9 +112,10 @@ class RealRunTest : public QObject {
         ParameterValues p = small_run();
         p.config.maxgen = 1000000;
         w.set_parameters(p);
-        w.show();
-        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!generation_text(w).isEmpty(), kRunTimeoutMs);
+        start_and_wait_for_a_generation(w, kRunTimeoutMs);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
         QTest::mouseClick(button(w, "stopButton"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
         const QByteArray log = contents(workdir_->filePath("Output.txt"));
@@ -129,7 +123,7 @@ class RealRunTest : public QObject {
         QVERIFY(log.contains("lchrom ="));
         QVERIFY(log.contains("casual="));
         QVERIFY(!any_result_file(QDir(workdir_->path())));
-        QVERIFY(w.findChild<QPlainTextEdit*>("messageArea")->toPlainText().contains("stopped"));
+        QVERIFY(messages(w).contains("stopped"));
     }
 
     void refused_runs_show_the_box_and_keep_the_window_data() {
@@ -163,15 +157,10 @@ class RealRunTest : public QObject {
         VelmoraDlg w(&run_search);
         w.set_parameters(p);
         w.show();
-        auto seen = answer_box();
-        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!seen->text.isEmpty(), kRunTimeoutMs);
-        QCOMPARE(seen->title, QString("Error"));
-        QCOMPARE(seen->icon, QMessageBox::Critical);
-        QCOMPARE(seen->buttons, 1);
-        QCOMPARE(seen->text, text);
-        QTRY_VERIFY(button(w, "okButton")->isEnabled());
-        QVERIFY(w.isVisible());
+        expect_error_box_after_ok(w, text, kRunTimeoutMs);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
         QVERIFY(w.parameters() == p);
 
         // The same window runs again once the setting is put right.
