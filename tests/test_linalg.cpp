@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <random>
 
@@ -29,26 +30,28 @@ double determinant(double_matrix& lu, int n, double d) {
     return det;
 }
 
-TEST(Ludcmp, SwapsRowsOfThePermutationAndFlipsParity) {
-    double_matrix a = from_rows(2, {0.0, 1.0, 1.0, 0.0});
+// Factors a 2x2 matrix in place whose column-1 pivot must be row 2: one swap,
+// so the parity is -1 and both entries of indx are 2. Returns the parity.
+double expect_factored_with_pivot_on_row_two(double_matrix& a) {
     ivector indx(1, 2);
     double d = 0.0;
     ludcmp(a, 2, indx, d);
     EXPECT_EQ(d, -1.0);
     EXPECT_EQ(indx[1], 2);
     EXPECT_EQ(indx[2], 2);
+    return d;
+}
+
+TEST(Ludcmp, SwapsRowsOfThePermutationAndFlipsParity) {
+    double_matrix a = from_rows(2, {0.0, 1.0, 1.0, 0.0});
+    const double d = expect_factored_with_pivot_on_row_two(a);
     EXPECT_EQ(determinant(a, 2, d), -1.0);
 }
 
 TEST(Ludcmp, EqualScaledCandidatesPivotOnTheLaterRow) {
     // Column 1 offers 1 in both rows with equal scales: the later row wins.
     double_matrix a = from_rows(2, {1.0, 0.0, 1.0, 1.0});
-    ivector indx(1, 2);
-    double d = 0.0;
-    ludcmp(a, 2, indx, d);
-    EXPECT_EQ(d, -1.0);
-    EXPECT_EQ(indx[1], 2);
-    EXPECT_EQ(indx[2], 2);
+    expect_factored_with_pivot_on_row_two(a);
     EXPECT_EQ(a[1][1], 1.0);
     EXPECT_EQ(a[1][2], 1.0);
     EXPECT_EQ(a[2][1], 1.0);
@@ -57,12 +60,12 @@ TEST(Ludcmp, EqualScaledCandidatesPivotOnTheLaterRow) {
 
 TEST(Ludcmp, ReproducesTheMatrixFromItsFactors) {
     const int n = 4;
-    double_matrix a = from_rows(n, {2.0, -1.0, 0.5, 3.0,  //
-                                    4.0, 1.0, -2.0, 0.0,  //
-                                    -1.0, 3.0, 1.0, 2.0,  //
-                                    0.5, 0.25, 4.0, -1.0});
-    double_matrix original = from_rows(
-        n, {2.0, -1.0, 0.5, 3.0, 4.0, 1.0, -2.0, 0.0, -1.0, 3.0, 1.0, 2.0, 0.5, 0.25, 4.0, -1.0});
+    const std::initializer_list<double> rows = {2.0,  -1.0, 0.5,  3.0,  //
+                                                4.0,  1.0,  -2.0, 0.0,  //
+                                                -1.0, 3.0,  1.0,  2.0,  //
+                                                0.5,  0.25, 4.0,  -1.0};
+    double_matrix a = from_rows(n, rows);
+    double_matrix original = from_rows(n, rows);
     ivector indx(1, n);
     double d = 0.0;
     ludcmp(a, n, indx, d);
