@@ -182,18 +182,8 @@ void BM_EvaluationPhase(benchmark::State& state) {
     const auto sizes = structure_field_sizes(1000);
     ChromosomeLayout layout;
     layout.numfields = kNumFields;
-    int end = 0;
-    for (int size : sizes) {
-        int bits = 1;
-        while ((1 << bits) < size) {
-            ++bits;
-        }
-        end += bits;
-        layout.field_sizes.push_back(size);
-        layout.field_ends.push_back(end);
-    }
-    layout.lchrom = end;
-    layout.chromsize = (end + UINTSIZE - 1) / UINTSIZE;
+    layout.field_sizes.assign(sizes.begin(), sizes.end());
+    compute_field_layout(layout);
 
     const int batch_size = 50;
     std::mt19937_64 gen(99);

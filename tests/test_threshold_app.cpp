@@ -25,18 +25,8 @@ using testing::random_series;
 ChromosomeLayout layout_for(const std::array<int, kNumFields>& sizes) {
     ChromosomeLayout layout;
     layout.numfields = kNumFields;
-    int end = 0;
-    for (int size : sizes) {
-        int bits = 1;
-        while ((1 << bits) < size) {
-            ++bits;
-        }
-        end += bits;
-        layout.field_sizes.push_back(size);
-        layout.field_ends.push_back(end);
-    }
-    layout.lchrom = end;
-    layout.chromsize = (end + UINTSIZE - 1) / UINTSIZE;
+    layout.field_sizes.assign(sizes.begin(), sizes.end());
+    compute_field_layout(layout);
     return layout;
 }
 

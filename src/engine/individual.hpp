@@ -32,6 +32,11 @@ struct ChromosomeLayout {
     int chromsize = 0;
 };
 
+// Derives field_ends, lchrom and chromsize from numfields and field_sizes
+// (each size 2..131072): a field of s codes takes the smallest b in 1..16 with
+// 2^b >= s bits, else 17.
+void compute_field_layout(ChromosomeLayout& layout);
+
 // Bits i..j (1-based, inclusive) as an unsigned value. Throws EngineFault with
 // "Error in ithruj2int: j < i\n" or "Error in ithruj2int: j-i+1 > UINTSIZE\n".
 std::uint32_t ithruj2int(int i, int j, const std::uint32_t* chrom);

@@ -38,6 +38,18 @@ int field_width(int size) {
 
 }  // namespace
 
+void compute_field_layout(ChromosomeLayout& layout) {
+    const auto numfields = static_cast<std::size_t>(layout.numfields);
+    layout.field_ends.resize(numfields);
+    int total = 0;
+    for (std::size_t k = 0; k < numfields; ++k) {
+        total += field_width(layout.field_sizes[k]);
+        layout.field_ends[k] = total;
+    }
+    layout.lchrom = total;
+    layout.chromsize = layout.lchrom / UINTSIZE + (layout.lchrom % UINTSIZE != 0 ? 1 : 0);
+}
+
 void setup_field_layout(EngineState& state) {
     allocate_field_tables(state);
     ChromosomeLayout& layout = state.layout;
@@ -72,15 +84,8 @@ void setup_field_layout(EngineState& state) {
         }
     }
 
-    int total = 0;
-    for (int k = 0; k < numfields; ++k) {
-        total += field_width(layout.field_sizes[static_cast<std::size_t>(k)]);
-        layout.field_ends[static_cast<std::size_t>(k)] = total;
-    }
-
-    layout.lchrom = layout.field_ends[static_cast<std::size_t>(numfields - 1)];
+    compute_field_layout(layout);
     state.output_file.printf("lchrom =%d\n", layout.lchrom);
-    layout.chromsize = layout.lchrom / UINTSIZE + (layout.lchrom % UINTSIZE != 0 ? 1 : 0);
     state.output_file.printf("chromsize =%d\n", layout.chromsize);
     state.output_file.printf("sizeof =%d\n", static_cast<int>(sizeof(std::uint32_t)));
 }
