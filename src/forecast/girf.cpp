@@ -1,0 +1,203 @@
+#include "forecast/girf.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "forecast/quantile.hpp"
+#include "forecast/random_stream.hpp"
+#include "forecast/simulate.hpp"
+
+namespace velmora {
+
+namespace {
+
+inline std::size_t idx(long long i) {
+    return static_cast<std::size_t>(i);
+}
+
+using Cube = std::vector<std::vector<std::vector<double>>>;
+
+Cube make_cube(int a, int b, int c) {
+    return Cube(idx(a), std::vector<std::vector<double>>(idx(b), std::vector<double>(idx(c), 0.0)));
+}
+
+// Scratch of one thread.
+struct GirfScratch {
+    PathSimulator simulator;
+    std::vector<double> history;
+    std::vector<double> base;
+    std::vector<double> shocked;
+    GirfScratch(const ThresholdVarModel& model, int steps)
+        : simulator(model, steps),
+          history(idx(model.history_rows()) * idx(model.k)),
+          base(idx(steps) * idx(model.k)),
+          shocked(idx(steps) * idx(model.k)) {}
+};
+
+}  // namespace
+
+std::vector<double> cholesky_lower(const std::vector<double>& a, int k) {
+    if (a.size() != idx(k) * idx(k)) {
+        throw std::invalid_argument("cholesky_lower: not a k x k matrix");
+    }
+    std::vector<double> l(a.size(), 0.0);
+    for (int j = 0; j < k; ++j) {
+        double d = a[idx(j) * idx(k) + idx(j)];
+        for (int s = 0; s < j; ++s) {
+            d -= l[idx(j) * idx(k) + idx(s)] * l[idx(j) * idx(k) + idx(s)];
+        }
+        if (!(d > 0.0)) {
+            throw std::domain_error("not positive definite");
+        }
+        const double root = std::sqrt(d);
+        l[idx(j) * idx(k) + idx(j)] = root;
+        for (int i = j + 1; i < k; ++i) {
+            double v = a[idx(i) * idx(k) + idx(j)];
+            for (int s = 0; s < j; ++s) {
+                v -= l[idx(i) * idx(k) + idx(s)] * l[idx(j) * idx(k) + idx(s)];
+            }
+            l[idx(i) * idx(k) + idx(j)] = v / root;
+        }
+    }
+    return l;
+}
+
+GirfResult girf_threshold_var(const ThresholdVarModel& model, const double_matrix& series,
+                              const GirfOptions& options) {
+    if (options.horizon < 0) {
+        throw std::invalid_argument("impulse responses: the horizon must be 0 or more");
+    }
+    if (options.histories < 1 || options.repetitions < 1) {
+        throw std::invalid_argument("impulse responses: at least one history and repetition");
+    }
+    model.check();
+    const int k = model.k;
+    const int steps = options.horizon + 1;
+    const int n_regime = model.n_regime();
+    const int histories = options.histories;
+    const int reps = options.repetitions;
+    const int rows = model.history_rows();
+    const std::size_t path_size = idx(steps) * idx(k);
+
+    GirfResult result;
+    result.horizon = options.horizon;
+    result.k = k;
+    result.histories = histories;
+    result.repetitions = reps;
+    result.regimes.resize(idx(n_regime));
+    std::vector<int> active;  // regimes with histories
+    for (int r = 1; r <= n_regime; ++r) {
+        GirfRegime& out = result.regimes[idx(r - 1)];
+        const VarRegime& regime = model.regimes[idx(r - 1)];
+        out.regime = r;
+        // Only times with a full history can start a path.
+        for (const int t : regime.times) {
+            if (t > rows) {
+                ++out.times_available;
+            }
+        }
+        if (out.times_available == 0) {
+            continue;
+        }
+        try {
+            out.cholesky = cholesky_lower(regime.covariance, k);
+        } catch (const std::domain_error&) {
+            throw std::domain_error("the residual covariance of regime " + std::to_string(r) +
+                                    " is not positive definite");
+        }
+        active.push_back(r);
+    }
+
+    // Each history's mean response: [regime][history][shock][horizon][component].
+    const std::size_t per_history = idx(k) * path_size;
+    std::vector<double> responses(idx(n_regime) * idx(histories) * per_history, 0.0);
+    const int threads = std::max(1, options.threads);
+    std::vector<GirfScratch> scratch;
+    scratch.reserve(idx(threads));
+    for (int t = 0; t < threads; ++t) {
+        scratch.emplace_back(model, steps);
+    }
+    const long long tasks = static_cast<long long>(active.size()) * histories;
+    const bool finished = run_tasks(
+        tasks, threads,
+        [&](long long task, int worker) {
+            const int r = active[idx(task / histories)];
+            const int h = static_cast<int>(task % histories);
+            GirfScratch& s = scratch[idx(worker)];
+            const VarRegime& regime = model.regimes[idx(r - 1)];
+            const std::vector<double>& chol = result.regimes[idx(r - 1)].cholesky;
+            RandomStream stream(
+                derive_seed(options.seed, StreamPurpose::girf,
+                            (static_cast<std::uint64_t>(r) << 32) | static_cast<std::uint64_t>(h)));
+            // The history: a time of the regime with a full history, by rank.
+            int pick = stream.below(result.regimes[idx(r - 1)].times_available);
+            int time = 0;
+            for (const int t : regime.times) {
+                if (t > rows && pick-- == 0) {
+                    time = t;
+                    break;
+                }
+            }
+            for (int j = 0; j < rows; ++j) {
+                for (int c = 0; c < k; ++c) {
+                    s.history[idx(j) * idx(k) + idx(c)] = series[time - rows + j][c + 1];
+                }
+            }
+            double* out = responses.data() + (idx(r - 1) * idx(histories) + idx(h)) * per_history;
+            std::vector<double> impulse(idx(k));
+            for (int rep = 0; rep < reps; ++rep) {
+                const std::uint64_t draw_seed = stream.next();
+                RandomStream base_stream(draw_seed);
+                s.simulator.run(s.history, &base_stream, nullptr, s.base.data());
+                for (int j = 0; j < k; ++j) {
+                    for (int c = 0; c < k; ++c) {
+                        impulse[idx(c)] = chol[idx(c) * idx(k) + idx(j)];
+                    }
+                    RandomStream shocked_stream(draw_seed);
+                    s.simulator.run(s.history, &shocked_stream, impulse.data(), s.shocked.data());
+                    double* o = out + idx(j) * path_size;
+                    for (std::size_t v = 0; v < path_size; ++v) {
+                        o[v] += s.shocked[v] - s.base[v];
+                    }
+                }
+            }
+            for (std::size_t v = 0; v < per_history; ++v) {
+                out[v] /= reps;
+            }
+        },
+        options.progress);
+    if (!finished) {
+        return {};
+    }
+
+    std::vector<double> column(idx(histories));
+    for (const int r : active) {
+        GirfRegime& out = result.regimes[idx(r - 1)];
+        out.mean = make_cube(k, steps, k);
+        out.q05 = make_cube(k, steps, k);
+        out.q95 = make_cube(k, steps, k);
+        const double* base = responses.data() + idx(r - 1) * idx(histories) * per_history;
+        for (int j = 0; j < k; ++j) {
+            for (int h = 0; h < steps; ++h) {
+                for (int c = 0; c < k; ++c) {
+                    const std::size_t offset = idx(j) * path_size + idx(h) * idx(k) + idx(c);
+                    double sum = 0.0;
+                    for (int i = 0; i < histories; ++i) {
+                        const double v = base[idx(i) * per_history + offset];
+                        column[idx(i)] = v;
+                        sum += v;
+                    }
+                    std::sort(column.begin(), column.end());
+                    out.mean[idx(j)][idx(h)][idx(c)] = sum / histories;
+                    out.q05[idx(j)][idx(h)][idx(c)] = sorted_quantile(column, 0.05);
+                    out.q95[idx(j)][idx(h)][idx(c)] = sorted_quantile(column, 0.95);
+                }
+            }
+        }
+    }
+    return result;
+}
+
+}  // namespace velmora

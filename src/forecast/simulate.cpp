@@ -1,0 +1,99 @@
+#include "forecast/simulate.hpp"
+
+#include <stdexcept>
+
+namespace velmora {
+
+namespace {
+
+inline std::size_t idx(int i) {
+    return static_cast<std::size_t>(i);
+}
+
+}  // namespace
+
+std::vector<double> series_history(const double_matrix& series, int n_comp, int end, int rows) {
+    if (rows < 1 || end < rows) {
+        throw std::invalid_argument("series_history: the series is shorter than the history");
+    }
+    std::vector<double> out;
+    out.reserve(idx(rows) * idx(n_comp));
+    for (int t = end - rows + 1; t <= end; ++t) {
+        for (int c = 1; c <= n_comp; ++c) {
+            out.push_back(series[t][c]);
+        }
+    }
+    return out;
+}
+
+PathSimulator::PathSimulator(const ThresholdVarModel& model, int steps)
+    : model_(model), steps_(steps), rows_(model.history_rows()) {
+    model.check();
+    if (steps < 1) {
+        throw std::invalid_argument("PathSimulator: at least one step");
+    }
+    buffer_.assign(idx(rows_ + steps_) * idx(model.k), 0.0);
+}
+
+void PathSimulator::run(std::span<const double> history, RandomStream* stream,
+                        const double* impulse, double* out, int* regimes) {
+    const int k = model_.k;
+    const int q = model_.p * k;
+    if (history.size() < idx(rows_) * idx(k) || history.size() % idx(k) != 0) {
+        throw std::invalid_argument("PathSimulator: history too short");
+    }
+    double* buf = buffer_.data();
+    // History rows: newest at row steps_, older below it.
+    const int given = static_cast<int>(history.size() / idx(k));
+    for (int j = 0; j < rows_; ++j) {
+        const double* src = history.data() + idx(given - 1 - j) * idx(k);
+        double* dst = buf + idx(steps_ + j) * idx(k);
+        for (int c = 0; c < k; ++c) {
+            dst[c] = src[c];
+        }
+    }
+    for (int h = 0; h < steps_; ++h) {
+        const int pos = steps_ - 1 - h;
+        const auto lagged = [buf, pos, k](int component, int lag) {
+            return buf[idx(pos + lag) * idx(k) + idx(component - 1)];
+        };
+        const int r = model_.rule.regime(lagged);
+        const VarRegime& regime = model_.regimes[idx(r - 1)];
+        const double* x = buf + idx(pos + 1) * idx(k);
+        double* y = buf + idx(pos) * idx(k);
+        for (int c = 0; c < k; ++c) {
+            y[c] = 0.0;
+        }
+        // The estimators' order of summation, so that a step without shocks is
+        // the fitted value to the last bit.
+        const double* phi = regime.phi.data();
+        for (int i = 0; i < q; ++i) {
+            const double xi = x[i];
+            const double* row = phi + idx(i) * idx(k);
+            for (int c = 0; c < k; ++c) {
+                y[c] += row[c] * xi;
+            }
+        }
+        if (stream != nullptr) {
+            const int draw = stream->below(regime.residual_rows(k));
+            const double* e = regime.residuals.data() + idx(draw) * idx(k);
+            for (int c = 0; c < k; ++c) {
+                y[c] += e[c];
+            }
+        }
+        if (impulse != nullptr && h == 0) {
+            for (int c = 0; c < k; ++c) {
+                y[c] += impulse[c];
+            }
+        }
+        double* o = out + idx(h) * idx(k);
+        for (int c = 0; c < k; ++c) {
+            o[c] = y[c];
+        }
+        if (regimes != nullptr) {
+            regimes[h] = r;
+        }
+    }
+}
+
+}  // namespace velmora
