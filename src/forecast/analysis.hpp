@@ -1,0 +1,81 @@
+#pragma once
+// What `run` and `fit` do with the reported model when asked: forecasts with
+// bands, the hold-out check against the linear VAR and impulse responses by
+// regime; and how the results are shown (summary text, JSON, CSV files).
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "forecast/forecast.hpp"
+#include "forecast/girf.hpp"
+#include "forecast/holdout.hpp"
+#include "forecast/threshold_var.hpp"
+#include "numeric/arrays.hpp"
+
+namespace velmora {
+
+struct AnalysisRequest {
+    int forecast = 0;  // steps ahead; 0: no forecast
+    int paths = 2000;
+    std::filesystem::path forecast_csv;
+    int holdout = 0;  // rows held out; 0: no check
+    int girf = 0;     // largest horizon; 0: no impulse responses
+    int girf_histories = 500;
+    int girf_repetitions = 100;
+    std::filesystem::path girf_csv;
+
+    bool any() const noexcept { return forecast > 0 || holdout > 0 || girf > 0; }
+    // Horizons of the hold-out check: --forecast when given, else up to 10
+    // (never beyond the rows held out).
+    int holdout_horizon() const noexcept;
+};
+
+// Throws ConfigError when an option is out of range for a series of n_oss
+// rows (the rows read before any are held out).
+void validate_analysis(const AnalysisRequest& request, int n_oss);
+
+// The stage under way ("forecast", "hold-out", "impulse responses"), the
+// tasks done and their total; return false to stop.
+using AnalysisProgress = std::function<bool(const char* stage, long long done, long long total)>;
+
+struct AnalysisSettings {
+    std::uint64_t seed = 0;
+    int threads = 1;
+    AnalysisProgress progress;
+};
+
+struct AnalysisResult {
+    int fit_rows = 0;  // rows the model was fitted on; forecasts start after them
+    int rows = 0;      // rows read
+    std::uint64_t seed = 0;
+    std::optional<ForecastResult> forecast;
+    std::optional<HoldoutResult> holdout;
+    std::optional<GirfResult> girf;
+    bool stopped = false;  // progress asked to stop
+    std::string note;      // why nothing was computed, when so
+};
+
+// `series` holds rows 1..rows; the model was fitted on rows 1..fit_rows
+// (fit_rows = rows - request.holdout). The linear VAR of the hold-out check is
+// fitted here on the same rows, at the model's order. Throws ConfigError when
+// the model cannot support a request (a regime covariance that is not positive
+// definite for the impulse responses, too few rows).
+AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix& series, int rows,
+                            const AnalysisRequest& request, const AnalysisSettings& settings);
+
+// Lines for the closing summary, each ending in '\n'.
+std::string format_analysis(const AnalysisResult& result);
+
+// Adds `forecast`, `holdout` and `girf` (those computed) to a JSON object.
+void add_analysis_json(nlohmann::json& out, const AnalysisResult& result);
+
+// The CSV files the request names; returns the paths written. Throws
+// ConfigError when a file cannot be written.
+std::vector<std::filesystem::path> write_analysis_files(const AnalysisResult& result,
+                                                        const AnalysisRequest& request);
+
+}  // namespace velmora
