@@ -6,6 +6,7 @@
 #include <cmath>
 #include <vector>
 
+#include "forecast/analysis.hpp"
 #include "forecast/forecast.hpp"
 #include "forecast/girf.hpp"
 #include "forecast/holdout.hpp"
@@ -13,6 +14,7 @@
 #include "forecast/quantile.hpp"
 #include "forecast/simulate.hpp"
 #include "forecast/threshold_var.hpp"
+#include "simulate/simulate.hpp"
 
 namespace velmora {
 namespace {
@@ -160,6 +162,86 @@ TEST(ForecastRegimeRule, TwoVariablesMergeQuadrantsByType) {
             EXPECT_EQ(r, expected[type][q]) << "type " << type << " quadrant " << q;
         }
     }
+}
+
+TEST(ForecastRegimeRule, AgreesWithTheSimulatorsRuleEverywhere) {
+    // Values on and around the thresholds, for every rule shape.
+    const double grid[] = {-2.0, -0.5, -0.25, 0.0, 1e-12, 0.3, 0.7, 0.7000001, 3.0};
+    for (int type = 0; type < 4; ++type) {
+        RegimeRule mine;
+        mine.threshold_variables = 2;
+        mine.n_regime = type == 0 ? 4 : 3;
+        mine.type_model = type;
+        mine.component = 2;
+        mine.lag = 2;
+        mine.component2 = 1;
+        mine.lag2 = 1;
+        mine.thresholds = {0.0, 0.7, 0.0};
+        ThresholdRule theirs;
+        theirs.variables = 2;
+        theirs.type_model = type;
+        theirs.component1 = 2;
+        theirs.lag1 = 2;
+        theirs.threshold1 = 0.0;
+        theirs.component2 = 1;
+        theirs.lag2 = 1;
+        theirs.threshold2 = 0.7;
+        for (double a : grid) {
+            for (double b : grid) {
+                // value(component, lag) here; history(lag, component) there.
+                auto value = [&](int c, int d) {
+                    return c == 2 && d == 2 ? a : (c == 1 && d == 1 ? b : 0.0);
+                };
+                EXPECT_EQ(mine.regime(value),
+                          regime_of(theirs, [&](int d, int c) { return value(c, d); }));
+            }
+        }
+    }
+    RegimeRule one;
+    one.n_regime = 4;
+    one.component = 1;
+    one.lag = 3;
+    one.thresholds = {-0.5, 0.0, 0.7};
+    ThresholdRule theirs;
+    theirs.component = 1;
+    theirs.lag = 3;
+    theirs.thresholds = {-0.5, 0.0, 0.7};
+    for (double z : grid) {
+        auto value = [z](int, int) { return z; };
+        EXPECT_EQ(one.regime(value), regime_of(theirs, [z](int, int) { return z; }));
+    }
+}
+
+TEST(ForecastAnalysis, JsonTablesAreIndexedStepThenComponent) {
+    ThresholdVarModel m = two_regime_model();
+    const double_matrix s = series_from(m, 300, 12);
+    AnalysisRequest request;
+    request.forecast = 3;
+    request.paths = 40;
+    request.holdout = 20;
+    request.girf = 2;
+    request.girf_histories = 5;
+    request.girf_repetitions = 2;
+    AnalysisSettings settings;
+    settings.seed = 7;
+    const AnalysisResult r = run_analysis(m, s, 300, request, settings);
+    nlohmann::json j;
+    add_analysis_json(j, r);
+    ASSERT_EQ(j["forecast"]["mean"].size(), 3u);
+    ASSERT_EQ(j["forecast"]["q95"][0].size(), 2u);
+    EXPECT_EQ(j["forecast"]["origin"], 280);
+    // Step 1 of the forecast starts after the rows fitted on, not after the
+    // rows held out.
+    const std::vector<double> history = series_history(s, 2, 280, 2);
+    PathSimulator sim(m, 1);
+    std::vector<double> plain(2);
+    sim.run(history, nullptr, nullptr, plain.data());
+    EXPECT_EQ(j["forecast"]["no_shock"][0][1].get<double>(), plain[1]);
+    EXPECT_EQ(j["holdout"]["horizon"], 3);
+    EXPECT_EQ(j["holdout"]["linear"]["rmse"].size(), 3u);
+    EXPECT_EQ(j["girf"]["regimes"][1]["mean"].size(), 2u);     // shocks
+    EXPECT_EQ(j["girf"]["regimes"][1]["mean"][0].size(), 3u);  // horizons 0..2
+    EXPECT_FALSE(format_analysis(r).empty());
 }
 
 TEST(ForecastPaths, SwitchRegimeWhenTheSimulatedThresholdVariableCrosses) {
