@@ -17,6 +17,7 @@
 #include "app/run_driver.hpp"
 #include "app/run_summary.hpp"
 #include "cli/commands.hpp"
+#include "output/history_csv.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -36,6 +37,7 @@ struct RunCommandState {
     int threads = default_threads();
     bool no_cache = false;
     std::string json_path;
+    std::string history_path;
 
     static int default_threads() {
         const unsigned cores = std::thread::hardware_concurrency();
@@ -145,6 +147,24 @@ void execute(RunCommandState& state) {
         }
     }
 
+    // The history is written as the generations are bred, so a failed run
+    // keeps the rows of what it did.
+    std::optional<HistoryCsv> history;
+    if (!state.history_path.empty()) {
+        try {
+            history.emplace(state.history_path);
+        } catch (...) {
+            if (json_out.is_open()) {
+                json_out.close();
+                if (json_created) {
+                    std::error_code ec;
+                    std::filesystem::remove(state.json_path, ec);
+                }
+            }
+            throw;
+        }
+    }
+
     StdConsole console;
     ProgressLine progress_line;
     RunOptions options;
@@ -156,6 +176,9 @@ void execute(RunCommandState& state) {
     options.progress = [&progress_line](const RunProgress& progress) {
         return progress_line.update(progress);
     };
+    if (history) {
+        options.generation_bred = [&history](const RunProgress& bred) { history->add(bred); };
+    }
 
     RunResult result;
     try {
@@ -172,6 +195,9 @@ void execute(RunCommandState& state) {
         throw;
     }
     progress_line.finish();
+    if (history) {
+        history->close();
+    }
 
     std::fputs(format_run_summary(result).c_str(), stdout);
     if (json_out.is_open()) {
@@ -268,6 +294,11 @@ void add_run_command(CLI::App& app) {
     run->add_option("--json", state->json_path,
                     "Also write the closing summary, with the parameters and the seed, as JSON to "
                     "this file (for scripts)");
+
+    run->add_option("--history", state->history_path,
+                    "Also write the course of the search as CSV to this file: one row per "
+                    "generation and replication with the best and mean criterion and fitness, "
+                    "the evaluations and estimations so far and the seconds since the start");
 
     run->callback([state] { execute(*state); });
 }

@@ -1,5 +1,6 @@
 #include "app/run_driver.hpp"
 
+#include <chrono>
 #include <cmath>
 #include <utility>
 
@@ -52,14 +53,30 @@ bool stop_requested(const RunOptions& options) {
     return options.stop != nullptr && options.stop->load();
 }
 
-RunProgress progress_of(const EngineState& state) {
+// The figures of the population last summarised (oldpop).
+RunProgress progress_of(const EngineState& state, const ThresholdApp& app,
+                        std::chrono::steady_clock::time_point start) {
     RunProgress progress;
+    progress.replication = state.params.replication;
     progress.generation = state.params.current_gen;
     progress.maxgen = state.params.maxgen;
     progress.best_fitness = state.oldpop[state.stats.best_index].raw_fitness;
     progress.best_criterion = criterion_of(progress.best_fitness);
     progress.mean_fitness = state.stats.raw_avg;
+    double sum = 0.0;
+    int estimated = 0;
+    for (int i = 0; i < state.params.popsize; ++i) {
+        const double fitness = state.oldpop[i].raw_fitness;
+        if (fitness > 0.0) {
+            sum += criterion_of(fitness);
+            ++estimated;
+        }
+    }
+    progress.mean_criterion = estimated > 0 ? sum / estimated : std::nan("");
     progress.nevals = state.nevals;
+    progress.estimations = app.estimations();
+    progress.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return progress;
 }
 
@@ -75,6 +92,7 @@ std::vector<std::filesystem::path> result_files(const std::filesystem::path& wor
 
 RunResult run_search(const RunConfig& config, const RunOptions& options) {
     check_options(options);
+    const auto start = std::chrono::steady_clock::now();
     StdConsole std_console;
     Console& console = options.console != nullptr ? *options.console : std_console;
 
@@ -109,7 +127,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
 
         for (p.current_gen = p.start_gen; p.current_gen < p.maxgen; ++p.current_gen) {
             if (stop_requested(options) ||
-                (options.progress && !options.progress(progress_of(state)))) {
+                (options.progress && !options.progress(progress_of(state, app, start)))) {
                 result.completed = false;
                 break;
             }
@@ -123,6 +141,11 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
             }
             std::swap(state.oldpop, state.newpop);
             ++result.generations;
+            if (options.generation_bred) {
+                RunProgress bred = progress_of(state, app, start);
+                bred.generation = p.current_gen + 1;
+                options.generation_bred(bred);
+            }
         }
         if (p.start_gen >= p.maxgen) {
             population_statistics(state, state.oldpop);

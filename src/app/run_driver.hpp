@@ -16,17 +16,30 @@
 
 namespace velmora {
 
+// The state of a run at one moment. Before a generation, `generation` is
+// the one about to be bred (0 .. maxgen-1) and the figures describe the
+// population it breeds from; after a generation it is the count of
+// generations bred in this replication (1 .. maxgen) and the figures
+// describe the population just bred.
 struct RunProgress {
-    int generation = 0;  // current_gen, 0 .. maxgen-1
+    int replication = 1;  // 1-based
+    int generation = 0;
     int maxgen = 0;
-    double best_criterion = 0.0;  // smallest criterion so far (from the best fitness)
+    double best_criterion = 0.0;  // criterion of the population's best member
+    // Mean criterion over the members that could be estimated; NaN when none
+    // could (their fitness is 0 and they have no criterion).
+    double mean_criterion = 0.0;
     double best_fitness = 0.0;
     double mean_fitness = 0.0;
-    int nevals = 0;
+    int nevals = 0;             // objective evaluations so far
+    long long estimations = 0;  // estimator calls so far (the rest came from the cache)
+    double seconds = 0.0;       // since the run started
 };
 
 // Return false to ask the run to stop before the next generation.
 using ProgressCallback = std::function<bool(const RunProgress&)>;
+// Told of every generation once it has been bred and its statistics taken.
+using GenerationCallback = std::function<void(const RunProgress&)>;
 
 struct RunOptions {
     std::filesystem::path workdir = ".";      // where the run's files go
@@ -34,7 +47,8 @@ struct RunOptions {
     int threads = 1;                          // evaluation threads
     bool cache = true;                        // fitness cache
     Console* console = nullptr;               // StdConsole when null
-    ProgressCallback progress;                // may be empty
+    ProgressCallback progress;                // before each generation; may be empty
+    GenerationCallback generation_bred;       // after each generation; may be empty
     const std::atomic<bool>* stop = nullptr;  // checked between generations
 };
 

@@ -1,0 +1,65 @@
+#include "output/csv.hpp"
+
+#include <charconv>
+#include <cmath>
+
+#include "support/errors.hpp"
+#include "support/format.hpp"
+
+namespace velmora {
+
+std::string csv_number(double value) {
+    if (!std::isfinite(value)) {
+        return {};
+    }
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    return std::string(text, written.ptr);
+}
+
+std::string csv_text(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') {
+            quoted += '"';
+        }
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+CsvFile::CsvFile(const std::filesystem::path& path, std::string what)
+    : path_(path), what_(std::move(what)), file_(std::fopen(path.c_str(), "w")) {
+    if (!file_) {
+        throw ConfigError(
+            strprintf("%s %s could not be created", what_.c_str(), path_.string().c_str()));
+    }
+}
+
+void CsvFile::line(std::string_view text) {
+    if (!file_) {
+        return;
+    }
+    if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size() ||
+        std::fputc('\n', file_.get()) == EOF) {
+        failed_ = true;
+    }
+}
+
+void CsvFile::close() {
+    if (!file_) {
+        return;
+    }
+    const bool flushed = std::fflush(file_.get()) == 0 && std::ferror(file_.get()) == 0;
+    const bool closed = std::fclose(file_.release()) == 0;
+    if (failed_ || !flushed || !closed) {
+        throw ConfigError(
+            strprintf("%s %s could not be written", what_.c_str(), path_.string().c_str()));
+    }
+}
+
+}  // namespace velmora

@@ -1,0 +1,48 @@
+#pragma once
+// Small pieces shared by the CSV files Velmora writes for scripts and
+// spreadsheets: numbers in their shortest exact form, a quoted field, and a
+// file whose write errors are reported instead of lost.
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+// The shortest decimal that reads back as the same double ("0.1", "-2.6326");
+// an empty field for a value that is not finite, which spreadsheets read as
+// missing.
+std::string csv_number(double value);
+
+// A text field, quoted when it holds a comma, a quote or a line break.
+std::string csv_text(std::string_view text);
+
+// A CSV file opened for writing (truncated). `what` names the file in
+// messages, e.g. "History file". Every failure is a ConfigError whose text
+// names the file.
+class CsvFile {
+  public:
+    CsvFile(const std::filesystem::path& path, std::string what);
+    CsvFile(CsvFile&&) noexcept = default;
+    CsvFile& operator=(CsvFile&&) noexcept = default;
+
+    // One line; the newline is added.
+    void line(std::string_view text);
+    // Flushes and closes; throws when anything written was lost.
+    void close();
+
+    const std::filesystem::path& path() const noexcept { return path_; }
+
+  private:
+    struct Closer {
+        void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+    };
+    std::filesystem::path path_;
+    std::string what_;
+    std::unique_ptr<std::FILE, Closer> file_;
+    bool failed_ = false;
+};
+
+}  // namespace velmora
