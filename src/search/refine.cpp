@@ -1,0 +1,311 @@
+#include "search/refine.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+
+#include "search/threshold_sweep.hpp"
+
+namespace velmora {
+
+namespace {
+
+using std::size_t;
+
+inline size_t idx(int i) {
+    return static_cast<size_t>(i);
+}
+
+// Position of the median of a component among positions 1..n_oss-1.
+int median_position(const ThresholdSweeper& sweeper, int component) {
+    ModelStructure probe;
+    probe.threshold_variables = 1;
+    probe.one.which_serie = component;
+    probe.one.n_regime = 2;
+    return sweeper.with_quantile_thresholds(probe).one.pos_threshold[0];
+}
+
+ModelStructure one_variable(int component, int lag, int n_regime) {
+    ModelStructure s;
+    s.threshold_variables = 1;
+    s.one.which_serie = component;
+    s.one.threshold_lag = lag;
+    s.one.n_regime = n_regime;
+    return s;
+}
+
+ModelStructure two_variables(int c1, int d1, int p1, int c2, int d2, int p2, int type_model) {
+    ModelStructure s;
+    s.threshold_variables = 2;
+    s.two.which_serie1 = c1;
+    s.two.Ritardo1 = d1;
+    s.two.pos_thres_1 = p1;
+    s.two.which_serie2 = c2;
+    s.two.Ritardo2 = d2;
+    s.two.pos_thres_2 = p2;
+    s.two.type_model = type_model;
+    s.two.n_regime = type_model == 0 ? 4 : 3;
+    return s;
+}
+
+std::vector<ModelStructure> neighbours(const ThresholdSweeper& sweeper, const ModelStructure& s) {
+    const ModelProblem& problem = sweeper.problem();
+    const int k = problem.n_comp;
+    std::vector<ModelStructure> out;
+    if (s.threshold_variables == 1) {
+        const OneThresholdStructure& o = s.one;
+        const int used = o.n_regime - 1;
+        // Another component or lag: the same component keeps its thresholds'
+        // values, another starts from quantiles.
+        for (int c = 1; c <= k; ++c) {
+            for (int d = 1; d <= kMaxLag; ++d) {
+                if (c == o.which_serie && d == o.threshold_lag) {
+                    continue;
+                }
+                ModelStructure n = s;
+                n.one.which_serie = c;
+                n.one.threshold_lag = d;
+                if (c != o.which_serie) {
+                    n = sweeper.with_quantile_thresholds(n);
+                }
+                out.push_back(n);
+            }
+        }
+        // One regime more: the present thresholds plus one at each quantile.
+        if (o.n_regime < 4) {
+            const ModelStructure spread = sweeper.with_quantile_thresholds(
+                one_variable(o.which_serie, o.threshold_lag, o.n_regime + 1));
+            for (int i = 0; i < o.n_regime; ++i) {
+                ModelStructure n = s;
+                n.one.n_regime = o.n_regime + 1;
+                n.one.pos_threshold[idx(used)] = spread.one.pos_threshold[idx(i)];
+                out.push_back(n);
+            }
+        }
+        // One regime fewer: drop each threshold in turn.
+        if (o.n_regime > 2) {
+            for (int drop = 0; drop < used; ++drop) {
+                ModelStructure n = s;
+                n.one.n_regime = o.n_regime - 1;
+                int at = 0;
+                for (int i = 0; i < used; ++i) {
+                    if (i != drop) {
+                        n.one.pos_threshold[idx(at++)] = o.pos_threshold[idx(i)];
+                    }
+                }
+                n.one.pos_threshold[idx(used - 1)] = 0;
+                out.push_back(n);
+            }
+        }
+        // A second threshold variable, before or after this one, every type.
+        const int p1 = o.pos_threshold[0];
+        for (int c = 1; c <= k; ++c) {
+            if (c == o.which_serie) {
+                continue;
+            }
+            const int median = median_position(sweeper, c);
+            for (int d = 1; d <= kMaxLag; ++d) {
+                for (int type = 0; type <= 3; ++type) {
+                    out.push_back(
+                        two_variables(o.which_serie, o.threshold_lag, p1, c, d, median, type));
+                    out.push_back(
+                        two_variables(c, d, median, o.which_serie, o.threshold_lag, p1, type));
+                }
+            }
+        }
+        return out;
+    }
+
+    const TwoThresholdStructure& t = s.two;
+    // Another component or lag of either variable; the two stay different
+    // components.
+    for (int which = 0; which < 2; ++which) {
+        const int own_c = which == 0 ? t.which_serie1 : t.which_serie2;
+        const int own_d = which == 0 ? t.Ritardo1 : t.Ritardo2;
+        const int other_c = which == 0 ? t.which_serie2 : t.which_serie1;
+        for (int c = 1; c <= k; ++c) {
+            if (c == other_c) {
+                continue;
+            }
+            for (int d = 1; d <= kMaxLag; ++d) {
+                if (c == own_c && d == own_d) {
+                    continue;
+                }
+                ModelStructure n = s;
+                int& nc = which == 0 ? n.two.which_serie1 : n.two.which_serie2;
+                int& nd = which == 0 ? n.two.Ritardo1 : n.two.Ritardo2;
+                int& np = which == 0 ? n.two.pos_thres_1 : n.two.pos_thres_2;
+                nc = c;
+                nd = d;
+                if (c != own_c) {
+                    np = median_position(sweeper, c);
+                }
+                out.push_back(n);
+            }
+        }
+    }
+    // The other types of model.
+    for (int type = 0; type <= 3; ++type) {
+        if (type != t.type_model) {
+            out.push_back(two_variables(t.which_serie1, t.Ritardo1, t.pos_thres_1, t.which_serie2,
+                                        t.Ritardo2, t.pos_thres_2, type));
+        }
+    }
+    // One threshold variable: either of the two, two or three regimes.
+    for (int which = 0; which < 2; ++which) {
+        const int c = which == 0 ? t.which_serie1 : t.which_serie2;
+        const int d = which == 0 ? t.Ritardo1 : t.Ritardo2;
+        const int p = which == 0 ? t.pos_thres_1 : t.pos_thres_2;
+        ModelStructure two_regimes = one_variable(c, d, 2);
+        two_regimes.one.pos_threshold[0] = p == 0 ? 1 : p;
+        out.push_back(two_regimes);
+        out.push_back(sweeper.with_quantile_thresholds(one_variable(c, d, 3)));
+    }
+    return out;
+}
+
+// Neighbours are first screened on every kScreenStride-th split only.
+constexpr int kScreenStride = 12;
+
+double relative_margin(double criterion) {
+    return 1e-12 * (1.0 + std::fabs(criterion));
+}
+
+// Screens the neighbours on `threads` threads, each with its own sweeper:
+// a one-round descent for every neighbour, written to its own slot, so the
+// outcome is the same for any thread count.
+void screen_neighbours(const ModelProblem& problem,
+                       std::vector<std::unique_ptr<ThresholdSweeper>>& sweepers,
+                       std::vector<ModelStructure>& list, std::vector<double>& screened) {
+    screened.assign(list.size(), kNotFeasible);
+    const size_t threads = sweepers.size();
+    auto work = [&](size_t member) {
+        for (size_t i = member; i < list.size(); i += threads) {
+            screened[i] = sweepers[member]->descend(list[i], 1, kScreenStride);
+        }
+    };
+    if (threads == 1 || list.size() < 2) {
+        work(0);
+        return;
+    }
+    std::vector<std::thread> pool;
+    std::vector<std::exception_ptr> failures(threads);
+    for (size_t member = 1; member < threads; ++member) {
+        pool.emplace_back([&, member] {
+            try {
+                work(member);
+            } catch (...) {
+                failures[member] = std::current_exception();
+            }
+        });
+    }
+    try {
+        work(0);
+    } catch (...) {
+        failures[0] = std::current_exception();
+    }
+    for (std::thread& t : pool) {
+        t.join();
+    }
+    for (const std::exception_ptr& f : failures) {
+        if (f) {
+            std::rethrow_exception(f);
+        }
+    }
+    (void)problem;
+}
+
+}  // namespace
+
+std::vector<ModelStructure> neighbour_structures(const ModelProblem& problem,
+                                                 const ModelStructure& s) {
+    ThresholdSweeper sweeper(problem);
+    return neighbours(sweeper, s);
+}
+
+RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
+                    const RefineOptions& options) {
+    if (options.threads < 1) {
+        throw std::invalid_argument("refine: threads must be >= 1");
+    }
+    std::vector<std::unique_ptr<ThresholdSweeper>> sweepers;
+    for (int i = 0; i < options.threads; ++i) {
+        sweepers.push_back(std::make_unique<ThresholdSweeper>(problem));
+    }
+    ThresholdSweeper& main = *sweepers[0];
+
+    RefineResult result;
+    result.start = start;
+    double current = main.exact(start);
+    result.start_criterion = current < kNotFeasible ? current : 0.0;
+    ModelStructure structure = start;
+
+    // The start's own thresholds first.
+    {
+        ModelStructure s = structure;
+        main.descend(s);
+        const ThresholdFit fit = main.confirm(s);
+        if (fit.estimable && fit.criterion < current - relative_margin(fit.criterion)) {
+            structure = fit.structure;
+            current = fit.criterion;
+            ++result.steps;
+        }
+    }
+
+    std::vector<double> screened;
+    while (result.steps < options.max_steps) {
+        ++result.rounds;
+        std::vector<ModelStructure> list = neighbours(main, structure);
+        screen_neighbours(problem, sweepers, list, screened);
+
+        // The most promising, by screened criterion then by their order.
+        std::vector<size_t> order;
+        for (size_t i = 0; i < list.size(); ++i) {
+            if (screened[i] < kNotFeasible) {
+                order.push_back(i);
+            }
+        }
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return screened[a] < screened[b]; });
+        order.resize(std::min(order.size(), idx(std::max(1, options.shortlist))));
+        for (size_t i : order) {
+            screened[i] = main.descend(list[i]);
+        }
+        std::stable_sort(order.begin(), order.end(),
+                         [&](size_t a, size_t b) { return screened[a] < screened[b]; });
+
+        // Confirm in that order; the first that improves exactly is taken.
+        bool accepted = false;
+        for (size_t i : order) {
+            if (!(screened[i] < current + 1e-9 * (1.0 + std::fabs(current)))) {
+                break;
+            }
+            const ThresholdFit fit = main.confirm(list[i]);
+            if (fit.estimable && fit.criterion < current - relative_margin(fit.criterion)) {
+                structure = fit.structure;
+                current = fit.criterion;
+                ++result.steps;
+                accepted = true;
+                break;
+            }
+        }
+        if (!accepted) {
+            break;
+        }
+    }
+
+    result.structure = structure;
+    main.exact(structure, &result.estimate);
+    result.criterion = current < kNotFeasible ? current : 0.0;
+    for (const auto& s : sweepers) {
+        result.candidates += s->candidates_screened();
+        result.exact_estimates += s->exact_estimates();
+    }
+    return result;
+}
+
+}  // namespace velmora

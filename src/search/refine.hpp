@@ -1,0 +1,54 @@
+#pragma once
+// Refinement of a structure the genetic search found: a descent over
+// thresholds and neighbouring structures that stops when no move improves the
+// criterion. Every step it takes is confirmed by the estimator, so the
+// result's criterion is exactly what estimate_structure (and `velmora fit`)
+// gives for it, and it is never worse than the start's.
+//
+// Moves, in this order each round:
+//  - each threshold of the current structure over every split of its
+//    threshold variable, the others fixed (threshold_sweep.hpp);
+//  - the neighbouring structures: another component (any of the series) or
+//    lag (1..6) of a threshold variable, one regime more or fewer (2..4), the
+//    other type_model, one threshold variable instead of two and back; each
+//    with its thresholds swept again. Neighbours are screened with one sweep
+//    round each, the most promising descended fully, the best confirmed.
+// min_oss_reg holds for every candidate, as in the search.
+
+#include <vector>
+
+#include "model/estimate.hpp"
+#include "model/problem.hpp"
+#include "model/structure.hpp"
+
+namespace velmora {
+
+struct RefineOptions {
+    int threads = 1;      // neighbours screened in parallel; the result does not depend on it
+    int max_steps = 100;  // accepted steps at most
+    int shortlist = 4;    // neighbours descended fully after screening
+};
+
+struct RefineResult {
+    ModelStructure start;
+    double start_criterion = 0.0;  // exact; 0.0 when the start is not estimable
+    ModelStructure structure;      // the refined structure
+    double criterion = 0.0;        // exact; equals start_criterion when nothing improved
+    EstimateSummary estimate;      // of the refined structure
+    int steps = 0;                 // accepted moves
+    int rounds = 0;                // neighbourhoods examined
+    long long candidates = 0;      // splits screened
+    long long exact_estimates = 0;
+    double improvement() const { return start_criterion - criterion; }
+};
+
+// Throws std::invalid_argument when options.threads < 1.
+RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
+                    const RefineOptions& options = {});
+
+// The structures one step away from s (thresholds at their starting values,
+// not yet swept), in a fixed order. Exposed for tests.
+std::vector<ModelStructure> neighbour_structures(const ModelProblem& problem,
+                                                 const ModelStructure& s);
+
+}  // namespace velmora

@@ -1,0 +1,632 @@
+#include "search/threshold_sweep.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numeric>
+
+namespace velmora {
+
+namespace {
+
+using std::size_t;
+
+inline size_t idx(int i) {
+    return static_cast<size_t>(i);
+}
+
+// Regime of each quadrant (Q1..Q4 in [0..3]) for type_model 0..3, as the
+// two-threshold estimator merges them.
+constexpr int kQuadrantRegime[4][4] = {
+    {1, 2, 3, 4},
+    {1, 1, 2, 3},
+    {1, 2, 3, 3},
+    {3, 1, 3, 2},
+};
+
+// The value the one-threshold estimator gives thresholds it does not use.
+constexpr double kUnusedThreshold = 1000000.0;
+
+int first_time(const ModelStructure& s) {
+    return s.threshold_variables == 1 ? s.one.threshold_lag + 1
+                                      : std::max(s.two.Ritardo1, s.two.Ritardo2) + 1;
+}
+
+int regime_count(const ModelStructure& s) {
+    return s.threshold_variables == 1 ? s.one.n_regime : s.two.n_regime;
+}
+
+// Order-p regression of one regime from the cross products g of
+// v_t = (y_t, y_t-1, ..., y_t-p) (row stride `stride`, upper triangle) and
+// their sums: residual cross products sse (k x k) and residual sums sres (k).
+// Leaves the Cholesky factor of Z'Z in chol and L^-1 Z'Y in w. False when Z'Z
+// is not positive definite.
+bool regress(const double* g, const double* sum, int stride, int k, int p, double* chol, double* w,
+             double* u, double* sse, double* sres) {
+    const int q = p * k;
+    // Every element read below lies on or above the diagonal of g.
+    auto row = [&](int i) { return g + idx(i) * idx(stride); };
+    for (int i = 0; i < q; ++i) {
+        double* li = chol + idx(i) * idx(q);
+        for (int j = 0; j <= i; ++j) {
+            const double* lj = chol + idx(j) * idx(q);
+            double s = row(k + j)[k + i];
+            for (int l = 0; l < j; ++l) {
+                s -= li[l] * lj[l];
+            }
+            if (i == j) {
+                // A pivot lost to rounding is a singular regression.
+                if (!(s > 1e-12 * row(k + i)[k + i])) {
+                    return false;
+                }
+                li[i] = std::sqrt(s);
+            } else {
+                li[j] = s / lj[j];
+            }
+        }
+    }
+    for (int i = 0; i < q; ++i) {
+        const double* li = chol + idx(i) * idx(q);
+        const double inv = 1.0 / li[i];
+        double* wi = w + idx(i) * idx(k);
+        for (int c = 0; c < k; ++c) {
+            wi[c] = row(c)[k + i];
+        }
+        double s = sum[k + i];
+        for (int j = 0; j < i; ++j) {
+            const double lij = li[j];
+            const double* wj = w + idx(j) * idx(k);
+            for (int c = 0; c < k; ++c) {
+                wi[c] -= lij * wj[c];
+            }
+            s -= lij * u[j];
+        }
+        for (int c = 0; c < k; ++c) {
+            wi[c] *= inv;
+        }
+        u[i] = s * inv;
+    }
+    for (int c = 0; c < k; ++c) {
+        for (int l = c; l < k; ++l) {
+            sse[idx(c) * idx(k) + idx(l)] = row(c)[l];
+        }
+        sres[c] = sum[c];
+    }
+    for (int i = 0; i < q; ++i) {
+        const double* wi = w + idx(i) * idx(k);
+        for (int c = 0; c < k; ++c) {
+            const double wc = wi[c];
+            double* out = sse + idx(c) * idx(k);
+            for (int l = c; l < k; ++l) {
+                out[l] -= wc * wi[l];
+            }
+            sres[c] -= wc * u[i];
+        }
+    }
+    for (int c = 0; c < k; ++c) {
+        for (int l = c + 1; l < k; ++l) {
+            sse[idx(l) * idx(k) + idx(c)] = sse[idx(c) * idx(k) + idx(l)];
+        }
+    }
+    return true;
+}
+
+void add_outer(double* g, double* sum, int stride, const double* v, int dim, double sign) {
+    for (int i = 0; i < dim; ++i) {
+        const double vi = sign * v[i];
+        double* row = g + idx(i) * idx(stride);
+        for (int j = i; j < dim; ++j) {
+            row[j] += vi * v[j];
+        }
+        sum[i] += vi;
+    }
+}
+
+// ln det of a symmetric positive definite k x k matrix (destroyed), or NaN.
+double log_det(double* a, int k) {
+    double ld = 0.0;
+    for (int i = 0; i < k; ++i) {
+        double* ai = a + idx(i) * idx(k);
+        for (int j = 0; j <= i; ++j) {
+            const double* aj = a + idx(j) * idx(k);
+            double s = ai[j];
+            for (int l = 0; l < j; ++l) {
+                s -= ai[l] * aj[l];
+            }
+            if (i == j) {
+                if (!(s > 0.0)) {
+                    return std::nan("");
+                }
+                ai[i] = std::sqrt(s);
+                ld += std::log(s);
+            } else {
+                ai[j] = s / aj[j];
+            }
+        }
+    }
+    return ld;
+}
+
+}  // namespace
+
+struct ThresholdSweeper::Scratch {
+    const ModelProblem* problem = nullptr;
+    const EstimationWorkspace* ws = nullptr;
+    int n = 0, k = 0, m = 0, q = 0, dim = 0;
+    // Times 1..n_oss of each component (index 1..k), ordered by (value, time).
+    std::vector<std::vector<int>> by_value;
+
+    // Per regime 1..4 in [0..3]: cross products of v_t over the regime's times
+    // of the order-m pass (upper triangle), their sums and count, and the
+    // regression results derived from them while the regime is unchanged.
+    std::array<std::vector<double>, 4> g;
+    std::array<std::vector<double>, 4> sum;
+    std::array<int, 4> count{};
+    std::array<bool, 4> dirty{};
+    std::array<bool, 4> solvable{};
+    std::array<std::vector<double>, 4> sse;
+    std::array<std::vector<double>, 4> sres;
+
+    // The structure being evaluated.
+    int n_regime = 2;
+    int start = 2;                    // first time of the regimes' lists
+    int full = 3;                     // first time of the order-m pass: max(start, m + 1)
+    std::vector<int> low, high, now;  // regimes per time (0: in no regime)
+    double penalty = 0.0;
+
+    std::vector<double> chol, w, u, gp, sp, tmp_sse, tmp_sres, total, tsum, e;
+    std::vector<SweepCandidate> best;
+
+    const double* v(int t) const { return ws->reversed.data() + idx(n - t) * idx(k); }
+
+    // Regimes of every time for a sweep of threshold `which` (which < 0: the
+    // structure as it stands). Sets the swept variable's component and lag.
+    void layout(const ModelStructure& s, int which, int& component, int& lag) {
+        start = first_time(s);
+        full = std::max(start, m + 1);
+        n_regime = regime_count(s);
+        penalty = (2.0 / n) * (n_regime * m * k * k);
+        const EstimationWorkspace& x = *ws;
+        if (s.threshold_variables == 1) {
+            const OneThresholdStructure& o = s.one;
+            component = o.which_serie;
+            lag = o.threshold_lag;
+            std::array<double, 3> others{kUnusedThreshold, kUnusedThreshold, kUnusedThreshold};
+            for (int i = 0; i < o.n_regime - 1; ++i) {
+                if (i != which) {
+                    const int pos = o.pos_threshold[idx(i)] == 0 ? 30 : o.pos_threshold[idx(i)];
+                    others[idx(i)] = x.value(pos, o.which_serie);
+                }
+            }
+            for (int t = start; t <= n; ++t) {
+                const double z = x.value(t - lag, component);
+                int base = 1;
+                for (int i = 0; i < 3; ++i) {
+                    if (i != which && others[idx(i)] < z) {
+                        ++base;
+                    }
+                }
+                const int hi = which >= 0 ? base + 1 : base;
+                low[idx(t)] = base <= n_regime ? base : 0;
+                high[idx(t)] = hi <= n_regime ? hi : 0;
+            }
+            return;
+        }
+        const TwoThresholdStructure& tw = s.two;
+        const int* regime_of = kQuadrantRegime[tw.n_regime == 4 ? 0 : tw.type_model];
+        const double t1 = x.value(tw.pos_thres_1 == 0 ? 1 : tw.pos_thres_1, tw.which_serie1);
+        const double t2 = x.value(tw.pos_thres_2 == 0 ? 1 : tw.pos_thres_2, tw.which_serie2);
+        component = which == 1 ? tw.which_serie2 : tw.which_serie1;
+        lag = which == 1 ? tw.Ritardo2 : tw.Ritardo1;
+        for (int t = start; t <= n; ++t) {
+            const double a = x.value(t - tw.Ritardo1, tw.which_serie1);
+            const double b = x.value(t - tw.Ritardo2, tw.which_serie2);
+            int lo_q = 0;
+            int hi_q = 0;
+            if (which == 0) {
+                lo_q = b <= t2 ? 2 : 3;
+                hi_q = b <= t2 ? 0 : 1;
+            } else if (which == 1) {
+                lo_q = a > t1 ? 0 : 2;
+                hi_q = a > t1 ? 1 : 3;
+            } else {
+                lo_q = hi_q = a > t1 ? (b <= t2 ? 0 : 1) : (b <= t2 ? 2 : 3);
+            }
+            low[idx(t)] = regime_of[lo_q];
+            high[idx(t)] = regime_of[hi_q];
+        }
+    }
+
+    // Every time in its high regime; cross products built afresh.
+    void place_high() {
+        for (int r = 0; r < 4; ++r) {
+            std::fill(g[idx(r)].begin(), g[idx(r)].end(), 0.0);
+            std::fill(sum[idx(r)].begin(), sum[idx(r)].end(), 0.0);
+            count[idx(r)] = 0;
+            dirty[idx(r)] = true;
+        }
+        for (int t = start; t <= n; ++t) {
+            const int r = high[idx(t)];
+            now[idx(t)] = r;
+            if (r > 0 && t >= full) {
+                add_outer(g[idx(r - 1)].data(), sum[idx(r - 1)].data(), dim, v(t), dim, 1.0);
+                ++count[idx(r - 1)];
+            }
+        }
+    }
+
+    // Moves time t to its low regime.
+    void move_low(int t) {
+        const int from = now[idx(t)];
+        const int to = low[idx(t)];
+        if (from == to) {
+            return;
+        }
+        now[idx(t)] = to;
+        if (t >= full) {
+            if (from > 0) {
+                add_outer(g[idx(from - 1)].data(), sum[idx(from - 1)].data(), dim, v(t), dim, -1.0);
+                --count[idx(from - 1)];
+                dirty[idx(from - 1)] = true;
+            }
+            if (to > 0) {
+                add_outer(g[idx(to - 1)].data(), sum[idx(to - 1)].data(), dim, v(t), dim, 1.0);
+                ++count[idx(to - 1)];
+                dirty[idx(to - 1)] = true;
+            }
+        } else if (n_regime > 0) {
+            // A time of the lower orders only: it can change the last
+            // regime's lower-order fits.
+            dirty[idx(n_regime - 1)] = true;
+        }
+    }
+
+    // The residual of the last regime's order-p fit at that regime's latest
+    // time, added to total/tsum: the one row of pass p that no later pass
+    // overwrites. False when that fit is singular.
+    bool add_leftover(int p) {
+        const int last = n_regime;
+        int t_last = 0;
+        for (int t = n; t >= start; --t) {
+            if (now[idx(t)] == last) {
+                t_last = t;
+                break;
+            }
+        }
+        if (t_last == 0) {
+            return false;
+        }
+        const int dp = (p + 1) * k;
+        // Leading block of the order-m cross products, plus the regime's
+        // times p+1..full-1 that the order-m pass leaves out.
+        const std::vector<double>& gr = g[idx(last - 1)];
+        for (int i = 0; i < dp; ++i) {
+            for (int j = i; j < dp; ++j) {
+                gp[idx(i) * idx(dim) + idx(j)] = gr[idx(i) * idx(dim) + idx(j)];
+            }
+            sp[idx(i)] = sum[idx(last - 1)][idx(i)];
+        }
+        for (int t = std::max(start, p + 1); t < full; ++t) {
+            if (now[idx(t)] == last) {
+                add_outer(gp.data(), sp.data(), dim, v(t), dp, 1.0);
+            }
+        }
+        if (!regress(gp.data(), sp.data(), dim, k, p, chol.data(), w.data(), u.data(),
+                     tmp_sse.data(), tmp_sres.data())) {
+            return false;
+        }
+        // e = y - W' L^-1 z at t_last.
+        const int qp = p * k;
+        const double* vt = v(t_last);
+        for (int i = 0; i < qp; ++i) {
+            double s = vt[k + i];
+            for (int j = 0; j < i; ++j) {
+                s -= chol[idx(i) * idx(qp) + idx(j)] * u[idx(j)];
+            }
+            u[idx(i)] = s / chol[idx(i) * idx(qp) + idx(i)];
+        }
+        for (int c = 0; c < k; ++c) {
+            double s = vt[c];
+            for (int i = 0; i < qp; ++i) {
+                s -= w[idx(i) * idx(k) + idx(c)] * u[idx(i)];
+            }
+            e[idx(c)] = s;
+        }
+        for (int c = 0; c < k; ++c) {
+            for (int l = 0; l < k; ++l) {
+                total[idx(c) * idx(k) + idx(l)] += e[idx(c)] * e[idx(l)];
+            }
+            tsum[idx(c)] += e[idx(c)];
+        }
+        return true;
+    }
+
+    // The screened criterion of the regimes as they stand, or kNotFeasible.
+    double evaluate() {
+        for (int r = 0; r < n_regime; ++r) {
+            if (count[idx(r)] < problem->min_oss_reg) {
+                return kNotFeasible;
+            }
+        }
+        for (int r = 0; r < n_regime; ++r) {
+            if (dirty[idx(r)]) {
+                solvable[idx(r)] =
+                    regress(g[idx(r)].data(), sum[idx(r)].data(), dim, k, m, chol.data(), w.data(),
+                            u.data(), sse[idx(r)].data(), sres[idx(r)].data());
+                dirty[idx(r)] = false;
+            }
+            if (!solvable[idx(r)]) {
+                return kNotFeasible;
+            }
+        }
+        std::fill(total.begin(), total.end(), 0.0);
+        std::fill(tsum.begin(), tsum.end(), 0.0);
+        for (int r = 0; r < n_regime; ++r) {
+            for (size_t i = 0; i < total.size(); ++i) {
+                total[i] += sse[idx(r)][i];
+            }
+            for (int c = 0; c < k; ++c) {
+                tsum[idx(c)] += sres[idx(r)][idx(c)];
+            }
+        }
+        // Pass p's last row survives when the lists start before time p + 1.
+        for (int p = std::max(start - 1, 1); p < m; ++p) {
+            if (!add_leftover(p)) {
+                return kNotFeasible;
+            }
+        }
+        const double nn = n;
+        for (int c = 0; c < k; ++c) {
+            for (int l = 0; l < k; ++l) {
+                total[idx(c) * idx(k) + idx(l)] = total[idx(c) * idx(k) + idx(l)] / nn -
+                                                  (tsum[idx(c)] / nn) * (tsum[idx(l)] / nn);
+            }
+        }
+        const double ld = log_det(total.data(), k);
+        if (!std::isfinite(ld)) {
+            return kNotFeasible;
+        }
+        return ld + penalty;
+    }
+
+    void offer(std::size_t keep, int position, double threshold, double criterion) {
+        if (!(criterion < kNotFeasible)) {
+            return;
+        }
+        if (best.size() == keep && !(criterion < best.back().criterion)) {
+            return;
+        }
+        SweepCandidate c{position, threshold, criterion};
+        auto at = std::upper_bound(best.begin(), best.end(), c,
+                                   [](const SweepCandidate& a, const SweepCandidate& b) {
+                                       return a.criterion < b.criterion;
+                                   });
+        best.insert(at, c);
+        if (best.size() > keep) {
+            best.pop_back();
+        }
+    }
+};
+
+ThresholdSweeper::ThresholdSweeper(const ModelProblem& problem)
+    : problem_(problem), workspace_(problem), scratch_(std::make_unique<Scratch>()) {
+    Scratch& sc = *scratch_;
+    sc.problem = &problem_;
+    sc.ws = &workspace_;
+    sc.n = problem.n_oss;
+    sc.k = problem.n_comp;
+    sc.m = problem.m;
+    sc.q = sc.m * sc.k;
+    sc.dim = sc.q + sc.k;
+    const size_t d2 = idx(sc.dim) * idx(sc.dim);
+    const size_t kk = idx(sc.k) * idx(sc.k);
+    for (int r = 0; r < 4; ++r) {
+        sc.g[idx(r)].assign(d2, 0.0);
+        sc.sum[idx(r)].assign(idx(sc.dim), 0.0);
+        sc.sse[idx(r)].assign(kk, 0.0);
+        sc.sres[idx(r)].assign(idx(sc.k), 0.0);
+    }
+    sc.low.assign(idx(sc.n) + 1, 0);
+    sc.high.assign(idx(sc.n) + 1, 0);
+    sc.now.assign(idx(sc.n) + 1, 0);
+    sc.chol.assign(idx(sc.q) * idx(sc.q), 0.0);
+    sc.w.assign(idx(sc.q) * idx(sc.k), 0.0);
+    sc.u.assign(idx(sc.q), 0.0);
+    sc.gp.assign(d2, 0.0);
+    sc.sp.assign(idx(sc.dim), 0.0);
+    sc.tmp_sse.assign(kk, 0.0);
+    sc.tmp_sres.assign(idx(sc.k), 0.0);
+    sc.total.assign(kk, 0.0);
+    sc.tsum.assign(idx(sc.k), 0.0);
+    sc.e.assign(idx(sc.k), 0.0);
+    sc.by_value.resize(idx(sc.k) + 1);
+    for (int c = 1; c <= sc.k; ++c) {
+        std::vector<int>& order = sc.by_value[idx(c)];
+        order.resize(idx(sc.n));
+        std::iota(order.begin(), order.end(), 1);
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+            return workspace_.value(a, c) < workspace_.value(b, c);
+        });
+    }
+}
+
+ThresholdSweeper::~ThresholdSweeper() = default;
+
+int ThresholdSweeper::threshold_count(const ModelStructure& s) {
+    return s.threshold_variables == 1 ? s.one.n_regime - 1 : 2;
+}
+
+std::span<const SweepCandidate> ThresholdSweeper::sweep(const ModelStructure& s, int which,
+                                                        int keep, int stride) {
+    Scratch& sc = *scratch_;
+    sc.best.clear();
+    int component = 1;
+    int lag = 1;
+    sc.layout(s, which, component, lag);
+    sc.place_high();
+    const std::vector<int>& order = sc.by_value[idx(component)];
+    const std::size_t want = static_cast<std::size_t>(std::max(1, keep));
+    bool moved = true;  // the all-high split has not been scored
+    const int every = std::max(1, stride);
+    int group = 0;
+    std::size_t i = 0;
+    while (i < order.size()) {
+        // One group of equal values: every time whose threshold variable
+        // takes it moves below the threshold together.
+        const double value = workspace_.value(order[i], component);
+        int position = 0;
+        for (; i < order.size() && workspace_.value(order[i], component) == value; ++i) {
+            const int source = order[i];
+            const int t = source + lag;
+            if (t >= sc.start && t <= sc.n && sc.low[idx(t)] != sc.now[idx(t)]) {
+                sc.move_low(t);
+                moved = true;
+            }
+            if (position == 0 && source <= sc.n - 1) {
+                position = source;
+            }
+        }
+        if (position == 0 || !moved || group++ % every != 0) {
+            continue;
+        }
+        moved = false;
+        ++candidates_;
+        sc.offer(want, position, value, sc.evaluate());
+    }
+    return sc.best;
+}
+
+double ThresholdSweeper::screened(const ModelStructure& s) {
+    Scratch& sc = *scratch_;
+    int component = 1;
+    int lag = 1;
+    sc.layout(s, -1, component, lag);
+    sc.place_high();
+    ++candidates_;
+    return sc.evaluate();
+}
+
+double ThresholdSweeper::exact(const ModelStructure& s, EstimateSummary* summary) {
+    ++exact_estimates_;
+    EstimateSummary local;
+    EstimateSummary* out = summary != nullptr ? summary : &local;
+    const double aic = estimate_structure(problem_, workspace_, s, false, out);
+    if (out->status != EstimateStatus::estimated || !std::isfinite(aic) || aic == 0.0) {
+        return kNotFeasible;
+    }
+    return aic;
+}
+
+namespace {
+
+int& position_of(ModelStructure& s, int which) {
+    if (s.threshold_variables == 1) {
+        return s.one.pos_threshold[idx(which)];
+    }
+    return which == 0 ? s.two.pos_thres_1 : s.two.pos_thres_2;
+}
+
+}  // namespace
+
+double ThresholdSweeper::descend(ModelStructure& s, int max_rounds, int stride) {
+    double current = screened(s);
+    const int count = threshold_count(s);
+    for (int round = 0; round < max_rounds; ++round) {
+        bool improved = false;
+        for (int j = 0; j < count; ++j) {
+            const auto found = sweep(s, j, 1, stride);
+            // A relative margin keeps rounding noise from cycling.
+            if (!found.empty() &&
+                found[0].criterion < current - 1e-12 * (1.0 + std::fabs(current))) {
+                position_of(s, j) = found[0].position;
+                current = found[0].criterion;
+                improved = true;
+            }
+        }
+        if (!improved || count == 1) {
+            break;
+        }
+    }
+    return current;
+}
+
+ThresholdFit ThresholdSweeper::confirm(const ModelStructure& start, int keep) {
+    const long long candidates_before = candidates_;
+    const long long exact_before = exact_estimates_;
+    ThresholdFit fit;
+    fit.structure = start;
+    double best = exact(start);
+    const int count = threshold_count(start);
+    for (int round = 0; round < 4; ++round) {
+        bool improved = false;
+        for (int j = 0; j < count; ++j) {
+            // A copy: the sweeper's list is reused by the next sweep.
+            const auto found = sweep(fit.structure, j, keep);
+            const std::vector<SweepCandidate> list(found.begin(), found.end());
+            for (const SweepCandidate& c : list) {
+                ModelStructure trial = fit.structure;
+                if (position_of(trial, j) == c.position) {
+                    continue;
+                }
+                position_of(trial, j) = c.position;
+                const double aic = exact(trial);
+                if (aic < best) {
+                    best = aic;
+                    fit.structure = trial;
+                    improved = true;
+                }
+            }
+        }
+        if (!improved) {
+            break;
+        }
+    }
+    fit.estimable = best < kNotFeasible;
+    fit.criterion = fit.estimable ? best : 0.0;
+    fit.screened = screened(fit.structure);
+    fit.candidates = candidates_ - candidates_before;
+    fit.exact_estimates = static_cast<int>(exact_estimates_ - exact_before);
+    return fit;
+}
+
+ModelStructure ThresholdSweeper::with_quantile_thresholds(ModelStructure s) const {
+    const Scratch& sc = *scratch_;
+    auto quantile = [&](int component, int num, int den) {
+        // Ranks among positions 1..n_oss-1, skipping time n_oss.
+        const std::vector<int>& order = sc.by_value[idx(component)];
+        const int target = static_cast<int>((static_cast<long long>(sc.n - 1) * num) / den);
+        int rank = 0;
+        for (int t : order) {
+            if (t > sc.n - 1) {
+                continue;
+            }
+            if (rank == target) {
+                return t;
+            }
+            ++rank;
+        }
+        return 1;
+    };
+    if (s.threshold_variables == 1) {
+        for (int i = 0; i < s.one.n_regime - 1; ++i) {
+            s.one.pos_threshold[idx(i)] = quantile(s.one.which_serie, i + 1, s.one.n_regime);
+        }
+    } else {
+        s.two.pos_thres_1 = quantile(s.two.which_serie1, 1, 2);
+        s.two.pos_thres_2 = quantile(s.two.which_serie2, 1, 2);
+    }
+    return s;
+}
+
+ThresholdFit ThresholdSweeper::fit_thresholds(const ModelStructure& shape, bool from_quantiles) {
+    const long long candidates_before = candidates_;
+    const long long exact_before = exact_estimates_;
+    ModelStructure s = from_quantiles ? with_quantile_thresholds(shape) : shape;
+    descend(s);
+    ThresholdFit fit = confirm(s);
+    fit.candidates = candidates_ - candidates_before;
+    fit.exact_estimates = static_cast<int>(exact_estimates_ - exact_before);
+    return fit;
+}
+
+}  // namespace velmora
