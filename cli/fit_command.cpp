@@ -1,6 +1,7 @@
 // velmora fit: estimate one model structure that the user names and append its
 // report to the result files.
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "app/series.hpp"
 #include "app/threshold_app.hpp"
 #include "cli/commands.hpp"
+#include "cli/inference_options.hpp"
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
@@ -38,6 +40,9 @@ struct FitCommandState {
     std::vector<int> positions;
     // Raw chromosome fields.
     std::vector<long long> codes;
+    InferenceChoices inference;
+    std::uint64_t seed = 0;
+    int threads = 1;
 };
 
 [[noreturn]] void refuse(const std::string& text) {
@@ -189,6 +194,7 @@ void execute(const FitCommandState& state) {
     const RunConfig& c = state.config;
     validate_problem_sizes(c.n_oss, c.n_comp, c.m, c.min_oss_reg);
     const ModelStructure structure = structure_from_options(state);
+    check_inference_choices(state.inference);
 
     std::error_code ec;
     std::filesystem::create_directories(state.workdir, ec);
@@ -224,6 +230,16 @@ void execute(const FitCommandState& state) {
                   (state.workdir / strprintf("PredictionThreshold%s.txt", kind)).string().c_str(),
                   (state.workdir / strprintf("ResidualThreshold%s.txt", kind)).string().c_str());
     console.out(text);
+
+    if (summary.estimate.status == EstimateStatus::estimated) {
+        const inference::ModelInference inference = inference::infer_model(
+            problem, structure, summary.estimate.thresholds, summary.criterion,
+            inference_options(state.inference, state.seed, state.threads));
+        console.out("Beside the linear VAR:\n" + inference::format_inference_summary(inference) +
+                    "Coefficients at order " + std::to_string(c.m) +
+                    " with standard errors, t-values and p-values (Student's t):\n" +
+                    inference::format_coefficient_tables(inference));
+    }
 }
 
 }  // namespace
@@ -267,6 +283,15 @@ void add_fit_command(CLI::App& app) {
                     "The structure as a chromosome holds it: sixteen field codes, comma "
                     "separated, decoded exactly as the search decodes them")
         ->delimiter(',');
+    add_inference_options(*fit, state->inference);
+    fit->add_option("--seed", state->seed,
+                    "Seed of the linearity test's bootstrap (the same seed gives the same "
+                    "p-value)")
+        ->capture_default_str();
+    fit->add_option("--threads", state->threads,
+                    "Threads for the bootstrap replicates (the result does not depend on it)")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
     fit->callback([state]() { execute(*state); });
 }
 

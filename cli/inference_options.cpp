@@ -1,0 +1,44 @@
+#include "cli/inference_options.hpp"
+
+#include "support/errors.hpp"
+#include "support/format.hpp"
+
+namespace velmora::cli {
+
+void add_inference_options(CLI::App& command, InferenceChoices& choices) {
+    command
+        .add_option("--test-linearity", choices.test_linearity,
+                    "Test the reported threshold model against the linear VAR of the same "
+                    "order: the likelihood ratio with a p-value from this many residual-bootstrap "
+                    "series of the linear VAR, on each of which the thresholds are searched "
+                    "again (0: no test)")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("B")
+        ->capture_default_str();
+    command
+        .add_option("--confidence", choices.confidence,
+                    "Level of the confidence set of each threshold, between 0 and 1 (inverts "
+                    "the likelihood ratio in the threshold)")
+        ->capture_default_str();
+}
+
+void check_inference_choices(const InferenceChoices& choices) {
+    if (!(choices.confidence > 0.0 && choices.confidence < 1.0)) {
+        throw ConfigError(
+            strprintf("--confidence must lie between 0 and 1, both excluded "
+                      "(confidence = %g)",
+                      choices.confidence));
+    }
+}
+
+inference::InferenceOptions inference_options(const InferenceChoices& choices, std::uint64_t seed,
+                                              int threads) {
+    inference::InferenceOptions options;
+    options.replicates = choices.test_linearity;
+    options.confidence = choices.confidence;
+    options.seed = seed;
+    options.threads = threads;
+    return options;
+}
+
+}  // namespace velmora::cli

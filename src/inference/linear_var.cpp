@@ -1,0 +1,82 @@
+#include "inference/linear_var.hpp"
+
+#include <cstddef>
+#include <numeric>
+#include <stdexcept>
+
+#include "model/estimate_core.hpp"
+#include "model/workspace.hpp"
+
+namespace velmora::inference {
+
+LinearCriterion linear_var_criterion(const ModelProblem& problem) {
+    EstimationWorkspace ws(problem);
+    for (int r = 0; r < 4; ++r) {
+        ws.time_count[static_cast<std::size_t>(r)] = 0;
+    }
+    // Every time in one regime; each pass takes those from its order + 1 on.
+    for (int t = 1; t <= ws.n_oss; ++t) {
+        ws.times[0][static_cast<std::size_t>(ws.time_count[0]++)] = t;
+    }
+    EstimateSummary summary;
+    detail::PassRequest request;
+    request.style = detail::ReportStyle::one_threshold;
+    request.n_regime = 1;
+    request.summary = &summary;
+    LinearCriterion out;
+    out.criterion = detail::run_passes(problem, ws, request);
+    out.status = summary.status;
+    return out;
+}
+
+LinearVar fit_linear_var(const ModelProblem& problem) {
+    validate_problem(problem);
+    LinearVar out;
+    out.order = problem.m;
+    out.k = problem.n_comp;
+    out.n_oss = problem.n_oss;
+    out.criterion = linear_var_criterion(problem);
+    const SeriesRows rows =
+        SeriesRows::from_matrix(*problem.serie_matrix, problem.n_oss, problem.n_comp);
+    std::vector<int> times(static_cast<std::size_t>(problem.n_oss - problem.m));
+    std::iota(times.begin(), times.end(), problem.m + 1);
+    out.regression = regress_regime(rows, times, problem.m);
+    return out;
+}
+
+std::vector<double> linear_var_forecast(const RegimeRegression& var, const SeriesRows& history,
+                                        int origin, int steps) {
+    const int k = var.k;
+    const int p = var.order;
+    if (!var.estimated || history.k != k || origin < p || origin > history.n || steps < 0) {
+        throw std::invalid_argument("linear_var_forecast: no history of the model's order");
+    }
+    const auto kk = static_cast<std::size_t>(k);
+    // The last p known rows, then the forecasts, in one buffer.
+    std::vector<double> path(static_cast<std::size_t>(p + steps) * kk);
+    for (int s = 0; s < p; ++s) {
+        for (int c = 1; c <= k; ++c) {
+            path[static_cast<std::size_t>(s) * kk + static_cast<std::size_t>(c - 1)] =
+                history.at(origin - p + 1 + s, c);
+        }
+    }
+    for (int h = 1; h <= steps; ++h) {
+        const std::size_t row = static_cast<std::size_t>(p + h - 1);
+        for (int c = 0; c < k; ++c) {
+            double y = 0.0;
+            for (int lag = 1; lag <= p; ++lag) {
+                for (int v = 0; v < k; ++v) {
+                    const std::size_t i = static_cast<std::size_t>((lag - 1) * k + v);
+                    y += var.coefficients[i * kk + static_cast<std::size_t>(c)] *
+                         path[(row - static_cast<std::size_t>(lag)) * kk +
+                              static_cast<std::size_t>(v)];
+                }
+            }
+            path[row * kk + static_cast<std::size_t>(c)] = y;
+        }
+    }
+    return {path.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(p) * kk),
+            path.end()};
+}
+
+}  // namespace velmora::inference

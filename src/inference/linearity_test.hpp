@@ -1,0 +1,77 @@
+#pragma once
+// Is the threshold there at all? The likelihood ratio of the linear VAR
+// against the threshold VAR, LR = T (ln det Sigma_linear - ln det
+// Sigma_threshold), both covariances over the same T times (see
+// threshold_sweep.hpp), with a bootstrap p-value: under the linear null the
+// threshold is not identified, so the chi-square does not apply.
+//
+// The statistic is the supremum over the thresholds: starting from the
+// model's thresholds, each threshold is swept over every candidate value of
+// its threshold variable with the others fixed, until no sweep improves.
+// For one threshold this is the global supremum, normally at the model's own
+// thresholds.
+//
+// Bootstrap: the linear VAR of the same order is fitted by least squares on
+// the same T times; its residuals, recentred to mean zero, are resampled
+// with replacement as whole vectors (keeping their contemporaneous
+// correlation); each bootstrap series keeps the data's first
+// max(lags, order) rows as start-up values and is generated from there by
+// the fitted VAR. On each series the same threshold variables, lags and
+// regime count are fitted again, the thresholds swept as above (from the
+// thresholds at the data model's ranks), and the statistic recomputed. The
+// p-value is the share of bootstrap statistics at least as large as the
+// data's. Replicate b draws from its own generator, seeded from the run's
+// seed and b alone, so the result is the same for any number of threads.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "inference/threshold_sweep.hpp"
+
+namespace velmora::inference {
+
+struct LinearityTestOptions {
+    int replicates = 200;
+    std::uint64_t seed = 0;
+    int threads = 1;
+    int min_oss_reg = 2;
+};
+
+struct LinearityTest {
+    double lr = 0.0;
+    double p_value = 1.0;
+    int replicates = 0;    // bootstrap series that gave a statistic
+    int failed = 0;        // bootstrap series where no threshold model could be fitted
+    int exceedances = 0;   // bootstrap statistics >= lr
+    int observations = 0;  // T
+    std::array<double, 3> thresholds{};  // where the data's supremum lies
+    double log_det_linear = 0.0;
+    double log_det_threshold = 0.0;
+    std::vector<double> bootstrap;  // the statistic of each replicate, NaN when failed
+};
+
+// LR at fixed thresholds, every regime allowed (an empty regime adds
+// nothing, so a model with one regime holding everything gives exactly 0).
+double likelihood_ratio(const ThresholdData& data, const ThresholdRule& rule,
+                        const std::array<double, 3>& thresholds);
+
+// The sup statistic from the model's thresholds and its bootstrap p-value.
+LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule,
+                             const std::array<double, 3>& thresholds, int order,
+                             const LinearityTestOptions& options);
+
+// Random numbers of one replicate: splitmix64 from a seed derived from the
+// run's seed and the replicate's index.
+class ReplicateRandom {
+  public:
+    ReplicateRandom(std::uint64_t run_seed, std::uint64_t replicate);
+    std::uint64_t next() noexcept;
+    // Uniform on 0..n-1 (n >= 1), without modulo bias.
+    std::uint64_t below(std::uint64_t n) noexcept;
+
+  private:
+    std::uint64_t state_;
+};
+
+}  // namespace velmora::inference

@@ -1,0 +1,228 @@
+#include "inference/model_inference.hpp"
+
+#include <cmath>
+#include <cstddef>
+
+#include "support/format.hpp"
+
+namespace velmora::inference {
+
+namespace {
+
+using std::size_t;
+
+inline size_t at(int i) {
+    return static_cast<size_t>(i);
+}
+
+// A q x k block as [lag][equation][variable].
+nlohmann::json by_lag(const std::vector<double>& block, int order, int k) {
+    nlohmann::json lags = nlohmann::json::array();
+    for (int lag = 1; lag <= order; ++lag) {
+        nlohmann::json equations = nlohmann::json::array();
+        for (int eq = 0; eq < k; ++eq) {
+            nlohmann::json variables = nlohmann::json::array();
+            for (int v = 0; v < k; ++v) {
+                const double value =
+                    block.empty() ? std::nan("") : block[at((lag - 1) * k + v) * at(k) + at(eq)];
+                variables.push_back(std::isfinite(value) ? nlohmann::json(value)
+                                                         : nlohmann::json(nullptr));
+            }
+            equations.push_back(std::move(variables));
+        }
+        lags.push_back(std::move(equations));
+    }
+    return lags;
+}
+
+std::string percent(double level) {
+    return strprintf("%g%%", 100.0 * level);
+}
+
+}  // namespace
+
+ModelInference infer_model(const ModelProblem& problem, const ModelStructure& structure,
+                           const std::array<double, 3>& thresholds, double criterion,
+                           const InferenceOptions& options) {
+    validate_problem(problem);
+    ModelInference out;
+    out.order = problem.m;
+    out.k = problem.n_comp;
+    out.threshold_variables = structure.threshold_variables;
+    out.criterion = criterion;
+    out.linear = linear_var_criterion(problem);
+
+    const SeriesRows rows =
+        SeriesRows::from_matrix(*problem.serie_matrix, problem.n_oss, problem.n_comp);
+    const ThresholdRule rule = rule_of(structure);
+    const ThresholdData data = prepare_threshold_data(rows, rule, problem.m);
+
+    std::vector<std::vector<int>> times(at(rule.n_regime));
+    for (int i = 0; i < data.count(); ++i) {
+        const int r = regime_of(rule, thresholds, data.z1[at(i)], data.z2[at(i)]);
+        if (r > 0) {
+            times[at(r - 1)].push_back(data.times[at(i)]);
+        }
+    }
+    for (const std::vector<int>& list : times) {
+        out.regimes.push_back(regress_regime(rows, list, problem.m));
+    }
+
+    if (options.confidence > 0.0 && options.confidence < 1.0) {
+        out.confidence =
+            threshold_confidence(data, rule, thresholds,
+                                 sweep_min_count(problem.min_oss_reg, data.q), options.confidence);
+    }
+    if (options.replicates > 0) {
+        LinearityTestOptions test;
+        test.replicates = options.replicates;
+        test.seed = options.seed;
+        test.threads = options.threads;
+        test.min_oss_reg = problem.min_oss_reg;
+        out.linearity = test_linearity(rows, rule, thresholds, problem.m, test);
+    }
+    return out;
+}
+
+std::string format_inference_summary(const ModelInference& inf, const std::string& indent) {
+    std::string text;
+    if (inf.linear.status != EstimateStatus::estimated) {
+        text += indent + strprintf("Linear VAR of order %d: could not be estimated.\n", inf.order);
+    } else {
+        const double difference = inf.criterion - inf.linear.criterion;
+        text += indent + strprintf(
+                             "Linear VAR of order %d: criterion %.6f (threshold model %.6f, "
+                             "difference %.6f).\n",
+                             inf.order, inf.linear.criterion, inf.criterion, difference);
+        if (inf.linear_as_good()) {
+            text += indent +
+                    "The linear VAR is as good as or better than this threshold model: its "
+                    "criterion is not higher.\n";
+        } else {
+            text += indent + strprintf(
+                                 "The threshold model's criterion is %.6f below the linear "
+                                 "VAR's.\n",
+                                 -difference);
+        }
+    }
+    if (inf.linearity) {
+        const LinearityTest& t = *inf.linearity;
+        text += indent + strprintf(
+                             "Linearity test: LR = %.4f over %d times, bootstrap p-value "
+                             "%.4f from %d replicates",
+                             t.lr, t.observations, t.p_value, t.replicates);
+        if (t.failed > 0) {
+            text += strprintf(" (%d more could not be fitted)", t.failed);
+        }
+        text += ".\n";
+    }
+    if (inf.confidence) {
+        const ThresholdConfidence& c = *inf.confidence;
+        const int n = static_cast<int>(c.intervals.size());
+        for (int j = 0; j < n; ++j) {
+            const ThresholdInterval& i = c.intervals[at(j)];
+            std::string name = n == 1 ? "Threshold" : strprintf("Threshold %d", j + 1);
+            std::string held = n == 1 ? "" : ", the other thresholds held at their estimates";
+            if (inf.threshold_variables == 2 && n == 2) {
+                held = ", the other threshold held at its estimate";
+            }
+            text += indent + strprintf(
+                                 "%s %f: %s confidence set [%f, %f]%s; %d of %d candidate "
+                                 "thresholds inside.\n",
+                                 name.c_str(), i.estimate, percent(c.level).c_str(), i.low, i.high,
+                                 held.c_str(), i.inside, i.candidates);
+        }
+    }
+    return text;
+}
+
+std::string format_coefficient_tables(const ModelInference& inf) {
+    std::string text;
+    const int k = inf.k;
+    for (size_t r = 0; r < inf.regimes.size(); ++r) {
+        const RegimeRegression& g = inf.regimes[r];
+        if (!g.estimated) {
+            text += strprintf(
+                "Regime %zu at order %d: %d observations, no standard errors (too "
+                "few observations or a singular regression).\n",
+                r + 1, inf.order, g.observations);
+            continue;
+        }
+        text += strprintf(
+            "Regime %zu at order %d: %d observations, %d degrees of freedom "
+            "(residual covariance divided by %d - %d*%d).\n",
+            r + 1, inf.order, g.observations, g.degrees_of_freedom, g.observations, inf.order, k);
+        text += "  equation  regressor      coefficient    std.error    t-value   p-value\n";
+        for (int eq = 0; eq < k; ++eq) {
+            for (int lag = 1; lag <= inf.order; ++lag) {
+                for (int v = 0; v < k; ++v) {
+                    const size_t i = at((lag - 1) * k + v) * at(k) + at(eq);
+                    const std::string equation = strprintf("y%d", eq + 1);
+                    const std::string regressor = strprintf("y%d(t-%d)", v + 1, lag);
+                    text += strprintf("  %-8s  %-12s %12.6f %12.6f %10.3f %9.4f\n",
+                                      equation.c_str(), regressor.c_str(), g.coefficients[i],
+                                      g.standard_errors[i], g.t_values[i], g.p_values[i]);
+                }
+            }
+        }
+    }
+    return text;
+}
+
+nlohmann::json inference_json(const ModelInference& inf) {
+    using nlohmann::json;
+    json out = json::object();
+    out["linear_criterion"] =
+        inf.linear.status == EstimateStatus::estimated ? json(inf.linear.criterion) : json(nullptr);
+    out["linear_as_good_or_better"] = inf.linear_as_good();
+    json se = json::array();
+    json tv = json::array();
+    json pv = json::array();
+    json dof = json::array();
+    for (const RegimeRegression& g : inf.regimes) {
+        se.push_back(by_lag(g.standard_errors, inf.order, inf.k));
+        tv.push_back(by_lag(g.t_values, inf.order, inf.k));
+        pv.push_back(by_lag(g.p_values, inf.order, inf.k));
+        dof.push_back(g.estimated ? json(g.degrees_of_freedom) : json(nullptr));
+    }
+    out["standard_errors"] = std::move(se);
+    out["t_values"] = std::move(tv);
+    out["p_values"] = std::move(pv);
+    out["degrees_of_freedom"] = std::move(dof);
+    if (inf.linearity) {
+        const LinearityTest& t = *inf.linearity;
+        json thresholds = json::array();
+        const int count =
+            inf.threshold_variables == 1 ? static_cast<int>(inf.regimes.size()) - 1 : 2;
+        for (int j = 0; j < count && j < 3; ++j) {
+            thresholds.push_back(t.thresholds[at(j)]);
+        }
+        out["linearity_test"] = {
+            {"lr", std::isfinite(t.lr) ? json(t.lr) : json(nullptr)},
+            {"p_value", std::isfinite(t.p_value) ? json(t.p_value) : json(nullptr)},
+            {"replicates", t.replicates},
+            {"failed_replicates", t.failed},
+            {"observations", t.observations},
+            {"thresholds", thresholds},
+        };
+    }
+    if (inf.confidence) {
+        const ThresholdConfidence& c = *inf.confidence;
+        json intervals = json::array();
+        json inside = json::array();
+        for (const ThresholdInterval& i : c.intervals) {
+            intervals.push_back({i.low, i.high});
+            inside.push_back(i.inside);
+        }
+        out["threshold_confidence"] = {
+            {"level", c.level},
+            {"critical_value", c.critical_value},
+            {"intervals", intervals},
+            {"candidates_inside", inside},
+            {"others_held_at_estimates", c.others_held},
+        };
+    }
+    return out;
+}
+
+}  // namespace velmora::inference

@@ -1,0 +1,72 @@
+#pragma once
+// Everything Velmora says about a reported threshold model beyond its point
+// estimates: the linear benchmark, standard errors per regime, the
+// bootstrap linearity test and the confidence set of the thresholds. A value
+// that the summary, the JSON and the desktop program read.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "inference/linear_var.hpp"
+#include "inference/linearity_test.hpp"
+#include "inference/regression.hpp"
+#include "inference/threshold_confidence.hpp"
+#include "model/problem.hpp"
+#include "model/structure.hpp"
+
+namespace velmora::inference {
+
+struct InferenceOptions {
+    int replicates = 0;        // bootstrap series for the linearity test; 0: no test
+    double confidence = 0.95;  // level of the threshold confidence set
+    std::uint64_t seed = 0;    // the bootstrap's seed
+    int threads = 1;           // bootstrap replicates in parallel; no effect on the result
+};
+
+struct ModelInference {
+    int order = 0;
+    int k = 0;
+    int threshold_variables = 1;
+    double criterion = 0.0;  // the threshold model's, as the estimators give it
+    LinearCriterion linear;
+    // Regime r at the largest order in [r-1], over the times the estimators
+    // use for it.
+    std::vector<RegimeRegression> regimes;
+    std::optional<LinearityTest> linearity;
+    std::optional<ThresholdConfidence> confidence;
+
+    // Smaller is better: the linear VAR is as good or better when its
+    // criterion is not above the threshold model's.
+    bool linear_as_good() const noexcept {
+        return linear.status == EstimateStatus::estimated && linear.criterion <= criterion;
+    }
+};
+
+// thresholds and criterion as the estimate of structure gave them (for one
+// threshold variable the ascending thresholds, unused slots 1000000; for two,
+// t1 and t2).
+ModelInference infer_model(const ModelProblem& problem, const ModelStructure& structure,
+                           const std::array<double, 3>& thresholds, double criterion,
+                           const InferenceOptions& options);
+
+// Lines for the closing summary, each ending in '\n' and starting with
+// indent: the two criteria and their difference (saying when the linear VAR
+// is as good or better), the linearity test, the confidence set.
+std::string format_inference_summary(const ModelInference& inference,
+                                     const std::string& indent = "  ");
+
+// One table per regime: each coefficient with its standard error, t-value
+// and p-value, labelled by equation, variable and lag.
+std::string format_coefficient_tables(const ModelInference& inference);
+
+// The JSON keys of a model object: linear_criterion, standard_errors,
+// t_values, p_values (each [regime][lag][equation][variable]), and
+// linearity_test and threshold_confidence when computed.
+nlohmann::json inference_json(const ModelInference& inference);
+
+}  // namespace velmora::inference

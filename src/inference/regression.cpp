@@ -1,0 +1,235 @@
+#include "inference/regression.hpp"
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <stdexcept>
+
+namespace velmora::inference {
+
+namespace {
+
+using std::size_t;
+
+inline size_t sz(int i) {
+    return static_cast<size_t>(i);
+}
+
+// Continued fraction of I_x(a, b) by the modified Lentz method; converges
+// fast for x < (a + 1) / (a + b + 2).
+double beta_fraction(double a, double b, double x) {
+    constexpr double tiny = 1e-300;
+    constexpr double eps = 1e-16;
+    double f = 1.0;
+    double c = 1.0;
+    double d = 0.0;
+    for (int i = 1; i <= 10000; ++i) {
+        const int m = i / 2;
+        double term = 0.0;
+        if (i % 2 == 1) {
+            term = -(a + m) * (a + b + m) * x / ((a + 2.0 * m) * (a + 2.0 * m + 1.0));
+        } else {
+            term = m * (b - m) * x / ((a + 2.0 * m - 1.0) * (a + 2.0 * m));
+        }
+        d = 1.0 + term * d;
+        if (std::fabs(d) < tiny) {
+            d = tiny;
+        }
+        c = 1.0 + term / c;
+        if (std::fabs(c) < tiny) {
+            c = tiny;
+        }
+        d = 1.0 / d;
+        const double delta = c * d;
+        f *= delta;
+        if (std::fabs(delta - 1.0) < eps) {
+            break;
+        }
+    }
+    return 1.0 / f;
+}
+
+}  // namespace
+
+SeriesRows SeriesRows::from_matrix(const double_matrix& serie, int n, int k) {
+    SeriesRows rows;
+    rows.n = n;
+    rows.k = k;
+    rows.values.resize(sz(n) * sz(k));
+    for (int t = 1; t <= n; ++t) {
+        for (int c = 1; c <= k; ++c) {
+            rows.values[sz(t - 1) * sz(k) + sz(c - 1)] = serie[t][c];
+        }
+    }
+    return rows;
+}
+
+double incomplete_beta(double a, double b, double x) {
+    if (!(a > 0.0) || !(b > 0.0) || !(x >= 0.0) || !(x <= 1.0)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    if (x == 0.0 || x == 1.0) {
+        return x;
+    }
+    const double log_front =
+        std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + a * std::log(x) + b * std::log1p(-x);
+    if (x < (a + 1.0) / (a + b + 2.0)) {
+        return std::exp(log_front) * beta_fraction(a, b, x) / a;
+    }
+    return 1.0 - std::exp(log_front) * beta_fraction(b, a, 1.0 - x) / b;
+}
+
+double student_t_two_sided(double t, double df) {
+    if (std::isnan(t) || !(df > 0.0)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    if (std::isinf(t)) {
+        return 0.0;
+    }
+    // P(|T| >= |t|) = I_{df/(df+t^2)}(df/2, 1/2).
+    const double x = df / (df + t * t);
+    return incomplete_beta(0.5 * df, 0.5, x);
+}
+
+bool cholesky(double* a, int n) {
+    for (int j = 0; j < n; ++j) {
+        double diag = a[sz(j) * sz(n) + sz(j)];
+        for (int l = 0; l < j; ++l) {
+            diag -= a[sz(j) * sz(n) + sz(l)] * a[sz(j) * sz(n) + sz(l)];
+        }
+        if (!(diag > 0.0)) {
+            return false;
+        }
+        const double root = std::sqrt(diag);
+        a[sz(j) * sz(n) + sz(j)] = root;
+        for (int i = j + 1; i < n; ++i) {
+            double s = a[sz(i) * sz(n) + sz(j)];
+            for (int l = 0; l < j; ++l) {
+                s -= a[sz(i) * sz(n) + sz(l)] * a[sz(j) * sz(n) + sz(l)];
+            }
+            a[sz(i) * sz(n) + sz(j)] = s / root;
+        }
+    }
+    return true;
+}
+
+RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> times, int order) {
+    const int k = series.k;
+    const int q = order * k;
+    RegimeRegression out;
+    out.order = order;
+    out.k = k;
+    out.observations = static_cast<int>(times.size());
+    out.degrees_of_freedom = out.observations - q;
+    out.times.assign(times.begin(), times.end());
+    if (order < 1 || out.degrees_of_freedom < 1) {
+        return out;
+    }
+    for (int t : times) {
+        if (t < order + 1 || t > series.n) {
+            throw std::invalid_argument("regress_regime: a time without its lags in the series");
+        }
+    }
+
+    std::vector<double> x(sz(q));
+    std::vector<double> zz(sz(q) * sz(q), 0.0);
+    std::vector<double> zy(sz(q) * sz(k), 0.0);
+    auto regressors = [&](int t) {
+        for (int lag = 1; lag <= order; ++lag) {
+            for (int c = 1; c <= k; ++c) {
+                x[sz((lag - 1) * k + c - 1)] = series.at(t - lag, c);
+            }
+        }
+    };
+    for (int t : times) {
+        regressors(t);
+        for (int i = 0; i < q; ++i) {
+            for (int j = 0; j < q; ++j) {
+                zz[sz(i) * sz(q) + sz(j)] += x[sz(i)] * x[sz(j)];
+            }
+            for (int c = 1; c <= k; ++c) {
+                zy[sz(i) * sz(k) + sz(c - 1)] += x[sz(i)] * series.at(t, c);
+            }
+        }
+    }
+
+    // (Z'Z)^-1 from the Cholesky factor, one unit column at a time.
+    std::vector<double> factor = zz;
+    if (!cholesky(factor.data(), q)) {
+        return out;
+    }
+    out.zz_inverse.assign(sz(q) * sz(q), 0.0);
+    std::vector<double> col(sz(q));
+    for (int e = 0; e < q; ++e) {
+        for (int i = 0; i < q; ++i) {
+            double s = i == e ? 1.0 : 0.0;
+            for (int l = 0; l < i; ++l) {
+                s -= factor[sz(i) * sz(q) + sz(l)] * col[sz(l)];
+            }
+            col[sz(i)] = s / factor[sz(i) * sz(q) + sz(i)];
+        }
+        for (int i = q - 1; i >= 0; --i) {
+            double s = col[sz(i)];
+            for (int l = i + 1; l < q; ++l) {
+                s -= factor[sz(l) * sz(q) + sz(i)] * col[sz(l)];
+            }
+            col[sz(i)] = s / factor[sz(i) * sz(q) + sz(i)];
+        }
+        for (int i = 0; i < q; ++i) {
+            out.zz_inverse[sz(i) * sz(q) + sz(e)] = col[sz(i)];
+        }
+    }
+
+    out.coefficients.assign(sz(q) * sz(k), 0.0);
+    for (int i = 0; i < q; ++i) {
+        for (int c = 0; c < k; ++c) {
+            double s = 0.0;
+            for (int j = 0; j < q; ++j) {
+                s += out.zz_inverse[sz(i) * sz(q) + sz(j)] * zy[sz(j) * sz(k) + sz(c)];
+            }
+            out.coefficients[sz(i) * sz(k) + sz(c)] = s;
+        }
+    }
+
+    out.residuals.assign(times.size() * sz(k), 0.0);
+    out.sigma.assign(sz(k) * sz(k), 0.0);
+    for (size_t n = 0; n < times.size(); ++n) {
+        const int t = times[n];
+        regressors(t);
+        double* e = out.residuals.data() + n * sz(k);
+        for (int c = 0; c < k; ++c) {
+            double fit = 0.0;
+            for (int i = 0; i < q; ++i) {
+                fit += out.coefficients[sz(i) * sz(k) + sz(c)] * x[sz(i)];
+            }
+            e[c] = series.at(t, c + 1) - fit;
+        }
+        for (int a = 0; a < k; ++a) {
+            for (int b = 0; b < k; ++b) {
+                out.sigma[sz(a) * sz(k) + sz(b)] += e[a] * e[b];
+            }
+        }
+    }
+    for (double& v : out.sigma) {
+        v /= out.degrees_of_freedom;
+    }
+
+    out.standard_errors.assign(sz(q) * sz(k), 0.0);
+    out.t_values.assign(sz(q) * sz(k), 0.0);
+    out.p_values.assign(sz(q) * sz(k), 0.0);
+    for (int i = 0; i < q; ++i) {
+        for (int c = 0; c < k; ++c) {
+            const size_t ic = sz(i) * sz(k) + sz(c);
+            const double var =
+                out.sigma[sz(c) * sz(k) + sz(c)] * out.zz_inverse[sz(i) * sz(q) + sz(i)];
+            const double se = std::sqrt(var);
+            out.standard_errors[ic] = se;
+            out.t_values[ic] = out.coefficients[ic] / se;
+            out.p_values[ic] = student_t_two_sided(out.t_values[ic], out.degrees_of_freedom);
+        }
+    }
+    out.estimated = true;
+    return out;
+}
+
+}  // namespace velmora::inference

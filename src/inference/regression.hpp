@@ -1,0 +1,75 @@
+#pragma once
+// Least squares of one VAR regime without intercept, with the usual
+// inference: coefficients, their standard errors, t-values and two-sided
+// p-values. Everything works on plain inputs (the series, the times of the
+// regime, the order), so it serves the threshold model, its linear
+// benchmark and the bootstrap alike.
+//
+// Coefficient layout, as in the report files: at order p there are
+// q = p*k regressors, regressor i = (lag-1)*k + variable (0-based here), and
+// a q x k block holds at [i*k + equation] the coefficient of regressor i in
+// the equation of that component.
+//
+// Standard errors: the residual covariance is divided by the degrees of
+// freedom n_r - p*k (n_r observations, p*k coefficients per equation), and
+// Var(vec Phi) = Sigma (x) (Z'Z)^-1, so the standard error of regressor i in
+// equation c is sqrt(Sigma[c][c] * (Z'Z)^-1[i][i]). t = coefficient / SE;
+// the two-sided p-value comes from Student's t with n_r - p*k degrees of
+// freedom (exact for one equation with Gaussian errors and fixed regressors,
+// the usual choice of least-squares tables; close to the normal for the
+// regime sizes a threshold model needs).
+
+#include <span>
+#include <vector>
+
+#include "numeric/arrays.hpp"
+
+namespace velmora::inference {
+
+// The series as plain rows: component c (1-based) at time t (1-based) is
+// values[(t-1)*k + c-1].
+struct SeriesRows {
+    int n = 0;
+    int k = 0;
+    std::vector<double> values;
+
+    double at(int t, int c) const noexcept {
+        return values[static_cast<std::size_t>(t - 1) * static_cast<std::size_t>(k) +
+                      static_cast<std::size_t>(c - 1)];
+    }
+    // Rows 1..n and columns 1..k of a series matrix.
+    static SeriesRows from_matrix(const double_matrix& serie, int n, int k);
+};
+
+struct RegimeRegression {
+    bool estimated = false;  // false: too few observations or Z'Z not positive definite
+    int order = 0;
+    int k = 0;
+    int observations = 0;
+    int degrees_of_freedom = 0;           // observations - order*k
+    std::vector<int> times;               // ascending, 1-based
+    std::vector<double> coefficients;     // q x k, layout above
+    std::vector<double> zz_inverse;       // q x q
+    std::vector<double> residuals;        // observations x k, in time order
+    std::vector<double> sigma;            // k x k, residual cross products / degrees of freedom
+    std::vector<double> standard_errors;  // q x k
+    std::vector<double> t_values;         // q x k
+    std::vector<double> p_values;         // q x k
+};
+
+// The regression of y_t on y_{t-1}, ..., y_{t-p} over the given times (each
+// at least p + 1).
+RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> times, int order);
+
+// P(|T| >= |t|) for Student's t with df degrees of freedom (df > 0), through
+// the regularised incomplete beta function.
+double student_t_two_sided(double t, double df);
+
+// The regularised incomplete beta function I_x(a, b), a, b > 0, 0 <= x <= 1.
+double incomplete_beta(double a, double b, double x);
+
+// In-place Cholesky factor (lower triangle, row-major n x n) of a symmetric
+// positive definite matrix; false when a pivot is not positive.
+bool cholesky(double* a, int n);
+
+}  // namespace velmora::inference

@@ -1,0 +1,47 @@
+#include "inference/threshold_confidence.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace velmora::inference {
+
+double confidence_critical_value(double level) {
+    return -2.0 * std::log(1.0 - std::sqrt(level));
+}
+
+ThresholdConfidence threshold_confidence(const ThresholdData& data, const ThresholdRule& rule,
+                                         const std::array<double, 3>& estimate, int min_count,
+                                         double level) {
+    ThresholdConfidence out;
+    out.level = level;
+    out.critical_value = confidence_critical_value(level);
+    const int count = rule.threshold_count();
+    out.others_held = count > 1;
+    const double T = data.count();
+    for (int j = 0; j < count; ++j) {
+        const double gamma_hat = estimate[static_cast<std::size_t>(j)];
+        const std::vector<SweepPoint> points = sweep_threshold(data, rule, estimate, j, min_count);
+        ThresholdInterval interval;
+        interval.estimate = gamma_hat;
+        interval.low = gamma_hat;
+        interval.high = gamma_hat;
+        interval.candidates = static_cast<int>(points.size());
+        // The reference is the sweep's own value at the estimate's split, so
+        // that the estimate is in its set whatever the rounding.
+        const int here = point_of(points, gamma_hat);
+        const double reference = here >= 0 ? points[static_cast<std::size_t>(here)].log_det
+                                           : log_det_at(data, rule, estimate, min_count);
+        for (const SweepPoint& p : points) {
+            if (T * (p.log_det - reference) <= out.critical_value) {
+                interval.low = std::min(interval.low, p.threshold);
+                interval.high = std::max(interval.high, p.threshold);
+                ++interval.inside;
+            }
+        }
+        out.intervals.push_back(interval);
+    }
+    return out;
+}
+
+}  // namespace velmora::inference

@@ -1,0 +1,39 @@
+#pragma once
+// How precisely is the threshold known? The set of thresholds gamma whose
+// LR(gamma) = T (ln det Sigma(gamma) - ln det Sigma(gamma_hat)) stays at or
+// below -2 ln(1 - sqrt(level)) (7.35 for a level of 0.95), the critical value
+// of the likelihood ratio in the threshold of a two-regime model. It is
+// reported as the interval spanning those thresholds and the number of
+// candidate thresholds inside. With several thresholds each one's set is
+// found with the others held at their estimates.
+
+#include <array>
+#include <vector>
+
+#include "inference/threshold_sweep.hpp"
+
+namespace velmora::inference {
+
+struct ThresholdInterval {
+    double estimate = 0.0;
+    double low = 0.0;
+    double high = 0.0;
+    int inside = 0;      // candidate thresholds in the set
+    int candidates = 0;  // candidate thresholds swept (every regime large enough)
+};
+
+struct ThresholdConfidence {
+    double level = 0.95;
+    double critical_value = 0.0;
+    bool others_held = false;  // several thresholds: each with the others at their estimates
+    std::vector<ThresholdInterval> intervals;  // one per threshold, in the model's order
+};
+
+double confidence_critical_value(double level);
+
+// estimate: the model's thresholds (the estimators' layout).
+ThresholdConfidence threshold_confidence(const ThresholdData& data, const ThresholdRule& rule,
+                                         const std::array<double, 3>& estimate, int min_count,
+                                         double level);
+
+}  // namespace velmora::inference

@@ -1,0 +1,136 @@
+#pragma once
+// The threshold model's regressions on fixed times, as cross products that a
+// sweep over the candidate thresholds updates one observation at a time.
+//
+// Everything here measures a threshold model by ln det Sigma, where Sigma is
+// the sum over regimes of the residual cross products E_r'E_r (no
+// demeaning: the regimes have no intercept, so this is the Gaussian
+// maximum-likelihood covariance) divided by T, the number of times the model
+// uses at its largest order: max(lags, order) + 1 .. n. The linear VAR on
+// the same times is the one-regime case. For one regime's cross products
+// Z'Z, Z'Y, Y'Y the residual cross products are Y'Y - (Z'Y)'(Z'Z)^-1 Z'Y.
+
+#include <array>
+#include <limits>
+#include <span>
+#include <vector>
+
+#include "inference/regression.hpp"
+#include "model/structure.hpp"
+
+namespace velmora::inference {
+
+// Which lagged components switch the regimes, and how: the estimators'
+// membership rules. One variable: regime 1 + the number of thresholds below
+// the value (values equal to a threshold fall below it), the unused slots of
+// three holding 1000000, a regime beyond n_regime taking no observation.
+// Two variables: the quadrants of (z1 > t1, z2 <= t2), merged by type_model.
+struct ThresholdRule {
+    int variables = 1;  // 1 or 2
+    int n_regime = 2;
+    int type_model = 0;
+    std::array<int, 2> component{1, 1};  // 1-based
+    std::array<int, 2> lag{1, 1};
+
+    int threshold_count() const noexcept { return variables == 1 ? n_regime - 1 : 2; }
+};
+
+ThresholdRule rule_of(const ModelStructure& structure);
+
+// Regime 1..n_regime of threshold values z1 (and z2), 0 when none applies.
+int regime_of(const ThresholdRule& rule, const std::array<double, 3>& thresholds, double z1,
+              double z2);
+
+// Per usable time: regressors (q), responses (k) and threshold variables.
+struct ThresholdData {
+    int order = 0;
+    int k = 0;
+    int q = 0;
+    int first_time = 0;      // max(lags, order) + 1
+    std::vector<int> times;  // ascending; a time no regime can take is left out
+    std::vector<double> x;   // times.size() x q
+    std::vector<double> y;   // times.size() x k
+    std::vector<double> z1, z2;
+
+    int count() const noexcept { return static_cast<int>(times.size()); }
+};
+
+ThresholdData prepare_threshold_data(const SeriesRows& series, const ThresholdRule& rule,
+                                     int order);
+
+// Cross products of one regime; only the lower triangle of zz is kept.
+struct CrossProducts {
+    int count = 0;
+    std::vector<double> zz;  // q x q
+    std::vector<double> zy;  // q x k
+    std::vector<double> yy;  // k x k
+
+    void reset(int q, int k);
+    void add(const double* x, const double* y, int q, int k);
+    void remove(const double* x, const double* y, int q, int k);
+};
+
+// Scratch for log_det_sigma, so that a sweep allocates once.
+struct LogDetScratch {
+    std::vector<double> factor, w, s, total;
+};
+
+constexpr double kInfeasible = std::numeric_limits<double>::infinity();
+
+// ln det of (sum of the regimes' residual cross products) / T; regimes with
+// no observation add nothing. kInfeasible when a regime's Z'Z or the total is
+// not positive definite.
+double log_det_sigma(std::span<const CrossProducts> regimes, int q, int k, int T,
+                     LogDetScratch& scratch);
+
+// ln det Sigma of the model with these thresholds, from cross products
+// accumulated in time order; every regime must hold at least min_count
+// observations unless min_count is 0 (then empty regimes are allowed).
+double log_det_at(const ThresholdData& data, const ThresholdRule& rule,
+                  const std::array<double, 3>& thresholds, int min_count);
+// The same for the linear VAR on the data's times.
+double log_det_linear(const ThresholdData& data);
+
+struct SweepPoint {
+    double threshold = 0.0;
+    double log_det = 0.0;
+};
+
+// Threshold j (0-based) over every candidate value, the others fixed: the
+// values of its threshold variable at the usable times, restricted for one
+// variable to lie between the neighbouring thresholds. Points in ascending
+// threshold order; a candidate leaving a regime with fewer than min_count
+// observations, or singular, is left out.
+std::vector<SweepPoint> sweep_threshold(const ThresholdData& data, const ThresholdRule& rule,
+                                        const std::array<double, 3>& thresholds, int j,
+                                        int min_count);
+
+// The point of a sweep whose split equals that of value (the largest
+// candidate not above it); -1 when none.
+int point_of(std::span<const SweepPoint> points, double value);
+
+struct SweepOptimum {
+    std::array<double, 3> thresholds{};
+    double log_det = kInfeasible;  // recomputed exactly (log_det_at) at the thresholds
+};
+
+// The thresholds minimising ln det Sigma: each threshold in turn swept over
+// all its candidates with the others fixed, until no sweep improves; with a
+// single threshold one sweep finds the global minimum.
+SweepOptimum minimise_thresholds(const ThresholdData& data, const ThresholdRule& rule,
+                                 std::array<double, 3> start, int min_count);
+
+// How many usable times have each threshold variable at or below its
+// threshold, and back: the threshold with the same rank on other data.
+std::array<int, 3> threshold_ranks(const ThresholdData& data, const ThresholdRule& rule,
+                                   const std::array<double, 3>& thresholds);
+std::array<double, 3> thresholds_at_ranks(const ThresholdData& data, const ThresholdRule& rule,
+                                          const std::array<int, 3>& ranks);
+
+// The smallest regime size a sweep admits: min_oss_reg, and more
+// observations than coefficients per equation.
+inline int sweep_min_count(int min_oss_reg, int q) {
+    return min_oss_reg > q + 1 ? min_oss_reg : q + 1;
+}
+
+}  // namespace velmora::inference
