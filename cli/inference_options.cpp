@@ -1,5 +1,6 @@
 #include "cli/inference_options.hpp"
 
+#include "app/series.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
@@ -39,6 +40,23 @@ inference::InferenceOptions inference_options(const InferenceChoices& choices, s
     options.seed = seed;
     options.threads = threads;
     return options;
+}
+
+std::optional<inference::ModelInference> infer_reported(
+    const RunConfig& config, const StructureSummary& model,
+    const inference::InferenceOptions& options) {
+    if (model.estimate.status != EstimateStatus::estimated) {
+        return std::nullopt;
+    }
+    const double_matrix serie = read_course_file(config.course_file, config.n_oss, config.n_comp);
+    ModelProblem problem;
+    problem.serie_matrix = &serie;
+    problem.n_oss = config.n_oss;
+    problem.n_comp = config.n_comp;
+    problem.min_oss_reg = config.min_oss_reg;
+    problem.m = config.m;
+    return inference::infer_model(problem, model.structure, model.estimate.thresholds,
+                                  model.criterion, options);
 }
 
 }  // namespace velmora::cli

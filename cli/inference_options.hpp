@@ -5,6 +5,10 @@
 #include <CLI/CLI.hpp>
 #include <cstdint>
 
+#include <optional>
+
+#include "app/run_config.hpp"
+#include "app/threshold_app.hpp"
 #include "inference/model_inference.hpp"
 
 namespace velmora::cli {
@@ -21,5 +25,11 @@ void check_inference_choices(const InferenceChoices& choices);
 
 inference::InferenceOptions inference_options(const InferenceChoices& choices, std::uint64_t seed,
                                               int threads);
+
+// The inference on a reported model of the series config names (read again
+// from the course file); empty when the model was not estimated.
+std::optional<inference::ModelInference> infer_reported(const RunConfig& config,
+                                                        const StructureSummary& model,
+                                                        const inference::InferenceOptions& options);
 
 }  // namespace velmora::cli

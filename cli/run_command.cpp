@@ -4,6 +4,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "app/run_driver.hpp"
 #include "app/run_summary.hpp"
 #include "cli/commands.hpp"
+#include "cli/inference_options.hpp"
 #include "output/history_csv.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
@@ -38,6 +40,7 @@ struct RunCommandState {
     bool no_cache = false;
     std::string json_path;
     std::string history_path;
+    InferenceChoices inference;
 
     static int default_threads() {
         const unsigned cores = std::thread::hardware_concurrency();
@@ -130,6 +133,7 @@ void execute(RunCommandState& state) {
     // A refused configuration leaves the file system as it was: no working
     // directory is created and an earlier JSON summary is kept.
     validate_run_config(config);
+    check_inference_choices(state.inference);
     ensure_workdir(state.workdir);
 
     // A summary path that cannot be written is refused before the search. It
@@ -200,16 +204,28 @@ void execute(RunCommandState& state) {
     }
 
     std::fputs(format_run_summary(result).c_str(), stdout);
+    const auto best_inference =
+        infer_reported(config, result.best,
+                       inference_options(state.inference, static_cast<std::uint64_t>(result.casual),
+                                         state.threads));
     if (json_out.is_open()) {
+        nlohmann::json summary = run_summary_json(config, options, result);
+        if (best_inference) {
+            summary["best"].update(inference::inference_json(*best_inference));
+        }
         json_out.close();
         json_out.open(state.json_path, std::ios::trunc);
-        json_out << run_summary_json(config, options, result).dump(2) << "\n";
+        json_out << summary.dump(2) << "\n";
         json_out.close();
         if (!json_out) {
             throw ConfigError(
                 strprintf("JSON summary %s could not be written", state.json_path.c_str()));
         }
         std::printf("JSON summary: %s\n", state.json_path.c_str());
+    }
+    if (best_inference) {
+        std::printf("Beside the linear VAR, the best model:\n%s",
+                    inference::format_inference_summary(*best_inference).c_str());
     }
     std::fflush(stdout);
 }
@@ -299,6 +315,7 @@ void add_run_command(CLI::App& app) {
                     "Also write the course of the search as CSV to this file: one row per "
                     "generation and replication with the best and mean criterion and fitness, "
                     "the evaluations and estimations so far and the seconds since the start");
+    add_inference_options(*run, state->inference);
 
     run->callback([state] { execute(*state); });
 }

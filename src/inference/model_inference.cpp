@@ -35,6 +35,10 @@ nlohmann::json by_lag(const std::vector<double>& block, int order, int k) {
     return lags;
 }
 
+int threshold_count(const ModelInference& inf) {
+    return inf.threshold_variables == 1 ? static_cast<int>(inf.regimes.size()) - 1 : 2;
+}
+
 std::string percent(double level) {
     return strprintf("%g%%", 100.0 * level);
 }
@@ -50,6 +54,7 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
     out.k = problem.n_comp;
     out.threshold_variables = structure.threshold_variables;
     out.criterion = criterion;
+    out.thresholds = thresholds;
     out.linear = linear_var_criterion(problem);
 
     const SeriesRows rows =
@@ -115,6 +120,13 @@ std::string format_inference_summary(const ModelInference& inf, const std::strin
             text += strprintf(" (%d more could not be fitted)", t.failed);
         }
         text += ".\n";
+        if (t.thresholds != inf.thresholds) {
+            std::string values;
+            for (int j = 0; j < threshold_count(inf); ++j) {
+                values += strprintf(" %f", t.thresholds[at(j)]);
+            }
+            text += indent + "  (the supremum over the thresholds, reached at" + values + ")\n";
+        }
     }
     if (inf.confidence) {
         const ThresholdConfidence& c = *inf.confidence;
@@ -192,9 +204,7 @@ nlohmann::json inference_json(const ModelInference& inf) {
     if (inf.linearity) {
         const LinearityTest& t = *inf.linearity;
         json thresholds = json::array();
-        const int count =
-            inf.threshold_variables == 1 ? static_cast<int>(inf.regimes.size()) - 1 : 2;
-        for (int j = 0; j < count && j < 3; ++j) {
+        for (int j = 0; j < threshold_count(inf); ++j) {
             thresholds.push_back(t.thresholds[at(j)]);
         }
         out["linearity_test"] = {

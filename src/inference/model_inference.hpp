@@ -32,7 +32,8 @@ struct ModelInference {
     int order = 0;
     int k = 0;
     int threshold_variables = 1;
-    double criterion = 0.0;  // the threshold model's, as the estimators give it
+    double criterion = 0.0;              // the threshold model's, as the estimators give it
+    std::array<double, 3> thresholds{};  // the model's, as given to infer_model
     LinearCriterion linear;
     // Regime r at the largest order in [r-1], over the times the estimators
     // use for it.
