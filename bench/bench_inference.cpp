@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -65,16 +66,21 @@ void timing() {
         options.seed = 1;
         options.threads = threads;
         double best = 1e9;
+        double cpu = 1e9;
         inference::ModelInference result;
         for (int rep = 0; rep < 5; ++rep) {
             const auto start = Clock::now();
+            const std::clock_t cpu_start = std::clock();
             result = inference::infer_model(problem, s, summary.thresholds, criterion, options);
             best = std::min(best, seconds_since(start));
+            cpu = std::min(cpu, static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC);
         }
+        // Processor time shows the work per replicate even on a busy machine.
         std::printf(
-            "  threads %d: %.3f s in all (best of 5), %.2f ms per replicate; LR %.3f, "
-            "p-value %.4f\n",
-            threads, best, 1000.0 * best / 200, result.linearity->lr, result.linearity->p_value);
+            "  threads %d: %.3f s wall (best of 5), %.2f ms wall and %.2f ms processor "
+            "time per replicate; LR %.3f, p-value %.4f\n",
+            threads, best, 1000.0 * best / 200, 1000.0 * cpu / 200, result.linearity->lr,
+            result.linearity->p_value);
     }
 }
 
@@ -153,6 +159,7 @@ int main(int argc, char** argv) {
     }
     if (part == "all" || part == "power") {
         rejection_rate("Power, clear threshold", 0.6, series, replicates, first_seed);
+        rejection_rate("Power, weaker threshold", 0.3, series, replicates, first_seed);
     }
     return 0;
 }
