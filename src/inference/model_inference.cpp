@@ -139,7 +139,7 @@ std::string format_inference_summary(const ModelInference& inf, const std::strin
                 held = ", the other threshold held at its estimate";
             }
             text += indent + strprintf(
-                                 "%s %f: %s confidence set [%f, %f]%s; %d of %d candidate "
+                                 "%s = %f: %s confidence set [%f, %f]%s; %d of %d candidate "
                                  "thresholds inside.\n",
                                  name.c_str(), i.estimate, percent(c.level).c_str(), i.low, i.high,
                                  held.c_str(), i.inside, i.candidates);
@@ -186,6 +186,9 @@ nlohmann::json inference_json(const ModelInference& inf) {
     json out = json::object();
     out["linear_criterion"] =
         inf.linear.status == EstimateStatus::estimated ? json(inf.linear.criterion) : json(nullptr);
+    out["difference_to_linear"] = inf.linear.status == EstimateStatus::estimated
+                                      ? json(inf.criterion - inf.linear.criterion)
+                                      : json(nullptr);
     out["linear_as_good_or_better"] = inf.linear_as_good();
     json se = json::array();
     json tv = json::array();
