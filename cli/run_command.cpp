@@ -41,6 +41,8 @@ struct RunCommandState {
     std::string json_path;
     std::string history_path;
     InferenceChoices inference;
+    int replications = 1;
+    bool no_refine = false;
 
     static int default_threads() {
         const unsigned cores = std::thread::hardware_concurrency();
@@ -76,7 +78,8 @@ void ensure_workdir(const std::filesystem::path& workdir) {
 // error goes to a file or a pipe, so logs stay clean.
 class ProgressLine {
   public:
-    ProgressLine() : enabled_(::isatty(STDERR_FILENO) != 0) {}
+    explicit ProgressLine(int replications)
+        : enabled_(::isatty(STDERR_FILENO) != 0), replications_(replications) {}
 
     bool update(const RunProgress& progress) {
         if (!enabled_) {
@@ -97,9 +100,13 @@ class ProgressLine {
         if (seconds > 0.0) {
             rate = strprintf("  %.0f evaluations/s", (progress.nevals - start_nevals_) / seconds);
         }
-        std::fprintf(stderr, "\r\033[Kgeneration %d/%d  best criterion %.6f%s",
-                     progress.generation + 1, progress.maxgen, progress.best_criterion,
-                     rate.c_str());
+        const std::string replication =
+            replications_ > 1
+                ? strprintf("replication %d/%d  ", progress.replication, replications_)
+                : std::string();
+        std::fprintf(stderr, "\r\033[K%sgeneration %d/%d  best criterion %.6f%s",
+                     replication.c_str(), progress.generation + 1, progress.maxgen,
+                     progress.best_criterion, rate.c_str());
         std::fflush(stderr);
         shown_ = true;
         return true;
@@ -117,6 +124,7 @@ class ProgressLine {
 
   private:
     bool enabled_;
+    int replications_;
     bool started_ = false;
     bool shown_ = false;
     int start_nevals_ = 0;
@@ -170,12 +178,14 @@ void execute(RunCommandState& state) {
     }
 
     StdConsole console;
-    ProgressLine progress_line;
+    ProgressLine progress_line(state.replications);
     RunOptions options;
     options.workdir = state.workdir;
     options.seed = state.seed;
     options.threads = state.threads;
     options.cache = !state.no_cache;
+    options.replications = state.replications;
+    options.refine = !state.no_refine;
     options.console = &console;
     options.progress = [&progress_line](const RunProgress& progress) {
         return progress_line.update(progress);
@@ -316,6 +326,18 @@ void add_run_command(CLI::App& app) {
                     "generation and replication with the best and mean criterion and fitness, "
                     "the evaluations and estimations so far and the seconds since the start");
     add_inference_options(*run, state->inference);
+
+    run->add_option("--replications", state->replications,
+                    "Complete searches to run, each with its own seeding, generations and "
+                    "last-generation report; with --seed S replication r uses the casual value "
+                    "(S + r - 1) mod 1000. They run side by side when --threads allows; the "
+                    "best of their best models is refined")
+        ->check(CLI::Range(1, 1000))
+        ->capture_default_str();
+    run->add_flag("--no-refine", state->no_refine,
+                  "Report the search's best model as it is, without refining its thresholds "
+                  "and structure afterwards (the refined model's report goes to refined/ in "
+                  "--workdir)");
 
     run->callback([state] { execute(*state); });
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "app/prepare.hpp"
+#include "app/replications.hpp"
 #include "app/threshold_app.hpp"
 #include "engine/engine_state.hpp"
 #include "support/errors.hpp"
@@ -16,16 +17,16 @@ namespace velmora {
 
 namespace {
 
-double criterion_of(double fitness) {
-    return fitness > 0.0 ? -100.0 * std::log(fitness) : 0.0;
-}
-
 void check_options(const RunOptions& options) {
     if (options.seed && (*options.seed < 0 || *options.seed > 999)) {
         throw ConfigError(strprintf("Seed must be between 0 and 999 (seed = %d)", *options.seed));
     }
     if (options.threads < 1) {
         throw ConfigError(strprintf("Threads must be >= 1 (threads = %d)", options.threads));
+    }
+    if (options.replications < 1 || options.replications > 1000) {
+        throw ConfigError(strprintf("Replications must be between 1 and 1000 (replications = %d)",
+                                    options.replications));
     }
 }
 
@@ -51,33 +52,6 @@ void check_engine_settings(EngineParams& p, Console& console) {
 
 bool stop_requested(const RunOptions& options) {
     return options.stop != nullptr && options.stop->load();
-}
-
-// The figures of the population last summarised (oldpop).
-RunProgress progress_of(const EngineState& state, const ThresholdApp& app,
-                        std::chrono::steady_clock::time_point start) {
-    RunProgress progress;
-    progress.replication = state.params.replication;
-    progress.generation = state.params.current_gen;
-    progress.maxgen = state.params.maxgen;
-    progress.best_fitness = state.oldpop[state.stats.best_index].raw_fitness;
-    progress.best_criterion = criterion_of(progress.best_fitness);
-    progress.mean_fitness = state.stats.raw_avg;
-    double sum = 0.0;
-    int estimated = 0;
-    for (int i = 0; i < state.params.popsize; ++i) {
-        const double fitness = state.oldpop[i].raw_fitness;
-        if (fitness > 0.0) {
-            sum += criterion_of(fitness);
-            ++estimated;
-        }
-    }
-    progress.mean_criterion = estimated > 0 ? sum / estimated : std::nan("");
-    progress.nevals = state.nevals;
-    progress.estimations = app.estimations();
-    progress.seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    return progress;
 }
 
 std::vector<std::filesystem::path> result_files(const std::filesystem::path& workdir,
@@ -107,12 +81,40 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     problem.m = run.m;
     problem.result_dir = options.workdir;
     problem.console = &console;
-    ThresholdApp app(problem, options.threads, options.cache);
-    RandomGenerator rng;
-
     RunResult result;
     result.completed = true;
     result.files_written.push_back(options.workdir / "Output.txt");
+    p.n_replications = options.replications;
+
+    if (p.n_replications > 1) {
+        // The checks of the first replication's initialisation, once: every
+        // replication then starts from the same adjusted parameters.
+        ThresholdApp(problem, 1, false).app_init(p);
+        check_engine_settings(p, console);
+        run_replications(run, problem, options, console, start, result);
+        choose_winner(result);
+        // The result files of every kind of model some replication reported.
+        for (int kind = 1; kind <= 2; ++kind) {
+            for (const ReplicationResult& r : result.replications) {
+                if (r.reported && r.best.structure.threshold_variables == kind) {
+                    const auto files = result_files(options.workdir, kind);
+                    result.files_written.insert(result.files_written.end(), files.begin(),
+                                                files.end());
+                    break;
+                }
+            }
+        }
+        result.popsize = p.popsize;
+        run.output_file.close();
+        run.input_file.close();
+        if (options.refine && result.completed) {
+            refine_winner(config, problem, options, result);
+        }
+        return result;
+    }
+
+    ThresholdApp app(problem, options.threads, options.cache);
+    RandomGenerator rng;
 
     for (p.replication = 1; p.replication <= p.n_replications; ++p.replication) {
         EngineState state(p, app, rng, run.output_file, console);
@@ -175,6 +177,24 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     result.popsize = p.popsize;
     run.output_file.close();
     run.input_file.close();
+
+    ReplicationResult only;
+    only.casual = result.casual;
+    only.randomseed = result.randomseed;
+    only.completed = result.completed;
+    only.generations = result.generations;
+    only.nevals = result.nevals;
+    only.estimations = result.estimations;
+    only.reported = result.reported;
+    only.best_codes = result.best_codes;
+    only.best = result.best;
+    only.best_criterion = result.best_criterion;
+    only.best_fitness = result.best_fitness;
+    result.replications.push_back(only);
+    choose_winner(result);
+    if (options.refine && result.completed) {
+        refine_winner(config, problem, options, result);
+    }
     return result;
 }
 

@@ -50,6 +50,42 @@ struct RunOptions {
     ProgressCallback progress;                // before each generation; may be empty
     GenerationCallback generation_bred;       // after each generation; may be empty
     const std::atomic<bool>* stop = nullptr;  // checked between generations
+    // Complete searches, each with its own seeding and last-generation
+    // report; with a seed S replication r uses casual (S + r - 1) mod 1000.
+    // Replications run side by side on up to `threads` threads.
+    int replications = 1;
+    // Refine the best replication's best structure afterwards.
+    bool refine = true;
+};
+
+// One replication's outcome.
+struct ReplicationResult {
+    int replication = 1;
+    int casual = 0;
+    float randomseed = 0.0f;
+    bool completed = true;
+    int generations = 0;
+    int nevals = 0;
+    long long estimations = 0;
+    bool reported = false;
+    std::vector<unsigned> best_codes;
+    StructureSummary best;
+    double best_criterion = 0.0;
+    double best_fitness = 0.0;
+};
+
+// The refined model: the winner's structure after refinement.
+struct RefinedModel {
+    StructureSummary model;         // structure, estimate, criterion, fitness
+    double start_criterion = 0.0;   // the search's best
+    int replication = 1;            // the replication it started from
+    int steps = 0;                  // accepted moves
+    long long candidates = 0;       // splits screened
+    long long exact_estimates = 0;  // estimator calls
+    double seconds = 0.0;
+    std::vector<std::string> fit_arguments;  // `velmora fit` arguments that replay it
+    std::vector<std::filesystem::path> files;
+    double improvement() const { return start_criterion - model.criterion; }
 };
 
 struct RunResult {
@@ -67,13 +103,21 @@ struct RunResult {
     StructureSummary best;
     double best_criterion = 0.0;
     double best_fitness = 0.0;
-    // Output.txt, then the three result files when a report was appended.
+    // Output.txt, then the three result files when a report was appended
+    // (the refined model's are in refined->files).
     std::vector<std::filesystem::path> files_written;
+    // Every replication in order; best* above are those of best_replication.
+    std::vector<ReplicationResult> replications;
+    int best_replication = 1;
+    // Replications whose best has the winner's threshold variables, lags and
+    // regime count (the winner included).
+    int agreement = 1;
+    std::optional<RefinedModel> refined;  // empty with refine off or a stopped run
 };
 
-// Runs the search. Throws ConfigError (also for a seed outside 0..999 or
-// threads below 1), EngineFault or NumericError: typed failures carrying the
-// message text and exit status. Every file is closed when it returns or throws.
+// Runs the search. Throws ConfigError (also for a seed outside 0..999,
+// threads below 1 or replications outside 1..1000), EngineFault or NumericError: typed failures
+// carrying the message text and exit status. Every file is closed when it returns or throws.
 RunResult run_search(const RunConfig& config, const RunOptions& options);
 
 }  // namespace velmora

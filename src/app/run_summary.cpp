@@ -54,7 +54,88 @@ std::string indented(const std::string& lines) {
     return out;
 }
 
+std::string shell_word(const std::string& word) {
+    const bool plain = !word.empty() && word.find_first_not_of(
+                                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                            "0123456789-_.,/=+:@") == std::string::npos;
+    if (plain) {
+        return word;
+    }
+    std::string quoted = "'";
+    for (char c : word) {
+        if (c == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += c;
+        }
+    }
+    return quoted + "'";
+}
+
+std::string shape_words(const ModelStructure& s) {
+    if (s.threshold_variables == 1) {
+        return strprintf("component %d at lag %d, %d regimes", s.one.which_serie,
+                         s.one.threshold_lag, s.one.n_regime);
+    }
+    return strprintf("components %d and %d at lags %d and %d, %d regimes", s.two.which_serie1,
+                     s.two.which_serie2, s.two.Ritardo1, s.two.Ritardo2, s.two.n_regime);
+}
+
 }  // namespace
+
+std::string fit_command_line(const std::vector<std::string>& arguments) {
+    std::string line = "velmora";
+    for (const std::string& a : arguments) {
+        line += ' ';
+        line += shell_word(a);
+    }
+    return line;
+}
+
+// A model object: the structure, its estimate and the given codes.
+nlohmann::json model_json(const StructureSummary& m, double criterion, double fitness,
+                          nlohmann::json codes) {
+    using nlohmann::json;
+    const ModelStructure& s = m.structure;
+    const EstimateSummary& e = m.estimate;
+    const int regimes = regimes_of(s);
+    json thresholds = json::array();
+    json observations = json::array();
+    if (e.status == EstimateStatus::estimated) {
+        const int count = s.threshold_variables == 1 ? regimes - 1 : 2;
+        for (int i = 0; i < count && i < 3; ++i) {
+            thresholds.push_back(e.thresholds[static_cast<std::size_t>(i)]);
+        }
+        for (int i = 0; i < regimes && i < 4; ++i) {
+            observations.push_back(e.observations[static_cast<std::size_t>(i)]);
+        }
+    }
+    json out = {
+        {"threshold_variables", s.threshold_variables},
+        {"regimes", regimes},
+        {"thresholds", thresholds},
+        {"observations_per_regime", observations},
+        {"criterion", criterion},
+        {"fitness", fitness},
+        {"status", status_name(e.status)},
+        {"field_codes", std::move(codes)},
+    };
+    if (s.threshold_variables == 1) {
+        json positions = json::array();
+        for (int i = 0; i < regimes - 1; ++i) {
+            positions.push_back(s.one.pos_threshold[static_cast<std::size_t>(i)]);
+        }
+        out["components"] = {s.one.which_serie};
+        out["lags"] = {s.one.threshold_lag};
+        out["threshold_positions"] = positions;
+    } else {
+        out["components"] = {s.two.which_serie1, s.two.which_serie2};
+        out["lags"] = {s.two.Ritardo1, s.two.Ritardo2};
+        out["threshold_positions"] = {s.two.pos_thres_1, s.two.pos_thres_2};
+        out["type_model"] = s.two.type_model;
+    }
+    return out;
+}
 
 std::string format_run_summary(const RunResult& r) {
     std::string text;
@@ -77,6 +158,30 @@ std::string format_run_summary(const RunResult& r) {
             codes += strprintf("%s%u", codes.empty() ? "" : " ", code);
         }
         text += "  Field codes: " + codes + "\n";
+    }
+    if (r.replications.size() > 1) {
+        text += strprintf("Replications: %zu; the best model above is replication %d's.\n",
+                          r.replications.size(), r.best_replication);
+        for (const ReplicationResult& rep : r.replications) {
+            text +=
+                strprintf("  replication %d (casual=%d): criterion %f, %s\n", rep.replication,
+                          rep.casual, rep.best_criterion, shape_words(rep.best.structure).c_str());
+        }
+        text += strprintf(
+            "%d of %zu replications ended at the same threshold variables, lags and regime "
+            "count.\n",
+            r.agreement, r.replications.size());
+    }
+    if (r.refined) {
+        const RefinedModel& f = *r.refined;
+        text += strprintf("Refined model (criterion %f, %f below the search's best; %d steps):\n",
+                          f.model.criterion, f.improvement(), f.steps);
+        text += indented(format_structure_summary(f.model));
+        text += "  Replay it: " + fit_command_line(f.fit_arguments) + "\n";
+        text += "  Its full report was appended to:\n";
+        for (const auto& file : f.files) {
+            text += "    " + file.string() + "\n";
+        }
     }
     text += strprintf("Evaluations: %d; estimations made: %lld, saved by the cache: %lld.\n",
                       r.nevals, r.estimations, r.estimations_saved);
@@ -118,46 +223,33 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
         {"cache", options.cache},
     };
 
-    json best = nullptr;
-    if (!r.best_codes.empty()) {
-        const ModelStructure& s = r.best.structure;
-        const EstimateSummary& e = r.best.estimate;
-        const int regimes = regimes_of(s);
-        json thresholds = json::array();
-        json observations = json::array();
-        if (e.status == EstimateStatus::estimated) {
-            const int count = s.threshold_variables == 1 ? regimes - 1 : 2;
-            for (int i = 0; i < count && i < 3; ++i) {
-                thresholds.push_back(e.thresholds[static_cast<std::size_t>(i)]);
-            }
-            for (int i = 0; i < regimes && i < 4; ++i) {
-                observations.push_back(e.observations[static_cast<std::size_t>(i)]);
-            }
+    json best = r.best_codes.empty()
+                    ? json(nullptr)
+                    : model_json(r.best, r.best_criterion, r.best_fitness, json(r.best_codes));
+    json replication_results = json::array();
+    for (const ReplicationResult& rep : r.replications) {
+        replication_results.push_back(
+            {{"replication", rep.replication},
+             {"casual", rep.casual},
+             {"completed", rep.completed},
+             {"best", rep.best_codes.empty()
+                          ? json(nullptr)
+                          : model_json(rep.best, rep.best_criterion, rep.best_fitness,
+                                       json(rep.best_codes))}});
+    }
+    json refined = nullptr;
+    if (r.refined) {
+        const RefinedModel& f = *r.refined;
+        refined = model_json(f.model, f.model.criterion, f.model.fitness, json(nullptr));
+        refined["fit_arguments"] = f.fit_arguments;
+        refined["improvement"] = f.improvement();
+        refined["steps"] = f.steps;
+        refined["replication"] = f.replication;
+        json refined_files = json::array();
+        for (const auto& file : f.files) {
+            refined_files.push_back(file.string());
         }
-        best = {
-            {"threshold_variables", s.threshold_variables},
-            {"regimes", regimes},
-            {"thresholds", thresholds},
-            {"observations_per_regime", observations},
-            {"criterion", r.best_criterion},
-            {"fitness", r.best_fitness},
-            {"status", status_name(e.status)},
-            {"field_codes", r.best_codes},
-        };
-        if (s.threshold_variables == 1) {
-            json positions = json::array();
-            for (int i = 0; i < regimes - 1; ++i) {
-                positions.push_back(s.one.pos_threshold[static_cast<std::size_t>(i)]);
-            }
-            best["components"] = {s.one.which_serie};
-            best["lags"] = {s.one.threshold_lag};
-            best["threshold_positions"] = positions;
-        } else {
-            best["components"] = {s.two.which_serie1, s.two.which_serie2};
-            best["lags"] = {s.two.Ritardo1, s.two.Ritardo2};
-            best["threshold_positions"] = {s.two.pos_thres_1, s.two.pos_thres_2};
-            best["type_model"] = s.two.type_model;
-        }
+        refined["files"] = refined_files;
     }
 
     json files = json::array();
@@ -172,6 +264,11 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
         {"randomseed", as_entered(r.randomseed)},
         {"parameters", parameters},
         {"best", best},
+        {"refined", refined},
+        {"replications", r.replications.size()},
+        {"replication_results", replication_results},
+        {"best_replication", r.best_replication},
+        {"agreement", r.agreement},
         {"evaluations", r.nevals},
         {"estimations", r.estimations},
         {"estimations_saved", r.estimations_saved},

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
@@ -18,6 +19,9 @@ std::string format_run_summary(const RunResult& result);
 
 // The summary with the run's parameters and seed. options supplies the
 // working directory, threads and cache flag.
+// `velmora` followed by the arguments, quoted for a POSIX shell where needed.
+std::string fit_command_line(const std::vector<std::string>& arguments);
+
 nlohmann::json run_summary_json(const RunConfig& config, const RunOptions& options,
                                 const RunResult& result);
 

@@ -10,10 +10,16 @@
 namespace velmora {
 
 class TextFile {
-public:
+  public:
     TextFile() = default;
     // mode is an fopen mode ("w", "a", "r"). is_open() tells whether it worked.
     TextFile(const std::filesystem::path& path, const char* mode);
+    // Takes ownership of an open stream (e.g. std::tmpfile()).
+    static TextFile adopt(std::FILE* stream) {
+        TextFile file;
+        file.file_.reset(stream);
+        return file;
+    }
 
     bool is_open() const noexcept { return file_ != nullptr; }
     std::FILE* get() const noexcept { return file_.get(); }
@@ -23,7 +29,7 @@ public:
     void flush();
     void close() { file_.reset(); }
 
-private:
+  private:
     struct Closer {
         void operator()(std::FILE* f) const noexcept { std::fclose(f); }
     };

@@ -1,0 +1,428 @@
+#include "app/replications.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "engine/engine_state.hpp"
+#include "search/refine.hpp"
+#include "support/errors.hpp"
+#include "support/format.hpp"
+#include "support/random.hpp"
+#include "support/statistics.hpp"
+
+namespace velmora {
+
+namespace {
+
+double criterion_of(double fitness) {
+    return fitness > 0.0 ? -100.0 * std::log(fitness) : 0.0;
+}
+
+// Console lines kept in order, to be replayed on the real console.
+class BufferConsole final : public Console {
+  public:
+    void out(std::string_view text) override { lines_.emplace_back(false, std::string(text)); }
+    void err(std::string_view text) override { lines_.emplace_back(true, std::string(text)); }
+    void replay(Console& to) const {
+        for (const auto& [is_err, text] : lines_) {
+            if (is_err) {
+                to.err(text);
+            } else {
+                to.out(text);
+            }
+        }
+    }
+
+  private:
+    std::vector<std::pair<bool, std::string>> lines_;
+};
+
+// The application as the engine sees it, except that the last-generation
+// report is only noted: it is written later, in replication order.
+class DeferredReportHooks final : public AppHooks {
+  public:
+    explicit DeferredReportHooks(ThresholdApp& app) : app_(app) {}
+
+    void app_before_init() override { app_.app_before_init(); }
+    void app_init(EngineParams& params) override { app_.app_init(params); }
+    void app_set_field_sizes(std::vector<int>& sizes) override { app_.app_set_field_sizes(sizes); }
+    void app_after_alloc() override { app_.app_after_alloc(); }
+    void app_before_generation() override { app_.app_before_generation(); }
+    void app_after_generation() override { app_.app_after_generation(); }
+    void app_after_statistics(const individual* population, int popsize) override {
+        app_.app_after_statistics(population, popsize);
+    }
+    int app_data_size() const override { return app_.app_data_size(); }
+    void objfunc(std::span<individual* const> members, const ChromosomeLayout& layout) override {
+        app_.objfunc(members, layout);
+    }
+    void app_final_report(const individual& best, const ChromosomeLayout& layout) override {
+        report = decode_structure(read_field_codes(best.chrom, layout));
+    }
+
+    std::optional<ModelStructure> report;
+
+  private:
+    ThresholdApp& app_;
+};
+
+// Everything one replication owns while it runs.
+struct Replication {
+    int index = 1;
+    int casual = 0;
+    EngineParams params;
+    ModelProblem problem;
+    std::unique_ptr<ThresholdApp> app;
+    std::unique_ptr<DeferredReportHooks> hooks;
+    RandomGenerator rng;
+    TextFile log;  // its lines of Output.txt, in a temporary file
+    BufferConsole console;
+    std::vector<RunProgress> bred;
+    ReplicationResult result;
+    std::exception_ptr failure;
+};
+
+std::string read_back(TextFile& file) {
+    std::string text;
+    std::FILE* f = file.get();
+    if (f == nullptr) {
+        return text;
+    }
+    std::fflush(f);
+    std::rewind(f);
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) {
+        text.append(buffer, got);
+    }
+    return text;
+}
+
+struct Shared {
+    Shared(const RunOptions& o, std::chrono::steady_clock::time_point s) : options(o), start(s) {}
+    const RunOptions& options;
+    std::chrono::steady_clock::time_point start;
+    std::atomic<bool> stop{false};
+    std::mutex progress_mutex;
+};
+
+void run_one(Replication& rep, Shared& shared) {
+    EngineParams& p = rep.params;
+    EngineState state(p, *rep.hooks, rep.rng, rep.log, rep.console);
+    state.fixed_casual = rep.casual;
+    rep.hooks->app_before_init();
+    rep.hooks->app_init(p);
+    initialize_engine(state);
+    ReplicationResult& r = rep.result;
+    r.replication = rep.index;
+    r.casual = rep.rng.casual();
+    r.randomseed = state.randomseed;
+
+    const RunOptions& options = shared.options;
+    for (p.current_gen = p.start_gen; p.current_gen < p.maxgen; ++p.current_gen) {
+        bool go = !shared.stop.load() && !(options.stop != nullptr && options.stop->load());
+        if (go && options.progress) {
+            const RunProgress now = progress_of(state, *rep.app, shared.start);
+            std::lock_guard<std::mutex> lock(shared.progress_mutex);
+            go = options.progress(now);
+        }
+        if (!go) {
+            shared.stop.store(true);
+            r.completed = false;
+            break;
+        }
+        rep.hooks->app_before_generation();
+        generation(state);
+        population_statistics(state, state.newpop);
+        state.stats.window_newest += 1;
+        if (p.current_gen == p.maxgen - 1 && p.report_level < 3) {
+            engine_report(state);
+            r.reported = true;
+        }
+        std::swap(state.oldpop, state.newpop);
+        ++r.generations;
+        if (options.generation_bred) {
+            RunProgress bred = progress_of(state, *rep.app, shared.start);
+            bred.generation = p.current_gen + 1;
+            rep.bred.push_back(bred);
+        }
+    }
+    if (p.start_gen >= p.maxgen) {
+        population_statistics(state, state.oldpop);
+    }
+    const individual& best = state.oldpop[state.stats.best_index];
+    const FieldCodes codes = read_field_codes(best.chrom, state.layout);
+    r.best_codes.assign(codes.begin(), codes.end());
+    r.best = summarize_structure(rep.problem, decode_structure(codes));
+    r.best_fitness = best.raw_fitness;
+    r.best_criterion = r.best.criterion;
+    r.nevals = state.nevals;
+    free_all(state);
+    r.estimations = rep.app->estimations();
+}
+
+int regimes_of(const ModelStructure& s) {
+    return s.threshold_variables == 1 ? s.one.n_regime : s.two.n_regime;
+}
+
+bool same_shape(const ModelStructure& a, const ModelStructure& b) {
+    if (a.threshold_variables != b.threshold_variables || regimes_of(a) != regimes_of(b)) {
+        return false;
+    }
+    if (a.threshold_variables == 1) {
+        return a.one.which_serie == b.one.which_serie && a.one.threshold_lag == b.one.threshold_lag;
+    }
+    return a.two.which_serie1 == b.two.which_serie1 && a.two.which_serie2 == b.two.which_serie2 &&
+           a.two.Ritardo1 == b.two.Ritardo1 && a.two.Ritardo2 == b.two.Ritardo2;
+}
+
+}  // namespace
+
+RunProgress progress_of(const EngineState& state, const ThresholdApp& app,
+                        std::chrono::steady_clock::time_point start) {
+    RunProgress progress;
+    progress.replication = state.params.replication;
+    progress.generation = state.params.current_gen;
+    progress.maxgen = state.params.maxgen;
+    progress.best_fitness = state.oldpop[state.stats.best_index].raw_fitness;
+    progress.best_criterion = criterion_of(progress.best_fitness);
+    progress.mean_fitness = state.stats.raw_avg;
+    double sum = 0.0;
+    int estimated = 0;
+    for (int i = 0; i < state.params.popsize; ++i) {
+        const double fitness = state.oldpop[i].raw_fitness;
+        if (fitness > 0.0) {
+            sum += criterion_of(fitness);
+            ++estimated;
+        }
+    }
+    progress.mean_criterion = estimated > 0 ? sum / estimated : std::nan("");
+    progress.nevals = state.nevals;
+    progress.estimations = app.estimations();
+    progress.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return progress;
+}
+
+std::vector<int> replication_casuals(int n, const std::optional<int>& seed) {
+    std::vector<int> casuals;
+    RandomGenerator clock_seeder;
+    TextFile nowhere;  // not open: the seeding lines are written by each replication
+    for (int r = 1; r <= n; ++r) {
+        if (seed) {
+            casuals.push_back((*seed + r - 1) % 1000);
+        } else {
+            float unused = 0.0f;
+            clock_seeder.random_seed_from_clock(unused, nowhere);
+            casuals.push_back(clock_seeder.casual());
+        }
+    }
+    return casuals;
+}
+
+void run_replications(PreparedRun& run, const ModelProblem& problem, const RunOptions& options,
+                      Console& console, std::chrono::steady_clock::time_point start,
+                      RunResult& result) {
+    const int n = run.params.n_replications;
+    const std::vector<int> casuals = replication_casuals(n, options.seed);
+    const int workers = std::max(1, std::min(options.threads, n));
+    const int app_threads = std::max(1, options.threads / workers);
+
+    std::vector<std::unique_ptr<Replication>> reps;
+    for (int r = 1; r <= n; ++r) {
+        auto rep = std::make_unique<Replication>();
+        rep->index = r;
+        rep->casual = casuals[static_cast<std::size_t>(r - 1)];
+        rep->params = run.params;
+        rep->params.replication = r;
+        rep->problem = problem;
+        rep->problem.replication = r;
+        rep->app = std::make_unique<ThresholdApp>(rep->problem, app_threads, options.cache);
+        rep->hooks = std::make_unique<DeferredReportHooks>(*rep->app);
+        std::FILE* scratch = std::tmpfile();
+        if (scratch == nullptr) {
+            throw ConfigError("A temporary file for a replication's log could not be created");
+        }
+        rep->log = TextFile::adopt(scratch);
+        reps.push_back(std::move(rep));
+    }
+
+    Shared shared(options, start);
+    std::atomic<int> next{0};
+    auto work = [&] {
+        for (;;) {
+            const int i = next.fetch_add(1);
+            if (i >= n) {
+                return;
+            }
+            Replication& rep = *reps[static_cast<std::size_t>(i)];
+            try {
+                run_one(rep, shared);
+            } catch (...) {
+                rep.failure = std::current_exception();
+                shared.stop.store(true);
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    for (int w = 1; w < workers; ++w) {
+        pool.emplace_back(work);
+    }
+    work();
+    for (std::thread& t : pool) {
+        t.join();
+    }
+
+    // In replication order, as one replication after the other would have
+    // left them: log lines, console lines, the report, the history rows.
+    result.completed = true;
+    result.generations = 0;
+    result.reported = false;
+    result.nevals = 0;
+    for (const auto& rep_ptr : reps) {
+        Replication& rep = *rep_ptr;
+        const std::string text = read_back(rep.log);
+        if (!text.empty()) {
+            run.output_file.printf("%s", text.c_str());
+        }
+        run.output_file.flush();
+        rep.console.replay(console);
+        if (rep.failure) {
+            std::rethrow_exception(rep.failure);
+        }
+        if (rep.hooks->report) {
+            ModelProblem reporting = rep.problem;
+            reporting.console = &console;
+            EstimationWorkspace workspace(reporting);
+            estimate_structure(reporting, workspace, *rep.hooks->report, true);
+        }
+        for (const RunProgress& bred : rep.bred) {
+            options.generation_bred(bred);
+        }
+        const ReplicationResult& r = rep.result;
+        result.completed = result.completed && r.completed;
+        result.generations += r.generations;
+        result.reported = result.reported || r.reported;
+        result.nevals += r.nevals;
+        result.estimations += rep.app->estimations();
+        result.estimations_saved += rep.app->estimations_saved();
+        result.replications.push_back(r);
+    }
+    result.casual = casuals.front();
+    result.randomseed = static_cast<float>(casuals.front()) / 1000.0f;
+}
+
+void choose_winner(RunResult& result) {
+    if (result.replications.empty()) {
+        return;
+    }
+    std::size_t win = 0;
+    auto estimable = [](const ReplicationResult& r) {
+        return r.best.estimate.status == EstimateStatus::estimated && r.best_criterion != 0.0;
+    };
+    for (std::size_t i = 1; i < result.replications.size(); ++i) {
+        const ReplicationResult& a = result.replications[i];
+        const ReplicationResult& b = result.replications[win];
+        if (estimable(a) && (!estimable(b) || a.best_criterion < b.best_criterion)) {
+            win = i;
+        }
+    }
+    const ReplicationResult& w = result.replications[win];
+    result.best_replication = w.replication;
+    result.best_codes = w.best_codes;
+    result.best = w.best;
+    result.best_criterion = w.best_criterion;
+    result.best_fitness = w.best_fitness;
+    result.agreement = 0;
+    for (const ReplicationResult& r : result.replications) {
+        if (!r.best_codes.empty() && same_shape(r.best.structure, w.best.structure)) {
+            ++result.agreement;
+        }
+    }
+}
+
+std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStructure& s) {
+    std::vector<std::string> a = {"fit",
+                                  "--course-file",
+                                  config.course_file,
+                                  "--n-oss",
+                                  std::to_string(config.n_oss),
+                                  "--n-comp",
+                                  std::to_string(config.n_comp),
+                                  "--m",
+                                  std::to_string(config.m),
+                                  "--min-oss-reg",
+                                  std::to_string(config.min_oss_reg)};
+    if (s.threshold_variables == 1) {
+        std::string positions;
+        for (int i = 0; i < s.one.n_regime - 1; ++i) {
+            if (i > 0) {
+                positions += ',';
+            }
+            positions += std::to_string(s.one.pos_threshold[static_cast<std::size_t>(i)]);
+        }
+        a.insert(a.end(), {"--component", std::to_string(s.one.which_serie), "--lag",
+                           std::to_string(s.one.threshold_lag), "--regimes",
+                           std::to_string(s.one.n_regime), "--positions", positions});
+    } else {
+        a.insert(a.end(),
+                 {"--components",
+                  std::to_string(s.two.which_serie1) + "," + std::to_string(s.two.which_serie2),
+                  "--lags", std::to_string(s.two.Ritardo1) + "," + std::to_string(s.two.Ritardo2),
+                  "--type-model", std::to_string(s.two.type_model), "--regimes",
+                  std::to_string(s.two.n_regime), "--positions",
+                  std::to_string(s.two.pos_thres_1) + "," + std::to_string(s.two.pos_thres_2)});
+    }
+    return a;
+}
+
+void refine_winner(const RunConfig& config, const ModelProblem& problem, const RunOptions& options,
+                   RunResult& result) {
+    if (result.best_codes.empty()) {
+        return;
+    }
+    const auto begin = std::chrono::steady_clock::now();
+    const RefineResult r = refine(problem, result.best.structure, {.threads = options.threads});
+    RefinedModel refined;
+    refined.model.structure = r.structure;
+    refined.model.estimate = r.estimate;
+    refined.model.criterion = r.criterion;
+    refined.model.fitness = fitness_from_criterion(r.criterion);
+    refined.start_criterion = result.best_criterion;
+    refined.replication = result.best_replication;
+    refined.steps = r.steps;
+    refined.candidates = r.candidates;
+    refined.exact_estimates = r.exact_estimates;
+    refined.fit_arguments = fit_arguments(config, r.structure);
+
+    // The full report, in the estimators' formats, beside the search's.
+    const std::filesystem::path dir = options.workdir / "refined";
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec || !std::filesystem::is_directory(dir)) {
+        throw ConfigError(strprintf("Directory %s could not be created", dir.string().c_str()));
+    }
+    ModelProblem reporting = problem;
+    reporting.result_dir = dir;
+    reporting.replication = result.best_replication;
+    EstimationWorkspace workspace(reporting);
+    estimate_structure(reporting, workspace, r.structure, true);
+    const char* kind = r.structure.threshold_variables == 1 ? "Univariate" : "Bivariate";
+    for (const char* stem : {"OutputThreshold", "PredictionThreshold", "ResidualThreshold"}) {
+        refined.files.push_back(dir / strprintf("%s%s.txt", stem, kind));
+    }
+    refined.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    result.refined = std::move(refined);
+}
+
+}  // namespace velmora
