@@ -214,14 +214,19 @@ void execute(RunCommandState& state) {
     }
 
     std::fputs(format_run_summary(result).c_str(), stdout);
-    const auto best_inference =
-        infer_reported(config, result.best,
-                       inference_options(state.inference, static_cast<std::uint64_t>(result.casual),
-                                         state.threads));
+    const inference::InferenceOptions inference_choice = inference_options(
+        state.inference, static_cast<std::uint64_t>(result.casual), state.threads);
+    const auto best_inference = infer_reported(config, result.best, inference_choice);
+    const auto refined_inference =
+        result.refined ? infer_reported(config, result.refined->model, inference_choice)
+                       : std::nullopt;
     if (json_out.is_open()) {
         nlohmann::json summary = run_summary_json(config, options, result);
         if (best_inference) {
             summary["best"].update(inference::inference_json(*best_inference));
+        }
+        if (refined_inference) {
+            summary["refined"].update(inference::inference_json(*refined_inference));
         }
         json_out.close();
         json_out.open(state.json_path, std::ios::trunc);
@@ -236,6 +241,10 @@ void execute(RunCommandState& state) {
     if (best_inference) {
         std::printf("Beside the linear VAR, the best model:\n%s",
                     inference::format_inference_summary(*best_inference).c_str());
+    }
+    if (refined_inference) {
+        std::printf("Beside the linear VAR, the refined model:\n%s",
+                    inference::format_inference_summary(*refined_inference).c_str());
     }
     std::fflush(stdout);
 }

@@ -123,6 +123,14 @@ TEST(InferenceCli, RunAddsLinesAfterTheSummaryAndKeysToTheBestModel) {
     EXPECT_EQ(best.at("threshold_confidence").at("level").get<double>(), 0.9);
     const std::size_t thresholds = best.at("thresholds").size();
     EXPECT_EQ(best.at("threshold_confidence").at("intervals").size(), thresholds);
+    // The refined model gets the same keys and lines.
+    const auto& refined = json.at("refined");
+    ASSERT_TRUE(refined.is_object());
+    EXPECT_EQ(refined.at("linear_criterion"), best.at("linear_criterion"));
+    EXPECT_EQ(refined.at("linearity_test").at("replicates").get<int>(), 20);
+    EXPECT_EQ(refined.at("threshold_confidence").at("intervals").size(),
+              refined.at("thresholds").size());
+    EXPECT_NE(tested.out.find("Beside the linear VAR, the refined model:\n"), std::string::npos);
 }
 
 }  // namespace
