@@ -95,8 +95,11 @@ TEST(Refine, NeverWorseThanTheStartAndTheSameForAnyThreadCount) {
     two.threshold_variables = 2;
     two.two = {1, 3, 150, 40, 3, 2, 2, 1};
     for (const ModelStructure& start : {one(3, 4, 2, {77, 0, 0}), two}) {
-        const RefineResult a = refine(problem, start, {.threads = 1});
-        const RefineResult b = refine(problem, start, {.threads = 2});
+        RefineOptions one_thread;
+        RefineOptions two_threads;
+        two_threads.threads = 2;
+        const RefineResult a = refine(problem, start, one_thread);
+        const RefineResult b = refine(problem, start, two_threads);
         EXPECT_LE(a.criterion, a.start_criterion);
         EXPECT_EQ(a.criterion, b.criterion);
         EXPECT_EQ(a.structure.threshold_variables, b.structure.threshold_variables);
@@ -116,7 +119,9 @@ TEST(Refine, NeverWorseThanTheStartAndTheSameForAnyThreadCount) {
     const RefineResult from_bad = refine(problem, one(1, 1, 2, {lowest, 0, 0}));
     EXPECT_EQ(from_bad.start_criterion, 0.0);
     EXPECT_LT(from_bad.criterion, 0.0);
-    EXPECT_THROW(refine(problem, one(1, 1, 2, {50, 0, 0}), {.threads = 0}), std::invalid_argument);
+    RefineOptions none;
+    none.threads = 0;
+    EXPECT_THROW(refine(problem, one(1, 1, 2, {50, 0, 0}), none), std::invalid_argument);
 }
 
 TEST(Refine, NeighboursReachEveryComponentLagRegimeCountAndType) {

@@ -391,7 +391,29 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
         return;
     }
     const auto begin = std::chrono::steady_clock::now();
-    const RefineResult r = refine(problem, result.best.structure, {.threads = options.threads});
+    RefineOptions how;
+    how.threads = options.threads;
+    // The next two best replications of other shapes are further starts.
+    std::vector<const ReplicationResult*> others;
+    for (const ReplicationResult& rep : result.replications) {
+        if (rep.replication != result.best_replication && !rep.best_codes.empty() &&
+            rep.best.estimate.status == EstimateStatus::estimated) {
+            others.push_back(&rep);
+        }
+    }
+    std::stable_sort(others.begin(), others.end(), [](const auto* a, const auto* b) {
+        return a->best_criterion < b->best_criterion;
+    });
+    for (const ReplicationResult* rep : others) {
+        bool seen = same_shape(rep->best.structure, result.best.structure);
+        for (const ModelStructure& s : how.extra_starts) {
+            seen = seen || same_shape(rep->best.structure, s);
+        }
+        if (!seen && how.extra_starts.size() < 2) {
+            how.extra_starts.push_back(rep->best.structure);
+        }
+    }
+    const RefineResult r = refine(problem, result.best.structure, how);
     RefinedModel refined;
     refined.model.structure = r.structure;
     refined.model.estimate = r.estimate;

@@ -1,6 +1,7 @@
 #include "search/refine.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <exception>
 #include <limits>
@@ -168,9 +169,6 @@ std::vector<ModelStructure> neighbours(const ThresholdSweeper& sweeper, const Mo
     return out;
 }
 
-// Neighbours are first screened on every kScreenStride-th split only.
-constexpr int kScreenStride = 12;
-
 double relative_margin(double criterion) {
     return 1e-12 * (1.0 + std::fabs(criterion));
 }
@@ -178,14 +176,13 @@ double relative_margin(double criterion) {
 // Screens the neighbours on `threads` threads, each with its own sweeper:
 // a one-round descent for every neighbour, written to its own slot, so the
 // outcome is the same for any thread count.
-void screen_neighbours(const ModelProblem& problem,
-                       std::vector<std::unique_ptr<ThresholdSweeper>>& sweepers,
-                       std::vector<ModelStructure>& list, std::vector<double>& screened) {
+void screen_neighbours(std::vector<ThresholdSweeper*>& sweepers, std::vector<ModelStructure>& list,
+                       std::vector<double>& screened, int stride) {
     screened.assign(list.size(), kNotFeasible);
     const size_t threads = sweepers.size();
     auto work = [&](size_t member) {
         for (size_t i = member; i < list.size(); i += threads) {
-            screened[i] = sweepers[member]->descend(list[i], 1, kScreenStride);
+            screened[i] = sweepers[member]->descend(list[i], 1, stride);
         }
     };
     if (threads == 1 || list.size() < 2) {
@@ -216,7 +213,6 @@ void screen_neighbours(const ModelProblem& problem,
             std::rethrow_exception(f);
         }
     }
-    (void)problem;
 }
 
 }  // namespace
@@ -227,40 +223,39 @@ std::vector<ModelStructure> neighbour_structures(const ModelProblem& problem,
     return neighbours(sweeper, s);
 }
 
-RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
-                    const RefineOptions& options) {
-    if (options.threads < 1) {
-        throw std::invalid_argument("refine: threads must be >= 1");
-    }
-    std::vector<std::unique_ptr<ThresholdSweeper>> sweepers;
-    for (int i = 0; i < options.threads; ++i) {
-        sweepers.push_back(std::make_unique<ThresholdSweeper>(problem));
-    }
+namespace {
+
+struct Descent {
+    ModelStructure structure;
+    double criterion = kNotFeasible;  // exact
+    int steps = 0;
+    int rounds = 0;
+};
+
+// One descent from `start` (exact criterion `current`), screening neighbours
+// with every sweeper given.
+Descent descend_from(std::vector<ThresholdSweeper*>& sweepers, const ModelStructure& start,
+                     double current, const RefineOptions& options) {
     ThresholdSweeper& main = *sweepers[0];
-
-    RefineResult result;
-    result.start = start;
-    double current = main.exact(start);
-    result.start_criterion = current < kNotFeasible ? current : 0.0;
-    ModelStructure structure = start;
-
+    Descent d;
+    d.structure = start;
+    d.criterion = current;
     // The start's own thresholds first.
     {
-        ModelStructure s = structure;
+        ModelStructure s = start;
         main.descend(s);
         const ThresholdFit fit = main.confirm(s);
-        if (fit.estimable && fit.criterion < current - relative_margin(fit.criterion)) {
-            structure = fit.structure;
-            current = fit.criterion;
-            ++result.steps;
+        if (fit.estimable && fit.criterion < d.criterion - relative_margin(fit.criterion)) {
+            d.structure = fit.structure;
+            d.criterion = fit.criterion;
+            ++d.steps;
         }
     }
-
     std::vector<double> screened;
-    while (result.steps < options.max_steps) {
-        ++result.rounds;
-        std::vector<ModelStructure> list = neighbours(main, structure);
-        screen_neighbours(problem, sweepers, list, screened);
+    while (d.steps < options.max_steps) {
+        ++d.rounds;
+        std::vector<ModelStructure> list = neighbours(main, d.structure);
+        screen_neighbours(sweepers, list, screened, options.screen_stride);
 
         // The most promising, by screened criterion then by their order.
         std::vector<size_t> order;
@@ -281,14 +276,14 @@ RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
         // Confirm in that order; the first that improves exactly is taken.
         bool accepted = false;
         for (size_t i : order) {
-            if (!(screened[i] < current + 1e-9 * (1.0 + std::fabs(current)))) {
+            if (!(screened[i] < d.criterion + 1e-9 * (1.0 + std::fabs(d.criterion)))) {
                 break;
             }
             const ThresholdFit fit = main.confirm(list[i]);
-            if (fit.estimable && fit.criterion < current - relative_margin(fit.criterion)) {
-                structure = fit.structure;
-                current = fit.criterion;
-                ++result.steps;
+            if (fit.estimable && fit.criterion < d.criterion - relative_margin(fit.criterion)) {
+                d.structure = fit.structure;
+                d.criterion = fit.criterion;
+                ++d.steps;
                 accepted = true;
                 break;
             }
@@ -297,11 +292,148 @@ RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
             break;
         }
     }
+    return d;
+}
 
-    result.structure = structure;
-    main.exact(structure, &result.estimate);
-    result.criterion = current < kNotFeasible ? current : 0.0;
-    for (const auto& s : sweepers) {
+bool same_shape(const ModelStructure& a, const ModelStructure& b) {
+    if (a.threshold_variables != b.threshold_variables) {
+        return false;
+    }
+    if (a.threshold_variables == 1) {
+        return a.one.which_serie == b.one.which_serie &&
+               a.one.threshold_lag == b.one.threshold_lag && a.one.n_regime == b.one.n_regime;
+    }
+    return a.two.which_serie1 == b.two.which_serie1 && a.two.which_serie2 == b.two.which_serie2 &&
+           a.two.Ritardo1 == b.two.Ritardo1 && a.two.Ritardo2 == b.two.Ritardo2 &&
+           a.two.type_model == b.two.type_model;
+}
+
+// The best two-regime models of one threshold variable, over every component
+// and lag, each with its best threshold.
+std::vector<ModelStructure> scanned_starts(ThresholdSweeper& sweeper, int count) {
+    std::vector<std::pair<double, ModelStructure>> found;
+    const int k = sweeper.problem().n_comp;
+    for (int c = 1; c <= k; ++c) {
+        for (int d = 1; d <= kMaxLag; ++d) {
+            ModelStructure s = sweeper.with_quantile_thresholds(one_variable(c, d, 2));
+            const double criterion = sweeper.descend(s, 1);
+            if (criterion < kNotFeasible) {
+                found.emplace_back(criterion, s);
+            }
+        }
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<ModelStructure> out;
+    for (size_t i = 0; i < found.size() && static_cast<int>(i) < count; ++i) {
+        out.push_back(found[i].second);
+    }
+    return out;
+}
+
+template <class Work>
+void run_parallel(int threads, int jobs, Work&& work) {
+    std::vector<std::thread> pool;
+    std::vector<std::exception_ptr> failures(static_cast<size_t>(threads));
+    std::atomic<int> next{0};
+    auto loop = [&](int member) {
+        try {
+            for (int j = next.fetch_add(1); j < jobs; j = next.fetch_add(1)) {
+                work(member, j);
+            }
+        } catch (...) {
+            failures[static_cast<size_t>(member)] = std::current_exception();
+        }
+    };
+    for (int member = 1; member < threads; ++member) {
+        pool.emplace_back(loop, member);
+    }
+    loop(0);
+    for (std::thread& t : pool) {
+        t.join();
+    }
+    for (const std::exception_ptr& f : failures) {
+        if (f) {
+            std::rethrow_exception(f);
+        }
+    }
+}
+
+}  // namespace
+
+RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
+                    const RefineOptions& options) {
+    if (options.threads < 1) {
+        throw std::invalid_argument("refine: threads must be >= 1");
+    }
+    std::vector<std::unique_ptr<ThresholdSweeper>> owned;
+    for (int i = 0; i < options.threads; ++i) {
+        owned.push_back(std::make_unique<ThresholdSweeper>(problem));
+    }
+    ThresholdSweeper& main = *owned[0];
+
+    RefineResult result;
+    result.start = start;
+    const double start_exact = main.exact(start);
+    result.start_criterion = start_exact < kNotFeasible ? start_exact : 0.0;
+
+    // Descents from the start, the caller's other starts and the best
+    // two-regime models of every component and lag: a descent ends in the
+    // basin it starts in, and these reach the others.
+    std::vector<ModelStructure> starts{start};
+    std::vector<ModelStructure> candidates = options.extra_starts;
+    if (options.scan_starts > 0) {
+        const auto scanned = scanned_starts(main, options.scan_starts);
+        candidates.insert(candidates.end(), scanned.begin(), scanned.end());
+    }
+    for (const ModelStructure& c : candidates) {
+        bool seen = false;
+        for (const ModelStructure& s : starts) {
+            seen = seen || same_shape(s, c);
+        }
+        if (!seen) {
+            starts.push_back(c);
+        }
+    }
+
+    std::vector<Descent> descents(starts.size());
+    const int jobs = static_cast<int>(starts.size());
+    if (options.threads > 1 && jobs > 1) {
+        // One descent per thread, each screening on its own sweeper.
+        run_parallel(std::min(options.threads, jobs), jobs, [&](int member, int j) {
+            std::vector<ThresholdSweeper*> mine{owned[static_cast<size_t>(member)].get()};
+            const double exact = j == 0 ? start_exact : mine[0]->exact(starts[idx(j)]);
+            descents[idx(j)] = descend_from(mine, starts[idx(j)], exact, options);
+        });
+    } else {
+        std::vector<ThresholdSweeper*> all;
+        for (const auto& s : owned) {
+            all.push_back(s.get());
+        }
+        for (int j = 0; j < jobs; ++j) {
+            const double exact = j == 0 ? start_exact : main.exact(starts[idx(j)]);
+            descents[idx(j)] = descend_from(all, starts[idx(j)], exact, options);
+        }
+    }
+
+    // The least criterion, the earliest start on ties; the start's own
+    // descent never ends above the start, so neither does the winner.
+    size_t win = 0;
+    for (size_t j = 1; j < descents.size(); ++j) {
+        if (descents[j].criterion < descents[win].criterion) {
+            win = j;
+        }
+    }
+    const Descent& best = descents[win];
+    result.structure = best.structure;
+    result.steps = best.steps;
+    for (const Descent& d : descents) {
+        result.rounds += d.rounds;
+    }
+    result.starts = jobs;
+    main.exact(best.structure, &result.estimate);
+    result.criterion = best.criterion < kNotFeasible ? best.criterion : 0.0;
+    for (const auto& s : owned) {
         result.candidates += s->candidates_screened();
         result.exact_estimates += s->exact_estimates();
     }

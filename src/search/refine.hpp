@@ -13,6 +13,8 @@
 //    other type_model, one threshold variable instead of two and back; each
 //    with its thresholds swept again. Neighbours are screened with one sweep
 //    round each, the most promising descended fully, the best confirmed.
+// A descent ends in the basin it starts in, so besides the start it also
+// descends from a few other structures (RefineOptions) and keeps the best.
 // min_oss_reg holds for every candidate, as in the search.
 
 #include <vector>
@@ -24,9 +26,15 @@
 namespace velmora {
 
 struct RefineOptions {
-    int threads = 1;      // neighbours screened in parallel; the result does not depend on it
-    int max_steps = 100;  // accepted steps at most
-    int shortlist = 4;    // neighbours descended fully after screening
+    int threads = 1;         // neighbours screened in parallel; the result does not depend on it
+    int max_steps = 100;     // accepted steps at most
+    int shortlist = 4;       // neighbours descended fully after screening
+    int screen_stride = 12;  // neighbours are screened on every screen_stride-th split
+    // Further descents, besides the one from the start: these structures,
+    // and the scan_starts best two-regime models of one threshold variable
+    // over every component and lag. The best descent wins.
+    std::vector<ModelStructure> extra_starts;
+    int scan_starts = 2;
 };
 
 struct RefineResult {
@@ -36,7 +44,8 @@ struct RefineResult {
     double criterion = 0.0;        // exact; equals start_criterion when nothing improved
     EstimateSummary estimate;      // of the refined structure
     int steps = 0;                 // accepted moves
-    int rounds = 0;                // neighbourhoods examined
+    int rounds = 0;                // neighbourhoods examined, over all descents
+    int starts = 1;                // descents made
     long long candidates = 0;      // splits screened
     long long exact_estimates = 0;
     double improvement() const { return start_criterion - criterion; }

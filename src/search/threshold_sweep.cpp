@@ -4,6 +4,8 @@
 #include <array>
 #include <cmath>
 #include <numeric>
+#include <tuple>
+#include <utility>
 
 namespace velmora {
 
@@ -41,8 +43,13 @@ int regime_count(const ModelStructure& s) {
 // their sums: residual cross products sse (k x k) and residual sums sres (k).
 // Leaves the Cholesky factor of Z'Z in chol and L^-1 Z'Y in w. False when Z'Z
 // is not positive definite.
-bool regress(const double* g, const double* sum, int stride, int k, int p, double* chol, double* w,
-             double* u, double* sse, double* sres) {
+// K and P fixed at compile time (0: taken from k_rt, p_rt) let the compiler
+// unroll the small loops of the common sizes.
+template <int K, int P>
+bool regress(const double* g, const double* sum, int stride, int k_rt, int p_rt, double* chol,
+             double* w, double* u, double* sse, double* sres) {
+    const int k = K > 0 ? K : k_rt;
+    const int p = P > 0 ? P : p_rt;
     const int q = p * k;
     // Every element read below lies on or above the diagonal of g.
     auto row = [&](int i) { return g + idx(i) * idx(stride); };
@@ -111,7 +118,43 @@ bool regress(const double* g, const double* sum, int stride, int k, int p, doubl
     return true;
 }
 
-void add_outer(double* g, double* sum, int stride, const double* v, int dim, double sign) {
+using RegressFn = bool (*)(const double*, const double*, int, int, int, double*, double*, double*,
+                           double*, double*);
+
+template <int K>
+RegressFn regress_for_order(int p) {
+    switch (p) {
+        case 1:
+            return regress<K, 1>;
+        case 2:
+            return regress<K, 2>;
+        case 3:
+            return regress<K, 3>;
+        case 4:
+            return regress<K, 4>;
+        default:
+            return regress<K, 0>;
+    }
+}
+
+RegressFn regress_for(int k, int p) {
+    switch (k) {
+        case 2:
+            return regress_for_order<2>(p);
+        case 3:
+            return regress_for_order<3>(p);
+        case 4:
+            return regress_for_order<4>(p);
+        case 5:
+            return regress_for_order<5>(p);
+        default:
+            return regress<0, 0>;
+    }
+}
+
+template <int DIM>
+void add_outer(double* g, double* sum, int stride, const double* v, int dim_rt, double sign) {
+    const int dim = DIM > 0 ? DIM : dim_rt;
     for (int i = 0; i < dim; ++i) {
         const double vi = sign * v[i];
         double* row = g + idx(i) * idx(stride);
@@ -119,6 +162,58 @@ void add_outer(double* g, double* sum, int stride, const double* v, int dim, dou
             row[j] += vi * v[j];
         }
         sum[i] += vi;
+    }
+}
+
+// One time leaving regime `from` for regime `to`.
+template <int DIM>
+void move_outer(double* g_from, double* s_from, double* g_to, double* s_to, int stride,
+                const double* v, int dim_rt) {
+    const int dim = DIM > 0 ? DIM : dim_rt;
+    for (int i = 0; i < dim; ++i) {
+        const double vi = v[i];
+        double* from = g_from + idx(i) * idx(stride);
+        double* to = g_to + idx(i) * idx(stride);
+        for (int j = i; j < dim; ++j) {
+            const double x = vi * v[j];
+            from[j] -= x;
+            to[j] += x;
+        }
+        s_from[i] -= vi;
+        s_to[i] += vi;
+    }
+}
+
+using AddFn = void (*)(double*, double*, int, const double*, int, double);
+using MoveFn = void (*)(double*, double*, double*, double*, int, const double*, int);
+
+template <int DIM>
+std::pair<AddFn, MoveFn> outer_pair() {
+    return {add_outer<DIM>, move_outer<DIM>};
+}
+
+std::pair<AddFn, MoveFn> outer_for(int dim) {
+    switch (dim) {
+        case 4:
+            return outer_pair<4>();
+        case 6:
+            return outer_pair<6>();
+        case 8:
+            return outer_pair<8>();
+        case 9:
+            return outer_pair<9>();
+        case 10:
+            return outer_pair<10>();
+        case 12:
+            return outer_pair<12>();
+        case 15:
+            return outer_pair<15>();
+        case 16:
+            return outer_pair<16>();
+        case 20:
+            return outer_pair<20>();
+        default:
+            return outer_pair<0>();
     }
 }
 
@@ -175,6 +270,13 @@ struct ThresholdSweeper::Scratch {
     double penalty = 0.0;
 
     std::vector<double> chol, w, u, gp, sp, tmp_sse, tmp_sres, total, tsum, e;
+    // Cross products of all times from a first time on ([first]), on demand.
+    std::array<std::vector<double>, kMaxLag + kMaxOrder + 2> totals;
+    std::array<std::vector<double>, kMaxLag + kMaxOrder + 2> total_sums;
+    RegressFn regress_m = nullptr;                     // order m, k components
+    std::array<RegressFn, kMaxOrder + 1> regress_p{};  // lower orders
+    AddFn add = nullptr;                               // dim wide
+    MoveFn move = nullptr;
     std::vector<SweepCandidate> best;
 
     const double* v(int t) const { return ws->reversed.data() + idx(n - t) * idx(k); }
@@ -238,19 +340,79 @@ struct ThresholdSweeper::Scratch {
     }
 
     // Every time in its high regime; cross products built afresh.
+    // Cross products of every time from `first` on (all regimes together),
+    // built once per first time.
+    const std::vector<double>& total_from(int first) {
+        std::vector<double>& t = totals[idx(first)];
+        std::vector<double>& ts = total_sums[idx(first)];
+        if (t.empty()) {
+            t.assign(idx(dim) * idx(dim), 0.0);
+            ts.assign(idx(dim), 0.0);
+            for (int time = first; time <= n; ++time) {
+                add(t.data(), ts.data(), dim, v(time), dim, 1.0);
+            }
+        }
+        return t;
+    }
+
     void place_high() {
         for (int r = 0; r < 4; ++r) {
-            std::fill(g[idx(r)].begin(), g[idx(r)].end(), 0.0);
-            std::fill(sum[idx(r)].begin(), sum[idx(r)].end(), 0.0);
             count[idx(r)] = 0;
             dirty[idx(r)] = true;
         }
+        bool dropped = false;
         for (int t = start; t <= n; ++t) {
             const int r = high[idx(t)];
             now[idx(t)] = r;
-            if (r > 0 && t >= full) {
-                add_outer(g[idx(r - 1)].data(), sum[idx(r - 1)].data(), dim, v(t), dim, 1.0);
-                ++count[idx(r - 1)];
+            if (t >= full) {
+                if (r > 0) {
+                    ++count[idx(r - 1)];
+                } else {
+                    dropped = true;
+                }
+            }
+        }
+        // The fullest regime is the total less the others: one pass over the
+        // times of the smaller regimes instead of all.
+        int fullest = 0;
+        for (int r = 1; r < 4; ++r) {
+            fullest = count[idx(r)] > count[idx(fullest)] ? r : fullest;
+        }
+        if (dropped) {
+            fullest = -1;
+        }
+        for (int r = 0; r < 4; ++r) {
+            std::fill(g[idx(r)].begin(), g[idx(r)].end(), 0.0);
+            std::fill(sum[idx(r)].begin(), sum[idx(r)].end(), 0.0);
+        }
+        for (int t = full; t <= n; ++t) {
+            const int r = high[idx(t)];
+            if (r > 0 && r - 1 != fullest) {
+                add(g[idx(r - 1)].data(), sum[idx(r - 1)].data(), dim, v(t), dim, 1.0);
+            }
+        }
+        if (fullest >= 0) {
+            const std::vector<double>& t = total_from(full);
+            const std::vector<double>& ts = total_sums[idx(full)];
+            std::vector<double>& gf = g[idx(fullest)];
+            std::vector<double>& sf = sum[idx(fullest)];
+            for (int i = 0; i < dim; ++i) {
+                for (int j = i; j < dim; ++j) {
+                    double x = t[idx(i) * idx(dim) + idx(j)];
+                    for (int r = 0; r < 4; ++r) {
+                        if (r != fullest) {
+                            x -= g[idx(r)][idx(i) * idx(dim) + idx(j)];
+                        }
+                    }
+                    gf[idx(i) * idx(dim) + idx(j)] = x;
+                }
+                double y = ts[idx(i)];
+                for (int r = 0; r < 4; ++r) {
+                    if (r != fullest) {
+                        y -= sum[idx(r)][idx(i)];
+                    }
+                }
+                sf[idx(i)] = y;
             }
         }
     }
@@ -264,13 +426,19 @@ struct ThresholdSweeper::Scratch {
         }
         now[idx(t)] = to;
         if (t >= full) {
+            if (from > 0 && to > 0) {
+                move(g[idx(from - 1)].data(), sum[idx(from - 1)].data(), g[idx(to - 1)].data(),
+                     sum[idx(to - 1)].data(), dim, v(t), dim);
+            } else if (from > 0) {
+                add(g[idx(from - 1)].data(), sum[idx(from - 1)].data(), dim, v(t), dim, -1.0);
+            } else if (to > 0) {
+                add(g[idx(to - 1)].data(), sum[idx(to - 1)].data(), dim, v(t), dim, 1.0);
+            }
             if (from > 0) {
-                add_outer(g[idx(from - 1)].data(), sum[idx(from - 1)].data(), dim, v(t), dim, -1.0);
                 --count[idx(from - 1)];
                 dirty[idx(from - 1)] = true;
             }
             if (to > 0) {
-                add_outer(g[idx(to - 1)].data(), sum[idx(to - 1)].data(), dim, v(t), dim, 1.0);
                 ++count[idx(to - 1)];
                 dirty[idx(to - 1)] = true;
             }
@@ -308,11 +476,11 @@ struct ThresholdSweeper::Scratch {
         }
         for (int t = std::max(start, p + 1); t < full; ++t) {
             if (now[idx(t)] == last) {
-                add_outer(gp.data(), sp.data(), dim, v(t), dp, 1.0);
+                add_outer<0>(gp.data(), sp.data(), dim, v(t), dp, 1.0);
             }
         }
-        if (!regress(gp.data(), sp.data(), dim, k, p, chol.data(), w.data(), u.data(),
-                     tmp_sse.data(), tmp_sres.data())) {
+        if (!regress_p[idx(p)](gp.data(), sp.data(), dim, k, p, chol.data(), w.data(), u.data(),
+                               tmp_sse.data(), tmp_sres.data())) {
             return false;
         }
         // e = y - W' L^-1 z at t_last.
@@ -351,8 +519,8 @@ struct ThresholdSweeper::Scratch {
         for (int r = 0; r < n_regime; ++r) {
             if (dirty[idx(r)]) {
                 solvable[idx(r)] =
-                    regress(g[idx(r)].data(), sum[idx(r)].data(), dim, k, m, chol.data(), w.data(),
-                            u.data(), sse[idx(r)].data(), sres[idx(r)].data());
+                    regress_m(g[idx(r)].data(), sum[idx(r)].data(), dim, k, m, chol.data(),
+                              w.data(), u.data(), sse[idx(r)].data(), sres[idx(r)].data());
                 dirty[idx(r)] = false;
             }
             if (!solvable[idx(r)]) {
@@ -389,14 +557,14 @@ struct ThresholdSweeper::Scratch {
         return ld + penalty;
     }
 
-    void offer(std::size_t keep, int position, double threshold, double criterion) {
+    void offer(std::size_t keep, int position, double threshold, double criterion, int rank) {
         if (!(criterion < kNotFeasible)) {
             return;
         }
         if (best.size() == keep && !(criterion < best.back().criterion)) {
             return;
         }
-        SweepCandidate c{position, threshold, criterion};
+        SweepCandidate c{position, threshold, criterion, rank};
         auto at = std::upper_bound(best.begin(), best.end(), c,
                                    [](const SweepCandidate& a, const SweepCandidate& b) {
                                        return a.criterion < b.criterion;
@@ -418,6 +586,11 @@ ThresholdSweeper::ThresholdSweeper(const ModelProblem& problem)
     sc.m = problem.m;
     sc.q = sc.m * sc.k;
     sc.dim = sc.q + sc.k;
+    sc.regress_m = regress_for(sc.k, sc.m);
+    for (int p = 1; p <= kMaxOrder; ++p) {
+        sc.regress_p[idx(p)] = regress_for(sc.k, p);
+    }
+    std::tie(sc.add, sc.move) = outer_for(sc.dim);
     const size_t d2 = idx(sc.dim) * idx(sc.dim);
     const size_t kk = idx(sc.k) * idx(sc.k);
     for (int r = 0; r < 4; ++r) {
@@ -458,6 +631,12 @@ int ThresholdSweeper::threshold_count(const ModelStructure& s) {
 
 std::span<const SweepCandidate> ThresholdSweeper::sweep(const ModelStructure& s, int which,
                                                         int keep, int stride) {
+    return sweep_windows(s, which, keep, stride, {});
+}
+
+std::span<const SweepCandidate> ThresholdSweeper::sweep_windows(
+    const ModelStructure& s, int which, int keep, int stride,
+    std::span<const std::pair<int, int>> windows) {
     Scratch& sc = *scratch_;
     sc.best.clear();
     int component = 1;
@@ -486,12 +665,20 @@ std::span<const SweepCandidate> ThresholdSweeper::sweep(const ModelStructure& s,
                 position = source;
             }
         }
-        if (position == 0 || !moved || group++ % every != 0) {
+        if (position == 0 || !moved) {
+            continue;
+        }
+        const int rank = group++;
+        bool wanted = rank % every == 0;
+        for (const auto& [lo, hi] : windows) {
+            wanted = wanted || (rank >= lo && rank <= hi);
+        }
+        if (!wanted) {
             continue;
         }
         moved = false;
         ++candidates_;
-        sc.offer(want, position, value, sc.evaluate());
+        sc.offer(want, position, value, sc.evaluate(), rank);
     }
     return sc.best;
 }
@@ -529,15 +716,30 @@ int& position_of(ModelStructure& s, int which) {
 }  // namespace
 
 double ThresholdSweeper::descend(ModelStructure& s, int max_rounds, int stride) {
-    double current = screened(s);
+    // A coarse descent only screens: it takes each sweep's best split even
+    // when the structure's own split was better.
+    double current = stride > 1 ? kNotFeasible : screened(s);
     const int count = threshold_count(s);
     for (int round = 0; round < max_rounds; ++round) {
         bool improved = false;
         for (int j = 0; j < count; ++j) {
-            const auto found = sweep(s, j, 1, stride);
+            std::span<const SweepCandidate> found;
+            if (stride > 1) {
+                found = sweep(s, j, 1, stride);
+            } else {
+                // Coarse, then fine around the three best coarse splits.
+                constexpr int kCoarse = 12;
+                const auto coarse = sweep(s, j, 3, kCoarse);
+                std::array<std::pair<int, int>, 3> windows{};
+                std::size_t count_windows = 0;
+                for (const SweepCandidate& c : coarse) {
+                    windows[count_windows++] = {c.rank - kCoarse, c.rank + kCoarse};
+                }
+                found = sweep_windows(s, j, 1, 1 << 30, std::span(windows.data(), count_windows));
+            }
             // A relative margin keeps rounding noise from cycling.
-            if (!found.empty() &&
-                found[0].criterion < current - 1e-12 * (1.0 + std::fabs(current))) {
+            const double margin = current < kNotFeasible ? 1e-12 * (1.0 + std::fabs(current)) : 0.0;
+            if (!found.empty() && found[0].criterion < current - margin) {
                 position_of(s, j) = found[0].position;
                 current = found[0].criterion;
                 improved = true;

@@ -21,6 +21,7 @@
 #include <limits>
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "model/estimate.hpp"
@@ -35,6 +36,7 @@ struct SweepCandidate {
     int position = 0;  // threshold position code (1..n_oss-1)
     double threshold = 0.0;
     double criterion = 0.0;  // screened criterion
+    int rank = 0;            // index of the split among the distinct splits, ascending
 };
 
 // Thresholds chosen for a structure, with the estimator's own criterion.
@@ -82,8 +84,11 @@ class ThresholdSweeper {
 
     // Coordinate descent on the screened criterion from the structure's
     // positions: sweeps each threshold in turn, moving it to its best split,
-    // until a round improves nothing. Returns the screened criterion. stride
-    // as for sweep.
+    // until a round improves nothing. Returns the screened criterion. With
+    // stride > 1 each sweep scores every stride-th split only; with stride 1
+    // a sweep scores every 12th split, then every split near the three best.
+    // A coarse descent (stride > 1) takes each sweep's best split even when
+    // the structure's own was better: it is for screening.
     double descend(ModelStructure& s, int max_rounds = 8, int stride = 1);
 
     // Exact polishing: each threshold in turn among its `keep` best screened
@@ -107,6 +112,11 @@ class ThresholdSweeper {
 
   private:
     struct Scratch;
+    // sweep, scoring also every split whose rank lies in one of the windows
+    // (inclusive rank ranges).
+    std::span<const SweepCandidate> sweep_windows(const ModelStructure& s, int which, int keep,
+                                                  int stride,
+                                                  std::span<const std::pair<int, int>> windows);
     const ModelProblem& problem_;
     EstimationWorkspace workspace_;
     std::unique_ptr<Scratch> scratch_;
