@@ -2,6 +2,8 @@
 // report to the result files.
 
 #include <cstdint>
+#include <cctype>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -10,8 +12,10 @@
 #include <system_error>
 #include <vector>
 
+#include "app/run_summary.hpp"
 #include "app/series.hpp"
 #include "app/threshold_app.hpp"
+#include "app/threshold_value.hpp"
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
 #include "model/estimate.hpp"
@@ -38,12 +42,48 @@ struct FitCommandState {
     // Either form.
     std::optional<int> regimes;
     std::vector<int> positions;
-    // Raw chromosome fields.
+    std::vector<double> thresholds;  // by value instead of positions
+    // Raw chromosome fields, as typed: comma or blank separated.
+    std::vector<std::string> codes_text;
     std::vector<long long> codes;
     InferenceChoices inference;
     std::uint64_t seed = 0;
     int threads = 1;
+    ProblemOptions given;
 };
+
+// "0,0,1" or "0 0 1" or several arguments: the codes as the summary of a
+// run prints them, or comma separated.
+std::vector<long long> parse_codes(const std::vector<std::string>& pieces) {
+    std::vector<long long> codes;
+    for (const std::string& piece : pieces) {
+        std::size_t pos = 0;
+        while (pos < piece.size()) {
+            while (
+                pos < piece.size() &&
+                (piece[pos] == ',' || std::isspace(static_cast<unsigned char>(piece[pos])) != 0)) {
+                ++pos;
+            }
+            const std::size_t start = pos;
+            while (pos < piece.size() && piece[pos] != ',' &&
+                   std::isspace(static_cast<unsigned char>(piece[pos])) == 0) {
+                ++pos;
+            }
+            if (pos == start) {
+                break;
+            }
+            const std::string token = piece.substr(start, pos - start);
+            long long code = 0;
+            const auto [ptr, ec] = std::from_chars(token.data(), token.data() + token.size(), code);
+            if (ec != std::errc() || ptr != token.data() + token.size()) {
+                throw ConfigError(
+                    strprintf("--codes: \"%s\" is not a whole number", token.c_str()));
+            }
+            codes.push_back(code);
+        }
+    }
+    return codes;
+}
 
 [[noreturn]] void refuse(const std::string& text) {
     throw ConfigError(text);
@@ -190,11 +230,77 @@ ModelStructure structure_from_options(const FitCommandState& s) {
     return out;
 }
 
-void execute(const FitCommandState& state) {
-    const RunConfig& c = state.config;
+// --thresholds by value: the positions whose values split the series the
+// same way, one per value, with a line for the summary on each.
+std::string map_thresholds(FitCommandState& s, const LoadedSeries& series) {
+    const bool two = !s.components.empty() || !s.lags.empty() || s.type_model.has_value();
+    if (!s.codes.empty()) {
+        refuse("--codes already holds the threshold positions; drop --thresholds");
+    }
+    if (!s.positions.empty()) {
+        refuse("Give the thresholds as --positions or as --thresholds, not both");
+    }
+    std::vector<int> components;
+    std::vector<int> lags;
+    if (two) {
+        if (s.components.size() != 2 || s.lags.size() != 2 || s.thresholds.size() != 2) {
+            refuse(
+                "Two threshold variables need --components C1,C2, --lags D1,D2 and "
+                "--thresholds X1,X2, two values each");
+        }
+        components = s.components;
+        lags = s.lags;
+    } else {
+        if (!s.component || !s.lag) {
+            refuse("--thresholds needs the threshold variable: --component and --lag");
+        }
+        components.assign(s.thresholds.size(), *s.component);
+        lags.assign(s.thresholds.size(), *s.lag);
+    }
+    std::string text;
+    for (std::size_t i = 0; i < s.thresholds.size(); ++i) {
+        check_component(components[i], series.n_comp(), two ? "--components" : "--component");
+        check_lag(lags[i], two ? "--lags" : "--lag");
+        const PositionForValue found = position_for_threshold(
+            series.serie, series.info, components[i], lags[i], s.thresholds[i]);
+        s.positions.push_back(found.position);
+        const std::string label = series.info.label(found.position);
+        text += strprintf("Threshold %g of %s: position %d (value %f%s%s)\n", s.thresholds[i],
+                          series.info.component(components[i]).c_str(), found.position, found.value,
+                          label.empty() ? "" : ", row ", label.c_str());
+    }
+    return text;
+}
+
+// The components whose values become thresholds.
+std::vector<int> threshold_components(const ModelStructure& structure) {
+    if (structure.threshold_variables == 1) {
+        return {structure.one.which_serie};
+    }
+    return {structure.two.which_serie1, structure.two.which_serie2};
+}
+
+void execute(FitCommandState& state) {
+    RunConfig& c = state.config;
+    state.codes = parse_codes(state.codes_text);
+    std::optional<LoadedSeries> loaded = load_for_sizes(c, state.given);
     validate_problem_sizes(c.n_oss, c.n_comp, c.m, c.min_oss_reg);
+    if (!loaded) {
+        SeriesRequest request;
+        request.path = c.course_file;
+        request.columns = c.columns;
+        request.n_oss = c.n_oss;
+        request.n_comp = c.n_comp;
+        loaded = load_series(request);
+    }
+    const LoadedSeries& series = *loaded;
+    std::string text;
+    if (!state.thresholds.empty()) {
+        text += map_thresholds(state, series);
+    }
     const ModelStructure structure = structure_from_options(state);
     check_inference_choices(state.inference);
+    check_threshold_magnitudes(series.serie, series.info, threshold_components(structure));
 
     std::error_code ec;
     std::filesystem::create_directories(state.workdir, ec);
@@ -202,11 +308,10 @@ void execute(const FitCommandState& state) {
         refuse(
             strprintf("Working directory %s could not be created", state.workdir.string().c_str()));
     }
-    const double_matrix serie = read_course_file(c.course_file, c.n_oss, c.n_comp);
 
     StdConsole console;
     ModelProblem problem;
-    problem.serie_matrix = &serie;
+    problem.serie_matrix = &series.serie;
     problem.n_oss = c.n_oss;
     problem.n_comp = c.n_comp;
     problem.min_oss_reg = c.min_oss_reg;
@@ -223,7 +328,8 @@ void execute(const FitCommandState& state) {
     summary.fitness = fitness_from_criterion(summary.criterion);
 
     const char* kind = structure.threshold_variables == 1 ? "Univariate" : "Bivariate";
-    std::string text = format_structure_summary(summary);
+    text += format_series_line(series.info);
+    text += format_structure_summary(summary, &series.info);
     text +=
         strprintf("Report appended to %s, %s and %s\n",
                   (state.workdir / strprintf("OutputThreshold%s.txt", kind)).string().c_str(),
@@ -252,7 +358,7 @@ void add_fit_command(CLI::App& app) {
         "--m, and append its report (coefficients, fitted values, residuals, covariances, "
         "criterion) to the result files in --workdir. Prints the criterion and the fitness "
         "exp(-criterion/100) that a search would give it.");
-    add_problem_options(*fit, state->config, state->workdir);
+    state->given = add_problem_options(*fit, state->config, state->workdir);
 
     fit->add_option("--component", state->component,
                     "One threshold variable: the component (1-based) whose lagged value "
@@ -279,10 +385,16 @@ void add_fit_command(CLI::App& app) {
                     "threshold variable, one per variable with two. 0 stands for time 30 with "
                     "one threshold variable and for time 1 with two")
         ->delimiter(',');
-    fit->add_option("--codes", state->codes,
-                    "The structure as a chromosome holds it: sixteen field codes, comma "
-                    "separated, decoded exactly as the search decodes them")
+    fit->add_option("--thresholds", state->thresholds,
+                    "Threshold values instead of --positions: each is replaced by the time "
+                    "position whose value of the threshold variable splits the observations "
+                    "the same way (the largest such value not above it, else the smallest "
+                    "above; the earliest time among equal values), e.g. -0.5,0.4")
         ->delimiter(',');
+    fit->add_option("--codes", state->codes_text,
+                    "The structure as a chromosome holds it: sixteen field codes, separated by "
+                    "commas or blanks as the summary of a run prints them, decoded exactly as "
+                    "the search decodes them");
     add_inference_options(*fit, state->inference);
     fit->add_option("--seed", state->seed,
                     "Seed of the linearity test's bootstrap (the same seed gives the same "

@@ -2,21 +2,32 @@
 
 namespace velmora::cli {
 
-void add_problem_options(CLI::App& command, RunConfig& config, std::filesystem::path& workdir) {
+ProblemOptions add_problem_options(CLI::App& command, RunConfig& config,
+                                   std::filesystem::path& workdir) {
+    ProblemOptions given;
     command
         .add_option("--course-file", config.course_file,
-                    "Text file holding the series: numbers separated by blanks or line ends, "
-                    "one time point after another (a relative name is taken from the current "
-                    "directory)")
+                    "File holding the series: numbers separated by blanks or line ends, one "
+                    "time point after another; or comma, semicolon or tab separated text with "
+                    "an optional header row of names and an optional first column of labels "
+                    "(a relative name is taken from the current directory)")
         ->capture_default_str();
     command
-        .add_option("--n-oss", config.n_oss,
-                    "Number of observations (time points) to read from the series file")
-        ->capture_default_str();
-    command
-        .add_option("--n-comp", config.n_comp,
-                    "Number of components: the values that make up one time point")
-        ->capture_default_str();
+        .add_option("--columns", config.columns,
+                    "Components to read, in this order: header names or 1-based column numbers "
+                    "of the file, comma separated (default: every column of numbers). Only "
+                    "components 1 and 2 can be threshold variables of the search: put the "
+                    "candidates first")
+        ->delimiter(',')
+        ->type_name("NAME,...");
+    given.n_oss = command.add_option(
+        "--n-oss", config.n_oss,
+        "Number of observations (time points) to read from the top of the series file "
+        "(default: every row of the file)");
+    given.n_comp = command.add_option(
+        "--n-comp", config.n_comp,
+        "Number of components: the values that make up one time point (default: the columns "
+        "of the file, or those --columns picks)");
     command
         .add_option("--min-oss-reg", config.min_oss_reg,
                     "Least number of observations a regime must hold; a structure with a "
@@ -32,6 +43,28 @@ void add_problem_options(CLI::App& command, RunConfig& config, std::filesystem::
                     "and, for a search, Output.txt (a search also opens inputonepop2.txt there "
                     "when it exists, without reading it)")
         ->capture_default_str();
+    return given;
+}
+
+std::optional<LoadedSeries> load_for_sizes(RunConfig& config, const ProblemOptions& given) {
+    const bool n_oss_given = given.n_oss->count() > 0;
+    const bool n_comp_given = given.n_comp->count() > 0;
+    if (n_oss_given && n_comp_given) {
+        return std::nullopt;
+    }
+    SeriesRequest request;
+    request.path = config.course_file;
+    request.columns = config.columns;
+    if (n_oss_given) {
+        request.n_oss = config.n_oss;
+    }
+    if (n_comp_given) {
+        request.n_comp = config.n_comp;
+    }
+    std::optional<LoadedSeries> series = load_series(request);
+    config.n_oss = series->n_oss();
+    config.n_comp = series->n_comp();
+    return series;
 }
 
 }  // namespace velmora::cli

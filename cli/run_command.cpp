@@ -43,6 +43,7 @@ struct RunCommandState {
     InferenceChoices inference;
     int replications = 1;
     bool no_refine = false;
+    ProblemOptions given;
 
     static int default_threads() {
         const unsigned cores = std::thread::hardware_concurrency();
@@ -138,6 +139,9 @@ void execute(RunCommandState& state) {
     config.selection_choice = index_of(selection_choice_names, state.selection);
     config.crossover_choice = index_of(crossover_choice_names, state.crossover);
     config.scaling_method = index_of(scaling_method_names, state.scaling);
+    // Sizes not given are taken from the file, which must then be read
+    // before the run log is begun: its header records n_oss.
+    const std::optional<LoadedSeries> series = load_for_sizes(config, state.given);
     // A refused configuration leaves the file system as it was: no working
     // directory is created and an earlier JSON summary is kept.
     validate_run_config(config);
@@ -187,6 +191,7 @@ void execute(RunCommandState& state) {
     options.replications = state.replications;
     options.refine = !state.no_refine;
     options.console = &console;
+    options.series = series ? &*series : nullptr;
     options.progress = [&progress_line](const RunProgress& progress) {
         return progress_line.update(progress);
     };
@@ -313,7 +318,7 @@ void add_run_command(CLI::App& app) {
                     "Number of candidate structures in each generation (an odd number is raised "
                     "by one, the least is 2)")
         ->capture_default_str();
-    add_problem_options(*run, c, state->workdir);
+    state->given = add_problem_options(*run, c, state->workdir);
     run->add_option("--seed", state->seed,
                     "Replay a run: the casual value (0 to 999) from the \"casual=N\" line of an "
                     "earlier run's Output.txt; without it the seed comes from the clock")

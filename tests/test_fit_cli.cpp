@@ -77,7 +77,7 @@ TEST(FitCli, BadStructuresAndSizesAreRefusedWithStatusTwo) {
     const char* bad[] = {
         "--component 5 --lag 1 --regimes 2 --positions 10",         // component > n_comp
         "--component 1 --lag 7 --regimes 2 --positions 10",         // lag outside 1..6
-        "--component 1 --lag 1 --regimes 2 --positions 1000",       // position >= n_oss
+        "--component 1 --lag 1 --regimes 2 --positions 1859",       // position >= n_oss
         "--component 1 --lag 1 --regimes 3 --positions 10",         // one position short
         "--component 1 --lag 1 --regimes 5 --positions 1,2,3,4",    // too many regimes
         "--components 1,2 --lags 1,1 --positions 1,2 --regimes 3",  // 3 regimes, type 0

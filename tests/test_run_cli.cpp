@@ -76,7 +76,8 @@ TEST(RunCli, RejectedConfigurationExitsWithStatusTwo) {
     r = velmora("run --course-file " + sample + " --scaling sigma", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "Sigma Trouncation constant must be != 0\n");
-    EXPECT_TRUE(contains(read_file(dir / "Output.txt"), "n_oss =1000\n"));
+    // Without --n-oss every row of the file is read.
+    EXPECT_TRUE(contains(read_file(dir / "Output.txt"), "n_oss =1859\n"));
     EXPECT_FALSE(contains(read_file(dir / "Output.txt"), "Scaling Method"));
 
     r = velmora("run --course-file " + sample + " --selection tournament", dir);
@@ -86,10 +87,19 @@ TEST(RunCli, RejectedConfigurationExitsWithStatusTwo) {
 
 TEST(RunCli, MissingOrFaultyCourseFileExitsWithStatusTwo) {
     TempDir dir;
-    CommandResult r = velmora("run", dir);
+    // With the sizes given, the run log is begun before the file is read.
+    CommandResult r = velmora("run --n-oss 1000 --n-comp 4", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "File TassidiCambio.txt could not be opened\n");
     EXPECT_EQ(r.out, "File inputonepop2.txt could not be opened\n");
+    EXPECT_EQ(testing::read_lines(dir / "Output.txt").size(), 13u);
+    // Sizes taken from the file need it read first: nothing is written.
+    std::filesystem::remove(dir / "Output.txt");
+    r = velmora("run", dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "File TassidiCambio.txt could not be opened\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(std::filesystem::exists(dir / "Output.txt"));
 
     write_file(dir / "short.txt", "1 2 3\n");
     r = velmora("run --course-file short.txt --n-oss 30 --n-comp 2", dir);

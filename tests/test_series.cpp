@@ -79,8 +79,9 @@ TEST(CourseFile, NonNumericTokenIsNamedByPositionAndLine) {
     const auto path = dir / "bad.txt";
     write_file(path, "1 2\n3 4,5\n6 7\n");
     EXPECT_EQ(message_of(path, 3, 2),
-              "Course file " + path.string() + ": value 4 (line 2), \"4,5\", is not a number");
-    for (const char* token : {"1.5abc", "--1", "+-1", "+", "0x10", "abc"}) {
+              "Course file " + path.string() +
+                  ": value 4 (line 2), \"4,5\", is not a number (row 2, column 2)");
+    for (const char* token : {"1.5abc", "--1", "+-1", "+", "0x", "0x+1", "-0x-1", "abc"}) {
         write_file(path, std::string("1 ") + token + "\n");
         EXPECT_NE(message_of(path, 1, 2).find("value 2 (line 1)"), std::string::npos) << token;
     }
@@ -133,7 +134,7 @@ TEST(CourseFile, LongGarbageIsShortenedInTheMessage) {
     const auto path = dir / "garbage.txt";
     write_file(path, std::string(500, 'x'));
     const std::string message = message_of(path, 1, 1);
-    EXPECT_LT(message.size(), 200u);
+    EXPECT_LT(message.size(), 300u);
     EXPECT_NE(message.find("...\""), std::string::npos);
 }
 

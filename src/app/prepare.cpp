@@ -1,5 +1,7 @@
 #include "app/prepare.hpp"
 
+#include <algorithm>
+
 #include "app/series.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -7,7 +9,7 @@
 namespace velmora {
 
 PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& workdir,
-                        Console& console) {
+                        Console& console, const LoadedSeries* loaded) {
     // Bounds that the historical checks leave open are refused before
     // anything is written, so a rejected configuration leaves an earlier
     // run's log alone.
@@ -70,7 +72,32 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     log.printf("tourneysize =%d\n", p.tourneysize);
     log.printf("n_oss =%d\n", config.n_oss);
 
-    run.serie_matrix = read_course_file(config.course_file, config.n_oss, config.n_comp);
+    LoadedSeries series;
+    if (loaded != nullptr) {
+        if (loaded->n_oss() != config.n_oss || loaded->n_comp() != config.n_comp) {
+            throw ConfigError(strprintf(
+                "The series loaded from %s holds %d observations of %d components, not %d of %d",
+                loaded->info.file.c_str(), loaded->n_oss(), loaded->n_comp(), config.n_oss,
+                config.n_comp));
+        }
+        series.serie = double_matrix(1, loaded->n_oss(), 1, loaded->n_comp());
+        std::copy(loaded->serie.data(),
+                  loaded->serie.data() + static_cast<std::size_t>(loaded->n_oss()) *
+                                             static_cast<std::size_t>(loaded->n_comp()),
+                  series.serie.data());
+        series.info = loaded->info;
+    } else {
+        SeriesRequest request;
+        request.path = config.course_file;
+        request.columns = config.columns;
+        request.n_oss = config.n_oss;
+        request.n_comp = config.n_comp;
+        series = load_series(request);
+    }
+    // The search takes its threshold variables from components 1 and 2.
+    check_threshold_magnitudes(series.serie, series.info, {1, 2});
+    run.serie_matrix = std::move(series.serie);
+    run.series_info = std::move(series.info);
 
     apply_scaling_method(config.scaling_method, config.popsize, p);
     check_scaling(config.scaling_method, p);

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/run_config.hpp"
+#include "app/series.hpp"
 #include "engine/params.hpp"
 #include "numeric/arrays.hpp"
 #include "support/console.hpp"
@@ -18,6 +19,7 @@ namespace velmora {
 struct PreparedRun {
     EngineParams params;
     double_matrix serie_matrix;  // rows 1..n_oss, columns 1..n_comp
+    SeriesInfo series_info;      // names, labels and rows read of the series
     int n_oss = 0;
     int n_comp = 0;
     int min_oss_reg = 0;
@@ -32,8 +34,10 @@ struct PreparedRun {
 // parameters and reads the course file (a relative name is taken from the
 // current directory, not from workdir). The fixed standard-output lines go to
 // console. Throws ConfigError on a rejected configuration or series; the
-// header lines written before the rejection stay in "Output.txt".
+// header lines written before the rejection stay in "Output.txt". A series
+// already loaded (when its sizes came from the file) is used instead of
+// reading the course file again; its sizes must be config's.
 PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& workdir,
-                        Console& console);
+                        Console& console, const LoadedSeries* loaded = nullptr);
 
 }  // namespace velmora

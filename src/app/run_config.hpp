@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "engine/params.hpp"
 
@@ -27,6 +28,9 @@ struct RunConfig {
     int min_oss_reg = 50;
     std::string course_file = "TassidiCambio.txt";
     int m = 2;
+    // Components picked from the course file, in this order: header names or
+    // 1-based column numbers. Empty: every column of numbers.
+    std::vector<std::string> columns;
 };
 
 // Names of the choices for the command line and the JSON summary, in the

@@ -70,7 +70,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     StdConsole std_console;
     Console& console = options.console != nullptr ? *options.console : std_console;
 
-    PreparedRun run = prepare_run(config, options.workdir, console);
+    PreparedRun run = prepare_run(config, options.workdir, console, options.series);
     EngineParams& p = run.params;
 
     ModelProblem problem;
@@ -83,6 +83,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     problem.console = &console;
     RunResult result;
     result.completed = true;
+    result.series = run.series_info;
     result.files_written.push_back(options.workdir / "Output.txt");
     p.n_replications = options.replications;
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/run_config.hpp"
+#include "app/series.hpp"
 #include "app/threshold_app.hpp"
 #include "support/console.hpp"
 
@@ -56,6 +57,9 @@ struct RunOptions {
     int replications = 1;
     // Refine the best replication's best structure afterwards.
     bool refine = true;
+    // A series already read (its sizes must be the config's); when null the
+    // run reads config.course_file.
+    const LoadedSeries* series = nullptr;
 };
 
 // One replication's outcome.
@@ -113,6 +117,8 @@ struct RunResult {
     // regime count (the winner included).
     int agreement = 1;
     std::optional<RefinedModel> refined;  // empty with refine off or a stopped run
+    // Names, labels and rows read of the series searched.
+    SeriesInfo series;
 };
 
 // Runs the search. Throws ConfigError (also for a seed outside 0..999,

@@ -137,6 +137,50 @@ nlohmann::json model_json(const StructureSummary& m, double criterion, double fi
     return out;
 }
 
+std::string format_series_line(const SeriesInfo& s) {
+    const bool partial = !s.rows_in_file_exact || s.rows_read < s.rows_in_file;
+    if (!partial && !s.has_names && s.row_labels.empty()) {
+        return {};
+    }
+    std::string text = "Series: " + s.file + ", " + s.rows_text();
+    if (!s.row_labels.empty()) {
+        text += " (" + s.row_labels.front() + " to " + s.row_labels.back() + ")";
+    }
+    if (s.has_names) {
+        text += "; components";
+        for (std::size_t k = 1; k <= s.component_names.size(); ++k) {
+            text += (k == 1 ? " " : ", ") + s.component(static_cast<int>(k));
+        }
+    }
+    return text + ".\n";
+}
+
+nlohmann::json series_json(const SeriesInfo& s) {
+    using nlohmann::json;
+    json names = nullptr;
+    if (s.has_names) {
+        names = json::array();
+        for (std::size_t k = 1; k <= s.component_names.size(); ++k) {
+            names.push_back(s.component(static_cast<int>(k)));
+        }
+    }
+    json labels = nullptr;
+    if (!s.row_labels.empty()) {
+        labels = {
+            {"name", s.label_name}, {"first", s.row_labels.front()}, {"last", s.row_labels.back()}};
+    }
+    return {
+        {"file", s.file},
+        {"format", s.format},
+        {"component_names", names},
+        {"file_columns", s.file_columns},
+        {"row_labels", labels},
+        {"rows_read", s.rows_read},
+        {"rows_in_file", s.rows_in_file},
+        {"rows_in_file_exact", s.rows_in_file_exact},
+    };
+}
+
 std::string format_run_summary(const RunResult& r) {
     std::string text;
     if (r.completed) {
@@ -146,10 +190,11 @@ std::string format_run_summary(const RunResult& r) {
         text += strprintf("Search stopped after %d generations of %d structures.\n", r.generations,
                           r.popsize);
     }
+    text += format_series_line(r.series);
     if (!r.best_codes.empty()) {
         text += r.generations > 0 ? "Best model of the last generation:\n"
                                   : "Best model of the start population (no generation bred):\n";
-        text += indented(format_structure_summary(r.best));
+        text += indented(format_structure_summary(r.best, &r.series));
         if (r.best.estimate.status != EstimateStatus::estimated) {
             text += "  This structure could not be estimated: the search found no usable model.\n";
         }
@@ -218,6 +263,7 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
         {"min_oss_reg", c.min_oss_reg},
         {"m", c.m},
         {"course_file", c.course_file},
+        {"columns", c.columns},
         {"workdir", options.workdir.string()},
         {"threads", options.threads},
         {"cache", options.cache},
@@ -251,6 +297,22 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
         }
         refined["files"] = refined_files;
     }
+    // The names of each model's threshold components, when the file had them.
+    const auto add_names = [&r](json& model) {
+        if (!r.series.has_names || model.is_null()) {
+            return;
+        }
+        json names = json::array();
+        for (const auto& k : model["components"]) {
+            names.push_back(r.series.component(k.get<int>()));
+        }
+        model["component_names"] = names;
+    };
+    add_names(best);
+    add_names(refined);
+    for (json& rep : replication_results) {
+        add_names(rep["best"]);
+    }
 
     json files = json::array();
     for (const auto& file : r.files_written) {
@@ -274,6 +336,7 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
         {"estimations_saved", r.estimations_saved},
         {"report_appended", r.reported},
         {"files", files},
+        {"series", series_json(r.series)},
     };
 }
 

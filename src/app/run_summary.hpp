@@ -17,6 +17,16 @@ namespace velmora {
 // how to replay the run.
 std::string format_run_summary(const RunResult& result);
 
+// "Series: FILE, read N of M rows (FIRST to LAST); components A, B.\n" when
+// the file named its components or labelled its rows, or was read in part;
+// empty otherwise.
+std::string format_series_line(const SeriesInfo& series);
+
+// The series as JSON: file, format, component_names (null without a
+// header), file_columns, row_labels (name, first, last; null without a label
+// column), rows_read, rows_in_file, rows_in_file_exact.
+nlohmann::json series_json(const SeriesInfo& series);
+
 // The summary with the run's parameters and seed. options supplies the
 // working directory, threads and cache flag.
 // `velmora` followed by the arguments, quoted for a POSIX shell where needed.

@@ -1,18 +1,72 @@
 #pragma once
-// Reading the course file: the observed series as serie_matrix.
+// Reading the course file: the observed series as serie_matrix, with what a
+// person reads about it (component names, row labels, rows read of the file).
 
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "numeric/arrays.hpp"
 
 namespace velmora {
 
-// Reads the first n_oss*n_comp numbers of the file in row order into a matrix
-// with rows 1..n_oss and columns 1..n_comp ([t][k] = component k at time t).
-// Surplus numbers are ignored. Throws ConfigError with
+// What travels with a loaded series to everything that shows results: the
+// summary, the JSON, the regimes table, the desktop program.
+struct SeriesInfo {
+    std::string file;        // the course file as named
+    std::string format;      // "white-space", "comma-separated", "semicolon-separated", ...
+    bool has_names = false;  // the file's header named the components
+    std::vector<std::string> component_names;  // 1 per component (index k-1); may be empty
+    std::vector<int> file_columns;             // 1-based column of the file of each component
+    std::string label_name;                    // header of the label column, when any
+    std::vector<std::string> row_labels;       // 1 per time (index t-1), or empty
+    int rows_read = 0;
+    long long rows_in_file = 0;  // a lower bound when rows_in_file_exact is false
+    bool rows_in_file_exact = true;
+
+    // "DAX", or "component 3" when the file has no name for it.
+    std::string component(int k) const;
+    // The label of time t (1-based), or "" when the file has none.
+    std::string label(int t) const;
+    // "read 1000 of 1859 rows" / "read 1000 of at least 131073 rows".
+    std::string rows_text() const;
+};
+
+// What to read: the file, the columns (names or 1-based numbers; all when
+// empty) and the sizes, taken from the file when not given.
+struct SeriesRequest {
+    std::filesystem::path path;
+    std::vector<std::string> columns;
+    std::optional<int> n_oss;
+    std::optional<int> n_comp;
+};
+
+struct LoadedSeries {
+    double_matrix serie;  // rows 1..n_oss, columns 1..n_comp
+    SeriesInfo info;
+    int n_oss() const { return serie.row_hi(); }
+    int n_comp() const { return serie.col_hi(); }
+};
+
+// Reads the series. A white-space stream of numbers is read in row order as
+// it always was (a file whose every line holds the same count of numbers,
+// other than n_comp, is refused as a file of another shape); delimited text
+// may carry a header of names and a label column. Throws ConfigError with
 // "File %s could not be opened" when the file cannot be opened, and with a
-// message naming the file and the fault when it holds too few numbers, a token
-// that is not a number (by its position) or a value that is not finite.
+// message naming the file, the row and the column of a malformed cell.
+LoadedSeries load_series(const SeriesRequest& request);
+
+// The first n_oss*n_comp numbers of the file in row order into a matrix with
+// rows 1..n_oss and columns 1..n_comp ([t][k] = component k at time t), with
+// the checks of load_series.
 double_matrix read_course_file(const std::filesystem::path& path, int n_oss, int n_comp);
+
+// Threshold values of a million or more in magnitude collide with the
+// estimators' sentinels (thresholds sort from 1e8, unused slots hold 1e6):
+// refuses, with ConfigError, a series whose given components hold such a
+// value, naming the component and the time and suggesting a rescaling.
+void check_threshold_magnitudes(const double_matrix& serie, const SeriesInfo& info,
+                                const std::vector<int>& components);
 
 }  // namespace velmora

@@ -32,15 +32,19 @@ StructureSummary summarize_structure(const ModelProblem& problem, const ModelStr
     return out;
 }
 
-std::string format_structure_summary(const StructureSummary& summary) {
+std::string format_structure_summary(const StructureSummary& summary, const SeriesInfo* series) {
+    const auto component = [series](int k) {
+        return series != nullptr && series->has_names ? series->component(k)
+                                                      : strprintf("component %d", k);
+    };
     std::string text;
     const ModelStructure& s = summary.structure;
     const EstimateSummary& e = summary.estimate;
     int n_regime = 0;
     if (s.threshold_variables == 1) {
         n_regime = s.one.n_regime;
-        text += strprintf("Threshold variable: component %d at lag %d, %d regimes\n",
-                          s.one.which_serie, s.one.threshold_lag, n_regime);
+        text += strprintf("Threshold variable: %s at lag %d, %d regimes\n",
+                          component(s.one.which_serie).c_str(), s.one.threshold_lag, n_regime);
         text += "Thresholds:";
         for (int i = 0; i < n_regime - 1; ++i) {
             text += strprintf(" %f", e.thresholds[static_cast<std::size_t>(i)]);
@@ -48,10 +52,9 @@ std::string format_structure_summary(const StructureSummary& summary) {
         text += "\n";
     } else {
         n_regime = s.two.n_regime;
-        text += strprintf(
-            "Threshold variables: component %d at lag %d and component %d at lag %d, %d "
-            "regimes",
-            s.two.which_serie1, s.two.Ritardo1, s.two.which_serie2, s.two.Ritardo2, n_regime);
+        text += strprintf("Threshold variables: %s at lag %d and %s at lag %d, %d regimes",
+                          component(s.two.which_serie1).c_str(), s.two.Ritardo1,
+                          component(s.two.which_serie2).c_str(), s.two.Ritardo2, n_regime);
         if (s.two.type_model != 0) {
             text += strprintf(" (type of model %d)", s.two.type_model);
         }

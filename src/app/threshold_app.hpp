@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/series.hpp"
 #include "engine/hooks.hpp"
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
@@ -38,7 +39,10 @@ StructureSummary summarize_structure(const ModelProblem& problem, const ModelStr
 //   "Thresholds: -0.412000 0.380000\n"
 //   "Observations per regime: 301 402 295\n"
 //   "Criterion: -1.234567  Fitness: 1.012422\n"
-std::string format_structure_summary(const StructureSummary& summary);
+// With a series whose file named its components, the names stand for
+// "component k": "Threshold variable: DAX at lag 2, 3 regimes".
+std::string format_structure_summary(const StructureSummary& summary,
+                                     const SeriesInfo* series = nullptr);
 
 class ThresholdApp final : public AppHooks {
   public:
