@@ -267,7 +267,7 @@ std::string map_thresholds(FitCommandState& s, const LoadedSeries& series) {
         const std::string label = series.info.label(found.position);
         text += strprintf("Threshold %g of %s: position %d (value %f%s%s)\n", s.thresholds[i],
                           series.info.component(components[i]).c_str(), found.position, found.value,
-                          label.empty() ? "" : ", row ", label.c_str());
+                          label.empty() ? "" : ", label ", label.c_str());
     }
     return text;
 }

@@ -260,10 +260,13 @@ class StreamReader {
     }
 
     void finish(bool exhausted) {
-        if (in_token_) {
-            end_token();
+        // A line cut by the stop is not judged for its width.
+        if (!stopped_) {
+            if (in_token_) {
+                end_token();
+            }
+            end_line();
         }
-        end_line();
         if (exhausted) {
             exact_ = false;
         }
@@ -310,7 +313,9 @@ class StreamReader {
                       row, column);
         if (holds_byte_order_mark(token_)) {
             text += ": it holds a UTF-8 byte-order mark (\\xEF\\xBB\\xBF)";
-        } else if (lines_with_tokens_ == 0 && tokens_total_ == 0 && !is_number(token_)) {
+        } else if (lines_with_tokens_ == 0 && tokens_total_ == 0 &&
+                   std::isalpha(static_cast<unsigned char>(token_.front())) != 0 &&
+                   !is_number(token_)) {
             text += "; a header row of names needs a comma, semicolon or tab separated file";
         }
         refuse(text);
@@ -544,8 +549,10 @@ class DelimitedReader {
     void finish(bool exhausted) {
         if (!stopped_) {
             if (csv_fini(&parser_, on_field, on_record, this) != 0) {
-                refuse(strprintf("Course file %s, row %lld: a quoted field is not closed",
-                                 name_.c_str(), record_line_or_current()));
+                refuse(
+                    strprintf("Course file %s, row %lld, column %zu: a quoted field is not "
+                              "closed",
+                              name_.c_str(), record_line_or_current(), fields_used_ + 1));
             }
             if (exhausted) {
                 exact_ = false;
@@ -577,7 +584,7 @@ class DelimitedReader {
         }
     }
 
-    long long record_line_or_current() const { return fields_.empty() ? line_ : record_line_; }
+    long long record_line_or_current() const { return fields_used_ == 0 ? line_ : record_line_; }
 
     static void on_field(void* text, std::size_t size, void* self) {
         static_cast<DelimitedReader*>(self)->field(static_cast<const char*>(text), size);
@@ -588,7 +595,7 @@ class DelimitedReader {
         if (stopped_) {
             return;
         }
-        if (fields_.empty()) {
+        if (fields_used_ == 0) {
             record_line_ = line_;
         }
         if (static_cast<int>(fields_.size()) >= request_.max_columns + 1) {
@@ -649,7 +656,8 @@ class DelimitedReader {
     }
 
     std::string column_text(int file_column) const {
-        if (table_.has_header) {
+        if (table_.has_header && file_column >= 1 &&
+            static_cast<std::size_t>(file_column) <= header_.size()) {
             const std::string& name = header_[static_cast<std::size_t>(file_column - 1)];
             if (!trimmed(name).empty()) {
                 return strprintf("column %d (%s)", file_column, shown_token(trimmed(name)).c_str());
