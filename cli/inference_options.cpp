@@ -48,9 +48,15 @@ std::optional<inference::ModelInference> infer_reported(
     if (model.estimate.status != EstimateStatus::estimated) {
         return std::nullopt;
     }
-    const double_matrix serie = read_course_file(config.course_file, config.n_oss, config.n_comp);
+    // The series as the run read it: the same columns, rows and components.
+    SeriesRequest request;
+    request.path = config.course_file;
+    request.columns = config.columns;
+    request.n_oss = config.n_oss;
+    request.n_comp = config.n_comp;
+    const LoadedSeries series = load_series(request);
     ModelProblem problem;
-    problem.serie_matrix = &serie;
+    problem.serie_matrix = &series.serie;
     problem.n_oss = config.n_oss;
     problem.n_comp = config.n_comp;
     problem.min_oss_reg = config.min_oss_reg;
