@@ -19,7 +19,7 @@ median_seconds() {
     for ((i = 0; i < repeats; i++)); do
         local start end
         start=$(date +%s.%N)
-        "$velmora" run --course-file data/eustockmarkets_returns.txt --seed 123 \
+        "$velmora" run --course-file data/eustockmarkets_returns.txt --n-oss 1000 --seed 123 \
             --workdir "$work/run" "$@" >/dev/null 2>&1
         end=$(date +%s.%N)
         times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { print b - a }')")

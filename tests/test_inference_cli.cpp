@@ -39,7 +39,7 @@ std::string from(const std::string& text, const std::string& start) {
 
 TEST(InferenceCli, FitPrintsTheBenchmarkTestSetAndTablesTheSameForAnyThreads) {
     TempDir dir;
-    const std::string model = "fit --course-file " + sample +
+    const std::string model = "fit --course-file " + sample + " --n-oss 1000" +
                               " --component 3 --lag 1 --regimes 2 --positions 142 "
                               "--test-linearity 30 --seed 4 --workdir .";
     const CommandResult one = velmora(model + " --threads 1", dir);
@@ -61,7 +61,7 @@ TEST(InferenceCli, FitPrintsTheBenchmarkTestSetAndTablesTheSameForAnyThreads) {
     // The p-value follows --seed (for some seed at least: it takes only the
     // values i/30).
     auto test_line = [&](int seed) {
-        const CommandResult r = velmora("fit --course-file " + sample +
+        const CommandResult r = velmora("fit --course-file " + sample + " --n-oss 1000" +
                                             " --component 1 --lag 4 --regimes 2 --positions 314 "
                                             "--test-linearity 30 --seed " +
                                             std::to_string(seed),
@@ -81,20 +81,21 @@ TEST(InferenceCli, ALevelOutsideZeroToOneIsRefused) {
     TempDir dir;
     for (const char* level : {"1", "0", "1.5", "-0.1"}) {
         const CommandResult r =
-            velmora("fit --course-file " + sample +
+            velmora("fit --course-file " + sample + " --n-oss 1000" +
                         " --component 3 --lag 1 --regimes 2 --positions 142 --confidence " + level,
                     dir);
         EXPECT_EQ(r.status, 2) << level;
         EXPECT_NE(r.err.find("--confidence must lie between 0 and 1"), std::string::npos) << r.err;
     }
     const CommandResult negative =
-        velmora("run --course-file " + sample + " --test-linearity -3", dir);
+        velmora("run --course-file " + sample + " --n-oss 1000" + " --test-linearity -3", dir);
     EXPECT_EQ(negative.status, 2);
 }
 
 TEST(InferenceCli, RunAddsLinesAfterTheSummaryAndKeysToTheBestModel) {
     TempDir dir;
-    const std::string base = "run --course-file " + sample + " --maxgen 5 --seed 9 --workdir a";
+    const std::string base =
+        "run --course-file " + sample + " --n-oss 1000" + " --maxgen 5 --seed 9 --workdir a";
     const CommandResult plain = velmora(base, dir);
     const CommandResult tested =
         velmora(base + " --test-linearity 20 --confidence 0.9 --json s.json", dir);
