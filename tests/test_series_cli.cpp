@@ -55,14 +55,17 @@ TEST(SeriesCli, CsvAndWhiteSpaceFilesGiveIdenticalReportFiles) {
     ASSERT_EQ(b.status, 0) << b.err;
     ASSERT_EQ(c.status, 0) << c.err;
     int compared = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir / "a")) {
-        const std::string name = entry.path().filename().string();
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir / "a")) {
+        if (!entry.is_regular_file()) {
+            continue;
+        }
+        const std::string name = std::filesystem::relative(entry.path(), dir / "a").string();
         const std::string expected = read_file(entry.path());
         EXPECT_EQ(read_file(dir / "b" / name), expected) << name;
         EXPECT_EQ(read_file(dir / "c" / name), expected) << name;
         ++compared;
     }
-    EXPECT_EQ(compared, 4);
+    EXPECT_GE(compared, 4);
     // The white-space file's summary is as it was; the CSV's names its rows
     // and components.
     EXPECT_FALSE(contains(a.out, "component_names"));

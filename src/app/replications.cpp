@@ -362,6 +362,13 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
                                   std::to_string(config.m),
                                   "--min-oss-reg",
                                   std::to_string(config.min_oss_reg)};
+    if (!config.columns.empty()) {
+        std::string columns;
+        for (const std::string& c : config.columns) {
+            columns += (columns.empty() ? "" : ",") + c;
+        }
+        a.insert(a.begin() + 3, {"--columns", columns});
+    }
     if (s.threshold_variables == 1) {
         std::string positions;
         for (int i = 0; i < s.one.n_regime - 1; ++i) {

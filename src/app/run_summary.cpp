@@ -72,7 +72,18 @@ std::string shell_word(const std::string& word) {
     return quoted + "'";
 }
 
-std::string shape_words(const ModelStructure& s) {
+std::string shape_words(const ModelStructure& s, const SeriesInfo& series) {
+    if (series.has_names) {
+        if (s.threshold_variables == 1) {
+            return strprintf("%s at lag %d, %d regimes",
+                             series.component(s.one.which_serie).c_str(), s.one.threshold_lag,
+                             s.one.n_regime);
+        }
+        return strprintf("%s and %s at lags %d and %d, %d regimes",
+                         series.component(s.two.which_serie1).c_str(),
+                         series.component(s.two.which_serie2).c_str(), s.two.Ritardo1,
+                         s.two.Ritardo2, s.two.n_regime);
+    }
     if (s.threshold_variables == 1) {
         return strprintf("component %d at lag %d, %d regimes", s.one.which_serie,
                          s.one.threshold_lag, s.one.n_regime);
@@ -208,9 +219,9 @@ std::string format_run_summary(const RunResult& r) {
         text += strprintf("Replications: %zu; the best model above is replication %d's.\n",
                           r.replications.size(), r.best_replication);
         for (const ReplicationResult& rep : r.replications) {
-            text +=
-                strprintf("  replication %d (casual=%d): criterion %f, %s\n", rep.replication,
-                          rep.casual, rep.best_criterion, shape_words(rep.best.structure).c_str());
+            text += strprintf("  replication %d (casual=%d): criterion %f, %s\n", rep.replication,
+                              rep.casual, rep.best_criterion,
+                              shape_words(rep.best.structure, r.series).c_str());
         }
         text += strprintf(
             "%d of %zu replications ended at the same threshold variables, lags and regime "
@@ -221,7 +232,7 @@ std::string format_run_summary(const RunResult& r) {
         const RefinedModel& f = *r.refined;
         text += strprintf("Refined model (criterion %f, %f below the search's best; %d steps):\n",
                           f.model.criterion, f.improvement(), f.steps);
-        text += indented(format_structure_summary(f.model));
+        text += indented(format_structure_summary(f.model, &r.series));
         text += "  Replay it: " + fit_command_line(f.fit_arguments) + "\n";
         text += "  Its full report was appended to:\n";
         for (const auto& file : f.files) {
