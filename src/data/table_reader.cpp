@@ -508,9 +508,6 @@ class StreamReader {
 int space_only(unsigned char c) {
     return c == ' ' ? 1 : 0;
 }
-int space_or_tab(unsigned char c) {
-    return c == ' ' || c == '\t' ? 1 : 0;
-}
 
 class DelimitedReader {
   public:
@@ -520,9 +517,11 @@ class DelimitedReader {
             refuse(strprintf("File %s could not be read: out of memory", name_.c_str()));
         }
         csv_set_delim(&parser_, static_cast<unsigned char>(delimiter));
-        // Blanks around an unquoted field are trimmed, but a tab that
-        // separates fields is no blank.
-        csv_set_space_func(&parser_, delimiter == '\t' ? space_only : space_or_tab);
+        // Blanks around an unquoted field are trimmed (libcsv's default: blank
+        // and tab), but a tab that separates fields is no blank.
+        if (delimiter == '\t') {
+            csv_set_space_func(&parser_, space_only);
+        }
         table_.format = TableFormat::delimited;
         table_.delimiter = delimiter;
     }
