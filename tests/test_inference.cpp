@@ -437,5 +437,47 @@ TEST(ThresholdConfidence, ContainsTheEstimateAndShrinksAsTheEffectGrows) {
     EXPECT_GT(widths[1], widths[2]);
 }
 
+TEST(ThresholdConfidence, EachOfSeveralThresholdsWithTheOthersHeld) {
+    const SeriesRows rows = two_regime_series(300, 3, 0.0, 0.8, 12);
+    for (const ThresholdRule& rule : sample_rules()) {
+        if (rule.threshold_count() < 2) {
+            continue;
+        }
+        const inference::ThresholdData data = inference::prepare_threshold_data(rows, rule, 2);
+        std::vector<double> z1 = data.z1;
+        std::vector<double> z2 = data.z2;
+        std::sort(z1.begin(), z1.end());
+        std::sort(z2.begin(), z2.end());
+        const std::array<double, 3> start =
+            rule.variables == 1
+                ? std::array<double, 3>{z1[z1.size() / 3], z1[2 * z1.size() / 3], 1e6}
+                : std::array<double, 3>{z1[z1.size() / 2], z2[z2.size() / 2], 0.0};
+        const auto best = inference::minimise_thresholds(data, rule, start, 30);
+        ASSERT_TRUE(std::isfinite(best.log_det));
+        const auto set = inference::threshold_confidence(data, rule, best.thresholds, 30, 0.9);
+        EXPECT_TRUE(set.others_held);
+        ASSERT_EQ(set.intervals.size(), 2u);
+        for (int j = 0; j < 2; ++j) {
+            const auto& i = set.intervals[ix(j)];
+            EXPECT_EQ(i.estimate, best.thresholds[ix(j)]);
+            EXPECT_LE(i.low, i.estimate);
+            EXPECT_GE(i.high, i.estimate);
+            EXPECT_GE(i.inside, 1);
+            EXPECT_LE(i.inside, i.candidates);
+        }
+        // A one-variable set stays between the neighbouring thresholds.
+        if (rule.variables == 1) {
+            EXPECT_LE(set.intervals[0].high, best.thresholds[1]);
+            EXPECT_GT(set.intervals[1].low, best.thresholds[0]);
+        }
+        // The coordinate-wise minimum: no single sweep improves on it.
+        for (int j = 0; j < 2; ++j) {
+            for (const auto& p : inference::sweep_threshold(data, rule, best.thresholds, j, 30)) {
+                EXPECT_GE(p.log_det, best.log_det - 1e-9);
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace velmora
