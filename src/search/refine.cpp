@@ -316,7 +316,7 @@ std::vector<ModelStructure> scanned_starts(ThresholdSweeper& sweeper, int count)
     for (int c = 1; c <= k; ++c) {
         for (int d = 1; d <= kMaxLag; ++d) {
             ModelStructure s = sweeper.with_quantile_thresholds(one_variable(c, d, 2));
-            const double criterion = sweeper.descend(s, 1);
+            const double criterion = sweeper.descend(s, 1, 4);
             if (criterion < kNotFeasible) {
                 found.emplace_back(criterion, s);
             }
