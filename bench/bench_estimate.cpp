@@ -101,7 +101,7 @@ std::vector<ModelStructure> estimable_structures(const ModelProblem& problem, in
             codes[0] = static_cast<std::uint32_t>(kind - 1);
         }
         const ModelStructure s = decode_structure(codes);
-        if (estimate_structure(problem, ws, s, false) != 0.0) {
+        if (estimate_criterion(problem, ws, s).estimated()) {
             out.push_back(s);
         }
     }
@@ -119,7 +119,7 @@ void run_estimates(benchmark::State& state, int n_oss, int n_comp, int m, int ki
     std::size_t next = 0;
     const long long allocations_before = g_allocations.load();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(estimate_structure(bp->problem, ws, structures[next], false));
+        benchmark::DoNotOptimize(estimate_criterion(bp->problem, ws, structures[next]));
         next = (next + 1) % structures.size();
     }
     state.counters["allocs_per_estimate"] =
@@ -151,12 +151,29 @@ void BM_LongSeriesTwoThresholds(benchmark::State& state) {
     run_estimates(state, 10000, 4, 2, 2);
 }
 
+// The whole fitted model (coefficients, fitted values, residuals and
+// covariances of every regime and order kept), as `velmora fit` and the
+// final report build it; the search does not pay this.
+void BM_FittedModelDefault(benchmark::State& state) {
+    const auto bp = make_problem(1000, 4, 2);
+    const auto structures = estimable_structures(bp->problem, 0, 32, 7);
+    EstimationWorkspace ws(bp->problem);
+    std::size_t next = 0;
+    for (auto _ : state) {
+        FittedModel model = estimate(bp->problem, ws, structures[next]);
+        benchmark::DoNotOptimize(model.criterion);
+        next = (next + 1) % structures.size();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 BENCHMARK(BM_DefaultOneThreshold);
 BENCHMARK(BM_DefaultTwoThresholds);
 BENCHMARK(BM_OrderFourOneThreshold);
 BENCHMARK(BM_OrderFourTwoThresholds);
 BENCHMARK(BM_LongSeriesOneThreshold);
 BENCHMARK(BM_LongSeriesTwoThresholds);
+BENCHMARK(BM_FittedModelDefault);
 
 // Growth of the cost with n_oss, n_comp and m, one structure mix of both kinds.
 void BM_Scaling(benchmark::State& state) {

@@ -54,8 +54,8 @@ void timing() {
     s.one.n_regime = 2;
     s.one.pos_threshold = {142, 0, 0};
     EstimationWorkspace ws(problem);
-    EstimateSummary summary;
-    const double criterion = estimate_structure(problem, ws, s, false, &summary);
+    const FittedModel summary = estimate(problem, ws, s);
+    const double criterion = summary.criterion;
 
     std::printf(
         "Linearity test on the sample (n_oss 1000, 4 components, m 2, component 3 at lag 1, "

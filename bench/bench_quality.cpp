@@ -221,7 +221,7 @@ void sweep_speed() {
     const int estimates = 1000;
     for (int i = 0; i < estimates; ++i) {
         s.one.pos_threshold[0] = 1 + i % 999;
-        sink += estimate_structure(p, ws, s, false);
+        sink += estimate_criterion(p, ws, s).criterion;
     }
     const auto t2 = clock::now();
     const double per_candidate = std::chrono::duration<double>(t1 - t0).count() / candidates;

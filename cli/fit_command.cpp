@@ -1,9 +1,9 @@
 // velmora fit: estimate one model structure that the user names and append its
 // report to the result files.
 
-#include <cstdint>
 #include <cctype>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -21,6 +21,7 @@
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
+#include "report/model_report.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -321,30 +322,42 @@ void execute(FitCommandState& state) {
     problem.console = &console;
     validate_problem(problem);
 
-    EstimationWorkspace workspace(problem);
-    StructureSummary summary;
-    summary.structure = structure;
-    summary.criterion = estimate_structure(problem, workspace, structure, true, &summary.estimate);
-    summary.fitness = fitness_from_criterion(summary.criterion);
+    const StructureSummary summary = summarize_model(estimate(problem, structure));
+    const ReportOutcome report =
+        write_model_report(summary.model, problem.replication, state.workdir, &console);
 
-    const char* kind = structure.threshold_variables == 1 ? "Univariate" : "Bivariate";
     text += format_series_line(series.info);
     text += format_structure_summary(summary, &series.info);
-    text +=
-        strprintf("Report appended to %s, %s and %s\n",
-                  (state.workdir / strprintf("OutputThreshold%s.txt", kind)).string().c_str(),
-                  (state.workdir / strprintf("PredictionThreshold%s.txt", kind)).string().c_str(),
-                  (state.workdir / strprintf("ResidualThreshold%s.txt", kind)).string().c_str());
+    if (!report.written.empty()) {
+        std::string names;
+        for (std::size_t i = 0; i < report.written.size(); ++i) {
+            if (i > 0) {
+                names += i + 1 == report.written.size() ? " and " : ", ";
+            }
+            names += report.written[i].string();
+        }
+        text += "Report appended to " + names + "\n";
+    }
     console.out(text);
-
-    if (summary.estimate.status == EstimateStatus::estimated) {
-        const inference::ModelInference inference = inference::infer_model(
-            problem, structure, summary.estimate.thresholds, summary.criterion,
-            inference_options(state.inference, state.seed, state.threads));
+    if (summary.model.estimated()) {
+        const inference::ModelInference inference =
+            inference::infer_model(problem, structure, summary.model.thresholds, summary.criterion,
+                                   inference_options(state.inference, state.seed, state.threads));
         console.out("Beside the linear VAR:\n" + inference::format_inference_summary(inference) +
                     "Coefficients at order " + std::to_string(c.m) +
                     " with standard errors, t-values and p-values (Student's t):\n" +
                     inference::format_coefficient_tables(inference));
+    }
+    if (!report.ok()) {
+        std::string failures;
+        for (const FileFailure& failure : report.failed) {
+            failures += strprintf("Report not written to %s: %s\n", failure.path.c_str(),
+                                  failure.reason.c_str());
+        }
+        throw WriteError(failures);
+    }
+    if (!summary.model.estimated()) {
+        throw NotEstimable("The structure could not be estimated");
     }
 }
 

@@ -45,7 +45,7 @@ inference::InferenceOptions inference_options(const InferenceChoices& choices, s
 std::optional<inference::ModelInference> infer_reported(
     const RunConfig& config, const StructureSummary& model,
     const inference::InferenceOptions& options) {
-    if (model.estimate.status != EstimateStatus::estimated) {
+    if (!model.model.estimated()) {
         return std::nullopt;
     }
     // The series as the run read it: the same columns, rows and components.
@@ -61,8 +61,8 @@ std::optional<inference::ModelInference> infer_reported(
     problem.n_comp = config.n_comp;
     problem.min_oss_reg = config.min_oss_reg;
     problem.m = config.m;
-    return inference::infer_model(problem, model.structure, model.estimate.thresholds,
-                                  model.criterion, options);
+    return inference::infer_model(problem, model.structure, model.model.thresholds, model.criterion,
+                                  options);
 }
 
 }  // namespace velmora::cli

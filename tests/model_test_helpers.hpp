@@ -237,7 +237,7 @@ inline double reference_passes(const ModelProblem& pb, const ReferenceRegimes& r
                 }
             }
             const int nr = static_cast<int>(tt.size());
-            if (nr < pb.min_oss_reg) {
+            if (nr < pb.min_oss_reg || nr < q) {
                 return 0.0;
             }
             dvector y(1, nr * k);

@@ -9,6 +9,7 @@
 
 #include "model/estimate.hpp"
 #include "model_test_helpers.hpp"
+#include "report/model_report.hpp"
 
 namespace velmora {
 namespace {
@@ -31,6 +32,28 @@ bool same_bits(double a, double b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+OneThresholdStructure one(int component, int regimes, std::array<int, 3> positions, int lag) {
+    OneThresholdStructure s;
+    s.which_serie = component;
+    s.n_regime = regimes;
+    s.pos_threshold = positions;
+    s.threshold_lag = lag;
+    return s;
+}
+
+double criterion_of(const ModelProblem& problem, EstimationWorkspace& ws,
+                    const OneThresholdStructure& s) {
+    return estimate_criterion(problem, ws, s).criterion;
+}
+
+// Estimates and appends the three reports to the problem's result folder.
+FittedModel fit_and_report(const ModelProblem& problem, EstimationWorkspace& ws,
+                           const OneThresholdStructure& s) {
+    FittedModel model = estimate(problem, ws, s);
+    write_model_report(model, problem.replication, problem.result_dir, problem.console);
+    return model;
+}
+
 struct OneCase {
     int which_serie;
     int n_regime;
@@ -49,10 +72,14 @@ TEST(EstimateOne, MatchesTheTextbookProcedureBitForBit) {
             ProblemFixture fx(random_series(300, k, 11 + k), 300, k, m, 10);
             EstimationWorkspace ws(fx.problem);
             for (const OneCase& c : cases) {
-                const double got = estimate_one_threshold(fx.problem, ws, c.which_serie, c.n_regime,
-                                                          c.pos, 0, c.lag);
+                const double got =
+                    criterion_of(fx.problem, ws, one(c.which_serie, c.n_regime, c.pos, c.lag));
                 const double want = testing::reference_one_threshold(fx.problem, c.which_serie,
                                                                      c.n_regime, c.pos, c.lag);
+                // The kept model is the same arithmetic as the search's path.
+                const FittedModel model =
+                    estimate(fx.problem, ws, one(c.which_serie, c.n_regime, c.pos, c.lag));
+                EXPECT_TRUE(same_bits(model.criterion, got));
                 EXPECT_TRUE(same_bits(got, want))
                     << "k=" << k << " m=" << m << " regimes=" << c.n_regime << " lag=" << c.lag
                     << " got " << got << " want " << want;
@@ -66,28 +93,12 @@ TEST(EstimateOne, WorkspaceReuseDoesNotLeakBetweenCalls) {
     EstimationWorkspace reused(fx.problem);
     const std::array<int, 3> wide{60, 120, 0};
     const std::array<int, 3> narrow{2, 0, 0};
-    const double first = estimate_one_threshold(fx.problem, reused, 1, 3, wide, 0, 2);
-    estimate_one_threshold(fx.problem, reused, 2, 2, narrow, 0, 5);
-    const double again = estimate_one_threshold(fx.problem, reused, 1, 3, wide, 0, 2);
+    const double first = criterion_of(fx.problem, reused, one(1, 3, wide, 2));
+    criterion_of(fx.problem, reused, one(2, 2, narrow, 5));
+    const double again = criterion_of(fx.problem, reused, one(1, 3, wide, 2));
     EstimationWorkspace fresh(fx.problem);
     EXPECT_TRUE(same_bits(first, again));
-    EXPECT_TRUE(same_bits(first, estimate_one_threshold(fx.problem, fresh, 1, 3, wide, 0, 2)));
-}
-
-// Phi values of the first pass, by index, from the output report.
-std::vector<std::map<int, double>> read_phi_blocks(const std::filesystem::path& file) {
-    std::vector<std::map<int, double>> blocks;
-    for (const std::string& line : read_lines(file)) {
-        if (line.rfind("Regime:", 0) == 0) {
-            blocks.emplace_back();
-        }
-        int index = 0;
-        double value = 0.0;
-        if (std::sscanf(line.c_str(), "Phi[%d]=%lf", &index, &value) == 2) {
-            blocks.back()[index] = value;
-        }
-    }
-    return blocks;
+    EXPECT_TRUE(same_bits(first, criterion_of(fx.problem, fresh, one(1, 3, wide, 2))));
 }
 
 TEST(EstimateOne, RecoversTheCoefficientsOfAKnownThresholdVar) {
@@ -101,28 +112,24 @@ TEST(EstimateOne, RecoversTheCoefficientsOfAKnownThresholdVar) {
                       1, 20);
     const int pos = testing::position_splitting_at_zero(fx.serie, 1, n - 1);
     ASSERT_GT(pos, 0);
-    fx.problem.result_dir = fresh_directory("recover_one");
     EstimationWorkspace ws(fx.problem);
     const std::array<int, 3> positions{pos, 0, 0};
-    const double aic = estimate_one_threshold(fx.problem, ws, 1, 2, positions, 1, 1);
-    EXPECT_NE(aic, 0.0);
-
-    const auto blocks = read_phi_blocks(fx.problem.result_dir / "OutputThresholdUnivariate.txt");
-    ASSERT_EQ(blocks.size(), 2u);
-    for (int r = 0; r < 2; ++r) {
-        ASSERT_EQ(blocks[static_cast<size_t>(r)].size(), static_cast<size_t>(k * k));
+    const FittedModel model = estimate(fx.problem, ws, one(1, 2, positions, 1));
+    ASSERT_TRUE(model.estimated());
+    const double aic = model.criterion;
+    for (int r = 1; r <= 2; ++r) {
         for (int c = 1; c <= k; ++c) {
             for (int l = 1; l <= k; ++l) {
                 // Coefficient of component l in the equation of component c.
-                const double want =
-                    coefficients[static_cast<size_t>(r)][static_cast<size_t>((c - 1) * k + l - 1)];
-                EXPECT_NEAR(blocks[static_cast<size_t>(r)].at((l - 1) * k + c), want, 2e-5)
-                    << "regime " << r + 1 << " c=" << c << " l=" << l;
+                const double want = coefficients[static_cast<size_t>(r - 1)]
+                                                [static_cast<size_t>((c - 1) * k + l - 1)];
+                EXPECT_NEAR(model.coefficient(r, 1, c, l), want, 2e-5)
+                    << "regime " << r << " c=" << c << " l=" << l;
             }
         }
     }
     // The generating structure beats the same model switched by the wrong lag.
-    EXPECT_LT(aic, estimate_one_threshold(fx.problem, ws, 1, 2, positions, 0, 3));
+    EXPECT_LT(aic, criterion_of(fx.problem, ws, one(1, 2, positions, 3)));
 }
 
 TEST(EstimateOne, ThresholdsAscendWithPositionZeroStandingForThirty) {
@@ -131,15 +138,14 @@ TEST(EstimateOne, ThresholdsAscendWithPositionZeroStandingForThirty) {
     fx.serie[9][1] = -0.3;
     fx.serie[30][1] = 0.1;
     EstimationWorkspace ws(fx.problem);
-    EstimateSummary summary;
     const std::array<int, 3> positions{5, 9, 0};
-    estimate_one_threshold(fx.problem, ws, 1, 4, positions, 0, 1, &summary);
+    FittedModel summary = estimate(fx.problem, ws, one(1, 4, positions, 1));
     EXPECT_EQ(summary.thresholds[0], -0.3);
     EXPECT_EQ(summary.thresholds[1], 0.1);
     EXPECT_EQ(summary.thresholds[2], 0.7);
 
     // Unused slots hold one million.
-    estimate_one_threshold(fx.problem, ws, 1, 2, positions, 0, 1, &summary);
+    summary = estimate(fx.problem, ws, one(1, 2, positions, 1));
     EXPECT_EQ(summary.thresholds[0], 0.7);
     EXPECT_EQ(summary.thresholds[1], 1000000.0);
     EXPECT_EQ(summary.thresholds[2], 1000000.0);
@@ -153,22 +159,22 @@ TEST(EstimateOne, MinimumSearchStartsFromOneHundredMillion) {
     fx.serie[9][1] = 0.5;
     fx.serie[11][1] = 1.0e8;
     EstimationWorkspace ws(fx.problem);
-    EstimateSummary summary;
     const std::array<int, 3> positions{5, 9, 11};
-    const double aic = estimate_one_threshold(fx.problem, ws, 1, 4, positions, 0, 1, &summary);
+    const FittedModel summary = estimate(fx.problem, ws, one(1, 4, positions, 1));
+    const double aic = summary.criterion;
     EXPECT_EQ(summary.thresholds[0], 0.5);
     EXPECT_EQ(summary.thresholds[1], 1.0e8);
     EXPECT_EQ(summary.thresholds[2], 1.0e8);
     // Regime 3 lies between two equal thresholds: empty, so not estimable.
     EXPECT_EQ(aic, 0.0);
     EXPECT_EQ(summary.failed_regime, 3);
-    EXPECT_EQ(summary.observations[2], 0);
+    EXPECT_EQ(summary.observations(3), 0);
 
     const std::array<int, 3> two{5, 9, 0};
-    estimate_one_threshold(fx.problem, ws, 1, 3, two, 0, 1, &summary);
-    EXPECT_EQ(summary.thresholds[0], 0.5);
-    EXPECT_EQ(summary.thresholds[1], 1.0e8);
-    EXPECT_EQ(summary.thresholds[2], 1000000.0);
+    const FittedModel three = estimate(fx.problem, ws, one(1, 3, two, 1));
+    EXPECT_EQ(three.thresholds[0], 0.5);
+    EXPECT_EQ(three.thresholds[1], 1.0e8);
+    EXPECT_EQ(three.thresholds[2], 1000000.0);
 }
 
 TEST(EstimateOne, EqualThresholdsLeaveAnEmptyRegimeAndReportUpToIt) {
@@ -177,14 +183,14 @@ TEST(EstimateOne, EqualThresholdsLeaveAnEmptyRegimeAndReportUpToIt) {
     fx.serie[12][1] = 0.25;
     fx.problem.result_dir = fresh_directory("equal_thresholds");
     EstimationWorkspace ws(fx.problem);
-    EstimateSummary summary;
     const std::array<int, 3> positions{12, 5, 0};
-    const double aic = estimate_one_threshold(fx.problem, ws, 1, 3, positions, 1, 1, &summary);
+    const FittedModel summary = fit_and_report(fx.problem, ws, one(1, 3, positions, 1));
+    const double aic = summary.criterion;
     EXPECT_EQ(aic, 0.0);
     EXPECT_EQ(summary.status, EstimateStatus::too_few_observations);
     EXPECT_EQ(summary.failed_regime, 2);
     EXPECT_EQ(summary.order_reached, 1);
-    EXPECT_EQ(summary.observations[1], 0);
+    EXPECT_EQ(summary.observations(2), 0);
 
     const auto out = read_lines(fx.problem.result_dir / "OutputThresholdUnivariate.txt");
     ASSERT_GE(out.size(), 4u);
@@ -212,18 +218,17 @@ TEST(EstimateOne, ValuesEqualToAThresholdBelongToTheLowerRegime) {
     const int zero_at = 7;
     fx.serie[zero_at][1] = 0.0;
     EstimationWorkspace ws(fx.problem);
-    EstimateSummary summary;
     const int lag = 2;
     const std::array<int, 3> positions{zero_at, 0, 0};
-    estimate_one_threshold(fx.problem, ws, 1, 2, positions, 0, lag, &summary);
+    const FittedModel summary = estimate(fx.problem, ws, one(1, 2, positions, lag));
     ASSERT_EQ(summary.status, EstimateStatus::estimated);
     int low = 0;
     int high = 0;
     for (int t = std::max(2, lag) + 1; t <= 200; ++t) {
         (fx.serie[t - lag][1] <= 0.0 ? low : high) += 1;
     }
-    EXPECT_EQ(summary.observations[0], low);
-    EXPECT_EQ(summary.observations[1], high);
+    EXPECT_EQ(summary.observations(1), low);
+    EXPECT_EQ(summary.observations(2), high);
     EXPECT_GT(low, 0);
     EXPECT_GT(high, 0);
 }
@@ -235,10 +240,10 @@ TEST(EstimateOne, ReportFilesFollowTheDocumentedLayout) {
     fx.problem.replication = 1;
     fx.problem.result_dir = fresh_directory("layout_one");
     EstimationWorkspace ws(fx.problem);
-    EstimateSummary summary;
     const std::array<int, 3> positions{17, 0, 0};
     const int lag = 1;
-    const double aic = estimate_one_threshold(fx.problem, ws, 1, 2, positions, 1, lag, &summary);
+    const FittedModel summary = fit_and_report(fx.problem, ws, one(1, 2, positions, lag));
+    const double aic = summary.criterion;
     ASSERT_EQ(summary.status, EstimateStatus::estimated);
     const double threshold = fx.serie[17][1];
 
@@ -336,7 +341,7 @@ TEST(EstimateOne, ReportFilesFollowTheDocumentedLayout) {
     EXPECT_EQ(line, pred.size());
 
     // A second report is appended, never truncating the first.
-    estimate_one_threshold(fx.problem, ws, 1, 2, positions, 1, lag);
+    fit_and_report(fx.problem, ws, one(1, 2, positions, lag));
     EXPECT_EQ(read_lines(fx.problem.result_dir / "OutputThresholdUnivariate.txt").size(),
               2 * out.size());
 }
@@ -348,8 +353,8 @@ TEST(EstimateOne, UnopenableResultFilesAreReportedAndTheEstimateGoesOn) {
     fx.problem.result_dir = "/nonexistent-velmora-directory/sub";
     EstimationWorkspace ws(fx.problem);
     const std::array<int, 3> positions{40, 0, 0};
-    const double printed = estimate_one_threshold(fx.problem, ws, 2, 2, positions, 1, 2);
-    const double silent = estimate_one_threshold(fx.problem, ws, 2, 2, positions, 0, 2);
+    const double printed = fit_and_report(fx.problem, ws, one(2, 2, positions, 2)).criterion;
+    const double silent = criterion_of(fx.problem, ws, one(2, 2, positions, 2));
     EXPECT_EQ(console.out_text,
               "File could not be opened\nFile could not be opened\nFile could not be opened\n");
     EXPECT_TRUE(same_bits(printed, silent));
@@ -362,9 +367,9 @@ TEST(EstimateOne, SingularRegressionMatrixMakesTheStructureNotEstimable) {
     }
     fx.problem.result_dir = fresh_directory("singular_zz");
     EstimationWorkspace ws(fx.problem);
-    EstimateSummary summary;
     const std::array<int, 3> positions{50, 0, 0};
-    EXPECT_EQ(estimate_one_threshold(fx.problem, ws, 1, 2, positions, 1, 1, &summary), 0.0);
+    const FittedModel summary = fit_and_report(fx.problem, ws, one(1, 2, positions, 1));
+    EXPECT_EQ(summary.criterion, 0.0);
     EXPECT_EQ(summary.status, EstimateStatus::singular_regression);
     EXPECT_EQ(summary.failed_regime, 1);
     const auto out = read_lines(fx.problem.result_dir / "OutputThresholdUnivariate.txt");
@@ -379,13 +384,13 @@ TEST(EstimateOne, SingularOverallCovarianceMakesTheStructureNotEstimable) {
     ProblemFixture fx = exact_rotation_fixture();
     fx.problem.result_dir = fresh_directory("singular_cov_one");
     EstimationWorkspace ws(fx.problem);
-    EstimateSummary summary;
     const std::array<int, 3> positions{2, 0, 0};  // value -1 of component 1
     // Would end the program inside ludcmp if the estimator did not check.
-    EXPECT_EQ(estimate_one_threshold(fx.problem, ws, 1, 2, positions, 1, 1, &summary), 0.0);
+    const FittedModel summary = fit_and_report(fx.problem, ws, one(1, 2, positions, 1));
+    EXPECT_EQ(summary.criterion, 0.0);
     EXPECT_EQ(summary.status, EstimateStatus::singular_covariance);
-    EXPECT_EQ(summary.observations[0], 64);
-    EXPECT_EQ(summary.observations[1], 64);
+    EXPECT_EQ(summary.observations(1), 64);
+    EXPECT_EQ(summary.observations(2), 64);
     const auto out = read_lines(fx.problem.result_dir / "OutputThresholdUnivariate.txt");
     ASSERT_FALSE(out.empty());
     EXPECT_NE(out.back().find("singular"), std::string::npos) << out.back();
@@ -396,14 +401,13 @@ TEST(EstimateOne, RefusesArgumentsOutsideTheProblem) {
     EstimationWorkspace ws(fx.problem);
     const std::array<int, 3> ok{10, 20, 30};
     const std::array<int, 3> too_far{100, 0, 0};
-    EXPECT_THROW(estimate_one_threshold(fx.problem, ws, 3, 2, ok, 0, 1), std::invalid_argument);
-    EXPECT_THROW(estimate_one_threshold(fx.problem, ws, 1, 2, too_far, 0, 1),
-                 std::invalid_argument);
-    EXPECT_THROW(estimate_one_threshold(fx.problem, ws, 1, 2, ok, 0, 7), std::invalid_argument);
-    EXPECT_THROW(estimate_one_threshold(fx.problem, ws, 1, 5, ok, 0, 1), std::invalid_argument);
+    EXPECT_THROW(criterion_of(fx.problem, ws, one(3, 2, ok, 1)), std::invalid_argument);
+    EXPECT_THROW(criterion_of(fx.problem, ws, one(1, 2, too_far, 1)), std::invalid_argument);
+    EXPECT_THROW(criterion_of(fx.problem, ws, one(1, 2, ok, 7)), std::invalid_argument);
+    EXPECT_THROW(criterion_of(fx.problem, ws, one(1, 5, ok, 1)), std::invalid_argument);
 
     ProblemFixture other(random_series(100, 2, 5), 100, 2, 2, 5);
-    EXPECT_THROW(estimate_one_threshold(other.problem, ws, 1, 2, ok, 0, 1), std::invalid_argument);
+    EXPECT_THROW(criterion_of(other.problem, ws, one(1, 2, ok, 1)), std::invalid_argument);
 }
 
 }  // namespace

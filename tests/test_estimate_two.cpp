@@ -8,6 +8,7 @@
 
 #include "model/estimate.hpp"
 #include "model_test_helpers.hpp"
+#include "report/model_report.hpp"
 
 namespace velmora {
 namespace {
@@ -20,6 +21,33 @@ using testing::read_lines;
 
 bool same_bits(double a, double b) {
     return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+TwoThresholdStructure two(int c1, int c2, int pos1, int pos2, int regimes, int type, int lag1,
+                          int lag2) {
+    TwoThresholdStructure s;
+    s.which_serie1 = c1;
+    s.which_serie2 = c2;
+    s.pos_thres_1 = pos1;
+    s.pos_thres_2 = pos2;
+    s.n_regime = regimes;
+    s.type_model = type;
+    s.Ritardo1 = lag1;
+    s.Ritardo2 = lag2;
+    return s;
+}
+
+double criterion_of(const ModelProblem& problem, EstimationWorkspace& ws,
+                    const TwoThresholdStructure& s) {
+    return estimate_criterion(problem, ws, s).criterion;
+}
+
+// Estimates and appends the three reports to the problem's result folder.
+FittedModel fit_and_report(const ModelProblem& problem, EstimationWorkspace& ws,
+                           const TwoThresholdStructure& s) {
+    FittedModel model = estimate(problem, ws, s);
+    write_model_report(model, problem.replication, problem.result_dir, problem.console);
+    return model;
 }
 
 struct TwoCase {
@@ -36,10 +64,11 @@ TEST(EstimateTwo, MatchesTheTextbookProcedureBitForBit) {
             ProblemFixture fx(random_series(300, k, 40 + k), 300, k, m, 8);
             EstimationWorkspace ws(fx.problem);
             for (const TwoCase& c : cases) {
-                EstimateSummary summary;
-                const double got =
-                    estimate_two_thresholds(fx.problem, ws, c.ws1, c.ws2, c.pos1, c.pos2,
-                                            c.n_regime, c.type_model, 0, c.lag1, c.lag2, &summary);
+                const TwoThresholdStructure s =
+                    two(c.ws1, c.ws2, c.pos1, c.pos2, c.n_regime, c.type_model, c.lag1, c.lag2);
+                const double got = criterion_of(fx.problem, ws, s);
+                const FittedModel summary = estimate(fx.problem, ws, s);
+                EXPECT_TRUE(same_bits(summary.criterion, got));
                 double want_total = 0.0;
                 const double want = testing::reference_two_thresholds(
                     fx.problem, c.ws1, c.ws2, c.pos1, c.pos2, c.n_regime, c.type_model, c.lag1,
@@ -78,29 +107,17 @@ TEST(EstimateTwo, RecoversTheCoefficientsOfEachQuadrant) {
     const int pos2 = testing::position_splitting_at_zero(fx.serie, 2, n - 1);
     ASSERT_GT(pos1, 0);
     ASSERT_GT(pos2, 0);
-    fx.problem.result_dir = fresh_directory("recover_two");
     EstimationWorkspace ws(fx.problem);
-    ASSERT_NE(estimate_two_thresholds(fx.problem, ws, 1, 2, pos1, pos2, 4, 0, 1, 1, 2), 0.0);
-
-    std::vector<std::map<int, double>> blocks;
-    for (const std::string& line :
-         read_lines(fx.problem.result_dir / "OutputThresholdBivariate.txt")) {
-        if (line.rfind("Regime:", 0) == 0) {
-            blocks.emplace_back();
-        }
-        int index = 0;
-        double value = 0.0;
-        if (std::sscanf(line.c_str(), "Phi[%d]=%lf", &index, &value) == 2) {
-            blocks.back()[index] = value;
-        }
-    }
-    ASSERT_EQ(blocks.size(), 4u);
-    for (size_t r = 0; r < 4; ++r) {
+    const FittedModel model = estimate(fx.problem, ws, two(1, 2, pos1, pos2, 4, 0, 1, 2));
+    ASSERT_TRUE(model.estimated());
+    for (int r = 1; r <= 4; ++r) {
         for (int c = 1; c <= k; ++c) {
             for (int l = 1; l <= k; ++l) {
-                EXPECT_NEAR(blocks[r].at((l - 1) * k + c),
-                            coefficients[r][static_cast<size_t>((c - 1) * k + l - 1)], 2e-5)
-                    << "regime " << r + 1;
+                EXPECT_NEAR(model.coefficient(r, 1, c, l),
+                            coefficients[static_cast<size_t>(r - 1)]
+                                        [static_cast<size_t>((c - 1) * k + l - 1)],
+                            2e-5)
+                    << "regime " << r;
             }
         }
     }
@@ -136,23 +153,24 @@ TEST(EstimateTwo, QuadrantsMergeIntoRegimesByTypeOfModel) {
     };
     EstimationWorkspace ws(fx.problem);
     for (int type = 0; type <= 3; ++type) {
-        EstimateSummary summary;
-        estimate_two_thresholds(fx.problem, ws, 1, 2, zero1, zero2, type == 0 ? 4 : 3, type, 0,
-                                lag1, lag2, &summary);
+        const FittedModel summary =
+            estimate(fx.problem, ws, two(1, 2, zero1, zero2, type == 0 ? 4 : 3, type, lag1, lag2));
         ASSERT_EQ(summary.status, EstimateStatus::estimated) << "type " << type;
-        EXPECT_EQ(summary.observations, want[type]) << "type " << type;
+        EXPECT_EQ((std::array<int, 4>{summary.observations(1), summary.observations(2),
+                                      summary.observations(3), summary.observations(4)}),
+                  want[type])
+            << "type " << type;
     }
 }
 
 TEST(EstimateTwo, PositionZeroStandsForTimeOne) {
     ProblemFixture fx(random_series(100, 3, 5), 100, 3, 1, 3);
     EstimationWorkspace ws(fx.problem);
-    EstimateSummary summary;
-    estimate_two_thresholds(fx.problem, ws, 2, 3, 0, 0, 4, 0, 0, 1, 1, &summary);
+    const FittedModel summary = estimate(fx.problem, ws, two(2, 3, 0, 0, 4, 0, 1, 1));
     EXPECT_EQ(summary.thresholds[0], fx.serie[1][2]);
     EXPECT_EQ(summary.thresholds[1], fx.serie[1][3]);
-    const double at_zero = estimate_two_thresholds(fx.problem, ws, 2, 3, 0, 0, 4, 0, 0, 1, 1);
-    const double at_one = estimate_two_thresholds(fx.problem, ws, 2, 3, 1, 1, 4, 0, 0, 1, 1);
+    const double at_zero = criterion_of(fx.problem, ws, two(2, 3, 0, 0, 4, 0, 1, 1));
+    const double at_one = criterion_of(fx.problem, ws, two(2, 3, 1, 1, 4, 0, 1, 1));
     EXPECT_TRUE(same_bits(at_zero, at_one));
 }
 
@@ -162,11 +180,11 @@ TEST(EstimateTwo, ReportFilesFollowTheDocumentedLayout) {
     ProblemFixture fx(random_series(n, k, 61), n, k, 2, 5);
     fx.problem.result_dir = fresh_directory("layout_two");
     EstimationWorkspace ws(fx.problem);
-    EstimateSummary last;
+
     const int pos1 = testing::position_splitting_at_zero(fx.serie, 1, n - 1);
     const int pos2 = testing::position_splitting_at_zero(fx.serie, 2, n - 1);
-    const double aic =
-        estimate_two_thresholds(fx.problem, ws, 1, 2, pos1, pos2, 4, 0, 1, 2, 1, &last);
+    const FittedModel last = fit_and_report(fx.problem, ws, two(1, 2, pos1, pos2, 4, 0, 2, 1));
+    const double aic = last.criterion;
     ASSERT_EQ(last.status, EstimateStatus::estimated);
     const double t1 = fx.serie[pos1][1];
     const double t2 = fx.serie[pos2][2];
@@ -230,8 +248,8 @@ TEST(EstimateTwo, ReportFilesFollowTheDocumentedLayout) {
 TEST(EstimateTwo, RegimeCriterionAddsUpToTheReportedTotal) {
     ProblemFixture fx(random_series(300, 3, 12), 300, 3, 2, 10);
     EstimationWorkspace ws(fx.problem);
-    EstimateSummary s;
-    const double aic = estimate_two_thresholds(fx.problem, ws, 1, 2, 150, 150, 3, 2, 0, 1, 1, &s);
+    const FittedModel s = estimate(fx.problem, ws, two(1, 2, 150, 150, 3, 2, 1, 1));
+    const double aic = s.criterion;
     ASSERT_EQ(s.status, EstimateStatus::estimated);
     EXPECT_EQ(s.criterion, aic);
     // Each regime contributes n_r ln det + (2/n_r) m k^2 >= its own scale; the
@@ -247,8 +265,8 @@ TEST(EstimateTwo, SingularRegimeCovarianceMakesTheStructureNotEstimable) {
     ProblemFixture fx = exact_rotation_fixture();
     fx.problem.result_dir = fresh_directory("singular_cov_two");
     EstimationWorkspace ws(fx.problem);
-    EstimateSummary summary;
-    EXPECT_EQ(estimate_two_thresholds(fx.problem, ws, 1, 2, 2, 2, 3, 1, 1, 1, 1, &summary), 0.0);
+    const FittedModel summary = fit_and_report(fx.problem, ws, two(1, 2, 2, 2, 3, 1, 1, 1));
+    EXPECT_EQ(summary.criterion, 0.0);
     EXPECT_EQ(summary.status, EstimateStatus::singular_covariance);
     EXPECT_EQ(summary.failed_regime, 1);
     const auto out = read_lines(fx.problem.result_dir / "OutputThresholdBivariate.txt");
@@ -259,15 +277,15 @@ TEST(EstimateTwo, SingularRegimeCovarianceMakesTheStructureNotEstimable) {
 TEST(EstimateTwo, RefusesArgumentsOutsideTheProblem) {
     ProblemFixture fx(random_series(100, 2, 4), 100, 2, 2, 5);
     EstimationWorkspace ws(fx.problem);
-    EXPECT_THROW(estimate_two_thresholds(fx.problem, ws, 1, 3, 10, 10, 4, 0, 0, 1, 1),
+    EXPECT_THROW(criterion_of(fx.problem, ws, two(1, 3, 10, 10, 4, 0, 1, 1)),
                  std::invalid_argument);
-    EXPECT_THROW(estimate_two_thresholds(fx.problem, ws, 1, 2, 100, 10, 4, 0, 0, 1, 1),
+    EXPECT_THROW(criterion_of(fx.problem, ws, two(1, 2, 100, 10, 4, 0, 1, 1)),
                  std::invalid_argument);
-    EXPECT_THROW(estimate_two_thresholds(fx.problem, ws, 1, 2, 10, 10, 3, 0, 0, 1, 1),
+    EXPECT_THROW(criterion_of(fx.problem, ws, two(1, 2, 10, 10, 3, 0, 1, 1)),
                  std::invalid_argument);
-    EXPECT_THROW(estimate_two_thresholds(fx.problem, ws, 1, 2, 10, 10, 4, 2, 0, 1, 1),
+    EXPECT_THROW(criterion_of(fx.problem, ws, two(1, 2, 10, 10, 4, 2, 1, 1)),
                  std::invalid_argument);
-    EXPECT_THROW(estimate_two_thresholds(fx.problem, ws, 1, 2, 10, 10, 4, 0, 0, 0, 1),
+    EXPECT_THROW(criterion_of(fx.problem, ws, two(1, 2, 10, 10, 4, 0, 0, 1)),
                  std::invalid_argument);
 }
 

@@ -100,6 +100,33 @@ TEST(FitCli, BadStructuresAndSizesAreRefusedWithStatusTwo) {
     EXPECT_FALSE(std::filesystem::exists(dir / "OutputThresholdUnivariate.txt"));
 }
 
+TEST(FitCli, AStructureThatCannotBeEstimatedEndsWithStatusTwo) {
+    const auto dir = testing::fresh_directory("fit_not_estimable");
+    // No regime of 1000 observations can hold 900 of them.
+    const CliResult r =
+        run_fit("--component 1 --lag 1 --regimes 3 --positions 100,200 --min-oss-reg 900", dir);
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.out.find("Not estimable: regime"), std::string::npos) << r.out;
+    // The report still shows how far the estimate got.
+    EXPECT_TRUE(std::filesystem::exists(dir / "OutputThresholdUnivariate.txt"));
+}
+
+TEST(FitCli, AReportThatCannotBeWrittenIsNamedAndEndsWithStatusThree) {
+    const auto dir = testing::fresh_directory("fit_full_disk");
+    std::filesystem::create_symlink("/dev/full", dir / "PredictionThresholdUnivariate.txt");
+    const CliResult r = run_fit("--component 1 --lag 2 --regimes 2 --positions 100", dir);
+    EXPECT_EQ(r.status, 3) << r.out;
+    EXPECT_NE(r.out.find("Report appended to " + (dir / "OutputThresholdUnivariate.txt").string() +
+                         " and " + (dir / "ResidualThresholdUnivariate.txt").string() + "\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(
+        r.out.find("Report not written to " + (dir / "PredictionThresholdUnivariate.txt").string() +
+                   ": No space left on device"),
+        std::string::npos)
+        << r.out;
+}
+
 TEST(FitCli, MissingCourseFileIsRefused) {
     const auto dir = testing::fresh_directory("fit_missing");
     const std::string command = std::string(VELMORA_CLI_PATH) +

@@ -154,7 +154,7 @@ TEST(Replications, RefinementLeavesTheSearchFilesAloneAndIsNeverWorse) {
         problem.m = c.m;
         problem.min_oss_reg = c.min_oss_reg;
         EstimationWorkspace ws(problem);
-        EXPECT_EQ(estimate_structure(problem, ws, f.model.structure, false), f.model.criterion);
+        EXPECT_EQ(estimate_criterion(problem, ws, f.model.structure).criterion, f.model.criterion);
         const char* kind = f.model.structure.threshold_variables == 1 ? "Univariate" : "Bivariate";
         EXPECT_NE(read_file(refined.path() / "refined" / strprintf("OutputThreshold%s.txt", kind))
                       .find("Number of Regime"),

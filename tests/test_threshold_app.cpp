@@ -93,8 +93,8 @@ TEST_F(ThresholdAppTest, ObjectiveScoresEachMemberWithItsEstimate) {
     app.objfunc(batch, layout);
     EstimationWorkspace ws(fx.problem);
     for (std::size_t i = 0; i < all.size(); ++i) {
-        const double aic = estimate_structure(fx.problem, ws, decode_structure(all[i]), false);
-        EXPECT_EQ(members[i].ind.raw_fitness, fitness_from_criterion(aic)) << i;
+        const CriterionResult r = estimate_criterion(fx.problem, ws, decode_structure(all[i]));
+        EXPECT_EQ(members[i].ind.raw_fitness, fitness_from_criterion(r.criterion)) << i;
     }
     EXPECT_EQ(members[2].ind.raw_fitness, 0.0);
     EXPECT_GT(members[0].ind.raw_fitness, 0.0);
@@ -122,10 +122,10 @@ TEST_F(ThresholdAppTest, FinalReportAppendsToTheMatchingFilesOnly) {
 TEST_F(ThresholdAppTest, SummaryDescribesTheEstimate) {
     const ModelStructure s = decode_structure({0, 1, 0, 0, 2, 40, 200, 0, 0, 0, 0, 0, 0, 2, 0, 0});
     const StructureSummary summary = summarize_structure(fx.problem, s);
-    EXPECT_EQ(summary.estimate.status, EstimateStatus::estimated);
+    EXPECT_EQ(summary.model.status, EstimateStatus::estimated);
     EXPECT_EQ(summary.fitness, fitness_from_criterion(summary.criterion));
-    const int total = summary.estimate.observations[0] + summary.estimate.observations[1] +
-                      summary.estimate.observations[2];
+    const int total = summary.model.observations(1) + summary.model.observations(2) +
+                      summary.model.observations(3);
     EXPECT_EQ(total, 300 - 3);  // t from max(m, lag) + 1 = 4
     const std::string text = format_structure_summary(summary);
     EXPECT_NE(text.find("component 2 at lag 3, 3 regimes"), std::string::npos) << text;

@@ -62,9 +62,9 @@ std::multimap<double, int> exhaustive(const ModelProblem& problem, ModelStructur
     std::multimap<double, int> out;
     for (int pos = 1; pos < problem.n_oss; ++pos) {
         position(s, which) = pos;
-        EstimateSummary summary;
-        const double aic = estimate_structure(problem, ws, s, false, &summary);
-        if (summary.status == EstimateStatus::estimated) {
+        const CriterionResult result = estimate_criterion(problem, ws, s);
+        const double aic = result.criterion;
+        if (result.estimated()) {
             out.emplace(aic, pos);
         }
     }
@@ -99,9 +99,9 @@ TEST(ThresholdSweep, ScreenedCriterionIsTheEstimatorsForEverySplit) {
             for (const SweepCandidate& cand : all) {
                 ModelStructure s = start;
                 position(s, which) = cand.position;
-                EstimateSummary summary;
-                const double aic = estimate_structure(problem, ws, s, false, &summary);
-                ASSERT_EQ(summary.status, EstimateStatus::estimated) << cand.position;
+                const CriterionResult result = estimate_criterion(problem, ws, s);
+                const double aic = result.criterion;
+                ASSERT_EQ(result.status, EstimateStatus::estimated) << cand.position;
                 EXPECT_NEAR(cand.criterion, aic, 1e-9) << "position " << cand.position;
                 EXPECT_NEAR(sweeper.screened(s), aic, 1e-9) << "position " << cand.position;
             }
@@ -138,7 +138,7 @@ TEST(ThresholdSweep, ConfirmedChoiceIsTheExhaustiveExactChoice) {
                 ModelStructure s = start;
                 position(s, 0) = top[0].position;
                 EstimationWorkspace ws(problem);
-                EXPECT_EQ(estimate_structure(problem, ws, s, false), exact.begin()->first);
+                EXPECT_EQ(estimate_criterion(problem, ws, s).criterion, exact.begin()->first);
             }
         }
     }
@@ -155,10 +155,9 @@ TEST(ThresholdSweep, OffersOnlySplitsWithEnoughObservationsPerRegime) {
             ModelStructure s = start;
             position(s, which) = cand.position;
             EstimationWorkspace ws(problem);
-            EstimateSummary summary;
-            estimate_structure(problem, ws, s, false, &summary);
-            for (int r = 0; r < 3; ++r) {
-                EXPECT_GE(summary.observations[static_cast<std::size_t>(r)], c.min_oss);
+            const FittedModel summary = estimate(problem, ws, s);
+            for (int r = 1; r <= 3; ++r) {
+                EXPECT_GE(summary.observations(r), c.min_oss);
             }
         }
     }

@@ -303,7 +303,9 @@ void run_replications(PreparedRun& run, const ModelProblem& problem, const RunOp
             ModelProblem reporting = rep.problem;
             reporting.console = &console;
             EstimationWorkspace workspace(reporting);
-            estimate_structure(reporting, workspace, *rep.hooks->report, true);
+            const FittedModel model = estimate(reporting, workspace, *rep.hooks->report);
+            rep.result.report = write_model_report(model, reporting.replication,
+                                                   reporting.result_dir, reporting.console);
         }
         for (const RunProgress& bred : rep.bred) {
             options.generation_bred(bred);
@@ -327,7 +329,7 @@ void choose_winner(RunResult& result) {
     }
     std::size_t win = 0;
     auto estimable = [](const ReplicationResult& r) {
-        return r.best.estimate.status == EstimateStatus::estimated && r.best_criterion != 0.0;
+        return r.best.model.estimated() && r.best_criterion != 0.0;
     };
     for (std::size_t i = 1; i < result.replications.size(); ++i) {
         const ReplicationResult& a = result.replications[i];
@@ -404,7 +406,7 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
     std::vector<const ReplicationResult*> others;
     for (const ReplicationResult& rep : result.replications) {
         if (rep.replication != result.best_replication && !rep.best_codes.empty() &&
-            rep.best.estimate.status == EstimateStatus::estimated) {
+            rep.best.model.estimated()) {
             others.push_back(&rep);
         }
     }
@@ -423,7 +425,7 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
     const RefineResult r = refine(problem, result.best.structure, how);
     RefinedModel refined;
     refined.model.structure = r.structure;
-    refined.model.estimate = r.estimate;
+    refined.model.model = r.estimate;
     refined.model.criterion = r.criterion;
     refined.model.fitness = fitness_from_criterion(r.criterion);
     refined.start_criterion = result.best_criterion;
@@ -440,15 +442,11 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
     if (ec || !std::filesystem::is_directory(dir)) {
         throw ConfigError(strprintf("Directory %s could not be created", dir.string().c_str()));
     }
-    ModelProblem reporting = problem;
-    reporting.result_dir = dir;
-    reporting.replication = result.best_replication;
-    EstimationWorkspace workspace(reporting);
-    estimate_structure(reporting, workspace, r.structure, true);
-    const char* kind = r.structure.threshold_variables == 1 ? "Univariate" : "Bivariate";
-    for (const char* stem : {"OutputThreshold", "PredictionThreshold", "ResidualThreshold"}) {
-        refined.files.push_back(dir / strprintf("%s%s.txt", stem, kind));
-    }
+    const ReportOutcome report =
+        write_model_report(r.estimate, result.best_replication, dir, problem.console);
+    refined.files = report.written;
+    result.files_failed.insert(result.files_failed.end(), report.failed.begin(),
+                               report.failed.end());
     refined.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
     result.refined = std::move(refined);

@@ -1,5 +1,6 @@
 #include "app/run_driver.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <utility>
@@ -54,12 +55,16 @@ bool stop_requested(const RunOptions& options) {
     return options.stop != nullptr && options.stop->load();
 }
 
-std::vector<std::filesystem::path> result_files(const std::filesystem::path& workdir,
-                                                int threshold_variables) {
-    const char* kind = threshold_variables == 1 ? "Univariate" : "Bivariate";
-    return {workdir / strprintf("OutputThreshold%s.txt", kind),
-            workdir / strprintf("PredictionThreshold%s.txt", kind),
-            workdir / strprintf("ResidualThreshold%s.txt", kind)};
+// Adds a report's written files (each once) and its failures to the result.
+void note_report(const ReportOutcome& report, RunResult& result) {
+    for (const auto& file : report.written) {
+        if (std::find(result.files_written.begin(), result.files_written.end(), file) ==
+            result.files_written.end()) {
+            result.files_written.push_back(file);
+        }
+    }
+    result.files_failed.insert(result.files_failed.end(), report.failed.begin(),
+                               report.failed.end());
 }
 
 }  // namespace
@@ -98,10 +103,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
         for (int kind = 1; kind <= 2; ++kind) {
             for (const ReplicationResult& r : result.replications) {
                 if (r.reported && r.best.structure.threshold_variables == kind) {
-                    const auto files = result_files(options.workdir, kind);
-                    result.files_written.insert(result.files_written.end(), files.begin(),
-                                                files.end());
-                    break;
+                    note_report(r.report, result);
                 }
             }
         }
@@ -165,9 +167,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
         result.best_criterion = result.best.criterion;
         result.nevals = state.nevals;
         if (result.reported) {
-            const auto files =
-                result_files(options.workdir, result.best.structure.threshold_variables);
-            result.files_written.insert(result.files_written.end(), files.begin(), files.end());
+            note_report(app.last_report(), result);
         }
 
         free_all(state);
@@ -191,6 +191,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     only.best = result.best;
     only.best_criterion = result.best_criterion;
     only.best_fitness = result.best_fitness;
+    only.report = app.last_report();
     result.replications.push_back(only);
     choose_winner(result);
     if (options.refine && result.completed) {

@@ -76,6 +76,7 @@ struct ReplicationResult {
     StructureSummary best;
     double best_criterion = 0.0;
     double best_fitness = 0.0;
+    ReportOutcome report;  // of its best-model report, when reported
 };
 
 // The refined model: the winner's structure after refinement.
@@ -107,9 +108,12 @@ struct RunResult {
     StructureSummary best;
     double best_criterion = 0.0;
     double best_fitness = 0.0;
-    // Output.txt, then the three result files when a report was appended
+    // Output.txt, then the result files a best-model report reached whole
     // (the refined model's are in refined->files).
     std::vector<std::filesystem::path> files_written;
+    // Result files a report (the refined one's included) could not be
+    // written to, with the system's reason.
+    std::vector<FileFailure> files_failed;
     // Every replication in order; best* above are those of best_replication.
     std::vector<ReplicationResult> replications;
     int best_replication = 1;

@@ -9,20 +9,6 @@ namespace velmora {
 
 namespace {
 
-const char* status_name(EstimateStatus status) {
-    switch (status) {
-        case EstimateStatus::estimated:
-            return "estimated";
-        case EstimateStatus::too_few_observations:
-            return "too_few_observations";
-        case EstimateStatus::singular_regression:
-            return "singular_regression";
-        case EstimateStatus::singular_covariance:
-            return "singular_covariance";
-    }
-    return "unknown";
-}
-
 template <std::size_t N>
 const char* name_at(const std::array<const char*, N>& names, int index) {
     return index >= 0 && static_cast<std::size_t>(index) < N
@@ -108,17 +94,17 @@ nlohmann::json model_json(const StructureSummary& m, double criterion, double fi
                           nlohmann::json codes) {
     using nlohmann::json;
     const ModelStructure& s = m.structure;
-    const EstimateSummary& e = m.estimate;
+    const FittedModel& e = m.model;
     const int regimes = regimes_of(s);
     json thresholds = json::array();
     json observations = json::array();
-    if (e.status == EstimateStatus::estimated) {
+    if (e.estimated()) {
         const int count = s.threshold_variables == 1 ? regimes - 1 : 2;
         for (int i = 0; i < count && i < 3; ++i) {
             thresholds.push_back(e.thresholds[static_cast<std::size_t>(i)]);
         }
         for (int i = 0; i < regimes && i < 4; ++i) {
-            observations.push_back(e.observations[static_cast<std::size_t>(i)]);
+            observations.push_back(e.observations(i + 1));
         }
     }
     json out = {
@@ -206,7 +192,7 @@ std::string format_run_summary(const RunResult& r) {
         text += r.generations > 0 ? "Best model of the last generation:\n"
                                   : "Best model of the start population (no generation bred):\n";
         text += indented(format_structure_summary(r.best, &r.series));
-        if (r.best.estimate.status != EstimateStatus::estimated) {
+        if (!r.best.model.estimated()) {
             text += "  This structure could not be estimated: the search found no usable model.\n";
         }
         std::string codes;
@@ -241,7 +227,9 @@ std::string format_run_summary(const RunResult& r) {
     }
     text += strprintf("Evaluations: %d; estimations made: %lld, saved by the cache: %lld.\n",
                       r.nevals, r.estimations, r.estimations_saved);
-    if (r.reported) {
+    if (r.reported && !r.files_failed.empty()) {
+        text += "The best model's report could not be written to every result file.\n";
+    } else if (r.reported) {
         text += "The best model's full report was appended to its result files.\n";
     } else {
         text += "No best-model report was written.\n";
@@ -249,6 +237,12 @@ std::string format_run_summary(const RunResult& r) {
     text += "Files written:\n";
     for (const auto& file : r.files_written) {
         text += "  " + file.string() + "\n";
+    }
+    if (!r.files_failed.empty()) {
+        text += "Files not written:\n";
+        for (const auto& failure : r.files_failed) {
+            text += "  " + failure.path.string() + ": " + failure.reason + "\n";
+        }
     }
     text += strprintf("Seed: casual=%d (replay this run with --seed %d).\n", r.casual, r.casual);
     return text;

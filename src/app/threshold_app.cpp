@@ -23,13 +23,17 @@ FieldCodes read_field_codes(const std::uint32_t* chrom, const ChromosomeLayout& 
     return codes;
 }
 
-StructureSummary summarize_structure(const ModelProblem& problem, const ModelStructure& structure) {
+StructureSummary summarize_model(FittedModel model) {
     StructureSummary out;
-    out.structure = structure;
-    EstimationWorkspace workspace(problem);
-    out.criterion = estimate_structure(problem, workspace, structure, false, &out.estimate);
-    out.fitness = fitness_from_criterion(out.criterion);
+    out.structure = model.given;
+    out.criterion = model.criterion;
+    out.fitness = fitness_of({model.status, model.criterion});
+    out.model = std::move(model);
     return out;
+}
+
+StructureSummary summarize_structure(const ModelProblem& problem, const ModelStructure& structure) {
+    return summarize_model(estimate(problem, structure));
 }
 
 std::string format_structure_summary(const StructureSummary& summary, const SeriesInfo* series) {
@@ -39,7 +43,7 @@ std::string format_structure_summary(const StructureSummary& summary, const Seri
     };
     std::string text;
     const ModelStructure& s = summary.structure;
-    const EstimateSummary& e = summary.estimate;
+    const FittedModel& e = summary.model;
     int n_regime = 0;
     if (s.threshold_variables == 1) {
         n_regime = s.one.n_regime;
@@ -63,7 +67,7 @@ std::string format_structure_summary(const StructureSummary& summary, const Seri
     }
     text += "Observations per regime:";
     for (int r = 0; r < n_regime; ++r) {
-        text += strprintf(" %d", e.observations[static_cast<std::size_t>(r)]);
+        text += strprintf(" %d", e.observations(r + 1));
     }
     if (e.status != EstimateStatus::estimated) {
         text += strprintf(" (order %d)", e.order_reached);
@@ -90,6 +94,13 @@ std::string format_structure_summary(const StructureSummary& summary, const Seri
                 text += "Not estimable: the overall residual covariance is singular\n";
             }
             break;
+        case EstimateStatus::fewer_observations_than_coefficients:
+            text += strprintf("Not estimable: regime %d has fewer observations than coefficients\n",
+                              e.failed_regime);
+            break;
+        case EstimateStatus::non_finite_criterion:
+            text += "Not estimable: the criterion is not a finite number\n";
+            break;
     }
     text += strprintf("Criterion: %f  Fitness: %f\n", summary.criterion, summary.fitness);
     return text;
@@ -100,7 +111,7 @@ namespace {
 // One structure to estimate and where its criterion goes.
 struct EvaluationJob {
     ModelStructure structure;
-    double criterion = 0.0;
+    CriterionResult result;
 };
 
 // A small persistent pool: the calling thread works as member 0, the others
@@ -141,7 +152,7 @@ class EvaluationPool {
         }
         if (workers_.empty() || jobs.size() == 1) {
             for (EvaluationJob& job : jobs) {
-                job.criterion = estimate_structure(problem_, *workspaces_[0], job.structure, false);
+                job.result = estimate_criterion(problem_, *workspaces_[0], job.structure);
             }
             return;
         }
@@ -185,7 +196,7 @@ class EvaluationPool {
                 return;
             }
             try {
-                jobs[i].criterion = estimate_structure(problem_, ws, jobs[i].structure, false);
+                jobs[i].result = estimate_criterion(problem_, ws, jobs[i].structure);
             } catch (...) {
                 std::lock_guard<std::mutex> lock(mutex_);
                 if (!failure_) {
@@ -238,14 +249,15 @@ class ThresholdApp::Impl {
 
     EvaluationPool pool;
     bool use_cache;
-    std::unordered_map<StructureKey, double, StructureKeyHash> cache;
+    std::unordered_map<StructureKey, CriterionResult, StructureKeyHash> cache;
     long long estimations = 0;
     long long saved = 0;
 
     // Per-batch scratch, kept to avoid reallocating every generation.
     std::vector<EvaluationJob> jobs;
     std::vector<int> job_of_member;  // index into jobs, or -1 when cached
-    std::vector<double> cached_criterion;
+    std::vector<CriterionResult> cached_result;
+    ReportOutcome last_report;
     std::vector<StructureKey> job_keys;
     std::unordered_map<StructureKey, int, StructureKeyHash> batch_index;
 };
@@ -274,7 +286,7 @@ void ThresholdApp::objfunc(std::span<individual* const> members, const Chromosom
     im.job_keys.clear();
     im.batch_index.clear();
     im.job_of_member.assign(members.size(), -1);
-    im.cached_criterion.assign(members.size(), 0.0);
+    im.cached_result.assign(members.size(), CriterionResult{});
 
     // Decoding reads the chromosomes on this thread, in member order; only
     // the estimates go to the pool.
@@ -283,12 +295,12 @@ void ThresholdApp::objfunc(std::span<individual* const> members, const Chromosom
             decode_structure(read_field_codes(members[i]->chrom, layout));
         if (!im.use_cache) {
             im.job_of_member[i] = static_cast<int>(im.jobs.size());
-            im.jobs.push_back({structure, 0.0});
+            im.jobs.push_back({structure, {}});
             continue;
         }
         const StructureKey key = structure_key(problem_, structure);
         if (const auto hit = im.cache.find(key); hit != im.cache.end()) {
-            im.cached_criterion[i] = hit->second;
+            im.cached_result[i] = hit->second;
             ++im.saved;
             continue;
         }
@@ -296,7 +308,7 @@ void ThresholdApp::objfunc(std::span<individual* const> members, const Chromosom
         const auto [slot, inserted] =
             im.batch_index.try_emplace(key, static_cast<int>(im.jobs.size()));
         if (inserted) {
-            im.jobs.push_back({structure, 0.0});
+            im.jobs.push_back({structure, {}});
             im.job_keys.push_back(key);
         } else {
             ++im.saved;
@@ -309,21 +321,22 @@ void ThresholdApp::objfunc(std::span<individual* const> members, const Chromosom
 
     if (im.use_cache) {
         for (std::size_t j = 0; j < im.jobs.size(); ++j) {
-            im.cache.emplace(im.job_keys[j], im.jobs[j].criterion);
+            im.cache.emplace(im.job_keys[j], im.jobs[j].result);
         }
     }
     for (std::size_t i = 0; i < members.size(); ++i) {
         const int job = im.job_of_member[i];
-        const double aic =
-            job >= 0 ? im.jobs[static_cast<std::size_t>(job)].criterion : im.cached_criterion[i];
-        members[i]->raw_fitness = fitness_from_criterion(aic);
+        const CriterionResult& result =
+            job >= 0 ? im.jobs[static_cast<std::size_t>(job)].result : im.cached_result[i];
+        members[i]->raw_fitness = fitness_of(result);
     }
 }
 
 void ThresholdApp::app_final_report(const individual& best, const ChromosomeLayout& layout) {
     const ModelStructure structure = decode_structure(read_field_codes(best.chrom, layout));
-    // The criterion is not used: the report only appends the result files.
-    estimate_structure(problem_, impl_->pool.main_workspace(), structure, true);
+    const FittedModel model = estimate(problem_, impl_->pool.main_workspace(), structure);
+    impl_->last_report =
+        write_model_report(model, problem_.replication, problem_.result_dir, problem_.console);
 }
 
 long long ThresholdApp::estimations() const noexcept {
@@ -331,6 +344,9 @@ long long ThresholdApp::estimations() const noexcept {
 }
 long long ThresholdApp::estimations_saved() const noexcept {
     return impl_->saved;
+}
+const ReportOutcome& ThresholdApp::last_report() const noexcept {
+    return impl_->last_report;
 }
 
 }  // namespace velmora

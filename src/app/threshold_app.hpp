@@ -15,23 +15,26 @@
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
+#include "report/model_report.hpp"
 
 namespace velmora {
 
 // The sixteen field codes of a chromosome, read with getfield.
 FieldCodes read_field_codes(const std::uint32_t* chrom, const ChromosomeLayout& layout);
 
-// What a user wants to read about a structure: its decoded form, the
-// estimate's thresholds and regime sizes (last pass, order m), criterion and
+// What a user wants to read about a structure: its decoded form, the fitted
+// model (thresholds, regime sizes of the last pass, status), criterion and
 // fitness.
 struct StructureSummary {
     ModelStructure structure;
-    EstimateSummary estimate;
+    FittedModel model;
     double criterion = 0.0;
     double fitness = 0.0;
 };
 
-// Estimates the structure silently and summarises it.
+// Summarises a fitted model.
+StructureSummary summarize_model(FittedModel model);
+// Estimates the structure and summarises it.
 StructureSummary summarize_structure(const ModelProblem& problem, const ModelStructure& structure);
 
 // Several lines of plain text, each ending in '\n', e.g.
@@ -63,6 +66,8 @@ class ThresholdApp final : public AppHooks {
     // Evaluations answered without estimating (the cache, or a structure met
     // twice in one batch).
     long long estimations_saved() const noexcept;
+    // What the last app_final_report wrote and failed to write.
+    const ReportOutcome& last_report() const noexcept;
 
     const ModelProblem& problem() const noexcept { return problem_; }
 

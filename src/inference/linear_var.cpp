@@ -18,14 +18,11 @@ LinearCriterion linear_var_criterion(const ModelProblem& problem) {
     for (int t = 1; t <= ws.n_oss; ++t) {
         ws.times[0][static_cast<std::size_t>(ws.time_count[0]++)] = t;
     }
-    EstimateSummary summary;
-    detail::PassRequest request;
-    request.style = detail::ReportStyle::one_threshold;
-    request.n_regime = 1;
-    request.summary = &summary;
+    const CriterionResult result =
+        detail::criterion_passes(problem, ws, detail::ModelKind::one_threshold, 1);
     LinearCriterion out;
-    out.criterion = detail::run_passes(problem, ws, request);
-    out.status = summary.status;
+    out.criterion = result.criterion;
+    out.status = result.status;
     return out;
 }
 

@@ -17,14 +17,6 @@ inline size_t idx(int i) {
     return static_cast<size_t>(i);
 }
 
-void print_sigma(TextFile& file, const char* format, const double* sigma, int k) {
-    for (int c = 0; c < k; ++c) {
-        for (int l = 0; l < k; ++l) {
-            file.printf(format, c + 1, l + 1, sigma[idx(c) * idx(k) + idx(l)]);
-        }
-    }
-}
-
 // Determinant of a k x k covariance through ludcmp on a copy; false when
 // ludcmp finds an all-zero row.
 bool covariance_determinant(EstimationWorkspace& ws, const double* sigma, double& det) {
@@ -40,53 +32,28 @@ bool covariance_determinant(EstimationWorkspace& ws, const double* sigma, double
     return true;
 }
 
-double not_estimable(EstimateSummary* summary, EstimateStatus status, int p, int r) {
-    if (summary != nullptr) {
-        summary->status = status;
-        summary->order_reached = p;
-        summary->failed_regime = r;
-        summary->criterion = 0.0;
+CriterionResult stopped(FittedModel* model, EstimateStatus status, int p, int r) {
+    if (model != nullptr) {
+        model->status = status;
+        model->order_reached = p;
+        model->failed_regime = r;
+        model->criterion = 0.0;
     }
-    return 0.0;
+    return {status, 0.0};
 }
 
-}  // namespace
-
-void open_report_files(const ModelProblem& problem, ReportFiles& files, const char* output_name,
-                       const char* prediction_name, const char* residual_name) {
-    auto open = [&](TextFile& file, const char* name) {
-        file = TextFile(problem.result_dir / name, "a");
-        if (!file.is_open() && problem.console != nullptr) {
-            problem.console->out("File could not be opened\n");
-        }
-    };
-    open(files.output, output_name);
-    open(files.prediction, prediction_name);
-    open(files.residual, residual_name);
-}
-
-void check_workspace(const ModelProblem& problem, const EstimationWorkspace& ws) {
-    if (!ws.fits(problem)) {
-        throw std::invalid_argument("estimation workspace was built for another problem");
-    }
-}
-
-double run_passes(const ModelProblem& problem, EstimationWorkspace& ws, const PassRequest& req) {
+// Keep: whether the regressions are copied into *model. The criterion-only
+// instance skips every copy and the one-threshold regime covariances, and
+// touches no heap.
+template <bool Keep>
+CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws, ModelKind kind,
+                           int n_regime, FittedModel* model) {
     const int n_oss = ws.n_oss;
     const int k = ws.k;
     const int m = ws.m;
-    const int n_regime = req.n_regime;
-    const bool one = req.style == ReportStyle::one_threshold;
-    ReportFiles* files = req.files;
-    EstimateSummary* summary = req.summary;
+    const bool one = kind == ModelKind::one_threshold;
     const double* rev = ws.reversed.data();
-    const char* sigma_format = one ? "Sigma[%d][%d] =%.10f\n" : "sigma[%d][%d] =%.10f\n";
 
-    if (summary != nullptr) {
-        summary->n_regime = n_regime;
-        summary->observations = {};
-        summary->status = EstimateStatus::estimated;
-    }
     for (size_t i = 0; i < ws.residual2.size(); ++i) {
         ws.residual2[i] = 0.0;
     }
@@ -95,6 +62,11 @@ double run_passes(const ModelProblem& problem, EstimationWorkspace& ws, const Pa
     for (int p = 1; p <= m; ++p) {
         const int q = p * k;
         int rows_written = 0;
+        if constexpr (Keep) {
+            model->order_reached = p;
+            model->passes.emplace_back();
+            model->passes.back().reserve(idx(n_regime));
+        }
         for (int r = 1; r <= n_regime; ++r) {
             // The regime's list holds every time from max(d, 1) + 1 on; this
             // pass uses those from p + 1 on.
@@ -106,27 +78,20 @@ double run_passes(const ModelProblem& problem, EstimationWorkspace& ws, const Pa
             }
             const int* tt = all + first;
             const int n_r = count - first;
-            if (summary != nullptr) {
-                summary->order_reached = p;
-                summary->observations[idx(r - 1)] = n_r;
+            RegimeFit* kept = nullptr;
+            if constexpr (Keep) {
+                kept = &model->passes.back().emplace_back();
+                kept->observations = n_r;
+                kept->times.assign(tt, tt + n_r);
             }
 
-            if (files != nullptr) {
-                if (one) {
-                    files->output.printf("\nRegime: %d\n", r);
-                    files->prediction.printf("\nRegime: %d\n", r);
-                    files->residual.printf("\nRegime: %d\n", r);
-                    if (r < n_regime) {
-                        files->output.printf("Threshold = %f\n", req.thresholds[idx(r - 1)]);
-                    }
-                    files->output.printf("Number of Observation = %d\n", n_r);
-                } else {
-                    files->output.printf("Regime: %d\n", r);
-                    files->output.printf("Number of Observation: %d\n", n_r);
-                }
-            }
             if (n_r < problem.min_oss_reg) {
-                return not_estimable(summary, EstimateStatus::too_few_observations, p, r);
+                return stopped(model, EstimateStatus::too_few_observations, p, r);
+            }
+            // Fewer observations than regressors leave the coefficients
+            // undetermined; whatever an inverse gave would be noise.
+            if (n_r < q) {
+                return stopped(model, EstimateStatus::fewer_observations_than_coefficients, p, r);
             }
             if (rows_written + n_r > n_oss) {
                 throw std::logic_error("regimes hold more observations than the series");
@@ -138,13 +103,7 @@ double run_passes(const ModelProblem& problem, EstimationWorkspace& ws, const Pa
             if (inversanr_core(zz, q, q, ws.ipiv.data(), ws.indxr.data(), ws.indxc.data()) == 0) {
                 // Coefficients from a partly reduced matrix would be garbage
                 // that the search could prefer; the regime is not estimable.
-                if (files != nullptr) {
-                    files->output.printf(
-                        "Regime %d: the regression matrix Z_Z is singular; the model cannot "
-                        "be estimated\n",
-                        r);
-                }
-                return not_estimable(summary, EstimateStatus::singular_regression, p, r);
+                return stopped(model, EstimateStatus::singular_regression, p, r);
             }
             double* zinv_t = ws.zinv_t.data();
             for (int i = 0; i < q; ++i) {
@@ -156,49 +115,29 @@ double run_passes(const ModelProblem& problem, EstimationWorkspace& ws, const Pa
             kernels.coefficients(rev, n_oss, k, q, tt, n_r, zinv_t, ws.w.data(), phi);
 
             double* res = ws.residual2.data() + idx(rows_written) * idx(k);
-            double* fit = files != nullptr ? ws.fit.data() : nullptr;
+            double* fit = Keep ? ws.fit.data() : nullptr;
             kernels.residuals(rev, n_oss, k, q, tt, n_r, phi, res, fit);
-
-            if (files != nullptr) {
-                for (int i = 0; i < q * k; ++i) {
-                    files->output.printf("Phi[%d]=%.5f\n", i + 1, phi[i]);
-                }
-                for (int n = 0; n < n_r; ++n) {
-                    for (int c = 0; c < k; ++c) {
-                        files->prediction.printf("FIT[%d][%d]= %f\t", n + 1, c + 1,
-                                                 fit[idx(n) * idx(k) + idx(c)]);
-                    }
-                    files->prediction.printf("\n");
-                }
-                const char* format = one ? "Residual[%d][%d]= %.12f\t" : "Residual[%d][%d]= %f\t";
-                for (int n = 0; n < n_r; ++n) {
-                    for (int c = 0; c < k; ++c) {
-                        files->residual.printf(format, n + 1, c + 1, res[idx(n) * idx(k) + idx(c)]);
-                    }
-                    files->residual.printf("\n");
-                }
-            }
             rows_written += n_r;
+            if constexpr (Keep) {
+                const size_t cells = idx(n_r) * idx(k);
+                kept->phi.assign(phi, phi + idx(q) * idx(k));
+                kept->fitted.assign(fit, fit + cells);
+                kept->residuals.assign(res, res + cells);
+            }
 
             // The one-threshold criterion does not use the regime covariance;
-            // only its report shows it.
-            if (files == nullptr && one) {
+            // only the kept model has it.
+            if (!Keep && one) {
                 continue;
             }
             kernels.covariance(res, n_r, k, ws.medie.data(), ws.sigma.data());
-            if (files != nullptr) {
-                print_sigma(files->output, sigma_format, ws.sigma.data(), k);
+            if constexpr (Keep) {
+                kept->covariance.assign(ws.sigma.begin(), ws.sigma.begin() + idx(k) * idx(k));
             }
             if (!one) {
                 double det = 0.0;
                 if (!covariance_determinant(ws, ws.sigma.data(), det)) {
-                    if (files != nullptr) {
-                        files->output.printf(
-                            "Regime %d: the residual covariance matrix is singular; the model "
-                            "cannot be estimated\n",
-                            r);
-                    }
-                    return not_estimable(summary, EstimateStatus::singular_covariance, p, r);
+                    return stopped(model, EstimateStatus::singular_covariance, p, r);
                 }
                 regime_aic[idx(r - 1)] =
                     det <= 0.0 ? -10000.0 : n_r * std::log(det) + (2.0 / n_r) * p * k * k;
@@ -211,49 +150,51 @@ double run_passes(const ModelProblem& problem, EstimationWorkspace& ws, const Pa
     // were compared on this criterion.
     select_kernels(k, m).covariance(ws.residual2.data(), n_oss, k, ws.medie.data(),
                                     ws.sigma.data());
-    if (files != nullptr) {
-        if (one) {
-            files->output.printf("\nResidual VAriance-Covarince Matrix:\n");
-        }
-        print_sigma(files->output, sigma_format, ws.sigma.data(), k);
+    if constexpr (Keep) {
+        model->overall_covariance.assign(ws.sigma.begin(), ws.sigma.begin() + idx(k) * idx(k));
     }
     double det_tot = 0.0;
     if (!covariance_determinant(ws, ws.sigma.data(), det_tot)) {
-        if (files != nullptr) {
-            files->output.printf(
-                "The overall residual covariance matrix is singular; the model cannot be "
-                "estimated\n");
-        }
-        return not_estimable(summary, EstimateStatus::singular_covariance, m, 0);
+        return stopped(model, EstimateStatus::singular_covariance, m, 0);
     }
     const int num_tot_par = n_regime * m * k * k;
     const double aic_global = std::log(det_tot) + (2.0 / n_oss) * num_tot_par;
 
-    double aic_total = 0.0;
-    if (!one) {
-        double sum = 0.0;
-        for (int r = 0; r < n_regime; ++r) {
-            sum += regime_aic[idx(r)];
-        }
-        aic_total = sum / n_oss;
-    }
-    if (files != nullptr) {
-        if (one) {
-            files->output.printf("AIC =%f\n", aic_global);
-        } else {
-            files->output.printf("Num_tot_par=%d  aic_global=%f\n", num_tot_par, aic_global);
-            files->output.printf(" Fit2 = %f\n", std::exp(-aic_global / 100.0));
-            if (aic_total != 0.0 && !std::isnan(aic_total)) {
-                files->output.printf(" aic_total = %f  Fitness = %f\n", aic_total,
-                                     std::exp(-aic_total / 100.0));
+    const EstimateStatus status = std::isfinite(aic_global) ? EstimateStatus::estimated
+                                                            : EstimateStatus::non_finite_criterion;
+    if constexpr (Keep) {
+        if (!one) {
+            double sum = 0.0;
+            for (int r = 0; r < n_regime; ++r) {
+                sum += regime_aic[idx(r)];
             }
+            model->aic_total = sum / n_oss;
+            model->regime_aic = regime_aic;
         }
+        model->status = status;
+        model->criterion = aic_global;
     }
-    if (summary != nullptr) {
-        summary->criterion = aic_global;
-        summary->aic_total = aic_total;
+    return {status, aic_global};
+}
+
+}  // namespace
+
+CriterionResult criterion_passes(const ModelProblem& problem, EstimationWorkspace& ws,
+                                 ModelKind kind, int n_regime) {
+    return run_passes<false>(problem, ws, kind, n_regime, nullptr);
+}
+
+void full_passes(const ModelProblem& problem, EstimationWorkspace& ws, ModelKind kind,
+                 FittedModel& model) {
+    model.passes.clear();
+    model.passes.reserve(idx(ws.m));
+    run_passes<true>(problem, ws, kind, model.n_regime, &model);
+}
+
+void check_workspace(const ModelProblem& problem, const EstimationWorkspace& ws) {
+    if (!ws.fits(problem)) {
+        throw std::invalid_argument("estimation workspace was built for another problem");
     }
-    return aic_global;
 }
 
 }  // namespace velmora::detail

@@ -1,40 +1,27 @@
 #pragma once
 // The part both estimators share: given the regimes' time lists in the
 // workspace, the least-squares passes for orders 1..m, the residual
-// covariances and the criterion, with the report lines that go with them.
+// covariances and the criterion.
 
-#include <array>
-
-#include "model/estimate.hpp"
-#include "support/text_file.hpp"
+#include "model/fitted_model.hpp"
+#include "model/problem.hpp"
+#include "model/workspace.hpp"
 
 namespace velmora::detail {
 
-// The two report layouts differ in a few lines and formats.
-enum class ReportStyle { one_threshold, two_thresholds };
+// The one-threshold criterion needs no regime covariance; the two-threshold
+// one adds a criterion per regime.
+enum class ModelKind { one_threshold, two_thresholds };
 
-struct ReportFiles {
-    TextFile output;
-    TextFile prediction;
-    TextFile residual;
-};
+// Runs the passes over workspace.times: the criterion alone, allocating
+// nothing.
+CriterionResult criterion_passes(const ModelProblem& problem, EstimationWorkspace& ws,
+                                 ModelKind kind, int n_regime);
 
-// Opens the three files in append mode, in this order; a file that cannot be
-// opened gives "File could not be opened\n" on the problem's console.
-void open_report_files(const ModelProblem& problem, ReportFiles& files, const char* output_name,
-                       const char* prediction_name, const char* residual_name);
-
-struct PassRequest {
-    ReportStyle style = ReportStyle::one_threshold;
-    int n_regime = 2;
-    // Regime upper bounds for the one-threshold report ("Threshold = %f").
-    std::array<double, 3> thresholds{};
-    ReportFiles* files = nullptr;  // null: silent
-    EstimateSummary* summary = nullptr;
-};
-
-// Runs the passes over workspace.times and returns aic_global or 0.0.
-double run_passes(const ModelProblem& problem, EstimationWorkspace& ws, const PassRequest& req);
+// The same passes, keeping every regression in model (passes, covariances,
+// criteria, status). model.n_regime must be set.
+void full_passes(const ModelProblem& problem, EstimationWorkspace& ws, ModelKind kind,
+                 FittedModel& model);
 
 // Throws std::invalid_argument unless the workspace belongs to the problem.
 void check_workspace(const ModelProblem& problem, const EstimationWorkspace& ws);

@@ -1,11 +1,15 @@
 // Estimation with one threshold variable: component which_serie taken
 // threshold_lag steps back, compared with n_regime - 1 ascending thresholds.
 
+#include <limits>
+#include <new>
 #include <stdexcept>
 #include <string>
 
 #include "model/estimate.hpp"
 #include "model/estimate_core.hpp"
+#include "model/regime_table.hpp"
+#include "numeric/arrays.hpp"
 
 namespace velmora {
 
@@ -15,44 +19,51 @@ constexpr int kPositionZeroStandsFor = 30;
 
 void require(bool condition, const char* what) {
     if (!condition) {
-        throw std::invalid_argument(std::string("estimate_one_threshold: ") + what);
+        throw std::invalid_argument(std::string("estimate (one threshold variable): ") + what);
     }
 }
 
-}  // namespace
-
-double estimate_one_threshold(const ModelProblem& problem, EstimationWorkspace& ws, int which_serie,
-                              int n_regime, std::span<const int> pos_threshold, int print_flag,
-                              int threshold_lag, EstimateSummary* summary) {
-    detail::check_workspace(problem, ws);
+void check(const EstimationWorkspace& ws, const OneThresholdStructure& s) {
     const int n_oss = ws.n_oss;
-    require(which_serie >= 1 && which_serie <= ws.k, "component out of range");
-    require(n_regime >= 2 && n_regime <= 4, "number of regimes out of range");
-    require(threshold_lag >= 1 && threshold_lag <= kMaxLag && threshold_lag < n_oss,
+    require(s.which_serie >= 1 && s.which_serie <= ws.k, "component out of range");
+    require(s.n_regime >= 2 && s.n_regime <= 4, "number of regimes out of range");
+    require(s.threshold_lag >= 1 && s.threshold_lag <= kMaxLag && s.threshold_lag < n_oss,
             "lag out of range");
-    require(pos_threshold.size() >= static_cast<std::size_t>(n_regime - 1),
-            "too few threshold positions");
-    const int used = n_regime - 1;
-    for (int i = 0; i < used; ++i) {
-        const int pos = pos_threshold[static_cast<std::size_t>(i)];
+    for (int i = 0; i < s.n_regime - 1; ++i) {
+        const int pos = s.pos_threshold[static_cast<std::size_t>(i)];
         require(pos >= 0 && pos < n_oss, "threshold position out of range");
     }
+}
 
-    // Raw thresholds in list order, then ascending.
-    std::array<double, 3> raw{};
-    for (int i = 0; i < used; ++i) {
-        int pos = pos_threshold[static_cast<std::size_t>(i)];
+// The structure with position 0 replaced by the time it stands for.
+OneThresholdStructure as_used(OneThresholdStructure s) {
+    for (int i = 0; i < s.n_regime - 1; ++i) {
+        int& pos = s.pos_threshold[static_cast<std::size_t>(i)];
         if (pos == 0) {
             pos = kPositionZeroStandsFor;
         }
-        raw[static_cast<std::size_t>(i)] = ws.value(pos, which_serie);
     }
-    const std::array<double, 3> threshold = sort_thresholds(raw, used);
+    return s;
+}
+
+// Fills the regimes' time lists; returns the ascending thresholds.
+std::array<double, 3> assign_regimes(EstimationWorkspace& ws, const OneThresholdStructure& used) {
+    const int n_oss = ws.n_oss;
+    const int n_regime = used.n_regime;
+    const int which_serie = used.which_serie;
+    const int nused = n_regime - 1;
+    // Raw thresholds in list order, then ascending.
+    std::array<double, 3> raw{};
+    for (int i = 0; i < nused; ++i) {
+        raw[static_cast<std::size_t>(i)] =
+            ws.value(used.pos_threshold[static_cast<std::size_t>(i)], which_serie);
+    }
+    const std::array<double, 3> threshold = sort_thresholds(raw, nused);
 
     // Membership: the four tests are independent, so with fewer than four
     // regimes a value above the unused threshold (one million) falls in a
     // regime that is never estimated.
-    const int d = threshold_lag;
+    const int d = used.threshold_lag;
     for (int r = 0; r < 4; ++r) {
         ws.time_count[static_cast<std::size_t>(r)] = 0;
     }
@@ -80,42 +91,42 @@ double estimate_one_threshold(const ModelProblem& problem, EstimationWorkspace& 
             add(4, t);
         }
     }
-
-    detail::ReportFiles files;
-    detail::PassRequest request;
-    request.style = detail::ReportStyle::one_threshold;
-    request.n_regime = n_regime;
-    request.thresholds = threshold;
-    request.summary = summary;
-    if (summary != nullptr) {
-        *summary = EstimateSummary{};
-        summary->thresholds = threshold;
-    }
-    if (print_flag == 1) {
-        detail::open_report_files(problem, files, "OutputThresholdUnivariate.txt",
-                                  "PredictionThresholdUnivariate.txt",
-                                  "ResidualThresholdUnivariate.txt");
-        files.output.printf("Replication of GA:%d\n", problem.replication);
-        files.output.printf("Number of Regime = %d \n", n_regime);
-        files.output.printf("Threshold Variable: Component= %d\t Lag =%d\n", which_serie,
-                            threshold_lag);
-        request.files = &files;
-    }
-    return detail::run_passes(problem, ws, request);
+    return threshold;
 }
 
-double estimate_structure(const ModelProblem& problem, EstimationWorkspace& workspace,
-                          const ModelStructure& structure, bool print, EstimateSummary* summary) {
-    const int flag = print ? 1 : 0;
-    if (structure.threshold_variables == 1) {
-        const OneThresholdStructure& s = structure.one;
-        return estimate_one_threshold(problem, workspace, s.which_serie, s.n_regime,
-                                      s.pos_threshold, flag, s.threshold_lag, summary);
+}  // namespace
+
+CriterionResult estimate_criterion(const ModelProblem& problem, EstimationWorkspace& ws,
+                                   const OneThresholdStructure& structure) {
+    detail::check_workspace(problem, ws);
+    check(ws, structure);
+    assign_regimes(ws, as_used(structure));
+    return detail::criterion_passes(problem, ws, detail::ModelKind::one_threshold,
+                                    structure.n_regime);
+}
+
+FittedModel estimate(const ModelProblem& problem, EstimationWorkspace& ws,
+                     const OneThresholdStructure& structure) {
+    detail::check_workspace(problem, ws);
+    check(ws, structure);
+    try {
+        FittedModel model;
+        model.given = make_structure(structure);
+        model.used = model.given;
+        model.used.one = as_used(structure);
+        model.n_oss = ws.n_oss;
+        model.k = ws.k;
+        model.m = ws.m;
+        model.n_regime = structure.n_regime;
+        model.thresholds = assign_regimes(ws, model.used.one);
+        model.threshold_variable =
+            detail::lagged_component(ws, structure.which_serie, structure.threshold_lag);
+        detail::full_passes(problem, ws, detail::ModelKind::one_threshold, model);
+        model.regime_of_time = detail::regime_of_time(ws, structure.n_regime);
+        return model;
+    } catch (const std::bad_alloc&) {
+        fatal_numeric_error("allocation failure in dvector()");
     }
-    const TwoThresholdStructure& s = structure.two;
-    return estimate_two_thresholds(problem, workspace, s.which_serie1, s.which_serie2,
-                                   s.pos_thres_1, s.pos_thres_2, s.n_regime, s.type_model, flag,
-                                   s.Ritardo1, s.Ritardo2, summary);
 }
 
 }  // namespace velmora

@@ -3,11 +3,14 @@
 // or merged into three by type_model.
 
 #include <algorithm>
+#include <new>
 #include <stdexcept>
 #include <string>
 
 #include "model/estimate.hpp"
 #include "model/estimate_core.hpp"
+#include "model/regime_table.hpp"
+#include "numeric/arrays.hpp"
 
 namespace velmora {
 
@@ -15,7 +18,7 @@ namespace {
 
 void require(bool condition, const char* what) {
     if (!condition) {
-        throw std::invalid_argument(std::string("estimate_two_thresholds: ") + what);
+        throw std::invalid_argument(std::string("estimate (two threshold variables): ") + what);
     }
 }
 
@@ -27,65 +30,88 @@ constexpr int kQuadrantRegime[4][4] = {
     {3, 1, 3, 2},
 };
 
-}  // namespace
-
-double estimate_two_thresholds(const ModelProblem& problem, EstimationWorkspace& ws,
-                               int which_serie1, int which_serie2, int pos_thres_1, int pos_thres_2,
-                               int n_regime, int type_model, int print_level, int Ritardo1,
-                               int Ritardo2, EstimateSummary* summary) {
-    detail::check_workspace(problem, ws);
+void check(const EstimationWorkspace& ws, const TwoThresholdStructure& s) {
     const int n_oss = ws.n_oss;
-    require(which_serie1 >= 1 && which_serie1 <= ws.k, "first component out of range");
-    require(which_serie2 >= 1 && which_serie2 <= ws.k, "second component out of range");
-    require(pos_thres_1 >= 0 && pos_thres_1 < n_oss, "first threshold position out of range");
-    require(pos_thres_2 >= 0 && pos_thres_2 < n_oss, "second threshold position out of range");
-    require(
-        (n_regime == 4 && type_model == 0) || (n_regime == 3 && type_model >= 1 && type_model <= 3),
-        "number of regimes does not match the type of model");
-    require(Ritardo1 >= 1 && Ritardo1 <= kMaxLag && Ritardo1 < n_oss, "first lag out of range");
-    require(Ritardo2 >= 1 && Ritardo2 <= kMaxLag && Ritardo2 < n_oss, "second lag out of range");
+    require(s.which_serie1 >= 1 && s.which_serie1 <= ws.k, "first component out of range");
+    require(s.which_serie2 >= 1 && s.which_serie2 <= ws.k, "second component out of range");
+    require(s.pos_thres_1 >= 0 && s.pos_thres_1 < n_oss, "first threshold position out of range");
+    require(s.pos_thres_2 >= 0 && s.pos_thres_2 < n_oss, "second threshold position out of range");
+    require((s.n_regime == 4 && s.type_model == 0) ||
+                (s.n_regime == 3 && s.type_model >= 1 && s.type_model <= 3),
+            "number of regimes does not match the type of model");
+    require(s.Ritardo1 >= 1 && s.Ritardo1 <= kMaxLag && s.Ritardo1 < n_oss,
+            "first lag out of range");
+    require(s.Ritardo2 >= 1 && s.Ritardo2 <= kMaxLag && s.Ritardo2 < n_oss,
+            "second lag out of range");
+}
 
-    const int pos1 = pos_thres_1 == 0 ? 1 : pos_thres_1;
-    const int pos2 = pos_thres_2 == 0 ? 1 : pos_thres_2;
-    const double t1 = ws.value(pos1, which_serie1);
-    const double t2 = ws.value(pos2, which_serie2);
+TwoThresholdStructure as_used(TwoThresholdStructure s) {
+    if (s.pos_thres_1 == 0) {
+        s.pos_thres_1 = 1;
+    }
+    if (s.pos_thres_2 == 0) {
+        s.pos_thres_2 = 1;
+    }
+    return s;
+}
 
+// Fills the regimes' time lists; returns t1 and t2 in [0] and [1].
+std::array<double, 3> assign_regimes(EstimationWorkspace& ws, const TwoThresholdStructure& used) {
+    const int n_oss = ws.n_oss;
+    const double t1 = ws.value(used.pos_thres_1, used.which_serie1);
+    const double t2 = ws.value(used.pos_thres_2, used.which_serie2);
     for (int r = 0; r < 4; ++r) {
         ws.time_count[static_cast<std::size_t>(r)] = 0;
     }
-    const int* regime_of = kQuadrantRegime[n_regime == 4 ? 0 : type_model];
-    const int d1 = Ritardo1;
-    const int d2 = Ritardo2;
+    const int* regime_of = kQuadrantRegime[used.n_regime == 4 ? 0 : used.type_model];
+    const int d1 = used.Ritardo1;
+    const int d2 = used.Ritardo2;
     for (int t = std::max(d1, d2) + 1; t <= n_oss; ++t) {
-        const double a = ws.value(t - d1, which_serie1);
-        const double b = ws.value(t - d2, which_serie2);
+        const double a = ws.value(t - d1, used.which_serie1);
+        const double b = ws.value(t - d2, used.which_serie2);
         // Values equal to a threshold fall on the lower side.
         const int quadrant = a > t1 ? (b <= t2 ? 0 : 1) : (b <= t2 ? 2 : 3);
         const auto r = static_cast<std::size_t>(regime_of[quadrant] - 1);
         ws.times[r][static_cast<std::size_t>(ws.time_count[r]++)] = t;
     }
+    return {t1, t2, 0.0};
+}
 
-    detail::ReportFiles files;
-    detail::PassRequest request;
-    request.style = detail::ReportStyle::two_thresholds;
-    request.n_regime = n_regime;
-    request.summary = summary;
-    if (summary != nullptr) {
-        *summary = EstimateSummary{};
-        summary->thresholds = {t1, t2, 0.0};
+}  // namespace
+
+CriterionResult estimate_criterion(const ModelProblem& problem, EstimationWorkspace& ws,
+                                   const TwoThresholdStructure& structure) {
+    detail::check_workspace(problem, ws);
+    check(ws, structure);
+    assign_regimes(ws, as_used(structure));
+    return detail::criterion_passes(problem, ws, detail::ModelKind::two_thresholds,
+                                    structure.n_regime);
+}
+
+FittedModel estimate(const ModelProblem& problem, EstimationWorkspace& ws,
+                     const TwoThresholdStructure& structure) {
+    detail::check_workspace(problem, ws);
+    check(ws, structure);
+    try {
+        FittedModel model;
+        model.given = make_structure(structure);
+        model.used = model.given;
+        model.used.two = as_used(structure);
+        model.n_oss = ws.n_oss;
+        model.k = ws.k;
+        model.m = ws.m;
+        model.n_regime = structure.n_regime;
+        model.thresholds = assign_regimes(ws, model.used.two);
+        model.threshold_variable =
+            detail::lagged_component(ws, structure.which_serie1, structure.Ritardo1);
+        model.threshold_variable2 =
+            detail::lagged_component(ws, structure.which_serie2, structure.Ritardo2);
+        detail::full_passes(problem, ws, detail::ModelKind::two_thresholds, model);
+        model.regime_of_time = detail::regime_of_time(ws, structure.n_regime);
+        return model;
+    } catch (const std::bad_alloc&) {
+        fatal_numeric_error("allocation failure in dvector()");
     }
-    if (print_level == 1) {
-        detail::open_report_files(problem, files, "OutputThresholdBivariate.txt",
-                                  "PredictionThresholdBivariate.txt",
-                                  "ResidualThresholdBivariate.txt");
-        files.output.printf("Number of Regime = %d\t Type of model=%d\n", n_regime, type_model);
-        files.output.printf("Threshold Variable: [(%d,%d) ;  (%d,%d)]\n", which_serie1,
-                            which_serie2, Ritardo1, Ritardo2);
-        files.output.printf("Threshold 1 = %f\n", t1);
-        files.output.printf("Threshold 2 = %f\n", t2);
-        request.files = &files;
-    }
-    return detail::run_passes(problem, ws, request);
 }
 
 }  // namespace velmora

@@ -18,11 +18,12 @@ struct ModelProblem {
     int n_comp = 0;
     int min_oss_reg = 0;
     int m = 0;  // largest autoregressive order
-    // Replication number printed in the one-threshold report header.
+    // The best-model report of a search (write_model_report): the replication
+    // shown in the one-threshold header, the folder of the result files, and
+    // where "File could not be opened\n" goes (dropped when null). The
+    // estimators themselves write nothing.
     int replication = 1;
-    // Where the estimators append their result files in print mode.
     std::filesystem::path result_dir = ".";
-    // Receives "File could not be opened\n"; when null such lines are dropped.
     Console* console = nullptr;
 };
 

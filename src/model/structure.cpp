@@ -4,6 +4,20 @@
 
 namespace velmora {
 
+ModelStructure make_structure(const OneThresholdStructure& one) {
+    ModelStructure s;
+    s.threshold_variables = 1;
+    s.one = one;
+    return s;
+}
+
+ModelStructure make_structure(const TwoThresholdStructure& two) {
+    ModelStructure s;
+    s.threshold_variables = 2;
+    s.two = two;
+    return s;
+}
+
 std::array<int, kNumFields> structure_field_sizes(int n_oss) {
     return {2, 2, 2, 2, 4, n_oss, n_oss, n_oss, n_oss, n_oss, 2, 4, 4, 6, 6, 6};
 }

@@ -43,6 +43,10 @@ struct ModelStructure {
     TwoThresholdStructure two;
 };
 
+// The record as a whole structure.
+ModelStructure make_structure(const OneThresholdStructure& one);
+ModelStructure make_structure(const TwoThresholdStructure& two);
+
 // Alphabet size of each field for a series of n_oss observations:
 // 2,2,2,2,4, n_oss x5, 2,4,4,6,6,6.
 std::array<int, kNumFields> structure_field_sizes(int n_oss);

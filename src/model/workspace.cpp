@@ -1,8 +1,28 @@
 #include "model/workspace.hpp"
 
 #include <cstddef>
+#include <new>
+#include <type_traits>
+
+#include "numeric/arrays.hpp"
 
 namespace velmora {
+
+namespace {
+
+// An exhausted heap ends the run like every other table of the kernels, with
+// their fatal allocation message.
+template <class T>
+void allocate(std::vector<T>& table, std::size_t count) {
+    try {
+        table.assign(count, T{});
+    } catch (const std::bad_alloc&) {
+        fatal_numeric_error(std::is_same_v<T, int> ? "allocation failure in ivector()"
+                                                   : "allocation failure in dvector()");
+    }
+}
+
+}  // namespace
 
 EstimationWorkspace::EstimationWorkspace(const ModelProblem& problem) {
     validate_problem(problem);
@@ -15,7 +35,7 @@ EstimationWorkspace::EstimationWorkspace(const ModelProblem& problem) {
     const auto kk = static_cast<std::size_t>(k);
     const auto q = static_cast<std::size_t>(m) * kk;
 
-    reversed.assign(n * kk, 0.0);
+    allocate(reversed, n * kk);
     const double_matrix& serie = *problem.serie_matrix;
     for (int t = 1; t <= n_oss; ++t) {
         for (int c = 1; c <= k; ++c) {
@@ -24,22 +44,22 @@ EstimationWorkspace::EstimationWorkspace(const ModelProblem& problem) {
         }
     }
     for (auto& list : times) {
-        list.assign(n, 0);
+        allocate(list, n);
     }
-    zz.assign(q * q, 0.0);
-    zinv_t.assign(q * q, 0.0);
-    w.assign(q, 0.0);
-    phi.assign(q * kk, 0.0);
-    residual2.assign(n * kk, 0.0);
-    fit.assign(n * kk, 0.0);
-    medie.assign(kk, 0.0);
-    sigma.assign(kk * kk, 0.0);
-    lu.assign(kk * kk, 0.0);
-    vv.assign(kk, 0.0);
-    indx.assign(kk, 0);
-    ipiv.assign(q, 0);
-    indxr.assign(q, 0);
-    indxc.assign(q, 0);
+    allocate(zz, q * q);
+    allocate(zinv_t, q * q);
+    allocate(w, q);
+    allocate(phi, q * kk);
+    allocate(residual2, n * kk);
+    allocate(fit, n * kk);
+    allocate(medie, kk);
+    allocate(sigma, kk * kk);
+    allocate(lu, kk * kk);
+    allocate(vv, kk);
+    allocate(indx, kk);
+    allocate(ipiv, q);
+    allocate(indxr, q);
+    allocate(indxc, q);
 }
 
 bool EstimationWorkspace::fits(const ModelProblem& problem) const noexcept {

@@ -2,7 +2,7 @@
 // Refinement of a structure the genetic search found: a descent over
 // thresholds and neighbouring structures that stops when no move improves the
 // criterion. Every step it takes is confirmed by the estimator, so the
-// result's criterion is exactly what estimate_structure (and `velmora fit`)
+// result's criterion is exactly what estimate_criterion (and `velmora fit`)
 // gives for it, and it is never worse than the start's.
 //
 // Moves, in this order each round:
@@ -42,7 +42,7 @@ struct RefineResult {
     double start_criterion = 0.0;  // exact; 0.0 when the start is not estimable
     ModelStructure structure;      // the refined structure
     double criterion = 0.0;        // exact; equals start_criterion when nothing improved
-    EstimateSummary estimate;      // of the refined structure
+    FittedModel estimate;          // of the refined structure
     int steps = 0;                 // accepted moves
     int rounds = 0;                // neighbourhoods examined, over all descents
     int starts = 1;                // descents made

@@ -693,15 +693,19 @@ double ThresholdSweeper::screened(const ModelStructure& s) {
     return sc.evaluate();
 }
 
-double ThresholdSweeper::exact(const ModelStructure& s, EstimateSummary* summary) {
+double ThresholdSweeper::exact(const ModelStructure& s, FittedModel* model) {
     ++exact_estimates_;
-    EstimateSummary local;
-    EstimateSummary* out = summary != nullptr ? summary : &local;
-    const double aic = estimate_structure(problem_, workspace_, s, false, out);
-    if (out->status != EstimateStatus::estimated || !std::isfinite(aic) || aic == 0.0) {
+    CriterionResult result;
+    if (model != nullptr) {
+        *model = estimate(problem_, workspace_, s);
+        result = {model->status, model->criterion};
+    } else {
+        result = estimate_criterion(problem_, workspace_, s);
+    }
+    if (!result.estimated() || result.criterion == 0.0) {
         return kNotFeasible;
     }
-    return aic;
+    return result.criterion;
 }
 
 namespace {

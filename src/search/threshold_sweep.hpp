@@ -43,7 +43,7 @@ struct SweepCandidate {
 struct ThresholdFit {
     ModelStructure structure;
     bool estimable = false;
-    double criterion = 0.0;  // exact (estimate_structure); 0.0 when not estimable
+    double criterion = 0.0;  // exact (estimate_criterion); 0.0 when not estimable
     double screened = std::numeric_limits<double>::infinity();
     long long candidates = 0;  // splits screened
     int exact_estimates = 0;   // estimator calls made
@@ -80,7 +80,8 @@ class ThresholdSweeper {
     double screened(const ModelStructure& s);
 
     // The estimator's criterion; kNotFeasible when not estimable.
-    double exact(const ModelStructure& s, EstimateSummary* summary = nullptr);
+    // With model, the whole fitted model is kept there.
+    double exact(const ModelStructure& s, FittedModel* model = nullptr);
 
     // Coordinate descent on the screened criterion from the structure's
     // positions: sweeps each threshold in turn, moving it to its best split,

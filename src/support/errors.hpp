@@ -9,19 +9,19 @@
 namespace velmora {
 
 class Failure : public std::runtime_error {
-public:
+  public:
     Failure(std::string text, int exit_status)
         : std::runtime_error(std::move(text)), exit_status_(exit_status) {}
     int exit_status() const noexcept { return exit_status_; }
 
-private:
+  private:
     int exit_status_;
 };
 
 // A configuration, series file or structure that Velmora refuses before any
 // search starts. Exit status 2.
 class ConfigError : public Failure {
-public:
+  public:
     explicit ConfigError(std::string text) : Failure(std::move(text), 2) {}
 };
 
@@ -30,15 +30,29 @@ public:
 // access, memory exhausted). The historical status is -1, which a process
 // reports as 255.
 class EngineFault : public Failure {
-public:
+  public:
     explicit EngineFault(std::string text) : Failure(std::move(text), 255) {}
 };
 
 // A numeric failure that cannot be handled (allocation failure, a singular
 // matrix in ludcmp). The text is the three lines the kernels write. Status 1.
 class NumericError : public Failure {
-public:
+  public:
     explicit NumericError(std::string text) : Failure(std::move(text), 1) {}
+};
+
+// A structure that `velmora fit` was asked to estimate and that cannot be
+// estimated (the summary says why). Exit status 2, like a refused structure.
+class NotEstimable : public Failure {
+  public:
+    explicit NotEstimable(std::string text) : Failure(std::move(text), 2) {}
+};
+
+// A result file that could not be written whole (full disk, no permission,
+// ...): the text names each file with the system's reason. Exit status 3.
+class WriteError : public Failure {
+  public:
+    explicit WriteError(std::string text) : Failure(std::move(text), 3) {}
 };
 
 }  // namespace velmora

@@ -1,0 +1,75 @@
+#include "model/fitted_model.hpp"
+
+#include <stdexcept>
+#include <string>
+
+namespace velmora {
+
+const char* status_name(EstimateStatus status) {
+    switch (status) {
+        case EstimateStatus::estimated:
+            return "estimated";
+        case EstimateStatus::too_few_observations:
+            return "too_few_observations";
+        case EstimateStatus::fewer_observations_than_coefficients:
+            return "fewer_observations_than_coefficients";
+        case EstimateStatus::singular_regression:
+            return "singular_regression";
+        case EstimateStatus::singular_covariance:
+            return "singular_covariance";
+        case EstimateStatus::non_finite_criterion:
+            return "non_finite_criterion";
+    }
+    return "unknown";
+}
+
+const RegimeFit& FittedModel::regime(int r, int p) const {
+    const int order = p == 0 ? m : p;
+    if (order < 1 || order > static_cast<int>(passes.size())) {
+        throw std::out_of_range("FittedModel: order " + std::to_string(order) +
+                                " was not estimated");
+    }
+    const auto& pass = passes[static_cast<std::size_t>(order - 1)];
+    if (r < 1 || r > static_cast<int>(pass.size())) {
+        throw std::out_of_range("FittedModel: regime " + std::to_string(r) + " at order " +
+                                std::to_string(order) + " was not estimated");
+    }
+    return pass[static_cast<std::size_t>(r - 1)];
+}
+
+double FittedModel::coefficient(int r, int lag, int equation, int variable, int p) const {
+    const int order = p == 0 ? m : p;
+    const RegimeFit& fit = regime(r, order);
+    if (lag < 1 || lag > order || equation < 1 || equation > k || variable < 1 || variable > k) {
+        throw std::out_of_range("FittedModel: coefficient index out of range");
+    }
+    if (fit.phi.empty()) {
+        throw std::out_of_range("FittedModel: regime " + std::to_string(r) +
+                                " has no coefficients");
+    }
+    const int regressor = (lag - 1) * k + variable;  // 1-based
+    return fit.phi[static_cast<std::size_t>((regressor - 1) * k + equation - 1)];
+}
+
+double FittedModel::covariance(int r, int row, int col, int p) const {
+    const RegimeFit& fit = regime(r, p);
+    if (row < 1 || row > k || col < 1 || col > k || fit.covariance.empty()) {
+        throw std::out_of_range("FittedModel: covariance entry out of range");
+    }
+    return fit.covariance[static_cast<std::size_t>((row - 1) * k + col - 1)];
+}
+
+int FittedModel::observations(int r) const noexcept {
+    if (passes.empty() || r < 1) {
+        return 0;
+    }
+    const auto& pass = passes.back();
+    return r <= static_cast<int>(pass.size()) ? pass[static_cast<std::size_t>(r - 1)].observations
+                                              : 0;
+}
+
+double fitness_of(const CriterionResult& result) {
+    return result.estimated() ? fitness_from_criterion(result.criterion) : 0.0;
+}
+
+}  // namespace velmora
