@@ -116,6 +116,9 @@ std::string format_inference_summary(const ModelInference& inf, const std::strin
                              "Linearity test: LR = %.4f over %d times, bootstrap p-value "
                              "%.4f from %d replicates",
                              t.lr, t.observations, t.p_value, t.replicates);
+        if (t.replicates > 0 && t.exceedances == 0) {
+            text += ", none of which reached it";
+        }
         if (t.failed > 0) {
             text += strprintf(" (%d more could not be fitted)", t.failed);
         }
