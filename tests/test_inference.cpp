@@ -162,6 +162,63 @@ TEST(RegimeRegression, StandardErrorsEqualTheKroneckerFormula) {
     }
 }
 
+TEST(ModelInference, RegimesAreTheEstimatorsRegressions) {
+    const int n = 300;
+    const int k = 3;
+    const double_matrix series = testing::random_series(n, k, 77);
+    ModelProblem problem;
+    problem.serie_matrix = &series;
+    problem.n_oss = n;
+    problem.n_comp = k;
+    problem.min_oss_reg = 30;
+    problem.m = 2;
+    // Positions whose values lie at a quantile q of a component.
+    auto position_at = [&](int c, double q) {
+        std::vector<std::pair<double, int>> v;
+        for (int t = 1; t < n; ++t) {
+            v.emplace_back(series[t][c], t);
+        }
+        std::sort(v.begin(), v.end());
+        return v[static_cast<std::size_t>(q * static_cast<double>(v.size()))].second;
+    };
+    ModelStructure one;
+    one.threshold_variables = 1;
+    one.one = {2, 3, {position_at(2, 0.6), position_at(2, 0.3), 0}, 2};
+    ModelStructure two;
+    two.threshold_variables = 2;
+    two.two.which_serie1 = 1;
+    two.two.which_serie2 = 3;
+    two.two.pos_thres_1 = position_at(1, 0.5);
+    two.two.pos_thres_2 = position_at(3, 0.4);
+    two.two.n_regime = 3;
+    two.two.type_model = 1;
+    two.two.Ritardo1 = 1;
+    two.two.Ritardo2 = 4;
+    for (const ModelStructure& s : {one, two}) {
+        const FittedModel fit = estimate(problem, s);
+        ASSERT_TRUE(fit.estimated()) << status_name(fit.status);
+        const inference::ModelInference inf =
+            inference::infer_model(problem, s, fit.thresholds, fit.criterion, {});
+        ASSERT_EQ(static_cast<int>(inf.regimes.size()), fit.n_regime);
+        for (int r = 1; r <= fit.n_regime; ++r) {
+            const inference::RegimeRegression& g = inf.regimes[ix(r - 1)];
+            ASSERT_TRUE(g.estimated);
+            EXPECT_EQ(g.times, fit.regime(r).times) << "regime " << r;
+            for (int lag = 1; lag <= 2; ++lag) {
+                for (int eq = 1; eq <= k; ++eq) {
+                    for (int v = 1; v <= k; ++v) {
+                        EXPECT_NEAR(g.coefficients[ix((lag - 1) * k + v - 1) * ix(k) + ix(eq - 1)],
+                                    fit.coefficient(r, lag, eq, v), 1e-10);
+                    }
+                }
+            }
+        }
+        EXPECT_FALSE(inf.linearity.has_value());
+        ASSERT_TRUE(inf.confidence.has_value());
+        EXPECT_EQ(inf.confidence->intervals.size(), 2u);  // two thresholds either way
+    }
+}
+
 TEST(RegimeRegression, TooFewObservationsGiveNoTable) {
     const double_matrix m = testing::random_series(40, 2, 3);
     const SeriesRows rows = rows_of(m, 40, 2);
