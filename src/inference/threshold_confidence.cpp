@@ -27,11 +27,13 @@ ThresholdConfidence threshold_confidence(const ThresholdData& data, const Thresh
         interval.low = gamma_hat;
         interval.high = gamma_hat;
         interval.candidates = static_cast<int>(points.size());
-        // The reference is the sweep's own value at the estimate's split, so
-        // that the estimate is in its set whatever the rounding.
-        const int here = point_of(points, gamma_hat);
-        const double reference = here >= 0 ? points[static_cast<std::size_t>(here)].log_det
-                                           : log_det_at(data, rule, estimate, min_count);
+        // The estimate's own fit, every regime as estimated (its split need
+        // not be among the swept ones when a regime is at the smallest size).
+        const double reference = log_det_at(data, rule, estimate, 0);
+        if (!std::isfinite(reference)) {
+            out.intervals.push_back(interval);
+            continue;
+        }
         for (const SweepPoint& p : points) {
             if (T * (p.log_det - reference) <= out.critical_value) {
                 interval.low = std::min(interval.low, p.threshold);
