@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,7 +50,6 @@ struct FitCommandState {
     InferenceChoices inference;
     std::uint64_t seed = 0;
     int threads = 1;
-    std::string json_path;
     ProblemOptions given;
 };
 
@@ -283,33 +281,6 @@ std::vector<int> threshold_components(const ModelStructure& structure) {
     return {structure.two.which_serie1, structure.two.which_serie2};
 }
 
-// The fitted model as JSON: the series and problem sizes, the bootstrap's
-// seed, and the model object under "model".
-void write_fit_json(const FitCommandState& state, const LoadedSeries& series,
-                    nlohmann::json model) {
-    const RunConfig& c = state.config;
-    const nlohmann::json out = {
-        {"series", series_json(series.info)},
-        {"parameters",
-         {{"n_oss", c.n_oss},
-          {"n_comp", c.n_comp},
-          {"min_oss_reg", c.min_oss_reg},
-          {"m", c.m},
-          {"workdir", state.workdir.string()},
-          {"test_linearity", state.inference.test_linearity},
-          {"confidence", state.inference.confidence},
-          {"seed", state.seed},
-          {"threads", state.threads}}},
-        {"model", std::move(model)},
-    };
-    std::ofstream file(state.json_path, std::ios::trunc);
-    file << out.dump(2) << "\n";
-    file.close();
-    if (!file) {
-        refuse(strprintf("JSON summary %s could not be written", state.json_path.c_str()));
-    }
-}
-
 void execute(FitCommandState& state) {
     RunConfig& c = state.config;
     state.codes = parse_codes(state.codes_text);
@@ -368,7 +339,6 @@ void execute(FitCommandState& state) {
         text += "Report appended to " + names + "\n";
     }
     console.out(text);
-    nlohmann::json model = model_json(summary, summary.criterion, summary.fitness, nullptr);
     if (summary.model.estimated()) {
         const inference::ModelInference inference =
             inference::infer_model(problem, structure, summary.model.thresholds, summary.criterion,
@@ -377,11 +347,6 @@ void execute(FitCommandState& state) {
                     "Coefficients at order " + std::to_string(c.m) +
                     " with standard errors, t-values and p-values (Student's t):\n" +
                     inference::format_coefficient_tables(inference));
-        model.update(inference::inference_json(inference));
-    }
-    if (!state.json_path.empty()) {
-        write_fit_json(state, series, std::move(model));
-        console.out("JSON summary: " + state.json_path + "\n");
     }
     if (!report.ok()) {
         std::string failures;
@@ -444,9 +409,6 @@ void add_fit_command(CLI::App& app) {
                     "commas or blanks as the summary of a run prints them, decoded exactly as "
                     "the search decodes them");
     add_inference_options(*fit, state->inference);
-    fit->add_option("--json", state->json_path,
-                    "Also write the fitted model as JSON to this file (for scripts): its "
-                    "structure, criterion and the inference on it, under \"model\"");
     fit->add_option("--seed", state->seed,
                     "Seed of the linearity test's bootstrap (the same seed gives the same "
                     "p-value)")
