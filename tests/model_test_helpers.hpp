@@ -17,6 +17,7 @@
 #include "numeric/arrays.hpp"
 #include "numeric/linalg.hpp"
 #include "support/errors.hpp"
+#include "test_helpers.hpp"
 
 namespace velmora::testing {
 
@@ -139,23 +140,33 @@ inline ProblemFixture exact_rotation_fixture() {
     return ProblemFixture(std::move(s), n, 2, 1, 2);
 }
 
-// A fresh empty directory under the system temporary directory.
+// Directories handed out by fresh_directory, removed with everything in them
+// when the test program ends.
+class CreatedDirectories {
+  public:
+    ~CreatedDirectories() {
+        for (const auto& dir : dirs) {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir, ignored);
+        }
+    }
+    std::vector<std::filesystem::path> dirs;
+};
+
+inline CreatedDirectories& created_directories() {
+    static CreatedDirectories created;
+    return created;
+}
+
+// A fresh empty directory under the system temporary directory; it lives
+// until the test program ends.
 inline std::filesystem::path fresh_directory(const std::string& name) {
     const auto dir = std::filesystem::temp_directory_path() /
                      ("velmora_model_" + name + "_" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
+    created_directories().dirs.push_back(dir);
     return dir;
-}
-
-inline std::vector<std::string> read_lines(const std::filesystem::path& file) {
-    std::ifstream in(file);
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 // ---------------------------------------------------------------------------

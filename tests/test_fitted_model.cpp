@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "app/threshold_app.hpp"
@@ -22,19 +21,8 @@ using testing::fresh_directory;
 using testing::ProblemFixture;
 using testing::random_series;
 
-class RecordingConsole final : public Console {
-  public:
-    void out(std::string_view text) override { out_text += text; }
-    void err(std::string_view) override {}
-    std::string out_text;
-};
-
-std::string file_text(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testing::read_file;
+using testing::RecordingConsole;
 
 OneThresholdStructure one_threshold(int component, int regimes, std::array<int, 3> positions,
                                     int lag) {
@@ -233,7 +221,7 @@ TEST(ModelReport, FilesReceiveExactlyTheFormattedReports) {
     const auto paths = model_report_paths(dir, 1);
     EXPECT_EQ(first.written, std::vector<std::filesystem::path>(paths.begin(), paths.end()));
     for (std::size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(file_text(paths[i]), texts[i] + texts[i]) << paths[i];
+        EXPECT_EQ(read_file(paths[i]), texts[i] + texts[i]) << paths[i];
     }
 }
 
