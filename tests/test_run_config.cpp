@@ -111,20 +111,46 @@ TEST(RunConfigValidation, TournamentSizeMustLieWithinThePopulationActuallyUsed) 
 }
 
 TEST(RunConfigTables, ChoicesMapToTheHistoricalCodes) {
-    EXPECT_EQ(selection_code_from_choice(0), SelectionCode::roulette);
-    EXPECT_EQ(selection_code_from_choice(1), SelectionCode::remainder);
-    EXPECT_EQ(selection_code_from_choice(2), SelectionCode::tournament);
-    EXPECT_EQ(selection_code_from_choice(3), SelectionCode::universal_sampling);
-    EXPECT_EQ(static_cast<int>(selection_code_from_choice(1)), 4);
-    EXPECT_EQ(static_cast<int>(selection_code_from_choice(3)), 2);
-    EXPECT_EQ(crossover_code_from_choice(0), CrossoverCode::one_point);
-    EXPECT_EQ(crossover_code_from_choice(1), CrossoverCode::two_point);
-    EXPECT_EQ(crossover_code_from_choice(2), CrossoverCode::uniform);
+    auto selection = [](int choice) {
+        return engine_selection(*method_of_choice(selection_methods, choice));
+    };
+    auto crossover = [](int choice) {
+        return engine_crossover(*method_of_choice(crossover_methods, choice));
+    };
+    EXPECT_EQ(selection(0), SelectionCode::roulette);
+    EXPECT_EQ(selection(1), SelectionCode::remainder);
+    EXPECT_EQ(selection(2), SelectionCode::tournament);
+    EXPECT_EQ(selection(3), SelectionCode::universal_sampling);
+    EXPECT_EQ(static_cast<int>(selection(1)), 4);
+    EXPECT_EQ(static_cast<int>(selection(3)), 2);
+    EXPECT_EQ(crossover(0), CrossoverCode::one_point);
+    EXPECT_EQ(crossover(1), CrossoverCode::two_point);
+    EXPECT_EQ(crossover(2), CrossoverCode::uniform);
+    EXPECT_FALSE(method_of_choice(selection_methods, 4).has_value());
+    EXPECT_FALSE(method_of_choice(scaling_methods, -1).has_value());
+    // The log names of the table are the engine's.
+    for (const auto& row : selection_methods) {
+        EXPECT_STREQ(row.log_text, selection_name(engine_selection(row.method)));
+    }
+    for (const auto& row : crossover_methods) {
+        EXPECT_STREQ(row.log_text, crossover_name(engine_crossover(row.method)));
+    }
+    // Every row stands for a different method, so row_of finds each one's own.
+    for (std::size_t i = 0; i < scaling_methods.size(); ++i) {
+        EXPECT_EQ(&row_of(scaling_methods, scaling_methods[i].method), &scaling_methods[i]);
+    }
+    for (std::size_t i = 0; i < selection_methods.size(); ++i) {
+        EXPECT_EQ(&row_of(selection_methods, selection_methods[i].method), &selection_methods[i]);
+    }
     EXPECT_EQ(effective_popsize(50), 50);
     EXPECT_EQ(effective_popsize(51), 52);
     EXPECT_EQ(effective_popsize(1), 2);
     EXPECT_EQ(effective_popsize(0), 2);
     EXPECT_EQ(effective_popsize(-3), 2);
+}
+
+ScalingMethod scaling(int choice) {
+    return *method_of_choice(scaling_methods, choice);
 }
 
 // Parameters as the run preparation holds them before the scaling row.
@@ -140,33 +166,33 @@ EngineParams entered(float scalemult, double beta, float sigma, int window) {
 TEST(RunConfigTables, EachScalingRowKeepsOnlyItsOwnConstant) {
     for (int method = 0; method <= 4; ++method) {
         EngineParams p = entered(1.5f, 2.0, 3.0f, 4);
-        apply_scaling_method(method, 50, p);
+        apply_scaling_method(scaling(method), 50, p);
         EXPECT_EQ(p.autocontrol_selection, method == 2 ? 1 : 0) << method;
         EXPECT_EQ(p.scaling_window, method == 4 ? 4 : -1) << method;
         EXPECT_EQ(p.sigma_trunc, method == 3 ? 3.0f : 0.0f) << method;
         EXPECT_EQ(p.beta, method == 1 || method == 2 ? 2.0 : -1.0) << method;
         EXPECT_EQ(p.scalemult, method == 0 ? 1.5f : 0.0f) << method;
     }
-    EXPECT_STREQ(scaling_log_line(0), "Scaling Method is Linear\n");
-    EXPECT_STREQ(scaling_log_line(1), "Scaling Method is Bolzman\n");
-    EXPECT_STREQ(scaling_log_line(2), "Scaling Method is Autocontrol\n");
-    EXPECT_STREQ(scaling_log_line(3), "Scaling Method is Sigma Troncation\n");
-    EXPECT_STREQ(scaling_log_line(4), "Scaling Method is Window\n");
+    EXPECT_EQ(scaling_log_line(scaling(0)), "Scaling Method is Linear\n");
+    EXPECT_EQ(scaling_log_line(scaling(1)), "Scaling Method is Bolzman\n");
+    EXPECT_EQ(scaling_log_line(scaling(2)), "Scaling Method is Autocontrol\n");
+    EXPECT_EQ(scaling_log_line(scaling(3)), "Scaling Method is Sigma Troncation\n");
+    EXPECT_EQ(scaling_log_line(scaling(4)), "Scaling Method is Window\n");
 }
 
 TEST(RunConfigTables, AutocontrolDerivesBetaSTildeFromTheEnteredPopsize) {
     EngineParams p = entered(1.2f, 0.0, 0.0f, 0);
-    apply_scaling_method(2, 50, p);
+    apply_scaling_method(ScalingMethod::autocontrol, 50, p);
     EXPECT_NEAR(p.Beta_s_tilde, 1.39857, 1e-5);
     EXPECT_EQ(p.Beta_s_tilde, static_cast<float>(0.5 * std::sqrt(2.0 * std::log(50.0))));
-    apply_scaling_method(2, 51, p);
+    apply_scaling_method(ScalingMethod::autocontrol, 51, p);
     EXPECT_EQ(p.Beta_s_tilde, static_cast<float>(0.5 * std::sqrt(2.0 * std::log(51.0))));
 }
 
 std::string scaling_problem(int method, EngineParams p) {
-    apply_scaling_method(method, 50, p);
+    apply_scaling_method(scaling(method), 50, p);
     try {
-        check_scaling(method, p);
+        check_scaling(scaling(method), p);
     } catch (const ConfigError& e) {
         return e.what();
     }

@@ -14,6 +14,7 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     // anything is written, so a rejected configuration leaves an earlier
     // run's log alone.
     validate_run_config(config);
+    const RunMethods methods = methods_of(config);
 
     PreparedRun run;
     run.workdir = workdir;
@@ -47,8 +48,8 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     p.pmutation = static_cast<float>(config.pmutation);
     p.tourneysize = config.tourneysize;
 
-    p.selection_code = selection_code_from_choice(config.selection_choice);
-    p.crossover_code = crossover_code_from_choice(config.crossover_choice);
+    p.selection_code = engine_selection(methods.selection);
+    p.crossover_code = engine_crossover(methods.crossover);
     p.mutation_code = 0;
 
     TextFile& log = run.output_file;
@@ -56,9 +57,9 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     log.printf("popsize =%d\n", p.popsize);
     log.printf("pcross =%.3f\n", p.pcross);
     log.printf("pmutation =%.3f\n", p.pmutation);
-    log.printf("Type Crossover =%s\n", crossover_name(p.crossover_code));
+    log.printf("Type Crossover =%s\n", row_of(crossover_methods, methods.crossover).log_text);
     log.printf("Type Mutation =%s\n", mutation_name(p.mutation_code));
-    log.printf("Type Selection =%s\n", selection_name(p.selection_code));
+    log.printf("Type Selection =%s\n", row_of(selection_methods, methods.selection).log_text);
 
     p.beta = config.beta;
     p.sigma_trunc = static_cast<float>(config.sigma_trunc);
@@ -99,10 +100,10 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     run.serie_matrix = std::move(series.serie);
     run.series_info = std::move(series.info);
 
-    apply_scaling_method(config.scaling_method, config.popsize, p);
-    check_scaling(config.scaling_method, p);
+    apply_scaling_method(methods.scaling, config.popsize, p);
+    check_scaling(methods.scaling, p);
 
-    log.printf("%s", scaling_log_line(config.scaling_method));
+    log.printf("%s", scaling_log_line(methods.scaling).c_str());
     log.printf("autocontrol_selection =%d\n", p.autocontrol_selection);
     return run;
 }

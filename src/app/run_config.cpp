@@ -32,16 +32,17 @@ void check_probability(double value, const char* label, const char* field) {
 }  // namespace
 
 void validate_run_config(const RunConfig& c) {
-    if (c.selection_choice < 0 || c.selection_choice > 3) {
-        reject(strprintf("Selection method must be 0 to 3 (selection_choice = %d)",
-                         c.selection_choice));
+    if (!method_of_choice(selection_methods, c.selection_choice)) {
+        reject(strprintf("Selection method must be 0 to %zu (selection_choice = %d)",
+                         selection_methods.size() - 1, c.selection_choice));
     }
-    if (c.crossover_choice < 0 || c.crossover_choice > 2) {
-        reject(strprintf("Crossover method must be 0 to 2 (crossover_choice = %d)",
-                         c.crossover_choice));
+    if (!method_of_choice(crossover_methods, c.crossover_choice)) {
+        reject(strprintf("Crossover method must be 0 to %zu (crossover_choice = %d)",
+                         crossover_methods.size() - 1, c.crossover_choice));
     }
-    if (c.scaling_method < 0 || c.scaling_method > 4) {
-        reject(strprintf("Scaling method must be 0 to 4 (scaling_method = %d)", c.scaling_method));
+    if (!method_of_choice(scaling_methods, c.scaling_method)) {
+        reject(strprintf("Scaling method must be 0 to %zu (scaling_method = %d)",
+                         scaling_methods.size() - 1, c.scaling_method));
     }
     if (c.n_comp < 2) {
         reject(strprintf("Number of components must be >= 2 (n_comp = %d)", c.n_comp));
@@ -67,7 +68,7 @@ void validate_run_config(const RunConfig& c) {
     }
     check_probability(c.pcross, "Crossover probability", "pcross");
     check_probability(c.pmutation, "Mutation probability", "pmutation");
-    if (c.selection_choice == 2) {
+    if (method_of_choice(selection_methods, c.selection_choice) == SelectionMethod::tournament) {
         // The tournament draws from a shuffled list of the whole population.
         const int popsize = effective_popsize(c.popsize);
         if (c.tourneysize < 1 || c.tourneysize > popsize) {
@@ -98,31 +99,18 @@ void validate_run_config(const RunConfig& c) {
     }
 }
 
-SelectionCode selection_code_from_choice(int selection_choice) {
-    switch (selection_choice) {
-        case 1:
-            return SelectionCode::remainder;
-        case 2:
-            return SelectionCode::tournament;
-        case 3:
-            return SelectionCode::universal_sampling;
-        default:
-            return SelectionCode::roulette;
+RunMethods methods_of(const RunConfig& config) {
+    const auto selection = method_of_choice(selection_methods, config.selection_choice);
+    const auto crossover = method_of_choice(crossover_methods, config.crossover_choice);
+    const auto scaling = method_of_choice(scaling_methods, config.scaling_method);
+    if (!selection || !crossover || !scaling) {
+        validate_run_config(config);  // names the field; not reached when it passes
+        reject("A method choice is out of range");
     }
+    return {*selection, *crossover, *scaling};
 }
 
-CrossoverCode crossover_code_from_choice(int crossover_choice) {
-    switch (crossover_choice) {
-        case 1:
-            return CrossoverCode::two_point;
-        case 2:
-            return CrossoverCode::uniform;
-        default:
-            return CrossoverCode::one_point;
-    }
-}
-
-void apply_scaling_method(int scaling_method, int popsize_entered, EngineParams& p) {
+void apply_scaling_method(ScalingMethod method, int popsize_entered, EngineParams& p) {
     const float entered_scalemult = p.scalemult;
     const double entered_beta = p.beta;
     const float entered_sigma = p.sigma_trunc;
@@ -133,73 +121,59 @@ void apply_scaling_method(int scaling_method, int popsize_entered, EngineParams&
     p.sigma_trunc = 0.0f;
     p.beta = -1.0;
     p.scalemult = 0.0f;
-    switch (scaling_method) {
-        case 0:
+    switch (method) {
+        case ScalingMethod::linear:
             p.scalemult = entered_scalemult;
             break;
-        case 1:
+        case ScalingMethod::boltzmann:
             p.beta = entered_beta;
             break;
-        case 2:
+        case ScalingMethod::autocontrol:
             p.autocontrol_selection = 1;
             p.beta = entered_beta;
             p.Beta_s_tilde =
                 static_cast<float>(0.5 * std::sqrt(2.0 * std::log(double(popsize_entered))));
             break;
-        case 3:
+        case ScalingMethod::sigma_truncation:
             p.sigma_trunc = entered_sigma;
             break;
-        case 4:
+        case ScalingMethod::window:
             p.scaling_window = entered_window;
-            break;
-        default:
             break;
     }
 }
 
-void check_scaling(int scaling_method, const EngineParams& p) {
-    switch (scaling_method) {
-        case 0:
+void check_scaling(ScalingMethod method, const EngineParams& p) {
+    switch (method) {
+        case ScalingMethod::linear:
             // Accepted only when greater than 1, so a NaN is refused too.
             if (!(p.scalemult > 1.0f)) {
                 reject("Constant of Scaling Linear must be > 1");
             }
             break;
-        case 1:
+        case ScalingMethod::boltzmann:
             if (!(p.beta >= 0.0)) {
                 reject("Bolzman constant must be >= 0");
             }
             break;
-        case 3:
+        case ScalingMethod::autocontrol:
+            // Checked by the engine initialisation (the selection it needs).
+            break;
+        case ScalingMethod::sigma_truncation:
             if (p.sigma_trunc == 0.0f) {
                 reject("Sigma Trouncation constant must be != 0");
             }
             break;
-        case 4:
+        case ScalingMethod::window:
             if (p.scaling_window < 0) {
                 reject("Window constant must be >= 0");
             }
             break;
-        default:
-            break;
     }
 }
 
-const char* scaling_log_line(int scaling_method) {
-    switch (scaling_method) {
-        case 0:
-            return "Scaling Method is Linear\n";
-        case 1:
-            return "Scaling Method is Bolzman\n";
-        case 2:
-            return "Scaling Method is Autocontrol\n";
-        case 3:
-            return "Scaling Method is Sigma Troncation\n";
-        case 4:
-            return "Scaling Method is Window\n";
-        default:
-            return "";
-    }
+std::string scaling_log_line(ScalingMethod method) {
+    return std::string("Scaling Method is ") + row_of(scaling_methods, method).log_text + "\n";
 }
 
 }  // namespace velmora

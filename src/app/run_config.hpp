@@ -6,15 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "app/methods.hpp"
 #include "engine/params.hpp"
 
 namespace velmora {
 
 struct RunConfig {
-    int selection_choice = 0;  // 0 Roulette Wheel, 1 Stochastic Remainder, 2 Tournament, 3 SUS
+    // Choice numbers: rows of selection_methods, crossover_methods and
+    // scaling_methods (app/methods.hpp), as the dialog's radio buttons number them.
+    int selection_choice = 0;
     int tourneysize = 0;
-    int crossover_choice = 0;  // 0 One Point, 1 Two Point, 2 Uniform
-    int scaling_method = 0;    // 0 Linear, 1 Boltzmann, 2 AutoControl, 3 Sigma, 4 Window
+    int crossover_choice = 0;
+    int scaling_method = 0;
     float scalemult = 1.2f;
     double beta = 0.0;
     double sigma_trunc = 0.0;
@@ -35,12 +38,9 @@ struct RunConfig {
 
 // Names of the choices for the command line and the JSON summary, in the
 // order of the parameter dialog's radio buttons (index = choice value).
-inline constexpr std::array<const char*, 4> selection_choice_names{"roulette", "remainder",
-                                                                   "tournament", "sus"};
-inline constexpr std::array<const char*, 3> crossover_choice_names{"one-point", "two-point",
-                                                                   "uniform"};
-inline constexpr std::array<const char*, 5> scaling_method_names{"linear", "boltzmann",
-                                                                 "autocontrol", "sigma", "window"};
+inline constexpr auto selection_choice_names = cli_names(selection_methods);
+inline constexpr auto crossover_choice_names = cli_names(crossover_methods);
+inline constexpr auto scaling_method_names = cli_names(scaling_methods);
 
 // Largest n_oss a run accepts: the threshold-position fields of the
 // chromosome are at most 17 bits wide.
@@ -60,19 +60,24 @@ int effective_popsize(int entered);
 // ConfigError whose text names the field and its value.
 void validate_run_config(const RunConfig& config);
 
-// The radio-button tables: choice index to engine code.
-SelectionCode selection_code_from_choice(int selection_choice);
-CrossoverCode crossover_code_from_choice(int crossover_choice);
+// The methods of a configuration's choice numbers, converted once where a
+// run is prepared. Throws ConfigError for a number without a row (as
+// validate_run_config does).
+struct RunMethods {
+    SelectionMethod selection;
+    CrossoverMethod crossover;
+    ScalingMethod scaling;
+};
+RunMethods methods_of(const RunConfig& config);
 
-// The scaling method's row of settings, applied over params (which hold the
-// values as entered). popsize_entered feeds Beta_s_tilde under automatic
-// control.
-void apply_scaling_method(int scaling_method, int popsize_entered, EngineParams& params);
-// The row's check on the settings just applied; throws ConfigError with the
+// The scaling method's settings, applied over params (which hold the values
+// as entered). popsize_entered feeds Beta_s_tilde under automatic control.
+void apply_scaling_method(ScalingMethod method, int popsize_entered, EngineParams& params);
+// The method's check on the settings just applied; throws ConfigError with the
 // historical message ("Bolzman constant must be >= 0", ...). Automatic control
 // is checked later, by the engine initialisation.
-void check_scaling(int scaling_method, const EngineParams& params);
+void check_scaling(ScalingMethod method, const EngineParams& params);
 // The run-log line of the method, "Scaling Method is ...\n".
-const char* scaling_log_line(int scaling_method);
+std::string scaling_log_line(ScalingMethod method);
 
 }  // namespace velmora
