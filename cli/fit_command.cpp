@@ -16,6 +16,7 @@
 #include "app/series.hpp"
 #include "app/threshold_app.hpp"
 #include "app/threshold_value.hpp"
+#include "cli/analysis_options.hpp"
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
 #include "model/estimate.hpp"
@@ -50,6 +51,7 @@ struct FitCommandState {
     InferenceChoices inference;
     std::uint64_t seed = 0;
     int threads = 1;
+    AnalysisRequest analysis;
     ProblemOptions given;
 };
 
@@ -285,6 +287,10 @@ void execute(FitCommandState& state) {
     RunConfig& c = state.config;
     state.codes = parse_codes(state.codes_text);
     std::optional<LoadedSeries> loaded = load_for_sizes(c, state.given);
+    // With --holdout the model is fitted on the rows before those held out.
+    validate_analysis(state.analysis, c.n_oss);
+    const int rows_read = c.n_oss;
+    c.n_oss -= state.analysis.holdout;
     validate_problem_sizes(c.n_oss, c.n_comp, c.m, c.min_oss_reg);
     if (!loaded) {
         SeriesRequest request;
@@ -359,6 +365,8 @@ void execute(FitCommandState& state) {
     if (!summary.model.estimated()) {
         throw NotEstimable("The structure could not be estimated");
     }
+    console.out(format_analysis(analyse_reported_model(summary.model, c, rows_read, state.analysis,
+                                                       state.seed, state.threads)));
 }
 
 }  // namespace
@@ -409,12 +417,14 @@ void add_fit_command(CLI::App& app) {
                     "commas or blanks as the summary of a run prints them, decoded exactly as "
                     "the search decodes them");
     add_inference_options(*fit, state->inference);
+    add_analysis_options(*fit, state->analysis);
     fit->add_option("--seed", state->seed,
-                    "Seed of the linearity test's bootstrap (the same seed gives the same "
-                    "p-value)")
+                    "Seed of the linearity test's bootstrap and of the simulations of forecasts "
+                    "and impulse responses (the same seed gives the same figures)")
         ->capture_default_str();
     fit->add_option("--threads", state->threads,
-                    "Threads for the bootstrap replicates (the result does not depend on it)")
+                    "Threads for the bootstrap replicates and the simulations (the result does "
+                    "not depend on it)")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
     fit->callback([state]() { execute(*state); });

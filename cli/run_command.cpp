@@ -17,6 +17,7 @@
 
 #include "app/run_driver.hpp"
 #include "app/run_summary.hpp"
+#include "cli/analysis_options.hpp"
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
 #include "output/history_csv.hpp"
@@ -41,6 +42,7 @@ struct RunCommandState {
     std::string json_path;
     std::string history_path;
     InferenceChoices inference;
+    AnalysisRequest analysis;
     int replications = 1;
     bool no_refine = false;
     ProblemOptions given;
@@ -142,6 +144,10 @@ void execute(RunCommandState& state) {
     // Sizes not given are taken from the file, which must then be read
     // before the run log is begun: its header records n_oss.
     const std::optional<LoadedSeries> series = load_for_sizes(config, state.given);
+    // With --holdout the search runs on the rows before those held out.
+    validate_analysis(state.analysis, config.n_oss);
+    const int rows_read = config.n_oss;
+    config.n_oss -= state.analysis.holdout;
     // A refused configuration leaves the file system as it was: no working
     // directory is created and an earlier JSON summary is kept.
     validate_run_config(config);
@@ -191,7 +197,7 @@ void execute(RunCommandState& state) {
     options.replications = state.replications;
     options.refine = !state.no_refine;
     options.console = &console;
-    options.series = series ? &*series : nullptr;
+    options.series = series && state.analysis.holdout == 0 ? &*series : nullptr;
     options.progress = [&progress_line](const RunProgress& progress) {
         return progress_line.update(progress);
     };
@@ -225,8 +231,24 @@ void execute(RunCommandState& state) {
     const auto refined_inference =
         result.refined ? infer_reported(config, result.refined->model, inference_choice)
                        : std::nullopt;
+    // Forecasts and impulse responses of the reported model: the refined one
+    // when refinement ran.
+    AnalysisResult analysis;
+    if (state.analysis.any()) {
+        if (result.reported) {
+            const FittedModel& reported =
+                result.refined ? result.refined->model.model : result.best.model;
+            analysis =
+                analyse_reported_model(reported, config, rows_read, state.analysis,
+                                       static_cast<std::uint64_t>(result.casual), state.threads);
+        } else {
+            analysis.note =
+                "No forecast, hold-out check or impulse responses: the run reported no model.";
+        }
+    }
     if (json_out.is_open()) {
         nlohmann::json summary = run_summary_json(config, options, result);
+        add_analysis_json(summary, analysis);
         if (best_inference) {
             summary["best"].update(inference::inference_json(*best_inference));
         }
@@ -251,6 +273,7 @@ void execute(RunCommandState& state) {
         std::printf("Beside the linear VAR, the refined model:\n%s",
                     inference::format_inference_summary(*refined_inference).c_str());
     }
+    std::fputs(format_analysis(analysis).c_str(), stdout);
     std::fflush(stdout);
 }
 
@@ -340,6 +363,7 @@ void add_run_command(CLI::App& app) {
                     "generation and replication with the best and mean criterion and fitness, "
                     "the evaluations and estimations so far and the seconds since the start");
     add_inference_options(*run, state->inference);
+    add_analysis_options(*run, state->analysis);
 
     run->add_option("--replications", state->replications,
                     "Complete searches to run, each with its own seeding, generations and "

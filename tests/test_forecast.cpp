@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -10,10 +11,12 @@
 #include "forecast/forecast.hpp"
 #include "forecast/girf.hpp"
 #include "forecast/holdout.hpp"
-#include "forecast/linear_var.hpp"
 #include "forecast/quantile.hpp"
 #include "forecast/simulate.hpp"
 #include "forecast/threshold_var.hpp"
+#include "inference/linear_var.hpp"
+#include "model/estimate.hpp"
+#include "model/fitted_model.hpp"
 #include "simulate/simulate.hpp"
 
 namespace velmora {
@@ -112,6 +115,16 @@ double_matrix series_from(ThresholdVarModel& m, int n, std::uint64_t seed) {
         m.regimes[at(r - 1)].times.push_back(t);
     }
     return s;
+}
+
+inference::LinearVar linear_var(const double_matrix& s, int rows, int k, int p) {
+    ModelProblem problem;
+    problem.serie_matrix = &s;
+    problem.n_oss = rows;
+    problem.n_comp = k;
+    problem.min_oss_reg = 2;
+    problem.m = p;
+    return inference::fit_linear_var(problem);
 }
 
 TEST(ForecastQuantile, InterpolatesBetweenOrderStatistics) {
@@ -244,6 +257,53 @@ TEST(ForecastAnalysis, JsonTablesAreIndexedStepThenComponent) {
     EXPECT_FALSE(format_analysis(r).empty());
 }
 
+TEST(ForecastModel, RegimesOfAStructureAreTheEstimatorsAtTheLargestOrder) {
+    // A simulated series with a clear threshold; every structure shape.
+    ThresholdVarModel truth = two_regime_model();
+    const double_matrix s = series_from(truth, 600, 31);
+    ModelProblem problem;
+    problem.serie_matrix = &s;
+    problem.n_oss = 600;
+    problem.n_comp = 2;
+    problem.min_oss_reg = 20;
+    problem.m = 2;
+    std::vector<ModelStructure> structures(4);
+    structures[0].one = {1, 2, {100, 0, 0}, 1};
+    structures[1].one = {2, 3, {40, 300, 0}, 3};
+    structures[2].threshold_variables = 2;
+    structures[2].two = {1, 2, 100, 200, 4, 0, 1, 2};
+    structures[3].threshold_variables = 2;
+    structures[3].two = {2, 1, 50, 80, 3, 3, 2, 1};
+    for (const ModelStructure& structure : structures) {
+        const FittedModel fit = estimate(problem, structure);
+        ASSERT_TRUE(fit.estimated());
+        const ThresholdVarModel model = model_from_fit(fit);
+        ASSERT_EQ(model.n_regime(), fit.n_regime);
+        EXPECT_EQ(model.p, 2);
+        // The simulation's rule puts every time in the regime the estimator
+        // put it in at order m.
+        int assigned = 0;
+        for (int t = 1; t <= 600; ++t) {
+            const int r = fit.regime_of_time[at(t - 1)];
+            if (r == 0) {
+                continue;
+            }
+            ++assigned;
+            EXPECT_EQ(model.rule.regime([&](int c, int d) { return s[t - d][c]; }), r)
+                << "time " << t;
+        }
+        int pooled = 0;
+        for (int r = 0; r < model.n_regime(); ++r) {
+            EXPECT_EQ(model.regimes[at(r)].residual_rows(2), fit.observations(r + 1));
+            pooled += model.regimes[at(r)].residual_rows(2);
+        }
+        EXPECT_EQ(pooled, assigned);
+    }
+    // A structure the estimator refuses gives no model.
+    problem.min_oss_reg = 400;
+    EXPECT_FALSE(model_for_structure(problem, structures[0]).has_value());
+}
+
 TEST(ForecastPaths, SwitchRegimeWhenTheSimulatedThresholdVariableCrosses) {
     // Without shocks: regime 1 (y1 <= 0) flips and doubles y1, regime 2 halves
     // it, so a path from -1 goes 2, 1, 0.5, ... in regime 1 then 2, 2, ...
@@ -332,82 +392,65 @@ TEST(Forecast, IdenticalForOneAndTwoThreadsAndChangesWithTheSeed) {
 TEST(Forecast, EqualRegimesWithoutShocksGiveTheLinearIteratedForecastExactly) {
     ThresholdVarModel truth = two_regime_model();
     const double_matrix s = series_from(truth, 400, 5);
-    const ThresholdVarModel linear = fit_linear_var(s, 400, 2, 2);
+    const inference::LinearVar linear = linear_var(s, 400, 2, 2);
+    ASSERT_TRUE(linear.regression.estimated);
     ThresholdVarModel equal = truth;
     for (VarRegime& r : equal.regimes) {
-        r.phi = linear.regimes[0].phi;
+        r.phi = linear.regression.coefficients;
     }
     const std::vector<double> history = series_history(s, 2, 400, 2);
+    const std::vector<double> iterated = inference::linear_var_forecast(
+        linear.regression, inference::SeriesRows::from_matrix(s, 400, 2), 400, 12);
+    // A threshold the path crosses between steps 1 and 6.
+    equal.rule.thresholds[0] = 0.5 * (iterated[0] + iterated[10]);
     ForecastOptions options;
     options.horizon = 12;
     options.paths = 10;
     const ForecastResult f = forecast_threshold_var(equal, history, options);
-    // Plain iteration y_t = sum_l A_l y_{t-l}.
-    std::vector<std::vector<double>> y = {{s[399][1], s[399][2]}, {s[400][1], s[400][2]}};
-    for (int h = 1; h <= 12; ++h) {
-        std::vector<double> next(2, 0.0);
-        for (int c = 1; c <= 2; ++c) {
-            double sum = 0.0;
-            for (int l = 1; l <= 2; ++l) {
-                for (int v = 1; v <= 2; ++v) {
-                    sum += linear.coefficient(1, l, c, v) * y[y.size() - at(l)][at(v - 1)];
-                }
-            }
-            next[at(c - 1)] = sum;
+    for (int h = 0; h < 12; ++h) {
+        for (int c = 0; c < 2; ++c) {
+            EXPECT_EQ(f.no_shock[at(h)][at(c)], iterated[at(h * 2 + c)]) << "step " << h + 1;
         }
-        y.push_back(next);
-        EXPECT_EQ(f.no_shock[at(h - 1)], next) << "step " << h;
     }
-}
-
-TEST(LinearVar, RecoversTheCoefficientsOfTheSimulatingModel) {
-    ThresholdVarModel truth = two_regime_model();
-    truth.regimes[1] = truth.regimes[0];  // linear
-    const double_matrix s = series_from(truth, 4000, 9);
-    const ThresholdVarModel fit = fit_linear_var(s, 4000, 2, 2);
-    for (std::size_t i = 0; i < fit.regimes[0].phi.size(); ++i) {
-        EXPECT_NEAR(fit.regimes[0].phi[i], truth.regimes[0].phi[i], 0.06) << i;
-    }
-    // Residuals are orthogonal to the regressors: the normal equations hold.
-    const VarRegime& r = fit.regimes[0];
-    for (int lag = 1; lag <= 2; ++lag) {
-        double cross = 0.0;
-        for (std::size_t n = 0; n < r.times.size(); ++n) {
-            cross += r.residuals[n * 2] * s[r.times[n] - lag][1];
-        }
-        EXPECT_NEAR(cross, 0.0, 1e-8);
-    }
+    // The path passes through both regimes, so the equality is not that of a
+    // path that never switches.
+    PathSimulator sim(equal, 12);
+    std::vector<double> out(24);
+    std::vector<int> regimes(12);
+    sim.run(history, nullptr, nullptr, out.data(), regimes.data());
+    EXPECT_NE(std::count(regimes.begin(), regimes.end(), 1), 0);
+    EXPECT_NE(std::count(regimes.begin(), regimes.end(), 2), 0);
 }
 
 TEST(Holdout, CountsOriginsPerHorizonAndMatchesPlainOneStepErrors) {
     ThresholdVarModel truth = two_regime_model();
     const double_matrix s = series_from(truth, 300, 2);
-    const ThresholdVarModel linear = fit_linear_var(s, 280, 2, 2);
+    const inference::LinearVar linear = linear_var(s, 280, 2, 2);
     HoldoutOptions options;
     options.horizon = 4;
     options.paths = 50;
-    const HoldoutResult one = holdout_check(truth, linear, s, 300, 280, options);
+    const HoldoutResult one = holdout_check(truth, linear.regression, s, 300, 280, options);
     EXPECT_EQ(one.forecasts, (std::vector<int>{20, 19, 18, 17}));
     double sq = 0.0, ab = 0.0;
     for (int o = 280; o < 300; ++o) {
-        for (int c = 1; c <= 2; ++c) {
-            double f = 0.0;
-            for (int l = 1; l <= 2; ++l) {
-                for (int v = 1; v <= 2; ++v) {
-                    f += linear.coefficient(1, l, c, v) * s[o + 1 - l][v];
-                }
-            }
-            const double e = s[o + 1][c] - f;
-            if (c == 1) {
-                sq += e * e;
-                ab += std::fabs(e);
+        double f = 0.0;
+        for (int l = 1; l <= 2; ++l) {
+            for (int v = 1; v <= 2; ++v) {
+                f +=
+                    linear.regression.coefficients[at(((l - 1) * 2 + v - 1) * 2)] * s[o + 1 - l][v];
             }
         }
+        const double e = s[o + 1][1] - f;
+        sq += e * e;
+        ab += std::fabs(e);
     }
     EXPECT_NEAR(one.linear.rmse[0][0], std::sqrt(sq / 20), 1e-12);
     EXPECT_NEAR(one.linear.mae[0][0], ab / 20, 1e-12);
+    // The threshold model simulated from the truth forecasts no worse here
+    // than a linear fit of a clearly nonlinear series, at one step.
+    EXPECT_LT(one.threshold.rmse_all[0], 1.1 * one.linear.rmse_all[0]);
     options.threads = 2;
-    const HoldoutResult two = holdout_check(truth, linear, s, 300, 280, options);
+    const HoldoutResult two = holdout_check(truth, linear.regression, s, 300, 280, options);
     EXPECT_EQ(one.threshold.rmse, two.threshold.rmse);
     EXPECT_EQ(one.threshold.mae_all, two.threshold.mae_all);
 }

@@ -5,8 +5,9 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "forecast/linear_var.hpp"
 #include "forecast/simulate.hpp"
+#include "inference/linear_var.hpp"
+#include "model/problem.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
@@ -113,10 +114,15 @@ AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix&
         result.forecast = std::move(f);
     }
     if (request.holdout > 0) {
-        ThresholdVarModel linear;
-        try {
-            linear = fit_linear_var(series, result.fit_rows, model.k, model.p);
-        } catch (const std::invalid_argument&) {
+        // The linear VAR of the same order on the same rows.
+        ModelProblem problem;
+        problem.serie_matrix = &series;
+        problem.n_oss = result.fit_rows;
+        problem.n_comp = model.k;
+        problem.min_oss_reg = 2;
+        problem.m = model.p;
+        const inference::LinearVar linear = inference::fit_linear_var(problem);
+        if (!linear.regression.estimated) {
             throw ConfigError(strprintf(
                 "--holdout: the linear VAR of order %d cannot be estimated on the first %d rows",
                 model.p, result.fit_rows));
@@ -127,7 +133,8 @@ AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix&
         options.seed = settings.seed;
         options.threads = settings.threads;
         options.progress = stage_progress(settings, "hold-out");
-        HoldoutResult h = holdout_check(model, linear, series, rows, result.fit_rows, options);
+        HoldoutResult h =
+            holdout_check(model, linear.regression, series, rows, result.fit_rows, options);
         if (h.horizon == 0) {
             result.stopped = true;
             return result;
@@ -215,6 +222,9 @@ std::string format_analysis(const AnalysisResult& r) {
                 text += "\n";
             }
         }
+    }
+    for (const std::filesystem::path& file : r.files) {
+        text += strprintf("Written: %s\n", file.string().c_str());
     }
     return text;
 }

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "forecast/forecast.hpp"
 #include "forecast/girf.hpp"
@@ -55,8 +56,9 @@ struct AnalysisResult {
     std::optional<ForecastResult> forecast;
     std::optional<HoldoutResult> holdout;
     std::optional<GirfResult> girf;
-    bool stopped = false;  // progress asked to stop
-    std::string note;      // why nothing was computed, when so
+    bool stopped = false;                      // progress asked to stop
+    std::string note;                          // why nothing was computed, when so
+    std::vector<std::filesystem::path> files;  // CSV files written
 };
 
 // `series` holds rows 1..rows; the model was fitted on rows 1..fit_rows

@@ -6,6 +6,7 @@
 
 #include "forecast/random_stream.hpp"
 #include "forecast/simulate.hpp"
+#include "inference/linear_var.hpp"
 
 namespace velmora {
 
@@ -45,20 +46,20 @@ ForecastErrors summarise(const std::vector<double>& sq, const std::vector<double
 
 }  // namespace
 
-HoldoutResult holdout_check(const ThresholdVarModel& threshold, const ThresholdVarModel& linear,
-                            const double_matrix& series, int rows, int fit_rows,
-                            const HoldoutOptions& options) {
+HoldoutResult holdout_check(const ThresholdVarModel& threshold,
+                            const inference::RegimeRegression& linear, const double_matrix& series,
+                            int rows, int fit_rows, const HoldoutOptions& options) {
     threshold.check();
-    linear.check();
     const int k = threshold.k;
     const int horizon = options.horizon;
-    if (linear.k != k) {
-        throw std::invalid_argument("holdout: the models have different components");
+    if (!linear.estimated || linear.k != k) {
+        throw std::invalid_argument(
+            "holdout: the linear VAR is not estimated for these components");
     }
     if (horizon < 1 || options.paths < 1) {
         throw std::invalid_argument("holdout: the horizon and the paths must be at least 1");
     }
-    const int need = std::max(threshold.history_rows(), linear.history_rows());
+    const int need = std::max(threshold.history_rows(), linear.order);
     if (fit_rows < need || fit_rows >= rows) {
         throw std::invalid_argument("holdout: no rows to hold out, or too few to start from");
     }
@@ -71,15 +72,15 @@ HoldoutResult holdout_check(const ThresholdVarModel& threshold, const ThresholdV
     const int threads = std::max(1, options.threads);
     struct Scratch {
         PathSimulator tv;
-        PathSimulator lin;
         std::vector<double> path;
     };
     std::vector<Scratch> scratch;
     scratch.reserve(idx(threads));
     for (int t = 0; t < threads; ++t) {
-        scratch.push_back(Scratch{PathSimulator(threshold, horizon), PathSimulator(linear, horizon),
-                                  std::vector<double>(path_size)});
+        scratch.push_back(
+            Scratch{PathSimulator(threshold, horizon), std::vector<double>(path_size)});
     }
+    const inference::SeriesRows plain = inference::SeriesRows::from_matrix(series, rows, k);
     const bool finished = run_tasks(
         origins, threads,
         [&](long long o, int worker) {
@@ -100,7 +101,10 @@ HoldoutResult holdout_check(const ThresholdVarModel& threshold, const ThresholdV
             for (std::size_t v = 0; v < path_size; ++v) {
                 tv[v] /= options.paths;
             }
-            s.lin.run(history, nullptr, nullptr, lin_forecast.data() + idx(o) * path_size);
+            const std::vector<double> lin =
+                inference::linear_var_forecast(linear, plain, origin, horizon);
+            std::copy(lin.begin(), lin.end(),
+                      lin_forecast.begin() + static_cast<std::ptrdiff_t>(idx(o) * path_size));
         },
         options.progress);
     if (!finished) {

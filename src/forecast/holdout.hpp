@@ -8,6 +8,7 @@
 
 #include "forecast/parallel.hpp"
 #include "forecast/threshold_var.hpp"
+#include "inference/regression.hpp"
 #include "numeric/arrays.hpp"
 
 namespace velmora {
@@ -42,12 +43,11 @@ struct HoldoutResult {
 // origin o, using the data up to o, each model forecasts o+1 .. min(o+H,
 // rows). The threshold model's forecast is the mean of options.paths
 // simulated paths (the streams derived from the seed, the origin and the
-// path), the linear model's is its path without shocks (the conditional mean
-// of a linear VAR). Both models keep the coefficients fitted on the first
-// fit_rows rows. Returns an empty result (horizon 0) when progress asked to
-// stop.
-HoldoutResult holdout_check(const ThresholdVarModel& threshold, const ThresholdVarModel& linear,
-                            const double_matrix& series, int rows, int fit_rows,
-                            const HoldoutOptions& options);
+// path), the linear VAR's is its iterated forecast (its conditional mean).
+// Both keep the coefficients fitted on the first fit_rows rows. Returns an empty result (horizon 0)
+// when progress asked to stop.
+HoldoutResult holdout_check(const ThresholdVarModel& threshold,
+                            const inference::RegimeRegression& linear, const double_matrix& series,
+                            int rows, int fit_rows, const HoldoutOptions& options);
 
 }  // namespace velmora

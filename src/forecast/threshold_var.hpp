@@ -6,11 +6,14 @@
 // forecasts, the hold-out check and the impulse responses.
 
 #include <array>
+#include <optional>
 #include <vector>
 
 namespace velmora {
 
 struct FittedModel;
+struct ModelProblem;
+struct ModelStructure;
 
 // Which regime a time belongs to, from the lagged threshold variable(s). The
 // same rule the estimators apply: a value equal to a threshold falls on the
@@ -98,9 +101,15 @@ struct ThresholdVarModel {
     void check() const;
 };
 
-// The model at the fitted model's largest order m, with the regimes' residual
-// pools and times at that order. Throws std::invalid_argument when the fit is
-// not estimated.
+// The model of a fitted threshold VAR at its largest order m: its rule with
+// the thresholds as estimated, and per regime the coefficients, residual
+// covariance (divided by the observations), residual vectors and times at
+// order m. Throws std::invalid_argument when the fit is not estimated.
 ThresholdVarModel model_from_fit(const FittedModel& fit);
+
+// model_from_fit of the structure estimated on the problem's series; empty
+// when the structure cannot be estimated.
+std::optional<ThresholdVarModel> model_for_structure(const ModelProblem& problem,
+                                                     const ModelStructure& structure);
 
 }  // namespace velmora
