@@ -13,6 +13,7 @@
 #include "app/run_summary.hpp"
 #include "app/series.hpp"
 #include "model/estimate.hpp"
+#include "simulate/simulate.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 #include "test_helpers.hpp"
@@ -196,6 +197,57 @@ TEST(Replications, JsonAndTheFitLineReplayTheRefinedModel) {
     // The summary says the same command.
     EXPECT_NE(format_run_summary(r).find(fit_command_line(r.refined->fit_arguments)),
               std::string::npos);
+}
+
+// The default search with refinement finds a simulated threshold: component 2
+// at lag 6 switching at 0. (Velmora's criterion counts the lagged start as
+// zero residual rows, which rewards a second threshold variable with a longer
+// lag; with the true lag at 6 and regimes of at least a quarter of the series
+// that reward is spent, and the true variable must always be there.)
+TEST(Replications, DefaultSearchRecoversASimulatedThreshold) {
+    ThresholdVar model;
+    model.n_comp = 3;
+    model.rule.component = 2;
+    model.rule.lag = 6;
+    model.rule.thresholds = {0.0};
+    model.regimes.resize(2);
+    model.regimes[0].coefficients = {0.6, 0.0, 0.0, 0.3, -0.5, 0.0, 0.0, 0.0, 0.4};
+    model.regimes[1].coefficients = {-0.5, 0.2, 0.0, 0.0, 0.5, 0.0, 0.3, 0.0, -0.4};
+    int exact_shape = 0;
+    for (int seed = 1; seed <= 4; ++seed) {
+        SimulationOptions options;
+        options.n_obs = 600;
+        options.seed = static_cast<std::uint64_t>(seed);
+        TempDir dir;
+        simulate(model, options).write(dir.path() / "series.txt");
+        RunConfig c;
+        c.course_file = (dir.path() / "series.txt").string();
+        c.n_oss = 600;
+        c.n_comp = 3;
+        c.m = 1;
+        c.min_oss_reg = 150;
+        RecordingConsole console;
+        RunOptions o;
+        o.workdir = dir.path();
+        o.console = &console;
+        o.seed = seed;
+        const RunResult r = run_search(c, o);
+        ASSERT_TRUE(r.refined.has_value());
+        const ModelStructure& s = r.refined->model.structure;
+        const EstimateSummary& e = r.refined->model.estimate;
+        double threshold = 1e9;
+        if (s.threshold_variables == 1 && s.one.which_serie == 2 && s.one.threshold_lag == 6) {
+            threshold = e.thresholds[0];
+            exact_shape += s.one.n_regime == 2 ? 1 : 0;
+        } else if (s.threshold_variables == 2 && s.two.which_serie1 == 2 && s.two.Ritardo1 == 6) {
+            threshold = e.thresholds[0];
+        } else if (s.threshold_variables == 2 && s.two.which_serie2 == 2 && s.two.Ritardo2 == 6) {
+            threshold = e.thresholds[1];
+        }
+        EXPECT_NEAR(threshold, 0.0, 0.2) << "seed " << seed;
+    }
+    // Most seeds end at exactly the true structure.
+    EXPECT_GE(exact_shape, 2);
 }
 
 TEST(Replications, CasualsFromTheClockDifferAndBoundsAreChecked) {
