@@ -1,6 +1,7 @@
 #include "main_window.hpp"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -80,6 +81,22 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, QWidget* parent)
     auto* threads_label = new QLabel(tr("Threads"), this);
     threads_label->setBuddy(threads_);
 
+    replications_ = new QSpinBox(this);
+    replications_->setObjectName(QStringLiteral("replicationsSpin"));
+    replications_->setRange(1, 1000);
+    replications_->setValue(1);
+    replications_->setToolTip(
+        tr("Complete searches, each with its own seed; the best of their best models is kept"));
+    auto* replications_label = new QLabel(tr("Replications"), this);
+    replications_label->setBuddy(replications_);
+
+    refine_ = new QCheckBox(tr("Refine"), this);
+    refine_->setObjectName(QStringLiteral("refineCheck"));
+    refine_->setChecked(true);
+    refine_->setToolTip(
+        tr("Refine the best model's thresholds and structure after the search; its report "
+           "goes to the folder refined"));
+
     messages_ = new QPlainTextEdit(this);
     messages_->setObjectName(QStringLiteral("messageArea"));
     messages_->setReadOnly(true);
@@ -96,6 +113,12 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, QWidget* parent)
     threads_row->addWidget(threads_);
     threads_row->addStretch();
     left->addLayout(threads_row);
+    auto* search_row = new QHBoxLayout;
+    search_row->addWidget(replications_label);
+    search_row->addWidget(replications_);
+    search_row->addWidget(refine_);
+    search_row->addStretch();
+    left->addLayout(search_row);
     left->addStretch();
 
     auto* displays = new QGridLayout;
@@ -142,6 +165,7 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, QWidget* parent)
     connect(parameter_, &QPushButton::clicked, this, &VelmoraDlg::open_parameters);
 
     connect(&runner_, &RunThread::generation_started, this, &VelmoraDlg::show_generation);
+    connect(&runner_, &RunThread::replication_started, this, &VelmoraDlg::show_replication);
     connect(runner_.console(), &SignalConsole::written, this, &VelmoraDlg::append_message);
     connect(&runner_, &QThread::finished, this, &VelmoraDlg::run_finished);
 
@@ -162,6 +186,8 @@ void VelmoraDlg::set_running(bool running) {
     ok_->setEnabled(!running);
     parameter_->setEnabled(!running);
     threads_->setEnabled(!running);
+    replications_->setEnabled(!running);
+    refine_->setEnabled(!running);
     stop_->setEnabled(running);
 }
 
@@ -195,6 +221,10 @@ void VelmoraDlg::start_run() {
         workdir = ".";
     }
     set_running(true);
+    // A single replication leaves the replication display empty, as it
+    // always was; with several it shows the one under way.
+    replication_->clear();
+    runner_.set_search(replications_->value(), refine_->isChecked());
     if (!runner_.start_run(parameters_.config, threads_->value(), workdir)) {
         set_running(false);
     }
@@ -210,6 +240,12 @@ void VelmoraDlg::stop_run() {
 
 void VelmoraDlg::show_generation(int generation) {
     generation_->setText(QString::number(generation));
+}
+
+void VelmoraDlg::show_replication(int replication) {
+    if (replications_->value() > 1) {
+        replication_->setText(QString::number(replication));
+    }
 }
 
 void VelmoraDlg::append_message(const QString& text, bool error) {

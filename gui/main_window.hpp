@@ -5,6 +5,8 @@
 
 #include <QDialog>
 
+class QCheckBox;
+
 #include "exchange.hpp"
 #include "run_thread.hpp"
 
@@ -38,6 +40,7 @@ class VelmoraDlg : public QDialog {
 
   private slots:
     void show_generation(int generation);
+    void show_replication(int replication);
     void append_message(const QString& text, bool error);
     void run_finished();
 
@@ -57,6 +60,8 @@ class VelmoraDlg : public QDialog {
     QLabel* generation_ = nullptr;
     QLabel* replication_ = nullptr;
     QSpinBox* threads_ = nullptr;
+    QSpinBox* replications_ = nullptr;
+    QCheckBox* refine_ = nullptr;
     QPlainTextEdit* messages_ = nullptr;
 };
 

@@ -44,9 +44,12 @@ void RunThread::run() {
     RunOptions options;
     options.workdir = workdir_;
     options.threads = threads_;
+    options.replications = replications_;
+    options.refine = refine_;
     options.console = &console_;
     options.stop = &stop_;
     options.progress = [this](const RunProgress& progress) {
+        emit replication_started(progress.replication);
         emit generation_started(progress.generation);
         return !stop_.load();
     };

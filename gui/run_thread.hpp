@@ -38,6 +38,12 @@ class RunThread : public QThread {
     // run's files go to `workdir`.
     bool start_run(const RunConfig& config, int threads, const std::filesystem::path& workdir);
 
+    // Replications and refinement of the next run started.
+    void set_search(int replications, bool refine) {
+        replications_ = replications;
+        refine_ = refine;
+    }
+
     // Asks the run under way to stop before its next generation.
     void request_stop() { stop_ = true; }
 
@@ -50,6 +56,8 @@ class RunThread : public QThread {
   signals:
     // Before each generation, with its number counting from 0.
     void generation_started(int generation);
+    // With each progress report: the replication (from 1) it comes from.
+    void replication_started(int replication);
 
   protected:
     void run() override;
@@ -62,6 +70,8 @@ class RunThread : public QThread {
     // Written by start_run() only while no run is under way, read by run().
     RunConfig config_;
     int threads_ = 1;
+    int replications_ = 1;
+    bool refine_ = true;
     std::filesystem::path workdir_;
 
     std::atomic<bool> stop_{false};

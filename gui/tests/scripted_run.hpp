@@ -36,6 +36,8 @@ struct ScriptedRun {
     std::filesystem::path workdir;
     bool had_console = false;
     bool had_stop_flag = false;
+    int replications = 0;
+    bool refine = false;
 
     // Generations follow each other every few milliseconds until a stop.
     void run_until_stopped() {
@@ -53,6 +55,8 @@ struct ScriptedRun {
             workdir = options.workdir;
             had_console = options.console != nullptr;
             had_stop_flag = options.stop != nullptr;
+            replications = options.replications;
+            refine = options.refine;
         }
         switch (mode) {
             case Mode::config_error:
@@ -76,6 +80,8 @@ struct ScriptedRun {
             RunProgress progress;
             progress.generation = gen;
             progress.maxgen = cfg.maxgen;
+            // The last replication reports last.
+            progress.replication = options.replications;
             if (!options.progress(progress)) {
                 return result;
             }

@@ -3,6 +3,7 @@
 // boxes, the message area and the About box.
 
 #include <QAction>
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -131,6 +132,37 @@ class MainWindowTest : public QObject {
         QVERIFY(script_->had_stop_flag);
     }
 
+    // Replications and Refine reach the run; the replication display shows
+    // the replication under way only when there are several.
+    void replications_and_refine_reach_the_run() {
+        VelmoraDlg w(function_of(script_));
+        ParameterValues p;
+        p.config.maxgen = 2;
+        w.set_parameters(p);
+        QCOMPARE(w.findChild<QSpinBox*>("replicationsSpin")->value(), 1);
+        QVERIFY(w.findChild<QCheckBox*>("refineCheck")->isChecked());
+        w.show();
+        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        {
+            std::lock_guard lock(script_->mutex);
+            QCOMPARE(script_->replications, 1);
+            QVERIFY(script_->refine);
+        }
+        QCOMPARE(w.findChild<QLabel*>("replicationDisplay")->text(), QString());
+
+        w.findChild<QSpinBox*>("replicationsSpin")->setValue(3);
+        w.findChild<QCheckBox*>("refineCheck")->setChecked(false);
+        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        {
+            std::lock_guard lock(script_->mutex);
+            QCOMPARE(script_->replications, 3);
+            QVERIFY(!script_->refine);
+        }
+        QCOMPARE(w.findChild<QLabel*>("replicationDisplay")->text(), QString("3"));
+    }
+
     void generation_display_follows_the_run_and_ok_works_again() {
         VelmoraDlg w(function_of(script_));
         ParameterValues p;
@@ -161,6 +193,8 @@ class MainWindowTest : public QObject {
         QVERIFY(!button(w, "okButton")->isEnabled());
         QVERIFY(!button(w, "parameterButton")->isEnabled());
         QVERIFY(!w.findChild<QSpinBox*>("threadsSpin")->isEnabled());
+        QVERIFY(!w.findChild<QSpinBox*>("replicationsSpin")->isEnabled());
+        QVERIFY(!w.findChild<QCheckBox*>("refineCheck")->isEnabled());
         QVERIFY(button(w, "stopButton")->isEnabled());
         // A second start while one runs is ignored, not queued.
         w.start_run();
