@@ -234,7 +234,7 @@ TEST(Replications, DefaultSearchRecoversASimulatedThreshold) {
         const RunResult r = run_search(c, o);
         ASSERT_TRUE(r.refined.has_value());
         const ModelStructure& s = r.refined->model.structure;
-        const EstimateSummary& e = r.refined->model.estimate;
+        const FittedModel& e = r.refined->model.model;
         double threshold = 1e9;
         if (s.threshold_variables == 1 && s.one.which_serie == 2 && s.one.threshold_lag == 6) {
             threshold = e.thresholds[0];
