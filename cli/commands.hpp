@@ -26,7 +26,16 @@ ProblemOptions add_problem_options(CLI::App& command, RunConfig& config,
 // sizes were given, so that the run reads the file as it always did).
 std::optional<LoadedSeries> load_for_sizes(RunConfig& config, const ProblemOptions& given);
 
-void add_run_command(CLI::App& app);
-void add_fit_command(CLI::App& app);
+// Refuses an empty value ("--maxgen ''") for every option of command that
+// takes one; call it after the options are added.
+void refuse_empty_values(CLI::App& command);
+
+// A whole number in low..high, with a short message for anything else.
+CLI::Validator whole_number_in(int low, int high);
+
+// exit_status receives a command's status when it completes its work but
+// must not end with 0 (a file not written whole, an interrupted search).
+void add_run_command(CLI::App& app, int& exit_status);
+void add_fit_command(CLI::App& app, int& exit_status);
 
 }  // namespace velmora::cli

@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/run_driver.hpp"
 #include "app/run_summary.hpp"
 #include "app/series.hpp"
 #include "app/threshold_app.hpp"
@@ -26,6 +27,7 @@
 #include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
+#include "support/text_file.hpp"
 
 namespace velmora::cli {
 
@@ -283,7 +285,7 @@ std::vector<int> threshold_components(const ModelStructure& structure) {
     return {structure.two.which_serie1, structure.two.which_serie2};
 }
 
-void execute(FitCommandState& state) {
+int execute(FitCommandState& state) {
     RunConfig& c = state.config;
     state.codes = parse_codes(state.codes_text);
     std::optional<LoadedSeries> loaded = load_for_sizes(c, state.given);
@@ -314,6 +316,17 @@ void execute(FitCommandState& state) {
     if (ec || !std::filesystem::is_directory(state.workdir)) {
         refuse(
             strprintf("Working directory %s could not be created", state.workdir.string().c_str()));
+    }
+    const char* kind = structure.threshold_variables == 1 ? "Univariate" : "Bivariate";
+    const std::filesystem::path result_files[] = {
+        state.workdir / strprintf("OutputThreshold%s.txt", kind),
+        state.workdir / strprintf("PredictionThreshold%s.txt", kind),
+        state.workdir / strprintf("ResidualThreshold%s.txt", kind)};
+    for (const auto& file : result_files) {
+        if (const std::string what = special_file_kind(file); !what.empty()) {
+            refuse(strprintf("%s is %s, not a regular file; a fit appends only to regular files",
+                             file.c_str(), what.c_str()));
+        }
     }
 
     StdConsole console;
@@ -367,11 +380,12 @@ void execute(FitCommandState& state) {
     }
     console.out(format_analysis(analyse_reported_model(summary.model, c, rows_read, state.analysis,
                                                        state.seed, state.threads)));
+    return 0;
 }
 
 }  // namespace
 
-void add_fit_command(CLI::App& app) {
+void add_fit_command(CLI::App& app, int& exit_status) {
     auto state = std::make_shared<FitCommandState>();
     CLI::App* fit = app.add_subcommand(
         "fit",
@@ -425,9 +439,10 @@ void add_fit_command(CLI::App& app) {
     fit->add_option("--threads", state->threads,
                     "Threads for the bootstrap replicates and the simulations (the result does "
                     "not depend on it)")
-        ->check(CLI::PositiveNumber)
+        ->check(whole_number_in(1, kMaxThreads))
         ->capture_default_str();
-    fit->callback([state]() { execute(*state); });
+    refuse_empty_values(*fit);
+    fit->callback([state, &exit_status]() { exit_status = execute(*state); });
 }
 
 }  // namespace velmora::cli

@@ -17,9 +17,11 @@ int main(int argc, char** argv) {
     app.footer(
         "Run `velmora run --help` or `velmora fit --help` for the options of a command.\n"
         "Exit status: 0 after a completed command; 2 when the configuration or the series is "
-        "refused; 255 after a fault of the genetic engine; 1 after a numeric failure.");
-    velmora::cli::add_run_command(app);
-    velmora::cli::add_fit_command(app);
+        "refused; 3 when a file could not be written whole; 130 or 143 when SIGINT or SIGTERM "
+        "stopped a search; 255 after a fault of the genetic engine; 1 after a numeric failure.");
+    int exit_status = 0;
+    velmora::cli::add_run_command(app, exit_status);
+    velmora::cli::add_fit_command(app, exit_status);
 
     try {
         app.parse(argc, argv);
@@ -31,7 +33,7 @@ int main(int argc, char** argv) {
     } catch (const velmora::Failure& failure) {
         std::fputs(failure.what(), stderr);
         const std::string text = failure.what();
-        if (!text.empty() && text.back() != '\n') {
+        if (!failure.verbatim() && !text.empty() && text.back() != '\n') {
             std::fputc('\n', stderr);
         }
         return failure.exit_status();
@@ -41,5 +43,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmora: %s\n", e.what());
         return 1;
     }
-    return 0;
+    return exit_status;
 }

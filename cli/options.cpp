@@ -1,6 +1,38 @@
+#include <charconv>
+#include <string>
+
 #include "cli/commands.hpp"
+#include "support/format.hpp"
 
 namespace velmora::cli {
+
+void refuse_empty_values(CLI::App& command) {
+    const CLI::Validator not_empty(
+        [](std::string& value) -> std::string {
+            return value.empty() ? std::string("an empty value is not accepted") : std::string();
+        },
+        "");
+    for (CLI::Option* option : command.get_options()) {
+        if (option->get_type_size_max() > 0) {
+            option->check(not_empty);
+        }
+    }
+}
+
+CLI::Validator whole_number_in(int low, int high) {
+    return CLI::Validator(
+        [low, high](std::string& value) -> std::string {
+            int parsed = 0;
+            const char* end = value.data() + value.size();
+            const auto [ptr, ec] = std::from_chars(value.data(), end, parsed);
+            if (ec != std::errc() || ptr != end || parsed < low || parsed > high) {
+                return strprintf("%s is not a whole number from %d to %d", value.c_str(), low,
+                                 high);
+            }
+            return {};
+        },
+        strprintf("INT in %d..%d", low, high));
+}
 
 ProblemOptions add_problem_options(CLI::App& command, RunConfig& config,
                                    std::filesystem::path& workdir) {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -13,17 +14,21 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "app/prepare.hpp"
 #include "app/run_driver.hpp"
 #include "app/run_summary.hpp"
 #include "cli/analysis_options.hpp"
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
+#include "cli/interrupt.hpp"
 #include "output/history_csv.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
+#include "support/text_file.hpp"
 
 namespace velmora::cli {
 
@@ -49,7 +54,7 @@ struct RunCommandState {
 
     static int default_threads() {
         const unsigned cores = std::thread::hardware_concurrency();
-        return cores == 0 ? 1 : static_cast<int>(cores);
+        return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxThreads));
     }
 };
 
@@ -135,7 +140,59 @@ class ProgressLine {
     std::chrono::steady_clock::time_point last_shown_;
 };
 
-void execute(RunCommandState& state) {
+// Whether two names lead to the same file: the same path once made absolute
+// and normal ("./x" and "x"), or, when both exist, the same file by another
+// name (a link).
+bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code ec_a;
+    std::error_code ec_b;
+    const auto canonical_a = std::filesystem::weakly_canonical(a, ec_a);
+    const auto canonical_b = std::filesystem::weakly_canonical(b, ec_b);
+    if (!ec_a && !ec_b && canonical_a == canonical_b) {
+        return true;
+    }
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+// A file written beside the run's own (label: "JSON summary", "History
+// file") must be a regular file or absent, and must not replace a file the
+// run reads or writes, nor the other extra file.
+void check_extra_output(const std::filesystem::path& path, const char* label,
+                        const RunCommandState& state, const std::filesystem::path& other,
+                        const char* other_what) {
+    if (const std::string kind = special_file_kind(path); !kind.empty()) {
+        throw ConfigError(
+            strprintf("%s %s is %s, not a regular file", label, path.c_str(), kind.c_str()));
+    }
+    std::vector<std::pair<std::filesystem::path, const char*>> guarded{
+        {state.config.course_file, "the course file"},
+        {state.workdir / "Output.txt", "the run log"},
+        {state.workdir / "inputonepop2.txt", "the parameter file"}};
+    for (const int threshold_variables : {1, 2}) {
+        for (const auto& file : result_file_paths(state.workdir, threshold_variables)) {
+            guarded.emplace_back(file, "a result file");
+        }
+    }
+    if (!other.empty()) {
+        guarded.emplace_back(other, other_what);
+    }
+    for (const auto& [file, what] : guarded) {
+        if (same_file(path, file)) {
+            throw ConfigError(
+                strprintf("%s %s would overwrite %s %s", label, path.c_str(), what, file.c_str()));
+        }
+    }
+}
+
+void report_failed_files(const RunResult& result) {
+    for (const FileFailure& failure : result.files_failed) {
+        std::fprintf(stderr, "%s could not be written: %s\n", failure.path.c_str(),
+                     failure.reason.c_str());
+    }
+}
+
+int execute(RunCommandState& state) {
     RunConfig& config = state.config;
     config.scaling_window = state.scaling_window;
     config.selection_choice = index_of(selection_choice_names, state.selection);
@@ -152,22 +209,34 @@ void execute(RunCommandState& state) {
     // directory is created and an earlier JSON summary is kept.
     validate_run_config(config);
     check_inference_choices(state.inference);
+    if (!state.json_path.empty()) {
+        check_extra_output(state.json_path, "JSON summary", state, state.history_path,
+                           "the history file");
+    }
+    if (!state.history_path.empty()) {
+        check_extra_output(state.history_path, "History file", state, {}, "");
+    }
     ensure_workdir(state.workdir);
 
     // A summary path that cannot be written is refused before the search. It
     // is opened without truncation, so that a failed search leaves an earlier
     // summary in place; a file created here is removed again.
-    std::ofstream json_out;
     bool json_created = false;
     if (!state.json_path.empty()) {
         std::error_code ec;
         json_created = !std::filesystem::exists(state.json_path, ec);
-        json_out.open(state.json_path, std::ios::app);
-        if (!json_out) {
+        std::ofstream probe(state.json_path, std::ios::app);
+        if (!probe) {
             throw ConfigError(
                 strprintf("JSON summary %s could not be created", state.json_path.c_str()));
         }
     }
+    const auto drop_new_json = [&] {
+        if (json_created) {
+            std::error_code ec;
+            std::filesystem::remove(state.json_path, ec);
+        }
+    };
 
     // The history is written as the generations are bred, so a failed run
     // keeps the rows of what it did.
@@ -176,19 +245,14 @@ void execute(RunCommandState& state) {
         try {
             history.emplace(state.history_path);
         } catch (...) {
-            if (json_out.is_open()) {
-                json_out.close();
-                if (json_created) {
-                    std::error_code ec;
-                    std::filesystem::remove(state.json_path, ec);
-                }
-            }
+            drop_new_json();
             throw;
         }
     }
 
     StdConsole console;
     ProgressLine progress_line(state.replications);
+    const InterruptGuard interrupts;
     RunOptions options;
     options.workdir = state.workdir;
     options.seed = state.seed;
@@ -198,6 +262,7 @@ void execute(RunCommandState& state) {
     options.refine = !state.no_refine;
     options.console = &console;
     options.series = series && state.analysis.holdout == 0 ? &*series : nullptr;
+    options.stop = &interrupts.stop_requested();
     options.progress = [&progress_line](const RunProgress& progress) {
         return progress_line.update(progress);
     };
@@ -210,21 +275,35 @@ void execute(RunCommandState& state) {
         result = run_search(config, options);
     } catch (...) {
         progress_line.finish();
-        if (json_out.is_open()) {
-            json_out.close();
-            if (json_created) {
-                std::error_code ec;
-                std::filesystem::remove(state.json_path, ec);
-            }
-        }
+        drop_new_json();
         throw;
     }
     progress_line.finish();
+    bool all_written = result.files_failed.empty();
     if (history) {
-        history->close();
+        try {
+            history->close();
+        } catch (const Failure& failure) {
+            // The search is done: the lost history is named, the rest written.
+            std::fprintf(stderr, "%s\n", failure.what());
+            all_written = false;
+        }
+    }
+
+    if (!result.completed && interrupts.signal_received() != 0) {
+        // As a stop in the desktop program: the log of the generations bred,
+        // no report and no summary.
+        drop_new_json();
+        std::fflush(stdout);
+        std::fprintf(stderr, "Search stopped after %d generations; %s holds its log.\n",
+                     result.generations, (state.workdir / "Output.txt").c_str());
+        report_failed_files(result);
+        return interrupted_status(interrupts.signal_received());
     }
 
     std::fputs(format_run_summary(result).c_str(), stdout);
+    std::fflush(stdout);
+    report_failed_files(result);
     const inference::InferenceOptions inference_choice = inference_options(
         state.inference, static_cast<std::uint64_t>(result.casual), state.threads);
     const auto best_inference = infer_reported(config, result.best, inference_choice);
@@ -246,7 +325,7 @@ void execute(RunCommandState& state) {
                 "No forecast, hold-out check or impulse responses: the run reported no model.";
         }
     }
-    if (json_out.is_open()) {
+    if (!state.json_path.empty()) {
         nlohmann::json summary = run_summary_json(config, options, result);
         add_analysis_json(summary, analysis);
         if (best_inference) {
@@ -255,15 +334,15 @@ void execute(RunCommandState& state) {
         if (refined_inference) {
             summary["refined"].update(inference::inference_json(*refined_inference));
         }
-        json_out.close();
-        json_out.open(state.json_path, std::ios::trunc);
-        json_out << summary.dump(2) << "\n";
-        json_out.close();
-        if (!json_out) {
-            throw ConfigError(
-                strprintf("JSON summary %s could not be written", state.json_path.c_str()));
+        const std::string reason = replace_text_file(state.json_path, summary.dump(2) + "\n");
+        if (reason.empty()) {
+            std::printf("JSON summary: %s\n", state.json_path.c_str());
+        } else {
+            std::fprintf(stderr, "JSON summary %s could not be written: %s\n",
+                         state.json_path.c_str(), reason.c_str());
+            drop_new_json();
+            all_written = false;
         }
-        std::printf("JSON summary: %s\n", state.json_path.c_str());
     }
     if (best_inference) {
         std::printf("Beside the linear VAR, the best model:\n%s",
@@ -274,12 +353,15 @@ void execute(RunCommandState& state) {
                     inference::format_inference_summary(*refined_inference).c_str());
     }
     std::fputs(format_analysis(analysis).c_str(), stdout);
-    std::fflush(stdout);
+    if (std::fflush(stdout) != 0) {
+        all_written = false;
+    }
+    return all_written ? 0 : kWriteFailureStatus;
 }
 
 }  // namespace
 
-void add_run_command(CLI::App& app) {
+void add_run_command(CLI::App& app, int& exit_status) {
     auto state = std::make_shared<RunCommandState>();
     RunConfig& c = state->config;
     CLI::App* run = app.add_subcommand(
@@ -348,8 +430,8 @@ void add_run_command(CLI::App& app) {
         ->check(CLI::Range(0, 999));
     run->add_option("--threads", state->threads,
                     "Threads that estimate candidate structures in parallel (the result does not "
-                    "depend on it; default: the number of cores)")
-        ->check(CLI::PositiveNumber)
+                    "depend on it; 1 to 1024; default: the number of cores)")
+        ->check(whole_number_in(1, kMaxThreads))
         ->capture_default_str();
     run->add_flag("--no-cache", state->no_cache,
                   "Estimate every candidate anew instead of reusing the criterion of a structure "
@@ -377,7 +459,8 @@ void add_run_command(CLI::App& app) {
                   "and structure afterwards (the refined model's report goes to refined/ in "
                   "--workdir)");
 
-    run->callback([state] { execute(*state); });
+    refuse_empty_values(*run);
+    run->callback([state, &exit_status] { exit_status = execute(*state); });
 }
 
 }  // namespace velmora::cli

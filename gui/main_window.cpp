@@ -19,6 +19,7 @@
 
 #include "about_box.hpp"
 #include "app/run_config.hpp"
+#include "app/run_driver.hpp"
 #include "icon.hpp"
 #include "parameter_dialog.hpp"
 #include "support/errors.hpp"
@@ -75,7 +76,7 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, QWidget* parent)
     threads_ = new QSpinBox(this);
     threads_->setObjectName(QStringLiteral("threadsSpin"));
     const int cores = std::max(1, QThread::idealThreadCount());
-    threads_->setRange(1, std::max(64, cores));
+    threads_->setRange(1, std::min(kMaxThreads, std::max(64, cores)));
     threads_->setValue(cores);
     threads_->setToolTip(tr("Threads that evaluate the individuals of a generation"));
     auto* threads_label = new QLabel(tr("Threads"), this);

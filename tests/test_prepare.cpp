@@ -225,7 +225,8 @@ TEST(PrepareRun, OutputFileThatCannotBeCreatedStopsTheRun) {
     std::filesystem::create_directory(dir / "Output.txt");
     RecordingConsole console;
     const std::string message = prepare_and_close(sample_config(), dir, console);
-    EXPECT_EQ(message, "Output.txt could not be created in " + dir.path().string());
+    EXPECT_EQ(message, "Output.txt could not be created in " + dir.path().string() +
+                           ": it is a directory, not a regular file");
     EXPECT_EQ(console.out_text, "ciao\n");
 }
 

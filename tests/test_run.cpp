@@ -11,6 +11,7 @@
 
 #include "app/run_driver.hpp"
 #include "support/errors.hpp"
+#include "support/format.hpp"
 #include "test_helpers.hpp"
 
 namespace velmora {
@@ -298,12 +299,15 @@ TEST(RunSearch, RefusalsComeBeforeAnySearch) {
     o.seed = -1;
     EXPECT_THROW(run_search(small_config(), o), ConfigError);
     o.seed = 999;
-    o.threads = 0;
-    try {
-        run_search(small_config(), o);
-        FAIL();
-    } catch (const ConfigError& e) {
-        EXPECT_STREQ(e.what(), "Threads must be >= 1 (threads = 0)");
+    for (const int threads : {0, 1025}) {
+        o.threads = threads;
+        try {
+            run_search(small_config(), o);
+            FAIL();
+        } catch (const ConfigError& e) {
+            EXPECT_EQ(e.what(),
+                      strprintf("Threads must be between 1 and 1024 (threads = %d)", threads));
+        }
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "Output.txt"));
     EXPECT_EQ(console.out_text, "");

@@ -208,7 +208,7 @@ TEST(RunCli, EngineFaultExitsWith255) {
     EXPECT_EQ(r.err,
               "OOPS, Automatic control of selection uses suselect.c, Stochastic Universal "
               "Sampling,\nand that is not the selection method loaded.\nPlease load that and "
-              "rerun.\n");
+              "rerun.");
     EXPECT_TRUE(contains(read_file(dir / "Output.txt"), "autocontrol_selection =1\n"));
     EXPECT_FALSE(std::filesystem::exists(dir / "s.json"));
 

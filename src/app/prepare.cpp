@@ -1,12 +1,21 @@
 #include "app/prepare.hpp"
 
 #include <algorithm>
+#include <vector>
 
 #include "app/series.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
 namespace velmora {
+
+std::vector<std::filesystem::path> result_file_paths(const std::filesystem::path& workdir,
+                                                     int threshold_variables) {
+    const char* kind = threshold_variables == 1 ? "Univariate" : "Bivariate";
+    return {workdir / strprintf("OutputThreshold%s.txt", kind),
+            workdir / strprintf("PredictionThreshold%s.txt", kind),
+            workdir / strprintf("ResidualThreshold%s.txt", kind)};
+}
 
 PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& workdir,
                         Console& console, const LoadedSeries* loaded) {
@@ -22,6 +31,31 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     run.n_comp = config.n_comp;
     run.min_oss_reg = config.min_oss_reg;
     run.m = config.m;
+
+    // Opening a FIFO blocks until someone opens its other end, and a device
+    // may swallow or return without end: every file a run opens must be a
+    // regular file or absent, checked before anything is written.
+    if (const std::string kind = special_file_kind(workdir / "Output.txt"); !kind.empty()) {
+        console.out("ciao\n");
+        throw ConfigError(
+            strprintf("Output.txt could not be created in %s: it is %s, not a "
+                      "regular file",
+                      workdir.string().c_str(), kind.c_str()));
+    }
+    std::vector<std::filesystem::path> others{workdir / "inputonepop2.txt"};
+    for (const int threshold_variables : {1, 2}) {
+        for (const auto& file : result_file_paths(workdir, threshold_variables)) {
+            others.push_back(file);
+        }
+    }
+    for (const auto& file : others) {
+        if (const std::string kind = special_file_kind(file); !kind.empty()) {
+            throw ConfigError(
+                strprintf("%s is %s, not a regular file; a run reads and writes "
+                          "only regular files",
+                          file.string().c_str(), kind.c_str()));
+        }
+    }
 
     run.output_file = TextFile(workdir / "Output.txt", "w");
     if (!run.output_file.is_open()) {
@@ -72,6 +106,9 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     log.printf("sigma_trunc =%.3f\n", p.sigma_trunc);
     log.printf("tourneysize =%d\n", p.tourneysize);
     log.printf("n_oss =%d\n", config.n_oss);
+    // The header reaches the disk before the series is read, so that an
+    // interrupted or failing run leaves it behind.
+    log.flush();
 
     LoadedSeries series;
     if (loaded != nullptr) {
@@ -105,6 +142,7 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
 
     log.printf("%s", scaling_log_line(methods.scaling).c_str());
     log.printf("autocontrol_selection =%d\n", p.autocontrol_selection);
+    log.flush();
     return run;
 }
 

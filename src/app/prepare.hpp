@@ -3,6 +3,7 @@
 // derived from the user's RunConfig, and the observed series.
 
 #include <filesystem>
+#include <vector>
 
 #include "app/run_config.hpp"
 #include "app/series.hpp"
@@ -29,14 +30,21 @@ struct PreparedRun {
     std::filesystem::path workdir;
 };
 
-// Validates config, creates "Output.txt" in workdir and writes its header,
-// opens "inputonepop2.txt" of workdir if present, derives the engine
-// parameters and reads the course file (a relative name is taken from the
-// current directory, not from workdir). The fixed standard-output lines go to
-// console. Throws ConfigError on a rejected configuration or series; the
-// header lines written before the rejection stay in "Output.txt". A series
-// already loaded (when its sizes came from the file) is used instead of
-// reading the course file again; its sizes must be config's.
+// The three result files of a model with one or two threshold variables:
+// OutputThreshold*.txt, PredictionThreshold*.txt, ResidualThreshold*.txt.
+std::vector<std::filesystem::path> result_file_paths(const std::filesystem::path& workdir,
+                                                     int threshold_variables);
+
+// Validates config, refuses run files that exist and are not regular files
+// (Output.txt, inputonepop2.txt, the six result files), creates "Output.txt"
+// in workdir and writes its header, opens "inputonepop2.txt" of workdir if
+// present, derives the engine parameters and reads the course file (a
+// relative name is taken from the current directory, not from workdir). The
+// fixed standard-output lines go to console. Throws ConfigError on a rejected
+// configuration or series; the header lines written before the rejection stay
+// in "Output.txt". A series already loaded (when its sizes came from the
+// file) is used instead of reading the course file again; its sizes must be
+// config's.
 PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& workdir,
                         Console& console, const LoadedSeries* loaded = nullptr);
 

@@ -145,8 +145,15 @@ void run_one(Replication& rep, Shared& shared) {
         population_statistics(state, state.newpop);
         state.stats.window_newest += 1;
         if (p.current_gen == p.maxgen - 1 && p.report_level < 3) {
-            engine_report(state);
-            r.reported = true;
+            // A stop asked for during the last generation still means no
+            // report, as a stop asked for before it.
+            if (shared.stop.load() || (options.stop != nullptr && options.stop->load())) {
+                shared.stop.store(true);
+                r.completed = false;
+            } else {
+                engine_report(state);
+                r.reported = true;
+            }
         }
         std::swap(state.oldpop, state.newpop);
         ++r.generations;
@@ -213,9 +220,11 @@ RunProgress progress_of(const EngineState& state, const ThresholdApp& app,
     return progress;
 }
 
-std::vector<int> replication_casuals(int n, const std::optional<int>& seed) {
+std::vector<int> replication_casuals(int n, const std::optional<int>& seed,
+                                     SeedingCounter* seedings) {
     std::vector<int> casuals;
-    RandomGenerator clock_seeder;
+    RandomGenerator clock_seeder =
+        seedings != nullptr ? RandomGenerator(*seedings) : RandomGenerator();
     TextFile nowhere;  // not open: the seeding lines are written by each replication
     for (int r = 1; r <= n; ++r) {
         if (seed) {
@@ -233,7 +242,7 @@ void run_replications(PreparedRun& run, const ModelProblem& problem, const RunOp
                       Console& console, std::chrono::steady_clock::time_point start,
                       RunResult& result) {
     const int n = run.params.n_replications;
-    const std::vector<int> casuals = replication_casuals(n, options.seed);
+    const std::vector<int> casuals = replication_casuals(n, options.seed, options.seedings);
     const int workers = std::max(1, std::min(options.threads, n));
     const int app_threads = std::max(1, options.threads / workers);
 

@@ -23,8 +23,10 @@ RunProgress progress_of(const EngineState& state, const ThresholdApp& app,
                         std::chrono::steady_clock::time_point start);
 
 // The casual value of each replication 1..n: with a seed S, (S + r - 1) mod
-// 1000; without, drawn from the clock as consecutive seedings would draw them.
-std::vector<int> replication_casuals(int n, const std::optional<int>& seed);
+// 1000; without, drawn from the clock as consecutive seedings would draw them,
+// continuing the process's count `seedings` when given.
+std::vector<int> replication_casuals(int n, const std::optional<int>& seed,
+                                     SeedingCounter* seedings = nullptr);
 
 // Runs replications 1..run.params.n_replications. run.params has already been
 // through app_init and the population-size checks. Fills result.replications

@@ -22,8 +22,9 @@ void check_options(const RunOptions& options) {
     if (options.seed && (*options.seed < 0 || *options.seed > 999)) {
         throw ConfigError(strprintf("Seed must be between 0 and 999 (seed = %d)", *options.seed));
     }
-    if (options.threads < 1) {
-        throw ConfigError(strprintf("Threads must be >= 1 (threads = %d)", options.threads));
+    if (options.threads < 1 || options.threads > kMaxThreads) {
+        throw ConfigError(strprintf("Threads must be between 1 and %d (threads = %d)", kMaxThreads,
+                                    options.threads));
     }
     if (options.replications < 1 || options.replications > 1000) {
         throw ConfigError(strprintf("Replications must be between 1 and 1000 (replications = %d)",
@@ -67,6 +68,18 @@ void note_report(const ReportOutcome& report, RunResult& result) {
                                report.failed.end());
 }
 
+// Output.txt heads the files written when all of it reached the disk;
+// otherwise it is a file that failed, with the system's reason.
+void close_run_log(PreparedRun& run, const std::filesystem::path& workdir, RunResult& result) {
+    const std::filesystem::path log_path = workdir / "Output.txt";
+    if (run.output_file.close()) {
+        result.files_written.insert(result.files_written.begin(), log_path);
+    } else {
+        result.files_failed.insert(result.files_failed.begin(),
+                                   FileFailure{log_path, run.output_file.error()});
+    }
+}
+
 }  // namespace
 
 RunResult run_search(const RunConfig& config, const RunOptions& options) {
@@ -89,7 +102,6 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     RunResult result;
     result.completed = true;
     result.series = run.series_info;
-    result.files_written.push_back(options.workdir / "Output.txt");
     p.n_replications = options.replications;
 
     if (p.n_replications > 1) {
@@ -108,7 +120,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
             }
         }
         result.popsize = p.popsize;
-        run.output_file.close();
+        close_run_log(run, options.workdir, result);
         run.input_file.close();
         if (options.refine && result.completed) {
             refine_winner(config, problem, options, result);
@@ -117,7 +129,8 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     }
 
     ThresholdApp app(problem, options.threads, options.cache);
-    RandomGenerator rng;
+    RandomGenerator rng =
+        options.seedings != nullptr ? RandomGenerator(*options.seedings) : RandomGenerator();
 
     for (p.replication = 1; p.replication <= p.n_replications; ++p.replication) {
         EngineState state(p, app, rng, run.output_file, console);
@@ -141,8 +154,14 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
             population_statistics(state, state.newpop);
             state.stats.window_newest += 1;
             if (p.current_gen == p.maxgen - 1 && p.report_level < 3) {
-                engine_report(state);
-                result.reported = true;
+                // A stop asked for during the last generation still means no
+                // report, as a stop asked for before it.
+                if (stop_requested(options)) {
+                    result.completed = false;
+                } else {
+                    engine_report(state);
+                    result.reported = true;
+                }
             }
             std::swap(state.oldpop, state.newpop);
             ++result.generations;
@@ -176,7 +195,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     result.estimations = app.estimations();
     result.estimations_saved = app.estimations_saved();
     result.popsize = p.popsize;
-    run.output_file.close();
+    close_run_log(run, options.workdir, result);
     run.input_file.close();
 
     ReplicationResult only;

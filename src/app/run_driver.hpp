@@ -14,6 +14,8 @@
 #include "app/series.hpp"
 #include "app/threshold_app.hpp"
 #include "support/console.hpp"
+#include "support/random.hpp"
+#include "support/text_file.hpp"
 
 namespace velmora {
 
@@ -60,6 +62,9 @@ struct RunOptions {
     // A series already read (its sizes must be the config's); when null the
     // run reads config.course_file.
     const LoadedSeries* series = nullptr;
+    // The process's seeding count; a count of the run's own when null (a
+    // process that runs once).
+    SeedingCounter* seedings = nullptr;
 };
 
 // One replication's outcome.
@@ -93,6 +98,9 @@ struct RefinedModel {
     double improvement() const { return start_criterion - model.criterion; }
 };
 
+// Bounds of RunOptions::threads.
+inline constexpr int kMaxThreads = 1024;
+
 struct RunResult {
     bool completed = false;  // false when stopped early
     int generations = 0;     // generations produced
@@ -111,8 +119,8 @@ struct RunResult {
     // Output.txt, then the result files a best-model report reached whole
     // (the refined model's are in refined->files).
     std::vector<std::filesystem::path> files_written;
-    // Result files a report (the refined one's included) could not be
-    // written to, with the system's reason.
+    // Files that could not be written whole (Output.txt, a report's result
+    // files, the refined one's included), with the system's reason.
     std::vector<FileFailure> files_failed;
     // Every replication in order; best* above are those of best_replication.
     std::vector<ReplicationResult> replications;
@@ -126,8 +134,10 @@ struct RunResult {
 };
 
 // Runs the search. Throws ConfigError (also for a seed outside 0..999,
-// threads below 1 or replications outside 1..1000), EngineFault or NumericError: typed failures
-// carrying the message text and exit status. Every file is closed when it returns or throws.
+// threads outside 1..kMaxThreads, replications outside 1..1000, and for a run
+// file that exists and is not a regular file), EngineFault or NumericError:
+// typed failures carrying the message text and exit status. Every file is
+// closed when it returns or throws.
 RunResult run_search(const RunConfig& config, const RunOptions& options);
 
 }  // namespace velmora

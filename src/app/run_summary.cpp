@@ -323,6 +323,10 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
     for (const auto& file : r.files_written) {
         files.push_back(file.string());
     }
+    json files_failed = json::array();
+    for (const auto& failure : r.files_failed) {
+        files_failed.push_back({{"path", failure.path.string()}, {"reason", failure.reason}});
+    }
     return {
         {"completed", r.completed},
         {"generations", r.generations},
@@ -342,6 +346,7 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
         {"report_appended", r.reported},
         {"files", files},
         {"series", series_json(r.series)},
+        {"files_failed", files_failed},
     };
 }
 

@@ -1,7 +1,9 @@
 #include "output/csv.hpp"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -44,9 +46,17 @@ void CsvFile::line(std::string_view text) {
     if (!file_) {
         return;
     }
+    errno = 0;
     if (std::fwrite(text.data(), 1, text.size(), file_.get()) != text.size() ||
         std::fputc('\n', file_.get()) == EOF) {
+        note_failure(errno);
+    }
+}
+
+void CsvFile::note_failure(int error_number) {
+    if (!failed_) {
         failed_ = true;
+        reason_ = std::strerror(error_number != 0 ? error_number : EIO);
     }
 }
 
@@ -54,11 +64,17 @@ void CsvFile::close() {
     if (!file_) {
         return;
     }
-    const bool flushed = std::fflush(file_.get()) == 0 && std::ferror(file_.get()) == 0;
-    const bool closed = std::fclose(file_.release()) == 0;
-    if (failed_ || !flushed || !closed) {
-        throw ConfigError(
-            strprintf("%s %s could not be written", what_.c_str(), path_.string().c_str()));
+    errno = 0;
+    if (std::fflush(file_.get()) != 0 || std::ferror(file_.get()) != 0) {
+        note_failure(errno);
+    }
+    errno = 0;
+    if (std::fclose(file_.release()) != 0) {
+        note_failure(errno);
+    }
+    if (failed_) {
+        throw ConfigError(strprintf("%s %s could not be written: %s", what_.c_str(),
+                                    path_.string().c_str(), reason_.c_str()));
     }
 }
 

@@ -43,6 +43,8 @@ class CsvFile {
     std::string what_;
     std::unique_ptr<std::FILE, Closer> file_;
     bool failed_ = false;
+    std::string reason_;  // the system's reason for the first failure
+    void note_failure(int error_number);
 };
 
 }  // namespace velmora

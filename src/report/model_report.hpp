@@ -11,6 +11,7 @@
 
 #include "model/fitted_model.hpp"
 #include "support/console.hpp"
+#include "support/text_file.hpp"  // FileFailure
 
 namespace velmora {
 
@@ -22,11 +23,6 @@ std::array<std::string, 3> format_model_report(const FittedModel& model, int rep
 // The three file names in dir, in the order above.
 std::array<std::filesystem::path, 3> model_report_paths(const std::filesystem::path& dir,
                                                         int threshold_variables);
-
-struct FileFailure {
-    std::filesystem::path path;
-    std::string reason;  // the system's reason (strerror)
-};
 
 struct ReportOutcome {
     std::vector<std::filesystem::path> written;

@@ -10,13 +10,28 @@ namespace velmora {
 
 class Failure : public std::runtime_error {
   public:
-    Failure(std::string text, int exit_status)
-        : std::runtime_error(std::move(text)), exit_status_(exit_status) {}
+    Failure(std::string text, int exit_status, bool verbatim = false)
+        : std::runtime_error(std::move(text)), exit_status_(exit_status), verbatim_(verbatim) {}
     int exit_status() const noexcept { return exit_status_; }
+    // True for the fixed texts of the engine and the kernels, which a stream
+    // receives exactly as they are, with or without a line end; Velmora's own
+    // messages are single lines that a stream ends with a line end.
+    bool verbatim() const noexcept { return verbatim_; }
 
   private:
     int exit_status_;
+    bool verbatim_;
 };
+
+// Exit status of a command that completed its work but could not write one of
+// its files whole (a full disk, a file size limit, an I/O error).
+inline constexpr int kWriteFailureStatus = 3;
+
+// Exit status of a run that stopped after the signal `signal_number`
+// (SIGINT: 130, SIGTERM: 143), as a shell reports a process the signal ended.
+constexpr int interrupted_status(int signal_number) noexcept {
+    return 128 + signal_number;
+}
 
 // A configuration, series file or structure that Velmora refuses before any
 // search starts. Exit status 2.
@@ -31,14 +46,14 @@ class ConfigError : public Failure {
 // reports as 255.
 class EngineFault : public Failure {
   public:
-    explicit EngineFault(std::string text) : Failure(std::move(text), 255) {}
+    explicit EngineFault(std::string text) : Failure(std::move(text), 255, true) {}
 };
 
 // A numeric failure that cannot be handled (allocation failure, a singular
 // matrix in ludcmp). The text is the three lines the kernels write. Status 1.
 class NumericError : public Failure {
   public:
-    explicit NumericError(std::string text) : Failure(std::move(text), 1) {}
+    explicit NumericError(std::string text) : Failure(std::move(text), 1, true) {}
 };
 
 // A structure that `velmora fit` was asked to estimate and that cannot be
@@ -52,7 +67,7 @@ class NotEstimable : public Failure {
 // ...): the text names each file with the system's reason. Exit status 3.
 class WriteError : public Failure {
   public:
-    explicit WriteError(std::string text) : Failure(std::move(text), 3) {}
+    explicit WriteError(std::string text) : Failure(std::move(text), kWriteFailureStatus) {}
 };
 
 }  // namespace velmora

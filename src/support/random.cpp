@@ -13,7 +13,7 @@ void RandomGenerator::random_seed_from_clock(float& randomseed, TextFile& output
     // The product may wrap; only its low 32 bits matter. A local generator
     // keeps two engines in one process from disturbing each other.
     const auto now = static_cast<std::uint32_t>(std::time(nullptr));
-    const std::uint32_t product = now * static_cast<std::uint32_t>(seeding_count_ + 1);
+    const std::uint32_t product = now * static_cast<std::uint32_t>(seedings().count + 1);
     std::minstd_rand0 clock_generator(product);
     const int casual = static_cast<int>(clock_generator() % 1000u);
     random_seed_from_casual(casual, randomseed, output_file);
@@ -24,7 +24,7 @@ void RandomGenerator::random_seed_from_casual(int casual, float& randomseed,
     if (casual < 0 || casual > 999) {
         throw std::invalid_argument("casual seed must lie in 0..999");
     }
-    seeding_count_ += 1;
+    seedings().count += 1;
     random_table_.fill(0.0);
     random_cursor_ = 0;
     casual_ = casual;

@@ -9,8 +9,21 @@ namespace velmora {
 
 class TextFile;
 
+// The seedings of a process. Clock seeds multiply the time by this count, so
+// two runs started in the same second differ; an owner that lives as long as
+// the process (the desktop program's application object) passes it to every
+// run, and nothing resets it.
+struct SeedingCounter {
+    int count = 0;
+};
+
 class RandomGenerator {
-public:
+  public:
+    // Counts its seedings itself: right for a process that runs once.
+    RandomGenerator() = default;
+    // Counts them in `seedings`, which must outlive the generator.
+    explicit RandomGenerator(SeedingCounter& seedings) : shared_seedings_(&seedings) {}
+
     // Seeds from the clock: seeding_count += 1, casual = (value of a generator
     // seeded with time*seeding_count) % 1000, randomseed = casual/1000 (float).
     // Writes "casual=%d\n" and "randomseed=%f\n" to output_file.
@@ -25,16 +38,22 @@ public:
     int random_coin(float prob);
     int random_int(int low, int high);
 
-    int seeding_count() const { return seeding_count_; }
+    int seeding_count() const { return seedings().count; }
     int casual() const { return casual_; }
     // For tests: the table and the cursor.
     const std::array<double, 55>& table() const { return random_table_; }
     int cursor() const { return random_cursor_; }
 
-private:
+  private:
+    SeedingCounter& seedings() { return shared_seedings_ ? *shared_seedings_ : own_seedings_; }
+    const SeedingCounter& seedings() const {
+        return shared_seedings_ ? *shared_seedings_ : own_seedings_;
+    }
+
     std::array<double, 55> random_table_{};
     int random_cursor_ = 0;
-    int seeding_count_ = 0;
+    SeedingCounter own_seedings_;
+    SeedingCounter* shared_seedings_ = nullptr;
     int casual_ = -1;
 };
 

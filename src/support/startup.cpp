@@ -129,6 +129,9 @@ void initialize_engine(EngineState& state) {
     } else {
         state.rng.random_seed_from_clock(state.randomseed, state.output_file);
     }
+    // The layout and seed lines reach the disk before the start population is
+    // evaluated, which may take long: an interrupted run keeps its seed.
+    state.output_file.flush();
 
     state.nmutation = 0;
     state.ncross = 0;
