@@ -50,8 +50,8 @@ QLabel* make_caption(QWidget* parent, const char* text) {
 
 }  // namespace
 
-VelmoraDlg::VelmoraDlg(RunFunction run_function, QWidget* parent)
-    : QDialog(parent), runner_(std::move(run_function)) {
+VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidget* parent)
+    : QDialog(parent), runner_(std::move(run_function), seedings) {
     setWindowTitle(QStringLiteral("Velmora"));
     setWindowIcon(program_icon());
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);

@@ -20,7 +20,9 @@ namespace velmora::gui {
 class VelmoraDlg : public QDialog {
     Q_OBJECT
   public:
-    explicit VelmoraDlg(RunFunction run_function, QWidget* parent = nullptr);
+    // seedings: the process's seeding count, which every run of this window
+    // continues; it must outlive the window.
+    VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidget* parent = nullptr);
     ~VelmoraDlg() override;
 
     // The parameters the next run uses; the dialog defaults until the

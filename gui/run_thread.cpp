@@ -8,8 +8,8 @@
 
 namespace velmora::gui {
 
-RunThread::RunThread(RunFunction run_function, QObject* parent)
-    : QThread(parent), run_function_(std::move(run_function)) {}
+RunThread::RunThread(RunFunction run_function, SeedingCounter& seedings, QObject* parent)
+    : QThread(parent), run_function_(std::move(run_function)), seedings_(seedings) {}
 
 RunThread::~RunThread() {
     stop_ = true;
@@ -48,6 +48,7 @@ void RunThread::run() {
     options.refine = refine_;
     options.console = &console_;
     options.stop = &stop_;
+    options.seedings = &seedings_;
     options.progress = [this](const RunProgress& progress) {
         emit replication_started(progress.replication);
         emit generation_started(progress.generation);

@@ -31,7 +31,9 @@ using RunFunction = std::function<RunResult(const RunConfig&, const RunOptions&)
 class RunThread : public QThread {
     Q_OBJECT
   public:
-    explicit RunThread(RunFunction run_function, QObject* parent = nullptr);
+    // seedings: the process's seeding count, passed to every run; it must
+    // outlive the thread.
+    RunThread(RunFunction run_function, SeedingCounter& seedings, QObject* parent = nullptr);
     ~RunThread() override;
 
     // Starts a run unless one is under way; returns whether it started. The
@@ -66,6 +68,7 @@ class RunThread : public QThread {
     void set_outcome(RunOutcome outcome);
 
     const RunFunction run_function_;
+    SeedingCounter& seedings_;
 
     // Written by start_run() only while no run is under way, read by run().
     RunConfig config_;

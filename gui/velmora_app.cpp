@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTextStream>
 
+#include <clocale>
+
 #include "app/run_driver.hpp"
 #include "icon.hpp"
 #include "main_window.hpp"
@@ -16,13 +18,13 @@ namespace {
 
 // With the default course file in the working directory the window is shown
 // after a real run with the default parameters, as a user would see it.
-bool save_screenshots(const QString& directory) {
+bool save_screenshots(const QString& directory, SeedingCounter& seedings) {
     if (!QDir().mkpath(directory)) {
         return false;
     }
     const QDir dir(directory);
 
-    VelmoraDlg window(&velmora::run_search);
+    VelmoraDlg window(&velmora::run_search, seedings);
     window.show();
     if (QFile::exists(QString::fromStdString(window.parameters().config.course_file))) {
         window.start_run();
@@ -46,19 +48,23 @@ VelmoraApp::VelmoraApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Velmora"));
     setApplicationVersion(QStringLiteral("1.0"));
     setWindowIcon(program_icon());
+    // After the application object: its constructor sets the C library's
+    // locale from the environment, which under a German or Italian locale
+    // would write "pcross =0,900".
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 int VelmoraApp::run() {
     const QStringList args = arguments();
     const qsizetype at = args.indexOf(QStringLiteral("--screenshots"));
     if (at >= 0) {
-        if (at + 1 >= args.size() || !save_screenshots(args.at(at + 1))) {
+        if (at + 1 >= args.size() || !save_screenshots(args.at(at + 1), seedings_)) {
             QTextStream(stderr) << "velmora-gui: cannot save the screenshots\n";
             return 1;
         }
         return 0;
     }
-    VelmoraDlg window(&velmora::run_search);
+    VelmoraDlg window(&velmora::run_search, seedings_);
     window.show();
     window.exec();
     return 0;

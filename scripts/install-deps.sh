@@ -9,7 +9,7 @@ packages=(
     libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libcsv-dev
     qt6-base-dev qt6-charts-dev qt6-svg-dev libgl-dev
     xvfb xauth fonts-dejavu-core
-    clang-format
+    clang-format locales
 )
 
 missing=()

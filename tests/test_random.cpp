@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
+#include <ctime>
+#include <random>
 #include <set>
 #include <stdexcept>
 
@@ -137,6 +140,33 @@ TEST(Random, ClockSeedingLogsACasualValueAndCountsEachSeeding) {
     const std::string tail = "casual=" + std::to_string(rng.casual()) + "\nrandomseed=";
     EXPECT_NE(text.find(tail, text.find("randomseed=") + 1), std::string::npos);
     EXPECT_EQ(rng.cursor(), 0);
+}
+
+// Generators built one after another (one per run) on the counter of their
+// process go on counting, so the clock seed of the second is time x 2.
+TEST(Random, GeneratorsOnTheProcessCounterContinueItsCount) {
+    testing::TempLog log;
+    SeedingCounter process;
+    float randomseed = -1.0f;
+    for (int run = 1; run <= 3; ++run) {
+        RandomGenerator rng(process);
+        const auto start = static_cast<std::uint32_t>(std::time(nullptr));
+        rng.random_seed_from_clock(randomseed, log.file);
+        const auto end = static_cast<std::uint32_t>(std::time(nullptr));
+        EXPECT_EQ(rng.seeding_count(), run);
+        std::set<int> possible;
+        for (std::uint32_t t = start; t <= end; ++t) {
+            std::minstd_rand0 clock_generator(t * static_cast<std::uint32_t>(run));
+            possible.insert(static_cast<int>(clock_generator() % 1000u));
+        }
+        EXPECT_EQ(possible.count(rng.casual()), 1u) << "run " << run;
+    }
+    EXPECT_EQ(process.count, 3);
+    // A generator of its own starts from zero and leaves the process count.
+    RandomGenerator alone;
+    alone.random_seed_from_casual(5, randomseed, log.file);
+    EXPECT_EQ(alone.seeding_count(), 1);
+    EXPECT_EQ(process.count, 3);
 }
 
 TEST(Random, IntWithEmptyOrReversedBoundsDrawsNothing) {

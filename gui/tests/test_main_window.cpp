@@ -68,7 +68,7 @@ class MainWindowTest : public QObject {
     }
 
     void starts_with_empty_displays_and_the_dialog_defaults() {
-        VelmoraDlg w(function_of(script_));
+        VelmoraDlg w(function_of(script_), seedings_);
         QCOMPARE(w.windowTitle(), QString("Velmora"));
         QVERIFY(!w.windowIcon().isNull());
         QCOMPARE(button(w, "okButton")->text(), QString("OK"));
@@ -86,7 +86,7 @@ class MainWindowTest : public QObject {
     // OK of the dialog copies, Cancel leaves the settings alone, and the
     // dialog always opens with what the window holds.
     void parameter_dialog_opens_with_the_current_values() {
-        VelmoraDlg w(function_of(script_));
+        VelmoraDlg w(function_of(script_), seedings_);
         w.show();
         const ParameterFields first = through_parameter_dialog(w, [](ParGenAlgDlg* d) {
             set_edit(d, control::kPopsize, "20");
@@ -117,7 +117,7 @@ class MainWindowTest : public QObject {
     }
 
     void ok_runs_with_the_defaults_before_the_dialog_was_opened() {
-        VelmoraDlg w(function_of(script_));
+        VelmoraDlg w(function_of(script_), seedings_);
         w.findChild<QSpinBox*>("threadsSpin")->setValue(3);
         w.show();
         QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
@@ -164,7 +164,7 @@ class MainWindowTest : public QObject {
     }
 
     void generation_display_follows_the_run_and_ok_works_again() {
-        VelmoraDlg w(function_of(script_));
+        VelmoraDlg w(function_of(script_), seedings_);
         ParameterValues p;
         p.config.maxgen = 3;
         w.set_parameters(p);
@@ -184,7 +184,7 @@ class MainWindowTest : public QObject {
 
     void buttons_are_locked_while_a_run_is_under_way() {
         script_->run_until_stopped();
-        VelmoraDlg w(function_of(script_));
+        VelmoraDlg w(function_of(script_), seedings_);
         start_and_wait_for_a_generation(w);
         if (QTest::currentTestFailed()) {
             return;
@@ -216,7 +216,7 @@ class MainWindowTest : public QObject {
             "...now exiting to system...\n";
         script_->mode = ScriptedRun::Mode::numeric_error;
         script_->failure_text = text.toStdString();
-        VelmoraDlg w(function_of(script_));
+        VelmoraDlg w(function_of(script_), seedings_);
         w.show();
         expect_error_box_after_ok(w, text, kRunTimeoutMs);
     }
@@ -224,7 +224,7 @@ class MainWindowTest : public QObject {
     // The window's own check refuses a configuration before a run starts,
     // with the text of the configuration check.
     void rejected_configuration_shows_the_box_and_keeps_the_window() {
-        VelmoraDlg w(function_of(script_));
+        VelmoraDlg w(function_of(script_), seedings_);
         ParameterValues p;
         p.config.n_comp = 1;
         p.config.popsize = 12;
@@ -251,7 +251,7 @@ class MainWindowTest : public QObject {
     void console_lines_reach_the_message_area_as_written() {
         script_->mode = ScriptedRun::Mode::engine_fault;
         script_->failure_text = "Please load that and rerun.";
-        VelmoraDlg w(function_of(script_));
+        VelmoraDlg w(function_of(script_), seedings_);
         w.show();
         auto seen = answer_box();
         QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
@@ -262,7 +262,7 @@ class MainWindowTest : public QObject {
 
     void annulla_during_a_run_asks_first() {
         script_->run_until_stopped();
-        VelmoraDlg w(function_of(script_));
+        VelmoraDlg w(function_of(script_), seedings_);
         start_and_wait_for_a_generation(w);
         if (QTest::currentTestFailed()) {
             return;
@@ -284,7 +284,7 @@ class MainWindowTest : public QObject {
     }
 
     void annulla_without_a_run_closes_at_once() {
-        VelmoraDlg w(function_of(script_));
+        VelmoraDlg w(function_of(script_), seedings_);
         w.show();
         QTest::mouseClick(button(w, "cancelButton"), Qt::LeftButton);
         QVERIFY(!w.isVisible());
@@ -294,7 +294,7 @@ class MainWindowTest : public QObject {
     void window_closed_during_a_run_stops_it() {
         script_->run_until_stopped();
         {
-            VelmoraDlg w(function_of(script_));
+            VelmoraDlg w(function_of(script_), seedings_);
             start_and_wait_for_a_generation(w);
             if (QTest::currentTestFailed()) {
                 return;
@@ -305,7 +305,7 @@ class MainWindowTest : public QObject {
     }
 
     void about_box_opens_from_f1_and_the_context_menu_entry() {
-        VelmoraDlg w(function_of(script_));
+        VelmoraDlg w(function_of(script_), seedings_);
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         auto* about = w.findChild<QAction*>("aboutAction");
@@ -358,6 +358,7 @@ class MainWindowTest : public QObject {
     }
 
   private:
+    SeedingCounter seedings_;
     std::shared_ptr<ScriptedRun> script_;
     QTemporaryDir workdir_;
 };

@@ -10,7 +10,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
+#include <random>
 #include <string>
 
 #include "app/run_driver.hpp"
@@ -89,7 +92,7 @@ class RealRunTest : public QObject {
     }
 
     void small_run_from_ok_ends_at_the_last_generation() {
-        VelmoraDlg w(&run_search);
+        VelmoraDlg w(&run_search, seedings_);
         w.set_parameters(small_run());
         w.show();
         for (int run = 0; run < 2; ++run) {
@@ -107,8 +110,35 @@ class RealRunTest : public QObject {
         QCOMPARE(w.findChild<QLabel*>("replicationDisplay")->text(), QString());
     }
 
+    void runs_of_one_process_continue_its_seeding_count() {
+        VelmoraDlg w(&run_search, seedings_);
+        w.set_parameters(small_run());
+        w.show();
+        const int before = seedings_.count;
+        for (int run = 1; run <= 2; ++run) {
+            const auto start = static_cast<std::uint32_t>(std::time(nullptr));
+            QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+            const auto end = static_cast<std::uint32_t>(std::time(nullptr));
+            const QByteArray log = contents(workdir_->filePath("Output.txt"));
+            const qsizetype at = log.indexOf("casual=");
+            QVERIFY(at >= 0);
+            const int casual = log.mid(at + 7, log.indexOf('\n', at) - at - 7).toInt();
+            // The clock seed of the n-th seeding of the process: the time
+            // multiplied by n, whatever second the run started in.
+            const std::uint32_t count = static_cast<std::uint32_t>(before + run);
+            bool matches = false;
+            for (std::uint32_t t = start; t <= end; ++t) {
+                std::minstd_rand0 clock_generator(t * count);
+                matches = matches || static_cast<int>(clock_generator() % 1000u) == casual;
+            }
+            QVERIFY2(matches, qPrintable(QString("run %1: casual=%2").arg(run).arg(casual)));
+        }
+        QCOMPARE(seedings_.count, before + 2);
+    }
+
     void stopped_run_leaves_the_log_without_a_report() {
-        VelmoraDlg w(&run_search);
+        VelmoraDlg w(&run_search, seedings_);
         ParameterValues p = small_run();
         p.config.maxgen = 1000000;
         w.set_parameters(p);
@@ -154,7 +184,7 @@ class RealRunTest : public QObject {
         p.config.scaling_method = scaling;
         p.config.beta = beta;
         p.config.selection_choice = selection;
-        VelmoraDlg w(&run_search);
+        VelmoraDlg w(&run_search, seedings_);
         w.set_parameters(p);
         w.show();
         expect_error_box_after_ok(w, text, kRunTimeoutMs);
@@ -171,6 +201,7 @@ class RealRunTest : public QObject {
     }
 
   private:
+    SeedingCounter seedings_;
     std::unique_ptr<QTemporaryDir> workdir_;
 };
 
