@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <numeric>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -247,6 +248,60 @@ TEST(Roulette, DrawsFollowTheFitnessProportions) {
     EXPECT_NEAR(seen[1], 3000, 200);
     EXPECT_EQ(seen[2], 0);
     EXPECT_NEAR(seen[3], 4000, 200);
+}
+
+// The wheel as it turns, one member after another: the reference for the
+// engine's bisection over the same single-precision running sums.
+int turn_the_wheel(const std::vector<double>& fitness, double total, float r) {
+    float s = 0.0f;
+    int i = 0;
+    const int popsize = static_cast<int>(fitness.size());
+    while (s < r && i < popsize) {
+        s = static_cast<float>(s + fitness[static_cast<std::size_t>(i)] / total);
+        ++i;
+    }
+    return r == 0.0f ? 0 : i - 1;
+}
+
+TEST(Roulette, BisectionPicksWhatTheTurningWheelPicks) {
+    std::mt19937_64 source(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<std::vector<double>> cases;
+    // Many members, a third of them without fitness (runs of equal sums).
+    std::vector<double> sparse(3000);
+    for (double& f : sparse) {
+        f = unit(source) < 0.33 ? 0.0 : unit(source);
+    }
+    cases.push_back(sparse);
+    // One giant among dwarfs: the sums stop growing in single precision long
+    // before the last member, and the last sum stays below 1.
+    std::vector<double> giant(2001, 1e-9);
+    giant[1000] = 1.0;
+    cases.push_back(giant);
+    // Equal shares whose rounded sums reach 1 early or never.
+    cases.push_back(std::vector<double>(999, 1.0));
+    cases.push_back(std::vector<double>(1000, 0.1));
+    // A negative share (no scaling keeps the sums in order): the wheel is
+    // turned member by member.
+    std::vector<double> negative(400);
+    for (double& f : negative) {
+        f = unit(source) - 0.2;
+    }
+    cases.push_back(negative);
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        const std::vector<double>& fitness = cases[c];
+        SelectionEngine engine(SelectionCode::roulette, fitness);
+        preselect(engine.state);
+        const double total = engine.state.selection.roulette_total;
+        RandomGenerator twin;
+        float unused = 0.0f;
+        twin.random_seed_from_casual(321, unused, engine.log.file);
+        for (int n = 0; n < 20000; ++n) {
+            const float r = static_cast<float>(twin.random_uniform());
+            ASSERT_EQ(select(engine.state), turn_the_wheel(fitness, total, r))
+                << "case " << c << " draw " << n << " r " << r;
+        }
+    }
 }
 
 // --- tournament ---

@@ -96,11 +96,14 @@ class LocaleTest : public QObject {
         const QStringList reports = QDir(work).entryList({"OutputThreshold*.txt"}, QDir::Files);
         QCOMPARE(reports.size(), 1);
         const QByteArray report = contents(QDir(work).filePath(reports.front()));
-        QVERIFY(report.contains("AIC"));
+        // The clock picks the run's seed, and a report may end early (a regime
+        // with too few observations); its threshold lines are always there.
+        QVERIFY2(QString::fromLatin1(report).contains(
+                     QRegularExpression("Threshold( 1)? = -?[0-9]+\\.[0-9]{6}\n")),
+                 report.left(400).constData());
         // Every number of the report has a point, none a comma.
         QVERIFY2(!QString::fromLatin1(report).contains(QRegularExpression("[0-9],[0-9]")),
                  report.left(400).constData());
-        QVERIFY(QString::fromLatin1(report).contains(QRegularExpression("-?[0-9]+\\.[0-9]{6}")));
     }
 };
 

@@ -22,10 +22,12 @@ namespace velmora {
 struct SelectionState {
     std::vector<int> choices;  // mating pool (universal sampling, remainder)
     int nremain = 0;
-    std::vector<float> fraction;     // remainder
-    std::vector<int> tourneylist;    // tournament
+    std::vector<float> fraction;   // remainder
+    std::vector<int> tourneylist;  // tournament
     int tourneypos = 0;
     double roulette_total = 0.0;
+    std::vector<float> roulette_sums;  // running sums of the wheel, one per member
+    bool roulette_sums_sorted = true;  // non-decreasing, so a draw may bisect
 };
 
 struct MutationState {
@@ -36,8 +38,7 @@ struct MutationState {
 struct EngineState {
     EngineState(EngineParams& params_, AppHooks& hooks_, RandomGenerator& rng_,
                 TextFile& output_file_, Console& console_)
-        : params(params_), hooks(hooks_), rng(rng_), output_file(output_file_),
-          console(console_) {}
+        : params(params_), hooks(hooks_), rng(rng_), output_file(output_file_), console(console_) {}
 
     EngineParams& params;
     AppHooks& hooks;

@@ -6,6 +6,7 @@
 // rounded them (the quotient is added in double, the sum stored as float), so
 // a seeded run picks the same parents on every build.
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
@@ -40,27 +41,57 @@ void fill_short_pool(EngineState& state, int k) {
 // --- roulette wheel ---
 
 void preselect_roulette(EngineState& state) {
+    SelectionState& sel = state.selection;
+    const int popsize = state.params.popsize;
     double total = 0.0;
-    for (int i = 0; i < state.params.popsize; ++i) {
+    for (int i = 0; i < popsize; ++i) {
         total += state.oldpop[i].scaled_fitness;
     }
-    state.selection.roulette_total = total;
+    sel.roulette_total = total;
+    // The wheel's running sums, rounded exactly as the turning wheel rounds
+    // them, computed once per generation instead of once per draw.
+    sel.roulette_sums.resize(static_cast<std::size_t>(popsize));
+    sel.roulette_sums_sorted = true;
+    if (total == 0.0) {
+        return;
+    }
+    float s = 0.0f;
+    for (int i = 0; i < popsize; ++i) {
+        const float next = static_cast<float>(s + state.oldpop[i].scaled_fitness / total);
+        // A negative share or a NaN breaks the order a search needs.
+        sel.roulette_sums_sorted = sel.roulette_sums_sorted && next >= s;
+        sel.roulette_sums[static_cast<std::size_t>(i)] = next;
+        s = next;
+    }
 }
 
 int select_roulette(EngineState& state) {
+    const SelectionState& sel = state.selection;
     const int popsize = state.params.popsize;
-    const double total = state.selection.roulette_total;
+    const double total = sel.roulette_total;
     const auto r = static_cast<float>(state.rng.random_uniform());
     if (total == 0.0) {
         return state.rng.random_int(0, popsize - 1);
     }
+    if (r == 0.0f) {
+        return 0;
+    }
+    // The wheel stops at the first member whose running sum is not below r,
+    // or at the last member when none is. Over ordered sums that member is
+    // found by bisection, so a draw costs log(popsize) steps, not popsize.
+    if (sel.roulette_sums_sorted) {
+        const auto first = sel.roulette_sums.begin();
+        const auto last = first + popsize;
+        const auto stop = std::lower_bound(first, last, r);
+        return stop == last ? popsize - 1 : static_cast<int>(stop - first);
+    }
     float s = 0.0f;
     int i = 0;
     while (s < r && i < popsize) {
-        s = static_cast<float>(s + state.oldpop[i].scaled_fitness / total);
+        s = sel.roulette_sums[static_cast<std::size_t>(i)];
         ++i;
     }
-    return r == 0.0f ? 0 : i - 1;
+    return i - 1;
 }
 
 // --- stochastic universal sampling ---
@@ -206,6 +237,8 @@ void allocate_selection(EngineState& state) {
     const auto popsize = static_cast<std::size_t>(state.params.popsize);
     switch (state.params.selection_code) {
         case SelectionCode::roulette:
+            allocate_or_report(state, "roulette_sums",
+                               [&] { sel.roulette_sums.assign(popsize, 0.0f); });
             return;
         case SelectionCode::universal_sampling:
             allocate_or_report(state, "choices", [&] { sel.choices.assign(popsize, 0); });
@@ -229,6 +262,7 @@ void release_selection(EngineState& state) {
     std::vector<int>().swap(sel.choices);
     std::vector<float>().swap(sel.fraction);
     std::vector<int>().swap(sel.tourneylist);
+    std::vector<float>().swap(sel.roulette_sums);
     sel.nremain = 0;
     sel.tourneypos = 0;
     sel.roulette_total = 0.0;
