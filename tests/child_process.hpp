@@ -10,14 +10,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include "test_helpers.hpp"
 
 namespace velmora::testing {
 
@@ -134,7 +135,10 @@ class ChildProcess {
 inline bool wait_for_text(const std::filesystem::path& file, const std::string& part) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (read_file(file).find(part) != std::string::npos) {
+        std::ifstream in(file, std::ios::binary);
+        const std::string text{std::istreambuf_iterator<char>(in),
+                               std::istreambuf_iterator<char>()};
+        if (text.find(part) != std::string::npos) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "child_process.hpp"
 #include "model_test_helpers.hpp"
 
 namespace velmora {
@@ -113,18 +114,44 @@ TEST(FitCli, AStructureThatCannotBeEstimatedEndsWithStatusTwo) {
 
 TEST(FitCli, AReportThatCannotBeWrittenIsNamedAndEndsWithStatusThree) {
     const auto dir = testing::fresh_directory("fit_full_disk");
-    std::filesystem::create_symlink("/dev/full", dir / "PredictionThresholdUnivariate.txt");
-    const CliResult r = run_fit("--component 1 --lag 2 --regimes 2 --positions 100", dir);
-    EXPECT_EQ(r.status, 3) << r.out;
-    EXPECT_NE(r.out.find("Report appended to " + (dir / "OutputThresholdUnivariate.txt").string() +
-                         " and " + (dir / "ResidualThresholdUnivariate.txt").string() + "\n"),
-              std::string::npos)
-        << r.out;
+    // A file size limit of the child fails the writes past it as a full disk
+    // does (tests run as root, whom a read-only folder does not stop): room
+    // for the output report (about 4 kB), not for the fitted values.
+    const std::string sample = std::string(VELMORA_SOURCE_DIR) + "/data/eustockmarkets_returns.txt";
+    testing::ChildProcess child(
+        VELMORA_CLI_PATH,
+        {"fit", "--course-file", sample, "--workdir", dir.string(), "--component", "1", "--lag",
+         "2", "--regimes", "2", "--positions", "100"},
+        dir, rlim_t{16384});
+    const testing::ChildOutcome r = child.finish();
+    ASSERT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 3) << r.out << r.err;
     EXPECT_NE(
-        r.out.find("Report not written to " + (dir / "PredictionThresholdUnivariate.txt").string() +
-                   ": No space left on device"),
+        r.out.find("Report appended to " + (dir / "OutputThresholdUnivariate.txt").string() + "\n"),
         std::string::npos)
         << r.out;
+    for (const char* name :
+         {"PredictionThresholdUnivariate.txt", "ResidualThresholdUnivariate.txt"}) {
+        EXPECT_NE(r.err.find("Report not written to " + (dir / name).string() + ": File too large"),
+                  std::string::npos)
+            << r.err;
+        // The cut-off append leaves the file as it was: empty.
+        EXPECT_EQ(std::filesystem::file_size(dir / name), 0u) << name;
+    }
+}
+
+// A result file that is a device (here /dev/full behind a link) is refused
+// before anything is estimated: appending to a device never ends well.
+TEST(FitCli, AResultFileThatIsADeviceIsRefused) {
+    const auto dir = testing::fresh_directory("fit_device");
+    std::filesystem::create_symlink("/dev/full", dir / "PredictionThresholdUnivariate.txt");
+    const CliResult r = run_fit("--component 1 --lag 2 --regimes 2 --positions 100", dir);
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.out.find("PredictionThresholdUnivariate.txt is a character device, not a regular "
+                         "file"),
+              std::string::npos)
+        << r.out;
+    EXPECT_FALSE(std::filesystem::exists(dir / "OutputThresholdUnivariate.txt"));
 }
 
 TEST(FitCli, MissingCourseFileIsRefused) {

@@ -184,10 +184,11 @@ TEST(Interrupt, SecondSignalEndsTheProcessAtOnce) {
 }
 
 TEST(SpecialFiles, FifoAmongTheRunFilesIsRefusedWithoutOpeningIt) {
-    for (const char* name : {"Output.txt", "inputonepop2.txt", "OutputThresholdUnivariate.txt",
-                             "ResidualThresholdBivariate.txt"}) {
+    for (const char* name :
+         {"Output.txt", "inputonepop2.txt", "OutputThresholdUnivariate.txt",
+          "ResidualThresholdBivariate.txt", "refined/PredictionThresholdUnivariate.txt"}) {
         TempDir dir;
-        std::filesystem::create_directory(dir / "out");
+        std::filesystem::create_directories(dir / "out" / "refined");
         ASSERT_EQ(::mkfifo((dir / "out" / name).c_str(), 0600), 0);
         const CommandResult r =
             velmora("run --course-file " + shell_quote(sample) + " --workdir out", dir);

@@ -44,8 +44,11 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     }
     std::vector<std::filesystem::path> others{workdir / "inputonepop2.txt"};
     for (const int threshold_variables : {1, 2}) {
-        for (const auto& file : result_file_paths(workdir, threshold_variables)) {
-            others.push_back(file);
+        // The refined model's report goes to refined/.
+        for (const auto& dir : {workdir, workdir / "refined"}) {
+            for (const auto& file : result_file_paths(dir, threshold_variables)) {
+                others.push_back(file);
+            }
         }
     }
     for (const auto& file : others) {

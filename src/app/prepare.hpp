@@ -36,7 +36,8 @@ std::vector<std::filesystem::path> result_file_paths(const std::filesystem::path
                                                      int threshold_variables);
 
 // Validates config, refuses run files that exist and are not regular files
-// (Output.txt, inputonepop2.txt, the six result files), creates "Output.txt"
+// (Output.txt, inputonepop2.txt, the six result files, in workdir and in its
+// refined/), creates "Output.txt"
 // in workdir and writes its header, opens "inputonepop2.txt" of workdir if
 // present, derives the engine parameters and reads the course file (a
 // relative name is taken from the current directory, not from workdir). The
