@@ -43,20 +43,13 @@ inference::InferenceOptions inference_options(const InferenceChoices& choices, s
 }
 
 std::optional<inference::ModelInference> infer_reported(
-    const RunConfig& config, const StructureSummary& model,
+    const RunConfig& config, const double_matrix& serie, const StructureSummary& model,
     const inference::InferenceOptions& options) {
     if (!model.model.estimated()) {
         return std::nullopt;
     }
-    // The series as the run read it: the same columns, rows and components.
-    SeriesRequest request;
-    request.path = config.course_file;
-    request.columns = config.columns;
-    request.n_oss = config.n_oss;
-    request.n_comp = config.n_comp;
-    const LoadedSeries series = load_series(request);
     ModelProblem problem;
-    problem.serie_matrix = &series.serie;
+    problem.serie_matrix = &serie;
     problem.n_oss = config.n_oss;
     problem.n_comp = config.n_comp;
     problem.min_oss_reg = config.min_oss_reg;

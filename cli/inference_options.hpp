@@ -26,9 +26,10 @@ void check_inference_choices(const InferenceChoices& choices);
 inference::InferenceOptions inference_options(const InferenceChoices& choices, std::uint64_t seed,
                                               int threads);
 
-// The inference on a reported model of the series config names (read again
-// from the course file); empty when the model was not estimated.
+// The inference on a reported model of the series the run searched; empty
+// when the model was not estimated.
 std::optional<inference::ModelInference> infer_reported(const RunConfig& config,
+                                                        const double_matrix& serie,
                                                         const StructureSummary& model,
                                                         const inference::InferenceOptions& options);
 

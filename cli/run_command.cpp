@@ -306,10 +306,12 @@ int execute(RunCommandState& state) {
     report_failed_files(result);
     const inference::InferenceOptions inference_choice = inference_options(
         state.inference, static_cast<std::uint64_t>(result.casual), state.threads);
-    const auto best_inference = infer_reported(config, result.best, inference_choice);
+    const auto best_inference =
+        infer_reported(config, *result.serie, result.best, inference_choice);
     const auto refined_inference =
-        result.refined ? infer_reported(config, result.refined->model, inference_choice)
-                       : std::nullopt;
+        result.refined
+            ? infer_reported(config, *result.serie, result.refined->model, inference_choice)
+            : std::nullopt;
     // Forecasts and impulse responses of the reported model: the refined one
     // when refinement ran.
     AnalysisResult analysis;

@@ -12,6 +12,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <filesystem>
+
+#include "data/table_reader.hpp"
+#include "support/errors.hpp"
 
 namespace velmora::gui {
 
@@ -151,6 +155,11 @@ ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
     ok->setDefault(true);
     auto* cancel = buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
     cancel->setObjectName(QStringLiteral("cancelButton"));
+    // Choosing a file fills the sizes from it; sizes the user typed stay.
+    connect(edit(c::kNoss), &QLineEdit::textEdited, this, [this] { n_oss_typed_ = true; });
+    connect(edit(c::kNcomp), &QLineEdit::textEdited, this, [this] { n_comp_typed_ = true; });
+    connect(edit(c::kCourseFile), &QLineEdit::editingFinished, this,
+            &ParGenAlgDlg::describe_course_file);
     connect(buttons, &QDialogButtonBox::accepted, this, &ParGenAlgDlg::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &ParGenAlgDlg::reject);
 
@@ -229,6 +238,37 @@ void ParGenAlgDlg::accept() {
     }
     values_ = std::get<ParameterValues>(result);
     QDialog::accept();
+}
+
+void ParGenAlgDlg::describe_course_file() {
+    namespace c = control;
+    const QString file = edit(c::kCourseFile)->text();
+    if (file == described_ || file.isEmpty()) {
+        return;
+    }
+    described_ = file;
+    if (n_oss_typed_ && n_comp_typed_) {
+        return;
+    }
+    data::TableRequest request;
+    request.path = std::filesystem::path(file.toStdString());
+    // A stream of numbers can be cut into rows only with a width.
+    bool width_ok = false;
+    const int width = edit(c::kNcomp)->text().trimmed().toInt(&width_ok);
+    if (n_comp_typed_ && width_ok && width >= 1) {
+        request.width = width;
+    }
+    try {
+        const data::Table table = data::read_table(request);
+        if (!n_oss_typed_) {
+            edit(c::kNoss)->setText(QString::number(table.rows));
+        }
+        if (!n_comp_typed_) {
+            edit(c::kNcomp)->setText(QString::number(table.columns));
+        }
+    } catch (const ConfigError&) {
+        // The run refuses such a file with its message when OK is pressed.
+    }
 }
 
 }  // namespace velmora::gui

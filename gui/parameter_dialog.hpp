@@ -30,6 +30,10 @@ class ParGenAlgDlg : public QDialog {
 
   public slots:
     void accept() override;
+    // Fills Number of Observation and Number of Component from the file the
+    // Course File field names, unless the user has typed them; a file that
+    // cannot be read leaves them as they are (the run reports it).
+    void describe_course_file();
 
   private:
     QLineEdit* add_edit(int id);
@@ -40,6 +44,9 @@ class ParGenAlgDlg : public QDialog {
     QButtonGroup* selection_ = nullptr;
     QButtonGroup* crossover_ = nullptr;
     QButtonGroup* scaling_ = nullptr;
+    bool n_oss_typed_ = false;
+    bool n_comp_typed_ = false;
+    QString described_;  // the course file last described
 };
 
 }  // namespace velmora::gui

@@ -140,6 +140,28 @@ TEST(SeriesCli, FilesOfTheWrongShapeOrWithBadCellsAreRefused) {
     EXPECT_TRUE(contains(r.err, "no column named \"Nikkei\"")) << r.err;
 }
 
+TEST(SeriesCli, EndlessPipeIsReadToTheBoundAndNoFurther) {
+    TempDir dir;
+    // A writer that never ends by itself: it stops when the reader closes.
+    const auto endless = [&dir](const std::string& separator, const std::string& arguments) {
+        std::filesystem::remove(dir / "pipe");
+        const std::string writer = "awk 'BEGIN { for (;;) print rand()" + separator + "rand()" +
+                                   separator + "rand()" + separator + "rand() }'";
+        const std::string command = "mkfifo pipe && (" + writer + " >pipe 2>/dev/null &) && " +
+                                    cli + " run --course-file pipe " + arguments;
+        return testing::run_command(command, dir.path(), dir.path());
+    };
+    const std::string small = " --popsize 2 --maxgen 1 --seed 2 --min-oss-reg 10 --m 1";
+    CommandResult r = endless(" \" \" ", "--n-oss 100" + small);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "Series: pipe, read 100 of at least 131073 rows.\n")) << r.out;
+    r = endless(" \",\" ", small);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err,
+              "Course file pipe holds more than 131072 rows: give the number of "
+              "observations to read (n_oss)\n");
+}
+
 TEST(SeriesCli, LargeThresholdCandidatesAreRefusedWhereTheyWouldServe) {
     TempDir dir;
     std::string text = "time,x,y,level\n";

@@ -2,9 +2,11 @@
 // to close and where the focus goes, and what Cancel leaves behind.
 
 #include <QAbstractButton>
+#include <QFile>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "modal.hpp"
@@ -159,6 +161,62 @@ class ParameterDialogTest : public QObject {
         QCOMPARE(dialog.values().config.popsize, 50);
         QCOMPARE(dialog.values().config.m, 2);
         dialog.reject();
+    }
+
+    void choosing_a_file_fills_the_sizes_but_keeps_typed_ones() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const auto write = [&dir](const char* name, const QByteArray& text) {
+            QFile file(dir.filePath(QString::fromLatin1(name)));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(text);
+        };
+        QByteArray csv = "date,a,b,c\n";
+        for (int t = 1; t <= 45; ++t) {
+            csv += QByteArray::number(t) + "," + QByteArray::number(t % 3) + ",1,2\n";
+        }
+        write("three.csv", csv);
+        write("pairs.txt", "1 2\n3 4\n5 6\n7 8\n");
+        write("stream.txt", "1\n2\n3\n4\n5\n6\n");
+
+        ParGenAlgDlg dialog{ParameterValues{}};
+        QLineEdit* course = edit_of(dialog, control::kCourseFile);
+        const auto choose = [&](const char* name) {
+            course->setText(dir.filePath(QString::fromLatin1(name)));
+            emit course->editingFinished();
+        };
+        choose("three.csv");
+        QCOMPARE(edit_of(dialog, control::kNoss)->text(), QString("45"));
+        QCOMPARE(edit_of(dialog, control::kNcomp)->text(), QString("3"));
+        // A file that cannot be cut into rows leaves the fields alone.
+        choose("stream.txt");
+        QCOMPARE(edit_of(dialog, control::kNoss)->text(), QString("45"));
+        // A typed observation count stays; the components still follow.
+        type_into(dialog, control::kNoss, "30");
+        choose("pairs.txt");
+        QCOMPARE(edit_of(dialog, control::kNoss)->text(), QString("30"));
+        QCOMPARE(edit_of(dialog, control::kNcomp)->text(), QString("2"));
+        // With both typed, choosing a file changes neither.
+        type_into(dialog, control::kNcomp, "3");
+        choose("stream.txt");
+        QCOMPARE(edit_of(dialog, control::kNoss)->text(), QString("30"));
+        QCOMPARE(edit_of(dialog, control::kNcomp)->text(), QString("3"));
+    }
+
+    void stream_is_cut_by_typed_components() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QFile file(dir.filePath("stream.txt"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("1\n2\n3\n4\n5\n6\n");
+        file.close();
+        ParGenAlgDlg dialog{ParameterValues{}};
+        type_into(dialog, control::kNcomp, "2");
+        QLineEdit* course = edit_of(dialog, control::kCourseFile);
+        course->setText(file.fileName());
+        emit course->editingFinished();
+        QCOMPARE(edit_of(dialog, control::kNoss)->text(), QString("3"));
+        QCOMPARE(edit_of(dialog, control::kNcomp)->text(), QString("2"));
     }
 
     void cancel_keeps_the_values_it_was_opened_with() {

@@ -125,6 +125,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
         if (options.refine && result.completed) {
             refine_winner(config, problem, options, result);
         }
+        result.serie = std::make_shared<const double_matrix>(std::move(run.serie_matrix));
         return result;
     }
 
@@ -216,6 +217,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     if (options.refine && result.completed) {
         refine_winner(config, problem, options, result);
     }
+    result.serie = std::make_shared<const double_matrix>(std::move(run.serie_matrix));
     return result;
 }
 

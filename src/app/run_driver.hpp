@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -129,8 +130,11 @@ struct RunResult {
     // regime count (the winner included).
     int agreement = 1;
     std::optional<RefinedModel> refined;  // empty with refine off or a stopped run
-    // Names, labels and rows read of the series searched.
+    // Names, labels and rows read of the series searched, and its values
+    // (rows 1..n_oss), so that later analyses need not read the file again
+    // (a pipe cannot be read twice).
     SeriesInfo series;
+    std::shared_ptr<const double_matrix> serie;
 };
 
 // Runs the search. Throws ConfigError (also for a seed outside 0..999,
