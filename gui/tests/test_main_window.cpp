@@ -135,7 +135,7 @@ class MainWindowTest : public QObject {
     // Replications and Refine reach the run; the replication display shows
     // the replication under way only when there are several.
     void replications_and_refine_reach_the_run() {
-        VelmoraDlg w(function_of(script_));
+        VelmoraDlg w(function_of(script_), seedings_);
         ParameterValues p;
         p.config.maxgen = 2;
         w.set_parameters(p);
