@@ -2,14 +2,18 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QVBoxLayout>
@@ -20,8 +24,10 @@
 #include "about_box.hpp"
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
+#include "chart_view.hpp"
 #include "icon.hpp"
 #include "parameter_dialog.hpp"
+#include "search_tab.hpp"
 #include "support/errors.hpp"
 
 namespace velmora::gui {
@@ -31,6 +37,15 @@ namespace {
 // Enough for the layout and seed lines and the messages of many runs; the
 // oldest lines go first.
 constexpr int kMessageLines = 20000;
+
+// The Search chart is redrawn at most every kChartRefreshMs while a run goes
+// on, and less often when drawing takes long: the interval is kept at least
+// kDrawShare times the last drawing's duration, so drawing takes at most
+// about 1/kDrawShare of the time from the search.
+constexpr int kChartRefreshMs = 200;
+constexpr int kDrawShare = 50;
+// The generation display is rewritten at most this often.
+constexpr int kLabelRefreshMs = 100;
 
 QLabel* make_display(QWidget* parent, const char* name) {
     auto* display = new QLabel(parent);
@@ -106,6 +121,26 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     messages_->setPlaceholderText(tr("Messages of the run"));
     messages_->setMinimumHeight(110);
 
+    // The run's files go to the output folder; the current folder unless the
+    // user picks another.
+    output_folder_ = new QLineEdit(this);
+    output_folder_->setObjectName(QStringLiteral("outputFolderEdit"));
+    output_folder_->setText(QDir::currentPath());
+    output_folder_->setToolTip(tr("Folder that receives Output.txt and the result files"));
+    output_browse_ = new QPushButton(tr("Browse…"), this);
+    output_browse_->setObjectName(QStringLiteral("outputFolderButton"));
+    output_browse_->setAutoDefault(false);
+    auto* output_label = new QLabel(tr("Output folder"), this);
+    output_label->setBuddy(output_folder_);
+    auto* output_row = new QHBoxLayout;
+    output_row->addWidget(output_label);
+    output_row->addWidget(output_folder_, 1);
+    output_row->addWidget(output_browse_);
+
+    results_ = new QTabWidget(this);
+    results_->setObjectName(QStringLiteral("resultsTabs"));
+    results_->addTab(messages_, tr("Messages"));
+
     auto* left = new QVBoxLayout;
     left->addWidget(parameter_);
     left->addSpacing(16);
@@ -147,8 +182,12 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addSpacing(8);
-    layout->addWidget(messages_, 1);
-    resize(560, 380);
+    layout->addLayout(output_row);
+    layout->addWidget(results_, 1);
+    setSizeGripEnabled(true);
+    resize(900, 680);
+
+    add_results_tab(new SearchTab(this));
 
     // Linux has no system menu to extend: the About entry lives in the
     // window's context menu, with F1 as its shortcut.
@@ -164,11 +203,20 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     connect(cancel_, &QPushButton::clicked, this, &VelmoraDlg::reject);
     connect(stop_, &QPushButton::clicked, this, &VelmoraDlg::stop_run);
     connect(parameter_, &QPushButton::clicked, this, &VelmoraDlg::open_parameters);
+    connect(output_browse_, &QPushButton::clicked, this, &VelmoraDlg::choose_output_folder);
 
     connect(&runner_, &RunThread::generation_started, this, &VelmoraDlg::show_generation);
     connect(&runner_, &RunThread::replication_started, this, &VelmoraDlg::show_replication);
     connect(runner_.console(), &SignalConsole::written, this, &VelmoraDlg::append_message);
     connect(&runner_, &QThread::finished, this, &VelmoraDlg::run_finished);
+    connect(runner_.progress(), &ProgressQueue::ready, this, &VelmoraDlg::progress_ready);
+    refresh_timer_.setSingleShot(true);
+    connect(&refresh_timer_, &QTimer::timeout, this, &VelmoraDlg::draw_progress);
+    since_draw_.start();
+    refresh_ms_ = kChartRefreshMs;
+    label_timer_.setSingleShot(true);
+    connect(&label_timer_, &QTimer::timeout, this, &VelmoraDlg::show_latest_generation);
+    since_label_.start();
 
     set_running(false);
 }
@@ -177,6 +225,62 @@ VelmoraDlg::~VelmoraDlg() {
     // The runner must not deliver anything to a half-destroyed window.
     runner_.disconnect(this);
     runner_.console()->disconnect(this);
+    runner_.progress()->disconnect(this);
+}
+
+QString VelmoraDlg::output_folder() const {
+    const QString folder = output_folder_->text().trimmed();
+    return folder.isEmpty() ? QDir::currentPath() : folder;
+}
+
+void VelmoraDlg::set_output_folder(const QString& folder) {
+    output_folder_->setText(folder);
+}
+
+void VelmoraDlg::add_results_tab(ResultsTab* tab) {
+    tab->setParent(results_);
+    results_->addTab(tab, tab->title());
+    tabs_.push_back(tab);
+}
+
+void VelmoraDlg::choose_output_folder() {
+    QFileDialog dialog(this, tr("Output folder"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setDirectory(output_folder());
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        output_folder_->setText(QDir::toNativeSeparators(dialog.selectedFiles().constFirst()));
+    }
+}
+
+void VelmoraDlg::progress_ready() {
+    if (refresh_timer_.isActive()) {
+        return;
+    }
+    const qint64 waited = since_draw_.elapsed();
+    refresh_timer_.start(waited >= refresh_ms_ ? 0 : static_cast<int>(refresh_ms_ - waited));
+}
+
+void VelmoraDlg::draw_progress() {
+    refresh_timer_.stop();
+    const std::vector<RunProgress> bred = runner_.progress()->take();
+    since_draw_.restart();
+    if (bred.empty()) {
+        return;
+    }
+    auto* search = results_tab<SearchTab>();
+    if (search == nullptr) {
+        return;
+    }
+    QElapsedTimer drawing;
+    drawing.start();
+    search->add_generations(bred);
+    if (search->isVisible()) {
+        // Painted now, so that the next interval can follow its cost.
+        search->chart_view()->viewport()->repaint();
+    }
+    refresh_ms_ = std::max<int>(kChartRefreshMs, kDrawShare * drawing.elapsed());
 }
 
 bool VelmoraDlg::run_under_way() const {
@@ -189,6 +293,8 @@ void VelmoraDlg::set_running(bool running) {
     threads_->setEnabled(!running);
     replications_->setEnabled(!running);
     refine_->setEnabled(!running);
+    output_folder_->setEnabled(!running);
+    output_browse_->setEnabled(!running);
     stop_->setEnabled(running);
 }
 
@@ -214,12 +320,22 @@ void VelmoraDlg::start_run() {
         show_error(QString::fromStdString(e.what()));
         return;
     }
-    // The run's files, and a course file named without a directory, belong
-    // to the directory the program was started in.
+    // The run's files go to the output folder (created when missing); a
+    // course file named without a directory is read from the directory the
+    // program was started in.
+    const QString folder = output_folder();
+    if (!QDir().mkpath(folder)) {
+        show_error(tr("Output folder %1 could not be created").arg(folder));
+        return;
+    }
     std::error_code ec;
-    std::filesystem::path workdir = std::filesystem::current_path(ec);
+    std::filesystem::path workdir = std::filesystem::absolute(folder.toStdString(), ec);
     if (ec) {
-        workdir = ".";
+        workdir = folder.toStdString();
+    }
+    runner_.progress()->take();  // nothing of an earlier run may reach the new chart
+    for (ResultsTab* tab : tabs_) {
+        tab->run_started(parameters_.config);
     }
     set_running(true);
     // A single replication leaves the replication display empty, as it
@@ -240,7 +356,29 @@ void VelmoraDlg::stop_run() {
 }
 
 void VelmoraDlg::show_generation(int generation) {
-    generation_->setText(QString::number(generation));
+    const qint64 waited = since_label_.elapsed();
+    if (waited < kLabelRefreshMs) {
+        // Shown a moment ago: the latest generation follows when the interval
+        // is over; the run announces no other one meanwhile.
+        if (!label_timer_.isActive()) {
+            label_timer_.start(static_cast<int>(kLabelRefreshMs - waited));
+        }
+        return;
+    }
+    // A fast search may be several generations further on by now.
+    const int latest = runner_.latest_generation();
+    generation_->setText(QString::number(latest >= 0 ? latest : generation));
+    since_label_.restart();
+    runner_.generation_shown();
+}
+
+void VelmoraDlg::show_latest_generation() {
+    const int latest = runner_.latest_generation();
+    if (latest >= 0) {
+        generation_->setText(QString::number(latest));
+    }
+    since_label_.restart();
+    runner_.generation_shown();
 }
 
 void VelmoraDlg::show_replication(int replication) {
@@ -272,6 +410,15 @@ void VelmoraDlg::run_finished() {
     if (quit_after_run_) {
         QDialog::reject();
         return;
+    }
+    label_timer_.stop();
+    draw_progress();
+    refresh_ms_ = kChartRefreshMs;
+    if (runner_.latest_generation() >= 0) {
+        generation_->setText(QString::number(runner_.latest_generation()));
+    }
+    for (ResultsTab* tab : tabs_) {
+        tab->run_finished(outcome);
     }
     switch (outcome.status) {
         case RunOutcome::Status::completed:

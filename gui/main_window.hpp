@@ -4,6 +4,10 @@
 // lines it writes. It stays open after a run, whatever the run's end.
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include <vector>
 
 class QCheckBox;
 
@@ -11,9 +15,11 @@ class QCheckBox;
 #include "run_thread.hpp"
 
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
+class QTabWidget;
 
 namespace velmora::gui {
 
@@ -32,11 +38,33 @@ class VelmoraDlg : public QDialog {
 
     bool run_under_way() const;
 
+    // The folder the run's files go to: the chooser's folder, or the current
+    // folder when it is empty.
+    QString output_folder() const;
+    void set_output_folder(const QString& folder);
+
+    // The results area: "Messages" first, then a page per ResultsTab.
+    QTabWidget* results() const { return results_; }
+    // Adds a page after those already there; the window tells it of every
+    // run from then on.
+    void add_results_tab(ResultsTab* tab);
+    template <class Tab>
+    Tab* results_tab() const {
+        for (ResultsTab* tab : tabs_) {
+            if (auto* found = qobject_cast<Tab*>(tab)) {
+                return found;
+            }
+        }
+        return nullptr;
+    }
+
   public slots:
     void open_parameters();  // "Parameter"
     void start_run();        // OK
     void stop_run();         // "Stop"
     void show_about();
+    // The output folder's "Browse…": Qt's own folder chooser.
+    void choose_output_folder();
     // "Annulla", Escape and the close box. During a run it asks first.
     void reject() override;
 
@@ -45,6 +73,11 @@ class VelmoraDlg : public QDialog {
     void show_replication(int replication);
     void append_message(const QString& text, bool error);
     void run_finished();
+    // Generations bred: redrawn at most every kChartRefreshMs while the run
+    // goes on, at once when it ends.
+    void progress_ready();
+    void draw_progress();
+    void show_latest_generation();
 
   private:
     void set_running(bool running);
@@ -65,6 +98,15 @@ class VelmoraDlg : public QDialog {
     QSpinBox* replications_ = nullptr;
     QCheckBox* refine_ = nullptr;
     QPlainTextEdit* messages_ = nullptr;
+    QLineEdit* output_folder_ = nullptr;
+    QPushButton* output_browse_ = nullptr;
+    QTabWidget* results_ = nullptr;
+    std::vector<ResultsTab*> tabs_;
+    QTimer refresh_timer_;
+    QElapsedTimer since_draw_;
+    int refresh_ms_ = 0;  // the chart's present refresh interval
+    QTimer label_timer_;
+    QElapsedTimer since_label_;
 };
 
 }  // namespace velmora::gui

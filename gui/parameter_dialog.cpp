@@ -2,6 +2,9 @@
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -127,9 +130,19 @@ ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
     labelled(series, "Number of Component", c::kNcomp);
     labelled(series, "Min. Obs. Reg.", c::kMinOssReg);
     labelled(series, "Max Order VAR", c::kMaxOrder);
-    labelled(series, "Course File", c::kCourseFile);
-    edit(c::kCourseFile)->setMinimumWidth(3 * kNumberEditWidth);
-    edit(c::kCourseFile)->setMaximumWidth(QWIDGETSIZE_MAX);
+    // The course file: its edit and a "Browse…" button that fills it.
+    QLineEdit* course = add_edit(c::kCourseFile);
+    course->setMinimumWidth(3 * kNumberEditWidth);
+    course->setMaximumWidth(QWIDGETSIZE_MAX);
+    auto* browse = new QPushButton(tr("Browse…"), this);
+    browse->setObjectName(QStringLiteral("courseFileBrowse"));
+    browse->setAutoDefault(false);
+    browse->setToolTip(tr("Choose the file that holds the series"));
+    connect(browse, &QPushButton::clicked, this, &ParGenAlgDlg::browse_course_file);
+    auto* course_row = new QHBoxLayout;
+    course_row->addWidget(course, 1);
+    course_row->addWidget(browse);
+    series->addRow(new QLabel(QStringLiteral("Course File"), this), course_row);
     series->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
 
     for (QFormLayout* form : {others, series}) {
@@ -222,6 +235,30 @@ void ParGenAlgDlg::set_fields(const ParameterFields& f) {
     put(c::kMinOssReg, f.min_oss_reg);
     put(c::kCourseFile, f.course_file);
     put(c::kMaxOrder, f.max_order);
+}
+
+void ParGenAlgDlg::browse_course_file() {
+    QLineEdit* course = edit(control::kCourseFile);
+    // A name without a directory is read from the current directory, so the
+    // chooser starts there, or where the named file lies.
+    const QFileInfo current(course->text().trimmed());
+    QFileDialog dialog(this, tr("Course file"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({tr("Text files (*.txt *.dat *.csv)"), tr("All files (*)")});
+    dialog.setDirectory(current.absoluteDir().exists() ? current.absolutePath()
+                                                       : QDir::currentPath());
+    if (current.exists()) {
+        dialog.selectFile(current.absoluteFilePath());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    // A file of the current directory keeps the short name the run log shows.
+    const QString chosen = dialog.selectedFiles().constFirst();
+    const QString relative = QDir::current().relativeFilePath(chosen);
+    course->setText(relative.contains(QLatin1Char('/')) ? QDir::toNativeSeparators(chosen)
+                                                        : relative);
 }
 
 void ParGenAlgDlg::accept() {

@@ -34,6 +34,8 @@ class ParGenAlgDlg : public QDialog {
     // Course File field names, unless the user has typed them; a file that
     // cannot be read leaves them as they are (the run reports it).
     void describe_course_file();
+    // Course File's "Browse…": Qt's own file chooser fills the field.
+    void browse_course_file();
 
   private:
     QLineEdit* add_edit(int id);

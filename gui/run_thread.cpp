@@ -25,6 +25,8 @@ bool RunThread::start_run(const RunConfig& config, int threads,
     threads_ = threads;
     workdir_ = workdir;
     stop_ = false;
+    latest_generation_ = -1;
+    generation_announced_ = false;
     set_outcome({});
     start();
     return true;
@@ -51,16 +53,25 @@ void RunThread::run() {
     options.seedings = &seedings_;
     options.progress = [this](const RunProgress& progress) {
         emit replication_started(progress.replication);
-        emit generation_started(progress.generation);
+        latest_generation_ = progress.generation;
+        if (!generation_announced_.exchange(true)) {
+            emit generation_started(progress.generation);
+        }
         return !stop_.load();
     };
+    options.generation_bred = [this](const RunProgress& bred) { progress_.push(bred); };
 
     RunOutcome outcome;
+    outcome.config = config_;
+    outcome.workdir = workdir_;
     try {
-        const RunResult result = run_function_(config_, options);
+        outcome.result = run_function_(config_, options);
         outcome.status =
-            result.completed ? RunOutcome::Status::completed : RunOutcome::Status::stopped;
-        outcome.generations = result.generations;
+            outcome.result.completed ? RunOutcome::Status::completed : RunOutcome::Status::stopped;
+        outcome.generations = outcome.result.generations;
+        // The charts of the regimes draw the series itself; reading it here
+        // keeps the window responsive.
+        outcome.series = load_run_series(config_);
     } catch (const Failure& failure) {
         outcome.status = RunOutcome::Status::failed;
         outcome.message = QString::fromStdString(failure.what());

@@ -13,16 +13,11 @@
 
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
+#include "progress_queue.hpp"
+#include "results_tab.hpp"
 #include "signal_console.hpp"
 
 namespace velmora::gui {
-
-struct RunOutcome {
-    enum class Status { completed, stopped, failed };
-    Status status = Status::completed;
-    int generations = 0;  // generations produced
-    QString message;      // the failure's text when failed
-};
 
 // What carries out a run: velmora::run_search in the program; tests may put a
 // scripted stand-in here.
@@ -55,8 +50,20 @@ class RunThread : public QThread {
     // What the run writes to standard output and standard error.
     SignalConsole* console() { return &console_; }
 
+    // The figures of every generation bred, for the Search chart.
+    ProgressQueue* progress() { return &progress_; }
+
+    // The generation under way (counting from 0), or -1 before the first.
+    int latest_generation() const { return latest_generation_.load(); }
+    // The receiver of generation_started calls this once it has shown the
+    // generation, so that the next one is announced again.
+    void generation_shown() { generation_announced_ = false; }
+
   signals:
-    // Before each generation, with its number counting from 0.
+    // A generation has started (its number counting from 0). While the last
+    // announcement has not been shown, further generations are not announced
+    // again, so a fast search cannot flood the window with events; the
+    // receiver shows latest_generation() or the number given.
     void generation_started(int generation);
     // With each progress report: the replication (from 1) it comes from.
     void replication_started(int replication);
@@ -78,7 +85,10 @@ class RunThread : public QThread {
     std::filesystem::path workdir_;
 
     std::atomic<bool> stop_{false};
+    std::atomic<int> latest_generation_{-1};
+    std::atomic<bool> generation_announced_{false};
     SignalConsole console_;
+    ProgressQueue progress_;
 
     mutable QMutex mutex_;
     RunOutcome outcome_;

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStringList>
+#include <QTabWidget>
 #include <QTextStream>
 
 #include <clocale>
@@ -34,6 +35,17 @@ bool save_screenshots(const QString& directory, SeedingCounter& seedings) {
     }
     QApplication::processEvents();
     bool saved = window.grab().save(dir.filePath(QStringLiteral("main-window.png")));
+
+    // Each page of the results area after the messages, as "<title>-tab.png".
+    QTabWidget* results = window.results();
+    for (int i = 1; i < results->count(); ++i) {
+        results->setCurrentIndex(i);
+        QApplication::processEvents();
+        const QString name =
+            results->tabText(i).toLower().replace(QLatin1Char(' '), QLatin1Char('-'));
+        saved = window.grab().save(dir.filePath(name + QStringLiteral("-tab.png"))) && saved;
+    }
+    results->setCurrentIndex(0);
 
     ParGenAlgDlg dialog(window.parameters(), &window);
     dialog.show();

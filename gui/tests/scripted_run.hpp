@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -89,6 +90,15 @@ struct ScriptedRun {
                 QThread::msleep(static_cast<unsigned long>(generation_pause_ms));
             }
             ++result.generations;
+            if (options.generation_bred) {
+                RunProgress bred = progress;
+                bred.generation = gen + 1;
+                bred.best_criterion = -1.0 - 0.01 * gen;
+                bred.best_fitness = std::exp(-bred.best_criterion / 100.0);
+                bred.mean_criterion = bred.best_criterion + 0.5;
+                bred.mean_fitness = std::exp(-bred.mean_criterion / 100.0);
+                options.generation_bred(bred);
+            }
         }
         result.completed = true;
         result.reported = true;

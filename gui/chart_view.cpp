@@ -1,0 +1,106 @@
+#include "chart_view.hpp"
+
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QImage>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QSvgGenerator>
+
+namespace velmora::gui {
+
+namespace {
+
+const QString kPngFilter = QStringLiteral("PNG image (*.png)");
+const QString kSvgFilter = QStringLiteral("SVG drawing (*.svg)");
+
+// A chart that was never laid out (its tab not yet shown) is drawn at a size
+// that reads well rather than at the widget's initial few pixels.
+QSize picture_size(const QWidget& view) {
+    const QSize size = view.size();
+    return size.width() < 320 || size.height() < 240 ? QSize(900, 520) : size;
+}
+
+}  // namespace
+
+ChartView::ChartView(QChart* chart, const QString& file_stem, QWidget* parent)
+    : QChartView(chart, parent), file_stem_(file_stem) {
+    setRenderHint(QPainter::Antialiasing);
+    setMinimumSize(240, 160);
+}
+
+bool ChartView::save(const QString& path) {
+    const QSize size = picture_size(*this);
+    if (size != this->size()) {
+        resize(size);
+    }
+    if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) {
+        QSvgGenerator generator;
+        generator.setFileName(path);
+        generator.setSize(size);
+        generator.setViewBox(QRect(QPoint(0, 0), size));
+        generator.setTitle(chart()->title().isEmpty() ? file_stem_ : chart()->title());
+        generator.setDescription(QStringLiteral("Drawn by Velmora"));
+        QPainter painter;
+        if (!painter.begin(&generator)) {
+            return false;
+        }
+        render(&painter);
+        painter.end();
+        // QSvgGenerator reports no write errors; a file that is missing or
+        // empty afterwards is the sign of one.
+        return QFileInfo(path).size() > 0;
+    }
+    QImage image(size * devicePixelRatio(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio());
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    render(&painter);
+    painter.end();
+    return image.save(path, "PNG");
+}
+
+QPushButton* ChartView::make_save_button(QWidget* parent) {
+    auto* button = new QPushButton(tr("Save chart…"), parent);
+    button->setObjectName(file_stem_ + QStringLiteral("-save"));
+    button->setToolTip(tr("Save this chart as a PNG picture or an SVG drawing"));
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, [this] { save_with_dialog(false); });
+    return button;
+}
+
+void ChartView::save_with_dialog(bool svg) {
+    QFileDialog dialog(this, tr("Save chart"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters({kPngFilter, kSvgFilter});
+    dialog.selectNameFilter(svg ? kSvgFilter : kPngFilter);
+    dialog.setDefaultSuffix(svg ? QStringLiteral("svg") : QStringLiteral("png"));
+    connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+        dialog.setDefaultSuffix(filter == kSvgFilter ? QStringLiteral("svg")
+                                                     : QStringLiteral("png"));
+    });
+    dialog.setDirectory(QDir::current());
+    dialog.selectFile(file_stem_ + (svg ? QStringLiteral(".svg") : QStringLiteral(".png")));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    const QString path = dialog.selectedFiles().constFirst();
+    if (!save(path)) {
+        QMessageBox::warning(this, QStringLiteral("Velmora"),
+                             tr("The chart could not be saved to %1.").arg(path));
+    }
+}
+
+void ChartView::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    menu.addAction(tr("Save as PNG…"), this, [this] { save_with_dialog(false); });
+    menu.addAction(tr("Save as SVG…"), this, [this] { save_with_dialog(true); });
+    menu.exec(event->globalPos());
+}
+
+}  // namespace velmora::gui

@@ -1,0 +1,65 @@
+#pragma once
+// A page of the main window's results area. The window tells every page
+// when a run starts and when it has ended; a page shows what it can of the
+// outcome. A new page is a subclass in its own files, added to the window
+// with VelmoraDlg::add_results_tab.
+
+#include <QString>
+#include <QWidget>
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "app/run_config.hpp"
+#include "app/run_driver.hpp"
+
+namespace velmora::gui {
+
+// The series a run modelled, read again after the run for the charts.
+struct RunSeries {
+    int n_oss = 0;
+    int k = 0;
+    std::vector<double> values;  // time t, component c (1-based) at [(t-1)*k + c-1]
+
+    double value(int t, int c) const {
+        return values[static_cast<std::size_t>(t - 1) * static_cast<std::size_t>(k) +
+                      static_cast<std::size_t>(c - 1)];
+    }
+};
+
+// Reads the series of a run's configuration; null when it cannot be read.
+std::shared_ptr<const RunSeries> load_run_series(const RunConfig& config);
+
+// The name a chart or table gives component c (1-based).
+QString component_name(int c);
+
+struct RunOutcome {
+    enum class Status { completed, stopped, failed };
+    Status status = Status::completed;
+    int generations = 0;  // generations produced
+    QString message;      // the failure's text when failed
+
+    // What the run was asked to do and where its files went.
+    RunConfig config;
+    std::filesystem::path workdir;
+    // The run's result; meaningful unless the run failed.
+    RunResult result;
+    // The series, when it could be read after the run; null otherwise.
+    std::shared_ptr<const RunSeries> series;
+};
+
+class ResultsTab : public QWidget {
+    Q_OBJECT
+  public:
+    using QWidget::QWidget;
+
+    // The tab's caption in the results area.
+    virtual QString title() const = 0;
+    // A run with this configuration is about to start.
+    virtual void run_started(const RunConfig& config) { (void)config; }
+    // The run has ended, however it ended.
+    virtual void run_finished(const RunOutcome& outcome) = 0;
+};
+
+}  // namespace velmora::gui

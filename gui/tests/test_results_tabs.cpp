@@ -1,0 +1,269 @@
+// The results area: the Search chart during and after a run, saving charts,
+// the choosers for the course file and the output folder, and the charts
+// following the window's size.
+
+#include <QChart>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSvgRenderer>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+#include "app/run_driver.hpp"
+#include "chart_view.hpp"
+#include "main_window.hpp"
+#include "modal.hpp"
+#include "parameter_dialog.hpp"
+#include "scripted_run.hpp"
+#include "search_tab.hpp"
+#include "suites.hpp"
+#include "window_probe.hpp"
+
+namespace velmora::gui::test {
+
+namespace {
+
+constexpr int kRunTimeoutMs = 120000;
+
+// A two-component series of n rows whose second component switches its
+// dynamics with the sign of the first one's last value; a fixed linear
+// congruential sequence supplies the noise.
+void write_threshold_series(const QString& path, int n) {
+    std::FILE* f = std::fopen(path.toLocal8Bit().constData(), "w");
+    QVERIFY(f);
+    unsigned state = 777;
+    const auto noise = [&state] {
+        state = state * 1103515245u + 12345u;
+        return static_cast<double>((state >> 16) & 0x7fff) / 32768.0 - 0.5;
+    };
+    double x = 0.0;
+    double y = 0.0;
+    for (int t = 0; t < n; ++t) {
+        const double nx = 0.5 * x + noise();
+        const double ny = (x > 0.0 ? 0.7 : -0.5) * y + noise();
+        x = nx;
+        y = ny;
+        std::fprintf(f, "%.6f %.6f\n", x, y);
+    }
+    std::fclose(f);
+}
+
+ParameterValues small_real_run(int maxgen) {
+    ParameterValues p;
+    p.config.popsize = 10;
+    p.config.maxgen = maxgen;
+    p.config.n_oss = 150;
+    p.config.n_comp = 2;
+    p.config.min_oss_reg = 15;
+    p.config.m = 1;
+    p.config.course_file = "serie.txt";
+    return p;
+}
+
+SearchTab* search_tab(const VelmoraDlg& w) {
+    return w.results_tab<SearchTab>();
+}
+
+QString search_summary(const VelmoraDlg& w) {
+    return w.findChild<QLabel*>("searchSummary")->text();
+}
+
+// Picks `path` in the next Qt file dialog and accepts it.
+std::shared_ptr<bool> choose_in_file_dialog(const QString& path) {
+    return when_modal<QFileDialog>([path](QFileDialog* dialog) {
+        dialog->selectFile(path);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+}
+
+}  // namespace
+
+class ResultsTabsTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void init() {
+        workdir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(workdir_->isValid());
+        QVERIFY(QDir::setCurrent(workdir_->path()));
+        write_threshold_series(workdir_->filePath("serie.txt"), 150);
+    }
+
+    void cleanup() {
+        QDir::setCurrent(QDir::tempPath());
+        workdir_.reset();
+    }
+
+    void results_area_has_the_messages_first_then_the_pages() {
+        auto script = std::make_shared<ScriptedRun>();
+        VelmoraDlg w(function_of(script));
+        QTabWidget* tabs = w.results();
+        QVERIFY(tabs->count() >= 2);
+        QCOMPARE(tabs->tabText(0), QString("Messages"));
+        QCOMPARE(tabs->widget(0)->objectName(), QString("messageArea"));
+        QCOMPARE(tabs->tabText(1), QString("Search"));
+    }
+
+    void search_chart_draws_every_generation_and_starts_afresh() {
+        auto script = std::make_shared<ScriptedRun>();
+        VelmoraDlg w(function_of(script));
+        ParameterValues p;
+        p.config.maxgen = 40;
+        w.set_parameters(p);
+        w.show();
+        for (int run = 0; run < 2; ++run) {
+            QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+            QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+            // Everything is on the chart as soon as the run has ended.
+            QCOMPARE(search_tab(w)->best_points(1), 40);
+            QCOMPARE(search_tab(w)->mean_points(1), 40);
+            QCOMPARE(search_tab(w)->best_points(2), 0);
+        }
+    }
+
+    void stopped_run_keeps_its_chart_and_shows_the_best_structure_so_far() {
+        VelmoraDlg w(&run_search);
+        w.set_parameters(small_real_run(1000000));
+        start_and_wait_for_a_generation(w, kRunTimeoutMs);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(generation_text(w).toInt() >= 3, kRunTimeoutMs);
+        QTest::mouseClick(button(w, "stopButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        // The chart reaches the last generation bred (a long run is drawn
+        // thinned, so the points may be fewer than the generations).
+        const QList<QPointF> drawn = search_tab(w)->best_line(1);
+        QVERIFY(drawn.size() >= 2);
+        const int bred = static_cast<int>(drawn.constLast().x());
+        const QString summary = search_summary(w);
+        QVERIFY2(summary.startsWith(QString("Run stopped after %1 generations. Best structure "
+                                            "found so far:\n")
+                                        .arg(bred)),
+                 qPrintable(summary));
+        QVERIFY2(summary.contains("Criterion: "), qPrintable(summary));
+        QVERIFY(summary.contains("Threshold variable"));
+    }
+
+    void charts_save_as_png_and_as_svg() {
+        auto script = std::make_shared<ScriptedRun>();
+        VelmoraDlg w(function_of(script));
+        ParameterValues p;
+        p.config.maxgen = 12;
+        w.set_parameters(p);
+        w.show();
+        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        w.results()->setCurrentWidget(search_tab(w));
+        ChartView* view = search_tab(w)->chart_view();
+
+        const QString png = workdir_->filePath("direct.png");
+        const QString svg = workdir_->filePath("direct.svg");
+        QVERIFY(view->save(png));
+        QVERIFY(view->save(svg));
+        const QImage image(png);
+        QVERIFY(!image.isNull());
+        QCOMPARE(image.size(), view->size() * view->devicePixelRatio());
+        QSvgRenderer drawing(svg);
+        QVERIFY(drawing.isValid());
+        QVERIFY(QFile(svg).size() > 1000);
+
+        // The button asks for a file; the suffix follows the chosen type.
+        auto picked = choose_in_file_dialog(workdir_->filePath("from-button"));
+        w.findChild<QPushButton*>("search-chart-save")->click();
+        QTRY_VERIFY(*picked);
+        QVERIFY(!QImage(workdir_->filePath("from-button.png")).isNull());
+
+        auto picked_svg = choose_in_file_dialog(workdir_->filePath("from-menu.svg"));
+        view->save_with_dialog(true);
+        QTRY_VERIFY(*picked_svg);
+        QVERIFY(QSvgRenderer(workdir_->filePath("from-menu.svg")).isValid());
+
+        // A folder that does not exist is reported, not ignored.
+        QVERIFY(!view->save(workdir_->filePath("missing/chart.png")));
+    }
+
+    void course_file_browse_fills_the_field() {
+        QVERIFY(QDir().mkpath(workdir_->filePath("data")));
+        write_threshold_series(workdir_->filePath("data/other.txt"), 40);
+        ParGenAlgDlg dialog{ParameterValues{}};
+        dialog.show();
+        auto* edit = qobject_cast<QLineEdit*>(dialog.control(control::kCourseFile));
+        auto* browse = dialog.findChild<QPushButton*>("courseFileBrowse");
+        QVERIFY(browse);
+        QCOMPARE(browse->text(), QString("Browse…"));
+
+        auto picked = choose_in_file_dialog(workdir_->filePath("serie.txt"));
+        browse->click();
+        QTRY_VERIFY(*picked);
+        // A file of the current directory keeps its short name.
+        QCOMPARE(edit->text(), QString("serie.txt"));
+
+        picked = choose_in_file_dialog(workdir_->filePath("data/other.txt"));
+        browse->click();
+        QTRY_VERIFY(*picked);
+        QCOMPARE(edit->text(), QDir::toNativeSeparators(workdir_->filePath("data/other.txt")));
+
+        // Cancel leaves the field as it was.
+        auto cancelled = when_modal<QFileDialog>([](QFileDialog* d) { d->reject(); });
+        browse->click();
+        QTRY_VERIFY(*cancelled);
+        QCOMPARE(edit->text(), QDir::toNativeSeparators(workdir_->filePath("data/other.txt")));
+        QCOMPARE(dialog.fields().course_file, edit->text().toStdString());
+    }
+
+    void output_folder_chooser_sends_the_files_there() {
+        VelmoraDlg w(&run_search);
+        QCOMPARE(w.findChild<QLineEdit*>("outputFolderEdit")->text(), QDir::currentPath());
+        QVERIFY(QDir().mkpath(workdir_->filePath("results")));
+        auto picked = choose_in_file_dialog(workdir_->filePath("results"));
+        button(w, "outputFolderButton")->click();
+        QTRY_VERIFY(*picked);
+        QCOMPARE(QDir(w.output_folder()), QDir(workdir_->filePath("results")));
+
+        w.set_parameters(small_real_run(2));
+        w.show();
+        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        QVERIFY(QFile::exists(workdir_->filePath("results/Output.txt")));
+        QVERIFY(!QFile::exists(workdir_->filePath("Output.txt")));
+
+        // A folder that does not exist yet is created.
+        w.set_output_folder(workdir_->filePath("new/deeper"));
+        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        QVERIFY(QFile::exists(workdir_->filePath("new/deeper/Output.txt")));
+    }
+
+    void charts_follow_the_window_size() {
+        auto script = std::make_shared<ScriptedRun>();
+        VelmoraDlg w(function_of(script));
+        w.resize(800, 600);
+        w.show();
+        w.results()->setCurrentWidget(search_tab(w));
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QSize before = search_tab(w)->chart_view()->size();
+        w.resize(1300, 950);
+        QTRY_VERIFY(search_tab(w)->chart_view()->width() > before.width() + 300);
+        QVERIFY(search_tab(w)->chart_view()->height() > before.height() + 200);
+    }
+
+  private:
+    std::unique_ptr<QTemporaryDir> workdir_;
+};
+
+int run_results_tabs_tests(int argc, char** argv) {
+    ResultsTabsTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+}  // namespace velmora::gui::test
+
+#include "test_results_tabs.moc"
