@@ -26,8 +26,8 @@ std::shared_ptr<const RunSeries> load_run_series(const RunConfig& config) {
     }
 }
 
-QString component_name(int c) {
-    return QStringLiteral("Component %1").arg(c);
+QString component_name(const SeriesInfo& info, int c) {
+    return QString::fromStdString(info.component(c));
 }
 
 }  // namespace velmora::gui

@@ -13,6 +13,7 @@
 
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
+#include "app/series.hpp"
 
 namespace velmora::gui {
 
@@ -21,6 +22,7 @@ struct RunSeries {
     int n_oss = 0;
     int k = 0;
     std::vector<double> values;  // time t, component c (1-based) at [(t-1)*k + c-1]
+    SeriesInfo info;             // names and row labels
 
     double value(int t, int c) const {
         return values[static_cast<std::size_t>(t - 1) * static_cast<std::size_t>(k) +
@@ -31,8 +33,9 @@ struct RunSeries {
 // Reads the series of a run's configuration; null when it cannot be read.
 std::shared_ptr<const RunSeries> load_run_series(const RunConfig& config);
 
-// The name a chart or table gives component c (1-based).
-QString component_name(int c);
+// The name a chart or table gives component c (1-based): the file's name
+// for it, or "component c".
+QString component_name(const SeriesInfo& info, int c);
 
 struct RunOutcome {
     enum class Status { completed, stopped, failed };
