@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,8 @@
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
+#include "output/csv.hpp"
+#include "output/regimes_csv.hpp"
 #include "report/model_report.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
@@ -54,6 +57,8 @@ struct FitCommandState {
     std::uint64_t seed = 0;
     int threads = 1;
     AnalysisRequest analysis;
+    std::string json_path;
+    std::string regimes_csv_path;
     ProblemOptions given;
 };
 
@@ -285,6 +290,58 @@ std::vector<int> threshold_components(const ModelStructure& structure) {
     return {structure.two.which_serie1, structure.two.which_serie2};
 }
 
+// The fitted model as JSON: the problem, the series, `model` (the same
+// object as `best` in a search's summary, with the inference keys) and the
+// result files written.
+void write_fit_json(const FitCommandState& state, const SeriesInfo& series,
+                    const StructureSummary& summary,
+                    const std::optional<inference::ModelInference>& inference,
+                    const ReportOutcome& report) {
+    using nlohmann::json;
+    const RunConfig& c = state.config;
+    json codes = nullptr;
+    if (!state.codes.empty()) {
+        codes = state.codes;
+    }
+    json model = model_json(summary, summary.criterion, summary.fitness, codes);
+    if (series.has_names) {
+        json names = json::array();
+        for (int component : threshold_components(summary.structure)) {
+            names.push_back(series.component(component));
+        }
+        model["component_names"] = names;
+    }
+    if (inference) {
+        model.update(inference::inference_json(*inference));
+    }
+    json files = json::array();
+    for (const auto& file : report.written) {
+        files.push_back(file.string());
+    }
+    const json out = {
+        {"parameters",
+         {{"course_file", c.course_file},
+          {"n_oss", c.n_oss},
+          {"n_comp", c.n_comp},
+          {"min_oss_reg", c.min_oss_reg},
+          {"m", c.m},
+          {"workdir", state.workdir.string()},
+          {"test_linearity", state.inference.test_linearity},
+          {"confidence", state.inference.confidence},
+          {"seed", state.seed},
+          {"threads", state.threads}}},
+        {"series", series_json(series)},
+        {"model", model},
+        {"files", files},
+    };
+    std::ofstream file(state.json_path, std::ios::trunc);
+    file << out.dump(2) << "\n";
+    file.close();
+    if (!file) {
+        refuse(strprintf("JSON summary %s could not be written", state.json_path.c_str()));
+    }
+}
+
 int execute(FitCommandState& state) {
     RunConfig& c = state.config;
     state.codes = parse_codes(state.codes_text);
@@ -310,6 +367,14 @@ int execute(FitCommandState& state) {
     const ModelStructure structure = structure_from_options(state);
     check_inference_choices(state.inference);
     check_threshold_magnitudes(series.serie, series.info, threshold_components(structure));
+
+    // Output files that cannot be created are refused before estimating.
+    if (!state.json_path.empty()) {
+        check_creatable(state.json_path, "JSON summary");
+    }
+    if (!state.regimes_csv_path.empty()) {
+        check_creatable(state.regimes_csv_path, "Regimes file");
+    }
 
     std::error_code ec;
     std::filesystem::create_directories(state.workdir, ec);
@@ -358,14 +423,23 @@ int execute(FitCommandState& state) {
         text += "Report appended to " + names + "\n";
     }
     console.out(text);
+    std::optional<inference::ModelInference> inference;
     if (summary.model.estimated()) {
-        const inference::ModelInference inference =
+        inference =
             inference::infer_model(problem, structure, summary.model.thresholds, summary.criterion,
                                    inference_options(state.inference, state.seed, state.threads));
-        console.out("Beside the linear VAR:\n" + inference::format_inference_summary(inference) +
+        console.out("Beside the linear VAR:\n" + inference::format_inference_summary(*inference) +
                     "Coefficients at order " + std::to_string(c.m) +
                     " with standard errors, t-values and p-values (Student's t):\n" +
-                    inference::format_coefficient_tables(inference));
+                    inference::format_coefficient_tables(*inference));
+    }
+    if (!state.json_path.empty()) {
+        write_fit_json(state, series.info, summary, inference, report);
+        console.out("JSON summary: " + state.json_path + "\n");
+    }
+    if (!state.regimes_csv_path.empty()) {
+        write_regimes_csv(state.regimes_csv_path, summary.model, series.info);
+        console.out("Regimes: " + state.regimes_csv_path + "\n");
     }
     if (!report.ok()) {
         std::string failures;
@@ -432,6 +506,14 @@ void add_fit_command(CLI::App& app, int& exit_status) {
                     "the search decodes them");
     add_inference_options(*fit, state->inference);
     add_analysis_options(*fit, state->analysis);
+    fit->add_option("--json", state->json_path,
+                    "Also write the fitted model as JSON to this file (for scripts): the same "
+                    "model object as a search's summary gives its best model, with the inference "
+                    "on it, under \"model\"; the series, the parameters and the files written");
+    fit->add_option("--regimes-csv", state->regimes_csv_path,
+                    "Also write the model's regimes as CSV: one row per time with the threshold "
+                    "variables' values, the regime, and each component's fitted value and "
+                    "residual at the maximum order");
     fit->add_option("--seed", state->seed,
                     "Seed of the linearity test's bootstrap and of the simulations of forecasts "
                     "and impulse responses (the same seed gives the same figures)")

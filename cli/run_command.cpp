@@ -25,6 +25,7 @@
 #include "cli/inference_options.hpp"
 #include "cli/interrupt.hpp"
 #include "output/history_csv.hpp"
+#include "output/regimes_csv.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -46,6 +47,7 @@ struct RunCommandState {
     bool no_cache = false;
     std::string json_path;
     std::string history_path;
+    std::string regimes_csv_path;
     InferenceChoices inference;
     AnalysisRequest analysis;
     int replications = 1;
@@ -238,6 +240,11 @@ int execute(RunCommandState& state) {
         }
     };
 
+    // A regimes file that cannot be created is refused before the search.
+    if (!state.regimes_csv_path.empty()) {
+        check_creatable(state.regimes_csv_path, "Regimes file");
+    }
+
     // The history is written as the generations are bred, so a failed run
     // keeps the rows of what it did.
     std::optional<HistoryCsv> history;
@@ -346,6 +353,13 @@ int execute(RunCommandState& state) {
             all_written = false;
         }
     }
+    if (!state.regimes_csv_path.empty() && !result.best_codes.empty()) {
+        // The reported model: the refined one when refinement ran.
+        const FittedModel& reported =
+            result.refined ? result.refined->model.model : result.best.model;
+        write_regimes_csv(state.regimes_csv_path, reported, result.series);
+        std::printf("Regimes: %s\n", state.regimes_csv_path.c_str());
+    }
     if (best_inference) {
         std::printf("Beside the linear VAR, the best model:\n%s",
                     inference::format_inference_summary(*best_inference).c_str());
@@ -442,6 +456,11 @@ void add_run_command(CLI::App& app, int& exit_status) {
                     "Also write the closing summary, with the parameters and the seed, as JSON to "
                     "this file (for scripts)");
 
+    run->add_option("--regimes-csv", state->regimes_csv_path,
+                    "Also write the regimes of the reported model (the refined one when "
+                    "refinement ran) as CSV: one row per time with the threshold variables' "
+                    "values, the regime, and each component's fitted value and residual at the "
+                    "maximum order");
     run->add_option("--history", state->history_path,
                     "Also write the course of the search as CSV to this file: one row per "
                     "generation and replication with the best and mean criterion and fitness, "

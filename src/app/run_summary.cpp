@@ -3,6 +3,7 @@
 #include <charconv>
 #include <sstream>
 
+#include "output/model_tables.hpp"
 #include "support/format.hpp"
 
 namespace velmora {
@@ -116,6 +117,8 @@ nlohmann::json model_json(const StructureSummary& m, double criterion, double fi
         {"fitness", fitness},
         {"status", status_name(e.status)},
         {"field_codes", std::move(codes)},
+        {"coefficients", coefficients_json(e)},
+        {"sigma", sigma_json(e)},
     };
     if (s.threshold_variables == 1) {
         json positions = json::array();

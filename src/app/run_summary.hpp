@@ -35,4 +35,11 @@ std::string fit_command_line(const std::vector<std::string>& arguments);
 nlohmann::json run_summary_json(const RunConfig& config, const RunOptions& options,
                                 const RunResult& result);
 
+// A model object of the JSON summary: the structure, its estimate, the
+// given field codes (null when the model was named otherwise), and the
+// coefficients [regime][lag][equation][variable] and sigma
+// [regime][row][column] at the maximum order.
+nlohmann::json model_json(const StructureSummary& model, double criterion, double fitness,
+                          nlohmann::json codes);
+
 }  // namespace velmora

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <system_error>
 
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -32,6 +33,19 @@ std::string csv_text(std::string_view text) {
     }
     quoted += '"';
     return quoted;
+}
+
+void check_creatable(const std::filesystem::path& path, const std::string& what) {
+    std::error_code ec;
+    const bool existed = std::filesystem::exists(path, ec);
+    std::FILE* f = std::fopen(path.c_str(), "a");
+    if (f == nullptr) {
+        throw ConfigError(strprintf("%s %s could not be created", what.c_str(), path.c_str()));
+    }
+    std::fclose(f);
+    if (!existed) {
+        std::filesystem::remove(path, ec);
+    }
 }
 
 CsvFile::CsvFile(const std::filesystem::path& path, std::string what)

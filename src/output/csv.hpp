@@ -19,6 +19,10 @@ std::string csv_number(double value);
 // A text field, quoted when it holds a comma, a quote or a line break.
 std::string csv_text(std::string_view text);
 
+// Throws ConfigError("<what> <path> could not be created") unless a file can
+// be created at path; a file that did not exist before is removed again.
+void check_creatable(const std::filesystem::path& path, const std::string& what);
+
 // A CSV file opened for writing (truncated). `what` names the file in
 // messages, e.g. "History file". Every failure is a ConfigError whose text
 // names the file.

@@ -1,0 +1,87 @@
+#include "output/regimes_csv.hpp"
+
+#include <cmath>
+#include <vector>
+
+#include "output/csv.hpp"
+#include "support/format.hpp"
+
+namespace velmora {
+
+namespace {
+
+std::string column_name(const SeriesInfo& series, int c) {
+    return series.has_names ? series.component(c) : std::to_string(c);
+}
+
+}  // namespace
+
+std::string regimes_csv_header(const FittedModel& model, const SeriesInfo& series) {
+    std::string header = "time";
+    if (!series.row_labels.empty()) {
+        header += ",label";
+    }
+    header += model.threshold_variables() == 1 ? ",threshold_variable"
+                                               : ",threshold_variable_1,threshold_variable_2";
+    header += ",regime";
+    for (int c = 1; c <= model.k; ++c) {
+        header += "," + csv_text("fitted_" + column_name(series, c));
+        header += "," + csv_text("residual_" + column_name(series, c));
+    }
+    return header;
+}
+
+void write_regimes_csv(const std::filesystem::path& path, const FittedModel& model,
+                       const SeriesInfo& series) {
+    const int n = model.n_oss;
+    const auto k = static_cast<std::size_t>(model.k);
+    // Fitted values and residuals by time, from the regressions at order m.
+    std::vector<double> fitted(static_cast<std::size_t>(n) * k, NAN);
+    std::vector<double> residual(static_cast<std::size_t>(n) * k, NAN);
+    if (model.order_reached == model.m && !model.passes.empty()) {
+        const auto& pass = model.passes[static_cast<std::size_t>(model.m - 1)];
+        for (const RegimeFit& fit : pass) {
+            if (fit.fitted.size() != fit.times.size() * k ||
+                fit.residuals.size() != fit.times.size() * k) {
+                continue;  // a regression the estimate did not finish
+            }
+            for (std::size_t i = 0; i < fit.times.size(); ++i) {
+                const auto row = static_cast<std::size_t>(fit.times[i] - 1) * k;
+                for (std::size_t c = 0; c < k; ++c) {
+                    fitted[row + c] = fit.fitted[i * k + c];
+                    residual[row + c] = fit.residuals[i * k + c];
+                }
+            }
+        }
+    }
+    const auto value_at = [](const std::vector<double>& values, int t) {
+        const auto i = static_cast<std::size_t>(t - 1);
+        return i < values.size() ? values[i] : NAN;
+    };
+
+    CsvFile file(path, "Regimes file");
+    file.line(regimes_csv_header(model, series));
+    for (int t = 1; t <= n; ++t) {
+        std::string row = std::to_string(t);
+        if (!series.row_labels.empty()) {
+            row += "," + csv_text(series.label(t));
+        }
+        row += "," + csv_number(value_at(model.threshold_variable, t));
+        if (model.threshold_variables() == 2) {
+            row += "," + csv_number(value_at(model.threshold_variable2, t));
+        }
+        const int regime = static_cast<std::size_t>(t - 1) < model.regime_of_time.size()
+                               ? model.regime_of_time[static_cast<std::size_t>(t - 1)]
+                               : 0;
+        row += regime > 0 ? strprintf(",%d", regime) : std::string(",");
+        const auto base = static_cast<std::size_t>(t - 1) * k;
+        for (std::size_t c = 0; c < k; ++c) {
+            row += "," + csv_number(fitted[base + c]);
+            row += "," + csv_number(residual[base + c]);
+        }
+        file.line(row);
+    }
+    file.close();
+}
+
+}  // namespace velmora
