@@ -24,9 +24,11 @@
 #include "about_box.hpp"
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
+#include "best_model_tab.hpp"
 #include "chart_view.hpp"
 #include "icon.hpp"
 #include "parameter_dialog.hpp"
+#include "regimes_tab.hpp"
 #include "search_tab.hpp"
 #include "support/errors.hpp"
 
@@ -188,6 +190,8 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     resize(900, 680);
 
     add_results_tab(new SearchTab(this));
+    add_results_tab(new BestModelTab(this));
+    add_results_tab(new RegimesTab(this));
 
     // Linux has no system menu to extend: the About entry lives in the
     // window's context menu, with F1 as its shortcut.

@@ -225,7 +225,8 @@ void SearchTab::run_finished(const RunOutcome& outcome) {
             break;
     }
     if (outcome.status != RunOutcome::Status::failed && !outcome.result.best_codes.empty()) {
-        text += QString::fromStdString(format_structure_summary(outcome.result.best, &outcome.result.series));
+        text += QString::fromStdString(
+            format_structure_summary(outcome.result.best, &outcome.result.series));
     }
     summary_->setText(text.trimmed());
 }

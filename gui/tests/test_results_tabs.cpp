@@ -16,15 +16,22 @@
 #include <QTest>
 
 #include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <nlohmann/json.hpp>
 
 #include "app/run_driver.hpp"
+#include "app/run_summary.hpp"
+#include "best_model_tab.hpp"
 #include "chart_view.hpp"
 #include "main_window.hpp"
 #include "modal.hpp"
 #include "parameter_dialog.hpp"
+#include "regimes_tab.hpp"
 #include "scripted_run.hpp"
 #include "search_tab.hpp"
 #include "suites.hpp"
+#include "support/format.hpp"
 #include "window_probe.hpp"
 
 namespace velmora::gui::test {
@@ -85,6 +92,8 @@ std::shared_ptr<bool> choose_in_file_dialog(const QString& path) {
 }
 
 }  // namespace
+
+#define QVERIFY(condition) QVERIFY(condition)
 
 class ResultsTabsTest : public QObject {
     Q_OBJECT
@@ -150,6 +159,63 @@ class ResultsTabsTest : public QObject {
                  qPrintable(summary));
         QVERIFY2(summary.contains("Criterion: "), qPrintable(summary));
         QVERIFY(summary.contains("Threshold variable"));
+    }
+
+    void best_model_and_regimes_show_what_the_json_says() {
+        auto kept = std::make_shared<RunResult>();
+        auto mutex = std::make_shared<std::mutex>();
+        RunFunction keep = [kept, mutex](const RunConfig& c, const RunOptions& o) {
+            RunResult r = run_search(c, o);
+            std::lock_guard lock(*mutex);
+            *kept = r;
+            return r;
+        };
+        VelmoraDlg w(keep);
+        const ParameterValues p = small_real_run(6);
+        w.set_parameters(p);
+        w.show();
+        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        std::lock_guard lock(*mutex);
+        RunOptions options;
+        options.workdir = w.output_folder().toStdString();
+        const nlohmann::json json = run_summary_json(p.config, options, *kept);
+        QVERIFY(!json["best"].is_null());
+
+        const QString text = w.results_tab<BestModelTab>()->text();
+        for (const char* key : {"best", "refined"}) {
+            const auto& model = json[key];
+            if (model.is_null()) {
+                continue;
+            }
+            const QString criterion = QString::fromStdString(
+                strprintf("Criterion: %f", model["criterion"].get<double>()));
+            QVERIFY2(text.contains(criterion), qPrintable(criterion + "\n" + text));
+            for (const auto& threshold : model["thresholds"]) {
+                QVERIFY(text.contains(
+                    QString::fromStdString(strprintf("%f", threshold.get<double>()))));
+            }
+            QVERIFY(text.contains(QString::fromStdString(
+                strprintf("%.5f", model["coefficients"][0][0][1][0].get<double>()))));
+            QVERIFY(text.contains(
+                QString::fromStdString(strprintf("%.10f", model["sigma"][0][1][1].get<double>()))));
+        }
+        for (const auto& file : json["files"]) {
+            const auto path = std::filesystem::absolute(file.get<std::string>()).lexically_normal();
+            QVERIFY2(text.contains(QString::fromStdString(path.string())), qPrintable(text));
+        }
+
+        // The Regimes chart colours one point per time that has a regime.
+        const auto& reported = json["refined"].is_null() ? json["best"] : json["refined"];
+        int with_regime = 0;
+        for (const auto& count : reported["observations_per_regime"]) {
+            with_regime += count.get<int>();
+        }
+        const auto* regimes = w.results_tab<RegimesTab>();
+        const int threshold_charts = reported["threshold_variables"].get<int>();
+        QCOMPARE(static_cast<int>(regimes->charts().size()), threshold_charts + 2);
+        QCOMPARE(RegimesTab::regime_points(regimes->charts()[0]), with_regime);
+        QCOMPARE(RegimesTab::regime_points(regimes->charts().back()), with_regime);
     }
 
     void charts_save_as_png_and_as_svg() {

@@ -1,0 +1,220 @@
+#include "regimes_tab.hpp"
+
+#include <QChart>
+#include <QLabel>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QPen>
+#include <QScatterSeries>
+#include <QScrollArea>
+#include <QVBoxLayout>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+
+#include "chart_view.hpp"
+#include "support/format.hpp"
+
+namespace velmora::gui {
+
+namespace {
+
+const QColor kRegimeColours[] = {QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28),
+                                 QColor(0x2c, 0xa0, 0x2c), QColor(0x94, 0x67, 0xbd)};
+
+const char* const kRegimeSeries = "regime";
+
+// A chart of values against time 1..n: the values as a thin grey line and,
+// for each regime, its times as coloured points.
+ChartView* time_chart(const QString& title, const QString& y_title, const QString& stem,
+                      const std::vector<double>& values, const std::vector<int>& regime_of_time,
+                      int n_regime, QWidget* parent) {
+    auto* chart = new QChart;
+    chart->setTitle(title);
+    chart->legend()->setAlignment(Qt::AlignRight);
+    auto* x = new QValueAxis(chart);
+    x->setTitleText(QObject::tr("Time"));
+    x->setLabelFormat(QStringLiteral("%d"));
+    auto* y = new QValueAxis(chart);
+    y->setTitleText(y_title);
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+
+    auto* line = new QLineSeries(chart);
+    line->setName(y_title);
+    line->setPen(QPen(QColor(0xa0, 0xa0, 0xa0), 1.0));
+    std::vector<QList<QPointF>> points(static_cast<std::size_t>(n_regime));
+    QList<QPointF> all;
+    double low = 0.0;
+    double high = 0.0;
+    bool any = false;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const double v = values[i];
+        if (!std::isfinite(v)) {
+            continue;
+        }
+        const QPointF p(static_cast<double>(i + 1), v);
+        all.append(p);
+        low = any ? std::min(low, v) : v;
+        high = any ? std::max(high, v) : v;
+        any = true;
+        const int r = i < regime_of_time.size() ? regime_of_time[i] : 0;
+        if (r >= 1 && r <= n_regime) {
+            points[static_cast<std::size_t>(r - 1)].append(p);
+        }
+    }
+    line->replace(all);
+    chart->addSeries(line);
+    line->attachAxis(x);
+    line->attachAxis(y);
+    for (int r = 1; r <= n_regime; ++r) {
+        auto* scatter = new QScatterSeries(chart);
+        scatter->setObjectName(QString::fromLatin1(kRegimeSeries));
+        scatter->setName(QObject::tr("Regime %1").arg(r));
+        scatter->setMarkerSize(5.0);
+        const QColor colour = kRegimeColours[(r - 1) % 4];
+        scatter->setColor(colour);
+        scatter->setBorderColor(colour);
+        scatter->replace(points[static_cast<std::size_t>(r - 1)]);
+        chart->addSeries(scatter);
+        scatter->attachAxis(x);
+        scatter->attachAxis(y);
+    }
+    x->setRange(1, std::max<double>(2, static_cast<double>(values.size())));
+    if (any) {
+        const double pad = high > low ? 0.05 * (high - low) : 1.0;
+        y->setRange(low - pad, high + pad);
+    }
+    auto* view = new ChartView(chart, stem, parent);
+    view->setMinimumHeight(220);
+    return view;
+}
+
+// A dashed horizontal line at `value` across times 1..n.
+void add_threshold_line(ChartView* view, double value, int n, const QString& name) {
+    QChart* chart = view->chart();
+    auto* line = new QLineSeries(chart);
+    line->setName(name);
+    QPen pen(Qt::black, 1.5);
+    pen.setStyle(Qt::DashLine);
+    line->setPen(pen);
+    line->append(1, value);
+    line->append(n, value);
+    chart->addSeries(line);
+    for (QAbstractAxis* axis : chart->axes()) {
+        line->attachAxis(axis);
+    }
+    // The line must show even when it lies outside the values' range.
+    auto* y = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).value(0));
+    if (y != nullptr && (value < y->min() || value > y->max())) {
+        y->setRange(std::min(y->min(), value), std::max(y->max(), value));
+    }
+}
+
+}  // namespace
+
+RegimesTab::RegimesTab(QWidget* parent) : ResultsTab(parent) {
+    setObjectName(QStringLiteral("regimesTab"));
+    auto* inner = new QWidget;
+    charts_layout_ = new QVBoxLayout(inner);
+    note_ = new QLabel(tr("The regimes appear here when a run has ended."), inner);
+    note_->setObjectName(QStringLiteral("regimesNote"));
+    note_->setWordWrap(true);
+    charts_layout_->addWidget(note_);
+    charts_layout_->addStretch();
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(inner);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(scroll);
+}
+
+void RegimesTab::clear_charts() {
+    for (ChartView* chart : charts_) {
+        charts_layout_->removeWidget(chart);
+        delete chart;
+    }
+    charts_.clear();
+}
+
+void RegimesTab::run_started(const RunConfig&) {
+    clear_charts();
+    note_->setText(tr("The regimes appear here when a run has ended."));
+}
+
+void RegimesTab::run_finished(const RunOutcome& outcome) {
+    clear_charts();
+    const RunResult& r = outcome.result;
+    if (outcome.status == RunOutcome::Status::failed || r.best_codes.empty()) {
+        note_->setText(tr("No model to show."));
+        return;
+    }
+    const bool refined = r.refined.has_value();
+    const StructureSummary& summary = refined ? r.refined->model : r.best;
+    const FittedModel& model = summary.model;
+    const SeriesInfo& series = r.series;
+    note_->setText(refined ? tr("The refined model's regimes at order %1.").arg(model.m)
+                           : tr("The best model's regimes at order %1.").arg(model.m));
+    const int n = model.n_oss;
+    const auto name = [&series](int c) { return QString::fromStdString(series.component(c)); };
+
+    const auto add = [this](ChartView* view) {
+        charts_layout_->insertWidget(charts_layout_->count() - 1, view);
+        charts_.push_back(view);
+    };
+    const ModelStructure& s = model.used;
+    if (s.threshold_variables == 1) {
+        const QString z = tr("%1 at lag %2").arg(name(s.one.which_serie)).arg(s.one.threshold_lag);
+        ChartView* view =
+            time_chart(tr("Threshold variable: %1").arg(z), z, QStringLiteral("threshold-variable"),
+                       model.threshold_variable, model.regime_of_time, model.n_regime, this);
+        for (int i = 0; i < model.n_regime - 1; ++i) {
+            const double t = model.thresholds[static_cast<std::size_t>(i)];
+            add_threshold_line(view, t, n,
+                               tr("Threshold %1").arg(QString::fromStdString(strprintf("%f", t))));
+        }
+        add(view);
+    } else {
+        const int components[2] = {s.two.which_serie1, s.two.which_serie2};
+        const int lags[2] = {s.two.Ritardo1, s.two.Ritardo2};
+        const std::vector<double>* values[2] = {&model.threshold_variable,
+                                                &model.threshold_variable2};
+        for (int i = 0; i < 2; ++i) {
+            const QString z = tr("%1 at lag %2").arg(name(components[i])).arg(lags[i]);
+            ChartView* view = time_chart(tr("Threshold variable %1: %2").arg(i + 1).arg(z), z,
+                                         QStringLiteral("threshold-variable-%1").arg(i + 1),
+                                         *values[i], model.regime_of_time, model.n_regime, this);
+            const double t = model.thresholds[static_cast<std::size_t>(i)];
+            add_threshold_line(view, t, n,
+                               tr("Threshold %1").arg(QString::fromStdString(strprintf("%f", t))));
+            add(view);
+        }
+    }
+    if (outcome.series) {
+        const RunSeries& data = *outcome.series;
+        for (int c = 1; c <= data.k; ++c) {
+            std::vector<double> values(static_cast<std::size_t>(data.n_oss));
+            for (int t = 1; t <= data.n_oss; ++t) {
+                values[static_cast<std::size_t>(t - 1)] = data.value(t, c);
+            }
+            ChartView* view = time_chart(name(c), name(c), QStringLiteral("component-%1").arg(c),
+                                         values, model.regime_of_time, model.n_regime, this);
+            view->setMinimumHeight(180);
+            add(view);
+        }
+    }
+}
+
+int RegimesTab::regime_points(const ChartView* chart) {
+    int count = 0;
+    for (QAbstractSeries* series : chart->chart()->series()) {
+        if (series->objectName() == QLatin1String(kRegimeSeries)) {
+            count += static_cast<int>(static_cast<QScatterSeries*>(series)->count());
+        }
+    }
+    return count;
+}
+
+}  // namespace velmora::gui
