@@ -100,7 +100,7 @@ TEST(FitOutputs, OneThresholdTablesAndRegimesMatchTheReport) {
     const CommandResult r = velmora(
         "fit --course-file " + shell_quote(sample) +
             " --n-oss 300 --n-comp 4 --m 2 --min-oss-reg 30 --component 2 --lag 3 --regimes 3"
-            " --positions 40,170 --json fit.json --regimes-csv regimes.csv",
+            " --positions 60,200 --json fit.json --regimes-csv regimes.csv",
         dir);
     ASSERT_EQ(r.status, 0) << r.err;
     const auto json = nlohmann::json::parse(read_file(dir / "fit.json"));
@@ -186,7 +186,7 @@ TEST(FitOutputs, TwoThresholdRegimesCountAsTheReport) {
     TempDir dir;
     const CommandResult r = velmora(
         "fit --course-file " + shell_quote(sample) +
-            " --n-oss 400 --min-oss-reg 30 --m 1 --components 1,3 --lags 1,2 --positions 100,200"
+            " --n-oss 400 --min-oss-reg 30 --m 1 --components 1,3 --lags 1,2 --positions 50,120"
             " --regimes 3 --type-model 2 --json fit.json --regimes-csv regimes.csv",
         dir);
     ASSERT_EQ(r.status, 0) << r.err;

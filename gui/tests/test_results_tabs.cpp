@@ -85,15 +85,17 @@ QString search_summary(const VelmoraDlg& w) {
 
 // Picks `path` in the next Qt file dialog and accepts it.
 std::shared_ptr<bool> choose_in_file_dialog(const QString& path) {
-    return when_modal<QFileDialog>([path](QFileDialog* dialog) {
-        dialog->selectFile(path);
-        QMetaObject::invokeMethod(dialog, "accept");
-    });
+    return when_modal<QFileDialog>(
+        [path](QFileDialog* dialog) {
+            dialog->selectFile(path);
+            // done() rather than accept(): the choice is the test's, not a
+            // check of the dialog's own validation.
+            static_cast<QDialog*>(dialog)->done(QDialog::Accepted);
+        },
+        30000);
 }
 
 }  // namespace
-
-#define QVERIFY(condition) QVERIFY(condition)
 
 class ResultsTabsTest : public QObject {
     Q_OBJECT
@@ -278,7 +280,7 @@ class ResultsTabsTest : public QObject {
         QCOMPARE(edit->text(), QDir::toNativeSeparators(workdir_->filePath("data/other.txt")));
 
         // Cancel leaves the field as it was.
-        auto cancelled = when_modal<QFileDialog>([](QFileDialog* d) { d->reject(); });
+        auto cancelled = when_modal<QFileDialog>([](QFileDialog* d) { d->reject(); }, 30000);
         browse->click();
         QTRY_VERIFY(*cancelled);
         QCOMPARE(edit->text(), QDir::toNativeSeparators(workdir_->filePath("data/other.txt")));
