@@ -108,7 +108,8 @@ WindowRun window_run(const velmora::RunConfig& config, int threads, const QStrin
         returned_at = end.time_since_epoch().count();
         return result;
     };
-    velmora::gui::VelmoraDlg window(timed);
+    velmora::SeedingCounter seedings;
+    velmora::gui::VelmoraDlg window(timed, seedings);
     velmora::gui::ParameterValues parameters;
     parameters.config = config;
     window.set_parameters(parameters);

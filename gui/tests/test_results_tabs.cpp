@@ -85,19 +85,6 @@ QString search_summary(const VelmoraDlg& w) {
     return w.findChild<QLabel*>("searchSummary")->text();
 }
 
-// Picks `path` in the next Qt file dialog and accepts it.
-std::shared_ptr<bool> choose_in_file_dialog(const QString& path) {
-    return when_modal<QFileDialog>(
-        [path](QFileDialog* dialog) {
-            const QFileInfo file(path);
-            dialog->setDirectory(file.absolutePath());
-            dialog->selectFile(file.fileName());
-            // Accepted from the event loop, as a click on its button would.
-            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-        },
-        30000);
-}
-
 }  // namespace
 
 class ResultsTabsTest : public QObject {
@@ -117,7 +104,8 @@ class ResultsTabsTest : public QObject {
 
     void results_area_has_the_messages_first_then_the_pages() {
         auto script = std::make_shared<ScriptedRun>();
-        VelmoraDlg w(function_of(script));
+        SeedingCounter seedings;
+        VelmoraDlg w(function_of(script), seedings);
         QTabWidget* tabs = w.results();
         QVERIFY(tabs->count() >= 2);
         QCOMPARE(tabs->tabText(0), QString("Messages"));
@@ -127,7 +115,8 @@ class ResultsTabsTest : public QObject {
 
     void search_chart_draws_every_generation_and_starts_afresh() {
         auto script = std::make_shared<ScriptedRun>();
-        VelmoraDlg w(function_of(script));
+        SeedingCounter seedings;
+        VelmoraDlg w(function_of(script), seedings);
         ParameterValues p;
         p.config.maxgen = 40;
         w.set_parameters(p);
@@ -143,7 +132,8 @@ class ResultsTabsTest : public QObject {
     }
 
     void stopped_run_keeps_its_chart_and_shows_the_best_structure_so_far() {
-        VelmoraDlg w(&run_search);
+        SeedingCounter seedings;
+        VelmoraDlg w(&run_search, seedings);
         w.set_parameters(small_real_run(1000000));
         start_and_wait_for_a_generation(w, kRunTimeoutMs);
         if (QTest::currentTestFailed()) {
@@ -175,7 +165,8 @@ class ResultsTabsTest : public QObject {
             *kept = r;
             return r;
         };
-        VelmoraDlg w(keep);
+        SeedingCounter seedings;
+        VelmoraDlg w(keep, seedings);
         const ParameterValues p = small_real_run(6);
         w.set_parameters(p);
         w.show();
@@ -225,7 +216,8 @@ class ResultsTabsTest : public QObject {
 
     void charts_save_as_png_and_as_svg() {
         auto script = std::make_shared<ScriptedRun>();
-        VelmoraDlg w(function_of(script));
+        SeedingCounter seedings;
+        VelmoraDlg w(function_of(script), seedings);
         ParameterValues p;
         p.config.maxgen = 12;
         w.set_parameters(p);
@@ -254,7 +246,8 @@ class ResultsTabsTest : public QObject {
     }
 
     void output_folder_chooser_sends_the_files_there() {
-        VelmoraDlg w(&run_search);
+        SeedingCounter seedings;
+        VelmoraDlg w(&run_search, seedings);
         QCOMPARE(w.findChild<QLineEdit*>("outputFolderEdit")->text(), QDir::currentPath());
         QVERIFY(QDir().mkpath(workdir_->filePath("results")));
         const QString results = workdir_->filePath("results");
@@ -285,7 +278,8 @@ class ResultsTabsTest : public QObject {
 
     void charts_follow_the_window_size() {
         auto script = std::make_shared<ScriptedRun>();
-        VelmoraDlg w(function_of(script));
+        SeedingCounter seedings;
+        VelmoraDlg w(function_of(script), seedings);
         w.resize(800, 600);
         w.show();
         w.results()->setCurrentWidget(search_tab(w));
