@@ -13,7 +13,9 @@ namespace velmora::detail {
 namespace {
 
 bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+    // memcmp may not be given the null data of an empty vector.
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
 std::vector<double> random_values(std::size_t count, std::mt19937_64& gen) {
