@@ -14,6 +14,10 @@ export QT_QPA_PLATFORM=offscreen
 
 bash scripts/install-deps.sh
 
+echo "== Formatting"
+# Every C++ file the repository tracks must be as clang-format leaves it.
+git ls-files -z '*.cpp' '*.hpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+
 echo "== Release build and tests"
 bash scripts/build.sh
 ctest --test-dir build-release --output-on-failure -j "$jobs"

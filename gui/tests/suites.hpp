@@ -17,7 +17,7 @@ int run_results_tabs_tests(int argc, char** argv);
 
 inline std::vector<Suite> suites() {
     return {run_exchange_tests, run_parameter_dialog_tests, run_main_window_tests,
-            run_real_run_tests, run_locale_tests, run_results_tabs_tests};
+            run_real_run_tests, run_locale_tests,           run_results_tabs_tests};
 }
 
 }  // namespace velmora::gui::test

@@ -12,7 +12,7 @@
 namespace velmora {
 
 class AppHooks {
-public:
+  public:
     virtual ~AppHooks() = default;
 
     virtual void app_before_init() {}

@@ -17,7 +17,7 @@ namespace velmora {
 
 template <class T>
 class NumVector {
-public:
+  public:
     NumVector() = default;
     // Elements nl..nh; an empty range (nh < nl) is allowed and holds nothing.
     NumVector(int nl, int nh) : nl_(nl), nh_(nh) {
@@ -38,7 +38,7 @@ public:
     T* data() noexcept { return data_.get() + 1; }
     const T* data() const noexcept { return data_.get() + 1; }
 
-private:
+  private:
     static const char* allocation_message();
     int nl_ = 1;
     int nh_ = 0;
@@ -56,11 +56,10 @@ inline const char* NumVector<int>::allocation_message() {
 
 template <class T>
 class NumMatrix {
-public:
+  public:
     NumMatrix() = default;
     // Rows nrl..nrh, columns ncl..nch.
-    NumMatrix(int nrl, int nrh, int ncl, int nch)
-        : nrl_(nrl), nrh_(nrh), ncl_(ncl), nch_(nch) {
+    NumMatrix(int nrl, int nrh, int ncl, int nch) : nrl_(nrl), nrh_(nrh), ncl_(ncl), nch_(nch) {
         const std::ptrdiff_t rows = nrh >= nrl ? std::ptrdiff_t{nrh} - nrl + 1 : 0;
         const std::ptrdiff_t cols = nch >= ncl ? std::ptrdiff_t{nch} - ncl + 1 : 0;
         rows_.reset(new (std::nothrow) T*[static_cast<size_t>(rows + 1)]);
@@ -88,7 +87,7 @@ public:
     T* data() noexcept { return data_.get() + 1; }
     const T* data() const noexcept { return data_.get() + 1; }
 
-private:
+  private:
     int nrl_ = 1, nrh_ = 0, ncl_ = 1, nch_ = 0;
     std::unique_ptr<T*[]> rows_;
     std::unique_ptr<T[]> data_;

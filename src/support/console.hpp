@@ -10,7 +10,7 @@
 namespace velmora {
 
 class Console {
-public:
+  public:
     virtual ~Console() = default;
     virtual void out(std::string_view text) = 0;  // standard output
     virtual void err(std::string_view text) = 0;  // standard error
@@ -18,14 +18,14 @@ public:
 
 // Writes to the process's stdout and stderr.
 class StdConsole final : public Console {
-public:
+  public:
     void out(std::string_view text) override;
     void err(std::string_view text) override;
 };
 
 // Discards everything (tests, benchmarks).
 class NullConsole final : public Console {
-public:
+  public:
     void out(std::string_view) override {}
     void err(std::string_view) override {}
 };
