@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The test job: installs what is missing, builds everything in Release mode
-# (the desktop program and its tests too) and runs the whole test suite, then
-# builds the core, the command line and the unit tests once more with
-# AddressSanitizer and UndefinedBehaviorSanitizer and runs those tests again.
-# Any failure fails the job.
+# The test job: installs what is missing, checks the formatting, builds
+# everything in Release mode (the desktop program and its tests too) and runs
+# the whole test suite, then builds the core, the command line and the unit
+# tests once more with AddressSanitizer and UndefinedBehaviorSanitizer and runs
+# those tests again. Any failure fails the job.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
