@@ -1,52 +1,15 @@
 #include "cli/analysis_options.hpp"
 
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
 
-#include "app/series.hpp"
+#include "cli/progress_line.hpp"
 #include "forecast/threshold_var.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
 namespace velmora::cli {
-
-namespace {
-
-// One line on a terminal, rewritten in place, as a search shows its
-// generations; nothing when standard error is not a terminal.
-class StageProgress {
-  public:
-    StageProgress() : enabled_(::isatty(STDERR_FILENO) != 0) {}
-    ~StageProgress() { finish(); }
-
-    bool update(const char* stage, long long done, long long total) {
-        if (!enabled_) {
-            return true;
-        }
-        std::fprintf(stderr, "\r\033[K%s: %lld/%lld", stage, done, total);
-        std::fflush(stderr);
-        shown_ = true;
-        return true;
-    }
-
-    void finish() {
-        if (shown_) {
-            std::fputs("\r\033[K", stderr);
-            std::fflush(stderr);
-            shown_ = false;
-        }
-    }
-
-  private:
-    bool enabled_;
-    bool shown_ = false;
-};
-
-}  // namespace
 
 void add_analysis_options(CLI::App& command, AnalysisRequest& r) {
     command
@@ -90,9 +53,14 @@ void add_analysis_options(CLI::App& command, AnalysisRequest& r) {
                        "component, mean, q05, q95");
 }
 
-AnalysisResult analyse_reported_model(const FittedModel& fit, const RunConfig& config, int rows,
+void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request) {
+    outputs.add("Forecast file", "the forecast file", request.forecast_csv);
+    outputs.add("Impulse-response file", "the impulse-response file", request.girf_csv);
+}
+
+AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matrix& series, int rows,
                                       const AnalysisRequest& request, std::uint64_t seed,
-                                      int threads) {
+                                      int threads, const std::atomic<bool>* stop) {
     if (!request.any()) {
         return {};
     }
@@ -104,24 +72,80 @@ AnalysisResult analyse_reported_model(const FittedModel& fit, const RunConfig& c
         return skipped;
     }
     const ThresholdVarModel model = model_from_fit(fit);
-    SeriesRequest read;
-    read.path = config.course_file;
-    read.columns = config.columns;
-    read.n_oss = rows;
-    read.n_comp = config.n_comp;
-    const LoadedSeries loaded = load_series(read);
-    const double_matrix& series = loaded.serie;
     StageProgress progress;
     AnalysisSettings settings;
     settings.seed = seed;
     settings.threads = threads;
-    settings.progress = [&progress](const char* stage, long long done, long long total) {
-        return progress.update(stage, done, total);
+    settings.progress = [&progress, stop](const char* stage, long long done, long long total) {
+        progress.update(stage, done, total);
+        return !(stop != nullptr && stop->load());
     };
     AnalysisResult result = run_analysis(model, series, rows, request, settings);
     progress.finish();
-    result.files = write_analysis_files(result, request);
     return result;
+}
+
+bool write_output(ExtraOutputs& outputs, const std::filesystem::path& path,
+                  const std::string& text) {
+    const std::string failure = outputs.write(path, text);
+    if (!failure.empty()) {
+        std::fprintf(stderr, "%s\n", failure.c_str());
+    }
+    return failure.empty();
+}
+
+void write_analysis_outputs(AnalysisResult& result, const AnalysisRequest& request,
+                            ExtraOutputs& outputs) {
+    if (result.forecast && !request.forecast_csv.empty() &&
+        write_output(outputs, request.forecast_csv, forecast_csv_text(result))) {
+        result.files.push_back(request.forecast_csv);
+    }
+    if (result.girf && !request.girf_csv.empty() &&
+        write_output(outputs, request.girf_csv, girf_csv_text(result))) {
+        result.files.push_back(request.girf_csv);
+    }
+}
+
+bool write_json_summary(ExtraOutputs& outputs, const std::filesystem::path& path,
+                        nlohmann::json summary) {
+    const std::string failure = outputs.write_json(path, std::move(summary));
+    if (!failure.empty()) {
+        std::fprintf(stderr, "%s\n", failure.c_str());
+        return false;
+    }
+    std::printf("JSON summary: %s\n", path.c_str());
+    return true;
+}
+
+SplitSeries read_with_held_out(std::optional<LoadedSeries> loaded, const RunConfig& config,
+                               int rows, int fit_rows) {
+    if (!loaded) {
+        SeriesRequest request;
+        request.path = config.course_file;
+        request.columns = config.columns;
+        request.n_oss = rows;
+        request.n_comp = config.n_comp;
+        loaded = load_series(request);
+    }
+    SplitSeries split;
+    split.all = std::move(*loaded);
+    if (fit_rows < split.all.n_oss()) {
+        LoadedSeries first;
+        const int k = split.all.n_comp();
+        first.serie = double_matrix(1, fit_rows, 1, k);
+        for (int t = 1; t <= fit_rows; ++t) {
+            for (int c = 1; c <= k; ++c) {
+                first.serie[t][c] = split.all.serie[t][c];
+            }
+        }
+        first.info = split.all.info;
+        first.info.rows_read = fit_rows;
+        if (first.info.row_labels.size() > static_cast<std::size_t>(fit_rows)) {
+            first.info.row_labels.resize(static_cast<std::size_t>(fit_rows));
+        }
+        split.fitted = std::move(first);
+    }
+    return split;
 }
 
 }  // namespace velmora::cli

@@ -1,16 +1,22 @@
 #pragma once
 // The options that use a reported model (forecasts, the hold-out check,
-// impulse responses), shared by `run` and `fit`, and the step both commands
-// take after their model is known.
+// impulse responses), shared by `run` and `fit`, and the steps both commands
+// take after their model is known: the analysis, and the files they write
+// beside their reports.
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <string>
 
 #include "forecast/analysis.hpp"
 
 #include "app/run_config.hpp"
+#include "app/series.hpp"
 #include "model/fitted_model.hpp"
+#include "output/output_files.hpp"
 
 namespace velmora::cli {
 
@@ -18,13 +24,46 @@ namespace velmora::cli {
 // --girf-histories, --girf-repetitions, --girf-csv.
 void add_analysis_options(CLI::App& command, AnalysisRequest& request);
 
-// Reads the first `rows` rows of config's course file (the model was fitted
-// on all but the last request.holdout of them), runs what the request asks
-// of `fit` at its largest order with a progress line on a terminal, and
-// writes the CSV files. Returns an empty result when nothing is asked, and
-// one with a note when the model was not estimated.
-AnalysisResult analyse_reported_model(const FittedModel& fit, const RunConfig& config, int rows,
+// Names the CSV files the request asks for among the outputs.
+void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request);
+
+// Runs what the request asks of `fit` at its largest order on rows 1..rows
+// of `series` (the model was fitted on all but the last request.holdout of
+// them), with a progress line on a terminal; stops between tasks once *stop
+// is set (result.stopped). Returns an empty result when nothing is asked,
+// and one with a note when the model was not estimated.
+AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matrix& series, int rows,
                                       const AnalysisRequest& request, std::uint64_t seed,
-                                      int threads);
+                                      int threads, const std::atomic<bool>* stop);
+
+// Writes the CSV files of the analysis through outputs, each whole or not at
+// all; a failure is named on standard error, the files written go to
+// result.files.
+void write_analysis_outputs(AnalysisResult& result, const AnalysisRequest& request,
+                            ExtraOutputs& outputs);
+
+// Writes a file through outputs and names a failure on standard error;
+// returns whether it was written.
+bool write_output(ExtraOutputs& outputs, const std::filesystem::path& path,
+                  const std::string& text);
+
+// Writes the JSON summary through outputs (its `files_failed` completed with
+// the outputs that failed before it) and says so on standard output, or
+// names the failure on standard error; returns whether it was written.
+bool write_json_summary(ExtraOutputs& outputs, const std::filesystem::path& path,
+                        nlohmann::json summary);
+
+// The series as read, the rows of the hold-out check included, and the
+// first fit_rows rows of it that the model is fitted on: both come from one
+// reading, since a pipe or a FIFO cannot be read twice. `loaded` is the
+// series when it has been read already (all `rows` rows of config's course
+// file); otherwise it is read here.
+struct SplitSeries {
+    LoadedSeries all;
+    std::optional<LoadedSeries> fitted;  // set only when rows are held out
+    const LoadedSeries& fit_rows() const { return fitted ? *fitted : all; }
+};
+SplitSeries read_with_held_out(std::optional<LoadedSeries> loaded, const RunConfig& config,
+                               int rows, int fit_rows);
 
 }  // namespace velmora::cli

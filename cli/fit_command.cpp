@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,10 +20,12 @@
 #include "cli/analysis_options.hpp"
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
+#include "cli/interrupt.hpp"
+#include "cli/progress_line.hpp"
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
-#include "output/csv.hpp"
+#include "output/output_files.hpp"
 #include "output/regimes_csv.hpp"
 #include "report/model_report.hpp"
 #include "support/console.hpp"
@@ -291,12 +292,13 @@ std::vector<int> threshold_components(const ModelStructure& structure) {
 }
 
 // The fitted model as JSON: the problem, the series, `model` (the same
-// object as `best` in a search's summary, with the inference keys) and the
-// result files written.
-void write_fit_json(const FitCommandState& state, const SeriesInfo& series,
-                    const StructureSummary& summary,
-                    const std::optional<inference::ModelInference>& inference,
-                    const ReportOutcome& report) {
+// object as `best` in a search's summary, with the inference keys), the
+// analysis of the model (`forecast`, `holdout`, `girf`, as a run's summary
+// has them) and the result files written or not.
+nlohmann::json fit_json(const FitCommandState& state, const SeriesInfo& series,
+                        const StructureSummary& summary,
+                        const std::optional<inference::ModelInference>& inference,
+                        const ReportOutcome& report, const AnalysisResult& analysis) {
     using nlohmann::json;
     const RunConfig& c = state.config;
     json codes = nullptr;
@@ -318,7 +320,7 @@ void write_fit_json(const FitCommandState& state, const SeriesInfo& series,
     for (const auto& file : report.written) {
         files.push_back(file.string());
     }
-    const json out = {
+    json out = {
         {"parameters",
          {{"course_file", c.course_file},
           {"n_oss", c.n_oss},
@@ -333,13 +335,20 @@ void write_fit_json(const FitCommandState& state, const SeriesInfo& series,
         {"series", series_json(series)},
         {"model", model},
         {"files", files},
+        {"files_failed", files_failed_json(report.failed)},
     };
-    std::ofstream file(state.json_path, std::ios::trunc);
-    file << out.dump(2) << "\n";
-    file.close();
-    if (!file) {
-        refuse(strprintf("JSON summary %s could not be written", state.json_path.c_str()));
-    }
+    add_analysis_json(out, analysis);
+    return out;
+}
+
+// The end of a fit that a signal stopped.
+int stopped_by_signal(const InterruptGuard& interrupts, bool report_written) {
+    std::fflush(stdout);
+    std::fputs(report_written ? "Fit stopped after its report was appended; no JSON or CSV file "
+                                "was written.\n"
+                              : "Fit stopped before its report; nothing was written.\n",
+               stderr);
+    return interrupted_status(interrupts.signal_received());
 }
 
 int execute(FitCommandState& state) {
@@ -351,15 +360,10 @@ int execute(FitCommandState& state) {
     const int rows_read = c.n_oss;
     c.n_oss -= state.analysis.holdout;
     validate_problem_sizes(c.n_oss, c.n_comp, c.m, c.min_oss_reg);
-    if (!loaded) {
-        SeriesRequest request;
-        request.path = c.course_file;
-        request.columns = c.columns;
-        request.n_oss = c.n_oss;
-        request.n_comp = c.n_comp;
-        loaded = load_series(request);
-    }
-    const LoadedSeries& series = *loaded;
+    // Read once, the rows held out with the others: the course file may be
+    // a pipe.
+    const SplitSeries split = read_with_held_out(std::move(loaded), c, rows_read, c.n_oss);
+    const LoadedSeries& series = split.fit_rows();
     std::string text;
     if (!state.thresholds.empty()) {
         text += map_thresholds(state, series);
@@ -368,13 +372,13 @@ int execute(FitCommandState& state) {
     check_inference_choices(state.inference);
     check_threshold_magnitudes(series.serie, series.info, threshold_components(structure));
 
-    // Output files that cannot be created are refused before estimating.
-    if (!state.json_path.empty()) {
-        check_creatable(state.json_path, "JSON summary");
-    }
-    if (!state.regimes_csv_path.empty()) {
-        check_creatable(state.regimes_csv_path, "Regimes file");
-    }
+    // Output files that are not regular, would replace a file of the fit's,
+    // or cannot be created are refused before estimating.
+    ExtraOutputs outputs(command_files(c.course_file, state.workdir));
+    outputs.add("JSON summary", "the JSON summary", state.json_path);
+    outputs.add("Regimes file", "the regimes file", state.regimes_csv_path);
+    add_analysis_outputs(outputs, state.analysis);
+    outputs.check_paths();
 
     std::error_code ec;
     std::filesystem::create_directories(state.workdir, ec);
@@ -393,7 +397,10 @@ int execute(FitCommandState& state) {
                              file.c_str(), what.c_str()));
         }
     }
+    outputs.check_creatable();
 
+    InterruptGuard interrupts(stage::fit);
+    const std::atomic<bool>* stop = &interrupts.stop_requested();
     StdConsole console;
     ModelProblem problem;
     problem.serie_matrix = &series.serie;
@@ -407,8 +414,12 @@ int execute(FitCommandState& state) {
     validate_problem(problem);
 
     const StructureSummary summary = summarize_model(estimate(problem, structure));
+    if (interrupts.signal_received() != 0) {
+        return stopped_by_signal(interrupts, false);
+    }
     const ReportOutcome report =
         write_model_report(summary.model, problem.replication, state.workdir, &console);
+    interrupts.set_stage(stage::after_report);
 
     text += format_series_line(series.info);
     text += format_structure_summary(summary, &series.info);
@@ -424,23 +435,40 @@ int execute(FitCommandState& state) {
     }
     console.out(text);
     std::optional<inference::ModelInference> inference;
+    AnalysisResult analysis;
     if (summary.model.estimated()) {
-        inference =
-            inference::infer_model(problem, structure, summary.model.thresholds, summary.criterion,
-                                   inference_options(state.inference, state.seed, state.threads));
+        StageProgress stage_line;
+        inference = inference::infer_model(
+            problem, structure, summary.model.thresholds, summary.criterion,
+            inference_options(state.inference, state.seed, state.threads, stop, &stage_line));
+        stage_line.finish();
+        if (interrupts.signal_received() != 0) {
+            return stopped_by_signal(interrupts, true);
+        }
         console.out("Beside the linear VAR:\n" + inference::format_inference_summary(*inference) +
                     "Coefficients at order " + std::to_string(c.m) +
                     " with standard errors, t-values and p-values (Student's t):\n" +
                     inference::format_coefficient_tables(*inference));
+        analysis = analyse_reported_model(summary.model, split.all.serie, rows_read, state.analysis,
+                                          state.seed, state.threads, stop);
+        if (interrupts.signal_received() != 0) {
+            return stopped_by_signal(interrupts, true);
+        }
     }
+
+    // The files beside the report, then the JSON that lists those that failed.
+    const bool regimes_written = !state.regimes_csv_path.empty() &&
+                                 write_output(outputs, state.regimes_csv_path,
+                                              format_regimes_csv(summary.model, series.info));
+    write_analysis_outputs(analysis, state.analysis, outputs);
     if (!state.json_path.empty()) {
-        write_fit_json(state, series.info, summary, inference, report);
-        console.out("JSON summary: " + state.json_path + "\n");
+        write_json_summary(outputs, state.json_path,
+                           fit_json(state, series.info, summary, inference, report, analysis));
     }
-    if (!state.regimes_csv_path.empty()) {
-        write_regimes_csv(state.regimes_csv_path, summary.model, series.info);
+    if (regimes_written) {
         console.out("Regimes: " + state.regimes_csv_path + "\n");
     }
+    console.out(format_analysis(analysis));
     if (!report.ok()) {
         std::string failures;
         for (const FileFailure& failure : report.failed) {
@@ -452,8 +480,9 @@ int execute(FitCommandState& state) {
     if (!summary.model.estimated()) {
         throw NotEstimable("The structure could not be estimated");
     }
-    console.out(format_analysis(analyse_reported_model(summary.model, c, rows_read, state.analysis,
-                                                       state.seed, state.threads)));
+    if (!outputs.failed().empty() || std::fflush(stdout) != 0) {
+        return kWriteFailureStatus;
+    }
     return 0;
 }
 

@@ -33,12 +33,19 @@ void check_inference_choices(const InferenceChoices& choices) {
 }
 
 inference::InferenceOptions inference_options(const InferenceChoices& choices, std::uint64_t seed,
-                                              int threads) {
+                                              int threads, const std::atomic<bool>* stop,
+                                              StageProgress* progress) {
     inference::InferenceOptions options;
     options.replicates = choices.test_linearity;
     options.confidence = choices.confidence;
     options.seed = seed;
     options.threads = threads;
+    options.stop = stop;
+    if (progress != nullptr) {
+        options.progress = [progress](int done, int total) {
+            progress->update("linearity test", done, total);
+        };
+    }
     return options;
 }
 

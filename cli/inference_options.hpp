@@ -3,12 +3,14 @@
 // and --confidence on `run` and `fit`.
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <cstdint>
 
 #include <optional>
 
 #include "app/run_config.hpp"
 #include "app/threshold_app.hpp"
+#include "cli/progress_line.hpp"
 #include "inference/model_inference.hpp"
 
 namespace velmora::cli {
@@ -23,8 +25,11 @@ void add_inference_options(CLI::App& command, InferenceChoices& choices);
 // Throws ConfigError for a level outside (0, 1).
 void check_inference_choices(const InferenceChoices& choices);
 
+// The bootstrap stops between replicates once *stop is set, and shows its
+// count on progress's line (both may be null).
 inference::InferenceOptions inference_options(const InferenceChoices& choices, std::uint64_t seed,
-                                              int threads);
+                                              int threads, const std::atomic<bool>* stop = nullptr,
+                                              StageProgress* progress = nullptr);
 
 // The inference on a reported model of the series the run searched; empty
 // when the model was not estimated.

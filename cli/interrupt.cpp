@@ -14,6 +14,7 @@ namespace {
 std::atomic<bool> stop_flag{false};
 volatile std::sig_atomic_t first_signal = 0;
 volatile std::sig_atomic_t terminal = 0;
+std::atomic<const char*> stage_text{""};
 
 struct sigaction previous_int;
 struct sigaction previous_term;
@@ -42,16 +43,17 @@ extern "C" void on_stop_signal(int signal_number) {
     if (terminal != 0) {
         write_all("\r\033[K");  // over the progress line
     }
-    write_all(signal_number == SIGINT ? "Interrupted (SIGINT)" : "Terminated (SIGTERM)");
-    write_all(
-        ": the search stops before its next generation and writes no best-model report; "
-        "a second signal ends it at once.\n");
+    write_all(signal_number == SIGINT ? "Interrupted (SIGINT): " : "Terminated (SIGTERM): ");
+    write_all(stage_text.load());
+    write_all("; a second signal ends it at once.\n");
 }
 
 }  // namespace
 
-InterruptGuard::InterruptGuard() {
+InterruptGuard::InterruptGuard(const char* first_stage) {
     static_assert(std::atomic<bool>::is_always_lock_free);
+    static_assert(std::atomic<const char*>::is_always_lock_free);
+    stage_text.store(first_stage);
     stop_flag.store(false);
     first_signal = 0;
     terminal = ::isatty(STDERR_FILENO) != 0 ? 1 : 0;
@@ -69,6 +71,10 @@ InterruptGuard::InterruptGuard() {
 InterruptGuard::~InterruptGuard() {
     sigaction(SIGINT, &previous_int, nullptr);
     sigaction(SIGTERM, &previous_term, nullptr);
+}
+
+void InterruptGuard::set_stage(const char* text) {
+    stage_text.store(text);
 }
 
 const std::atomic<bool>& InterruptGuard::stop_requested() const {

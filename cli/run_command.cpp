@@ -1,14 +1,11 @@
 // velmora run: one search with the parameters given on the command line.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,7 +21,9 @@
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
 #include "cli/interrupt.hpp"
+#include "cli/progress_line.hpp"
 #include "output/history_csv.hpp"
+#include "output/output_files.hpp"
 #include "output/regimes_csv.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
@@ -84,15 +83,14 @@ void ensure_workdir(const std::filesystem::path& workdir) {
     }
 }
 
-// One line on a terminal, rewritten in place; nothing at all when standard
-// error goes to a file or a pipe, so logs stay clean.
+// The generations of the search, then the refinement, on one line of a
+// terminal (see TerminalLine).
 class ProgressLine {
   public:
-    explicit ProgressLine(int replications)
-        : enabled_(::isatty(STDERR_FILENO) != 0), replications_(replications) {}
+    explicit ProgressLine(int replications) : replications_(replications) {}
 
     bool update(const RunProgress& progress) {
-        if (!enabled_) {
+        if (!line_.enabled()) {
             return true;
         }
         const auto now = std::chrono::steady_clock::now();
@@ -100,11 +98,7 @@ class ProgressLine {
             started_ = true;
             start_ = now;
             start_nevals_ = progress.nevals;
-        } else if (now - last_shown_ < std::chrono::milliseconds(100) &&
-                   progress.generation + 1 < progress.maxgen) {
-            return true;  // a terminal cannot show faster updates anyway
         }
-        last_shown_ = now;
         const double seconds = std::chrono::duration<double>(now - start_).count();
         std::string rate;
         if (seconds > 0.0) {
@@ -114,84 +108,63 @@ class ProgressLine {
             replications_ > 1
                 ? strprintf("replication %d/%d  ", progress.replication, replications_)
                 : std::string();
-        std::fprintf(stderr, "\r\033[K%sgeneration %d/%d  best criterion %.6f%s",
-                     replication.c_str(), progress.generation + 1, progress.maxgen,
-                     progress.best_criterion, rate.c_str());
-        std::fflush(stderr);
-        shown_ = true;
+        line_.show(strprintf("%sgeneration %d/%d  best criterion %.6f%s", replication.c_str(),
+                             progress.generation + 1, progress.maxgen, progress.best_criterion,
+                             rate.c_str()),
+                   progress.generation + 1 >= progress.maxgen);
         return true;
     }
 
-    void finish() {
-        if (shown_) {
-            std::fputs("\r\033[K", stderr);
-            std::fflush(stderr);
-            shown_ = false;
+    void refinement(const RefineProgress& progress) {
+        if (progress.descents == 0) {
+            line_.show("refinement: starting", true);
+            return;
         }
+        line_.show(strprintf("refinement: %d/%d descents done  step %d  criterion %.6f",
+                             progress.descents_done, progress.descents, progress.steps,
+                             progress.criterion));
     }
 
-    ~ProgressLine() { finish(); }
+    void finish() { line_.finish(); }
 
   private:
-    bool enabled_;
+    TerminalLine line_;
     int replications_;
     bool started_ = false;
-    bool shown_ = false;
     int start_nevals_ = 0;
     std::chrono::steady_clock::time_point start_;
-    std::chrono::steady_clock::time_point last_shown_;
 };
-
-// Whether two names lead to the same file: the same path once made absolute
-// and normal ("./x" and "x"), or, when both exist, the same file by another
-// name (a link).
-bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
-    std::error_code ec_a;
-    std::error_code ec_b;
-    const auto canonical_a = std::filesystem::weakly_canonical(a, ec_a);
-    const auto canonical_b = std::filesystem::weakly_canonical(b, ec_b);
-    if (!ec_a && !ec_b && canonical_a == canonical_b) {
-        return true;
-    }
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-
-// A file written beside the run's own (label: "JSON summary", "History
-// file") must be a regular file or absent, and must not replace a file the
-// run reads or writes, nor the other extra file.
-void check_extra_output(const std::filesystem::path& path, const char* label,
-                        const RunCommandState& state, const std::filesystem::path& other,
-                        const char* other_what) {
-    if (const std::string kind = special_file_kind(path); !kind.empty()) {
-        throw ConfigError(
-            strprintf("%s %s is %s, not a regular file", label, path.c_str(), kind.c_str()));
-    }
-    std::vector<std::pair<std::filesystem::path, const char*>> guarded{
-        {state.config.course_file, "the course file"},
-        {state.workdir / "Output.txt", "the run log"},
-        {state.workdir / "inputonepop2.txt", "the parameter file"}};
-    for (const int threshold_variables : {1, 2}) {
-        for (const auto& file : result_file_paths(state.workdir, threshold_variables)) {
-            guarded.emplace_back(file, "a result file");
-        }
-    }
-    if (!other.empty()) {
-        guarded.emplace_back(other, other_what);
-    }
-    for (const auto& [file, what] : guarded) {
-        if (same_file(path, file)) {
-            throw ConfigError(
-                strprintf("%s %s would overwrite %s %s", label, path.c_str(), what, file.c_str()));
-        }
-    }
-}
 
 void report_failed_files(const RunResult& result) {
     for (const FileFailure& failure : result.files_failed) {
         std::fprintf(stderr, "%s could not be written: %s\n", failure.path.c_str(),
                      failure.reason.c_str());
     }
+}
+
+// The end of a run that a signal stopped: what stays, on standard error.
+int stopped_by_signal(const RunCommandState& state, const RunResult& result,
+                      const InterruptGuard& interrupts, bool search_done) {
+    std::fflush(stdout);
+    const std::string log = (state.workdir / "Output.txt").string();
+    if (!search_done) {
+        std::fprintf(stderr, "Search stopped after %d generations; %s holds its log.\n",
+                     result.generations, log.c_str());
+    } else if (result.refinement_stopped) {
+        std::fprintf(stderr,
+                     "Refinement stopped after the search's %d generations; %s holds its log, "
+                     "the result files the search's report.\n",
+                     result.generations, log.c_str());
+    } else {
+        std::fprintf(stderr,
+                     "Run stopped after its search and refinement; %s holds its log, the result "
+                     "files the reports; no JSON or CSV file was written.\n",
+                     log.c_str());
+    }
+    if (!search_done || result.refinement_stopped) {
+        report_failed_files(result);
+    }
+    return interrupted_status(interrupts.signal_received());
 }
 
 int execute(RunCommandState& state) {
@@ -202,7 +175,7 @@ int execute(RunCommandState& state) {
     config.scaling_method = index_of(scaling_method_names, state.scaling);
     // Sizes not given are taken from the file, which must then be read
     // before the run log is begun: its header records n_oss.
-    const std::optional<LoadedSeries> series = load_for_sizes(config, state.given);
+    std::optional<LoadedSeries> series = load_for_sizes(config, state.given);
     // With --holdout the search runs on the rows before those held out.
     validate_analysis(state.analysis, config.n_oss);
     const int rows_read = config.n_oss;
@@ -211,55 +184,34 @@ int execute(RunCommandState& state) {
     // directory is created and an earlier JSON summary is kept.
     validate_run_config(config);
     check_inference_choices(state.inference);
-    if (!state.json_path.empty()) {
-        check_extra_output(state.json_path, "JSON summary", state, state.history_path,
-                           "the history file");
-    }
-    if (!state.history_path.empty()) {
-        check_extra_output(state.history_path, "History file", state, {}, "");
+    ExtraOutputs outputs(command_files(config.course_file, state.workdir));
+    outputs.add("JSON summary", "the JSON summary", state.json_path);
+    outputs.add("History file", "the history file", state.history_path);
+    outputs.add("Regimes file", "the regimes file", state.regimes_csv_path);
+    add_analysis_outputs(outputs, state.analysis);
+    outputs.check_paths();
+    // The rows held out are read with the others, once: the search takes
+    // the first ones, the hold-out check all of them.
+    std::optional<SplitSeries> split;
+    if (state.analysis.holdout > 0) {
+        split = read_with_held_out(std::move(series), config, rows_read, config.n_oss);
+        series.reset();
     }
     ensure_workdir(state.workdir);
-
-    // A summary path that cannot be written is refused before the search. It
-    // is opened without truncation, so that a failed search leaves an earlier
-    // summary in place; a file created here is removed again.
-    bool json_created = false;
-    if (!state.json_path.empty()) {
-        std::error_code ec;
-        json_created = !std::filesystem::exists(state.json_path, ec);
-        std::ofstream probe(state.json_path, std::ios::app);
-        if (!probe) {
-            throw ConfigError(
-                strprintf("JSON summary %s could not be created", state.json_path.c_str()));
-        }
-    }
-    const auto drop_new_json = [&] {
-        if (json_created) {
-            std::error_code ec;
-            std::filesystem::remove(state.json_path, ec);
-        }
-    };
-
-    // A regimes file that cannot be created is refused before the search.
-    if (!state.regimes_csv_path.empty()) {
-        check_creatable(state.regimes_csv_path, "Regimes file");
-    }
+    // Paths that cannot be written are refused before the search; an earlier
+    // file at them is kept until its replacement is whole.
+    outputs.check_creatable();
 
     // The history is written as the generations are bred, so a failed run
     // keeps the rows of what it did.
     std::optional<HistoryCsv> history;
     if (!state.history_path.empty()) {
-        try {
-            history.emplace(state.history_path);
-        } catch (...) {
-            drop_new_json();
-            throw;
-        }
+        history.emplace(state.history_path);
     }
 
     StdConsole console;
     ProgressLine progress_line(state.replications);
-    const InterruptGuard interrupts;
+    InterruptGuard interrupts(stage::search);
     RunOptions options;
     options.workdir = state.workdir;
     options.seed = state.seed;
@@ -268,10 +220,14 @@ int execute(RunCommandState& state) {
     options.replications = state.replications;
     options.refine = !state.no_refine;
     options.console = &console;
-    options.series = series && state.analysis.holdout == 0 ? &*series : nullptr;
+    options.series = split ? &split->fit_rows() : series ? &*series : nullptr;
     options.stop = &interrupts.stop_requested();
     options.progress = [&progress_line](const RunProgress& progress) {
         return progress_line.update(progress);
+    };
+    options.refine_progress = [&](const RefineProgress& progress) {
+        interrupts.set_stage(stage::refinement);
+        progress_line.refinement(progress);
     };
     if (history) {
         options.generation_bred = [&history](const RunProgress& bred) { history->add(bred); };
@@ -282,58 +238,64 @@ int execute(RunCommandState& state) {
         result = run_search(config, options);
     } catch (...) {
         progress_line.finish();
-        drop_new_json();
         throw;
     }
     progress_line.finish();
-    bool all_written = result.files_failed.empty();
     if (history) {
-        try {
-            history->close();
-        } catch (const Failure& failure) {
-            // The search is done: the lost history is named, the rest written.
-            std::fprintf(stderr, "%s\n", failure.what());
-            all_written = false;
+        // The search is done: a lost history is named, the rest written.
+        if (const std::string reason = history->close(); !reason.empty()) {
+            std::fprintf(stderr, "%s\n", outputs.note_failure(state.history_path, reason).c_str());
         }
     }
 
     if (!result.completed && interrupts.signal_received() != 0) {
         // As a stop in the desktop program: the log of the generations bred,
-        // no report and no summary.
-        drop_new_json();
-        std::fflush(stdout);
-        std::fprintf(stderr, "Search stopped after %d generations; %s holds its log.\n",
-                     result.generations, (state.workdir / "Output.txt").c_str());
-        report_failed_files(result);
-        return interrupted_status(interrupts.signal_received());
+        // the reports complete before the signal, no summary.
+        return stopped_by_signal(state, result, interrupts, result.refinement_stopped);
     }
 
     std::fputs(format_run_summary(result).c_str(), stdout);
     std::fflush(stdout);
     report_failed_files(result);
-    const inference::InferenceOptions inference_choice = inference_options(
-        state.inference, static_cast<std::uint64_t>(result.casual), state.threads);
+    interrupts.set_stage(stage::after_search);
+    const std::atomic<bool>* stop = &interrupts.stop_requested();
+    StageProgress stage_line;
+    const inference::InferenceOptions inference_choice =
+        inference_options(state.inference, static_cast<std::uint64_t>(result.casual), state.threads,
+                          stop, &stage_line);
     const auto best_inference =
         infer_reported(config, *result.serie, result.best, inference_choice);
     const auto refined_inference =
         result.refined
             ? infer_reported(config, *result.serie, result.refined->model, inference_choice)
             : std::nullopt;
+    stage_line.finish();
     // Forecasts and impulse responses of the reported model: the refined one
     // when refinement ran.
+    const FittedModel& reported = result.refined ? result.refined->model.model : result.best.model;
     AnalysisResult analysis;
-    if (state.analysis.any()) {
+    if (state.analysis.any() && interrupts.signal_received() == 0) {
         if (result.reported) {
-            const FittedModel& reported =
-                result.refined ? result.refined->model.model : result.best.model;
-            analysis =
-                analyse_reported_model(reported, config, rows_read, state.analysis,
-                                       static_cast<std::uint64_t>(result.casual), state.threads);
+            // The series already read: the course file may be a pipe.
+            const double_matrix& rows = split ? split->all.serie : *result.serie;
+            analysis = analyse_reported_model(reported, rows, rows_read, state.analysis,
+                                              static_cast<std::uint64_t>(result.casual),
+                                              state.threads, stop);
         } else {
             analysis.note =
                 "No forecast, hold-out check or impulse responses: the run reported no model.";
         }
     }
+    if (interrupts.signal_received() != 0) {
+        return stopped_by_signal(state, result, interrupts, true);
+    }
+
+    // The files beside the reports, then the JSON summary that lists those
+    // that failed.
+    const bool regimes_written =
+        !state.regimes_csv_path.empty() && !result.best_codes.empty() &&
+        write_output(outputs, state.regimes_csv_path, format_regimes_csv(reported, result.series));
+    write_analysis_outputs(analysis, state.analysis, outputs);
     if (!state.json_path.empty()) {
         nlohmann::json summary = run_summary_json(config, options, result);
         add_analysis_json(summary, analysis);
@@ -343,21 +305,9 @@ int execute(RunCommandState& state) {
         if (refined_inference) {
             summary["refined"].update(inference::inference_json(*refined_inference));
         }
-        const std::string reason = replace_text_file(state.json_path, summary.dump(2) + "\n");
-        if (reason.empty()) {
-            std::printf("JSON summary: %s\n", state.json_path.c_str());
-        } else {
-            std::fprintf(stderr, "JSON summary %s could not be written: %s\n",
-                         state.json_path.c_str(), reason.c_str());
-            drop_new_json();
-            all_written = false;
-        }
+        write_json_summary(outputs, state.json_path, std::move(summary));
     }
-    if (!state.regimes_csv_path.empty() && !result.best_codes.empty()) {
-        // The reported model: the refined one when refinement ran.
-        const FittedModel& reported =
-            result.refined ? result.refined->model.model : result.best.model;
-        write_regimes_csv(state.regimes_csv_path, reported, result.series);
+    if (regimes_written) {
         std::printf("Regimes: %s\n", state.regimes_csv_path.c_str());
     }
     if (best_inference) {
@@ -369,6 +319,7 @@ int execute(RunCommandState& state) {
                     inference::format_inference_summary(*refined_inference).c_str());
     }
     std::fputs(format_analysis(analysis).c_str(), stdout);
+    bool all_written = result.files_failed.empty() && outputs.failed().empty();
     if (std::fflush(stdout) != 0) {
         all_written = false;
     }

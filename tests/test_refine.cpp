@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
+#include <thread>
 #include <tuple>
 
 #include "model/estimate.hpp"
@@ -153,6 +155,65 @@ TEST(Refine, NeighboursReachEveryComponentLagRegimeCountAndType) {
         back_to_one = back_to_one || n.threshold_variables == 1;
     }
     EXPECT_TRUE(back_to_one);
+}
+
+bool uses_component(const ModelStructure& s, int c) {
+    return s.threshold_variables == 1 ? s.one.which_serie == c
+                                      : s.two.which_serie1 == c || s.two.which_serie2 == c;
+}
+
+// Components whose values cannot serve as thresholds are left out: never a
+// neighbour's, never the refined model's, while the start keeps its own.
+TEST(Refine, ComponentsLeftOutAreNeverTriedAndTheStartKeepsItsOwn) {
+    const SimulatedSeries sim = strong_threshold_series(4, 600);
+    const double_matrix series = sim.to_matrix();
+    const ModelProblem problem = problem_of(series, 600, 3, 1, 60);
+    const ModelStructure start = one(1, 1, 2, {300, 0, 0});
+
+    // Free to choose, the refinement finds the threshold variable.
+    EXPECT_TRUE(uses_component(refine(problem, start).structure, 2));
+
+    for (const std::vector<int>& allowed : {std::vector<int>{1, 3}, std::vector<int>{3}}) {
+        for (const ModelStructure& n : neighbour_structures(problem, start, allowed)) {
+            EXPECT_FALSE(uses_component(n, 2));
+        }
+        RefineOptions restricted;
+        restricted.threshold_components = allowed;
+        const RefineResult r = refine(problem, start, restricted);
+        EXPECT_FALSE(r.stopped);
+        EXPECT_FALSE(uses_component(r.structure, 2));
+        EXPECT_LE(r.criterion, r.start_criterion);
+    }
+}
+
+TEST(Refine, AStopEndsItWithoutAResultAndProgressComesFromTheCaller) {
+    const SimulatedSeries sim = strong_threshold_series(5, 600);
+    const double_matrix series = sim.to_matrix();
+    const ModelProblem problem = problem_of(series, 600, 3, 1, 60);
+    std::atomic<bool> stop{false};
+    int reports = 0;
+    const auto caller = std::this_thread::get_id();
+    RefineOptions options;
+    options.threads = 2;
+    options.stop = &stop;
+    options.progress = [&](const RefineProgress& progress) {
+        EXPECT_EQ(std::this_thread::get_id(), caller);
+        EXPECT_GT(progress.descents, 0);
+        ++reports;
+        stop = true;  // as a signal would
+    };
+    const RefineResult r = refine(problem, one(1, 1, 2, {300, 0, 0}), options);
+    EXPECT_TRUE(r.stopped);
+    EXPECT_GE(reports, 1);
+    EXPECT_EQ(r.steps, 0);
+
+    // Without a stop the same refinement completes and reports every round.
+    stop = false;
+    reports = 0;
+    options.progress = [&](const RefineProgress&) { ++reports; };
+    const RefineResult done = refine(problem, one(1, 1, 2, {300, 0, 0}), options);
+    EXPECT_FALSE(done.stopped);
+    EXPECT_GT(reports, 1);
 }
 
 }  // namespace

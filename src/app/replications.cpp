@@ -411,6 +411,23 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
     const auto begin = std::chrono::steady_clock::now();
     RefineOptions how;
     how.threads = options.threads;
+    how.stop = options.stop;
+    how.progress = options.refine_progress;
+    // Components whose values collide with the estimators' sentinels cannot
+    // serve as threshold variables: the search never uses them (1 and 2 are
+    // checked before it), the refinement leaves them out.
+    for (int c = 1; c <= problem.n_comp; ++c) {
+        const std::string trouble =
+            threshold_magnitude_problem(*problem.serie_matrix, result.series, c);
+        if (trouble.empty()) {
+            how.threshold_components.push_back(c);
+        } else if (problem.console != nullptr) {
+            problem.console->err(trouble +
+                                 ": the refinement does not try it as a threshold variable "
+                                 "(rescale the series, for example divide it by 1000, to let it "
+                                 "serve)\n");
+        }
+    }
     // The next two best replications of other shapes are further starts.
     std::vector<const ReplicationResult*> others;
     for (const ReplicationResult& rep : result.replications) {
@@ -431,7 +448,16 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
             how.extra_starts.push_back(rep->best.structure);
         }
     }
+    if (options.refine_progress) {
+        options.refine_progress(RefineProgress{});  // under way
+    }
     const RefineResult r = refine(problem, result.best.structure, how);
+    if (r.stopped) {
+        // No refined model and no report of one: the search's stay.
+        result.completed = false;
+        result.refinement_stopped = true;
+        return;
+    }
     RefinedModel refined;
     refined.model.structure = r.structure;
     refined.model.model = r.estimate;

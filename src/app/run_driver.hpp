@@ -14,6 +14,7 @@
 #include "app/run_config.hpp"
 #include "app/series.hpp"
 #include "app/threshold_app.hpp"
+#include "search/refine.hpp"
 #include "support/console.hpp"
 #include "support/random.hpp"
 #include "support/text_file.hpp"
@@ -46,20 +47,23 @@ using ProgressCallback = std::function<bool(const RunProgress&)>;
 using GenerationCallback = std::function<void(const RunProgress&)>;
 
 struct RunOptions {
-    std::filesystem::path workdir = ".";      // where the run's files go
-    std::optional<int> seed;                  // casual value 0..999; clock when empty
-    int threads = 1;                          // evaluation threads
-    bool cache = true;                        // fitness cache
-    Console* console = nullptr;               // StdConsole when null
-    ProgressCallback progress;                // before each generation; may be empty
-    GenerationCallback generation_bred;       // after each generation; may be empty
-    const std::atomic<bool>* stop = nullptr;  // checked between generations
+    std::filesystem::path workdir = ".";  // where the run's files go
+    std::optional<int> seed;              // casual value 0..999; clock when empty
+    int threads = 1;                      // evaluation threads
+    bool cache = true;                    // fitness cache
+    Console* console = nullptr;           // StdConsole when null
+    ProgressCallback progress;            // before each generation; may be empty
+    GenerationCallback generation_bred;   // after each generation; may be empty
+    // Checked between generations, and between the refinement's moves.
+    const std::atomic<bool>* stop = nullptr;
     // Complete searches, each with its own seeding and last-generation
     // report; with a seed S replication r uses casual (S + r - 1) mod 1000.
     // Replications run side by side on up to `threads` threads.
     int replications = 1;
     // Refine the best replication's best structure afterwards.
     bool refine = true;
+    // Told of each neighbourhood the refinement examines; may be empty.
+    std::function<void(const RefineProgress&)> refine_progress;
     // A series already read (its sizes must be the config's); when null the
     // run reads config.course_file.
     const LoadedSeries* series = nullptr;
@@ -104,9 +108,12 @@ inline constexpr int kMaxThreads = 1024;
 
 struct RunResult {
     bool completed = false;  // false when stopped early
-    int generations = 0;     // generations produced
-    int popsize = 0;         // population size used (after the engine's adjustments)
-    int casual = 0;          // seed of the replication; --seed replays it
+    // The stop came during the refinement: the search and its reports are
+    // complete, the refined model is not there.
+    bool refinement_stopped = false;
+    int generations = 0;  // generations produced
+    int popsize = 0;      // population size used (after the engine's adjustments)
+    int casual = 0;       // seed of the replication; --seed replays it
     float randomseed = 0.0f;
     int nevals = 0;
     long long estimations = 0;        // estimator calls actually made by the objective

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "output/model_tables.hpp"
+#include "output/output_files.hpp"
 #include "support/format.hpp"
 
 namespace velmora {
@@ -326,10 +327,6 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
     for (const auto& file : r.files_written) {
         files.push_back(file.string());
     }
-    json files_failed = json::array();
-    for (const auto& failure : r.files_failed) {
-        files_failed.push_back({{"path", failure.path.string()}, {"reason", failure.reason}});
-    }
     return {
         {"completed", r.completed},
         {"generations", r.generations},
@@ -349,7 +346,7 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
         {"report_appended", r.reported},
         {"files", files},
         {"series", series_json(r.series)},
-        {"files_failed", files_failed},
+        {"files_failed", files_failed_json(r.files_failed)},
     };
 }
 

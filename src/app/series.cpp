@@ -95,24 +95,32 @@ double_matrix read_course_file(const std::filesystem::path& path, int n_oss, int
     return load_series(request).serie;
 }
 
+std::string threshold_magnitude_problem(const double_matrix& serie, const SeriesInfo& info,
+                                        int component) {
+    constexpr double limit = 1e6;
+    if (component < serie.col_lo() || component > serie.col_hi()) {
+        return {};
+    }
+    for (int t = serie.row_lo(); t <= serie.row_hi(); ++t) {
+        const double value = serie[t][component];
+        if (std::fabs(value) >= limit) {
+            const std::string label = info.label(t);
+            return strprintf(
+                "Course file %s: %s holds %g at time %d%s%s%s; values of magnitude 1e6 or more "
+                "cannot serve as thresholds",
+                info.file.c_str(), info.component(component).c_str(), value, t,
+                label.empty() ? "" : " (", label.c_str(), label.empty() ? "" : ")");
+        }
+    }
+    return {};
+}
+
 void check_threshold_magnitudes(const double_matrix& serie, const SeriesInfo& info,
                                 const std::vector<int>& components) {
-    constexpr double limit = 1e6;
     for (int k : components) {
-        if (k < serie.col_lo() || k > serie.col_hi()) {
-            continue;
-        }
-        for (int t = serie.row_lo(); t <= serie.row_hi(); ++t) {
-            const double value = serie[t][k];
-            if (std::fabs(value) >= limit) {
-                const std::string label = info.label(t);
-                throw ConfigError(strprintf(
-                    "Course file %s: %s holds %g at time %d%s%s%s; values of magnitude 1e6 or "
-                    "more cannot serve as thresholds: rescale the series (for example divide "
-                    "it by 1000)",
-                    info.file.c_str(), info.component(k).c_str(), value, t,
-                    label.empty() ? "" : " (", label.c_str(), label.empty() ? "" : ")"));
-            }
+        const std::string problem = threshold_magnitude_problem(serie, info, k);
+        if (!problem.empty()) {
+            throw ConfigError(problem + ": rescale the series (for example divide it by 1000)");
         }
     }
 }

@@ -69,4 +69,10 @@ double_matrix read_course_file(const std::filesystem::path& path, int n_oss, int
 void check_threshold_magnitudes(const double_matrix& serie, const SeriesInfo& info,
                                 const std::vector<int>& components);
 
+// The first part of that message for one component ("Course file F: C holds
+// V at time T; values of magnitude 1e6 or more cannot serve as thresholds");
+// empty when the component can serve.
+std::string threshold_magnitude_problem(const double_matrix& serie, const SeriesInfo& info,
+                                        int component);
+
 }  // namespace velmora

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 
 #include "forecast/simulate.hpp"
@@ -269,57 +268,41 @@ void add_analysis_json(nlohmann::json& out, const AnalysisResult& r) {
     }
 }
 
-std::vector<std::filesystem::path> write_analysis_files(const AnalysisResult& r,
-                                                        const AnalysisRequest& request) {
-    std::vector<std::filesystem::path> written;
-    auto open = [](const std::filesystem::path& path) {
-        std::ofstream out(path, std::ios::trunc);
-        if (!out) {
-            throw ConfigError(strprintf("%s could not be created", path.string().c_str()));
-        }
-        return out;
-    };
-    auto close = [](std::ofstream& out, const std::filesystem::path& path) {
-        out.close();
-        if (!out) {
-            throw ConfigError(strprintf("%s could not be written", path.string().c_str()));
-        }
-    };
-    if (r.forecast && !request.forecast_csv.empty()) {
-        const ForecastResult& f = *r.forecast;
-        std::ofstream out = open(request.forecast_csv);
-        out << "step,time,component,mean,median,q05,q95,no_shock\n";
-        for (int h = 0; h < f.horizon; ++h) {
-            for (int c = 0; c < f.k; ++c) {
-                out << strprintf("%d,%d,%d,%.10g,%.10g,%.10g,%.10g,%.10g\n", h + 1,
-                                 r.fit_rows + h + 1, c + 1, f.mean[idx(h)][idx(c)],
-                                 f.median[idx(h)][idx(c)], f.q05[idx(h)][idx(c)],
-                                 f.q95[idx(h)][idx(c)], f.no_shock[idx(h)][idx(c)]);
-            }
-        }
-        close(out, request.forecast_csv);
-        written.push_back(request.forecast_csv);
+std::string forecast_csv_text(const AnalysisResult& r) {
+    if (!r.forecast) {
+        return {};
     }
-    if (r.girf && !request.girf_csv.empty()) {
-        const GirfResult& g = *r.girf;
-        std::ofstream out = open(request.girf_csv);
-        out << "regime,shock,horizon,component,mean,q05,q95\n";
-        for (const GirfRegime& regime : g.regimes) {
-            for (std::size_t j = 0; j < regime.mean.size(); ++j) {
-                for (int h = 0; h <= g.horizon; ++h) {
-                    for (int c = 0; c < g.k; ++c) {
-                        out << strprintf("%d,%zu,%d,%d,%.10g,%.10g,%.10g\n", regime.regime, j + 1,
-                                         h, c + 1, regime.mean[j][idx(h)][idx(c)],
-                                         regime.q05[j][idx(h)][idx(c)],
-                                         regime.q95[j][idx(h)][idx(c)]);
-                    }
+    const ForecastResult& f = *r.forecast;
+    std::string text = "step,time,component,mean,median,q05,q95,no_shock\n";
+    for (int h = 0; h < f.horizon; ++h) {
+        for (int c = 0; c < f.k; ++c) {
+            text +=
+                strprintf("%d,%d,%d,%.10g,%.10g,%.10g,%.10g,%.10g\n", h + 1, r.fit_rows + h + 1,
+                          c + 1, f.mean[idx(h)][idx(c)], f.median[idx(h)][idx(c)],
+                          f.q05[idx(h)][idx(c)], f.q95[idx(h)][idx(c)], f.no_shock[idx(h)][idx(c)]);
+        }
+    }
+    return text;
+}
+
+std::string girf_csv_text(const AnalysisResult& r) {
+    if (!r.girf) {
+        return {};
+    }
+    const GirfResult& g = *r.girf;
+    std::string text = "regime,shock,horizon,component,mean,q05,q95\n";
+    for (const GirfRegime& regime : g.regimes) {
+        for (std::size_t j = 0; j < regime.mean.size(); ++j) {
+            for (int h = 0; h <= g.horizon; ++h) {
+                for (int c = 0; c < g.k; ++c) {
+                    text += strprintf("%d,%zu,%d,%d,%.10g,%.10g,%.10g\n", regime.regime, j + 1, h,
+                                      c + 1, regime.mean[j][idx(h)][idx(c)],
+                                      regime.q05[j][idx(h)][idx(c)], regime.q95[j][idx(h)][idx(c)]);
                 }
             }
         }
-        close(out, request.girf_csv);
-        written.push_back(request.girf_csv);
     }
-    return written;
+    return text;
 }
 
 }  // namespace velmora

@@ -75,9 +75,10 @@ std::string format_analysis(const AnalysisResult& result);
 // Adds `forecast`, `holdout` and `girf` (those computed) to a JSON object.
 void add_analysis_json(nlohmann::json& out, const AnalysisResult& result);
 
-// The CSV files the request names; returns the paths written. Throws
-// ConfigError when a file cannot be written.
-std::vector<std::filesystem::path> write_analysis_files(const AnalysisResult& result,
-                                                        const AnalysisRequest& request);
+// The text of the forecast CSV file (step, time, component, mean, median,
+// q05, q95, no_shock) and of the impulse-response CSV file (regime, shock,
+// horizon, component, mean, q05, q95); empty when that part was not computed.
+std::string forecast_csv_text(const AnalysisResult& result);
+std::string girf_csv_text(const AnalysisResult& result);
 
 }  // namespace velmora

@@ -180,12 +180,21 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
     const std::array<int, 3> ranks = threshold_ranks(data, rule, sup.thresholds);
 
     std::atomic<int> next{0};
+    std::atomic<int> done{0};
+    std::atomic<bool> stopped{false};
     std::exception_ptr failure;
     std::mutex failure_mutex;
-    auto worker = [&]() {
+    const auto stop_requested = [&] {
+        if (options.stop != nullptr && options.stop->load()) {
+            stopped.store(true);
+            next = B;
+        }
+        return stopped.load();
+    };
+    auto worker = [&](bool caller) {
         try {
             SeriesRows star;
-            for (int b = next++; b < B; b = next++) {
+            for (int b = next++; b < B && !stop_requested(); b = next++) {
                 ReplicateRandom random(options.seed, static_cast<std::uint64_t>(b));
                 bootstrap_series(series, null, random, star);
                 const ThresholdData d = prepare_threshold_data(star, rule, order);
@@ -194,6 +203,10 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
                 const double lr = d.count() * (log_det_linear(d) - best.log_det);
                 test.bootstrap[at(b)] =
                     std::isfinite(lr) ? lr : std::numeric_limits<double>::quiet_NaN();
+                const int finished = ++done;
+                if (caller && options.progress) {
+                    options.progress(finished, B);
+                }
             }
         } catch (...) {
             std::lock_guard<std::mutex> lock(failure_mutex);
@@ -207,7 +220,7 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
     std::vector<std::thread> pool;
     try {
         for (int i = 1; i < threads; ++i) {
-            pool.emplace_back(worker);
+            pool.emplace_back(worker, false);
         }
     } catch (...) {
         // A thread that cannot start: stop those running before leaving.
@@ -217,12 +230,18 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
         }
         throw;
     }
-    worker();
+    worker(true);
     for (std::thread& t : pool) {
         t.join();
     }
     if (failure) {
         std::rethrow_exception(failure);
+    }
+    if (stopped.load()) {
+        test.stopped = true;
+        test.failed = B;
+        test.p_value = std::numeric_limits<double>::quiet_NaN();
+        return test;
     }
 
     for (double lr : test.bootstrap) {

@@ -24,7 +24,9 @@
 // seed and b alone, so the result is the same for any number of threads.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "inference/threshold_sweep.hpp"
@@ -36,6 +38,11 @@ struct LinearityTestOptions {
     std::uint64_t seed = 0;
     int threads = 1;
     int min_oss_reg = 2;
+    // Checked before each replicate: once set, no further replicate starts
+    // and the test comes back with `stopped` set.
+    const std::atomic<bool>* stop = nullptr;
+    // Told the replicates finished and their count, from the calling thread.
+    std::function<void(int done, int total)> progress;
 };
 
 struct LinearityTest {
@@ -49,6 +56,7 @@ struct LinearityTest {
     double log_det_linear = 0.0;
     double log_det_threshold = 0.0;
     std::vector<double> bootstrap;  // the statistic of each replicate, NaN when failed
+    bool stopped = false;           // options.stop ended it: the p-value is not known
 };
 
 // LR at fixed thresholds, every regime allowed (an empty regime adds

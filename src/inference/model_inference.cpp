@@ -84,6 +84,8 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
         test.seed = options.seed;
         test.threads = options.threads;
         test.min_oss_reg = problem.min_oss_reg;
+        test.stop = options.stop;
+        test.progress = options.progress;
         out.linearity = test_linearity(rows, rule, thresholds, problem.m, test);
     }
     return out;

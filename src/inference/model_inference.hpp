@@ -5,7 +5,9 @@
 // that the summary, the JSON and the desktop program read.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +28,10 @@ struct InferenceOptions {
     double confidence = 0.95;  // level of the threshold confidence set
     std::uint64_t seed = 0;    // the bootstrap's seed
     int threads = 1;           // bootstrap replicates in parallel; no effect on the result
+    // Stops the bootstrap between replicates (ModelInference::stopped).
+    const std::atomic<bool>* stop = nullptr;
+    // Bootstrap replicates finished and their count, from the calling thread.
+    std::function<void(int done, int total)> progress;
 };
 
 struct ModelInference {
@@ -43,6 +49,9 @@ struct ModelInference {
 
     // Smaller is better: the linear VAR is as good or better when its
     // criterion is not above the threshold model's.
+    // The bootstrap was stopped before its end: the test is incomplete.
+    bool stopped() const noexcept { return linearity && linearity->stopped; }
+
     bool linear_as_good() const noexcept {
         return linear.status == EstimateStatus::estimated && linear.criterion <= criterion;
     }

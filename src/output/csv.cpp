@@ -74,22 +74,18 @@ void CsvFile::note_failure(int error_number) {
     }
 }
 
-void CsvFile::close() {
-    if (!file_) {
-        return;
+std::string CsvFile::close() {
+    if (file_) {
+        errno = 0;
+        if (std::fflush(file_.get()) != 0 || std::ferror(file_.get()) != 0) {
+            note_failure(errno);
+        }
+        errno = 0;
+        if (std::fclose(file_.release()) != 0) {
+            note_failure(errno);
+        }
     }
-    errno = 0;
-    if (std::fflush(file_.get()) != 0 || std::ferror(file_.get()) != 0) {
-        note_failure(errno);
-    }
-    errno = 0;
-    if (std::fclose(file_.release()) != 0) {
-        note_failure(errno);
-    }
-    if (failed_) {
-        throw ConfigError(strprintf("%s %s could not be written: %s", what_.c_str(),
-                                    path_.string().c_str(), reason_.c_str()));
-    }
+    return reason_;
 }
 
 }  // namespace velmora

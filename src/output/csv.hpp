@@ -24,8 +24,8 @@ std::string csv_text(std::string_view text);
 void check_creatable(const std::filesystem::path& path, const std::string& what);
 
 // A CSV file opened for writing (truncated). `what` names the file in
-// messages, e.g. "History file". Every failure is a ConfigError whose text
-// names the file.
+// messages, e.g. "History file"; a file that cannot be created is a
+// ConfigError whose text names it.
 class CsvFile {
   public:
     CsvFile(const std::filesystem::path& path, std::string what);
@@ -34,8 +34,9 @@ class CsvFile {
 
     // One line; the newline is added.
     void line(std::string_view text);
-    // Flushes and closes; throws when anything written was lost.
-    void close();
+    // Flushes and closes; returns the system's reason when anything written
+    // was lost, an empty string when all of it reached the file.
+    std::string close();
 
     const std::filesystem::path& path() const noexcept { return path_; }
 

@@ -19,8 +19,8 @@ class HistoryCsv {
     // One row for a generation just bred (RunOptions::generation_bred).
     void add(const RunProgress& bred);
 
-    // Throws ConfigError when a row was lost.
-    void close() { file_.close(); }
+    // The system's reason when a row was lost; empty when all reached the file.
+    std::string close() { return file_.close(); }
 
     static const char* header();
 

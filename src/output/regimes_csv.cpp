@@ -14,6 +14,12 @@ std::string column_name(const SeriesInfo& series, int c) {
     return series.has_names ? series.component(c) : std::to_string(c);
 }
 
+// Appends a field after a comma.
+void field(std::string& line, const std::string& value) {
+    line += ',';
+    line += value;
+}
+
 }  // namespace
 
 std::string regimes_csv_header(const FittedModel& model, const SeriesInfo& series) {
@@ -25,14 +31,13 @@ std::string regimes_csv_header(const FittedModel& model, const SeriesInfo& serie
                                                : ",threshold_variable_1,threshold_variable_2";
     header += ",regime";
     for (int c = 1; c <= model.k; ++c) {
-        header += "," + csv_text("fitted_" + column_name(series, c));
-        header += "," + csv_text("residual_" + column_name(series, c));
+        field(header, csv_text("fitted_" + column_name(series, c)));
+        field(header, csv_text("residual_" + column_name(series, c)));
     }
     return header;
 }
 
-void write_regimes_csv(const std::filesystem::path& path, const FittedModel& model,
-                       const SeriesInfo& series) {
+std::string format_regimes_csv(const FittedModel& model, const SeriesInfo& series) {
     const int n = model.n_oss;
     const auto k = static_cast<std::size_t>(model.k);
     // Fitted values and residuals by time, from the regressions at order m.
@@ -59,16 +64,16 @@ void write_regimes_csv(const std::filesystem::path& path, const FittedModel& mod
         return i < values.size() ? values[i] : NAN;
     };
 
-    CsvFile file(path, "Regimes file");
-    file.line(regimes_csv_header(model, series));
+    std::string text = regimes_csv_header(model, series);
+    text += '\n';
     for (int t = 1; t <= n; ++t) {
         std::string row = std::to_string(t);
         if (!series.row_labels.empty()) {
-            row += "," + csv_text(series.label(t));
+            field(row, csv_text(series.label(t)));
         }
-        row += "," + csv_number(value_at(model.threshold_variable, t));
+        field(row, csv_number(value_at(model.threshold_variable, t)));
         if (model.threshold_variables() == 2) {
-            row += "," + csv_number(value_at(model.threshold_variable2, t));
+            field(row, csv_number(value_at(model.threshold_variable2, t)));
         }
         const int regime = static_cast<std::size_t>(t - 1) < model.regime_of_time.size()
                                ? model.regime_of_time[static_cast<std::size_t>(t - 1)]
@@ -76,12 +81,13 @@ void write_regimes_csv(const std::filesystem::path& path, const FittedModel& mod
         row += regime > 0 ? strprintf(",%d", regime) : std::string(",");
         const auto base = static_cast<std::size_t>(t - 1) * k;
         for (std::size_t c = 0; c < k; ++c) {
-            row += "," + csv_number(fitted[base + c]);
-            row += "," + csv_number(residual[base + c]);
+            field(row, csv_number(fitted[base + c]));
+            field(row, csv_number(residual[base + c]));
         }
-        file.line(row);
+        text += row;
+        text += '\n';
     }
-    file.close();
+    return text;
 }
 
 }  // namespace velmora

@@ -18,13 +18,11 @@ namespace velmora {
 // component's name when the file named it, else its number.
 std::string regimes_csv_header(const FittedModel& model, const SeriesInfo& series);
 
-// Writes the file: row t holds time t (1-based), its label, the value of
+// The file's text: row t holds time t (1-based), its label, the value of
 // each threshold variable at its lag (empty where the lag reaches before
 // the series), the regime at the maximum order (empty where no regime
 // applies) and the fitted values and residuals of the regression that time
-// belongs to (empty where it belongs to none). Throws ConfigError when the
-// file cannot be created or written.
-void write_regimes_csv(const std::filesystem::path& path, const FittedModel& model,
-                       const SeriesInfo& series);
+// belongs to (empty where it belongs to none), each line ending in '\n'.
+std::string format_regimes_csv(const FittedModel& model, const SeriesInfo& series);
 
 }  // namespace velmora

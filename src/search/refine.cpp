@@ -53,7 +53,14 @@ ModelStructure two_variables(int c1, int d1, int p1, int c2, int d2, int p2, int
     return s;
 }
 
-std::vector<ModelStructure> neighbours(const ThresholdSweeper& sweeper, const ModelStructure& s) {
+// Whether component c may serve as a threshold variable.
+bool serves(const std::vector<int>& components, int c) {
+    return components.empty() ||
+           std::find(components.begin(), components.end(), c) != components.end();
+}
+
+std::vector<ModelStructure> neighbours(const ThresholdSweeper& sweeper, const ModelStructure& s,
+                                       const std::vector<int>& components) {
     const ModelProblem& problem = sweeper.problem();
     const int k = problem.n_comp;
     std::vector<ModelStructure> out;
@@ -63,6 +70,9 @@ std::vector<ModelStructure> neighbours(const ThresholdSweeper& sweeper, const Mo
         // Another component or lag: the same component keeps its thresholds'
         // values, another starts from quantiles.
         for (int c = 1; c <= k; ++c) {
+            if (c != o.which_serie && !serves(components, c)) {
+                continue;
+            }
             for (int d = 1; d <= kMaxLag; ++d) {
                 if (c == o.which_serie && d == o.threshold_lag) {
                     continue;
@@ -105,7 +115,7 @@ std::vector<ModelStructure> neighbours(const ThresholdSweeper& sweeper, const Mo
         // A second threshold variable, before or after this one, every type.
         const int p1 = o.pos_threshold[0];
         for (int c = 1; c <= k; ++c) {
-            if (c == o.which_serie) {
+            if (c == o.which_serie || !serves(components, c)) {
                 continue;
             }
             const int median = median_position(sweeper, c);
@@ -129,7 +139,7 @@ std::vector<ModelStructure> neighbours(const ThresholdSweeper& sweeper, const Mo
         const int own_d = which == 0 ? t.Ritardo1 : t.Ritardo2;
         const int other_c = which == 0 ? t.which_serie2 : t.which_serie1;
         for (int c = 1; c <= k; ++c) {
-            if (c == other_c) {
+            if (c == other_c || (c != own_c && !serves(components, c))) {
                 continue;
             }
             for (int d = 1; d <= kMaxLag; ++d) {
@@ -177,11 +187,12 @@ double relative_margin(double criterion) {
 // a one-round descent for every neighbour, written to its own slot, so the
 // outcome is the same for any thread count.
 void screen_neighbours(std::vector<ThresholdSweeper*>& sweepers, std::vector<ModelStructure>& list,
-                       std::vector<double>& screened, int stride) {
+                       std::vector<double>& screened, int stride, const std::atomic<bool>* stop) {
     screened.assign(list.size(), kNotFeasible);
     const size_t threads = sweepers.size();
     auto work = [&](size_t member) {
-        for (size_t i = member; i < list.size(); i += threads) {
+        for (size_t i = member; i < list.size() && !(stop != nullptr && stop->load());
+             i += threads) {
             screened[i] = sweepers[member]->descend(list[i], 1, stride);
         }
     };
@@ -218,9 +229,10 @@ void screen_neighbours(std::vector<ThresholdSweeper*>& sweepers, std::vector<Mod
 }  // namespace
 
 std::vector<ModelStructure> neighbour_structures(const ModelProblem& problem,
-                                                 const ModelStructure& s) {
+                                                 const ModelStructure& s,
+                                                 const std::vector<int>& components) {
     ThresholdSweeper sweeper(problem);
-    return neighbours(sweeper, s);
+    return neighbours(sweeper, s, components);
 }
 
 namespace {
@@ -232,10 +244,28 @@ struct Descent {
     int rounds = 0;
 };
 
+bool stop_requested(const RefineOptions& options) {
+    return options.stop != nullptr && options.stop->load();
+}
+
+// The descents' common count, and the thread that may call the progress
+// hook (the caller's: a front end draws from one thread).
+struct Tracker {
+    std::atomic<int> done{0};
+    int total = 0;
+    std::thread::id caller = std::this_thread::get_id();
+
+    void report(const RefineOptions& options, const Descent& d) const {
+        if (options.progress && std::this_thread::get_id() == caller) {
+            options.progress(RefineProgress{done.load(), total, d.steps, d.criterion});
+        }
+    }
+};
+
 // One descent from `start` (exact criterion `current`), screening neighbours
-// with every sweeper given.
+// with every sweeper given. Ends early, where it stands, on a stop.
 Descent descend_from(std::vector<ThresholdSweeper*>& sweepers, const ModelStructure& start,
-                     double current, const RefineOptions& options) {
+                     double current, const RefineOptions& options, const Tracker& tracker) {
     ThresholdSweeper& main = *sweepers[0];
     Descent d;
     d.structure = start;
@@ -252,10 +282,15 @@ Descent descend_from(std::vector<ThresholdSweeper*>& sweepers, const ModelStruct
         }
     }
     std::vector<double> screened;
-    while (d.steps < options.max_steps) {
+    while (d.steps < options.max_steps && !stop_requested(options)) {
         ++d.rounds;
-        std::vector<ModelStructure> list = neighbours(main, d.structure);
-        screen_neighbours(sweepers, list, screened, options.screen_stride);
+        tracker.report(options, d);
+        std::vector<ModelStructure> list =
+            neighbours(main, d.structure, options.threshold_components);
+        screen_neighbours(sweepers, list, screened, options.screen_stride, options.stop);
+        if (stop_requested(options)) {
+            break;
+        }
 
         // The most promising, by screened criterion then by their order.
         std::vector<size_t> order;
@@ -268,6 +303,9 @@ Descent descend_from(std::vector<ThresholdSweeper*>& sweepers, const ModelStruct
                          [&](size_t a, size_t b) { return screened[a] < screened[b]; });
         order.resize(std::min(order.size(), idx(std::max(1, options.shortlist))));
         for (size_t i : order) {
+            if (stop_requested(options)) {
+                return d;
+            }
             screened[i] = main.descend(list[i]);
         }
         std::stable_sort(order.begin(), order.end(),
@@ -310,11 +348,15 @@ bool same_shape(const ModelStructure& a, const ModelStructure& b) {
 
 // The best two-regime models of one threshold variable, over every component
 // and lag, each with its best threshold.
-std::vector<ModelStructure> scanned_starts(ThresholdSweeper& sweeper, int count) {
+std::vector<ModelStructure> scanned_starts(ThresholdSweeper& sweeper, int count,
+                                           const RefineOptions& options) {
     std::vector<std::pair<double, ModelStructure>> found;
     const int k = sweeper.problem().n_comp;
     for (int c = 1; c <= k; ++c) {
-        for (int d = 1; d <= kMaxLag; ++d) {
+        if (!serves(options.threshold_components, c)) {
+            continue;
+        }
+        for (int d = 1; d <= kMaxLag && !stop_requested(options); ++d) {
             ModelStructure s = sweeper.with_quantile_thresholds(one_variable(c, d, 2));
             const double criterion = sweeper.descend(s, 1, 4);
             if (criterion < kNotFeasible) {
@@ -383,7 +425,7 @@ RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
     std::vector<ModelStructure> starts{start};
     std::vector<ModelStructure> candidates = options.extra_starts;
     if (options.scan_starts > 0) {
-        const auto scanned = scanned_starts(main, options.scan_starts);
+        const auto scanned = scanned_starts(main, options.scan_starts, options);
         candidates.insert(candidates.end(), scanned.begin(), scanned.end());
     }
     for (const ModelStructure& c : candidates) {
@@ -398,12 +440,15 @@ RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
 
     std::vector<Descent> descents(starts.size());
     const int jobs = static_cast<int>(starts.size());
+    Tracker tracker;
+    tracker.total = jobs;
     if (options.threads > 1 && jobs > 1) {
         // One descent per thread, each screening on its own sweeper.
         run_parallel(std::min(options.threads, jobs), jobs, [&](int member, int j) {
             std::vector<ThresholdSweeper*> mine{owned[static_cast<size_t>(member)].get()};
             const double exact = j == 0 ? start_exact : mine[0]->exact(starts[idx(j)]);
-            descents[idx(j)] = descend_from(mine, starts[idx(j)], exact, options);
+            descents[idx(j)] = descend_from(mine, starts[idx(j)], exact, options, tracker);
+            ++tracker.done;
         });
     } else {
         std::vector<ThresholdSweeper*> all;
@@ -412,8 +457,16 @@ RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
         }
         for (int j = 0; j < jobs; ++j) {
             const double exact = j == 0 ? start_exact : main.exact(starts[idx(j)]);
-            descents[idx(j)] = descend_from(all, starts[idx(j)], exact, options);
+            descents[idx(j)] = descend_from(all, starts[idx(j)], exact, options, tracker);
+            ++tracker.done;
         }
+    }
+    if (stop_requested(options)) {
+        // Descents cut short would make the outcome depend on the moment.
+        result.stopped = true;
+        result.structure = start;
+        result.criterion = result.start_criterion;
+        return result;
     }
 
     // The least criterion, the earliest start on ties; the start's own

@@ -17,6 +17,8 @@
 // descends from a few other structures (RefineOptions) and keeps the best.
 // min_oss_reg holds for every candidate, as in the search.
 
+#include <atomic>
+#include <functional>
 #include <vector>
 
 #include "model/estimate.hpp"
@@ -24,6 +26,15 @@
 #include "model/structure.hpp"
 
 namespace velmora {
+
+// Where a refinement stands: the descents finished of all it makes, and the
+// steps and criterion of the one under way on the calling thread.
+struct RefineProgress {
+    int descents_done = 0;
+    int descents = 0;
+    int steps = 0;
+    double criterion = 0.0;
+};
 
 struct RefineOptions {
     int threads = 1;         // neighbours screened in parallel; the result does not depend on it
@@ -35,6 +46,14 @@ struct RefineOptions {
     // over every component and lag. The best descent wins.
     std::vector<ModelStructure> extra_starts;
     int scan_starts = 2;
+    // The components that may serve as threshold variables; empty: every
+    // component of the series. The start's own are kept whatever this says.
+    std::vector<int> threshold_components;
+    // Checked between the moves: once set, the refinement ends without a
+    // result (RefineResult::stopped).
+    const std::atomic<bool>* stop = nullptr;
+    // Told of each neighbourhood examined, from the calling thread only.
+    std::function<void(const RefineProgress&)> progress;
 };
 
 struct RefineResult {
@@ -48,6 +67,7 @@ struct RefineResult {
     int starts = 1;                // descents made
     long long candidates = 0;      // splits screened
     long long exact_estimates = 0;
+    bool stopped = false;  // options.stop ended it: structure and estimate are not set
     double improvement() const { return start_criterion - criterion; }
 };
 
@@ -56,8 +76,10 @@ RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
                     const RefineOptions& options = {});
 
 // The structures one step away from s (thresholds at their starting values,
-// not yet swept), in a fixed order. Exposed for tests.
+// not yet swept), in a fixed order, whose threshold variables are among
+// `components` (empty: any). Exposed for tests.
 std::vector<ModelStructure> neighbour_structures(const ModelProblem& problem,
-                                                 const ModelStructure& s);
+                                                 const ModelStructure& s,
+                                                 const std::vector<int>& components = {});
 
 }  // namespace velmora

@@ -1,0 +1,148 @@
+#include "output/output_files.hpp"
+
+#include <cstdio>
+#include <stdexcept>
+#include <system_error>
+#include <utility>
+
+#include "app/prepare.hpp"
+#include "output/csv.hpp"
+#include "support/errors.hpp"
+#include "support/format.hpp"
+
+namespace velmora {
+
+std::vector<OwnFile> command_files(const std::filesystem::path& course_file,
+                                   const std::filesystem::path& workdir) {
+    std::vector<OwnFile> own{{course_file, "the course file"},
+                             {workdir / "Output.txt", "the run log"},
+                             {workdir / "inputonepop2.txt", "the parameter file"}};
+    for (const auto& dir : {workdir, workdir / "refined"}) {
+        for (const int threshold_variables : {1, 2}) {
+            for (auto& file : result_file_paths(dir, threshold_variables)) {
+                own.push_back({std::move(file), "a result file"});
+            }
+        }
+    }
+    return own;
+}
+
+namespace {
+
+// The path a name leads to: made absolute (a relative name with no existing
+// part would otherwise stay relative), symbolic links followed, also one
+// that leads nowhere yet (writing through it would create its target), and
+// "." and ".." resolved.
+std::filesystem::path resolved(std::filesystem::path path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    path = fs::absolute(path, ec);
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
+        const fs::path target = fs::read_symlink(path, ec);
+        if (ec) {
+            break;
+        }
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    const fs::path canonical = fs::weakly_canonical(path, ec);
+    return ec ? path.lexically_normal() : canonical;
+}
+
+}  // namespace
+
+bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
+    if (resolved(a) == resolved(b)) {
+        return true;
+    }
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
+}
+
+nlohmann::json files_failed_json(const std::vector<FileFailure>& failures) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const FileFailure& failure : failures) {
+        out.push_back({{"path", failure.path.string()}, {"reason", failure.reason}});
+    }
+    return out;
+}
+
+void ExtraOutputs::add(std::string label, std::string what, std::filesystem::path path) {
+    if (!path.empty()) {
+        outputs_.push_back({std::move(label), std::move(what), std::move(path)});
+    }
+}
+
+void ExtraOutputs::check_paths() const {
+    for (std::size_t i = 0; i < outputs_.size(); ++i) {
+        const Output& out = outputs_[i];
+        // The file written beside it first, then renamed over it, must not
+        // block either.
+        std::filesystem::path partial = out.path;
+        partial += ".partial";
+        for (const auto& path : {out.path, partial}) {
+            if (const std::string kind = special_file_kind(path); !kind.empty()) {
+                throw ConfigError(strprintf("%s %s is %s, not a regular file", out.label.c_str(),
+                                            path.c_str(), kind.c_str()));
+            }
+        }
+        for (const OwnFile& file : own_) {
+            if (same_file(out.path, file.path)) {
+                throw ConfigError(strprintf("%s %s would overwrite %s %s", out.label.c_str(),
+                                            out.path.c_str(), file.what.c_str(),
+                                            file.path.c_str()));
+            }
+        }
+        for (std::size_t j = i + 1; j < outputs_.size(); ++j) {
+            if (same_file(out.path, outputs_[j].path)) {
+                throw ConfigError(strprintf("%s %s would overwrite %s %s", out.label.c_str(),
+                                            out.path.c_str(), outputs_[j].what.c_str(),
+                                            outputs_[j].path.c_str()));
+            }
+        }
+    }
+}
+
+void ExtraOutputs::check_creatable() const {
+    for (const Output& out : outputs_) {
+        velmora::check_creatable(out.path, out.label);
+    }
+}
+
+const ExtraOutputs::Output& ExtraOutputs::output(const std::filesystem::path& path) const {
+    for (const Output& out : outputs_) {
+        if (out.path == path) {
+            return out;
+        }
+    }
+    throw std::logic_error("an output written without being checked: " + path.string());
+}
+
+std::string ExtraOutputs::write(const std::filesystem::path& path, std::string_view text) {
+    const Output& out = output(path);
+    const std::string reason = replace_text_file(path, text);
+    if (reason.empty()) {
+        return {};
+    }
+    return note_failure(out.path, reason);
+}
+
+std::string ExtraOutputs::note_failure(const std::filesystem::path& path,
+                                       const std::string& reason) {
+    const Output& out = output(path);
+    failed_.push_back({out.path, reason});
+    return strprintf("%s %s could not be written: %s", out.label.c_str(), out.path.c_str(),
+                     reason.c_str());
+}
+
+std::string ExtraOutputs::write_json(const std::filesystem::path& path, nlohmann::json summary) {
+    nlohmann::json& listed = summary["files_failed"];
+    if (!listed.is_array()) {
+        listed = nlohmann::json::array();
+    }
+    for (const auto& failure : files_failed_json(failed_)) {
+        listed.push_back(failure);
+    }
+    return write(path, summary.dump(2) + "\n");
+}
+
+}  // namespace velmora
