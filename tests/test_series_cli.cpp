@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string>
@@ -175,9 +176,16 @@ TEST(SeriesCli, LargeThresholdCandidatesAreRefusedWhereTheyWouldServe) {
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, "level holds 1e+07 at time 1 (1)")) << r.err;
     EXPECT_TRUE(contains(r.err, "rescale")) << r.err;
-    // As a third component it is never a threshold variable of the search.
-    r = velmora("run --course-file s.csv --columns x,y,level" + common, dir);
+    // As a third component it is never a threshold variable of the search,
+    // and the refinement, which may try any component, leaves it out.
+    r = velmora("run --course-file s.csv --columns x,y,level --json s.json" + common, dir);
     EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "level holds 1e+07 at time 1 (1)")) << r.err;
+    EXPECT_TRUE(contains(r.err, "the refinement does not try it as a threshold variable")) << r.err;
+    const auto refined = nlohmann::json::parse(read_file(dir / "s.json"))["refined"];
+    EXPECT_EQ(std::count(refined["components"].begin(), refined["components"].end(), 3), 0)
+        << refined.dump();
+    EXPECT_FALSE(contains(r.err, "x holds")) << r.err;
     const std::string fit = "fit --course-file s.csv --m 1 --min-oss-reg 5 --regimes 2 ";
     r = velmora(fit + "--component 3 --lag 1 --positions 10", dir);
     EXPECT_EQ(r.status, 2);
