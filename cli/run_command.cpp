@@ -17,6 +17,7 @@
 #include "app/prepare.hpp"
 #include "app/run_driver.hpp"
 #include "app/run_summary.hpp"
+#include "app/validate.hpp"
 #include "cli/analysis_options.hpp"
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
@@ -182,7 +183,7 @@ int execute(RunCommandState& state) {
     config.n_oss -= state.analysis.holdout;
     // A refused configuration leaves the file system as it was: no working
     // directory is created and an earlier JSON summary is kept.
-    validate_run_config(config);
+    validate(config).enforce(CheckPoint::configuration);
     check_inference_choices(state.inference);
     ExtraOutputs outputs(command_files(config.course_file, state.workdir));
     outputs.add("JSON summary", "the JSON summary", state.json_path);

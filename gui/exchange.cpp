@@ -5,6 +5,8 @@
 #include <limits>
 #include <system_error>
 
+#include "model/problem.hpp"
+
 namespace velmora::gui {
 
 namespace {
@@ -65,11 +67,11 @@ class Exchanger {
         }
     }
 
-    void range(int id, int value, int low, int high, std::string_view message) {
+    void check(int id, bool allowed, std::string_view message) {
         if (failed()) {
             return;
         }
-        if (value < low || value > high) {
+        if (!allowed) {
             fail(id, message);
         }
     }
@@ -176,7 +178,7 @@ ExchangeResult exchange_from_fields(const ParameterFields& fields) {
     x.integer(c::kMinOssReg, fields.min_oss_reg, config.min_oss_reg);
     config.course_file = fields.course_file;
     x.integer(c::kMaxOrder, fields.max_order, config.m);
-    x.range(c::kMaxOrder, config.m, 1, 4, kMaxOrderRange);
+    x.check(c::kMaxOrder, order_allowed(config.m), kMaxOrderRange);
 
     if (x.failed()) {
         return x.failure();

@@ -24,6 +24,7 @@
 #include "about_box.hpp"
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
+#include "app/validate.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
 #include "icon.hpp"
@@ -319,7 +320,7 @@ void VelmoraDlg::start_run() {
     // A configuration the run would refuse is refused here, before any file
     // is touched; the window stays as it was.
     try {
-        validate_run_config(parameters_.config);
+        validate(parameters_.config).enforce(CheckPoint::configuration);
     } catch (const ConfigError& e) {
         show_error(QString::fromStdString(e.what()));
         return;

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 #include <filesystem>
 
+#include "app/methods.hpp"
 #include "data/table_reader.hpp"
 #include "support/errors.hpp"
 
@@ -47,6 +48,78 @@ void check_index(QButtonGroup* group, int index) {
     group->setExclusive(true);
 }
 
+// The dialog's control ids of the methods' radio buttons and of the edits
+// that hold their constants (0: none).
+int radio_id(SelectionMethod method) {
+    switch (method) {
+        case SelectionMethod::roulette:
+            return control::kRoulette;
+        case SelectionMethod::remainder:
+            return control::kStochasticRemainder;
+        case SelectionMethod::tournament:
+            return control::kTournament;
+        case SelectionMethod::universal_sampling:
+            return control::kUniversalSampling;
+    }
+    return 0;
+}
+
+int constant_edit(SelectionMethod method) {
+    switch (method) {
+        case SelectionMethod::tournament:
+            return control::kTourneySize;
+        case SelectionMethod::roulette:
+        case SelectionMethod::remainder:
+        case SelectionMethod::universal_sampling:
+            return 0;
+    }
+    return 0;
+}
+
+int radio_id(CrossoverMethod method) {
+    switch (method) {
+        case CrossoverMethod::one_point:
+            return control::kOnePoint;
+        case CrossoverMethod::two_point:
+            return control::kTwoPoint;
+        case CrossoverMethod::uniform:
+            return control::kUniform;
+    }
+    return 0;
+}
+
+int radio_id(ScalingMethod method) {
+    switch (method) {
+        case ScalingMethod::linear:
+            return control::kLinear;
+        case ScalingMethod::boltzmann:
+            return control::kBoltzmann;
+        case ScalingMethod::autocontrol:
+            return control::kAutoControl;
+        case ScalingMethod::sigma_truncation:
+            return control::kSigmaTruncation;
+        case ScalingMethod::window:
+            return control::kWindow;
+    }
+    return 0;
+}
+
+int constant_edit(ScalingMethod method) {
+    switch (method) {
+        case ScalingMethod::linear:
+            return control::kScaleMult;
+        case ScalingMethod::boltzmann:
+            return control::kBeta;
+        case ScalingMethod::autocontrol:
+            return 0;
+        case ScalingMethod::sigma_truncation:
+            return control::kSigmaTrunc;
+        case ScalingMethod::window:
+            return control::kScalingWindow;
+    }
+    return 0;
+}
+
 }  // namespace
 
 QLineEdit* ParGenAlgDlg::add_edit(int id) {
@@ -66,6 +139,8 @@ ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
     namespace c = control;
     setWindowTitle(QStringLiteral("Dialog"));
 
+    // A radio button per row of a method table, in the table's order, so
+    // that a button's index in its group is the choice number.
     const auto radio = [this](QButtonGroup* group, int id, const char* text) {
         auto* r = new QRadioButton(QString::fromLatin1(text), this);
         r->setObjectName(QStringLiteral("radio%1").arg(id));
@@ -78,37 +153,38 @@ ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
     selection_ = new QButtonGroup(this);
     auto* selection_box = new QGroupBox(QStringLiteral("Selection"), this);
     auto* selection_grid = new QGridLayout(selection_box);
-    // Only "Tournament " shares its row, so the other buttons span the row
-    // and the size edit stays right beside its button.
-    selection_grid->addWidget(radio(selection_, c::kRoulette, "Roulette Wheel"), 0, 0, 1, 3);
-    selection_grid->addWidget(radio(selection_, c::kStochasticRemainder, "Stochastic Remainder"), 1,
-                              0, 1, 3);
-    selection_grid->addWidget(radio(selection_, c::kTournament, "Tournament "), 2, 0);
-    selection_grid->addWidget(add_edit(c::kTourneySize), 2, 1);
-    selection_grid->addWidget(
-        radio(selection_, c::kUniversalSampling, "Stochastic Universal Sampling"), 3, 0, 1, 3);
+    for (int i = 0; i < static_cast<int>(selection_methods.size()); ++i) {
+        const auto& row = selection_methods[static_cast<std::size_t>(i)];
+        QRadioButton* button = radio(selection_, radio_id(row.method), row.dialog_label);
+        if (const int id = constant_edit(row.method)) {
+            selection_grid->addWidget(button, i, 0);
+            selection_grid->addWidget(add_edit(id), i, 1);
+        } else {
+            // A button without an edit spans the row, so the size edit stays
+            // right beside its own button.
+            selection_grid->addWidget(button, i, 0, 1, 3);
+        }
+    }
     selection_grid->setColumnStretch(2, 1);
 
     crossover_ = new QButtonGroup(this);
     auto* crossover_box = new QGroupBox(QStringLiteral("Crossover Methods"), this);
     auto* crossover_row = new QHBoxLayout(crossover_box);
-    crossover_row->addWidget(radio(crossover_, c::kOnePoint, "One Point"));
-    crossover_row->addWidget(radio(crossover_, c::kTwoPoint, "Two Point"));
-    crossover_row->addWidget(radio(crossover_, c::kUniform, "Uniform "));
+    for (const auto& row : crossover_methods) {
+        crossover_row->addWidget(radio(crossover_, radio_id(row.method), row.dialog_label));
+    }
     crossover_row->addStretch();
 
     scaling_ = new QButtonGroup(this);
     auto* scaling_box = new QGroupBox(QStringLiteral("Fitness Scaling Methods"), this);
     auto* scaling_grid = new QGridLayout(scaling_box);
-    scaling_grid->addWidget(radio(scaling_, c::kLinear, "Linear "), 0, 0);
-    scaling_grid->addWidget(add_edit(c::kScaleMult), 0, 1);
-    scaling_grid->addWidget(radio(scaling_, c::kBoltzmann, "Boltzmann "), 1, 0);
-    scaling_grid->addWidget(add_edit(c::kBeta), 1, 1);
-    scaling_grid->addWidget(radio(scaling_, c::kAutoControl, "AutoControll "), 2, 0);
-    scaling_grid->addWidget(radio(scaling_, c::kSigmaTruncation, "Sigma Truncation"), 3, 0);
-    scaling_grid->addWidget(add_edit(c::kSigmaTrunc), 3, 1);
-    scaling_grid->addWidget(radio(scaling_, c::kWindow, "Window "), 4, 0);
-    scaling_grid->addWidget(add_edit(c::kScalingWindow), 4, 1);
+    for (int i = 0; i < static_cast<int>(scaling_methods.size()); ++i) {
+        const auto& row = scaling_methods[static_cast<std::size_t>(i)];
+        scaling_grid->addWidget(radio(scaling_, radio_id(row.method), row.dialog_label), i, 0);
+        if (const int id = constant_edit(row.method)) {
+            scaling_grid->addWidget(add_edit(id), i, 1);
+        }
+    }
     scaling_grid->setColumnStretch(0, 1);
 
     const auto labelled = [this](QFormLayout* form, const char* label, int id) {

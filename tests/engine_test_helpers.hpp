@@ -16,10 +16,16 @@
 #include <utility>
 #include <vector>
 
+#include "engine/crossover.hpp"
 #include "engine/engine_state.hpp"
+#include "engine/generation.hpp"
 #include "engine/hooks.hpp"
 #include "engine/individual.hpp"
+#include "engine/mutation.hpp"
 #include "engine/params.hpp"
+#include "engine/population.hpp"
+#include "engine/selection.hpp"
+#include "engine/startup.hpp"
 #include "support/console.hpp"
 #include "support/random.hpp"
 #include "support/statistics.hpp"
@@ -131,14 +137,12 @@ class TempLog {
     std::filesystem::path path_;
 };
 
-// Every scaling method switched off, the way the run configuration leaves
-// them when none is chosen: raw and scaled fitness agree.
+// Linear scaling with a ratio of 1, which stretches nothing: raw and scaled
+// fitness agree.
 inline void switch_scaling_off(EngineParams& params) {
-    params.beta = -1.0;
-    params.scalemult = 1.0f;
-    params.sigma_trunc = 0.0f;
-    params.scaling_window = -1;
-    params.autocontrol_selection = 0;
+    params.scaling = ScalingSettings{};
+    params.scaling.method = ScalingMethod::linear;
+    params.scaling.scalemult = 1.0f;
 }
 
 // What the run driver does after each generation: the statistics of the new

@@ -15,8 +15,8 @@ using testing::EngineFixture;
 
 // Parents in oldpop[0] and [1], children in newpop[0] and [1].
 struct CrossoverEngine : EngineFixture {
-    explicit CrossoverEngine(CrossoverCode code, float pcross = 1.0f) : EngineFixture(4) {
-        params.crossover_code = code;
+    explicit CrossoverEngine(CrossoverMethod code, float pcross = 1.0f) : EngineFixture(4) {
+        params.crossover = code;
         params.pcross = pcross;
         allocate();
         seed(77);
@@ -52,28 +52,28 @@ struct CrossoverEngine : EngineFixture {
     }
 };
 
-std::string code_name(const ::testing::TestParamInfo<CrossoverCode>& info) {
+std::string code_name(const ::testing::TestParamInfo<CrossoverMethod>& info) {
     switch (info.param) {
-        case CrossoverCode::one_point:
+        case CrossoverMethod::one_point:
             return "one_point";
-        case CrossoverCode::two_point:
+        case CrossoverMethod::two_point:
             return "two_point";
-        case CrossoverCode::uniform:
+        case CrossoverMethod::uniform:
             return "uniform";
     }
     return "unknown";
 }
 
-class EveryCrossover : public ::testing::TestWithParam<CrossoverCode> {};
+class EveryCrossover : public ::testing::TestWithParam<CrossoverMethod> {};
 
 TEST_P(EveryCrossover, ChildFieldsComeFromOneParentAndTheChildrenAreComplementary) {
     CrossoverEngine engine(GetParam());
     RandomGenerator codes;
     float unused = 0.0f;
     codes.random_seed_from_casual(5, unused, engine.log.file);
-    const int first_draws = GetParam() == CrossoverCode::one_point   ? 2
-                            : GetParam() == CrossoverCode::two_point ? 3
-                                                                     : 1 + 16;
+    const int first_draws = GetParam() == CrossoverMethod::one_point   ? 2
+                            : GetParam() == CrossoverMethod::two_point ? 3
+                                                                       : 1 + 16;
     int cursor = engine.rng.cursor();
     for (int pair = 0; pair < 300; ++pair) {
         engine.random_parents(codes);
@@ -83,7 +83,7 @@ TEST_P(EveryCrossover, ChildFieldsComeFromOneParentAndTheChildrenAreComplementar
         ASSERT_EQ(engine.draws_since(cursor), first_draws);
         const int a = sites[0];
         const int b = sites[1];
-        if (GetParam() == CrossoverCode::uniform) {
+        if (GetParam() == CrossoverMethod::uniform) {
             ASSERT_EQ(a, 0);
             ASSERT_EQ(b, 0);
         }
@@ -98,16 +98,16 @@ TEST_P(EveryCrossover, ChildFieldsComeFromOneParentAndTheChildrenAreComplementar
             const bool crossed = f1 == q2 && f2 == q1;
             ASSERT_TRUE(straight || crossed) << "pair " << pair << " field " << k;
             // Where the parents differ, the cut points say which one it must be.
-            if (q1 != q2 && GetParam() == CrossoverCode::one_point) {
+            if (q1 != q2 && GetParam() == CrossoverMethod::one_point) {
                 ASSERT_EQ(straight, last_bit <= a) << "field " << k << " site " << a;
             }
-            if (q1 != q2 && GetParam() == CrossoverCode::two_point) {
+            if (q1 != q2 && GetParam() == CrossoverMethod::two_point) {
                 ASSERT_LE(a, b);
                 ASSERT_EQ(straight, last_bit <= a || first_bit > b) << "field " << k;
             }
             first_bit = last_bit + 1;
         }
-        if (GetParam() == CrossoverCode::one_point) {
+        if (GetParam() == CrossoverMethod::one_point) {
             ASSERT_EQ(b, 0);
             ASSERT_LT(a, engine.state.layout.lchrom);
             ASSERT_TRUE(std::count(engine.state.layout.field_ends.begin(),
@@ -152,12 +152,12 @@ TEST_P(EveryCrossover, IdenticalParentsGiveTwoCopies) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Operators, EveryCrossover,
-                         ::testing::Values(CrossoverCode::one_point, CrossoverCode::two_point,
-                                           CrossoverCode::uniform),
+                         ::testing::Values(CrossoverMethod::one_point, CrossoverMethod::two_point,
+                                           CrossoverMethod::uniform),
                          code_name);
 
 TEST(TwoPointCrossover, EqualSitesLeaveTheStraightParentsAndStillCount) {
-    CrossoverEngine engine(CrossoverCode::two_point);
+    CrossoverEngine engine(CrossoverMethod::two_point);
     RandomGenerator codes;
     float unused = 0.0f;
     codes.random_seed_from_casual(13, unused, engine.log.file);
@@ -178,7 +178,7 @@ TEST(TwoPointCrossover, EqualSitesLeaveTheStraightParentsAndStillCount) {
 
 TEST(UniformCrossover, AFieldAcrossTwoWordsTakesBothPartsFromOneParent) {
     // Field 7 of Velmora's layout holds bits 27..36.
-    CrossoverEngine engine(CrossoverCode::uniform);
+    CrossoverEngine engine(CrossoverMethod::uniform);
     ASSERT_EQ(engine.state.layout.field_ends[6], 26);
     ASSERT_EQ(engine.state.layout.field_ends[7], 36);
     std::fill(engine.p1(), engine.p1() + engine.words(), 0u);
@@ -200,7 +200,7 @@ TEST(UniformCrossover, AFieldAcrossTwoWordsTakesBothPartsFromOneParent) {
 }
 
 TEST(OnePointCrossover, ACutInsideAWordSplitsItAtTheSite) {
-    CrossoverEngine engine(CrossoverCode::one_point);
+    CrossoverEngine engine(CrossoverMethod::one_point);
     std::fill(engine.p1(), engine.p1() + engine.words(), 0u);
     std::fill(engine.p2(), engine.p2() + engine.words(), 0xFFFFFFFFu);
     for (int pair = 0; pair < 100; ++pair) {
@@ -216,7 +216,7 @@ TEST(OnePointCrossover, ACutInsideAWordSplitsItAtTheSite) {
 }
 
 TEST(Crossover, AnUnknownCodeIsRefusedBeforeAnyDraw) {
-    CrossoverEngine engine(static_cast<CrossoverCode>(3));
+    CrossoverEngine engine(static_cast<CrossoverMethod>(3));
     const int cursor = engine.rng.cursor();
     int sites[2];
     EXPECT_THROW(engine.cross(sites), EngineFault);

@@ -295,8 +295,8 @@ TEST(Generation, ReportNamesTheBestOfTheNewPopulation) {
 
 // --- reproducibility for every selection and crossover method ---
 
-class Reproducibility : public ::testing::TestWithParam<std::tuple<SelectionCode, CrossoverCode>> {
-};
+class Reproducibility
+    : public ::testing::TestWithParam<std::tuple<SelectionMethod, CrossoverMethod>> {};
 
 TEST_P(Reproducibility, SameCasualGivesTheSamePopulations) {
     const auto [selection, crossover_code] = GetParam();
@@ -304,8 +304,8 @@ TEST_P(Reproducibility, SameCasualGivesTheSamePopulations) {
     Replication b(20);
     Replication c(20);
     for (Replication* r : {&a, &b, &c}) {
-        r->params.selection_code = selection;
-        r->params.crossover_code = crossover_code;
+        r->params.selection = selection;
+        r->params.crossover = crossover_code;
     }
     a.start(314);
     b.start(314);
@@ -343,26 +343,27 @@ TEST_P(Reproducibility, SameCasualGivesTheSamePopulations) {
 
 INSTANTIATE_TEST_SUITE_P(
     AllMethods, Reproducibility,
-    ::testing::Combine(::testing::Values(SelectionCode::roulette, SelectionCode::universal_sampling,
-                                         SelectionCode::tournament, SelectionCode::remainder),
-                       ::testing::Values(CrossoverCode::one_point, CrossoverCode::two_point,
-                                         CrossoverCode::uniform)));
+    ::testing::Combine(::testing::Values(SelectionMethod::roulette,
+                                         SelectionMethod::universal_sampling,
+                                         SelectionMethod::tournament, SelectionMethod::remainder),
+                       ::testing::Values(CrossoverMethod::one_point, CrossoverMethod::two_point,
+                                         CrossoverMethod::uniform)));
 
 TEST(Generation, AutomaticControlRunIsReproducible) {
     Replication a(16);
     Replication b(16);
     for (Replication* r : {&a, &b}) {
-        r->params.selection_code = SelectionCode::universal_sampling;
-        r->params.autocontrol_selection = 1;
-        r->params.Beta_s_tilde = 1.2f;
-        r->params.scalemult = 0.0f;
+        r->params.selection = SelectionMethod::universal_sampling;
+        r->params.scaling.method = ScalingMethod::autocontrol;
+        r->params.scaling.Beta_s_tilde = 1.2f;
+        r->params.scaling.scalemult = 0.0f;
         r->start(99);
     }
     for (int g = 0; g < 6; ++g) {
         a.step();
         b.step();
-        EXPECT_EQ(a.params.beta, b.params.beta);
-        EXPECT_TRUE(std::isfinite(a.params.beta));
+        EXPECT_EQ(a.state.stats.autocontrol_beta, b.state.stats.autocontrol_beta);
+        EXPECT_TRUE(std::isfinite(a.state.stats.autocontrol_beta));
     }
     for (int i = 0; i < 16; ++i) {
         EXPECT_TRUE(a.same_chrom(a.state.oldpop[i], b.state.oldpop[i])) << i;

@@ -139,7 +139,7 @@ TEST(Storage, ChromosomesAreInterleavedInOneBlock) {
 
 TEST(Storage, FreeAllReleasesEverythingAndAReplicationReallocatesWithItsOwnSizes) {
     EngineFixture engine(4);
-    engine.params.selection_code = SelectionCode::remainder;
+    engine.params.selection = SelectionMethod::remainder;
     engine.hooks.data_size = 8;
     engine.allocate();
     allocate_utilities(engine.state);
@@ -161,7 +161,7 @@ TEST(Storage, FreeAllReleasesEverythingAndAReplicationReallocatesWithItsOwnSizes
     // Next replication: other sizes, another method.
     engine.params.popsize = 10;
     engine.params.numfields = 3;
-    engine.params.selection_code = SelectionCode::tournament;
+    engine.params.selection = SelectionMethod::tournament;
     engine.params.tourneysize = 2;
     allocate_field_tables(state);
     EXPECT_EQ(state.layout.field_sizes.size(), 3u);

@@ -78,18 +78,14 @@ TEST(PrepareRun, DefaultsWriteTheFifteenHeaderLinesAndReadTheSeries) {
     EXPECT_EQ(p.popsize, 50);
     EXPECT_EQ(p.pcross, 0.9f);
     EXPECT_EQ(p.pmutation, 0.001f);
-    EXPECT_EQ(p.selection_code, SelectionCode::roulette);
-    EXPECT_EQ(p.crossover_code, CrossoverCode::one_point);
-    EXPECT_EQ(p.mutation_code, 0);
-    EXPECT_EQ(p.scalemult, 1.2f);
-    EXPECT_EQ(p.beta, -1.0);
-    EXPECT_EQ(p.sigma_trunc, 0.0f);
-    EXPECT_EQ(p.scaling_window, -1);
-    EXPECT_EQ(p.autocontrol_selection, 0);
+    EXPECT_EQ(p.selection, SelectionMethod::roulette);
+    EXPECT_EQ(p.crossover, CrossoverMethod::one_point);
+    EXPECT_EQ(p.mutation, MutationMethod::bit);
+    EXPECT_EQ(p.scaling.method, ScalingMethod::linear);
+    EXPECT_EQ(p.scaling.scalemult, 1.2f);
     EXPECT_EQ(p.numfields, 16);
     EXPECT_EQ(p.report_level, 0);
     EXPECT_EQ(p.start_gen, 0);
-    EXPECT_EQ(p.current_gen, 0);
     EXPECT_EQ(p.n_replications, 1);
 }
 
@@ -122,10 +118,11 @@ TEST(PrepareRun, HeaderEchoesTheEnteredConstantsBeforeTheScalingRow) {
     {
         PreparedRun run = prepare_run(c, dir.path(), console);
         EXPECT_EQ(run.params.popsize, 51);
-        EXPECT_EQ(run.params.autocontrol_selection, 1);
-        EXPECT_EQ(run.params.scaling_window, -1);
-        EXPECT_EQ(run.params.beta, 0.25);
-        EXPECT_EQ(run.params.Beta_s_tilde,
+        EXPECT_EQ(run.params.scaling.method, ScalingMethod::autocontrol);
+        EXPECT_EQ(run.params.selection, SelectionMethod::universal_sampling);
+        EXPECT_EQ(run.params.crossover, CrossoverMethod::uniform);
+        EXPECT_EQ(run.params.scaling.beta, 0.25);
+        EXPECT_EQ(run.params.scaling.Beta_s_tilde,
                   static_cast<float>(0.5 * std::sqrt(2.0 * std::log(51.0))));
         EXPECT_EQ(run.serie_matrix.row_hi(), 200);
     }
@@ -167,7 +164,8 @@ TEST(PrepareRun, WindowZeroIsAccepted) {
     RunConfig c = sample_config();
     c.scaling_method = 4;
     PreparedRun run = prepare_run(c, dir.path(), console);
-    EXPECT_EQ(run.params.scaling_window, 0);
+    EXPECT_EQ(run.params.scaling.method, ScalingMethod::window);
+    EXPECT_EQ(run.params.scaling.scaling_window, 0);
 }
 
 TEST(PrepareRun, ScalingRejectionKeepsThirteenHeaderLines) {

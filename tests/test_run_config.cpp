@@ -4,15 +4,17 @@
 #include <string>
 
 #include "app/run_config.hpp"
+#include "app/validate.hpp"
 #include "support/errors.hpp"
 
 namespace velmora {
 namespace {
 
-// The text of the ConfigError that validation raises, or "" when accepted.
+// The text of the ConfigError that validation raises before anything is
+// touched, or "" when accepted.
 std::string problem(const RunConfig& config) {
     try {
-        validate_run_config(config);
+        validate(config).enforce(CheckPoint::configuration);
     } catch (const ConfigError& e) {
         EXPECT_EQ(e.exit_status(), 2);
         return e.what();
@@ -110,38 +112,40 @@ TEST(RunConfigValidation, TournamentSizeMustLieWithinThePopulationActuallyUsed) 
               "Tournament size must be between 1 and the population size 52 (tourneysize = 53)");
 }
 
-TEST(RunConfigTables, ChoicesMapToTheHistoricalCodes) {
-    auto selection = [](int choice) {
-        return engine_selection(*method_of_choice(selection_methods, choice));
-    };
-    auto crossover = [](int choice) {
-        return engine_crossover(*method_of_choice(crossover_methods, choice));
-    };
-    EXPECT_EQ(selection(0), SelectionCode::roulette);
-    EXPECT_EQ(selection(1), SelectionCode::remainder);
-    EXPECT_EQ(selection(2), SelectionCode::tournament);
-    EXPECT_EQ(selection(3), SelectionCode::universal_sampling);
-    EXPECT_EQ(static_cast<int>(selection(1)), 4);
-    EXPECT_EQ(static_cast<int>(selection(3)), 2);
-    EXPECT_EQ(crossover(0), CrossoverCode::one_point);
-    EXPECT_EQ(crossover(1), CrossoverCode::two_point);
-    EXPECT_EQ(crossover(2), CrossoverCode::uniform);
+TEST(RunConfigTables, ChoicesMapToOneMethodEachAndItsNames) {
+    auto selection = [](int choice) { return *method_of_choice(selection_methods, choice); };
+    auto crossover = [](int choice) { return *method_of_choice(crossover_methods, choice); };
+    EXPECT_EQ(selection(0), SelectionMethod::roulette);
+    EXPECT_EQ(selection(1), SelectionMethod::remainder);
+    EXPECT_EQ(selection(2), SelectionMethod::tournament);
+    EXPECT_EQ(selection(3), SelectionMethod::universal_sampling);
+    EXPECT_EQ(crossover(0), CrossoverMethod::one_point);
+    EXPECT_EQ(crossover(1), CrossoverMethod::two_point);
+    EXPECT_EQ(crossover(2), CrossoverMethod::uniform);
     EXPECT_FALSE(method_of_choice(selection_methods, 4).has_value());
     EXPECT_FALSE(method_of_choice(scaling_methods, -1).has_value());
-    // The log names of the table are the engine's.
-    for (const auto& row : selection_methods) {
-        EXPECT_STREQ(row.log_text, selection_name(engine_selection(row.method)));
-    }
-    for (const auto& row : crossover_methods) {
-        EXPECT_STREQ(row.log_text, crossover_name(engine_crossover(row.method)));
-    }
-    // Every row stands for a different method, so row_of finds each one's own.
+    // The run log's names.
+    EXPECT_STREQ(row_of(selection_methods, SelectionMethod::remainder).log_text,
+                 "stochastic_remainder");
+    EXPECT_STREQ(row_of(selection_methods, SelectionMethod::universal_sampling).log_text,
+                 "suselect.c");
+    EXPECT_STREQ(row_of(crossover_methods, CrossoverMethod::two_point).log_text, "twoptx.c");
+    EXPECT_STREQ(row_of(mutation_methods, MutationMethod::bit).log_text, "bitmutat");
+    // Every row stands for a different method, so row_of and choice_of find
+    // each one's own.
     for (std::size_t i = 0; i < scaling_methods.size(); ++i) {
         EXPECT_EQ(&row_of(scaling_methods, scaling_methods[i].method), &scaling_methods[i]);
+        EXPECT_EQ(choice_of(scaling_methods, scaling_methods[i].method), static_cast<int>(i));
     }
     for (std::size_t i = 0; i < selection_methods.size(); ++i) {
         EXPECT_EQ(&row_of(selection_methods, selection_methods[i].method), &selection_methods[i]);
+        EXPECT_EQ(choice_of(selection_methods, selection_methods[i].method), static_cast<int>(i));
     }
+    for (std::size_t i = 0; i < crossover_methods.size(); ++i) {
+        EXPECT_EQ(choice_of(crossover_methods, crossover_methods[i].method), static_cast<int>(i));
+    }
+    const RunMethods methods = methods_of(RunConfig{});
+    EXPECT_EQ(methods.mutation, MutationMethod::bit);
     EXPECT_EQ(effective_popsize(50), 50);
     EXPECT_EQ(effective_popsize(51), 52);
     EXPECT_EQ(effective_popsize(1), 2);
@@ -153,26 +157,30 @@ ScalingMethod scaling(int choice) {
     return *method_of_choice(scaling_methods, choice);
 }
 
-// Parameters as the run preparation holds them before the scaling row.
-EngineParams entered(float scalemult, double beta, float sigma, int window) {
-    EngineParams p;
-    p.scalemult = scalemult;
-    p.beta = beta;
-    p.sigma_trunc = sigma;
-    p.scaling_window = window;
-    return p;
+// A configuration with the scaling constants as entered.
+RunConfig entered(int method, float scalemult, double beta, double sigma, double window) {
+    RunConfig c;
+    c.scaling_method = method;
+    c.scalemult = scalemult;
+    c.beta = beta;
+    c.sigma_trunc = sigma;
+    c.scaling_window = window;
+    return c;
 }
 
-TEST(RunConfigTables, EachScalingRowKeepsOnlyItsOwnConstant) {
+TEST(RunConfigTables, EachScalingRowCarriesItsMethodAndTheEnteredConstants) {
     for (int method = 0; method <= 4; ++method) {
-        EngineParams p = entered(1.5f, 2.0, 3.0f, 4);
-        apply_scaling_method(scaling(method), 50, p);
-        EXPECT_EQ(p.autocontrol_selection, method == 2 ? 1 : 0) << method;
-        EXPECT_EQ(p.scaling_window, method == 4 ? 4 : -1) << method;
-        EXPECT_EQ(p.sigma_trunc, method == 3 ? 3.0f : 0.0f) << method;
-        EXPECT_EQ(p.beta, method == 1 || method == 2 ? 2.0 : -1.0) << method;
-        EXPECT_EQ(p.scalemult, method == 0 ? 1.5f : 0.0f) << method;
+        const ScalingSettings s =
+            scaling_settings(entered(method, 1.5f, 2.0, 3.0, 4.9), scaling(method));
+        EXPECT_EQ(s.method, scaling(method)) << method;
+        EXPECT_EQ(s.scalemult, 1.5f) << method;
+        EXPECT_EQ(s.beta, 2.0) << method;
+        EXPECT_EQ(s.sigma_trunc, 3.0f) << method;
+        EXPECT_EQ(s.scaling_window, 4) << method;
+        EXPECT_EQ(s.Beta_s_tilde == 0.0f, method != 2) << method;
     }
+    EXPECT_EQ(scaling_settings(entered(4, 1.2f, 0, 0, -3.9), ScalingMethod::window).scaling_window,
+              -3);
     EXPECT_EQ(scaling_log_line(scaling(0)), "Scaling Method is Linear\n");
     EXPECT_EQ(scaling_log_line(scaling(1)), "Scaling Method is Bolzman\n");
     EXPECT_EQ(scaling_log_line(scaling(2)), "Scaling Method is Autocontrol\n");
@@ -181,44 +189,91 @@ TEST(RunConfigTables, EachScalingRowKeepsOnlyItsOwnConstant) {
 }
 
 TEST(RunConfigTables, AutocontrolDerivesBetaSTildeFromTheEnteredPopsize) {
-    EngineParams p = entered(1.2f, 0.0, 0.0f, 0);
-    apply_scaling_method(ScalingMethod::autocontrol, 50, p);
-    EXPECT_NEAR(p.Beta_s_tilde, 1.39857, 1e-5);
-    EXPECT_EQ(p.Beta_s_tilde, static_cast<float>(0.5 * std::sqrt(2.0 * std::log(50.0))));
-    apply_scaling_method(ScalingMethod::autocontrol, 51, p);
-    EXPECT_EQ(p.Beta_s_tilde, static_cast<float>(0.5 * std::sqrt(2.0 * std::log(51.0))));
+    RunConfig c = entered(2, 1.2f, 0.0, 0.0, 0);
+    c.popsize = 50;
+    const ScalingSettings s = scaling_settings(c, ScalingMethod::autocontrol);
+    EXPECT_NEAR(s.Beta_s_tilde, 1.39857, 1e-5);
+    EXPECT_EQ(s.Beta_s_tilde, static_cast<float>(0.5 * std::sqrt(2.0 * std::log(50.0))));
+    c.popsize = 51;
+    EXPECT_EQ(scaling_settings(c, ScalingMethod::autocontrol).Beta_s_tilde,
+              static_cast<float>(0.5 * std::sqrt(2.0 * std::log(51.0))));
 }
 
-std::string scaling_problem(int method, EngineParams p) {
-    apply_scaling_method(scaling(method), 50, p);
+// The message of the scaling method's check ("" when it passes); the rest of
+// the configuration is valid.
+std::string scaling_problem(const RunConfig& c) {
+    const Validation v = validate(c);
+    EXPECT_EQ(v.first(CheckPoint::configuration), nullptr);
     try {
-        check_scaling(scaling(method), p);
+        v.enforce(CheckPoint::scaling);
     } catch (const ConfigError& e) {
+        EXPECT_EQ(e.exit_status(), 2);
         return e.what();
     }
     return {};
 }
 
 TEST(RunConfigTables, ScalingChecksUseTheHistoricalMessages) {
-    EXPECT_EQ(scaling_problem(0, entered(1.0f, 0, 0, 0)), "Constant of Scaling Linear must be > 1");
-    EXPECT_EQ(scaling_problem(0, entered(1.0000001f, 0, 0, 0)), "");
-    EXPECT_EQ(scaling_problem(1, entered(1.2f, -0.5, 0, 0)), "Bolzman constant must be >= 0");
-    EXPECT_EQ(scaling_problem(1, entered(1.2f, 0.0, 0, 0)), "");
-    EXPECT_EQ(scaling_problem(3, entered(1.2f, 0, 0.0f, 0)),
+    EXPECT_EQ(scaling_problem(entered(0, 1.0f, 0, 0, 0)), "Constant of Scaling Linear must be > 1");
+    EXPECT_EQ(scaling_problem(entered(0, 1.0000001f, 0, 0, 0)), "");
+    EXPECT_EQ(scaling_problem(entered(1, 1.2f, -0.5, 0, 0)), "Bolzman constant must be >= 0");
+    EXPECT_EQ(scaling_problem(entered(1, 1.2f, 0.0, 0, 0)), "");
+    EXPECT_EQ(scaling_problem(entered(3, 1.2f, 0, 0.0, 0)),
               "Sigma Trouncation constant must be != 0");
     // Compared after rounding to single precision.
-    EXPECT_EQ(scaling_problem(3, entered(1.2f, 0, static_cast<float>(1e-50), 0)),
+    EXPECT_EQ(scaling_problem(entered(3, 1.2f, 0, 1e-50, 0)),
               "Sigma Trouncation constant must be != 0");
-    EXPECT_EQ(scaling_problem(3, entered(1.2f, 0, -2.0f, 0)), "");
-    EXPECT_EQ(scaling_problem(4, entered(1.2f, 0, 0, -1)), "Window constant must be >= 0");
-    EXPECT_EQ(scaling_problem(4, entered(1.2f, 0, 0, 0)), "");
-    // A constant that is not a number never passes the check of its method.
-    EXPECT_EQ(scaling_problem(0, entered(std::nanf(""), 0, 0, 0)),
-              "Constant of Scaling Linear must be > 1");
-    EXPECT_EQ(scaling_problem(1, entered(1.2f, std::nan(""), 0, 0)),
-              "Bolzman constant must be >= 0");
+    EXPECT_EQ(scaling_problem(entered(3, 1.2f, 0, -2.0, 0)), "");
+    EXPECT_EQ(scaling_problem(entered(4, 1.2f, 0, 0, -1)), "Window constant must be >= 0");
+    EXPECT_EQ(scaling_problem(entered(4, 1.2f, 0, 0, 0)), "");
+    // Truncated toward zero first, as the run reads it.
+    EXPECT_EQ(scaling_problem(entered(4, 1.2f, 0, 0, -0.5)), "");
+    // Only the chosen method's constant is checked.
+    EXPECT_EQ(scaling_problem(entered(4, 0.5f, -1.0, 0, 2)), "");
     // Automatic control with a negative beta is not refused here.
-    EXPECT_EQ(scaling_problem(2, entered(0.5f, -3.0, 0, -9)), "");
+    EXPECT_EQ(scaling_problem(entered(2, 0.5f, -3.0, 0, -9)), "");
+}
+
+TEST(RunConfigValidation, EachProblemIsRaisedAtItsOwnMoment) {
+    // Automatic control without stochastic universal sampling is the
+    // engine's fault, raised at its start; the configuration itself passes.
+    RunConfig c;
+    c.scaling_method = 2;
+    Validation v = validate(c);
+    ASSERT_EQ(v.problems.size(), 1u);
+    EXPECT_NO_THROW(v.enforce(CheckPoint::configuration));
+    EXPECT_NO_THROW(v.enforce(CheckPoint::scaling));
+    try {
+        v.enforce(CheckPoint::engine_start);
+        ADD_FAILURE() << "no fault";
+    } catch (const EngineFault& e) {
+        EXPECT_EQ(e.exit_status(), 255);
+        EXPECT_EQ(std::string(e.what()).rfind("OOPS, Automatic control of selection uses ", 0), 0u);
+    }
+    c.selection_choice = 3;
+    EXPECT_TRUE(validate(c).ok());
+
+    // Problems of every moment, each listed once, in the order the run meets them.
+    c = RunConfig{};
+    c.n_comp = 1;
+    c.pcross = 2.0;
+    c.scaling_method = 2;
+    c.selection_choice = 0;
+    v = validate(c);
+    ASSERT_EQ(v.problems.size(), 3u);
+    EXPECT_EQ(v.problems[0].message, "Number of components must be >= 2 (n_comp = 1)");
+    EXPECT_EQ(v.problems[1].when, CheckPoint::configuration);
+    EXPECT_EQ(v.problems[2].when, CheckPoint::engine_start);
+    EXPECT_EQ(problem(c), "Number of components must be >= 2 (n_comp = 1)");
+
+    // A choice without a row skips the checks that need the method.
+    c = RunConfig{};
+    c.scaling_method = 7;
+    c.scalemult = 0.5f;
+    v = validate(c);
+    ASSERT_EQ(v.problems.size(), 1u);
+    EXPECT_EQ(v.problems[0].when, CheckPoint::configuration);
+    EXPECT_THROW(methods_of(c), ConfigError);
 }
 
 }  // namespace

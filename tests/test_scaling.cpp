@@ -8,19 +8,22 @@
 #include "engine/engine_state.hpp"
 #include "engine_test_helpers.hpp"
 #include "support/errors.hpp"
+#include "support/scaling.hpp"
 #include "support/statistics.hpp"
 
 namespace velmora {
 namespace {
 
-// Each test configures one scaling method the way the run configuration
-// does: every other method switched off.
+// Each test chooses one scaling method and its constant, as the run
+// configuration does.
 class ScalingTest : public ::testing::Test {
   protected:
     ScalingTest() : state(params, hooks, rng, log, console) {
         testing::switch_scaling_off(params);
-        params.scalemult = 0.0f;
+        params.scaling.scalemult = 0.0f;
     }
+
+    void use(ScalingMethod method) { params.scaling.method = method; }
 
     void set_raw(const std::vector<double>& raw) {
         pop.assign(raw.size(), individual{});
@@ -55,7 +58,8 @@ class ScalingTest : public ::testing::Test {
 // --- linear ---
 
 TEST_F(ScalingTest, LinearStretchesTheBestToTheWantedMultipleOfTheMean) {
-    params.scalemult = 1.5f;
+    use(ScalingMethod::linear);
+    params.scaling.scalemult = 1.5f;
     run_statistics({2.0, 3.0, 4.0});
     EXPECT_EQ(scaled(), (std::vector<double>{1.5, 3.0, 4.5}));
     EXPECT_EQ(state.stats.scaled_min, 1.5);
@@ -65,7 +69,8 @@ TEST_F(ScalingTest, LinearStretchesTheBestToTheWantedMultipleOfTheMean) {
 }
 
 TEST_F(ScalingTest, LinearStopsWhereTheMinimumWouldTurnNegative) {
-    params.scalemult = 3.0f;
+    use(ScalingMethod::linear);
+    params.scaling.scalemult = 3.0f;
     run_statistics({1.0, 2.0, 3.0});
     EXPECT_EQ(scaled(), (std::vector<double>{0.0, 2.0, 4.0}));
     EXPECT_EQ(state.stats.scaled_min, 0.0);
@@ -74,7 +79,8 @@ TEST_F(ScalingTest, LinearStopsWhereTheMinimumWouldTurnNegative) {
 }
 
 TEST_F(ScalingTest, LinearLeavesEqualFitnessAlone) {
-    params.scalemult = 1.2f;
+    use(ScalingMethod::linear);
+    params.scaling.scalemult = 1.2f;
     run_statistics({0.7, 0.7, 0.7, 0.7});
     for (double v : scaled()) {
         EXPECT_EQ(v, 0.7);
@@ -87,7 +93,8 @@ TEST_F(ScalingTest, LinearLeavesEqualFitnessAlone) {
 }
 
 TEST_F(ScalingTest, LinearIsOffAtAMultipleOfOne) {
-    params.scalemult = 1.0f;
+    use(ScalingMethod::linear);
+    params.scaling.scalemult = 1.0f;
     run_statistics({2.0, 3.0, 4.0});
     EXPECT_EQ(scaled(), (std::vector<double>{2.0, 3.0, 4.0}));
 }
@@ -95,7 +102,8 @@ TEST_F(ScalingTest, LinearIsOffAtAMultipleOfOne) {
 // --- Boltzmann ---
 
 TEST_F(ScalingTest, BoltzmannWithBetaZeroIsUniform) {
-    params.beta = 0.0;
+    use(ScalingMethod::boltzmann);
+    params.scaling.beta = 0.0;
     run_statistics({0.1, 5.0, 2.0, 0.0, 9.0});
     for (double v : scaled()) {
         EXPECT_EQ(v, 1.0 / 5);
@@ -107,7 +115,8 @@ TEST_F(ScalingTest, BoltzmannWithBetaZeroIsUniform) {
 }
 
 TEST_F(ScalingTest, BoltzmannWeightsAreNormalisedExponentials) {
-    params.beta = 2.0;
+    use(ScalingMethod::boltzmann);
+    params.scaling.beta = 2.0;
     run_statistics({1.0, 2.0, 3.0});
     const double sum = std::exp(-2.0) + 1.0 + std::exp(2.0);
     EXPECT_DOUBLE_EQ(pop[0].scaled_fitness, std::exp(-2.0) / sum);
@@ -120,17 +129,18 @@ TEST_F(ScalingTest, BoltzmannWeightsAreNormalisedExponentials) {
 }
 
 TEST_F(ScalingTest, BoltzmannOverflowStopsWithTheFullMessage) {
+    use(ScalingMethod::boltzmann);
     // 100 individuals: the limit is ln(1e306), about 704.6. The best has
     // t = (100 - 1) * beta.
     std::vector<double> raw(100, 0.0);
     raw[50] = 100.0;
-    params.beta = 705.0 / 99.0;
+    params.scaling.beta = 705.0 / 99.0;
     set_raw(raw);
     try {
         population_statistics(state, pop.data());
         FAIL() << "no fault";
     } catch (const EngineFault& fault) {
-        const double t = (100.0 - 1.0) * params.beta;
+        const double t = (100.0 - 1.0) * params.scaling.beta;
         char value[64];
         std::snprintf(value, sizeof value, "%f", t);
         const std::string expected =
@@ -142,14 +152,15 @@ TEST_F(ScalingTest, BoltzmannOverflowStopsWithTheFullMessage) {
         EXPECT_EQ(fault.exit_status(), 255);
     }
     // Members before the offending one hold their unnormalised weights.
-    EXPECT_DOUBLE_EQ(pop[0].scaled_fitness, std::exp(-params.beta));
-    EXPECT_DOUBLE_EQ(pop[49].scaled_fitness, std::exp(-params.beta));
+    EXPECT_DOUBLE_EQ(pop[0].scaled_fitness, std::exp(-params.scaling.beta));
+    EXPECT_DOUBLE_EQ(pop[49].scaled_fitness, std::exp(-params.scaling.beta));
 }
 
 TEST_F(ScalingTest, BoltzmannJustBelowTheLimitStaysFinite) {
+    use(ScalingMethod::boltzmann);
     std::vector<double> raw(100, 0.0);
     raw[50] = 100.0;
-    params.beta = 704.0 / 99.0;
+    params.scaling.beta = 704.0 / 99.0;
     run_statistics(raw);
     EXPECT_TRUE(std::isfinite(pop[50].scaled_fitness));
     EXPECT_NEAR(pop[50].scaled_fitness, 1.0, 1e-12);
@@ -160,7 +171,8 @@ TEST_F(ScalingTest, BoltzmannJustBelowTheLimitStaysFinite) {
 // --- window ---
 
 TEST_F(ScalingTest, WindowSubtractsTheWorstOfTheRecentGenerations) {
-    params.scaling_window = 2;
+    use(ScalingMethod::window);
+    params.scaling.scaling_window = 2;
     const double minima[] = {5.0, 3.0, 4.0, 6.0, 7.0};
     const double expected_fmin[] = {5.0, 3.0, 3.0, 3.0, 4.0};
     for (int g = 0; g < 5; ++g) {
@@ -176,7 +188,8 @@ TEST_F(ScalingTest, WindowSubtractsTheWorstOfTheRecentGenerations) {
 }
 
 TEST_F(ScalingTest, WindowOfZeroUsesOnlyTheCurrentGeneration) {
-    params.scaling_window = 0;
+    use(ScalingMethod::window);
+    params.scaling.scaling_window = 0;
     run_statistics({3.0, 8.0});
     ++state.stats.window_newest;
     run_statistics({5.0, 9.0});
@@ -185,7 +198,8 @@ TEST_F(ScalingTest, WindowOfZeroUsesOnlyTheCurrentGeneration) {
 }
 
 TEST_F(ScalingTest, LongWindowRestartsEveryTwentyCalls) {
-    params.scaling_window = 19;
+    use(ScalingMethod::window);
+    params.scaling.scaling_window = 19;
     for (int g = 0; g < 45; ++g) {
         const double low = 1.0 + g;  // rising minima: the oldest is the smallest
         run_statistics({low, low + 1.0});
@@ -198,9 +212,10 @@ TEST_F(ScalingTest, LongWindowRestartsEveryTwentyCalls) {
 }
 
 TEST_F(ScalingTest, WindowClampsTheMeanToTheMaximum) {
+    use(ScalingMethod::window);
     // Three times 0.1 sums to a mean just above 0.1, so the shifted mean
     // would exceed the shifted maximum without the clamp.
-    params.scaling_window = 0;
+    params.scaling.scaling_window = 0;
     run_statistics({0.1, 0.1, 0.1});
     ASSERT_GT(state.stats.raw_avg, 0.1);
     EXPECT_EQ(state.stats.fitness_max, 0.0);
@@ -209,7 +224,8 @@ TEST_F(ScalingTest, WindowClampsTheMeanToTheMaximum) {
 }
 
 TEST_F(ScalingTest, WindowRemembersAWorseEarlierMinimum) {
-    params.scaling_window = 5;
+    use(ScalingMethod::window);
+    params.scaling.scaling_window = 5;
     run_statistics({1.0, 1.0});
     ++state.stats.window_newest;
     run_statistics({2.0, 2.0, 2.0, 6.0});
@@ -222,7 +238,8 @@ TEST_F(ScalingTest, WindowRemembersAWorseEarlierMinimum) {
 // --- sigma truncation ---
 
 TEST_F(ScalingTest, SigmaTruncationOfEqualFitnessIsZero) {
-    params.sigma_trunc = 2.0f;
+    use(ScalingMethod::sigma_truncation);
+    params.scaling.sigma_trunc = 2.0f;
     run_statistics({0.5, 0.5, 0.5});  // exact: no rounding spread
     EXPECT_EQ(state.stats.fitness_sigma, 0.0f);
     EXPECT_EQ(scaled(), (std::vector<double>{0.0, 0.0, 0.0}));
@@ -232,7 +249,8 @@ TEST_F(ScalingTest, SigmaTruncationOfEqualFitnessIsZero) {
 }
 
 TEST_F(ScalingTest, SigmaTruncationCutsBelowTheMeanMinusTheSpread) {
-    params.sigma_trunc = 1.0f;
+    use(ScalingMethod::sigma_truncation);
+    params.scaling.sigma_trunc = 1.0f;
     // mean 4, deviation 2 (values 2 and 6), offset 2.
     run_statistics({2.0, 6.0, 2.0, 6.0});
     EXPECT_EQ(state.stats.fitness_sigma, 2.0f);
@@ -242,7 +260,7 @@ TEST_F(ScalingTest, SigmaTruncationCutsBelowTheMeanMinusTheSpread) {
     EXPECT_EQ(state.stats.fitness_max, 4.0);
     EXPECT_EQ(state.stats.scaled_min, 0.0);
 
-    params.sigma_trunc = 0.5f;  // offset 3
+    params.scaling.sigma_trunc = 0.5f;  // offset 3
     run_statistics({2.0, 6.0, 2.0, 6.0});
     EXPECT_EQ(scaled(), (std::vector<double>{0.0, 3.0, 0.0, 3.0}));
     EXPECT_EQ(state.stats.scaled_avg, 1.5);
@@ -250,36 +268,44 @@ TEST_F(ScalingTest, SigmaTruncationCutsBelowTheMeanMinusTheSpread) {
 
 // --- choice of the method ---
 
-TEST_F(ScalingTest, BoltzmannTakesPrecedenceOverWindowAndSigma) {
-    params.beta = 0.0;
-    params.scaling_window = 0;
-    params.sigma_trunc = 1.0f;
-    params.scalemult = 2.0f;  // linear is skipped while beta >= 0
+TEST_F(ScalingTest, OnlyTheChosenMethodScalesWhateverTheOtherConstantsHold) {
+    // Every constant set: Boltzmann with beta 0 is uniform.
+    use(ScalingMethod::boltzmann);
+    params.scaling.beta = 0.0;
+    params.scaling.scaling_window = 0;
+    params.scaling.sigma_trunc = 1.0f;
+    params.scaling.scalemult = 2.0f;
     run_statistics({1.0, 3.0});
     EXPECT_EQ(scaled(), (std::vector<double>{0.5, 0.5}));
-}
 
-TEST_F(ScalingTest, WindowTakesPrecedenceOverSigmaAndLinearFollows) {
-    params.scaling_window = 0;
-    params.sigma_trunc = 1.0f;
+    // The window alone, without a linear stretch after it.
+    use(ScalingMethod::window);
+    params.scaling.scalemult = 1.5f;
     run_statistics({1.0, 3.0, 5.0});
     EXPECT_EQ(scaled(), (std::vector<double>{0.0, 2.0, 4.0}));
 
-    // Linear on top of the window values: u = 2, M = 4, n = 0, m = 1.5 gives
-    // case 1 with a = 0.5, b = 1.
-    params.scalemult = 1.5f;
+    // Sigma truncation alone: mean 3, deviation sqrt(8/3), offset 3 - 1 * that.
+    use(ScalingMethod::sigma_truncation);
     run_statistics({1.0, 3.0, 5.0});
-    EXPECT_EQ(scaled(), (std::vector<double>{1.0, 2.0, 3.0}));
+    const float spread = 1.0f * static_cast<float>(std::sqrt(35.0 / 3.0 - 9.0));
+    EXPECT_EQ(pop[2].scaled_fitness, 5.0 - (3.0 - static_cast<double>(spread)));
+
+    // Linear alone, on the raw values: u = 3, M = 5, n = 1, m = 1.5 gives
+    // case 1 with a = 0.75, b = 0.75.
+    use(ScalingMethod::linear);
+    params.scaling.beta = 0.0;
+    run_statistics({1.0, 3.0, 5.0});
+    EXPECT_EQ(scaled(), (std::vector<double>{1.5, 3.0, 4.5}));
 }
 
 TEST_F(ScalingTest, AutomaticControlUsesBoltzmannEvenWithANegativeConstant) {
     // A negative target makes beta negative; automatic control still means
     // Boltzmann scaling, and never the linear stage.
-    params.autocontrol_selection = 1;
-    params.Beta_s_tilde = -1.0f;
-    params.scalemult = 2.0f;
+    use(ScalingMethod::autocontrol);
+    params.scaling.Beta_s_tilde = -1.0f;
+    params.scaling.scalemult = 2.0f;
     run_statistics({1.0, 3.0});
-    EXPECT_EQ(params.beta, -1.0);
+    EXPECT_EQ(state.stats.autocontrol_beta, -1.0);
     const double sum = std::exp(1.0) + std::exp(-1.0);
     EXPECT_DOUBLE_EQ(pop[0].scaled_fitness, std::exp(1.0) / sum);
     EXPECT_DOUBLE_EQ(pop[1].scaled_fitness, std::exp(-1.0) / sum);

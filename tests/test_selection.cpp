@@ -19,9 +19,9 @@ using testing::EngineFixture;
 // An engine with the given method whose oldpop carries these scaled fitnesses.
 // scaled_avg is their mean unless given.
 struct SelectionEngine : EngineFixture {
-    SelectionEngine(SelectionCode code, const std::vector<double>& fitness, int tourneysize = 2)
+    SelectionEngine(SelectionMethod code, const std::vector<double>& fitness, int tourneysize = 2)
         : EngineFixture(static_cast<int>(fitness.size())) {
-        params.selection_code = code;
+        params.selection = code;
         params.tourneysize = tourneysize;
         allocate();
         seed(321);
@@ -57,7 +57,7 @@ std::vector<int> iota_vector(int n) {
 
 // --- the two pool methods ---
 
-class PoolSelection : public ::testing::TestWithParam<SelectionCode> {};
+class PoolSelection : public ::testing::TestWithParam<SelectionMethod> {};
 
 TEST_P(PoolSelection, EqualFitnessGivesEveryMemberOnePlace) {
     SelectionEngine engine(GetParam(), std::vector<double>(8, 0.37));
@@ -114,10 +114,10 @@ TEST_P(PoolSelection, EachMemberGetsItsExpectedCountRoundedDownOrUp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, PoolSelection,
-                         ::testing::Values(SelectionCode::universal_sampling,
-                                           SelectionCode::remainder),
+                         ::testing::Values(SelectionMethod::universal_sampling,
+                                           SelectionMethod::remainder),
                          [](const auto& info) {
-                             return info.param == SelectionCode::remainder
+                             return info.param == SelectionMethod::remainder
                                         ? std::string("remainder")
                                         : std::string("universal_sampling");
                          });
@@ -125,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(Methods, PoolSelection,
 // --- universal sampling ---
 
 TEST(UniversalSampling, OneMemberWithAllTheFitnessFillsThePool) {
-    SelectionEngine engine(SelectionCode::universal_sampling, {0.0, 0.0, 3.0, 0.0, 0.0, 0.0});
+    SelectionEngine engine(SelectionMethod::universal_sampling, {0.0, 0.0, 3.0, 0.0, 0.0, 0.0});
     preselect(engine.state);
     EXPECT_EQ(engine.pool(), std::vector<int>(6, 2));
     EXPECT_EQ(engine.draw_generation(), std::vector<int>(6, 2));
@@ -134,7 +134,7 @@ TEST(UniversalSampling, OneMemberWithAllTheFitnessFillsThePool) {
 TEST(UniversalSampling, APoolLeftShortIsFilledWithTheLastMemberSampled) {
     // An average that does not match the population makes the pointer run
     // past the last member with places still open.
-    SelectionEngine engine(SelectionCode::universal_sampling, {1.0, 1.0, 0.0, 0.0});
+    SelectionEngine engine(SelectionMethod::universal_sampling, {1.0, 1.0, 0.0, 0.0});
     engine.state.stats.scaled_avg = 1.0;
     preselect(engine.state);
     const std::vector<int> pool = engine.pool();
@@ -148,7 +148,7 @@ TEST(UniversalSampling, APoolLeftShortIsFilledWithTheLastMemberSampled) {
 // --- stochastic remainder ---
 
 TEST(Remainder, IntegerExpectedCountsNeedNoDraws) {
-    SelectionEngine engine(SelectionCode::remainder, {3.0, 1.0, 0.0, 0.0});
+    SelectionEngine engine(SelectionMethod::remainder, {3.0, 1.0, 0.0, 0.0});
     const int cursor = engine.rng.cursor();
     preselect(engine.state);
     EXPECT_EQ(engine.pool(), (std::vector<int>{0, 0, 0, 1}));
@@ -156,7 +156,7 @@ TEST(Remainder, IntegerExpectedCountsNeedNoDraws) {
 }
 
 TEST(Remainder, IntegerPartsBeyondPopsizeAreCutOff) {
-    SelectionEngine engine(SelectionCode::remainder, {3.0, 3.0, 0.0, 0.0});
+    SelectionEngine engine(SelectionMethod::remainder, {3.0, 3.0, 0.0, 0.0});
     engine.state.stats.scaled_avg = 1.0;
     preselect(engine.state);
     EXPECT_EQ(engine.pool(), (std::vector<int>{0, 0, 0, 1}));
@@ -164,7 +164,7 @@ TEST(Remainder, IntegerPartsBeyondPopsizeAreCutOff) {
 }
 
 TEST(Remainder, UsedUpRemaindersDoNotCycleForEver) {
-    SelectionEngine engine(SelectionCode::remainder, {1.0, 1.0, 0.0, 0.0});
+    SelectionEngine engine(SelectionMethod::remainder, {1.0, 1.0, 0.0, 0.0});
     engine.state.stats.scaled_avg = 1.0;  // integer parts sum to 2 of 4
     preselect(engine.state);
     EXPECT_EQ(engine.pool(), (std::vector<int>{0, 1, 1, 1}));
@@ -173,7 +173,7 @@ TEST(Remainder, UsedUpRemaindersDoNotCycleForEver) {
 TEST(Remainder, FractionsDecideTheRemainingPlaces) {
     // Expected counts 1.5, 1.5, 0.5, 0.5: two places are fixed, two go by coin,
     // and no one wins twice from its remainder.
-    SelectionEngine engine(SelectionCode::remainder, {1.5, 1.5, 0.5, 0.5});
+    SelectionEngine engine(SelectionMethod::remainder, {1.5, 1.5, 0.5, 0.5});
     preselect(engine.state);
     const std::vector<int> pool = engine.pool();
     EXPECT_EQ(pool[0], 0);
@@ -188,7 +188,7 @@ TEST(Remainder, FractionsDecideTheRemainingPlaces) {
 // --- roulette ---
 
 TEST(Roulette, OneMemberWithAllTheFitnessWinsEveryDraw) {
-    SelectionEngine engine(SelectionCode::roulette, {0.0, 0.0, 0.0, 2.0, 0.0, 0.0});
+    SelectionEngine engine(SelectionMethod::roulette, {0.0, 0.0, 0.0, 2.0, 0.0, 0.0});
     preselect(engine.state);
     EXPECT_EQ(engine.state.selection.roulette_total, 2.0);
     for (int n = 0; n < 200; ++n) {
@@ -199,7 +199,7 @@ TEST(Roulette, OneMemberWithAllTheFitnessWinsEveryDraw) {
 }
 
 TEST(Roulette, ZeroTotalFallsBackToAUniformIndex) {
-    SelectionEngine engine(SelectionCode::roulette, std::vector<double>(6, 0.0));
+    SelectionEngine engine(SelectionMethod::roulette, std::vector<double>(6, 0.0));
     preselect(engine.state);
     std::vector<int> seen(6, 0);
     for (int n = 0; n < 600; ++n) {
@@ -220,7 +220,7 @@ TEST(Roulette, TheDrawIsRoundedToSinglePrecisionBeforeTheWheelTurns) {
     // share F exactly. The float draw F meets the running sum F and member 0
     // is chosen (the wheel stops once s < r fails); the full draw u would
     // pass member 0 and pick member 1.
-    SelectionEngine engine(SelectionCode::roulette, {0.5, 0.5});
+    SelectionEngine engine(SelectionMethod::roulette, {0.5, 0.5});
     RandomGenerator twin;
     float unused = 0.0f;
     twin.random_seed_from_casual(321, unused, engine.log.file);
@@ -238,7 +238,7 @@ TEST(Roulette, TheDrawIsRoundedToSinglePrecisionBeforeTheWheelTurns) {
 }
 
 TEST(Roulette, DrawsFollowTheFitnessProportions) {
-    SelectionEngine engine(SelectionCode::roulette, {1.0, 3.0, 0.0, 4.0});
+    SelectionEngine engine(SelectionMethod::roulette, {1.0, 3.0, 0.0, 4.0});
     preselect(engine.state);
     std::vector<int> seen(4, 0);
     for (int n = 0; n < 8000; ++n) {
@@ -290,7 +290,7 @@ TEST(Roulette, BisectionPicksWhatTheTurningWheelPicks) {
     cases.push_back(negative);
     for (std::size_t c = 0; c < cases.size(); ++c) {
         const std::vector<double>& fitness = cases[c];
-        SelectionEngine engine(SelectionCode::roulette, fitness);
+        SelectionEngine engine(SelectionMethod::roulette, fitness);
         preselect(engine.state);
         const double total = engine.state.selection.roulette_total;
         RandomGenerator twin;
@@ -307,7 +307,7 @@ TEST(Roulette, BisectionPicksWhatTheTurningWheelPicks) {
 // --- tournament ---
 
 TEST(Tournament, ShuffleUsesTwoDrawsPerPositionAndKeepsAPermutation) {
-    SelectionEngine engine(SelectionCode::tournament, std::vector<double>(6, 1.0));
+    SelectionEngine engine(SelectionMethod::tournament, std::vector<double>(6, 1.0));
     const int cursor = engine.rng.cursor();
     preselect(engine.state);
     EXPECT_EQ(engine.rng.cursor() - cursor, 10);  // the last position draws nothing
@@ -316,7 +316,7 @@ TEST(Tournament, ShuffleUsesTwoDrawsPerPositionAndKeepsAPermutation) {
 }
 
 TEST(Tournament, TiesGoToTheEarlierEntrant) {
-    SelectionEngine engine(SelectionCode::tournament, std::vector<double>(6, 1.0), 3);
+    SelectionEngine engine(SelectionMethod::tournament, std::vector<double>(6, 1.0), 3);
     preselect(engine.state);
     const std::vector<int> list = engine.state.selection.tourneylist;
     EXPECT_EQ(select(engine.state), list[0]);
@@ -324,7 +324,7 @@ TEST(Tournament, TiesGoToTheEarlierEntrant) {
 }
 
 TEST(Tournament, TheFittestEntrantWins) {
-    SelectionEngine engine(SelectionCode::tournament, {1.0, 5.0, 2.0, 4.0, 3.0, 0.5}, 3);
+    SelectionEngine engine(SelectionMethod::tournament, {1.0, 5.0, 2.0, 4.0, 3.0, 0.5}, 3);
     preselect(engine.state);
     const std::vector<int> list = engine.state.selection.tourneylist;
     auto best_of = [&](int from) {
@@ -342,7 +342,7 @@ TEST(Tournament, TheFittestEntrantWins) {
 }
 
 TEST(Tournament, TheThirdOfThreeDrawsOfPairsFromFourReshuffles) {
-    SelectionEngine engine(SelectionCode::tournament, {1.0, 2.0, 3.0, 4.0}, 2);
+    SelectionEngine engine(SelectionMethod::tournament, {1.0, 2.0, 3.0, 4.0}, 2);
     preselect(engine.state);
     const int cursor = engine.rng.cursor();
     select(engine.state);
@@ -355,7 +355,7 @@ TEST(Tournament, TheThirdOfThreeDrawsOfPairsFromFourReshuffles) {
 }
 
 TEST(Tournament, SizeOneReturnsTheShuffledListInOrder) {
-    SelectionEngine engine(SelectionCode::tournament, {1.0, 2.0, 3.0, 4.0, 5.0, 6.0}, 1);
+    SelectionEngine engine(SelectionMethod::tournament, {1.0, 2.0, 3.0, 4.0, 5.0, 6.0}, 1);
     preselect(engine.state);
     const std::vector<int> list = engine.state.selection.tourneylist;
     EXPECT_EQ(engine.draw_generation(), list);
@@ -363,15 +363,16 @@ TEST(Tournament, SizeOneReturnsTheShuffledListInOrder) {
 
 TEST(Tournament, SizesOutsideOneToPopsizeNeverRun) {
     for (int size : {0, 5, -1}) {
-        SelectionEngine engine(SelectionCode::tournament, {1.0, 2.0, 3.0, 4.0}, 2);
+        SelectionEngine engine(SelectionMethod::tournament, {1.0, 2.0, 3.0, 4.0}, 2);
         engine.params.tourneysize = size;
         EXPECT_THROW(preselect(engine.state), std::logic_error) << size;
     }
 }
 
 TEST(Selection, AnUnknownCodeIsRefusedNotMapped) {
-    SelectionEngine engine(SelectionCode::roulette, {1.0, 2.0});
-    engine.params.selection_code = static_cast<SelectionCode>(0);
+    SelectionEngine engine(SelectionMethod::roulette, {1.0, 2.0});
+    // Outside the enumeration: no silent fallback to another method.
+    engine.params.selection = static_cast<SelectionMethod>(99);
     EXPECT_THROW(preselect(engine.state), EngineFault);
     EXPECT_THROW(select(engine.state), EngineFault);
     EXPECT_THROW(allocate_selection(engine.state), EngineFault);

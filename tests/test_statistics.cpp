@@ -78,7 +78,8 @@ TEST_F(StatisticsTest, MinimumAndBestTrackTheWholePopulation) {
 }
 
 TEST_F(StatisticsTest, AllZeroFitnessGivesZeroStatistics) {
-    params.sigma_trunc = 1.0f;  // forces the deviation to be computed
+    params.scaling.method = ScalingMethod::sigma_truncation;  // needs the deviation
+    params.scaling.sigma_trunc = 1.0f;
     state.stats.fitness_sigma = 9.0f;
     auto pop = population({0.0, 0.0, 0.0, 0.0});
     population_statistics(state, pop.data());
@@ -95,7 +96,8 @@ TEST_F(StatisticsTest, DeviationIsComputedOnlyWhenAMethodNeedsIt) {
     population_statistics(state, pop.data());
     EXPECT_EQ(state.stats.fitness_sigma, 42.0f);
 
-    params.sigma_trunc = 2.0f;
+    params.scaling.method = ScalingMethod::sigma_truncation;
+    params.scaling.sigma_trunc = 2.0f;
     population_statistics(state, pop.data());
     EXPECT_EQ(state.stats.fitness_sigma, 1.0f);
 }
@@ -110,7 +112,8 @@ TEST_F(StatisticsTest, WindowHistoryGetsOneEntryPerCallEvenWithoutWindowScaling)
 }
 
 TEST_F(StatisticsTest, AfterStatisticsHookSeesTheFinalScaledValues) {
-    params.beta = 0.0;  // Boltzmann: uniform
+    params.scaling.method = ScalingMethod::boltzmann;
+    params.scaling.beta = 0.0;  // uniform
     auto pop = population({1.0, 2.0, 3.0, 4.0});
     population_statistics(state, pop.data());
     EXPECT_EQ(hooks.calls, 1);
@@ -120,12 +123,12 @@ TEST_F(StatisticsTest, AfterStatisticsHookSeesTheFinalScaledValues) {
 }
 
 TEST_F(StatisticsTest, AutomaticControlDerivesBetaFromTheSpread) {
-    params.autocontrol_selection = 1;
-    params.Beta_s_tilde = 1.5f;
+    params.scaling.method = ScalingMethod::autocontrol;
+    params.scaling.Beta_s_tilde = 1.5f;
     auto pop = population({1.0, 3.0, 1.0, 3.0});
     population_statistics(state, pop.data());
     EXPECT_EQ(state.stats.fitness_sigma, 1.0f);
-    EXPECT_EQ(params.beta, 1.5);
+    EXPECT_EQ(state.stats.autocontrol_beta, 1.5);
     EXPECT_TRUE(state.stats.autocontrol_beta_set);
     // Boltzmann with beta 1.5 around the mean 2.
     const double hi = std::exp(1.5);
@@ -135,13 +138,13 @@ TEST_F(StatisticsTest, AutomaticControlDerivesBetaFromTheSpread) {
 }
 
 TEST_F(StatisticsTest, AutomaticControlWithoutSpreadStartsUniform) {
-    params.autocontrol_selection = 1;
-    params.Beta_s_tilde = 1.4f;
-    params.beta = 0.7;  // the entered value is no constant of a population
+    params.scaling.method = ScalingMethod::autocontrol;
+    params.scaling.Beta_s_tilde = 1.4f;
+    params.scaling.beta = 0.7;  // the entered value is no constant of a population
     auto pop = population({0.25, 0.25, 0.25, 0.25});
     population_statistics(state, pop.data());
     EXPECT_EQ(state.stats.fitness_sigma, 0.0f);
-    EXPECT_EQ(params.beta, 0.0);
+    EXPECT_EQ(state.stats.autocontrol_beta, 0.0);
     for (const individual& ind : pop) {
         EXPECT_TRUE(std::isfinite(ind.scaled_fitness));
         EXPECT_EQ(ind.scaled_fitness, 0.25);
@@ -152,15 +155,15 @@ TEST_F(StatisticsTest, AutomaticControlWithoutSpreadStartsUniform) {
 }
 
 TEST_F(StatisticsTest, AutomaticControlWithoutSpreadKeepsThePreviousBeta) {
-    params.autocontrol_selection = 1;
-    params.Beta_s_tilde = 2.0f;
+    params.scaling.method = ScalingMethod::autocontrol;
+    params.scaling.Beta_s_tilde = 2.0f;
     auto spread = population({1.0, 3.0});
     population_statistics(state, spread.data());
-    ASSERT_EQ(params.beta, 2.0);
+    ASSERT_EQ(state.stats.autocontrol_beta, 2.0);
 
     auto flat = population({0.5, 0.5});
     population_statistics(state, flat.data());
-    EXPECT_EQ(params.beta, 2.0);
+    EXPECT_EQ(state.stats.autocontrol_beta, 2.0);
     EXPECT_EQ(flat[0].scaled_fitness, 0.5);
     EXPECT_EQ(flat[1].scaled_fitness, 0.5);
     EXPECT_TRUE(std::isfinite(state.stats.scaled_min));

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "about_box.hpp"
-#include "app/run_config.hpp"
+#include "app/validate.hpp"
 #include "main_window.hpp"
 #include "modal.hpp"
 #include "parameter_dialog.hpp"
@@ -232,7 +232,7 @@ class MainWindowTest : public QObject {
         w.show();
         QString expected;
         try {
-            validate_run_config(p.config);
+            validate(p.config).enforce(CheckPoint::configuration);
         } catch (const ConfigError& e) {
             expected = QString::fromStdString(e.what());
         }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/series.hpp"
+#include "app/validate.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
@@ -19,10 +20,8 @@ std::vector<std::filesystem::path> result_file_paths(const std::filesystem::path
 
 PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& workdir,
                         Console& console, const LoadedSeries* loaded) {
-    // Bounds that the historical checks leave open are refused before
-    // anything is written, so a rejected configuration leaves an earlier
-    // run's log alone.
-    validate_run_config(config);
+    const Validation validation = validate(config);
+    validation.enforce(CheckPoint::configuration);
     const RunMethods methods = methods_of(config);
 
     PreparedRun run;
@@ -74,7 +73,6 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     EngineParams& p = run.params;
     p = EngineParams{};
     p.report_level = 0;
-    p.current_gen = 0;
     p.start_gen = 0;
     p.n_replications = 1;
     p.numfields = 16;
@@ -85,9 +83,9 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     p.pmutation = static_cast<float>(config.pmutation);
     p.tourneysize = config.tourneysize;
 
-    p.selection_code = engine_selection(methods.selection);
-    p.crossover_code = engine_crossover(methods.crossover);
-    p.mutation_code = 0;
+    p.selection = methods.selection;
+    p.crossover = methods.crossover;
+    p.mutation = methods.mutation;
 
     TextFile& log = run.output_file;
     log.printf("MaxGen =%d\n", p.maxgen);
@@ -95,18 +93,16 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     log.printf("pcross =%.3f\n", p.pcross);
     log.printf("pmutation =%.3f\n", p.pmutation);
     log.printf("Type Crossover =%s\n", row_of(crossover_methods, methods.crossover).log_text);
-    log.printf("Type Mutation =%s\n", mutation_name(p.mutation_code));
+    log.printf("Type Mutation =%s\n", row_of(mutation_methods, methods.mutation).log_text);
     log.printf("Type Selection =%s\n", row_of(selection_methods, methods.selection).log_text);
 
-    p.beta = config.beta;
-    p.sigma_trunc = static_cast<float>(config.sigma_trunc);
-    p.scaling_window = static_cast<int>(config.scaling_window);
-    p.scalemult = config.scalemult;
+    // The constants as entered; the method reads its own.
+    p.scaling = scaling_settings(config, methods.scaling);
 
-    log.printf("scaling_window =%d\n", p.scaling_window);
-    log.printf("scalemult =%.3f\n", p.scalemult);
-    log.printf("beta =%.3f\n", p.beta);
-    log.printf("sigma_trunc =%.3f\n", p.sigma_trunc);
+    log.printf("scaling_window =%d\n", p.scaling.scaling_window);
+    log.printf("scalemult =%.3f\n", p.scaling.scalemult);
+    log.printf("beta =%.3f\n", p.scaling.beta);
+    log.printf("sigma_trunc =%.3f\n", p.scaling.sigma_trunc);
     log.printf("tourneysize =%d\n", p.tourneysize);
     log.printf("n_oss =%d\n", config.n_oss);
     // The header reaches the disk before the series is read, so that an
@@ -140,11 +136,11 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     run.serie_matrix = std::move(series.serie);
     run.series_info = std::move(series.info);
 
-    apply_scaling_method(methods.scaling, config.popsize, p);
-    check_scaling(methods.scaling, p);
+    validation.enforce(CheckPoint::scaling);
 
     log.printf("%s", scaling_log_line(methods.scaling).c_str());
-    log.printf("autocontrol_selection =%d\n", p.autocontrol_selection);
+    log.printf("autocontrol_selection =%d\n",
+               methods.scaling == ScalingMethod::autocontrol ? 1 : 0);
     log.flush();
     return run;
 }

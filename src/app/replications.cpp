@@ -13,6 +13,9 @@
 #include <utility>
 
 #include "engine/engine_state.hpp"
+#include "engine/generation.hpp"
+#include "engine/population.hpp"
+#include "engine/startup.hpp"
 #include "search/refine.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -128,7 +131,7 @@ void run_one(Replication& rep, Shared& shared) {
     r.randomseed = state.randomseed;
 
     const RunOptions& options = shared.options;
-    for (p.current_gen = p.start_gen; p.current_gen < p.maxgen; ++p.current_gen) {
+    for (state.current_gen = p.start_gen; state.current_gen < p.maxgen; ++state.current_gen) {
         bool go = !shared.stop.load() && !(options.stop != nullptr && options.stop->load());
         if (go && options.progress) {
             const RunProgress now = progress_of(state, *rep.app, shared.start);
@@ -144,7 +147,7 @@ void run_one(Replication& rep, Shared& shared) {
         generation(state);
         population_statistics(state, state.newpop);
         state.stats.window_newest += 1;
-        if (p.current_gen == p.maxgen - 1 && p.report_level < 3) {
+        if (state.current_gen == p.maxgen - 1 && p.report_level < 3) {
             // A stop asked for during the last generation still means no
             // report, as a stop asked for before it.
             if (shared.stop.load() || (options.stop != nullptr && options.stop->load())) {
@@ -159,7 +162,7 @@ void run_one(Replication& rep, Shared& shared) {
         ++r.generations;
         if (options.generation_bred) {
             RunProgress bred = progress_of(state, *rep.app, shared.start);
-            bred.generation = p.current_gen + 1;
+            bred.generation = state.current_gen + 1;
             rep.bred.push_back(bred);
         }
     }
@@ -198,7 +201,7 @@ RunProgress progress_of(const EngineState& state, const ThresholdApp& app,
                         std::chrono::steady_clock::time_point start) {
     RunProgress progress;
     progress.replication = state.params.replication;
-    progress.generation = state.params.current_gen;
+    progress.generation = state.current_gen;
     progress.maxgen = state.params.maxgen;
     progress.best_fitness = state.oldpop[state.stats.best_index].raw_fitness;
     progress.best_criterion = criterion_of(progress.best_fitness);

@@ -1,13 +1,12 @@
 #pragma once
-// The user's choices for a run, as the parameter dialog holds them, and the
-// one validation both front ends call.
+// The user's choices for a run, as the parameter dialog holds them
+// (app/validate.hpp checks them).
 
 #include <array>
 #include <string>
 #include <vector>
 
 #include "app/methods.hpp"
-#include "engine/params.hpp"
 
 namespace velmora {
 
@@ -53,30 +52,21 @@ constexpr int max_popsize = 1000000;
 // raised by one, sizes below 2 become 2.
 int effective_popsize(int entered);
 
-// Checks the bounds a run needs beyond the scaling checks of the run
-// preparation: choices in range, n_comp >= 2, 30 <= n_oss <= max_n_oss, m in
-// 1..4, min_oss_reg >= 2, maxgen >= 0, probabilities in 0..1, a tournament
-// size within the population, a window constant that fits an int. Throws
-// ConfigError whose text names the field and its value.
-void validate_run_config(const RunConfig& config);
-
 // The methods of a configuration's choice numbers, converted once where a
-// run is prepared. Throws ConfigError for a number without a row (as
-// validate_run_config does).
+// run is prepared. Throws the ConfigError of validate() for a number without
+// a row.
 struct RunMethods {
     SelectionMethod selection;
     CrossoverMethod crossover;
+    MutationMethod mutation;
     ScalingMethod scaling;
 };
 RunMethods methods_of(const RunConfig& config);
 
-// The scaling method's settings, applied over params (which hold the values
-// as entered). popsize_entered feeds Beta_s_tilde under automatic control.
-void apply_scaling_method(ScalingMethod method, int popsize_entered, EngineParams& params);
-// The method's check on the settings just applied; throws ConfigError with the
-// historical message ("Bolzman constant must be >= 0", ...). Automatic control
-// is checked later, by the engine initialisation.
-void check_scaling(ScalingMethod method, const EngineParams& params);
+// The engine's scaling settings: the method and the constants as entered
+// (the window truncated toward zero); automatic control also gets
+// Beta_s_tilde from the population size as entered.
+ScalingSettings scaling_settings(const RunConfig& config, ScalingMethod method);
 // The run-log line of the method, "Scaling Method is ...\n".
 std::string scaling_log_line(ScalingMethod method);
 

@@ -8,7 +8,11 @@
 #include "app/prepare.hpp"
 #include "app/replications.hpp"
 #include "app/threshold_app.hpp"
+#include "app/validate.hpp"
 #include "engine/engine_state.hpp"
+#include "engine/generation.hpp"
+#include "engine/population.hpp"
+#include "engine/startup.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 #include "support/random.hpp"
@@ -18,22 +22,8 @@ namespace velmora {
 
 namespace {
 
-void check_options(const RunOptions& options) {
-    if (options.seed && (*options.seed < 0 || *options.seed > 999)) {
-        throw ConfigError(strprintf("Seed must be between 0 and 999 (seed = %d)", *options.seed));
-    }
-    if (options.threads < 1 || options.threads > kMaxThreads) {
-        throw ConfigError(strprintf("Threads must be between 1 and %d (threads = %d)", kMaxThreads,
-                                    options.threads));
-    }
-    if (options.replications < 1 || options.replications > 1000) {
-        throw ConfigError(strprintf("Replications must be between 1 and 1000 (replications = %d)",
-                                    options.replications));
-    }
-}
-
 // The population-size and selection checks that precede initialize_engine.
-void check_engine_settings(EngineParams& p, Console& console) {
+void check_engine_settings(EngineParams& p, const Validation& validation, Console& console) {
     if (p.popsize % 2 != 0) {
         console.out("Sorry! only even population sizes are allowed. \n");
         console.out("Incrementing popsize by one.\n");
@@ -43,13 +33,7 @@ void check_engine_settings(EngineParams& p, Console& console) {
         console.out("Sorry! minimum population size is 2.\n");
         p.popsize = 2;
     }
-    if (p.autocontrol_selection == 1 && p.selection_code != SelectionCode::universal_sampling) {
-        throw EngineFault(
-            "OOPS, Automatic control of selection uses "
-            "suselect.c, Stochastic Universal Sampling,\n"
-            "and that is not the selection method loaded.\n"
-            "Please load that and rerun.");
-    }
+    validation.enforce(CheckPoint::engine_start);
 }
 
 bool stop_requested(const RunOptions& options) {
@@ -83,7 +67,8 @@ void close_run_log(PreparedRun& run, const std::filesystem::path& workdir, RunRe
 }  // namespace
 
 RunResult run_search(const RunConfig& config, const RunOptions& options) {
-    check_options(options);
+    const Validation validation = validate(config, options);
+    validation.enforce(CheckPoint::configuration);
     const auto start = std::chrono::steady_clock::now();
     StdConsole std_console;
     Console& console = options.console != nullptr ? *options.console : std_console;
@@ -108,7 +93,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
         // The checks of the first replication's initialisation, once: every
         // replication then starts from the same adjusted parameters.
         ThresholdApp(problem, 1, false).app_init(p);
-        check_engine_settings(p, console);
+        check_engine_settings(p, validation, console);
         run_replications(run, problem, options, console, start, result);
         choose_winner(result);
         // The result files of every kind of model some replication reported.
@@ -139,12 +124,12 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
 
         app.app_before_init();
         app.app_init(p);
-        check_engine_settings(p, console);
+        check_engine_settings(p, validation, console);
         initialize_engine(state);
         result.casual = rng.casual();
         result.randomseed = state.randomseed;
 
-        for (p.current_gen = p.start_gen; p.current_gen < p.maxgen; ++p.current_gen) {
+        for (state.current_gen = p.start_gen; state.current_gen < p.maxgen; ++state.current_gen) {
             if (stop_requested(options) ||
                 (options.progress && !options.progress(progress_of(state, app, start)))) {
                 result.completed = false;
@@ -154,7 +139,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
             generation(state);
             population_statistics(state, state.newpop);
             state.stats.window_newest += 1;
-            if (p.current_gen == p.maxgen - 1 && p.report_level < 3) {
+            if (state.current_gen == p.maxgen - 1 && p.report_level < 3) {
                 // A stop asked for during the last generation still means no
                 // report, as a stop asked for before it.
                 if (stop_requested(options)) {
@@ -168,7 +153,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
             ++result.generations;
             if (options.generation_bred) {
                 RunProgress bred = progress_of(state, app, start);
-                bred.generation = p.current_gen + 1;
+                bred.generation = state.current_gen + 1;
                 options.generation_bred(bred);
             }
         }

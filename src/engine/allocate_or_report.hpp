@@ -5,7 +5,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "engine/engine_state.hpp"
+#include "engine/population.hpp"
 
 namespace velmora {
 

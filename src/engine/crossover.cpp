@@ -2,6 +2,8 @@
 // of its parents held there. The operators work on whole words with masks and
 // never decode a field.
 
+#include "engine/crossover.hpp"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -118,19 +120,20 @@ void unifx(EngineState& state, const std::uint32_t* parent1, const std::uint32_t
 
 void crossover(EngineState& state, const std::uint32_t* parent1, const std::uint32_t* parent2,
                std::uint32_t* child1, std::uint32_t* child2, int sites[2]) {
-    switch (state.params.crossover_code) {
-        case CrossoverCode::one_point:
+    switch (state.params.crossover) {
+        case CrossoverMethod::one_point:
             oneptx(state, parent1, parent2, child1, child2, sites);
             return;
-        case CrossoverCode::two_point:
+        case CrossoverMethod::two_point:
             twoptx(state, parent1, parent2, child1, child2, sites);
             return;
-        case CrossoverCode::uniform:
+        case CrossoverMethod::uniform:
             unifx(state, parent1, parent2, child1, child2, sites);
             return;
     }
+    // Reached only with a value outside the enumeration.
     throw EngineFault(strprintf("No crossover operator has the code %d.\n",
-                                static_cast<int>(state.params.crossover_code)));
+                                static_cast<int>(state.params.crossover)));
 }
 
 }  // namespace velmora

@@ -1,7 +1,9 @@
 #pragma once
 // Everything one replication of the genetic search works on. The run owns it
 // and passes it by reference; nothing here is process-wide, so engines can run
-// side by side (tests, the desktop program's worker thread).
+// side by side (tests, the desktop program's worker thread). The operations
+// on it are declared beside their sources: population.hpp, selection.hpp,
+// crossover.hpp, mutation.hpp, generation.hpp, startup.hpp.
 
 #include <cstddef>
 #include <cstdint>
@@ -64,6 +66,8 @@ struct EngineState {
     int ncross = 0;
     int nmutation = 0;
     int nevals = 0;
+    // The generation being bred (start_gen .. maxgen-1), advanced by the run.
+    int current_gen = 0;
 
     SelectionState selection;
     MutationState mutation;
@@ -77,52 +81,5 @@ struct EngineState {
     // eval_number order (see evaluate_individual).
     std::vector<individual*> pending;
 };
-
-// --- storage (population.cpp) ---
-// Allocates field_sizes and field_ends (numfields entries each) if not yet.
-void allocate_field_tables(EngineState& state);
-// oldpop, newpop, chrom_space (chrom pointers assigned), evaluate, then the
-// selection method's storage.
-void allocate_population(EngineState& state);
-void allocate_utilities(EngineState& state);
-void copy_utility(EngineState& state, void* destination, const void* source);
-// Releases every engine array of the replication.
-void free_all(EngineState& state);
-// Writes "malloc: out of memory making %s!!\n" to the run log and throws EngineFault.
-[[noreturn]] void out_of_memory(EngineState& state, const char* name);
-
-// --- selection (selection.cpp) ---
-void allocate_selection(EngineState& state);
-void release_selection(EngineState& state);
-void preselect(EngineState& state);
-int select(EngineState& state);  // index into oldpop
-
-// --- crossover (crossover.cpp): dispatches on crossover_code ---
-void crossover(EngineState& state, const std::uint32_t* parent1, const std::uint32_t* parent2,
-               std::uint32_t* child1, std::uint32_t* child2, int sites[2]);
-
-// --- mutation (mutation.cpp) ---
-void bitmutat(EngineState& state, std::uint32_t* chrom);
-
-// --- generation cycle (generation.cpp) ---
-// Requests the objective for ind: nevals += 1, eval_number = nevals, and the
-// member joins state.pending. flush_evaluations hands the pending members to
-// the objective in one batch; generation flushes before elitism and start-up
-// before the statistics, so every fitness is in place when it is read.
-void evaluate_individual(EngineState& state, individual& ind);
-void flush_evaluations(EngineState& state);
-void generation(EngineState& state);
-void elitism_step(EngineState& state);
-void inherit_utilities(EngineState& state);
-
-// --- start-up (support/startup.cpp) ---
-void initialize_engine(EngineState& state);
-void setup_field_layout(EngineState& state);
-void init_field_population(EngineState& state, int first);
-void evaluate_new_individual(EngineState& state, int i);
-
-// --- report (generation.cpp) ---
-// Calls app_final_report on newpop[best_index].
-void engine_report(EngineState& state);
 
 }  // namespace velmora

@@ -1,10 +1,18 @@
 // One generation of the search: breeding newpop from oldpop, evaluation of
 // the children that changed, elitism.
 
+#include "engine/generation.hpp"
+
 #include <algorithm>
 #include <span>
 
+#include "engine/crossover.hpp"
 #include "engine/engine_state.hpp"
+#include "engine/mutation.hpp"
+#include "engine/population.hpp"
+#include "engine/selection.hpp"
+#include "support/fitness_view.hpp"
+#include "support/statistics.hpp"
 
 namespace velmora {
 
@@ -69,12 +77,12 @@ void breed(EngineState& state) {
         }
 
         int nmutation_before = state.nmutation;
-        bitmutat(state, state.newpop[j].chrom);
+        mutate(state, state.newpop[j].chrom);
         if (state.nmutation != nmutation_before) {
             evaluate1 = 1;
         }
         nmutation_before = state.nmutation;
-        bitmutat(state, state.newpop[j + 1].chrom);
+        mutate(state, state.newpop[j + 1].chrom);
         if (state.nmutation != nmutation_before) {
             evaluate2 = 1;
         }
@@ -160,6 +168,12 @@ void generation(EngineState& state) {
     }
     inherit_utilities(state);
     state.hooks.app_after_generation();
+}
+
+void population_statistics(EngineState& state, individual* pop) {
+    const int popsize = state.params.popsize;
+    compute_statistics(FitnessView(pop, popsize), state.params.scaling, state.stats);
+    state.hooks.app_after_statistics(pop, popsize);
 }
 
 void engine_report(EngineState& state) {

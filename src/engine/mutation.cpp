@@ -1,6 +1,8 @@
 // Mutation within each field's alphabet: a mutated field always receives a
 // different legal code, so a child never leaves the decodable space.
 
+#include "engine/mutation.hpp"
+
 #include <cmath>
 #include <stdexcept>
 
@@ -29,6 +31,17 @@ void mutate_field(EngineState& state, int i, std::uint32_t* chrom) {
 }
 
 }  // namespace
+
+void mutate(EngineState& state, std::uint32_t* chrom) {
+    switch (state.params.mutation) {
+        case MutationMethod::bit:
+            bitmutat(state, chrom);
+            return;
+    }
+    // Reached only with a value outside the enumeration.
+    throw EngineFault(strprintf("No mutation operator has the code %d.\n",
+                                static_cast<int>(state.params.mutation)));
+}
 
 void bitmutat(EngineState& state, std::uint32_t* chrom) {
     MutationState& rates = state.mutation;

@@ -1,13 +1,14 @@
-// Chromosome packing, field access and the storage of one replication.
+// The storage of one replication.
+
+#include "engine/population.hpp"
 
 #include <cstddef>
 #include <cstring>
 #include <memory>
-#include <new>
-#include <stdexcept>
 
 #include "engine/allocate_or_report.hpp"
 #include "engine/engine_state.hpp"
+#include "engine/selection.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
@@ -15,82 +16,12 @@ namespace velmora {
 
 namespace {
 
-// The low `bits` bits set, 1 <= bits <= 32; a shift by 32 is undefined, so the
-// full word is spelled out.
-std::uint32_t low_mask(int bits) {
-    return bits >= UINTSIZE ? 0xFFFFFFFFu : ((std::uint32_t{1} << bits) - 1u);
-}
-
-void check_range(int i, int j) {
-    if (j < i) {
-        throw EngineFault("Error in ithruj2int: j < i\n");
-    }
-    if (static_cast<unsigned>(j - i + 1) > static_cast<unsigned>(UINTSIZE)) {
-        throw EngineFault("Error in ithruj2int: j-i+1 > UINTSIZE\n");
-    }
-}
-
-// First and last bit of field n, after the caller has checked n.
-int field_first_bit(int n, const ChromosomeLayout& layout) {
-    return n == 0 ? 1 : layout.field_ends[n - 1] + 1;
-}
-
-// n is never negative from a correct caller; a negative n would index before
-// field_ends, so it is refused with the same message as one past the end.
-void check_field(const char* operation, int n, const ChromosomeLayout& layout) {
-    if (n >= layout.numfields || n < 0 || static_cast<std::size_t>(n) >= layout.field_ends.size()) {
-        throw EngineFault(strprintf(" Error in call to %s, n (= %d) >= nbroffields (= %d)",
-                                    operation, n, layout.numfields));
-    }
-}
-
 template <typename T>
 void release(std::vector<T>& v) {
     std::vector<T>().swap(v);
 }
 
 }  // namespace
-
-std::uint32_t ithruj2int(int i, int j, const std::uint32_t* chrom) {
-    check_range(i, j);
-    const int wi = (i - 1) / UINTSIZE;
-    const int wj = (j - 1) / UINTSIZE;
-    const int bi = i - UINTSIZE * wi;
-    const int bj = j - UINTSIZE * wj;
-    if (wi == wj) {
-        return (chrom[wi] >> (bi - 1)) & low_mask(j - i + 1);
-    }
-    // Two words: bi >= 2 and bj <= 31 here, so every shift is below 32.
-    const std::uint32_t low = chrom[wi] >> (bi - 1);
-    const std::uint32_t high = chrom[wj] & low_mask(bj);
-    return low | (high << (33 - bi));
-}
-
-void int2ithruj(int i, int j, std::uint32_t value, std::uint32_t* chrom) {
-    check_range(i, j);
-    const int wi = (i - 1) / UINTSIZE;
-    const int wj = (j - 1) / UINTSIZE;
-    const int bi = i - UINTSIZE * wi;
-    const int bj = j - UINTSIZE * wj;
-    if (wi == wj) {
-        const std::uint32_t mask = low_mask(j - i + 1) << (bi - 1);
-        chrom[wi] = (chrom[wi] & ~mask) | (value << (bi - 1));
-        return;
-    }
-    chrom[wj] = (chrom[wj] & ~low_mask(bj)) | (value >> (33 - bi));
-    const std::uint32_t mask = low_mask(33 - bi) << (bi - 1);
-    chrom[wi] = (chrom[wi] & ~mask) | (value << (bi - 1));
-}
-
-std::uint32_t getfield(int n, const ChromosomeLayout& layout, const std::uint32_t* chrom) {
-    check_field("getfield", n, layout);
-    return ithruj2int(field_first_bit(n, layout), layout.field_ends[n], chrom);
-}
-
-void putfield(int n, const ChromosomeLayout& layout, std::uint32_t value, std::uint32_t* chrom) {
-    check_field("putfield", n, layout);
-    int2ithruj(field_first_bit(n, layout), layout.field_ends[n], value, chrom);
-}
 
 void allocate_field_tables(EngineState& state) {
     ChromosomeLayout& layout = state.layout;

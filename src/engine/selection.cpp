@@ -1,10 +1,10 @@
-// The four selection methods. Each is a family: storage, release, a preselect
-// once per generation and the choice of one parent; the public entry points
-// dispatch on selection_code.
+// The four selection methods.
 //
 // Single-precision running sums are rounded exactly where the historical code
 // rounded them (the quotient is added in double, the sum stored as float), so
 // a seeded run picks the same parents on every build.
+
+#include "engine/selection.hpp"
 
 #include <algorithm>
 #include <stdexcept>
@@ -19,8 +19,10 @@ namespace velmora {
 
 namespace {
 
-[[noreturn]] void unknown_method(SelectionCode code) {
-    throw EngineFault(strprintf("No selection method has the code %d.\n", static_cast<int>(code)));
+// Reached only with a value outside the enumeration.
+[[noreturn]] void unknown_method(SelectionMethod method) {
+    throw EngineFault(
+        strprintf("No selection method has the code %d.\n", static_cast<int>(method)));
 }
 
 void identity_pool(EngineState& state) {
@@ -235,28 +237,28 @@ void preselect_remainder(EngineState& state) {
 void allocate_selection(EngineState& state) {
     SelectionState& sel = state.selection;
     const auto popsize = static_cast<std::size_t>(state.params.popsize);
-    switch (state.params.selection_code) {
-        case SelectionCode::roulette:
+    switch (state.params.selection) {
+        case SelectionMethod::roulette:
             allocate_or_report(state, "roulette_sums",
                                [&] { sel.roulette_sums.assign(popsize, 0.0f); });
             return;
-        case SelectionCode::universal_sampling:
+        case SelectionMethod::universal_sampling:
             allocate_or_report(state, "choices", [&] { sel.choices.assign(popsize, 0); });
             return;
-        case SelectionCode::tournament:
+        case SelectionMethod::tournament:
             check_tourneysize(state);
             allocate_or_report(state, "tourneylist", [&] { sel.tourneylist.assign(popsize, 0); });
             return;
-        case SelectionCode::remainder:
+        case SelectionMethod::remainder:
             allocate_or_report(state, "choices", [&] { sel.choices.assign(popsize, 0); });
             allocate_or_report(state, "fraction", [&] { sel.fraction.assign(popsize, 0.0f); });
             return;
     }
-    unknown_method(state.params.selection_code);
+    unknown_method(state.params.selection);
 }
 
 void release_selection(EngineState& state) {
-    // Everything a method may have allocated goes, whatever the code says now,
+    // Everything a method may have allocated goes, whatever the method is now,
     // so a following replication with another method starts clean.
     SelectionState& sel = state.selection;
     std::vector<int>().swap(sel.choices);
@@ -269,34 +271,34 @@ void release_selection(EngineState& state) {
 }
 
 void preselect(EngineState& state) {
-    switch (state.params.selection_code) {
-        case SelectionCode::roulette:
+    switch (state.params.selection) {
+        case SelectionMethod::roulette:
             preselect_roulette(state);
             return;
-        case SelectionCode::universal_sampling:
+        case SelectionMethod::universal_sampling:
             preselect_sus(state);
             return;
-        case SelectionCode::tournament:
+        case SelectionMethod::tournament:
             preselect_tournament(state);
             return;
-        case SelectionCode::remainder:
+        case SelectionMethod::remainder:
             preselect_remainder(state);
             return;
     }
-    unknown_method(state.params.selection_code);
+    unknown_method(state.params.selection);
 }
 
 int select(EngineState& state) {
-    switch (state.params.selection_code) {
-        case SelectionCode::roulette:
+    switch (state.params.selection) {
+        case SelectionMethod::roulette:
             return select_roulette(state);
-        case SelectionCode::universal_sampling:
-        case SelectionCode::remainder:
+        case SelectionMethod::universal_sampling:
+        case SelectionMethod::remainder:
             return select_from_choices(state);
-        case SelectionCode::tournament:
+        case SelectionMethod::tournament:
             return select_tournament(state);
     }
-    unknown_method(state.params.selection_code);
+    unknown_method(state.params.selection);
 }
 
 }  // namespace velmora

@@ -5,25 +5,49 @@
 
 namespace velmora {
 
-void validate_problem_sizes(int n_oss, int n_comp, int m, int min_oss_reg) {
-    if (n_comp < 2) {
-        throw ConfigError(strprintf(
-            "The number of components must be at least 2 (got %d): the threshold variables "
-            "are taken from components 1 and 2",
-            n_comp));
+std::optional<SizeRule> broken_size_rule(int n_oss, int n_comp, int m, int min_oss_reg,
+                                         int max_n_oss) {
+    if (n_comp < kMinComponents) {
+        return SizeRule::components;
     }
     if (n_oss < kMinObservations) {
-        throw ConfigError(strprintf("The number of observations must be at least %d (got %d)",
-                                    kMinObservations, n_oss));
+        return SizeRule::few_observations;
     }
-    if (m < 1 || m > kMaxOrder) {
-        throw ConfigError(strprintf(
-            "The largest autoregressive order must be between 1 and %d (got %d)", kMaxOrder, m));
+    if (n_oss > max_n_oss) {
+        return SizeRule::many_observations;
     }
-    if (min_oss_reg < 2) {
-        throw ConfigError(
-            strprintf("The least number of observations per regime must be at least 2 (got %d)",
-                      min_oss_reg));
+    if (!order_allowed(m)) {
+        return SizeRule::order;
+    }
+    if (min_oss_reg < kMinRegimeObservations) {
+        return SizeRule::regime_observations;
+    }
+    return std::nullopt;
+}
+
+void validate_problem_sizes(int n_oss, int n_comp, int m, int min_oss_reg) {
+    const std::optional<SizeRule> rule = broken_size_rule(n_oss, n_comp, m, min_oss_reg);
+    if (!rule) {
+        return;
+    }
+    switch (*rule) {
+        case SizeRule::components:
+            throw ConfigError(strprintf(
+                "The number of components must be at least %d (got %d): the threshold variables "
+                "are taken from components 1 and 2",
+                kMinComponents, n_comp));
+        case SizeRule::few_observations:
+        case SizeRule::many_observations:  // not reached: no upper bound here
+            throw ConfigError(strprintf("The number of observations must be at least %d (got %d)",
+                                        kMinObservations, n_oss));
+        case SizeRule::order:
+            throw ConfigError(
+                strprintf("The largest autoregressive order must be between 1 and %d (got %d)",
+                          kMaxOrder, m));
+        case SizeRule::regime_observations:
+            throw ConfigError(strprintf(
+                "The least number of observations per regime must be at least %d (got %d)",
+                kMinRegimeObservations, min_oss_reg));
     }
 }
 

@@ -4,7 +4,9 @@
 // final report all take it by const reference; nothing in it changes while a
 // search is under way.
 
+#include <climits>
 #include <filesystem>
+#include <optional>
 
 #include "numeric/arrays.hpp"
 #include "support/console.hpp"
@@ -32,6 +34,23 @@ struct ModelProblem {
 constexpr int kMinObservations = 30;
 constexpr int kMaxOrder = 4;
 constexpr int kMaxLag = 6;
+// The threshold variables are components 1 and 2.
+constexpr int kMinComponents = 2;
+// A regime needs two observations before any coefficient can be estimated.
+constexpr int kMinRegimeObservations = 2;
+
+constexpr bool order_allowed(int m) {
+    return m >= 1 && m <= kMaxOrder;
+}
+
+// The size rules of a problem, in the order they are checked. Each front end
+// words a broken rule for its own users; the bounds live here only.
+enum class SizeRule { components, few_observations, many_observations, order, regime_observations };
+
+// The first rule the sizes break, if any. max_n_oss bounds the series from
+// above where a caller needs it (the search's position fields).
+std::optional<SizeRule> broken_size_rule(int n_oss, int n_comp, int m, int min_oss_reg,
+                                         int max_n_oss = INT_MAX);
 
 // Checks what the estimators rely on (a series present and as large as the
 // sizes say, n_comp >= 2, n_oss >= 30, m in 1..4, min_oss_reg >= 2). Throws

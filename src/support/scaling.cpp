@@ -2,10 +2,11 @@
 // fitness that selection reads. Every method clamps negative results to 0 so
 // that fitness-proportional selection never sees a negative weight.
 
+#include "support/scaling.hpp"
+
 #include <cmath>
 #include <string>
 
-#include "engine/engine_state.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 #include "support/statistics.hpp"
@@ -20,18 +21,79 @@ double clamp_negative(double value) {
     return value < 0.0 ? 0.0 : value;
 }
 
+// Raw fitness taken over as it is, before a linear stretch.
+void copy_raw_fitness(FitnessView pop, Statistics& s) {
+    for (int j = 0; j < pop.size(); ++j) {
+        pop.scaled(j) = pop.raw(j);
+    }
+    s.scaled_min = s.raw_min;
+    s.scaled_avg = s.raw_avg;
+}
+
+// Automatic control of the Boltzmann constant: it follows the spread of the
+// population. A population without spread has no meaningful constant, so the
+// last one computed is kept; before there is one, 0 makes selection uniform
+// rather than dividing by zero.
+double autocontrol_beta(float Beta_s_tilde, Statistics& s) {
+    if (s.fitness_sigma != 0.0f) {
+        s.autocontrol_beta =
+            static_cast<double>(Beta_s_tilde) / static_cast<double>(s.fitness_sigma);
+        s.autocontrol_beta_set = true;
+    } else if (!s.autocontrol_beta_set) {
+        s.autocontrol_beta = 0.0;
+    }
+    return s.autocontrol_beta;
+}
+
 }  // namespace
 
-void scale_boltzmann(EngineState& state, individual* pop) {
-    Statistics& s = state.stats;
-    const int popsize = state.params.popsize;
-    const double beta = state.params.beta;
+bool needs_deviation(ScalingMethod method) {
+    switch (method) {
+        case ScalingMethod::autocontrol:
+        case ScalingMethod::sigma_truncation:
+            return true;
+        case ScalingMethod::linear:
+        case ScalingMethod::boltzmann:
+        case ScalingMethod::window:
+            return false;
+    }
+    return false;  // not reached: every method has its case
+}
+
+void scale_fitness(FitnessView pop, const ScalingSettings& settings, Statistics& s) {
+    switch (settings.method) {
+        case ScalingMethod::linear:
+            copy_raw_fitness(pop, s);
+            // A ratio of 1 or less asks for no stretch (and 1 would divide by 0).
+            if (settings.scalemult > 1.0f) {
+                scale_linear(pop, settings.scalemult, s);
+            }
+            return;
+        case ScalingMethod::boltzmann:
+            scale_boltzmann(pop, settings.beta, s);
+            return;
+        case ScalingMethod::autocontrol:
+            scale_boltzmann(pop, autocontrol_beta(settings.Beta_s_tilde, s), s);
+            return;
+        case ScalingMethod::sigma_truncation:
+            scale_sigma_truncation(pop, settings.sigma_trunc, s);
+            return;
+        case ScalingMethod::window:
+            scale_window(pop, settings.scaling_window, s);
+            return;
+    }
+    throw EngineFault(
+        strprintf("No scaling method has the code %d.\n", static_cast<int>(settings.method)));
+}
+
+void scale_boltzmann(FitnessView pop, double beta, Statistics& s) {
+    const int popsize = pop.size();
     // Any exponent above this could make the sum of popsize terms overflow.
     const double limit = std::log(1.0e308 / popsize);
 
     double sum = 0.0;
     for (int j = 0; j < popsize; ++j) {
-        const double t = (pop[j].raw_fitness - s.raw_avg) * beta;
+        const double t = (pop.raw(j) - s.raw_avg) * beta;
         if (t > limit) {
             std::string text = "\n*** ERROR in Boltzmann scaling... cannot take ";
             text += strprintf("\n   exp() of scaled term, value is %f\n", t);
@@ -39,29 +101,28 @@ void scale_boltzmann(EngineState& state, individual* pop) {
             text += "\n or do not use Boltzmann scaling.  Exiting.\n";
             throw EngineFault(text);
         }
-        pop[j].scaled_fitness = std::exp(t);
-        sum += pop[j].scaled_fitness;
+        pop.scaled(j) = std::exp(t);
+        sum += pop.scaled(j);
     }
     for (int j = 0; j < popsize; ++j) {
-        pop[j].scaled_fitness /= sum;
+        pop.scaled(j) /= sum;
     }
 
-    s.fitness_max = clamp_negative(pop[s.best_index].scaled_fitness);
+    s.fitness_max = clamp_negative(pop.scaled(s.best_index));
     s.scaled_min = clamp_negative(std::exp((s.raw_min - s.raw_avg) * beta) / sum);
     s.scaled_avg = 1.0 / popsize;
     s.fitness_sum = 1.0;
 }
 
-void scale_window(EngineState& state, individual* pop) {
-    Statistics& s = state.stats;
-    const int popsize = state.params.popsize;
+void scale_window(FitnessView pop, int scaling_window, Statistics& s) {
+    const int popsize = pop.size();
 
     s.window_newest %= kWindowRing;
     int span = s.window_newest - s.window_oldest;
     if (span < 0) {
         span += kWindowRing;
     }
-    if (span >= state.params.scaling_window + 1) {
+    if (span >= scaling_window + 1) {
         s.window_oldest = (s.window_oldest + 1) % kWindowRing;
     }
 
@@ -75,7 +136,7 @@ void scale_window(EngineState& state, individual* pop) {
     }
 
     for (int j = 0; j < popsize; ++j) {
-        pop[j].scaled_fitness = clamp_negative(pop[j].raw_fitness - fmin);
+        pop.scaled(j) = clamp_negative(pop.raw(j) - fmin);
     }
     s.scaled_avg = clamp_negative(s.raw_avg - fmin);
     s.fitness_max = clamp_negative(s.fitness_max - fmin);
@@ -85,18 +146,17 @@ void scale_window(EngineState& state, individual* pop) {
     s.scaled_min = clamp_negative(s.raw_min - fmin);
 }
 
-void scale_sigma_truncation(EngineState& state, individual* pop) {
-    Statistics& s = state.stats;
-    const int popsize = state.params.popsize;
+void scale_sigma_truncation(FitnessView pop, float sigma_trunc, Statistics& s) {
+    const int popsize = pop.size();
     // The product of the two single-precision values is formed in single
     // precision, as the coefficient and the deviation are both floats.
-    const float spread = state.params.sigma_trunc * s.fitness_sigma;
+    const float spread = sigma_trunc * s.fitness_sigma;
     const double offset = s.raw_avg - static_cast<double>(spread);
 
     double sum = 0.0;
     for (int j = 0; j < popsize; ++j) {
-        pop[j].scaled_fitness = clamp_negative(pop[j].raw_fitness - offset);
-        sum += pop[j].scaled_fitness;
+        pop.scaled(j) = clamp_negative(pop.raw(j) - offset);
+        sum += pop.scaled(j);
     }
     s.fitness_max = clamp_negative(s.fitness_max - offset);
     s.scaled_min = clamp_negative(s.raw_min - offset);
@@ -104,10 +164,9 @@ void scale_sigma_truncation(EngineState& state, individual* pop) {
     s.fitness_sum = sum;
 }
 
-void scale_linear(EngineState& state, individual* pop) {
-    Statistics& s = state.stats;
-    const int popsize = state.params.popsize;
-    const double m = static_cast<double>(state.params.scalemult);
+void scale_linear(FitnessView pop, float scalemult, Statistics& s) {
+    const int popsize = pop.size();
+    const double m = static_cast<double>(scalemult);
     const double u = s.scaled_avg;
     const double big = s.fitness_max;
     const double small = s.scaled_min;
@@ -131,7 +190,7 @@ void scale_linear(EngineState& state, individual* pop) {
     }
 
     for (int j = 0; j < popsize; ++j) {
-        pop[j].scaled_fitness = clamp_negative(a * pop[j].scaled_fitness + b);
+        pop.scaled(j) = clamp_negative(a * pop.scaled(j) + b);
     }
     s.scaled_min = clamp_negative(a * s.scaled_min + b);
     s.fitness_max = clamp_negative(a * s.fitness_max + b);

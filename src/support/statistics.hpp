@@ -1,14 +1,13 @@
 #pragma once
-// Population statistics and fitness scaling. Overwritten by every statistics
-// pass; read by selection, elitism and the final report.
+// Population statistics. Overwritten by every statistics pass; read by
+// selection, elitism and the final report.
 
 #include <array>
 
-#include "engine/individual.hpp"
+#include "support/fitness_view.hpp"
+#include "support/scaling.hpp"
 
 namespace velmora {
-
-struct EngineState;
 
 struct Statistics {
     double raw_min = 0.0;
@@ -25,20 +24,15 @@ struct Statistics {
     int window_newest = 0;
     int window_oldest = 0;
 
-    // Automatic control: whether beta already holds a value computed from a
-    // population (used when fitness_sigma is 0).
+    // Automatic control: the Boltzmann constant in use, and whether it was
+    // computed from a population (it is kept when fitness_sigma is 0).
+    double autocontrol_beta = 0.0;
     bool autocontrol_beta_set = false;
 };
 
-// Statistics of pop (popsize evaluated members), then its scaled fitness.
-// Raises negative raw fitness to 0 in place. May throw EngineFault (Boltzmann
-// overflow).
-void population_statistics(EngineState& state, individual* pop);
-
-// The scaling methods, called by population_statistics.
-void scale_boltzmann(EngineState& state, individual* pop);
-void scale_window(EngineState& state, individual* pop);
-void scale_sigma_truncation(EngineState& state, individual* pop);
-void scale_linear(EngineState& state, individual* pop);
+// Statistics of pop (every member evaluated), then its scaled fitness.
+// Raises negative raw fitness to 0 in place. May throw EngineFault
+// (Boltzmann overflow).
+void compute_statistics(FitnessView pop, const ScalingSettings& scaling, Statistics& s);
 
 }  // namespace velmora

@@ -1,10 +1,14 @@
 // Start-up of one replication: chromosome layout, storage, seeding, and the
 // evaluated, scaled start population.
 
+#include "engine/startup.hpp"
+
 #include <cstddef>
 #include <string>
 
 #include "engine/engine_state.hpp"
+#include "engine/generation.hpp"
+#include "engine/population.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 #include "support/statistics.hpp"
@@ -17,17 +21,6 @@ namespace {
 // into the neighbouring field.
 constexpr int kLargestFieldSize = 1 << 17;
 
-// Bits needed for a field of `size` codes: the smallest b in 1..16 with
-// 2^b >= size, else 17.
-int field_width(int size) {
-    for (int b = 1; b <= 16; ++b) {
-        if ((1 << b) >= size) {
-            return b;
-        }
-    }
-    return 17;
-}
-
 // Reported first on standard error (by whoever catches the fault) and in the
 // run log, where the run's other lines are.
 [[noreturn]] void field_size_fault(EngineState& state, const std::string& text) {
@@ -37,18 +30,6 @@ int field_width(int size) {
 }
 
 }  // namespace
-
-void compute_field_layout(ChromosomeLayout& layout) {
-    const auto numfields = static_cast<std::size_t>(layout.numfields);
-    layout.field_ends.resize(numfields);
-    int total = 0;
-    for (std::size_t k = 0; k < numfields; ++k) {
-        total += field_width(layout.field_sizes[k]);
-        layout.field_ends[k] = total;
-    }
-    layout.lchrom = total;
-    layout.chromsize = layout.lchrom / UINTSIZE + (layout.lchrom % UINTSIZE != 0 ? 1 : 0);
-}
 
 void setup_field_layout(EngineState& state) {
     allocate_field_tables(state);
@@ -142,6 +123,7 @@ void initialize_engine(EngineState& state) {
     stats.window_newest = 0;
     // A replication's automatic control starts without a previous constant,
     // so that it does not depend on what an earlier replication ended with.
+    stats.autocontrol_beta = 0.0;
     stats.autocontrol_beta_set = false;
 
     // Room for a whole population of pending evaluations, so that no
