@@ -15,24 +15,7 @@ ThresholdVarModel model_from_fit(const FittedModel& fit) {
     ThresholdVarModel model;
     model.k = fit.k;
     model.p = fit.m;
-    RegimeRule& rule = model.rule;
-    rule.n_regime = fit.n_regime;
-    if (fit.threshold_variables() == 1) {
-        const OneThresholdStructure& s = fit.used.one;
-        rule.threshold_variables = 1;
-        rule.component = s.which_serie;
-        rule.lag = s.threshold_lag;
-        rule.thresholds = fit.thresholds;
-    } else {
-        const TwoThresholdStructure& s = fit.used.two;
-        rule.threshold_variables = 2;
-        rule.component = s.which_serie1;
-        rule.lag = s.Ritardo1;
-        rule.component2 = s.which_serie2;
-        rule.lag2 = s.Ritardo2;
-        rule.type_model = s.type_model;
-        rule.thresholds = {fit.thresholds[0], fit.thresholds[1], 0.0};
-    }
+    model.rule = regime_rule(fit.used, fit.thresholds);
     model.regimes.resize(static_cast<std::size_t>(fit.n_regime));
     for (int r = 1; r <= fit.n_regime; ++r) {
         const RegimeFit& regime = fit.regime(r, fit.m);

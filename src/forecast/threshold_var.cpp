@@ -7,14 +7,6 @@ namespace velmora {
 
 namespace {
 
-// Regime of each quadrant for type_model 0..3, as the estimator merges them.
-constexpr int kQuadrantRegime[4][4] = {
-    {1, 2, 3, 4},
-    {1, 1, 2, 3},
-    {1, 2, 3, 3},
-    {3, 1, 3, 2},
-};
-
 void require(bool condition, const std::string& what) {
     if (!condition) {
         throw std::invalid_argument("threshold VAR: " + what);
@@ -22,10 +14,6 @@ void require(bool condition, const std::string& what) {
 }
 
 }  // namespace
-
-int RegimeRule::quadrant_regime(int type_model, int quadrant) noexcept {
-    return kQuadrantRegime[type_model][quadrant];
-}
 
 double ThresholdVarModel::coefficient(int r, int lag, int equation, int variable) const {
     const VarRegime& regime = regimes.at(static_cast<std::size_t>(r - 1));

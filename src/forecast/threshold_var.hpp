@@ -9,61 +9,13 @@
 #include <optional>
 #include <vector>
 
+#include "model/regime_rule.hpp"
+
 namespace velmora {
 
 struct FittedModel;
 struct ModelProblem;
 struct ModelStructure;
-
-// Which regime a time belongs to, from the lagged threshold variable(s). The
-// same rule the estimators apply: a value equal to a threshold falls on the
-// lower side.
-struct RegimeRule {
-    int threshold_variables = 1;  // 1 or 2
-    int n_regime = 2;
-    // One threshold variable: component (1-based), lag and the n_regime - 1
-    // ascending thresholds.
-    int component = 1;
-    int lag = 1;
-    std::array<double, 3> thresholds{};
-    // Two threshold variables: (component2, lag2) with threshold2 besides the
-    // first one in thresholds[0]; type_model 0 keeps four quadrants, 1..3
-    // merge two of them into three regimes.
-    int component2 = 2;
-    int lag2 = 1;
-    int type_model = 0;
-
-    // Largest lag the rule reads.
-    int max_lag() const noexcept {
-        return threshold_variables == 1 ? lag : (lag > lag2 ? lag : lag2);
-    }
-
-    // Regime 1..n_regime. value(c, d) returns component c (1-based) d steps
-    // back. With one threshold variable and fewer than four regimes, the
-    // estimator drops values above one million (the unused thresholds); a
-    // path that goes there stays in the top regime.
-    template <class Lagged>
-    int regime(const Lagged& value) const {
-        if (threshold_variables == 1) {
-            const double z = value(component, lag);
-            int r = 1;
-            while (r < n_regime && z > thresholds[static_cast<std::size_t>(r - 1)]) {
-                ++r;
-            }
-            return r;
-        }
-        const double a = value(component, lag);
-        const double b = value(component2, lag2);
-        const int quadrant =
-            a > thresholds[0] ? (b <= thresholds[1] ? 0 : 1) : (b <= thresholds[1] ? 2 : 3);
-        return quadrant_regime(n_regime == 4 ? 0 : type_model, quadrant);
-    }
-
-    // Regime (1-based) of quadrant 0..3 for type_model 0..3: quadrants are
-    // (a above, b at or below), (a above, b above), (a at or below, b at or
-    // below), (a at or below, b above).
-    static int quadrant_regime(int type_model, int quadrant) noexcept;
-};
 
 // One regime of the model.
 struct VarRegime {

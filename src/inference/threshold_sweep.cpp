@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "model/regime_rule.hpp"
+
 namespace velmora::inference {
 
 namespace {
@@ -16,15 +18,6 @@ inline size_t at(int i) {
 
 constexpr double kUnusedThreshold = 1000000.0;
 constexpr double kInf = std::numeric_limits<double>::infinity();
-
-// Regime of each quadrant (a > t1 and b <= t2, a > t1 and b > t2, a <= t1 and
-// b <= t2, a <= t1 and b > t2) for type_model 0..3.
-constexpr int kQuadrantRegime[4][4] = {
-    {1, 2, 3, 4},
-    {1, 1, 2, 3},
-    {1, 2, 3, 3},
-    {3, 1, 3, 2},
-};
 
 // How far a sweep's improvement must go before a threshold moves: below it
 // the difference is rounding between two accumulation orders.
@@ -50,11 +43,10 @@ ThresholdRule rule_of(const ModelStructure& structure) {
 
 int regime_of(const ThresholdRule& rule, const std::array<double, 3>& t, double z1, double z2) {
     if (rule.variables == 1) {
-        const int r = 1 + (z1 > t[0] ? 1 : 0) + (z1 > t[1] ? 1 : 0) + (z1 > t[2] ? 1 : 0);
+        const int r = regime_below(t.data(), 3, z1);
         return r <= rule.n_regime ? r : 0;
     }
-    const int quadrant = z1 > t[0] ? (z2 <= t[1] ? 0 : 1) : (z2 <= t[1] ? 2 : 3);
-    return kQuadrantRegime[rule.n_regime == 4 ? 0 : rule.type_model][quadrant];
+    return quadrant_regime(rule.n_regime, rule.type_model, quadrant_of(z1, z2, t[0], t[1]));
 }
 
 ThresholdData prepare_threshold_data(const SeriesRows& series, const ThresholdRule& rule,

@@ -9,6 +9,7 @@
 
 #include "model/estimate.hpp"
 #include "model/estimate_core.hpp"
+#include "model/regime_rule.hpp"
 #include "model/regime_table.hpp"
 #include "numeric/arrays.hpp"
 
@@ -21,14 +22,6 @@ void require(bool condition, const char* what) {
         throw std::invalid_argument(std::string("estimate (two threshold variables): ") + what);
     }
 }
-
-// Regime of each quadrant (Q1..Q4 in [0..3]) for type_model 0..3.
-constexpr int kQuadrantRegime[4][4] = {
-    {1, 2, 3, 4},
-    {1, 1, 2, 3},
-    {1, 2, 3, 3},
-    {3, 1, 3, 2},
-};
 
 void check(const EstimationWorkspace& ws, const TwoThresholdStructure& s) {
     const int n_oss = ws.n_oss;
@@ -63,15 +56,13 @@ std::array<double, 3> assign_regimes(EstimationWorkspace& ws, const TwoThreshold
     for (int r = 0; r < 4; ++r) {
         ws.time_count[static_cast<std::size_t>(r)] = 0;
     }
-    const int* regime_of = kQuadrantRegime[used.n_regime == 4 ? 0 : used.type_model];
     const int d1 = used.Ritardo1;
     const int d2 = used.Ritardo2;
     for (int t = std::max(d1, d2) + 1; t <= n_oss; ++t) {
         const double a = ws.value(t - d1, used.which_serie1);
         const double b = ws.value(t - d2, used.which_serie2);
-        // Values equal to a threshold fall on the lower side.
-        const int quadrant = a > t1 ? (b <= t2 ? 0 : 1) : (b <= t2 ? 2 : 3);
-        const auto r = static_cast<std::size_t>(regime_of[quadrant] - 1);
+        const auto r = static_cast<std::size_t>(
+            quadrant_regime(used.n_regime, used.type_model, quadrant_of(a, b, t1, t2)) - 1);
         ws.times[r][static_cast<std::size_t>(ws.time_count[r]++)] = t;
     }
     return {t1, t2, 0.0};

@@ -7,6 +7,8 @@
 #include <tuple>
 #include <utility>
 
+#include "model/regime_rule.hpp"
+
 namespace velmora {
 
 namespace {
@@ -16,15 +18,6 @@ using std::size_t;
 inline size_t idx(int i) {
     return static_cast<size_t>(i);
 }
-
-// Regime of each quadrant (Q1..Q4 in [0..3]) for type_model 0..3, as the
-// two-threshold estimator merges them.
-constexpr int kQuadrantRegime[4][4] = {
-    {1, 2, 3, 4},
-    {1, 1, 2, 3},
-    {1, 2, 3, 3},
-    {3, 1, 3, 2},
-};
 
 // The value the one-threshold estimator gives thresholds it does not use.
 constexpr double kUnusedThreshold = 1000000.0;
@@ -315,7 +308,6 @@ struct ThresholdSweeper::Scratch {
             return;
         }
         const TwoThresholdStructure& tw = s.two;
-        const int* regime_of = kQuadrantRegime[tw.n_regime == 4 ? 0 : tw.type_model];
         const double t1 = x.value(tw.pos_thres_1 == 0 ? 1 : tw.pos_thres_1, tw.which_serie1);
         const double t2 = x.value(tw.pos_thres_2 == 0 ? 1 : tw.pos_thres_2, tw.which_serie2);
         component = which == 1 ? tw.which_serie2 : tw.which_serie1;
@@ -332,10 +324,10 @@ struct ThresholdSweeper::Scratch {
                 lo_q = a > t1 ? 0 : 2;
                 hi_q = a > t1 ? 1 : 3;
             } else {
-                lo_q = hi_q = a > t1 ? (b <= t2 ? 0 : 1) : (b <= t2 ? 2 : 3);
+                lo_q = hi_q = quadrant_of(a, b, t1, t2);
             }
-            low[idx(t)] = regime_of[lo_q];
-            high[idx(t)] = regime_of[hi_q];
+            low[idx(t)] = quadrant_regime(tw.n_regime, tw.type_model, lo_q);
+            high[idx(t)] = quadrant_regime(tw.n_regime, tw.type_model, hi_q);
         }
     }
 

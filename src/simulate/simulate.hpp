@@ -16,6 +16,7 @@
 #include <span>
 #include <vector>
 
+#include "model/regime_rule.hpp"
 #include "numeric/arrays.hpp"
 
 namespace velmora {
@@ -104,26 +105,13 @@ double standard_normal(std::mt19937_64& engine);
 template <class History>
 int regime_of(const ThresholdRule& rule, History&& history) {
     if (rule.variables == 1) {
-        const double z = history(rule.lag, rule.component);
-        int regime = 1;
-        for (double threshold : rule.thresholds) {
-            if (threshold < z) {
-                ++regime;
-            }
-        }
-        return regime;
+        return regime_below(rule.thresholds.data(), static_cast<int>(rule.thresholds.size()),
+                            history(rule.lag, rule.component));
     }
-    static constexpr int kQuadrantRegime[4][4] = {
-        {1, 2, 3, 4},
-        {1, 1, 2, 3},
-        {1, 2, 3, 3},
-        {3, 1, 3, 2},
-    };
-    const double a = history(rule.lag1, rule.component1);
-    const double b = history(rule.lag2, rule.component2);
-    const int quadrant =
-        a > rule.threshold1 ? (b <= rule.threshold2 ? 0 : 1) : (b <= rule.threshold2 ? 2 : 3);
-    return kQuadrantRegime[rule.type_model][quadrant];
+    return quadrant_regime(
+        rule.regimes(), rule.type_model,
+        quadrant_of(history(rule.lag1, rule.component1), history(rule.lag2, rule.component2),
+                    rule.threshold1, rule.threshold2));
 }
 
 }  // namespace velmora
