@@ -3,9 +3,14 @@
 // workspace, the least-squares passes for orders 1..m, the residual
 // covariances and the criterion.
 
+#include <new>
+
 #include "model/fitted_model.hpp"
 #include "model/problem.hpp"
+#include "model/regime_table.hpp"
+#include "model/structure.hpp"
 #include "model/workspace.hpp"
+#include "numeric/arrays.hpp"
 
 namespace velmora::detail {
 
@@ -22,6 +27,31 @@ CriterionResult criterion_passes(const ModelProblem& problem, EstimationWorkspac
 // criteria, status). model.n_regime must be set.
 void full_passes(const ModelProblem& problem, EstimationWorkspace& ws, ModelKind kind,
                  FittedModel& model);
+
+// The fitted model of a checked structure: fill(model) sorts the times into
+// the regimes' lists and sets the thresholds and the threshold variables;
+// then the passes, kept whole, and the regime of every time. Running out of
+// memory ends the process with the kernels' text.
+template <class Fill>
+FittedModel fit_structure(const ModelProblem& problem, EstimationWorkspace& ws, ModelKind kind,
+                          const ModelStructure& given, const ModelStructure& used, int n_regime,
+                          Fill&& fill) {
+    try {
+        FittedModel model;
+        model.given = given;
+        model.used = used;
+        model.n_oss = ws.n_oss;
+        model.k = ws.k;
+        model.m = ws.m;
+        model.n_regime = n_regime;
+        fill(model);
+        full_passes(problem, ws, kind, model);
+        model.regime_of_time = regime_of_time(ws, n_regime);
+        return model;
+    } catch (const std::bad_alloc&) {
+        fatal_numeric_error("allocation failure in dvector()");
+    }
+}
 
 // Throws std::invalid_argument unless the workspace belongs to the problem.
 void check_workspace(const ModelProblem& problem, const EstimationWorkspace& ws);

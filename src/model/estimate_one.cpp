@@ -109,24 +109,14 @@ FittedModel estimate(const ModelProblem& problem, EstimationWorkspace& ws,
                      const OneThresholdStructure& structure) {
     detail::check_workspace(problem, ws);
     check(ws, structure);
-    try {
-        FittedModel model;
-        model.given = make_structure(structure);
-        model.used = model.given;
-        model.used.one = as_used(structure);
-        model.n_oss = ws.n_oss;
-        model.k = ws.k;
-        model.m = ws.m;
-        model.n_regime = structure.n_regime;
-        model.thresholds = assign_regimes(ws, model.used.one);
-        model.threshold_variable =
-            detail::lagged_component(ws, structure.which_serie, structure.threshold_lag);
-        detail::full_passes(problem, ws, detail::ModelKind::one_threshold, model);
-        model.regime_of_time = detail::regime_of_time(ws, structure.n_regime);
-        return model;
-    } catch (const std::bad_alloc&) {
-        fatal_numeric_error("allocation failure in dvector()");
-    }
+    const OneThresholdStructure used = as_used(structure);
+    return detail::fit_structure(
+        problem, ws, detail::ModelKind::one_threshold, make_structure(structure),
+        make_structure(used), structure.n_regime, [&](FittedModel& model) {
+            model.thresholds = assign_regimes(ws, used);
+            model.threshold_variable =
+                detail::lagged_component(ws, structure.which_serie, structure.threshold_lag);
+        });
 }
 
 }  // namespace velmora

@@ -83,26 +83,16 @@ FittedModel estimate(const ModelProblem& problem, EstimationWorkspace& ws,
                      const TwoThresholdStructure& structure) {
     detail::check_workspace(problem, ws);
     check(ws, structure);
-    try {
-        FittedModel model;
-        model.given = make_structure(structure);
-        model.used = model.given;
-        model.used.two = as_used(structure);
-        model.n_oss = ws.n_oss;
-        model.k = ws.k;
-        model.m = ws.m;
-        model.n_regime = structure.n_regime;
-        model.thresholds = assign_regimes(ws, model.used.two);
-        model.threshold_variable =
-            detail::lagged_component(ws, structure.which_serie1, structure.Ritardo1);
-        model.threshold_variable2 =
-            detail::lagged_component(ws, structure.which_serie2, structure.Ritardo2);
-        detail::full_passes(problem, ws, detail::ModelKind::two_thresholds, model);
-        model.regime_of_time = detail::regime_of_time(ws, structure.n_regime);
-        return model;
-    } catch (const std::bad_alloc&) {
-        fatal_numeric_error("allocation failure in dvector()");
-    }
+    const TwoThresholdStructure used = as_used(structure);
+    return detail::fit_structure(
+        problem, ws, detail::ModelKind::two_thresholds, make_structure(structure),
+        make_structure(used), structure.n_regime, [&](FittedModel& model) {
+            model.thresholds = assign_regimes(ws, used);
+            model.threshold_variable =
+                detail::lagged_component(ws, structure.which_serie1, structure.Ritardo1);
+            model.threshold_variable2 =
+                detail::lagged_component(ws, structure.which_serie2, structure.Ritardo2);
+        });
 }
 
 }  // namespace velmora
