@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "simulate/var_step.hpp"
+
 namespace velmora {
 
 namespace {
@@ -38,7 +40,6 @@ PathSimulator::PathSimulator(const ThresholdVarModel& model, int steps)
 void PathSimulator::run(std::span<const double> history, RandomStream* stream,
                         const double* impulse, double* out, int* regimes) {
     const int k = model_.k;
-    const int q = model_.p * k;
     if (history.size() < idx(rows_) * idx(k) || history.size() % idx(k) != 0) {
         throw std::invalid_argument("PathSimulator: history too short");
     }
@@ -64,16 +65,7 @@ void PathSimulator::run(std::span<const double> history, RandomStream* stream,
         for (int c = 0; c < k; ++c) {
             y[c] = 0.0;
         }
-        // The estimators' order of summation, so that a step without shocks is
-        // the fitted value to the last bit.
-        const double* phi = regime.phi.data();
-        for (int i = 0; i < q; ++i) {
-            const double xi = x[i];
-            const double* row = phi + idx(i) * idx(k);
-            for (int c = 0; c < k; ++c) {
-                y[c] += row[c] * xi;
-            }
-        }
+        add_autoregression(regime.phi.data(), model_.p, k, x, k, y);
         if (stream != nullptr) {
             const int draw = stream->below(regime.residual_rows(k));
             const double* e = regime.residuals.data() + idx(draw) * idx(k);

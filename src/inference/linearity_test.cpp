@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+#include "simulate/var_step.hpp"
+
 namespace velmora::inference {
 
 namespace {
@@ -115,14 +117,11 @@ void bootstrap_series(const SeriesRows& data, const NullModel& null, ReplicateRa
         const size_t e = static_cast<size_t>(random.below(draws)) * at(k);
         double* row = out.values.data() + at(t - 1) * at(k);
         for (int c = 0; c < k; ++c) {
-            double v = 0.0;
-            for (int lag = 1; lag <= p; ++lag) {
-                const double* past = out.values.data() + at(t - 1 - lag) * at(k);
-                for (int w = 0; w < k; ++w) {
-                    v += null.phi[at((lag - 1) * k + w) * at(k) + at(c)] * past[w];
-                }
-            }
-            row[c] = v + null.residuals[e + at(c)];
+            row[c] = 0.0;
+        }
+        add_autoregression(null.phi.data(), p, k, row - k, -k, row);
+        for (int c = 0; c < k; ++c) {
+            row[c] += null.residuals[e + at(c)];
         }
     }
 }

@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "simulate/var_step.hpp"
+
 namespace velmora {
 
 namespace {
@@ -59,6 +61,19 @@ SimulatedSeries run(const ThresholdVar& model, const SimulationOptions& options,
     std::vector<double> y(idx(total) * idx(k), 0.0);
     std::vector<int> regime(idx(total), 1);
     std::vector<double> e(idx(k));
+    // Each regime's coefficients in the estimators' layout.
+    std::vector<std::vector<double>> phi;
+    for (const RegimeVar& v : model.regimes) {
+        std::vector<double>& p = phi.emplace_back(v.coefficients.size());
+        for (int l = 1; l <= v.order; ++l) {
+            for (int i = 0; i < k; ++i) {
+                for (int j = 0; j < k; ++j) {
+                    p[(idx(l - 1) * idx(k) + idx(j)) * idx(k) + idx(i)] =
+                        v.coefficients[(idx(l - 1) * idx(k) + idx(i)) * idx(k) + idx(j)];
+                }
+            }
+        }
+    }
 
     for (int t = 0; t < total; ++t) {
         // Values before the first row are zero.
@@ -72,18 +87,14 @@ SimulatedSeries run(const ThresholdVar& model, const SimulationOptions& options,
         shock(t, r, e.data());
         double* row = y.data() + idx(t) * idx(k);
         for (int i = 0; i < k; ++i) {
-            double sum = v.intercept.empty() ? 0.0 : v.intercept[idx(i)];
-            for (int l = 1; l <= v.order; ++l) {
-                if (t - l < 0) {
-                    break;
-                }
-                const double* past = y.data() + idx(t - l) * idx(k);
-                const double* a = v.coefficients.data() + (idx(l - 1) * idx(k) + idx(i)) * idx(k);
-                for (int j = 0; j < k; ++j) {
-                    sum += a[j] * past[j];
-                }
-            }
-            row[i] = sum + e[idx(i)];
+            row[i] = v.intercept.empty() ? 0.0 : v.intercept[idx(i)];
+        }
+        // Lags before the first row add nothing.
+        if (t > 0) {
+            add_autoregression(phi[idx(r - 1)].data(), std::min(v.order, t), k, row - k, -k, row);
+        }
+        for (int i = 0; i < k; ++i) {
+            row[i] += e[idx(i)];
         }
     }
 
