@@ -60,19 +60,9 @@ NullModel fit_null(const ThresholdData& data) {
     std::vector<double> col(at(q));
     for (int c = 0; c < k; ++c) {
         for (int i = 0; i < q; ++i) {
-            double s = all.zy[at(i) * at(k) + at(c)];
-            for (int l = 0; l < i; ++l) {
-                s -= factor[at(i) * at(q) + at(l)] * col[at(l)];
-            }
-            col[at(i)] = s / factor[at(i) * at(q) + at(i)];
+            col[at(i)] = all.zy[at(i) * at(k) + at(c)];
         }
-        for (int i = q - 1; i >= 0; --i) {
-            double s = col[at(i)];
-            for (int l = i + 1; l < q; ++l) {
-                s -= factor[at(l) * at(q) + at(i)] * col[at(l)];
-            }
-            col[at(i)] = s / factor[at(i) * at(q) + at(i)];
-        }
+        cholesky_solve(factor.data(), q, col.data());
         for (int i = 0; i < q; ++i) {
             null.phi[at(i) * at(k) + at(c)] = col[at(i)];
         }

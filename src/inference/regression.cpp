@@ -113,6 +113,23 @@ bool cholesky(double* a, int n) {
     return true;
 }
 
+void cholesky_solve(const double* factor, int n, double* col) {
+    for (int i = 0; i < n; ++i) {
+        double s = col[i];
+        for (int l = 0; l < i; ++l) {
+            s -= factor[sz(i) * sz(n) + sz(l)] * col[l];
+        }
+        col[i] = s / factor[sz(i) * sz(n) + sz(i)];
+    }
+    for (int i = n - 1; i >= 0; --i) {
+        double s = col[i];
+        for (int l = i + 1; l < n; ++l) {
+            s -= factor[sz(l) * sz(n) + sz(i)] * col[l];
+        }
+        col[i] = s / factor[sz(i) * sz(n) + sz(i)];
+    }
+}
+
 RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> times, int order) {
     const int k = series.k;
     const int q = order * k;
@@ -162,19 +179,9 @@ RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> t
     std::vector<double> col(sz(q));
     for (int e = 0; e < q; ++e) {
         for (int i = 0; i < q; ++i) {
-            double s = i == e ? 1.0 : 0.0;
-            for (int l = 0; l < i; ++l) {
-                s -= factor[sz(i) * sz(q) + sz(l)] * col[sz(l)];
-            }
-            col[sz(i)] = s / factor[sz(i) * sz(q) + sz(i)];
+            col[sz(i)] = i == e ? 1.0 : 0.0;
         }
-        for (int i = q - 1; i >= 0; --i) {
-            double s = col[sz(i)];
-            for (int l = i + 1; l < q; ++l) {
-                s -= factor[sz(l) * sz(q) + sz(i)] * col[sz(l)];
-            }
-            col[sz(i)] = s / factor[sz(i) * sz(q) + sz(i)];
-        }
+        cholesky_solve(factor.data(), q, col.data());
         for (int i = 0; i < q; ++i) {
             out.zz_inverse[sz(i) * sz(q) + sz(e)] = col[sz(i)];
         }

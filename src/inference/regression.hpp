@@ -72,4 +72,8 @@ double incomplete_beta(double a, double b, double x);
 // positive definite matrix; false when a pivot is not positive.
 bool cholesky(double* a, int n);
 
+// Solves L L' x = b in place (col holds b, then x) for the lower Cholesky
+// factor L of cholesky(): forward, then back substitution.
+void cholesky_solve(const double* factor, int n, double* col);
+
 }  // namespace velmora::inference
