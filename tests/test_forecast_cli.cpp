@@ -17,13 +17,9 @@ using testing::read_lines;
 using testing::shell_quote;
 using testing::TempDir;
 
-const std::string cli = shell_quote(VELMORA_CLI_PATH);
-const std::string sample =
-    shell_quote(std::string(VELMORA_SOURCE_DIR) + "/data/eustockmarkets_returns.txt");
+const std::string sample = shell_quote(testing::sample_series());
 
-CommandResult velmora(const std::string& arguments, const TempDir& dir) {
-    return testing::run_command(cli + " " + arguments, dir.path(), dir.path());
-}
+using testing::run_cli;
 
 TEST(ForecastCli, RunWritesForecastHoldoutAndResponsesTheSameForAnyThreads) {
     TempDir dir;
@@ -31,9 +27,9 @@ TEST(ForecastCli, RunWritesForecastHoldoutAndResponsesTheSameForAnyThreads) {
                             " --n-oss 600 --maxgen 4 --popsize 10 --seed 9 --workdir . "
                             "--forecast 3 --forecast-paths 300 --holdout 40 --girf 2 "
                             "--girf-histories 20 --girf-repetitions 5 --forecast-csv f.csv";
-    const CommandResult one = velmora(run + " --threads 1 --json one.json", dir);
+    const CommandResult one = run_cli(run + " --threads 1 --json one.json", dir);
     ASSERT_EQ(one.status, 0) << one.err;
-    const CommandResult two = velmora(run + " --threads 2 --json two.json", dir);
+    const CommandResult two = run_cli(run + " --threads 2 --json two.json", dir);
     ASSERT_EQ(two.status, 0) << two.err;
     const auto a = nlohmann::json::parse(read_file(dir / "one.json"));
     const auto b = nlohmann::json::parse(read_file(dir / "two.json"));
@@ -65,7 +61,7 @@ TEST(ForecastCli, FitForecastsItsModelAndWritesTheResponses) {
                             " --n-oss 1000 --component 3 --lag 1 --regimes 2 --positions 142 "
                             "--workdir . --forecast 2 --forecast-paths 200 --girf 1 "
                             "--girf-histories 10 --girf-repetitions 3 --girf-csv g.csv --seed 3";
-    const CommandResult r = velmora(fit, dir);
+    const CommandResult r = run_cli(fit, dir);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Forecast from time 1000, 2 steps ahead, 200 simulated paths (seed 3)"),
               std::string::npos)
@@ -75,10 +71,10 @@ TEST(ForecastCli, FitForecastsItsModelAndWritesTheResponses) {
     ASSERT_EQ(lines.size(), 1u + 2u * 4u * 2u * 4u);
     EXPECT_EQ(lines[0], "regime,shock,horizon,component,mean,q05,q95");
     // The same seed replays the same figures; another seed changes them.
-    EXPECT_EQ(velmora(fit, dir).out, r.out);
+    EXPECT_EQ(run_cli(fit, dir).out, r.out);
     std::string other = fit;
     other.replace(other.find("--seed 3"), 8, "--seed 4");
-    EXPECT_NE(velmora(other, dir).out, r.out);
+    EXPECT_NE(run_cli(other, dir).out, r.out);
 }
 
 TEST(ForecastCli, RefusesOptionsThatCannotWork) {
@@ -86,15 +82,15 @@ TEST(ForecastCli, RefusesOptionsThatCannotWork) {
     const std::string fit = "fit --course-file " + sample +
                             " --n-oss 200 --component 1 --lag 1 --regimes 2 --positions 50 "
                             "--workdir out ";
-    const CommandResult holdout = velmora(fit + "--holdout 180", dir);
+    const CommandResult holdout = run_cli(fit + "--holdout 180", dir);
     EXPECT_EQ(holdout.status, 2);
     EXPECT_NE(holdout.err.find("--holdout: 180 rows cannot be held out of 200"), std::string::npos)
         << holdout.err;
-    const CommandResult csv = velmora(fit + "--forecast-csv f.csv", dir);
+    const CommandResult csv = run_cli(fit + "--forecast-csv f.csv", dir);
     EXPECT_EQ(csv.status, 2);
     EXPECT_NE(csv.err.find("--forecast-csv needs --forecast H"), std::string::npos) << csv.err;
-    EXPECT_EQ(velmora(fit + "--forecast 2 --forecast-paths 0", dir).status, 2);
-    EXPECT_EQ(velmora(fit + "--girf 2 --girf-histories 0", dir).status, 2);
+    EXPECT_EQ(run_cli(fit + "--forecast 2 --forecast-paths 0", dir).status, 2);
+    EXPECT_EQ(run_cli(fit + "--girf 2 --girf-histories 0", dir).status, 2);
     // Refused before anything is written.
     EXPECT_FALSE(std::filesystem::exists(dir / "out"));
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the test files: a private temporary directory per test,
-// reading and writing whole files, and running the built command line.
+// reading and writing whole files, the sample series, and running the built
+// command line.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -70,6 +71,44 @@ inline std::vector<std::string> read_lines(const std::filesystem::path& path) {
     return split_lines(read_file(path));
 }
 
+// The fields of one CSV line (no quoting); a trailing comma ends with an
+// empty field.
+inline std::vector<std::string> csv_fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::stringstream in(line);
+    std::string field;
+    while (std::getline(in, field, ',')) {
+        fields.push_back(field);
+    }
+    if (!line.empty() && line.back() == ',') {
+        fields.emplace_back();
+    }
+    return fields;
+}
+
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// How often part occurs in text (overlapping occurrences count).
+inline int count_of(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+#ifdef VELMORA_SOURCE_DIR
+// The sample series that comes with the sources (white-space course file).
+inline const std::string& sample_series() {
+    static const std::string path =
+        (std::filesystem::path(VELMORA_SOURCE_DIR) / "data" / "eustockmarkets_returns.txt")
+            .string();
+    return path;
+}
+#endif
+
 // Wraps text in single quotes for the shell.
 inline std::string shell_quote(const std::string& text) {
     std::string quoted = "'";
@@ -119,5 +158,13 @@ inline CommandResult run_command(const std::string& command_line, const std::fil
     std::filesystem::remove(err_path, ec);
     return result;
 }
+
+#ifdef VELMORA_CLI_PATH
+// Runs the built command line with these arguments (already quoted for the
+// shell) in dir, capturing both streams there.
+inline CommandResult run_cli(const std::string& arguments, const TempDir& dir) {
+    return run_command(shell_quote(VELMORA_CLI_PATH) + " " + arguments, dir.path(), dir.path());
+}
+#endif
 
 }  // namespace velmora::testing

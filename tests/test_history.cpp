@@ -12,6 +12,7 @@
 #include "app/run_driver.hpp"
 #include "output/csv.hpp"
 #include "output/history_csv.hpp"
+#include "run_test_helpers.hpp"
 #include "support/errors.hpp"
 #include "test_helpers.hpp"
 
@@ -23,31 +24,14 @@ using testing::read_lines;
 using testing::RecordingConsole;
 using testing::TempDir;
 
-const std::string sample =
-    (std::filesystem::path(VELMORA_SOURCE_DIR) / "data" / "eustockmarkets_returns.txt").string();
+const std::string& sample = testing::sample_series();
 
 RunConfig small_config() {
-    RunConfig c;
-    c.course_file = sample;
-    c.n_oss = 200;
-    c.min_oss_reg = 20;
-    c.popsize = 12;
-    c.maxgen = 6;
-    c.pmutation = 0.05;
-    return c;
+    return testing::small_search_config(200, 6);
 }
 
 std::vector<std::string> fields_of(const std::string& line) {
-    std::vector<std::string> fields;
-    std::stringstream in(line);
-    std::string field;
-    while (std::getline(in, field, ',')) {
-        fields.push_back(field);
-    }
-    if (!line.empty() && line.back() == ',') {
-        fields.emplace_back();
-    }
-    return fields;
+    return testing::csv_fields(line);
 }
 
 TEST(CsvNumber, ShortestExactFormAndEmptyForMissing) {

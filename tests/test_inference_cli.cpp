@@ -16,20 +16,12 @@ using testing::read_file;
 using testing::shell_quote;
 using testing::TempDir;
 
-const std::string cli = shell_quote(VELMORA_CLI_PATH);
-const std::string sample =
-    shell_quote(std::string(VELMORA_SOURCE_DIR) + "/data/eustockmarkets_returns.txt");
+const std::string sample = shell_quote(testing::sample_series());
 
-CommandResult velmora(const std::string& arguments, const TempDir& dir) {
-    return testing::run_command(cli + " " + arguments, dir.path(), dir.path());
-}
+using testing::run_cli;
 
 std::size_t count(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++n;
-    }
-    return n;
+    return static_cast<std::size_t>(testing::count_of(text, part));
 }
 
 std::string from(const std::string& text, const std::string& start) {
@@ -42,8 +34,8 @@ TEST(InferenceCli, FitPrintsTheBenchmarkTestSetAndTablesTheSameForAnyThreads) {
     const std::string model = "fit --course-file " + sample + " --n-oss 1000" +
                               " --component 3 --lag 1 --regimes 2 --positions 142 "
                               "--test-linearity 30 --seed 4 --workdir .";
-    const CommandResult one = velmora(model + " --threads 1", dir);
-    const CommandResult two = velmora(model + " --threads 2", dir);
+    const CommandResult one = run_cli(model + " --threads 1", dir);
+    const CommandResult two = run_cli(model + " --threads 2", dir);
     ASSERT_EQ(one.status, 0) << one.err;
     ASSERT_EQ(two.status, 0) << two.err;
     const std::string text = from(one.out, "Beside the linear VAR:");
@@ -61,7 +53,7 @@ TEST(InferenceCli, FitPrintsTheBenchmarkTestSetAndTablesTheSameForAnyThreads) {
     // The p-value follows --seed (for some seed at least: it takes only the
     // values i/30).
     auto test_line = [&](int seed) {
-        const CommandResult r = velmora("fit --course-file " + sample + " --n-oss 1000" +
+        const CommandResult r = run_cli("fit --course-file " + sample + " --n-oss 1000" +
                                             " --component 1 --lag 4 --regimes 2 --positions 314 "
                                             "--test-linearity 30 --seed " +
                                             std::to_string(seed),
@@ -81,14 +73,14 @@ TEST(InferenceCli, ALevelOutsideZeroToOneIsRefused) {
     TempDir dir;
     for (const char* level : {"1", "0", "1.5", "-0.1"}) {
         const CommandResult r =
-            velmora("fit --course-file " + sample + " --n-oss 1000" +
+            run_cli("fit --course-file " + sample + " --n-oss 1000" +
                         " --component 3 --lag 1 --regimes 2 --positions 142 --confidence " + level,
                     dir);
         EXPECT_EQ(r.status, 2) << level;
         EXPECT_NE(r.err.find("--confidence must lie between 0 and 1"), std::string::npos) << r.err;
     }
     const CommandResult negative =
-        velmora("run --course-file " + sample + " --n-oss 1000" + " --test-linearity -3", dir);
+        run_cli("run --course-file " + sample + " --n-oss 1000" + " --test-linearity -3", dir);
     EXPECT_EQ(negative.status, 2);
 }
 
@@ -96,9 +88,9 @@ TEST(InferenceCli, RunAddsLinesAfterTheSummaryAndKeysToTheBestModel) {
     TempDir dir;
     const std::string base =
         "run --course-file " + sample + " --n-oss 1000" + " --maxgen 5 --seed 9 --workdir a";
-    const CommandResult plain = velmora(base, dir);
+    const CommandResult plain = run_cli(base, dir);
     const CommandResult tested =
-        velmora(base + " --test-linearity 20 --confidence 0.9 --json s.json", dir);
+        run_cli(base + " --test-linearity 20 --confidence 0.9 --json s.json", dir);
     ASSERT_EQ(plain.status, 0) << plain.err;
     ASSERT_EQ(tested.status, 0) << tested.err;
     // Everything before the added lines is the run's own summary, unchanged.

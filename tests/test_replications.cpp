@@ -13,6 +13,7 @@
 #include "app/run_summary.hpp"
 #include "app/series.hpp"
 #include "model/estimate.hpp"
+#include "run_test_helpers.hpp"
 #include "simulate/simulate.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -25,26 +26,15 @@ using testing::read_file;
 using testing::RecordingConsole;
 using testing::TempDir;
 
-const std::string sample =
-    (std::filesystem::path(VELMORA_SOURCE_DIR) / "data" / "eustockmarkets_returns.txt").string();
+const std::string& sample = testing::sample_series();
 
 RunConfig small_config() {
-    RunConfig c;
-    c.course_file = sample;
-    c.n_oss = 250;
-    c.min_oss_reg = 25;
-    c.popsize = 12;
-    c.maxgen = 5;
-    c.pmutation = 0.05;
-    return c;
+    return testing::small_search_config(250, 5);
 }
 
 RunOptions options_for(const TempDir& dir, Console& console, int seed, int replications,
                        int threads, bool refine) {
-    RunOptions o;
-    o.workdir = dir.path();
-    o.console = &console;
-    o.seed = seed;
+    RunOptions o = testing::run_options(dir, console, seed);
     o.replications = replications;
     o.threads = threads;
     o.refine = refine;

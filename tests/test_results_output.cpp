@@ -24,25 +24,12 @@ using testing::read_lines;
 using testing::shell_quote;
 using testing::TempDir;
 
-const std::string sample =
-    (std::filesystem::path(VELMORA_SOURCE_DIR) / "data" / "eustockmarkets_returns.txt").string();
+const std::string& sample = testing::sample_series();
 
-CommandResult velmora(const std::string& arguments, const TempDir& dir) {
-    return testing::run_command(shell_quote(VELMORA_CLI_PATH) + " " + arguments, dir.path(),
-                                dir.path());
-}
+using testing::run_cli;
 
 std::vector<std::string> fields_of(const std::string& line) {
-    std::vector<std::string> fields;
-    std::stringstream in(line);
-    std::string field;
-    while (std::getline(in, field, ',')) {
-        fields.push_back(field);
-    }
-    if (!line.empty() && line.back() == ',') {
-        fields.emplace_back();
-    }
-    return fields;
+    return testing::csv_fields(line);
 }
 
 // The numbers after `key` on every line of the report that starts with it,
@@ -97,7 +84,7 @@ TEST(FitOutputs, OneThresholdTablesAndRegimesMatchTheReport) {
     const int n = 300;
     const int k = 4;
     const int m = 2;
-    const CommandResult r = velmora(
+    const CommandResult r = run_cli(
         "fit --course-file " + shell_quote(sample) +
             " --n-oss 300 --n-comp 4 --m 2 --min-oss-reg 30 --component 2 --lag 3 --regimes 3"
             " --positions 60,200 --json fit.json --regimes-csv regimes.csv",
@@ -184,7 +171,7 @@ TEST(FitOutputs, OneThresholdTablesAndRegimesMatchTheReport) {
 
 TEST(FitOutputs, TwoThresholdRegimesCountAsTheReport) {
     TempDir dir;
-    const CommandResult r = velmora(
+    const CommandResult r = run_cli(
         "fit --course-file " + shell_quote(sample) +
             " --n-oss 400 --min-oss-reg 30 --m 1 --components 1,3 --lags 1,2 --positions 50,120"
             " --regimes 3 --type-model 2 --json fit.json --regimes-csv regimes.csv",
@@ -217,7 +204,7 @@ TEST(FitOutputs, TwoThresholdRegimesCountAsTheReport) {
 TEST(RunOutputs, RunJsonTablesAndRegimesOfTheReportedModel) {
     TempDir dir;
     const CommandResult r =
-        velmora("run --course-file " + shell_quote(sample) +
+        run_cli("run --course-file " + shell_quote(sample) +
                     " --n-oss 200 --min-oss-reg 20 --popsize 10 --maxgen 4 --seed 9 --threads 1"
                     " --json run.json --regimes-csv regimes.csv",
                 dir);
@@ -256,7 +243,7 @@ TEST(RunOutputs, AnUncreatableRegimesFileIsRefusedFirst) {
     for (const char* command :
          {"run --maxgen 2", "fit --component 1 --lag 1 --regimes 2 --positions 50"}) {
         const CommandResult r =
-            velmora(std::string(command) + " --course-file " + shell_quote(sample) +
+            run_cli(std::string(command) + " --course-file " + shell_quote(sample) +
                         " --n-oss 200 --regimes-csv missing/regimes.csv",
                     dir);
         EXPECT_EQ(r.status, 2) << command;

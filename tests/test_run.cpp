@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/run_driver.hpp"
+#include "run_test_helpers.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 #include "test_helpers.hpp"
@@ -22,8 +23,7 @@ using testing::read_lines;
 using testing::RecordingConsole;
 using testing::TempDir;
 
-const std::string sample =
-    (std::filesystem::path(VELMORA_SOURCE_DIR) / "data" / "eustockmarkets_returns.txt").string();
+const std::string& sample = testing::sample_series();
 
 const char* const univariate_files[] = {"OutputThresholdUnivariate.txt",
                                         "PredictionThresholdUnivariate.txt",
@@ -34,31 +34,14 @@ const char* const bivariate_files[] = {"OutputThresholdBivariate.txt",
 
 // A small search on the first 200 rows of the sample.
 RunConfig small_config() {
-    RunConfig c;
-    c.course_file = sample;
-    c.n_oss = 200;
-    c.min_oss_reg = 20;
-    c.popsize = 12;
-    c.maxgen = 4;
-    c.pmutation = 0.05;
-    return c;
+    return testing::small_search_config(200, 4);
 }
 
 RunOptions options_for(const TempDir& dir, Console& console, std::optional<int> seed = 123) {
-    RunOptions o;
-    o.workdir = dir.path();
-    o.console = &console;
-    o.seed = seed;
-    return o;
+    return testing::run_options(dir, console, seed);
 }
 
-int count_of(const std::string& text, const std::string& part) {
-    int n = 0;
-    for (auto pos = text.find(part); pos != std::string::npos; pos = text.find(part, pos + 1)) {
-        ++n;
-    }
-    return n;
-}
+using testing::count_of;
 
 // The reports appended by all runs so far, whichever estimator wrote them.
 int reports_in(const TempDir& dir) {

@@ -14,24 +14,17 @@ using testing::shell_quote;
 using testing::TempDir;
 using testing::write_file;
 
-const std::string cli = shell_quote(VELMORA_CLI_PATH);
-const std::string sample =
-    shell_quote(std::string(VELMORA_SOURCE_DIR) + "/data/eustockmarkets_returns.txt");
+const std::string sample = shell_quote(testing::sample_series());
 
-CommandResult velmora(const std::string& arguments, const TempDir& dir) {
-    return testing::run_command(cli + " " + arguments, dir.path(), dir.path());
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using testing::contains;
+using testing::run_cli;
 
 TEST(RunCli, HelpExplainsEveryOption) {
     TempDir dir;
-    const CommandResult top = velmora("--help", dir);
+    const CommandResult top = run_cli("--help", dir);
     EXPECT_EQ(top.status, 0);
     EXPECT_TRUE(contains(top.out, "run")) << top.out;
-    const CommandResult help = velmora("run --help", dir);
+    const CommandResult help = run_cli("run --help", dir);
     EXPECT_EQ(help.status, 0);
     for (const char* option :
          {"--selection", "--tourneysize", "--crossover", "--scaling", "--scalemult", "--beta",
@@ -44,7 +37,7 @@ TEST(RunCli, HelpExplainsEveryOption) {
 TEST(RunCli, WorkdirHelpSaysWhatIsWrittenAndWhatIsRead) {
     TempDir dir;
     for (const char* command : {"run --help", "fit --help"}) {
-        const std::string help = velmora(command, dir).out;
+        const std::string help = run_cli(command, dir).out;
         const auto start = help.find("\n  --workdir");
         ASSERT_NE(start, std::string::npos) << command;
         const std::string text = help.substr(start, help.find("\n  --", start + 1) - start);
@@ -59,7 +52,7 @@ TEST(RunCli, UnknownChoiceNamesAreRefusedWithTheBadValue) {
     TempDir dir;
     for (const char* arguments :
          {"--selection wheel", "--crossover three-point", "--scaling exponential"}) {
-        const CommandResult r = velmora(std::string("run ") + arguments, dir);
+        const CommandResult r = run_cli(std::string("run ") + arguments, dir);
         EXPECT_EQ(r.status, 2) << arguments;
         const std::string bad = std::string(arguments).substr(std::string(arguments).find(' ') + 1);
         EXPECT_TRUE(contains(r.err, bad)) << r.err;
@@ -69,18 +62,18 @@ TEST(RunCli, UnknownChoiceNamesAreRefusedWithTheBadValue) {
 
 TEST(RunCli, RejectedConfigurationExitsWithStatusTwo) {
     TempDir dir;
-    CommandResult r = velmora("run --course-file " + sample + " --m 5", dir);
+    CommandResult r = run_cli("run --course-file " + sample + " --m 5", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "Max order VAR must be between 1 and 4 (m = 5)\n");
 
-    r = velmora("run --course-file " + sample + " --scaling sigma", dir);
+    r = run_cli("run --course-file " + sample + " --scaling sigma", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "Sigma Trouncation constant must be != 0\n");
     // Without --n-oss every row of the file is read.
     EXPECT_TRUE(contains(read_file(dir / "Output.txt"), "n_oss =1859\n"));
     EXPECT_FALSE(contains(read_file(dir / "Output.txt"), "Scaling Method"));
 
-    r = velmora("run --course-file " + sample + " --selection tournament", dir);
+    r = run_cli("run --course-file " + sample + " --selection tournament", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, "Tournament size")) << r.err;
 }
@@ -88,21 +81,21 @@ TEST(RunCli, RejectedConfigurationExitsWithStatusTwo) {
 TEST(RunCli, MissingOrFaultyCourseFileExitsWithStatusTwo) {
     TempDir dir;
     // With the sizes given, the run log is begun before the file is read.
-    CommandResult r = velmora("run --n-oss 1000 --n-comp 4", dir);
+    CommandResult r = run_cli("run --n-oss 1000 --n-comp 4", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "File TassidiCambio.txt could not be opened\n");
     EXPECT_EQ(r.out, "File inputonepop2.txt could not be opened\n");
     EXPECT_EQ(testing::read_lines(dir / "Output.txt").size(), 13u);
     // Sizes taken from the file need it read first: nothing is written.
     std::filesystem::remove(dir / "Output.txt");
-    r = velmora("run", dir);
+    r = run_cli("run", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "File TassidiCambio.txt could not be opened\n");
     EXPECT_EQ(r.out, "");
     EXPECT_FALSE(std::filesystem::exists(dir / "Output.txt"));
 
     write_file(dir / "short.txt", "1 2 3\n");
-    r = velmora("run --course-file short.txt --n-oss 30 --n-comp 2", dir);
+    r = run_cli("run --course-file short.txt --n-oss 30 --n-comp 2", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err,
               "Course file short.txt holds 3 numbers, but 30 observations of 2 "
@@ -115,7 +108,7 @@ TEST(RunCli, RelativeCourseFileIsTakenFromTheCurrentDirectory) {
     // Found in the current directory although the run's files go elsewhere;
     // too short, so it is refused after being opened.
     const CommandResult r =
-        velmora("run --course-file series.txt --n-oss 30 --n-comp 2 --workdir runs/one", dir);
+        run_cli("run --course-file series.txt --n-oss 30 --n-comp 2 --workdir runs/one", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, "holds 2 numbers")) << r.err;
     EXPECT_TRUE(std::filesystem::exists(dir / "runs" / "one" / "Output.txt"));
@@ -124,7 +117,7 @@ TEST(RunCli, RelativeCourseFileIsTakenFromTheCurrentDirectory) {
 TEST(RunCli, UncreatableRunLogSaysCiaoAndFails) {
     TempDir dir;
     std::filesystem::create_directory(dir / "Output.txt");
-    const CommandResult r = velmora("run --course-file " + sample, dir);
+    const CommandResult r = run_cli("run --course-file " + sample, dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "ciao\n");
     EXPECT_TRUE(contains(r.err, "Output.txt could not be created")) << r.err;
@@ -134,7 +127,7 @@ TEST(RunCli, WorkdirThatCannotBeCreatedIsRefused) {
     TempDir dir;
     write_file(dir / "plain-file", "x");
     const CommandResult r =
-        velmora("run --course-file " + sample + " --workdir plain-file/sub", dir);
+        run_cli("run --course-file " + sample + " --workdir plain-file/sub", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, "could not be created")) << r.err;
 }
@@ -144,7 +137,7 @@ const std::string small_run =
 
 TEST(RunCli, CompletedRunExitsWithZeroAndSummarisesTheBestModel) {
     TempDir dir;
-    const CommandResult r = velmora(small_run + "--seed 42 --workdir out --json summary.json", dir);
+    const CommandResult r = run_cli(small_run + "--seed 42 --workdir out --json summary.json", dir);
     EXPECT_EQ(r.status, 0) << r.err;
     // Standard error is not a terminal here: no progress line.
     EXPECT_EQ(r.err, "");
@@ -179,9 +172,9 @@ TEST(RunCli, CompletedRunExitsWithZeroAndSummarisesTheBestModel) {
 
 TEST(RunCli, SeedReplaysARunExactly) {
     TempDir dir;
-    const CommandResult first = velmora(small_run + "--seed 777 --workdir a", dir);
+    const CommandResult first = run_cli(small_run + "--seed 777 --workdir a", dir);
     const CommandResult second =
-        velmora(small_run + "--seed 777 --workdir b --threads 1 --no-cache", dir);
+        run_cli(small_run + "--seed 777 --workdir b --threads 1 --no-cache", dir);
     ASSERT_EQ(first.status, 0);
     ASSERT_EQ(second.status, 0);
     EXPECT_EQ(read_file(dir / "a" / "Output.txt"), read_file(dir / "b" / "Output.txt"));
@@ -194,7 +187,7 @@ TEST(RunCli, SeedReplaysARunExactly) {
 TEST(RunCli, SeedAndThreadsOutsideTheirRangesAreRefused) {
     TempDir dir;
     for (const char* option : {"--seed 1000", "--seed -1", "--threads 0"}) {
-        const CommandResult r = velmora(small_run + option, dir);
+        const CommandResult r = run_cli(small_run + option, dir);
         EXPECT_EQ(r.status, 2) << option;
         EXPECT_FALSE(r.err.empty());
     }
@@ -203,7 +196,7 @@ TEST(RunCli, SeedAndThreadsOutsideTheirRangesAreRefused) {
 
 TEST(RunCli, EngineFaultExitsWith255) {
     TempDir dir;
-    const CommandResult r = velmora(small_run + "--scaling autocontrol --json s.json", dir);
+    const CommandResult r = run_cli(small_run + "--scaling autocontrol --json s.json", dir);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err,
               "OOPS, Automatic control of selection uses suselect.c, Stochastic Universal "
@@ -212,13 +205,13 @@ TEST(RunCli, EngineFaultExitsWith255) {
     EXPECT_TRUE(contains(read_file(dir / "Output.txt"), "autocontrol_selection =1\n"));
     EXPECT_FALSE(std::filesystem::exists(dir / "s.json"));
 
-    const CommandResult fine = velmora(small_run + "--scaling autocontrol --selection sus", dir);
+    const CommandResult fine = run_cli(small_run + "--scaling autocontrol --selection sus", dir);
     EXPECT_EQ(fine.status, 0) << fine.err;
 }
 
 TEST(RunCli, UnwritableJsonPathIsRefusedBeforeTheSearch) {
     TempDir dir;
-    const CommandResult r = velmora(small_run + "--json no/such/dir/s.json", dir);
+    const CommandResult r = run_cli(small_run + "--json no/such/dir/s.json", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "JSON summary no/such/dir/s.json could not be created\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "Output.txt"));
@@ -227,7 +220,7 @@ TEST(RunCli, UnwritableJsonPathIsRefusedBeforeTheSearch) {
 TEST(RunCli, JsonShowsSinglePrecisionValuesAsEntered) {
     TempDir dir;
     const CommandResult r =
-        velmora(small_run + "--scalemult 1.3 --seed 42 --workdir out --json s.json", dir);
+        run_cli(small_run + "--scalemult 1.3 --seed 42 --workdir out --json s.json", dir);
     ASSERT_EQ(r.status, 0) << r.err;
     const auto json = nlohmann::json::parse(read_file(dir / "s.json"));
     EXPECT_EQ(json["parameters"]["scalemult"].get<double>(), 1.3);
@@ -239,7 +232,7 @@ TEST(RunCli, JsonShowsSinglePrecisionValuesAsEntered) {
 TEST(RunCli, RefusedRunLeavesTheWorkdirAndAnEarlierSummaryAlone) {
     TempDir dir;
     write_file(dir / "s.json", "earlier summary\n");
-    CommandResult r = velmora(small_run + "--m 5 --workdir fresh --json s.json", dir);
+    CommandResult r = run_cli(small_run + "--m 5 --workdir fresh --json s.json", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_FALSE(std::filesystem::exists(dir / "fresh"));
     EXPECT_EQ(read_file(dir / "s.json"), "earlier summary\n");
@@ -247,15 +240,15 @@ TEST(RunCli, RefusedRunLeavesTheWorkdirAndAnEarlierSummaryAlone) {
     // A series refused after the run log was begun, and an engine fault, keep
     // it too.
     write_file(dir / "short.txt", "1 2 3\n");
-    r = velmora("run --course-file short.txt --n-oss 30 --n-comp 2 --json s.json", dir);
+    r = run_cli("run --course-file short.txt --n-oss 30 --n-comp 2 --json s.json", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(read_file(dir / "s.json"), "earlier summary\n");
-    r = velmora(small_run + "--scaling autocontrol --json s.json", dir);
+    r = run_cli(small_run + "--scaling autocontrol --json s.json", dir);
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(read_file(dir / "s.json"), "earlier summary\n");
 
     // A completed run replaces it.
-    r = velmora(small_run + "--seed 1 --json s.json", dir);
+    r = run_cli(small_run + "--seed 1 --json s.json", dir);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(nlohmann::json::parse(read_file(dir / "s.json"))["seed"], 1);
 }

@@ -29,9 +29,7 @@ using testing::write_file;
 
 const std::string sample = std::string(VELMORA_SOURCE_DIR) + "/data/eustockmarkets_returns.txt";
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using testing::contains;
 
 std::vector<std::string> small_run(std::vector<std::string> extra, const char* maxgen = "3") {
     std::vector<std::string> args{

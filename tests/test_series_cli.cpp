@@ -27,13 +27,8 @@ const std::string data_dir = std::string(VELMORA_SOURCE_DIR) + "/data/";
 const std::string returns_txt = shell_quote(data_dir + "eustockmarkets_returns.txt");
 const std::string returns_csv = shell_quote(data_dir + "eustockmarkets_returns.csv");
 
-CommandResult velmora(const std::string& arguments, const TempDir& dir) {
-    return testing::run_command(cli + " " + arguments, dir.path(), dir.path());
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using testing::contains;
+using testing::run_cli;
 
 TEST(SeriesCli, CsvAndWhiteSpaceFilesGiveIdenticalReportFiles) {
     TempDir dir;
@@ -48,10 +43,10 @@ TEST(SeriesCli, CsvAndWhiteSpaceFilesGiveIdenticalReportFiles) {
     }
     write_file(dir / "returns.csv", "\xEF\xBB\xBF" + semicolons);
     const CommandResult a =
-        velmora("run --course-file " + returns_txt + " --workdir a" + search, dir);
+        run_cli("run --course-file " + returns_txt + " --workdir a" + search, dir);
     const CommandResult b =
-        velmora("run --course-file " + returns_csv + " --workdir b" + search, dir);
-    const CommandResult c = velmora("run --course-file returns.csv --workdir c" + search, dir);
+        run_cli("run --course-file " + returns_csv + " --workdir b" + search, dir);
+    const CommandResult c = run_cli("run --course-file returns.csv --workdir c" + search, dir);
     ASSERT_EQ(a.status, 0) << a.err;
     ASSERT_EQ(b.status, 0) << b.err;
     ASSERT_EQ(c.status, 0) << c.err;
@@ -84,7 +79,7 @@ TEST(SeriesCli, CsvAndWhiteSpaceFilesGiveIdenticalReportFiles) {
 TEST(SeriesCli, SizesComeFromTheFileAndTheJsonCarriesTheNames) {
     TempDir dir;
     const CommandResult r =
-        velmora("run --course-file " + returns_csv +
+        run_cli("run --course-file " + returns_csv +
                     " --columns SMI,DAX,FTSE --popsize 4 --maxgen 1 --seed 3 --json s.json",
                 dir);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -112,12 +107,12 @@ TEST(SeriesCli, SizesComeFromTheFileAndTheJsonCarriesTheNames) {
 
 TEST(SeriesCli, FilesOfTheWrongShapeOrWithBadCellsAreRefused) {
     TempDir dir;
-    CommandResult r = velmora("run --course-file " + returns_txt + " --n-comp 5", dir);
+    CommandResult r = run_cli("run --course-file " + returns_txt + " --n-comp 5", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, "holds 4 numbers on each of its 1859 lines, but n_comp = 5"))
         << r.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "Output.txt"));
-    r = velmora("run --course-file " + returns_csv + " --n-comp 3", dir);
+    r = run_cli("run --course-file " + returns_csv + " --n-comp 3", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, "4 columns of numbers on each row, but n_comp = 3")) << r.err;
 
@@ -131,12 +126,12 @@ TEST(SeriesCli, FilesOfTheWrongShapeOrWithBadCellsAreRefused) {
         text += '\n';
     }
     write_file(dir / "gap.csv", text);
-    r = velmora("run --course-file gap.csv", dir);
+    r = run_cli("run --course-file gap.csv", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err,
               "Course file gap.csv, row 34, column 3 (b): empty cell; nothing is filled "
               "in: give the value or drop the row\n");
-    r = velmora("run --course-file " + returns_csv + " --columns DAX,Nikkei", dir);
+    r = run_cli("run --course-file " + returns_csv + " --columns DAX,Nikkei", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, "no column named \"Nikkei\"")) << r.err;
 }
@@ -172,13 +167,13 @@ TEST(SeriesCli, LargeThresholdCandidatesAreRefusedWhereTheyWouldServe) {
     }
     write_file(dir / "s.csv", text);
     const std::string common = " --popsize 4 --maxgen 1 --seed 1 --min-oss-reg 5 --m 1";
-    CommandResult r = velmora("run --course-file s.csv --columns level,x" + common, dir);
+    CommandResult r = run_cli("run --course-file s.csv --columns level,x" + common, dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, "level holds 1e+07 at time 1 (1)")) << r.err;
     EXPECT_TRUE(contains(r.err, "rescale")) << r.err;
     // As a third component it is never a threshold variable of the search,
     // and the refinement, which may try any component, leaves it out.
-    r = velmora("run --course-file s.csv --columns x,y,level --json s.json" + common, dir);
+    r = run_cli("run --course-file s.csv --columns x,y,level --json s.json" + common, dir);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.err, "level holds 1e+07 at time 1 (1)")) << r.err;
     EXPECT_TRUE(contains(r.err, "the refinement does not try it as a threshold variable")) << r.err;
@@ -187,10 +182,10 @@ TEST(SeriesCli, LargeThresholdCandidatesAreRefusedWhereTheyWouldServe) {
         << refined.dump();
     EXPECT_FALSE(contains(r.err, "x holds")) << r.err;
     const std::string fit = "fit --course-file s.csv --m 1 --min-oss-reg 5 --regimes 2 ";
-    r = velmora(fit + "--component 3 --lag 1 --positions 10", dir);
+    r = run_cli(fit + "--component 3 --lag 1 --positions 10", dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(contains(r.err, "level holds")) << r.err;
-    r = velmora(fit + "--component 1 --lag 1 --positions 10", dir);
+    r = run_cli(fit + "--component 1 --lag 1 --positions 10", dir);
     EXPECT_EQ(r.status, 0) << r.err;
 }
 
@@ -203,7 +198,7 @@ TEST(SeriesCli, FitByThresholdValuePicksTheSplitOfThePosition) {
     TempDir dir;
     const std::string fit = "fit --course-file " + returns_csv + " --n-oss 1000 ";
     const CommandResult by_position =
-        velmora(fit + "--workdir p --component 2 --lag 3 --regimes 3 --positions 120,640", dir);
+        run_cli(fit + "--workdir p --component 2 --lag 3 --regimes 3 --positions 120,640", dir);
     ASSERT_EQ(by_position.status, 0) << by_position.err;
     // The thresholds the positions gave, a little above each: no value of
     // SMI lies in between, so the split is the same.
@@ -212,7 +207,7 @@ TEST(SeriesCli, FitByThresholdValuePicksTheSplitOfThePosition) {
     double high = 0.0;
     ASSERT_EQ(std::sscanf(thresholds.c_str(), "Thresholds: %lf %lf", &low, &high), 2) << thresholds;
     const CommandResult by_value2 =
-        velmora(fit + "--workdir v --component 2 --lag 3 --regimes 3 --thresholds " +
+        run_cli(fit + "--workdir v --component 2 --lag 3 --regimes 3 --thresholds " +
                     std::to_string(high + 5e-7) + "," + std::to_string(low + 5e-7),
                 dir);
     ASSERT_EQ(by_value2.status, 0) << by_value2.err;
@@ -229,17 +224,17 @@ TEST(SeriesCli, CodesMayBeSeparatedByBlanksAsTheSummaryPrintsThem) {
     TempDir dir;
     const std::string fit = "fit --course-file " + returns_txt + " --n-oss 1000 --n-comp 4 ";
     const CommandResult commas =
-        velmora(fit + "--workdir a --codes 0,0,0,1,1,314,36,917,147,544,1,3,0,3,2,4", dir);
+        run_cli(fit + "--workdir a --codes 0,0,0,1,1,314,36,917,147,544,1,3,0,3,2,4", dir);
     const CommandResult quoted =
-        velmora(fit + "--workdir b --codes '0 0 0 1 1 314 36 917 147 544 1 3 0 3 2 4'", dir);
+        run_cli(fit + "--workdir b --codes '0 0 0 1 1 314 36 917 147 544 1 3 0 3 2 4'", dir);
     const CommandResult words =
-        velmora(fit + "--workdir c --codes 0 0 0 1 1 314 36 917 147 544 1 3 0 3 2 4", dir);
+        run_cli(fit + "--workdir c --codes 0 0 0 1 1 314 36 917 147 544 1 3 0 3 2 4", dir);
     ASSERT_EQ(commas.status, 0) << commas.err;
     EXPECT_EQ(line_starting(quoted.out, "Criterion"), line_starting(commas.out, "Criterion"));
     EXPECT_EQ(line_starting(words.out, "Criterion"), line_starting(commas.out, "Criterion"));
     // The documented best model of the sample search with --seed 5.
     EXPECT_EQ(line_starting(commas.out, "Criterion"), "Criterion: -2.601800  Fitness: 1.026359");
-    const CommandResult bad = velmora(fit + "--workdir d --codes '0 0 x'", dir);
+    const CommandResult bad = run_cli(fit + "--workdir d --codes '0 0 x'", dir);
     EXPECT_EQ(bad.status, 2);
     EXPECT_TRUE(contains(bad.err, "\"x\" is not a whole number")) << bad.err;
 }

@@ -42,9 +42,7 @@ std::string refusal(const TableRequest& request) {
     return {};
 }
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using testing::contains;
 
 std::vector<double> values_of(const Table& t) {
     return t.values;
