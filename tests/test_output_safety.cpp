@@ -176,6 +176,25 @@ TEST(OutputPaths, EveryOutputOfRunAndFitIsGuardedAsTheJsonIs) {
     EXPECT_EQ(read_file(dir / "series.txt"), read_file(sample));
 }
 
+TEST(OutputPaths, ARunRefusedBeforeItsSearchKeepsAnEarlierHistoryAndSummary) {
+    TempDir dir;
+    write_file(dir / "short.txt", "1 2\n3 4\n");
+    write_file(dir / "h.csv", "earlier history\n");
+    write_file(dir / "s.json", "earlier summary\n");
+    // The sizes are given, so the series is read (and refused) by the run.
+    const CommandResult r = velmora(
+        "run --course-file short.txt --n-oss 40 --n-comp 2 --history h.csv --json s.json", dir);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(read_file(dir / "h.csv"), "earlier history\n");
+    EXPECT_EQ(read_file(dir / "s.json"), "earlier summary\n");
+    // A run that breeds no generation still writes the header.
+    const CommandResult none = velmora("run --course-file " + shell_quote(sample) +
+                                           " --n-oss 200 --maxgen 0 --popsize 4 --history h.csv",
+                                       dir);
+    EXPECT_EQ(none.status, 0) << none.err;
+    EXPECT_EQ(testing::read_lines(dir / "h.csv").size(), 1u);
+}
+
 // A series whose row labels are long makes the regimes file the largest
 // file of the fit, so that a file size limit stops that file alone.
 TEST(OutputPaths, AFailedCsvIsNamedListedInTheJsonAndEndsWithStatusThree) {

@@ -160,6 +160,29 @@ TEST(StopAfterSearch, ASignalDuringTheBootstrapEndsTheRunAfterItsSummaryWithoutJ
     EXPECT_FALSE(std::filesystem::exists(dir / "r.csv"));
 }
 
+TEST(StopAfterSearch, ReplicationsSideBySideStopAtTheirNextGeneration) {
+    TempDir dir;
+    ChildProcess child(VELMORA_CLI_PATH,
+                       {"run", "--course-file", sample, "--n-oss", "300", "--maxgen", "100000000",
+                        "--popsize", "6", "--seed", "8", "--replications", "3", "--threads", "2",
+                        "--workdir", "out", "--history", "h.csv"},
+                       dir.path());
+    ASSERT_TRUE(testing::wait_for_text(dir / "out" / "Output.txt", "n_oss =300\n"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    child.send(SIGINT);
+    const ChildOutcome r = child.finish();
+    ASSERT_TRUE(r.exited) << "ended by signal " << r.signal;
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_TRUE(contains(r.err, "Search stopped after ")) << r.err;
+    // Each replication's log lines follow the header, in order; no report.
+    const std::string log = read_file(dir / "out" / "Output.txt");
+    EXPECT_LT(log.find("casual=8\n"), log.find("casual=9\n")) << log;
+    EXPECT_LT(log.find("casual=9\n"), log.find("casual=10\n")) << log;
+    EXPECT_EQ(files_in(dir / "out"), std::vector<std::string>{"Output.txt"});
+    // The history keeps the generations bred.
+    EXPECT_GT(testing::read_lines(dir / "h.csv").size(), 1u);
+}
+
 // The report of a fit is the one a fit without the test writes, whole.
 TEST(StopAfterSearch, ASignalDuringAFitsBootstrapOrSimulationsKeepsItsReportAndNothingElse) {
     const std::vector<std::string> common{

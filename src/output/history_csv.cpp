@@ -9,8 +9,16 @@ const char* HistoryCsv::header() {
            "evaluations,estimations,seconds";
 }
 
-HistoryCsv::HistoryCsv(const std::filesystem::path& path) : file_(path, "History file") {
-    file_.line(header());
+CsvFile& HistoryCsv::file() {
+    if (!file_) {
+        file_.emplace(path_, "History file");
+        file_->line(header());
+    }
+    return *file_;
+}
+
+std::string HistoryCsv::close() {
+    return file().close();
 }
 
 void HistoryCsv::add(const RunProgress& bred) {
@@ -21,7 +29,7 @@ void HistoryCsv::add(const RunProgress& bred) {
     row += csv_number(bred.best_fitness) + ",";
     row += csv_number(bred.mean_fitness) + ",";
     row += strprintf("%d,%lld,%.6f", bred.nevals, bred.estimations, bred.seconds);
-    file_.line(row);
+    file().line(row);
 }
 
 }  // namespace velmora
