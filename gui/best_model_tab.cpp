@@ -1,5 +1,11 @@
 #include "best_model_tab.hpp"
 
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QSplitter>
+#include <QTableWidget>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -28,16 +34,108 @@ QString full_path(const std::filesystem::path& path) {
         .toHtmlEscaped();
 }
 
+QString cell(const QString& text) {
+    return QStringLiteral("<td align=\"right\">%1</td>").arg(text);
+}
+
+QString row(const QString& head, const QString& value) {
+    return QStringLiteral("<tr><th align=\"left\">%1</th>%2</tr>").arg(head, cell(value));
+}
+
+QString percent(double level) {
+    return QString::fromStdString(strprintf("%g %%", 100.0 * level));
+}
+
+QTableWidgetItem* text_item(const QString& text) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    return item;
+}
+
+QTableWidgetItem* number_item(const char* format, double value) {
+    auto* item = text_item(number(format, value));
+    item->setData(Qt::UserRole, value);
+    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return item;
+}
+
 }  // namespace
 
-QString model_html(const QString& title, const StructureSummary& summary,
-                   const SeriesInfo& series) {
+QString inference_html(const inference::ModelInference& inf) {
+    QString html = QStringLiteral("<h4>%1</h4>").arg(QObject::tr("Beside the linear VAR"));
+    if (inf.linear.status != EstimateStatus::estimated) {
+        html += QObject::tr("<p>The linear VAR of order %1 could not be estimated (%2).</p>")
+                    .arg(inf.order)
+                    .arg(escaped(status_name(inf.linear.status)));
+    } else {
+        const double difference = inf.criterion - inf.linear.criterion;
+        html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\">");
+        html += row(QObject::tr("Criterion of the threshold model"), number("%.6f", inf.criterion));
+        html += row(QObject::tr("Criterion of the linear VAR of order %1").arg(inf.order),
+                    number("%.6f", inf.linear.criterion));
+        html += row(QObject::tr("Difference (threshold model − linear VAR)"),
+                    number("%.6f", difference));
+        html += QStringLiteral("</table>");
+        html += inf.linear_as_good()
+                    ? QObject::tr(
+                          "<p><b>The linear VAR is as good as or better than this "
+                          "threshold model: its criterion is not higher.</b></p>")
+                    : QObject::tr(
+                          "<p>The threshold model's criterion is %1 below the linear "
+                          "VAR's.</p>")
+                          .arg(number("%.6f", -difference));
+    }
+    if (inf.linearity) {
+        const inference::LinearityTest& t = *inf.linearity;
+        html += QObject::tr(
+            "<p>Linearity test (likelihood ratio against the linear VAR, "
+            "p-value from residual-bootstrap series of the linear VAR):</p>");
+        html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\">");
+        html += row(QObject::tr("LR"), number("%.4f", t.lr));
+        html += row(QObject::tr("Bootstrap p-value"), number("%.4f", t.p_value));
+        html += row(QObject::tr("Bootstrap series (B)"), QString::number(t.replicates));
+        if (t.failed > 0) {
+            html += row(QObject::tr("Series that could not be fitted"), QString::number(t.failed));
+        }
+        html += row(QObject::tr("Times compared (T)"), QString::number(t.observations));
+        html += QStringLiteral("</table>");
+    }
+    if (inf.confidence && !inf.confidence->intervals.empty()) {
+        const inference::ThresholdConfidence& c = *inf.confidence;
+        html += QObject::tr(
+                    "<p>Confidence set of the threshold%1 at level %2: the candidate "
+                    "thresholds whose likelihood ratio stays below %3%4.</p>")
+                    .arg(c.intervals.size() == 1 ? QString() : QStringLiteral("s"))
+                    .arg(percent(c.level))
+                    .arg(number("%.4f", c.critical_value))
+                    .arg(c.others_held ? QObject::tr(", each with the others held at their "
+                                                     "estimates")
+                                       : QString());
+        html += QObject::tr(
+            "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\"><tr><th>Threshold</th>"
+            "<th>Estimate</th><th>Low</th><th>High</th><th>Candidates inside</th>"
+            "<th>Candidates</th></tr>");
+        for (std::size_t j = 0; j < c.intervals.size(); ++j) {
+            const inference::ThresholdInterval& i = c.intervals[j];
+            html += QStringLiteral("<tr><td>%1</td>").arg(j + 1) + cell(number("%f", i.estimate)) +
+                    cell(number("%f", i.low)) + cell(number("%f", i.high)) +
+                    cell(QString::number(i.inside)) + cell(QString::number(i.candidates)) +
+                    QStringLiteral("</tr>");
+        }
+        html += QStringLiteral("</table>");
+    }
+    return html;
+}
+
+QString model_html(const QString& title, const StructureSummary& summary, const SeriesInfo& series,
+                   const QString& after_summary) {
     const FittedModel& model = summary.model;
     const ModelStructure& s = summary.structure;
     QString html = QStringLiteral("<h3>%1</h3>").arg(title.toHtmlEscaped());
     // The plain summary lines, as the command line prints them.
     html +=
         QStringLiteral("<pre>%1</pre>").arg(escaped(format_structure_summary(summary, &series)));
+    html += after_summary;
     if (!model.estimated()) {
         return html;
     }
@@ -98,12 +196,101 @@ BestModelTab::BestModelTab(QWidget* parent) : ResultsTab(parent) {
     browser_->setObjectName(QStringLiteral("bestModelText"));
     browser_->setOpenLinks(false);
     browser_->setPlaceholderText(tr("The best model appears here when a run has ended."));
+
+    auto* lower = new QWidget(this);
+    chooser_ = new QComboBox(lower);
+    chooser_->setObjectName(QStringLiteral("coefficientModelChooser"));
+    auto* caption = new QLabel(tr("Coefficients at the largest order with standard errors, "
+                                  "t-values and two-sided p-values:"),
+                               lower);
+    caption->setWordWrap(true);
+    caption->setBuddy(chooser_);
+    table_note_ = new QLabel(lower);
+    table_note_->setObjectName(QStringLiteral("coefficientNote"));
+    table_note_->setWordWrap(true);
+    table_ = new QTableWidget(0, 8, lower);
+    table_->setObjectName(QStringLiteral("coefficientTable"));
+    table_->setHorizontalHeaderLabels({tr("Regime"), tr("Equation"), tr("Variable"), tr("Lag"),
+                                       tr("Coefficient"), tr("Std. error"), tr("t-value"),
+                                       tr("p-value")});
+    table_->verticalHeader()->setVisible(false);
+    table_->setAlternatingRowColors(true);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    auto* top_row = new QHBoxLayout;
+    top_row->addWidget(caption, 1);
+    top_row->addWidget(chooser_);
+    auto* lower_layout = new QVBoxLayout(lower);
+    lower_layout->setContentsMargins(0, 0, 0, 0);
+    lower_layout->addLayout(top_row);
+    lower_layout->addWidget(table_note_);
+    lower_layout->addWidget(table_, 1);
+
+    auto* splitter = new QSplitter(Qt::Vertical, this);
+    splitter->addWidget(browser_);
+    splitter->addWidget(lower);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 2);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(browser_);
+    layout->addWidget(splitter);
+    connect(chooser_, &QComboBox::currentIndexChanged, this, &BestModelTab::show_coefficients);
 }
 
 void BestModelTab::run_started(const RunConfig&) {
     browser_->clear();
+    shown_.clear();
+    chooser_->clear();
+    show_coefficients(-1);
+}
+
+void BestModelTab::show_coefficients(int index) {
+    table_->setRowCount(0);
+    table_note_->clear();
+    if (index < 0 || index >= static_cast<int>(shown_.size())) {
+        return;
+    }
+    const inference::ModelInference& inf = shown_[static_cast<std::size_t>(index)];
+    const int k = inf.k;
+    QStringList notes;
+    for (std::size_t r = 0; r < inf.regimes.size(); ++r) {
+        const inference::RegimeRegression& g = inf.regimes[r];
+        if (!g.estimated) {
+            notes << tr("Regime %1: %2 observations, no standard errors (too few observations "
+                        "or a singular regression).")
+                         .arg(r + 1)
+                         .arg(g.observations);
+            continue;
+        }
+        notes << tr("Regime %1: %2 observations, %3 degrees of freedom (residual covariance "
+                    "divided by %2 − %4·%5).")
+                     .arg(r + 1)
+                     .arg(g.observations)
+                     .arg(g.degrees_of_freedom)
+                     .arg(inf.order)
+                     .arg(k);
+        for (int e = 1; e <= k; ++e) {
+            for (int lag = 1; lag <= inf.order; ++lag) {
+                for (int v = 1; v <= k; ++v) {
+                    const std::size_t i =
+                        static_cast<std::size_t>(((lag - 1) * k + v - 1) * k + e - 1);
+                    const int at = table_->rowCount();
+                    table_->insertRow(at);
+                    table_->setItem(at, regime_column, text_item(QString::number(r + 1)));
+                    table_->setItem(at, equation_column,
+                                    text_item(QString::fromStdString(series_.component(e))));
+                    table_->setItem(at, variable_column,
+                                    text_item(QString::fromStdString(series_.component(v))));
+                    table_->setItem(at, lag_column, text_item(QString::number(lag)));
+                    table_->setItem(at, coefficient_column, number_item("%.6f", g.coefficients[i]));
+                    table_->setItem(at, standard_error_column,
+                                    number_item("%.6f", g.standard_errors[i]));
+                    table_->setItem(at, t_value_column, number_item("%.3f", g.t_values[i]));
+                    table_->setItem(at, p_value_column, number_item("%.4f", g.p_values[i]));
+                }
+            }
+        }
+    }
+    table_note_->setText(notes.join(QLatin1Char('\n')));
+    table_->resizeColumnsToContents();
 }
 
 void BestModelTab::run_finished(const RunOutcome& outcome) {
@@ -118,14 +305,18 @@ void BestModelTab::run_finished(const RunOutcome& outcome) {
             tr("<p>The run was stopped: the best structure found so far, no report "
                "files.</p>");
     }
+    const ModelAnalyses& analyses = outcome.analyses;
+    const auto beside_linear = [](const std::optional<inference::ModelInference>& inference) {
+        return inference ? inference_html(*inference) : QString();
+    };
     html += model_html(r.generations > 0 ? tr("Best model of the search (last generation)")
                                          : tr("Best model of the start population"),
-                       r.best, r.series);
+                       r.best, r.series, beside_linear(analyses.best));
     if (r.refined) {
         html +=
             model_html(tr("Refined model (criterion %1 lower than the search's)")
                            .arg(QString::fromStdString(strprintf("%f", r.refined->improvement()))),
-                       r.refined->model, r.series);
+                       r.refined->model, r.series, beside_linear(analyses.refined));
     }
     std::vector<std::filesystem::path> files = r.files_written;
     if (r.refined) {
@@ -139,6 +330,20 @@ void BestModelTab::run_finished(const RunOutcome& outcome) {
         html += QStringLiteral("</ul>");
     }
     browser_->setHtml(html);
+
+    series_ = r.series;
+    shown_.clear();
+    chooser_->clear();
+    if (analyses.best) {
+        shown_.push_back(*analyses.best);
+        chooser_->addItem(tr("Best model"));
+    }
+    if (analyses.refined) {
+        shown_.push_back(*analyses.refined);
+        chooser_->addItem(tr("Refined model"));
+    }
+    // The reported model first: the refined one when refinement ran.
+    chooser_->setCurrentIndex(static_cast<int>(shown_.size()) - 1);
 }
 
 QString BestModelTab::text() const {

@@ -4,19 +4,33 @@
 // per regime, criterion, and per regime its coefficients labelled by
 // equation, variable and lag and its residual covariance — then the files
 // the run wrote, with their full paths. The numbers are printed as the
-// report files print them.
+// report files print them. Beside each model: the linear VAR's criterion,
+// the linearity test and the threshold confidence sets when asked, and below
+// a table of every regime's coefficients with standard errors, t-values and
+// p-values.
 
 #include <QString>
 
+#include <vector>
+
 #include "results_tab.hpp"
 
+class QComboBox;
+class QLabel;
+class QTableWidget;
 class QTextBrowser;
 
 namespace velmora::gui {
 
 // One model as the page shows it, in HTML; `title` heads it. Other pages or
-// later additions (standard errors, a linear benchmark) can reuse or extend it.
-QString model_html(const QString& title, const StructureSummary& model, const SeriesInfo& series);
+// later additions can reuse or extend it; `after_summary` follows the summary
+// lines, before the tables.
+QString model_html(const QString& title, const StructureSummary& model, const SeriesInfo& series,
+                   const QString& after_summary = {});
+
+// A model beside its linear benchmark, its linearity test and threshold
+// confidence sets (those computed), in HTML.
+QString inference_html(const inference::ModelInference& inference);
 
 class BestModelTab : public ResultsTab {
     Q_OBJECT
@@ -30,8 +44,34 @@ class BestModelTab : public ResultsTab {
     // The page's text as plain text (for copying and tests).
     QString text() const;
 
+    // The coefficient table of the model the chooser shows: a row per regime,
+    // equation, lag and variable; columns kCoefficientColumns. Each number's
+    // item holds the exact value under Qt::UserRole.
+    QTableWidget* coefficient_table() const { return table_; }
+    // "Best model", then "Refined model" when refinement ran.
+    QComboBox* model_chooser() const { return chooser_; }
+
+    enum Column {
+        regime_column,
+        equation_column,
+        variable_column,
+        lag_column,
+        coefficient_column,
+        standard_error_column,
+        t_value_column,
+        p_value_column
+    };
+
   private:
+    void show_coefficients(int index);
+
     QTextBrowser* browser_ = nullptr;
+    QComboBox* chooser_ = nullptr;
+    QLabel* table_note_ = nullptr;
+    QTableWidget* table_ = nullptr;
+    // The inference behind each entry of the chooser.
+    std::vector<inference::ModelInference> shown_;
+    SeriesInfo series_;
 };
 
 }  // namespace velmora::gui

@@ -1,10 +1,12 @@
 #include "chart_view.hpp"
 
+#include <QAreaSeries>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QImage>
+#include <QLineSeries>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
@@ -25,7 +27,51 @@ QSize picture_size(const QWidget& view) {
     return size.width() < 320 || size.height() < 240 ? QSize(900, 520) : size;
 }
 
+void attach_to_axes(QChart* chart, QAbstractSeries* series) {
+    chart->addSeries(series);
+    for (Qt::Orientation orientation : {Qt::Horizontal, Qt::Vertical}) {
+        const QList<QAbstractAxis*> axes = chart->axes(orientation);
+        if (!axes.isEmpty()) {
+            series->attachAxis(axes.constFirst());
+        }
+    }
+}
+
 }  // namespace
+
+QColor regime_colour(int r) {
+    static const QColor colours[] = {QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28),
+                                     QColor(0x2c, 0xa0, 0x2c), QColor(0x94, 0x67, 0xbd)};
+    return colours[(r - 1) % 4];
+}
+
+QAreaSeries* add_band(QChart* chart, const QString& name, const QColor& colour,
+                      const QList<QPointF>& low, const QList<QPointF>& high) {
+    auto* upper = new QLineSeries(chart);
+    upper->replace(high);
+    auto* lower = new QLineSeries(chart);
+    lower->replace(low);
+    auto* band = new QAreaSeries(upper, lower);
+    band->setName(name);
+    QColor fill = colour;
+    fill.setAlpha(60);
+    band->setBrush(fill);
+    QColor edge = colour;
+    edge.setAlpha(110);
+    band->setPen(QPen(edge, 0.8));
+    attach_to_axes(chart, band);
+    return band;
+}
+
+QLineSeries* add_line(QChart* chart, const QString& name, const QPen& pen,
+                      const QList<QPointF>& points) {
+    auto* line = new QLineSeries(chart);
+    line->setName(name);
+    line->setPen(pen);
+    line->replace(points);
+    attach_to_axes(chart, line);
+    return line;
+}
 
 ChartView::ChartView(QChart* chart, const QString& file_stem, QWidget* parent)
     : QChartView(chart, parent), file_stem_(file_stem) {

@@ -6,6 +6,12 @@
 #include <QChartView>
 #include <QString>
 
+#include <QColor>
+#include <QList>
+#include <QPointF>
+
+class QAreaSeries;
+class QLineSeries;
 class QPushButton;
 
 namespace velmora::gui {
@@ -34,5 +40,18 @@ class ChartView : public QChartView {
   private:
     QString file_stem_;
 };
+
+// The colour every chart gives regime r (1-based).
+QColor regime_colour(int r);
+
+// A 5 %–95 % band: the area between `low` and `high` (points at the same x),
+// filled with a light shade of `colour`, added to the chart on its first
+// horizontal and vertical axes. Its upper and lower series carry the values.
+QAreaSeries* add_band(QChart* chart, const QString& name, const QColor& colour,
+                      const QList<QPointF>& low, const QList<QPointF>& high);
+
+// A line added to the chart on its first horizontal and vertical axes.
+QLineSeries* add_line(QChart* chart, const QString& name, const QPen& pen,
+                      const QList<QPointF>& points);
 
 }  // namespace velmora::gui

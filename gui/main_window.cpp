@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -19,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include <filesystem>
+#include <initializer_list>
 #include <system_error>
 
 #include "about_box.hpp"
@@ -27,6 +29,8 @@
 #include "app/validate.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
+#include "forecast_tab.hpp"
+#include "girf_tab.hpp"
 #include "icon.hpp"
 #include "parameter_dialog.hpp"
 #include "regimes_tab.hpp"
@@ -57,6 +61,24 @@ QLabel* make_display(QWidget* parent, const char* name) {
     display->setMinimumSize(80, 30);
     display->setAlignment(Qt::AlignCenter);
     return display;
+}
+
+// A spin box whose 0 means "not asked", shown as "off".
+QSpinBox* make_count(QWidget* parent, const char* name, int maximum, const QString& tip) {
+    auto* spin = new QSpinBox(parent);
+    spin->setObjectName(QString::fromLatin1(name));
+    spin->setRange(0, maximum);
+    spin->setSpecialValueText(QObject::tr("off"));
+    spin->setToolTip(tip);
+    return spin;
+}
+
+// A caption for a control, placed before it in a row.
+void add_labelled(QHBoxLayout* row, QWidget* control, const QString& caption) {
+    auto* label = new QLabel(caption, control->parentWidget());
+    label->setBuddy(control);
+    row->addWidget(label);
+    row->addWidget(control);
 }
 
 QLabel* make_caption(QWidget* parent, const char* text) {
@@ -116,6 +138,32 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
         tr("Refine the best model's thresholds and structure after the search; its report "
            "goes to the folder refined"));
 
+    // Beyond the search: the inference of the reported models and their
+    // forecasts, all computed on the run's thread from the run's seed.
+    linearity_ = make_count(this, "linearitySpin", 100000,
+                            tr("Bootstrap series for the test of the threshold models against the "
+                               "linear VAR (off: no test)"));
+    confidence_ = new QDoubleSpinBox(this);
+    confidence_->setObjectName(QStringLiteral("confidenceSpin"));
+    confidence_->setDecimals(3);
+    confidence_->setRange(0.5, 0.999);
+    confidence_->setSingleStep(0.01);
+    confidence_->setValue(0.95);
+    confidence_->setToolTip(tr("Level of the confidence set of each threshold"));
+    forecast_ = make_count(this, "forecastSpin", 1000,
+                           tr("Steps forecast after the last row, with bands from simulated "
+                              "paths (off: no forecast)"));
+    paths_ = new QSpinBox(this);
+    paths_->setObjectName(QStringLiteral("pathsSpin"));
+    paths_->setRange(1, 1000000);
+    paths_->setValue(2000);
+    paths_->setToolTip(tr("Simulated paths of the forecasts and of the hold-out check"));
+    girf_ = make_count(this, "girfSpin", 1000,
+                       tr("Largest horizon of the impulse responses by regime (off: none)"));
+    holdout_ = make_count(this, "holdoutSpin", max_n_oss,
+                          tr("Rows held out of the search and forecast from rolling origins, "
+                             "against the linear VAR (off: no check)"));
+
     messages_ = new QPlainTextEdit(this);
     messages_->setObjectName(QStringLiteral("messageArea"));
     messages_->setReadOnly(true);
@@ -158,6 +206,18 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     search_row->addWidget(refine_);
     search_row->addStretch();
     left->addLayout(search_row);
+    auto* inference_row = new QHBoxLayout;
+    add_labelled(inference_row, linearity_, tr("Linearity test B"));
+    add_labelled(inference_row, confidence_, tr("Confidence"));
+    inference_row->addStretch();
+    left->addLayout(inference_row);
+    auto* forecast_row = new QHBoxLayout;
+    add_labelled(forecast_row, forecast_, tr("Forecast"));
+    add_labelled(forecast_row, paths_, tr("Paths"));
+    add_labelled(forecast_row, girf_, tr("GIRF"));
+    add_labelled(forecast_row, holdout_, tr("Hold-out"));
+    forecast_row->addStretch();
+    left->addLayout(forecast_row);
     left->addStretch();
 
     auto* displays = new QGridLayout;
@@ -193,6 +253,8 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     add_results_tab(new SearchTab(this));
     add_results_tab(new BestModelTab(this));
     add_results_tab(new RegimesTab(this));
+    add_results_tab(new ForecastTab(this));
+    add_results_tab(new GirfTab(this));
 
     // Linux has no system menu to extend: the About entry lives in the
     // window's context menu, with F1 as its shortcut.
@@ -288,6 +350,26 @@ void VelmoraDlg::draw_progress() {
     refresh_ms_ = std::max<int>(kChartRefreshMs, kDrawShare * drawing.elapsed());
 }
 
+AnalysisChoices VelmoraDlg::analysis_choices() const {
+    AnalysisChoices choices;
+    choices.test_linearity = linearity_->value();
+    choices.confidence = confidence_->value();
+    choices.request.forecast = forecast_->value();
+    choices.request.paths = paths_->value();
+    choices.request.girf = girf_->value();
+    choices.request.holdout = holdout_->value();
+    return choices;
+}
+
+void VelmoraDlg::set_analysis_choices(const AnalysisChoices& choices) {
+    linearity_->setValue(choices.test_linearity);
+    confidence_->setValue(choices.confidence);
+    forecast_->setValue(choices.request.forecast);
+    paths_->setValue(choices.request.paths);
+    girf_->setValue(choices.request.girf);
+    holdout_->setValue(choices.request.holdout);
+}
+
 bool VelmoraDlg::run_under_way() const {
     return runner_.isRunning() || !ok_->isEnabled();
 }
@@ -298,6 +380,10 @@ void VelmoraDlg::set_running(bool running) {
     threads_->setEnabled(!running);
     replications_->setEnabled(!running);
     refine_->setEnabled(!running);
+    for (QWidget* control : std::initializer_list<QWidget*>{linearity_, confidence_, forecast_,
+                                                            paths_, girf_, holdout_}) {
+        control->setEnabled(!running);
+    }
     output_folder_->setEnabled(!running);
     output_browse_->setEnabled(!running);
     stop_->setEnabled(running);
@@ -319,8 +405,9 @@ void VelmoraDlg::start_run() {
     }
     // A configuration the run would refuse is refused here, before any file
     // is touched; the window stays as it was.
+    const AnalysisChoices choices = analysis_choices();
     try {
-        validate(parameters_.config).enforce(CheckPoint::configuration);
+        validate(searched_config(parameters_.config, choices)).enforce(CheckPoint::configuration);
     } catch (const ConfigError& e) {
         show_error(QString::fromStdString(e.what()));
         return;
@@ -347,6 +434,7 @@ void VelmoraDlg::start_run() {
     // always was; with several it shows the one under way.
     replication_->clear();
     runner_.set_search(replications_->value(), refine_->isChecked());
+    runner_.set_analyses(choices);
     if (!runner_.start_run(parameters_.config, threads_->value(), workdir)) {
         set_running(false);
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 class QCheckBox;
+class QDoubleSpinBox;
 
 #include "exchange.hpp"
 #include "run_thread.hpp"
@@ -37,6 +38,13 @@ class VelmoraDlg : public QDialog {
     void set_parameters(const ParameterValues& values) { parameters_ = values; }
 
     bool run_under_way() const;
+
+    // What the next run computes beyond the search, as the controls beside
+    // Replications and Refine ask: linearity test, confidence level,
+    // forecasts, hold-out check, impulse responses.
+    AnalysisChoices analysis_choices() const;
+    // Sets those controls (the CSV paths of the request are not used).
+    void set_analysis_choices(const AnalysisChoices& choices);
 
     // The folder the run's files go to: the chooser's folder, or the current
     // folder when it is empty.
@@ -97,6 +105,12 @@ class VelmoraDlg : public QDialog {
     QSpinBox* threads_ = nullptr;
     QSpinBox* replications_ = nullptr;
     QCheckBox* refine_ = nullptr;
+    QSpinBox* linearity_ = nullptr;
+    QDoubleSpinBox* confidence_ = nullptr;
+    QSpinBox* forecast_ = nullptr;
+    QSpinBox* paths_ = nullptr;
+    QSpinBox* girf_ = nullptr;
+    QSpinBox* holdout_ = nullptr;
     QPlainTextEdit* messages_ = nullptr;
     QLineEdit* output_folder_ = nullptr;
     QPushButton* output_browse_ = nullptr;

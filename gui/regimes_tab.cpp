@@ -20,9 +20,6 @@ namespace velmora::gui {
 
 namespace {
 
-const QColor kRegimeColours[] = {QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28),
-                                 QColor(0x2c, 0xa0, 0x2c), QColor(0x94, 0x67, 0xbd)};
-
 const char* const kRegimeSeries = "regime";
 
 // A chart of values against time 1..n: the values as a thin grey line and,
@@ -73,7 +70,7 @@ ChartView* time_chart(const QString& title, const QString& y_title, const QStrin
         scatter->setObjectName(QString::fromLatin1(kRegimeSeries));
         scatter->setName(QObject::tr("Regime %1").arg(r));
         scatter->setMarkerSize(5.0);
-        const QColor colour = kRegimeColours[(r - 1) % 4];
+        const QColor colour = regime_colour(r);
         scatter->setColor(colour);
         scatter->setBorderColor(colour);
         scatter->replace(points[static_cast<std::size_t>(r - 1)]);

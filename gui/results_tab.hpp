@@ -14,6 +14,7 @@
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
 #include "app/series.hpp"
+#include "model_analysis.hpp"
 
 namespace velmora::gui {
 
@@ -43,13 +44,17 @@ struct RunOutcome {
     int generations = 0;  // generations produced
     QString message;      // the failure's text when failed
 
-    // What the run was asked to do and where its files went.
+    // What the run was asked to do (with a hold-out, the rows searched) and
+    // where its files went.
     RunConfig config;
     std::filesystem::path workdir;
     // The run's result; meaningful unless the run failed.
     RunResult result;
     // The series, when it could be read after the run; null otherwise.
     std::shared_ptr<const RunSeries> series;
+    // The inference and the forecasts of the reported models; empty unless
+    // the run completed with an estimated model.
+    ModelAnalyses analyses;
 };
 
 class ResultsTab : public QWidget {

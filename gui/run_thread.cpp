@@ -65,13 +65,20 @@ void RunThread::run() {
     outcome.config = config_;
     outcome.workdir = workdir_;
     try {
-        outcome.result = run_function_(config_, options);
+        // With a hold-out the search sees only the rows before it.
+        outcome.config = searched_config(config_, analyses_);
+        outcome.result = run_function_(outcome.config, options);
         outcome.status =
             outcome.result.completed ? RunOutcome::Status::completed : RunOutcome::Status::stopped;
         outcome.generations = outcome.result.generations;
         // The charts of the regimes draw the series itself; reading it here
         // keeps the window responsive.
-        outcome.series = load_run_series(config_);
+        outcome.series = load_run_series(outcome.config);
+        // The bootstrap and the simulations take a while: here too, off the
+        // window's thread; a stop request ends the simulations.
+        outcome.analyses = analyse_run(
+            config_, outcome.result, analyses_, threads_,
+            [this](const char*, long long, long long) { return !stop_.load(); }, &console_);
     } catch (const Failure& failure) {
         outcome.status = RunOutcome::Status::failed;
         outcome.message = QString::fromStdString(failure.what());

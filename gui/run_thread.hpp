@@ -41,6 +41,9 @@ class RunThread : public QThread {
         refine_ = refine;
     }
 
+    // The inference and the analyses asked of the next run's models.
+    void set_analyses(const AnalysisChoices& choices) { analyses_ = choices; }
+
     // Asks the run under way to stop before its next generation.
     void request_stop() { stop_ = true; }
 
@@ -82,6 +85,7 @@ class RunThread : public QThread {
     int threads_ = 1;
     int replications_ = 1;
     bool refine_ = true;
+    AnalysisChoices analyses_;
     std::filesystem::path workdir_;
 
     std::atomic<bool> stop_{false};

@@ -17,8 +17,16 @@ namespace velmora::gui {
 
 namespace {
 
+constexpr int kScreenshotReplicates = 200;
+constexpr int kScreenshotForecast = 20;
+constexpr int kScreenshotGirf = 12;
+constexpr int kScreenshotHoldout = 100;
+constexpr QSize kScreenshotSize(1040, 900);
+
 // With the default course file in the working directory the window is shown
-// after a real run with the default parameters, as a user would see it.
+// after a real run with the default parameters, as a user would see it, with
+// the inference and the forecasts asked for so that their pages have
+// something to show.
 bool save_screenshots(const QString& directory, SeedingCounter& seedings) {
     if (!QDir().mkpath(directory)) {
         return false;
@@ -26,6 +34,14 @@ bool save_screenshots(const QString& directory, SeedingCounter& seedings) {
     const QDir dir(directory);
 
     VelmoraDlg window(&velmora::run_search, seedings);
+    AnalysisChoices choices;
+    choices.test_linearity = kScreenshotReplicates;
+    choices.request.forecast = kScreenshotForecast;
+    choices.request.girf = kScreenshotGirf;
+    choices.request.holdout = kScreenshotHoldout;
+    window.set_analysis_choices(choices);
+    // Room for the tables and charts of the pages.
+    window.resize(kScreenshotSize);
     window.show();
     if (QFile::exists(QString::fromStdString(window.parameters().config.course_file))) {
         window.start_run();

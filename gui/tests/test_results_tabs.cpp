@@ -26,6 +26,7 @@
 #include "app/run_summary.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
+#include "kept_run.hpp"
 #include "main_window.hpp"
 #include "modal.hpp"
 #include "parameter_dialog.hpp"
@@ -34,6 +35,7 @@
 #include "search_tab.hpp"
 #include "suites.hpp"
 #include "support/format.hpp"
+#include "threshold_series.hpp"
 #include "window_probe.hpp"
 
 namespace velmora::gui::test {
@@ -41,29 +43,6 @@ namespace velmora::gui::test {
 namespace {
 
 constexpr int kRunTimeoutMs = 120000;
-
-// A two-component series of n rows whose second component switches its
-// dynamics with the sign of the first one's last value; a fixed linear
-// congruential sequence supplies the noise.
-void write_threshold_series(const QString& path, int n) {
-    std::FILE* f = std::fopen(path.toLocal8Bit().constData(), "w");
-    QVERIFY(f);
-    unsigned state = 777;
-    const auto noise = [&state] {
-        state = state * 1103515245u + 12345u;
-        return static_cast<double>((state >> 16) & 0x7fff) / 32768.0 - 0.5;
-    };
-    double x = 0.0;
-    double y = 0.0;
-    for (int t = 0; t < n; ++t) {
-        const double nx = 0.5 * x + noise();
-        const double ny = (x > 0.0 ? 0.7 : -0.5) * y + noise();
-        x = nx;
-        y = ny;
-        std::fprintf(f, "%.6f %.6f\n", x, y);
-    }
-    std::fclose(f);
-}
 
 ParameterValues small_real_run(int maxgen) {
     ParameterValues p;
@@ -157,25 +136,18 @@ class ResultsTabsTest : public QObject {
     }
 
     void best_model_and_regimes_show_what_the_json_says() {
-        auto kept = std::make_shared<RunResult>();
-        auto mutex = std::make_shared<std::mutex>();
-        RunFunction keep = [kept, mutex](const RunConfig& c, const RunOptions& o) {
-            RunResult r = run_search(c, o);
-            std::lock_guard lock(*mutex);
-            *kept = r;
-            return r;
-        };
+        const KeptRun kept;
         SeedingCounter seedings;
-        VelmoraDlg w(keep, seedings);
+        VelmoraDlg w(kept.function(), seedings);
         const ParameterValues p = small_real_run(6);
         w.set_parameters(p);
         w.show();
         QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
-        std::lock_guard lock(*mutex);
+        const RunResult result = kept.last();
         RunOptions options;
         options.workdir = w.output_folder().toStdString();
-        const nlohmann::json json = run_summary_json(p.config, options, *kept);
+        const nlohmann::json json = run_summary_json(p.config, options, result);
         QVERIFY(!json["best"].is_null());
 
         const QString text = w.results_tab<BestModelTab>()->text();

@@ -1,0 +1,120 @@
+#include "model_analysis.hpp"
+
+#include <exception>
+
+#include "app/series.hpp"
+#include "forecast/threshold_var.hpp"
+#include "model/problem.hpp"
+#include "support/errors.hpp"
+#include "support/format.hpp"
+
+namespace velmora::gui {
+
+namespace {
+
+std::optional<inference::ModelInference> infer(const RunConfig& searched,
+                                               const double_matrix& serie,
+                                               const StructureSummary& model,
+                                               const inference::InferenceOptions& options) {
+    if (!model.model.estimated()) {
+        return std::nullopt;
+    }
+    ModelProblem problem;
+    problem.serie_matrix = &serie;
+    problem.n_oss = searched.n_oss;
+    problem.n_comp = searched.n_comp;
+    problem.min_oss_reg = searched.min_oss_reg;
+    problem.m = searched.m;
+    return inference::infer_model(problem, model.structure, model.model.thresholds, model.criterion,
+                                  options);
+}
+
+}  // namespace
+
+RunConfig searched_config(const RunConfig& config, const AnalysisChoices& choices) {
+    if (!(choices.confidence > 0.0 && choices.confidence < 1.0)) {
+        throw ConfigError(
+            strprintf("Confidence level must lie between 0 and 1 (%g)", choices.confidence));
+    }
+    if (choices.test_linearity < 0) {
+        throw ConfigError(strprintf("Linearity test: %d bootstrap series; give 0 or more",
+                                    choices.test_linearity));
+    }
+    validate_analysis(choices.request, config.n_oss);
+    RunConfig searched = config;
+    searched.n_oss -= choices.request.holdout;
+    return searched;
+}
+
+namespace {
+
+void analyse(const RunConfig& config, const RunResult& result, const AnalysisChoices& choices,
+             int threads, const AnalysisProgress& progress, Console* console, ModelAnalyses& out) {
+    const RunConfig searched = searched_config(config, choices);
+    const auto seed = static_cast<std::uint64_t>(result.casual);
+    inference::InferenceOptions options;
+    options.replicates = choices.test_linearity;
+    options.confidence = choices.confidence;
+    options.seed = seed;
+    options.threads = threads;
+    if (console != nullptr && options.replicates > 0) {
+        console->out(strprintf("Linearity test: %d bootstrap series for each reported model.\n",
+                               options.replicates));
+    }
+    out.best = infer(searched, *result.serie, result.best, options);
+    if (result.refined) {
+        out.refined = infer(searched, *result.serie, result.refined->model, options);
+    }
+
+    const FittedModel& reported = result.refined ? result.refined->model.model : result.best.model;
+    if (!choices.request.any() || !reported.estimated()) {
+        return;
+    }
+    const int rows = config.n_oss;
+    if (choices.request.holdout == 0) {
+        out.rows_read = result.serie;
+    } else {
+        // The search saw only the rows before those held out.
+        SeriesRequest read;
+        read.path = config.course_file;
+        read.columns = config.columns;
+        read.n_oss = rows;
+        read.n_comp = config.n_comp;
+        out.rows_read = std::make_shared<const double_matrix>(load_series(read).serie);
+    }
+    if (console != nullptr) {
+        console->out("Forecasts, hold-out check and impulse responses of the reported model.\n");
+    }
+    AnalysisRequest request = choices.request;
+    request.forecast_csv.clear();
+    request.girf_csv.clear();
+    AnalysisSettings settings;
+    settings.seed = seed;
+    settings.threads = threads;
+    settings.progress = progress;
+    out.analysis = run_analysis(model_from_fit(reported), *out.rows_read, rows, request, settings);
+}
+
+}  // namespace
+
+ModelAnalyses analyse_run(const RunConfig& config, const RunResult& result,
+                          const AnalysisChoices& choices, int threads,
+                          const AnalysisProgress& progress, Console* console) {
+    ModelAnalyses out;
+    if (!result.completed || !result.serie) {
+        return out;
+    }
+    // The search's result stands whatever happens here: a failure is told,
+    // not turned into a failed run.
+    try {
+        analyse(config, result, choices, threads, progress, console, out);
+    } catch (const std::exception& e) {
+        out.failure = e.what();
+        if (console != nullptr) {
+            console->err(out.failure + "\n");
+        }
+    }
+    return out;
+}
+
+}  // namespace velmora::gui

@@ -1,0 +1,51 @@
+#pragma once
+// What the window asks of a finished run's models beyond the search: the
+// linear benchmark, standard errors, the linearity test and the threshold
+// confidence set of each reported model, and the forecasts, hold-out check
+// and impulse responses of the one reported last (the refined model when
+// refinement ran). Computed on the run's worker thread from the run's seed,
+// so the same run gives the same figures whatever the thread count.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/run_config.hpp"
+#include "app/run_driver.hpp"
+#include "forecast/analysis.hpp"
+#include "inference/model_inference.hpp"
+
+namespace velmora::gui {
+
+struct AnalysisChoices {
+    int test_linearity = 0;    // bootstrap series; 0: no linearity test
+    double confidence = 0.95;  // level of the threshold confidence sets
+    AnalysisRequest request;   // forecast, paths, hold-out, impulse responses (no CSV files)
+};
+
+struct ModelAnalyses {
+    std::optional<inference::ModelInference> best;
+    std::optional<inference::ModelInference> refined;
+    // Forecasts, hold-out errors and impulse responses, those asked for.
+    AnalysisResult analysis;
+    // The rows read (rows 1..analysis.rows; with a hold-out, more than the
+    // search saw), for the forecast chart's history.
+    std::shared_ptr<const double_matrix> rows_read;
+    // Why the forecasts or impulse responses could not be computed.
+    std::string failure;
+};
+
+// The configuration the search runs on: with a hold-out, the rows before
+// those held out. Throws ConfigError when the choices do not suit the series.
+RunConfig searched_config(const RunConfig& config, const AnalysisChoices& choices);
+
+// The inference of every reported model and the analyses of the reported
+// one. `config` is the configuration as entered (all rows); `result` the
+// run's. Empty when the run reported no estimated model. `progress` (may be
+// empty) returns false to stop the forecasts and impulse responses; a console
+// (may be null) is told when a long stage starts.
+ModelAnalyses analyse_run(const RunConfig& config, const RunResult& result,
+                          const AnalysisChoices& choices, int threads,
+                          const AnalysisProgress& progress, Console* console);
+
+}  // namespace velmora::gui

@@ -1,0 +1,397 @@
+// The inference and the forecasts of a real run, driven from the window's
+// controls: what the Best model, Forecast and GIRF pages show must be what
+// the core computes for the same model and the run's seed, here called
+// directly on one thread while the window's run used two.
+
+#include <QAreaSeries>
+#include <QChart>
+#include <QComboBox>
+#include <QDir>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QLineSeries>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <map>
+#include <memory>
+
+#include "app/series.hpp"
+#include "best_model_tab.hpp"
+#include "chart_view.hpp"
+#include "forecast/forecast.hpp"
+#include "forecast/girf.hpp"
+#include "forecast/holdout.hpp"
+#include "forecast/simulate.hpp"
+#include "forecast/threshold_var.hpp"
+#include "forecast_tab.hpp"
+#include "girf_tab.hpp"
+#include "inference/linear_var.hpp"
+#include "inference/model_inference.hpp"
+#include "kept_run.hpp"
+#include "main_window.hpp"
+#include "scripted_run.hpp"
+#include "suites.hpp"
+#include "support/format.hpp"
+#include "threshold_series.hpp"
+#include "window_probe.hpp"
+
+namespace velmora::gui::test {
+
+namespace {
+
+constexpr int kRunTimeoutMs = 120000;
+constexpr int kRows = 150;
+constexpr int kWindowThreads = 2;
+
+ParameterValues small_run() {
+    ParameterValues p;
+    p.config.popsize = 10;
+    p.config.maxgen = 4;
+    p.config.n_oss = kRows;
+    p.config.n_comp = 2;
+    p.config.min_oss_reg = 15;
+    p.config.m = 1;
+    p.config.course_file = "serie.txt";
+    return p;
+}
+
+QString formatted(const char* format, double value) {
+    return QString::fromStdString(strprintf(format, value));
+}
+
+std::size_t at(int i) {
+    return static_cast<std::size_t>(i);
+}
+
+// Starts the window's run with these choices on kWindowThreads threads and
+// waits for its end.
+void run_from_window(VelmoraDlg& w, const AnalysisChoices& choices) {
+    w.set_parameters(small_run());
+    w.set_analysis_choices(choices);
+    w.findChild<QSpinBox*>("threadsSpin")->setValue(kWindowThreads);
+    w.show();
+    QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+}
+
+QLineSeries* line_named(const ChartView* view, const QString& name) {
+    for (QAbstractSeries* s : view->chart()->series()) {
+        if (s->name() == name && s->type() == QAbstractSeries::SeriesTypeLine) {
+            return static_cast<QLineSeries*>(s);
+        }
+    }
+    return nullptr;
+}
+
+QAreaSeries* band_named(const ChartView* view, const QString& name) {
+    for (QAbstractSeries* s : view->chart()->series()) {
+        if (s->name() == name && s->type() == QAbstractSeries::SeriesTypeArea) {
+            return static_cast<QAreaSeries*>(s);
+        }
+    }
+    return nullptr;
+}
+
+// The forecast line leaves from the last fitted value, then steps 1..H.
+void expect_steps(const QLineSeries* line, const double_matrix& rows, int origin, int c,
+                  const std::vector<std::vector<double>>& table) {
+    QVERIFY(line != nullptr);
+    const QList<QPointF> points = line->points();
+    QCOMPARE(points.size(), static_cast<qsizetype>(table.size() + 1));
+    QCOMPARE(points[0], QPointF(origin, rows[origin][c]));
+    for (std::size_t h = 1; h <= table.size(); ++h) {
+        QCOMPARE(points[static_cast<qsizetype>(h)].x(), static_cast<double>(origin + h));
+        QCOMPARE(points[static_cast<qsizetype>(h)].y(), table[h - 1][at(c - 1)]);
+    }
+}
+
+double cell_value(const QTableWidget* table, int row, int column) {
+    return table->item(row, column)->data(Qt::UserRole).toDouble();
+}
+
+}  // namespace
+
+class ModelAnalysisTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void init() {
+        workdir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(workdir_->isValid());
+        QVERIFY(QDir::setCurrent(workdir_->path()));
+        write_threshold_series(workdir_->filePath("serie.txt"), kRows);
+    }
+
+    void cleanup() {
+        QDir::setCurrent(QDir::tempPath());
+        workdir_.reset();
+    }
+
+    void best_model_page_shows_the_core_inference_of_every_reported_model() {
+        const KeptRun kept;
+        SeedingCounter seedings;
+        VelmoraDlg w(kept.function(), seedings);
+        AnalysisChoices choices;
+        choices.test_linearity = 29;
+        choices.confidence = 0.9;
+        run_from_window(w, choices);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        const RunResult r = kept.last();
+        QVERIFY(r.best.model.estimated());
+
+        // The core on the series read afresh, on one thread, at the run's seed.
+        const double_matrix serie = read_course_file("serie.txt", kRows, 2);
+        ModelProblem problem;
+        problem.serie_matrix = &serie;
+        problem.n_oss = kRows;
+        problem.n_comp = 2;
+        problem.min_oss_reg = 15;
+        problem.m = 1;
+        const inference::InferenceOptions options{29, 0.9, static_cast<std::uint64_t>(r.casual), 1};
+        std::vector<const StructureSummary*> models{&r.best};
+        if (r.refined) {
+            models.push_back(&r.refined->model);
+        }
+
+        BestModelTab* tab = w.results_tab<BestModelTab>();
+        const QString text = tab->text();
+        QCOMPARE(tab->model_chooser()->count(), static_cast<int>(models.size()));
+        bool any_linear_as_good = false;
+        for (std::size_t i = 0; i < models.size(); ++i) {
+            const StructureSummary& model = *models[i];
+            const inference::ModelInference inf = inference::infer_model(
+                problem, model.structure, model.model.thresholds, model.criterion, options);
+            QCOMPARE(inf.linear.status, EstimateStatus::estimated);
+            QVERIFY2(text.contains(formatted("%.6f", inf.linear.criterion)), qPrintable(text));
+            QVERIFY(text.contains(formatted("%.6f", inf.criterion - inf.linear.criterion)));
+            any_linear_as_good = any_linear_as_good || inf.linear_as_good();
+            if (!inf.linear_as_good()) {
+                QVERIFY(text.contains(formatted("criterion is %.6f below the linear",
+                                                inf.linear.criterion - inf.criterion)));
+            }
+            QVERIFY(inf.linearity.has_value());
+            QVERIFY(text.contains("LR\n" + formatted("%.4f", inf.linearity->lr)));
+            QVERIFY(
+                text.contains("Bootstrap p-value\n" + formatted("%.4f", inf.linearity->p_value)));
+            QVERIFY(
+                text.contains(QString("Bootstrap series (B)\n%1").arg(inf.linearity->replicates)));
+            QVERIFY(inf.confidence.has_value());
+            QVERIFY(text.contains("at level 90 %"));
+            for (const inference::ThresholdInterval& set : inf.confidence->intervals) {
+                QVERIFY(text.contains(formatted("%f", set.low) + "\n" + formatted("%f", set.high) +
+                                      QString("\n%1\n%2").arg(set.inside).arg(set.candidates)));
+            }
+
+            // The table: every coefficient of every estimated regime, with
+            // the standard error, t-value and p-value of the same cell.
+            tab->model_chooser()->setCurrentIndex(static_cast<int>(i));
+            const QTableWidget* table = tab->coefficient_table();
+            int expected_rows = 0;
+            for (const inference::RegimeRegression& g : inf.regimes) {
+                expected_rows += g.estimated ? 4 : 0;  // k*k*order
+            }
+            QVERIFY(expected_rows > 0);
+            QCOMPARE(table->rowCount(), expected_rows);
+            const std::map<QString, int> component{{component_name(r.series, 1), 1},
+                                                   {component_name(r.series, 2), 2}};
+            for (int row = 0; row < table->rowCount(); ++row) {
+                const int regime = table->item(row, BestModelTab::regime_column)->text().toInt();
+                const int e = component.at(table->item(row, BestModelTab::equation_column)->text());
+                const int v = component.at(table->item(row, BestModelTab::variable_column)->text());
+                const int lag = table->item(row, BestModelTab::lag_column)->text().toInt();
+                QCOMPARE(lag, 1);
+                const inference::RegimeRegression& g = inf.regimes[at(regime - 1)];
+                const std::size_t cell = at(((lag - 1) * 2 + v - 1) * 2 + e - 1);
+                // The fitted model's own accessor labels its coefficients
+                // independently of the inference's layout.
+                const double phi = model.model.coefficient(regime, lag, e, v);
+                const double shown = cell_value(table, row, BestModelTab::coefficient_column);
+                QVERIFY2(std::abs(shown - phi) <= 1e-9 * (1.0 + std::abs(phi)),
+                         qPrintable(QString("%1 against %2").arg(shown).arg(phi)));
+                QCOMPARE(cell_value(table, row, BestModelTab::standard_error_column),
+                         g.standard_errors[cell]);
+                QCOMPARE(cell_value(table, row, BestModelTab::t_value_column), g.t_values[cell]);
+                QCOMPARE(cell_value(table, row, BestModelTab::p_value_column), g.p_values[cell]);
+                QCOMPARE(table->item(row, BestModelTab::p_value_column)->text(),
+                         formatted("%.4f", g.p_values[cell]));
+            }
+        }
+        QCOMPARE(text.contains("The linear VAR is as good as or better"), any_linear_as_good);
+    }
+
+    void forecast_and_girf_pages_show_the_core_simulations_of_the_reported_model() {
+        const KeptRun kept;
+        SeedingCounter seedings;
+        VelmoraDlg w(kept.function(), seedings);
+        constexpr int kHoldout = 20;
+        constexpr int kFitRows = kRows - kHoldout;
+        AnalysisChoices choices;
+        choices.request.forecast = 5;
+        choices.request.paths = 300;
+        choices.request.girf = 4;
+        choices.request.holdout = kHoldout;
+        run_from_window(w, choices);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        const RunResult r = kept.last();
+        const FittedModel& fit = r.refined ? r.refined->model.model : r.best.model;
+        QVERIFY(fit.estimated());
+        // The search saw only the rows before those held out.
+        QCOMPARE(fit.n_oss, kFitRows);
+
+        const auto seed = static_cast<std::uint64_t>(r.casual);
+        const double_matrix rows = read_course_file("serie.txt", kRows, 2);
+        const ThresholdVarModel model = model_from_fit(fit);
+        ForecastOptions fo;
+        fo.horizon = 5;
+        fo.paths = 300;
+        fo.seed = seed;
+        const ForecastResult f = forecast_threshold_var(
+            model, series_history(rows, 2, kFitRows, model.history_rows()), fo);
+
+        ForecastTab* forecast = w.results_tab<ForecastTab>();
+        QCOMPARE(forecast->component_chooser()->count(), 2);
+        for (int c = 1; c <= 2; ++c) {
+            forecast->component_chooser()->setCurrentIndex(c - 1);
+            expect_steps(forecast->mean(), rows, kFitRows, c, f.mean);
+            expect_steps(forecast->median(), rows, kFitRows, c, f.median);
+            expect_steps(forecast->no_shock(), rows, kFitRows, c, f.no_shock);
+            expect_steps(forecast->band()->lowerSeries(), rows, kFitRows, c, f.q05);
+            expect_steps(forecast->band()->upperSeries(), rows, kFitRows, c, f.q95);
+            // The history runs on through the rows held out, as far as the
+            // forecast reaches.
+            QCOMPARE(forecast->history()->points().constLast(),
+                     QPointF(kFitRows + 5, rows[kFitRows + 5][c]));
+            if (QTest::currentTestFailed()) {
+                return;
+            }
+        }
+
+        // The hold-out table: both models fitted on the rows searched, errors
+        // per horizon up to the forecast's.
+        ModelProblem problem;
+        problem.serie_matrix = &rows;
+        problem.n_oss = kFitRows;
+        problem.n_comp = 2;
+        problem.min_oss_reg = 2;
+        problem.m = model.p;
+        const inference::LinearVar linear = inference::fit_linear_var(problem);
+        HoldoutOptions ho;
+        ho.horizon = 5;
+        ho.paths = 300;
+        ho.seed = seed;
+        const HoldoutResult h = holdout_check(model, linear.regression, rows, kRows, kFitRows, ho);
+        const QTableWidget* table = forecast->holdout_table();
+        QVERIFY(!table->isHidden());
+        QCOMPARE(table->rowCount(), 5);
+        for (int s = 0; s < 5; ++s) {
+            QCOMPARE(table->item(s, ForecastTab::forecasts_column)->text().toInt(),
+                     h.forecasts[at(s)]);
+            QCOMPARE(cell_value(table, s, ForecastTab::rmse_threshold_column),
+                     h.threshold.rmse_all[at(s)]);
+            QCOMPARE(cell_value(table, s, ForecastTab::rmse_linear_column),
+                     h.linear.rmse_all[at(s)]);
+            QCOMPARE(cell_value(table, s, ForecastTab::mae_threshold_column),
+                     h.threshold.mae_all[at(s)]);
+            QCOMPARE(cell_value(table, s, ForecastTab::mae_linear_column), h.linear.mae_all[at(s)]);
+        }
+
+        GirfOptions go;
+        go.horizon = 4;
+        go.histories = 500;  // the default: not a window control
+        go.repetitions = 100;
+        go.seed = seed;
+        const GirfResult g = girf_threshold_var(model, rows, go);
+        GirfTab* girf = w.results_tab<GirfTab>();
+        QCOMPARE(girf->shock_chooser()->count(), 2);
+        for (int shock = 1; shock <= 2; ++shock) {
+            girf->shock_chooser()->setCurrentIndex(shock - 1);
+            QCOMPARE(static_cast<int>(girf->charts().size()), 2);
+            for (int c = 1; c <= 2; ++c) {
+                const ChartView* view = girf->charts()[at(c - 1)];
+                for (const GirfRegime& regime : g.regimes) {
+                    const QString name = QString("Regime %1").arg(regime.regime);
+                    const QLineSeries* mean = line_named(view, name);
+                    const QAreaSeries* band = band_named(view, name + ": 5 %–95 %");
+                    if (regime.mean.empty()) {
+                        QVERIFY(mean == nullptr && band == nullptr);
+                        continue;
+                    }
+                    QVERIFY(mean != nullptr && band != nullptr);
+                    QCOMPARE(mean->count(), 5);
+                    for (int step = 0; step <= 4; ++step) {
+                        const std::size_t j = at(shock - 1);
+                        const std::size_t hh = at(step);
+                        QCOMPARE(mean->at(step), QPointF(step, regime.mean[j][hh][at(c - 1)]));
+                        QCOMPARE(band->lowerSeries()->at(step).y(), regime.q05[j][hh][at(c - 1)]);
+                        QCOMPARE(band->upperSeries()->at(step).y(), regime.q95[j][hh][at(c - 1)]);
+                    }
+                }
+            }
+        }
+    }
+
+    void a_hold_out_that_leaves_too_few_rows_is_refused_before_any_file() {
+        SeedingCounter seedings;
+        VelmoraDlg w(&run_search, seedings);
+        w.set_parameters(small_run());
+        AnalysisChoices choices;
+        choices.request.holdout = kRows - 20;
+        w.set_analysis_choices(choices);
+        w.show();
+        expect_error_box_after_ok(w,
+                                  "--holdout: 130 rows cannot be held out of 150; at least 30 "
+                                  "must remain to fit on",
+                                  kRunTimeoutMs);
+        QVERIFY(!QFile::exists(workdir_->filePath("Output.txt")));
+    }
+
+    void the_search_gets_the_rows_before_the_hold_out_and_the_controls_wait_for_the_run() {
+        auto script = std::make_shared<ScriptedRun>();
+        script->run_until_stopped();
+        SeedingCounter seedings;
+        VelmoraDlg w(function_of(script), seedings);
+        w.set_parameters(small_run());
+        AnalysisChoices choices;
+        choices.request.holdout = 25;
+        choices.request.forecast = 3;
+        w.set_analysis_choices(choices);
+        start_and_wait_for_a_generation(w);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        for (const char* name :
+             {"linearitySpin", "forecastSpin", "pathsSpin", "girfSpin", "holdoutSpin"}) {
+            QVERIFY2(!w.findChild<QSpinBox*>(name)->isEnabled(), name);
+        }
+        QVERIFY(!w.findChild<QDoubleSpinBox*>("confidenceSpin")->isEnabled());
+        {
+            std::lock_guard lock(script->mutex);
+            QCOMPARE(script->config.n_oss, kRows - 25);
+        }
+        QTest::mouseClick(button(w, "stopButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        QVERIFY(w.findChild<QSpinBox*>("holdoutSpin")->isEnabled());
+        // A stopped run forecasts nothing.
+        QVERIFY(w.results_tab<ForecastTab>()->mean() == nullptr);
+        QCOMPARE(w.analysis_choices().request.holdout, 25);
+    }
+
+  private:
+    std::unique_ptr<QTemporaryDir> workdir_;
+};
+
+int run_model_analysis_tests(int argc, char** argv) {
+    ModelAnalysisTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+}  // namespace velmora::gui::test
+
+#include "test_model_analysis.moc"
