@@ -85,7 +85,13 @@ QString inference_html(const inference::ModelInference& inf) {
                           "VAR's.</p>")
                           .arg(number("%.6f", -difference));
     }
-    if (inf.linearity) {
+    if (inf.linearity && inf.linearity->stopped) {
+        html += QObject::tr(
+                    "<p>Linearity test: LR = %1; the bootstrap was stopped after %2 "
+                    "series, so its p-value is not known.</p>")
+                    .arg(number("%.4f", inf.linearity->lr))
+                    .arg(inf.linearity->replicates);
+    } else if (inf.linearity) {
         const inference::LinearityTest& t = *inf.linearity;
         html += QObject::tr(
             "<p>Linearity test (likelihood ratio against the linear VAR, "

@@ -49,7 +49,7 @@ RunConfig searched_config(const RunConfig& config, const AnalysisChoices& choice
 namespace {
 
 void analyse(const RunConfig& config, const RunResult& result, const AnalysisChoices& choices,
-             int threads, const AnalysisProgress& progress, Console* console, ModelAnalyses& out) {
+             int threads, const std::atomic<bool>* stop, Console* console, ModelAnalyses& out) {
     const RunConfig searched = searched_config(config, choices);
     const auto seed = static_cast<std::uint64_t>(result.casual);
     inference::InferenceOptions options;
@@ -57,6 +57,7 @@ void analyse(const RunConfig& config, const RunResult& result, const AnalysisCho
     options.confidence = choices.confidence;
     options.seed = seed;
     options.threads = threads;
+    options.stop = stop;
     if (console != nullptr && options.replicates > 0) {
         console->out(strprintf("Linearity test: %d bootstrap series for each reported model.\n",
                                options.replicates));
@@ -91,7 +92,9 @@ void analyse(const RunConfig& config, const RunResult& result, const AnalysisCho
     AnalysisSettings settings;
     settings.seed = seed;
     settings.threads = threads;
-    settings.progress = progress;
+    if (stop != nullptr) {
+        settings.progress = [stop](const char*, long long, long long) { return !stop->load(); };
+    }
     out.analysis = run_analysis(model_from_fit(reported), *out.rows_read, rows, request, settings);
 }
 
@@ -99,7 +102,7 @@ void analyse(const RunConfig& config, const RunResult& result, const AnalysisCho
 
 ModelAnalyses analyse_run(const RunConfig& config, const RunResult& result,
                           const AnalysisChoices& choices, int threads,
-                          const AnalysisProgress& progress, Console* console) {
+                          const std::atomic<bool>* stop, Console* console) {
     ModelAnalyses out;
     if (!result.completed || !result.serie) {
         return out;
@@ -107,7 +110,7 @@ ModelAnalyses analyse_run(const RunConfig& config, const RunResult& result,
     // The search's result stands whatever happens here: a failure is told,
     // not turned into a failed run.
     try {
-        analyse(config, result, choices, threads, progress, console, out);
+        analyse(config, result, choices, threads, stop, console, out);
     } catch (const std::exception& e) {
         out.failure = e.what();
         if (console != nullptr) {

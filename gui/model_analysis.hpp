@@ -6,6 +6,7 @@
 // refinement ran). Computed on the run's worker thread from the run's seed,
 // so the same run gives the same figures whatever the thread count.
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,11 +42,11 @@ RunConfig searched_config(const RunConfig& config, const AnalysisChoices& choice
 
 // The inference of every reported model and the analyses of the reported
 // one. `config` is the configuration as entered (all rows); `result` the
-// run's. Empty when the run reported no estimated model. `progress` (may be
-// empty) returns false to stop the forecasts and impulse responses; a console
-// (may be null) is told when a long stage starts.
+// run's. Empty when the run reported no estimated model. `stop` (may be null)
+// ends the bootstrap and the simulations early; a console (may be null) is
+// told when a long stage starts.
 ModelAnalyses analyse_run(const RunConfig& config, const RunResult& result,
                           const AnalysisChoices& choices, int threads,
-                          const AnalysisProgress& progress, Console* console);
+                          const std::atomic<bool>* stop, Console* console);
 
 }  // namespace velmora::gui

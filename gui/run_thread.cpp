@@ -75,10 +75,9 @@ void RunThread::run() {
         // keeps the window responsive.
         outcome.series = load_run_series(outcome.config);
         // The bootstrap and the simulations take a while: here too, off the
-        // window's thread; a stop request ends the simulations.
-        outcome.analyses = analyse_run(
-            config_, outcome.result, analyses_, threads_,
-            [this](const char*, long long, long long) { return !stop_.load(); }, &console_);
+        // window's thread; a stop request ends them early.
+        outcome.analyses =
+            analyse_run(config_, outcome.result, analyses_, threads_, &stop_, &console_);
     } catch (const Failure& failure) {
         outcome.status = RunOutcome::Status::failed;
         outcome.message = QString::fromStdString(failure.what());

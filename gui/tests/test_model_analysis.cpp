@@ -152,7 +152,10 @@ class ModelAnalysisTest : public QObject {
         problem.n_comp = 2;
         problem.min_oss_reg = 15;
         problem.m = 1;
-        const inference::InferenceOptions options{29, 0.9, static_cast<std::uint64_t>(r.casual), 1};
+        inference::InferenceOptions options;
+        options.replicates = 29;
+        options.confidence = 0.9;
+        options.seed = static_cast<std::uint64_t>(r.casual);
         std::vector<const StructureSummary*> models{&r.best};
         if (r.refined) {
             models.push_back(&r.refined->model);
@@ -335,6 +338,28 @@ class ModelAnalysisTest : public QObject {
                 }
             }
         }
+    }
+
+    void stop_ends_a_long_bootstrap_and_the_page_says_so() {
+        SeedingCounter seedings;
+        VelmoraDlg w(&run_search, seedings);
+        AnalysisChoices choices;
+        choices.test_linearity = 100000;  // far longer than the test waits
+        w.set_parameters(small_run());
+        w.set_analysis_choices(choices);
+        w.show();
+        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(messages(w).contains("Linearity test: 100000 bootstrap series"),
+                                 kRunTimeoutMs);
+        QVERIFY(button(w, "stopButton")->isEnabled());
+        QTest::mouseClick(button(w, "stopButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        const QString text = w.results_tab<BestModelTab>()->text();
+        QVERIFY2(text.contains("the bootstrap was stopped after"), qPrintable(text));
+        QVERIFY(text.contains("so its p-value is not known"));
+        // The rest of the inference is there all the same.
+        QVERIFY(text.contains("Criterion of the linear VAR of order 1"));
+        QVERIFY(w.results_tab<BestModelTab>()->coefficient_table()->rowCount() > 0);
     }
 
     void a_hold_out_that_leaves_too_few_rows_is_refused_before_any_file() {
