@@ -8,6 +8,7 @@
 #include "forecast/quantile.hpp"
 #include "forecast/random_stream.hpp"
 #include "forecast/simulate.hpp"
+#include "numeric/cholesky.hpp"
 
 namespace velmora {
 
@@ -43,23 +44,13 @@ std::vector<double> cholesky_lower(const std::vector<double>& a, int k) {
         throw std::invalid_argument("cholesky_lower: not a k x k matrix");
     }
     std::vector<double> l(a.size(), 0.0);
-    for (int j = 0; j < k; ++j) {
-        double d = a[idx(j) * idx(k) + idx(j)];
-        for (int s = 0; s < j; ++s) {
-            d -= l[idx(j) * idx(k) + idx(s)] * l[idx(j) * idx(k) + idx(s)];
+    for (int i = 0; i < k; ++i) {
+        for (int j = 0; j <= i; ++j) {
+            l[idx(i) * idx(k) + idx(j)] = a[idx(i) * idx(k) + idx(j)];
         }
-        if (!(d > 0.0)) {
-            throw std::domain_error("not positive definite");
-        }
-        const double root = std::sqrt(d);
-        l[idx(j) * idx(k) + idx(j)] = root;
-        for (int i = j + 1; i < k; ++i) {
-            double v = a[idx(i) * idx(k) + idx(j)];
-            for (int s = 0; s < j; ++s) {
-                v -= l[idx(i) * idx(k) + idx(s)] * l[idx(j) * idx(k) + idx(s)];
-            }
-            l[idx(i) * idx(k) + idx(j)] = v / root;
-        }
+    }
+    if (!cholesky_in_place(l.data(), k)) {
+        throw std::domain_error("not positive definite");
     }
     return l;
 }

@@ -46,13 +46,10 @@ NullModel fit_null(const ThresholdData& data) {
     const int q = data.q;
     const int k = data.k;
     const int T = data.count();
-    CrossProducts all;
-    all.reset(q, k);
-    for (int i = 0; i < T; ++i) {
-        all.add(data.x.data() + at(i) * at(q), data.y.data() + at(i) * at(k), q, k);
-    }
-    std::vector<double> factor = all.zz;
-    if (T <= q || !cholesky(factor.data(), q)) {
+    std::vector<double> factor;
+    std::vector<double> zy;
+    linear_cross_products(data, factor, zy);
+    if (T <= q || !cholesky_in_place(factor.data(), q)) {
         return null;
     }
     // Phi = (Z'Z)^-1 Z'Y by forward and back substitution, column by column.
@@ -60,7 +57,7 @@ NullModel fit_null(const ThresholdData& data) {
     std::vector<double> col(at(q));
     for (int c = 0; c < k; ++c) {
         for (int i = 0; i < q; ++i) {
-            col[at(i)] = all.zy[at(i) * at(k) + at(c)];
+            col[at(i)] = zy[at(i) * at(k) + at(c)];
         }
         cholesky_solve(factor.data(), q, col.data());
         for (int i = 0; i < q; ++i) {

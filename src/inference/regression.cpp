@@ -91,45 +91,6 @@ double student_t_two_sided(double t, double df) {
     return incomplete_beta(0.5 * df, 0.5, x);
 }
 
-bool cholesky(double* a, int n) {
-    for (int j = 0; j < n; ++j) {
-        double diag = a[sz(j) * sz(n) + sz(j)];
-        for (int l = 0; l < j; ++l) {
-            diag -= a[sz(j) * sz(n) + sz(l)] * a[sz(j) * sz(n) + sz(l)];
-        }
-        if (!(diag > 0.0)) {
-            return false;
-        }
-        const double root = std::sqrt(diag);
-        a[sz(j) * sz(n) + sz(j)] = root;
-        for (int i = j + 1; i < n; ++i) {
-            double s = a[sz(i) * sz(n) + sz(j)];
-            for (int l = 0; l < j; ++l) {
-                s -= a[sz(i) * sz(n) + sz(l)] * a[sz(j) * sz(n) + sz(l)];
-            }
-            a[sz(i) * sz(n) + sz(j)] = s / root;
-        }
-    }
-    return true;
-}
-
-void cholesky_solve(const double* factor, int n, double* col) {
-    for (int i = 0; i < n; ++i) {
-        double s = col[i];
-        for (int l = 0; l < i; ++l) {
-            s -= factor[sz(i) * sz(n) + sz(l)] * col[l];
-        }
-        col[i] = s / factor[sz(i) * sz(n) + sz(i)];
-    }
-    for (int i = n - 1; i >= 0; --i) {
-        double s = col[i];
-        for (int l = i + 1; l < n; ++l) {
-            s -= factor[sz(l) * sz(n) + sz(i)] * col[l];
-        }
-        col[i] = s / factor[sz(i) * sz(n) + sz(i)];
-    }
-}
-
 RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> times, int order) {
     const int k = series.k;
     const int q = order * k;
@@ -172,7 +133,7 @@ RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> t
 
     // (Z'Z)^-1 from the Cholesky factor, one unit column at a time.
     std::vector<double> factor = zz;
-    if (!cholesky(factor.data(), q)) {
+    if (!cholesky_in_place(factor.data(), q)) {
         return out;
     }
     out.zz_inverse.assign(sz(q) * sz(q), 0.0);

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "numeric/arrays.hpp"
+#include "numeric/cholesky.hpp"
 
 namespace velmora::inference {
 
@@ -67,13 +68,5 @@ double student_t_two_sided(double t, double df);
 
 // The regularised incomplete beta function I_x(a, b), a, b > 0, 0 <= x <= 1.
 double incomplete_beta(double a, double b, double x);
-
-// In-place Cholesky factor (lower triangle, row-major n x n) of a symmetric
-// positive definite matrix; false when a pivot is not positive.
-bool cholesky(double* a, int n);
-
-// Solves L L' x = b in place (col holds b, then x) for the lower Cholesky
-// factor L of cholesky(): forward, then back substitution.
-void cholesky_solve(const double* factor, int n, double* col);
 
 }  // namespace velmora::inference

@@ -1,22 +1,27 @@
 #pragma once
-// The threshold model's regressions on fixed times, as cross products that a
-// sweep over the candidate thresholds updates one observation at a time.
+// The threshold model's likelihood-ratio measure on fixed times, and its
+// sweeps over the candidate thresholds, for the linearity test and the
+// threshold confidence sets.
 //
 // Everything here measures a threshold model by ln det Sigma, where Sigma is
 // the sum over regimes of the residual cross products E_r'E_r (no
 // demeaning: the regimes have no intercept, so this is the Gaussian
 // maximum-likelihood covariance) divided by T, the number of times the model
 // uses at its largest order: max(lags, order) + 1 .. n. The linear VAR on
-// the same times is the one-regime case. For one regime's cross products
-// Z'Z, Z'Y, Y'Y the residual cross products are Y'Y - (Z'Y)'(Z'Z)^-1 Z'Y.
+// the same times is the one-regime case. The cross products and the sweeps
+// are the search's (ThresholdSweeper, search/threshold_sweep.hpp), asked for
+// this measure instead of the search's criterion.
 
 #include <array>
-#include <limits>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "inference/regression.hpp"
+#include "model/problem.hpp"
 #include "model/structure.hpp"
+#include "numeric/arrays.hpp"
+#include "search/threshold_sweep.hpp"
 
 namespace velmora::inference {
 
@@ -41,6 +46,17 @@ ThresholdRule rule_of(const ModelStructure& structure);
 int regime_of(const ThresholdRule& rule, const std::array<double, 3>& thresholds, double z1,
               double z2);
 
+// The model's shape as a structure (thresholds left at their defaults).
+ModelStructure shape_of(const ThresholdRule& rule);
+
+// A series as the search's sweeper holds it. The sweeper keeps scratch: one
+// thread at a time.
+struct SweepSeries {
+    double_matrix serie;
+    ModelProblem problem;
+    std::unique_ptr<ThresholdSweeper> sweeper;
+};
+
 // Per usable time: regressors (q), responses (k) and threshold variables.
 struct ThresholdData {
     int order = 0;
@@ -51,6 +67,8 @@ struct ThresholdData {
     std::vector<double> x;   // times.size() x q
     std::vector<double> y;   // times.size() x k
     std::vector<double> z1, z2;
+    ModelStructure shape;                // the rule's
+    std::shared_ptr<SweepSeries> sweep;  // the series, for the sweeps
 
     int count() const noexcept { return static_cast<int>(times.size()); }
 };
@@ -58,43 +76,21 @@ struct ThresholdData {
 ThresholdData prepare_threshold_data(const SeriesRows& series, const ThresholdRule& rule,
                                      int order);
 
-// Cross products of one regime; only the lower triangle of zz is kept.
-struct CrossProducts {
-    int count = 0;
-    std::vector<double> zz;  // q x q
-    std::vector<double> zy;  // q x k
-    std::vector<double> yy;  // k x k
+constexpr double kInfeasible = kNotFeasible;
 
-    void reset(int q, int k);
-    void add(const double* x, const double* y, int q, int k);
-    void remove(const double* x, const double* y, int q, int k);
-};
-
-// Scratch for log_det_sigma, so that a sweep allocates once.
-struct LogDetScratch {
-    std::vector<double> factor, w, s, total;
-};
-
-constexpr double kInfeasible = std::numeric_limits<double>::infinity();
-
-// ln det of (sum of the regimes' residual cross products) / T; regimes with
-// no observation add nothing. kInfeasible when a regime's Z'Z or the total is
-// not positive definite.
-double log_det_sigma(std::span<const CrossProducts> regimes, int q, int k, int T,
-                     LogDetScratch& scratch);
-
-// ln det Sigma of the model with these thresholds, from cross products
-// accumulated in time order; every regime must hold at least min_count
-// observations unless min_count is 0 (then empty regimes are allowed).
+// ln det Sigma of the model with these thresholds; every regime must hold at
+// least min_count observations unless min_count is 0 (then empty regimes are
+// allowed).
 double log_det_at(const ThresholdData& data, const ThresholdRule& rule,
                   const std::array<double, 3>& thresholds, int min_count);
 // The same for the linear VAR on the data's times.
 double log_det_linear(const ThresholdData& data);
+// The linear VAR's cross products on the data's times: Z'Z (q x q, lower
+// triangle filled, in time order) and Z'Y (q x k).
+void linear_cross_products(const ThresholdData& data, std::vector<double>& zz,
+                           std::vector<double>& zy);
 
-struct SweepPoint {
-    double threshold = 0.0;
-    double log_det = 0.0;
-};
+using SweepPoint = LogDetPoint;
 
 // Threshold j (0-based) over every candidate value, the others fixed: the
 // values of its threshold variable at the usable times, restricted for one

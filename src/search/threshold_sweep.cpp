@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "model/regime_rule.hpp"
+#include "numeric/cholesky.hpp"
 
 namespace velmora {
 
@@ -241,7 +242,8 @@ struct ThresholdSweeper::Scratch {
     const ModelProblem* problem = nullptr;
     const EstimationWorkspace* ws = nullptr;
     int n = 0, k = 0, m = 0, q = 0, dim = 0;
-    // Times 1..n_oss of each component (index 1..k), ordered by (value, time).
+    // Times 1..n_oss of each component (index 1..k), ordered by (value,
+    // time); sorted when a sweep first needs the component.
     std::vector<std::vector<int>> by_value;
 
     // Per regime 1..4 in [0..3]: cross products of v_t over the regime's times
@@ -271,6 +273,20 @@ struct ThresholdSweeper::Scratch {
     AddFn add = nullptr;                               // dim wide
     MoveFn move = nullptr;
     std::vector<SweepCandidate> best;
+    // The likelihood-ratio measure: times placed, and its scratch.
+    int placed = 0;
+    std::vector<double> lfactor, lw, ltotal, lsigma;
+
+    const std::vector<int>& order_of(int c) {
+        std::vector<int>& order = by_value[idx(c)];
+        if (order.empty()) {
+            order.resize(idx(n));
+            std::iota(order.begin(), order.end(), 1);
+            std::stable_sort(order.begin(), order.end(),
+                             [&](int a, int b) { return ws->value(a, c) < ws->value(b, c); });
+        }
+        return order;
+    }
 
     const double* v(int t) const { return ws->reversed.data() + idx(n - t) * idx(k); }
 
@@ -329,6 +345,147 @@ struct ThresholdSweeper::Scratch {
             low[idx(t)] = quadrant_regime(tw.n_regime, tw.type_model, lo_q);
             high[idx(t)] = quadrant_regime(tw.n_regime, tw.type_model, hi_q);
         }
+    }
+
+    // Regime of threshold values z1 (and z2) with thresholds ts, 0 when
+    // none applies.
+    int value_regime(const ModelStructure& s, const std::array<double, 3>& ts, double z1,
+                     double z2) const {
+        if (s.threshold_variables == 1) {
+            const int r = regime_below(ts.data(), 3, z1);
+            return r <= n_regime ? r : 0;
+        }
+        return quadrant_regime(n_regime, s.two.type_model, quadrant_of(z1, z2, ts[0], ts[1]));
+    }
+
+    // The likelihood-ratio layout: regimes of the times max(lags, m) + 1 .. n
+    // for thresholds given as values, threshold `which` swept between its
+    // neighbours (which < 0: as they stand; linear: one regime). Counts the
+    // times placed at all. Sets the swept variable's component and lag.
+    void layout_values(const ModelStructure& s, const std::array<double, 3>& ts, int which,
+                       bool linear, int& component, int& lag) {
+        constexpr double kInf = std::numeric_limits<double>::infinity();
+        const bool one = s.threshold_variables == 1;
+        start = first_time(s);
+        full = std::max(start, m + 1);
+        n_regime = regime_count(s);
+        const int c1 = one ? s.one.which_serie : s.two.which_serie1;
+        const int d1 = one ? s.one.threshold_lag : s.two.Ritardo1;
+        const int c2 = one ? c1 : s.two.which_serie2;
+        const int d2 = one ? d1 : s.two.Ritardo2;
+        component = !one && which == 1 ? c2 : c1;
+        lag = !one && which == 1 ? d2 : d1;
+        std::array<double, 3> low_side = ts;
+        std::array<double, 3> high_side = ts;
+        if (which >= 0) {
+            low_side[idx(which)] = one && which < 2 ? ts[idx(which + 1)] : kInf;
+            high_side[idx(which)] = one && which > 0 ? ts[idx(which - 1)] : -kInf;
+        }
+        const std::array<double, 3> widest{kUnusedThreshold, kUnusedThreshold, kUnusedThreshold};
+        std::fill(low.begin(), low.end(), 0);
+        std::fill(high.begin(), high.end(), 0);
+        std::fill(now.begin(), now.end(), 0);
+        placed = 0;
+        for (int t = full; t <= n; ++t) {
+            const double z1 = ws->value(t - d1, c1);
+            const double z2 = one ? 0.0 : ws->value(t - d2, c2);
+            // Above the unused slots' value no regime of a smaller model applies.
+            if (one && value_regime(s, widest, z1, z2) == 0) {
+                continue;
+            }
+            ++placed;
+            if (linear) {
+                low[idx(t)] = high[idx(t)] = 1;
+            } else {
+                low[idx(t)] = value_regime(s, low_side, z1, z2);
+                high[idx(t)] = value_regime(s, high_side, z1, z2);
+            }
+        }
+        if (linear) {
+            n_regime = 1;
+        }
+    }
+
+    // Every time in its high regime, the cross products accumulated in time
+    // order (no shortcut through the total: the sums must be those of a
+    // plain accumulation).
+    void place_high_in_order() {
+        for (int r = 0; r < 4; ++r) {
+            count[idx(r)] = 0;
+            dirty[idx(r)] = true;
+            std::fill(g[idx(r)].begin(), g[idx(r)].end(), 0.0);
+            std::fill(sum[idx(r)].begin(), sum[idx(r)].end(), 0.0);
+        }
+        for (int t = full; t <= n; ++t) {
+            const int r = high[idx(t)];
+            now[idx(t)] = r;
+            if (r > 0) {
+                ++count[idx(r - 1)];
+                add(g[idx(r - 1)].data(), sum[idx(r - 1)].data(), dim, v(t), dim, 1.0);
+            }
+        }
+    }
+
+    // ln det of the regimes' residual cross products over T; kNotFeasible
+    // when a regime is under min_count (min_count > 0) or a matrix singular.
+    double log_det_now(int min_count, int T) {
+        if (min_count > 0) {
+            for (int r = 0; r < n_regime; ++r) {
+                if (count[idx(r)] < min_count) {
+                    return kNotFeasible;
+                }
+            }
+        }
+        std::fill(ltotal.begin(), ltotal.end(), 0.0);
+        for (int r = 0; r < n_regime; ++r) {
+            if (count[idx(r)] == 0) {
+                continue;
+            }
+            // g holds (y, z) cross products above the diagonal: Z'Z at
+            // [k + j][k + i], Z'Y at [c][k + i], Y'Y at [b][a] (j <= i, b <= a).
+            const double* gr = g[idx(r)].data();
+            for (int i = 0; i < q; ++i) {
+                for (int j = 0; j <= i; ++j) {
+                    lfactor[idx(i) * idx(q) + idx(j)] = gr[idx(k + j) * idx(dim) + idx(k + i)];
+                }
+            }
+            if (!cholesky_in_place(lfactor.data(), q)) {
+                return kNotFeasible;
+            }
+            // W = L^-1 Z'Y, so that (Z'Y)'(Z'Z)^-1 Z'Y = W'W.
+            for (int i = 0; i < q; ++i) {
+                const double* li = lfactor.data() + idx(i) * idx(q);
+                for (int c = 0; c < k; ++c) {
+                    double x = gr[idx(c) * idx(dim) + idx(k + i)];
+                    for (int l = 0; l < i; ++l) {
+                        x -= li[l] * lw[idx(l) * idx(k) + idx(c)];
+                    }
+                    lw[idx(i) * idx(k) + idx(c)] = x / li[i];
+                }
+            }
+            for (int a = 0; a < k; ++a) {
+                for (int b = 0; b <= a; ++b) {
+                    double x = gr[idx(b) * idx(dim) + idx(a)];
+                    for (int i = 0; i < q; ++i) {
+                        x -= lw[idx(i) * idx(k) + idx(a)] * lw[idx(i) * idx(k) + idx(b)];
+                    }
+                    ltotal[idx(a) * idx(k) + idx(b)] += x;
+                }
+            }
+        }
+        for (int a = 0; a < k; ++a) {
+            for (int b = 0; b <= a; ++b) {
+                lsigma[idx(a) * idx(k) + idx(b)] = ltotal[idx(a) * idx(k) + idx(b)] / T;
+            }
+        }
+        if (!cholesky_in_place(lsigma.data(), k)) {
+            return kNotFeasible;
+        }
+        double ld = 0.0;
+        for (int a = 0; a < k; ++a) {
+            ld += std::log(lsigma[idx(a) * idx(k) + idx(a)]);
+        }
+        return 2.0 * ld;
     }
 
     // Every time in its high regime; cross products built afresh.
@@ -604,15 +761,11 @@ ThresholdSweeper::ThresholdSweeper(const ModelProblem& problem)
     sc.total.assign(kk, 0.0);
     sc.tsum.assign(idx(sc.k), 0.0);
     sc.e.assign(idx(sc.k), 0.0);
+    sc.lfactor.assign(idx(sc.q) * idx(sc.q), 0.0);
+    sc.lw.assign(idx(sc.q) * idx(sc.k), 0.0);
+    sc.ltotal.assign(kk, 0.0);
+    sc.lsigma.assign(kk, 0.0);
     sc.by_value.resize(idx(sc.k) + 1);
-    for (int c = 1; c <= sc.k; ++c) {
-        std::vector<int>& order = sc.by_value[idx(c)];
-        order.resize(idx(sc.n));
-        std::iota(order.begin(), order.end(), 1);
-        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-            return workspace_.value(a, c) < workspace_.value(b, c);
-        });
-    }
 }
 
 ThresholdSweeper::~ThresholdSweeper() = default;
@@ -635,7 +788,7 @@ std::span<const SweepCandidate> ThresholdSweeper::sweep_windows(
     int lag = 1;
     sc.layout(s, which, component, lag);
     sc.place_high();
-    const std::vector<int>& order = sc.by_value[idx(component)];
+    const std::vector<int>& order = sc.order_of(component);
     const std::size_t want = static_cast<std::size_t>(std::max(1, keep));
     bool moved = true;  // the all-high split has not been scored
     const int every = std::max(1, stride);
@@ -683,6 +836,82 @@ double ThresholdSweeper::screened(const ModelStructure& s) {
     sc.place_high();
     ++candidates_;
     return sc.evaluate();
+}
+
+double ThresholdSweeper::log_det_sigma(const ModelStructure& shape,
+                                       const std::array<double, 3>& thresholds, int min_count) {
+    Scratch& sc = *scratch_;
+    int component = 1;
+    int lag = 1;
+    sc.layout_values(shape, thresholds, -1, false, component, lag);
+    sc.place_high_in_order();
+    int T = 0;
+    for (int r = 0; r < sc.n_regime; ++r) {
+        T += sc.count[idx(r)];
+    }
+    return sc.log_det_now(min_count, T);
+}
+
+double ThresholdSweeper::log_det_sigma_linear(const ModelStructure& shape) {
+    Scratch& sc = *scratch_;
+    int component = 1;
+    int lag = 1;
+    sc.layout_values(shape, {}, -1, true, component, lag);
+    sc.place_high_in_order();
+    return sc.log_det_now(0, sc.placed);
+}
+
+void ThresholdSweeper::linear_cross_products(std::vector<double>& zz,
+                                             std::vector<double>& zy) const {
+    const Scratch& sc = *scratch_;
+    const int q = sc.q;
+    const int k = sc.k;
+    const double* g = sc.g[0].data();
+    zz.assign(idx(q) * idx(q), 0.0);
+    zy.assign(idx(q) * idx(k), 0.0);
+    for (int i = 0; i < q; ++i) {
+        for (int j = 0; j <= i; ++j) {
+            zz[idx(i) * idx(q) + idx(j)] = g[idx(k + j) * idx(sc.dim) + idx(k + i)];
+        }
+        for (int c = 0; c < k; ++c) {
+            zy[idx(i) * idx(k) + idx(c)] = g[idx(c) * idx(sc.dim) + idx(k + i)];
+        }
+    }
+}
+
+std::vector<LogDetPoint> ThresholdSweeper::log_det_sweep(const ModelStructure& shape,
+                                                         const std::array<double, 3>& thresholds,
+                                                         int which, int min_count) {
+    Scratch& sc = *scratch_;
+    int component = 1;
+    int lag = 1;
+    sc.layout_values(shape, thresholds, which, false, component, lag);
+    sc.place_high_in_order();
+    const int T = sc.placed;
+    std::vector<LogDetPoint> points;
+    const std::vector<int>& order = sc.order_of(component);
+    std::size_t i = 0;
+    while (i < order.size()) {
+        // Every time whose threshold variable takes this value moves below
+        // the threshold together.
+        const double value = workspace_.value(order[i], component);
+        bool moved = false;
+        for (; i < order.size() && workspace_.value(order[i], component) == value; ++i) {
+            const int t = order[i] + lag;
+            if (t <= sc.n && sc.low[idx(t)] != sc.now[idx(t)]) {
+                sc.move_low(t);
+                moved = true;
+            }
+        }
+        if (!moved) {
+            continue;
+        }
+        const double ld = sc.log_det_now(min_count, T);
+        if (std::isfinite(ld)) {
+            points.push_back({value, ld});
+        }
+    }
+    return points;
 }
 
 double ThresholdSweeper::exact(const ModelStructure& s, FittedModel* model) {
@@ -788,10 +1017,10 @@ ThresholdFit ThresholdSweeper::confirm(const ModelStructure& start, int keep) {
 }
 
 ModelStructure ThresholdSweeper::with_quantile_thresholds(ModelStructure s) const {
-    const Scratch& sc = *scratch_;
+    Scratch& sc = *scratch_;
     auto quantile = [&](int component, int num, int den) {
         // Ranks among positions 1..n_oss-1, skipping time n_oss.
-        const std::vector<int>& order = sc.by_value[idx(component)];
+        const std::vector<int>& order = sc.order_of(component);
         const int target = static_cast<int>((static_cast<long long>(sc.n - 1) * num) / den);
         int rank = 0;
         for (int t : order) {

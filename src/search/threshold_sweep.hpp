@@ -18,6 +18,7 @@
 // problem may hold any series (a bootstrap series, a simulated one); the
 // sweeper keeps a pointer to it and must not outlive it.
 
+#include <array>
 #include <limits>
 #include <memory>
 #include <span>
@@ -30,6 +31,12 @@
 #include "model/workspace.hpp"
 
 namespace velmora {
+
+// A threshold value of a likelihood-ratio sweep and the ln det of its split.
+struct LogDetPoint {
+    double threshold = 0.0;
+    double log_det = 0.0;
+};
 
 // One screened candidate of a sweep.
 struct SweepCandidate {
@@ -107,6 +114,38 @@ class ThresholdSweeper {
     // The structure with its thresholds at evenly spaced quantiles of the
     // threshold variable(s): r/n_regime for one variable, medians for two.
     ModelStructure with_quantile_thresholds(ModelStructure s) const;
+
+    // --- The measure of likelihood-ratio statistics ---
+    // ln det Sigma, where Sigma is the sum over regimes of the order-m
+    // residual cross products (no intercept, not demeaned: the Gaussian
+    // maximum-likelihood covariance) divided by T, the times the model uses at
+    // its largest order: max(lags, m) + 1 .. n_oss, less those a
+    // one-variable model cannot place (values above the unused slots). The
+    // thresholds are values: with one variable the n_regime - 1 ascending
+    // ones and the unused slots as the estimators hold them (1000000); with
+    // two, t1 and t2. The criterion the search screens is a different
+    // number (Velmora's aic_global: its lower orders' leftover rows, zero
+    // rows, demeaning and penalty); these are computed exactly, the cross
+    // products accumulated in time order and moved in the order of the swept
+    // variable. kNotFeasible when a regression or Sigma is singular.
+
+    // The structure's shape with these thresholds; every regime must hold
+    // at least min_count times unless min_count is 0 (empty regimes then add
+    // nothing, and T counts the times placed).
+    double log_det_sigma(const ModelStructure& shape, const std::array<double, 3>& thresholds,
+                         int min_count);
+    // The linear VAR (one regime) on the same times as the shape's models.
+    double log_det_sigma_linear(const ModelStructure& shape);
+    // Its cross products after log_det_sigma_linear: Z'Z (q x q, lower triangle
+    // filled) and Z'Y (q x k), regressor i = (lag-1)*k + variable.
+    void linear_cross_products(std::vector<double>& zz, std::vector<double>& zy) const;
+    // Threshold `which` over every distinct value of its threshold variable
+    // at the model's times (for one variable between its neighbours), the
+    // others fixed: ascending, leaving out splits with a regime under
+    // min_count times and singular ones. T is every time the shape places.
+    std::vector<LogDetPoint> log_det_sweep(const ModelStructure& shape,
+                                           const std::array<double, 3>& thresholds, int which,
+                                           int min_count);
 
     long long candidates_screened() const noexcept { return candidates_; }
     long long exact_estimates() const noexcept { return exact_estimates_; }
