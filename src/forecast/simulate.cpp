@@ -2,8 +2,6 @@
 
 #include <stdexcept>
 
-#include "simulate/var_step.hpp"
-
 namespace velmora {
 
 namespace {
@@ -55,17 +53,9 @@ void PathSimulator::run(std::span<const double> history, RandomStream* stream,
     }
     for (int h = 0; h < steps_; ++h) {
         const int pos = steps_ - 1 - h;
-        const auto lagged = [buf, pos, k](int component, int lag) {
-            return buf[idx(pos + lag) * idx(k) + idx(component - 1)];
-        };
-        const int r = model_.rule.regime(lagged);
-        const VarRegime& regime = model_.regimes[idx(r - 1)];
-        const double* x = buf + idx(pos + 1) * idx(k);
         double* y = buf + idx(pos) * idx(k);
-        for (int c = 0; c < k; ++c) {
-            y[c] = 0.0;
-        }
-        add_autoregression(regime.phi.data(), model_.p, k, x, k, y);
+        const int r = threshold_var_step(model_, y + k, k, y);
+        const VarRegime& regime = model_.regimes[idx(r - 1)];
         if (stream != nullptr) {
             const int draw = stream->below(regime.residual_rows(k));
             const double* e = regime.residuals.data() + idx(draw) * idx(k);

@@ -7,7 +7,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "simulate/var_step.hpp"
+#include "numeric/cholesky.hpp"
+#include "simulate/threshold_var.hpp"
 
 namespace velmora {
 
@@ -36,19 +37,52 @@ std::vector<double> cholesky(const std::vector<double>& cov, int k) {
     }
     for (int i = 0; i < k; ++i) {
         for (int j = 0; j <= i; ++j) {
-            double s = cov[idx(i) * idx(k) + idx(j)];
-            for (int p = 0; p < j; ++p) {
-                s -= l[idx(i) * idx(k) + idx(p)] * l[idx(j) * idx(k) + idx(p)];
-            }
-            if (i == j) {
-                require(s > 0.0, "a shock covariance is not positive definite");
-                l[idx(i) * idx(k) + idx(i)] = std::sqrt(s);
-            } else {
-                l[idx(i) * idx(k) + idx(j)] = s / l[idx(j) * idx(k) + idx(j)];
-            }
+            l[idx(i) * idx(k) + idx(j)] = cov[idx(i) * idx(k) + idx(j)];
         }
     }
+    require(cholesky_in_place(l.data(), k), "a shock covariance is not positive definite");
     return l;
+}
+
+// The model in the steppable form: coefficients in the estimators' layout,
+// every regime padded with zero coefficients to the largest order.
+ThresholdVarModel steppable(const ThresholdVar& model) {
+    const ThresholdRule& in = model.rule;
+    ThresholdVarModel out;
+    out.k = model.n_comp;
+    const int k = out.k;
+    for (const RegimeVar& v : model.regimes) {
+        out.p = std::max(out.p, v.order);
+    }
+    RegimeRule& rule = out.rule;
+    rule.threshold_variables = in.variables;
+    rule.n_regime = in.regimes();
+    if (in.variables == 1) {
+        rule.component = in.component;
+        rule.lag = in.lag;
+        std::copy(in.thresholds.begin(), in.thresholds.end(), rule.thresholds.begin());
+    } else {
+        rule.component = in.component1;
+        rule.lag = in.lag1;
+        rule.component2 = in.component2;
+        rule.lag2 = in.lag2;
+        rule.type_model = in.type_model;
+        rule.thresholds = {in.threshold1, in.threshold2, 0.0};
+    }
+    for (const RegimeVar& v : model.regimes) {
+        VarRegime& r = out.regimes.emplace_back();
+        r.phi.assign(idx(out.p) * idx(k) * idx(k), 0.0);
+        for (int l = 1; l <= v.order; ++l) {
+            for (int i = 0; i < k; ++i) {
+                for (int j = 0; j < k; ++j) {
+                    r.phi[(idx(l - 1) * idx(k) + idx(j)) * idx(k) + idx(i)] =
+                        v.coefficients[(idx(l - 1) * idx(k) + idx(i)) * idx(k) + idx(j)];
+                }
+            }
+        }
+        r.intercept = v.intercept;
+    }
+    return out;
 }
 
 // Shared by both entry points: shock(t, regime, out) fills row t's shock.
@@ -56,43 +90,21 @@ template <class Shock>
 SimulatedSeries run(const ThresholdVar& model, const SimulationOptions& options, Shock&& shock) {
     model.validate();
     require(options.n_obs >= 1 && options.burn_in >= 0, "n_obs must be >= 1 and burn_in >= 0");
+    const ThresholdVarModel steps = steppable(model);
     const int k = model.n_comp;
     const int total = options.burn_in + options.n_obs;
-    std::vector<double> y(idx(total) * idx(k), 0.0);
+    // Zero rows before the first drawn one: the history the rule and the
+    // lags read there.
+    const int pad = steps.history_rows();
+    std::vector<double> y(idx(pad + total) * idx(k), 0.0);
     std::vector<int> regime(idx(total), 1);
     std::vector<double> e(idx(k));
-    // Each regime's coefficients in the estimators' layout.
-    std::vector<std::vector<double>> phi;
-    for (const RegimeVar& v : model.regimes) {
-        std::vector<double>& p = phi.emplace_back(v.coefficients.size());
-        for (int l = 1; l <= v.order; ++l) {
-            for (int i = 0; i < k; ++i) {
-                for (int j = 0; j < k; ++j) {
-                    p[(idx(l - 1) * idx(k) + idx(j)) * idx(k) + idx(i)] =
-                        v.coefficients[(idx(l - 1) * idx(k) + idx(i)) * idx(k) + idx(j)];
-                }
-            }
-        }
-    }
 
     for (int t = 0; t < total; ++t) {
-        // Values before the first row are zero.
-        auto history = [&](int lag, int component) {
-            const int s = t - lag;
-            return s < 0 ? 0.0 : y[idx(s) * idx(k) + idx(component - 1)];
-        };
-        const int r = regime_of(model.rule, history);
+        double* row = y.data() + idx(pad + t) * idx(k);
+        const int r = threshold_var_step(steps, row - k, -k, row);
         regime[idx(t)] = r;
-        const RegimeVar& v = model.regimes[idx(r - 1)];
         shock(t, r, e.data());
-        double* row = y.data() + idx(t) * idx(k);
-        for (int i = 0; i < k; ++i) {
-            row[i] = v.intercept.empty() ? 0.0 : v.intercept[idx(i)];
-        }
-        // Lags before the first row add nothing.
-        if (t > 0) {
-            add_autoregression(phi[idx(r - 1)].data(), std::min(v.order, t), k, row - k, -k, row);
-        }
         for (int i = 0; i < k; ++i) {
             row[i] += e[idx(i)];
         }
@@ -101,9 +113,9 @@ SimulatedSeries run(const ThresholdVar& model, const SimulationOptions& options,
     SimulatedSeries out;
     out.n_obs = options.n_obs;
     out.n_comp = k;
-    const size_t first = idx(options.burn_in);
+    const size_t first = idx(pad + options.burn_in);
     out.values.assign(y.begin() + static_cast<std::ptrdiff_t>(first * idx(k)), y.end());
-    out.regime.assign(regime.begin() + static_cast<std::ptrdiff_t>(first), regime.end());
+    out.regime.assign(regime.begin() + static_cast<std::ptrdiff_t>(options.burn_in), regime.end());
     return out;
 }
 

@@ -1,4 +1,4 @@
-#include "forecast/threshold_var.hpp"
+#include "simulate/threshold_var.hpp"
 
 #include <stdexcept>
 #include <string>
@@ -21,9 +21,9 @@ double ThresholdVarModel::coefficient(int r, int lag, int equation, int variable
     return regime.phi.at(i * static_cast<std::size_t>(k) + static_cast<std::size_t>(equation - 1));
 }
 
-void ThresholdVarModel::check() const {
+void ThresholdVarModel::check(bool pools) const {
     require(k >= 1, "no components");
-    require(p >= 1, "order below 1");
+    require(p >= 0, "order below 0");
     require(!regimes.empty(), "no regimes");
     require(rule.n_regime == n_regime(), "the rule and the model disagree on the regimes");
     if (rule.threshold_variables == 1) {
@@ -46,7 +46,10 @@ void ThresholdVarModel::check() const {
                 "coefficients do not match the order and components");
         require(regime.covariance.empty() || regime.covariance.size() == kk * kk,
                 "covariance is not k x k");
-        require(!regime.residuals.empty() && regime.residuals.size() % kk == 0,
+        require(regime.intercept.empty() || regime.intercept.size() == kk,
+                "intercept is not k values");
+        require(regime.residuals.size() % kk == 0, "residual vectors are not k values each");
+        require(!pools || !regime.residuals.empty(),
                 "a regime without residual vectors to draw shocks from");
     }
 }

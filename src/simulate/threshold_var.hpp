@@ -1,0 +1,72 @@
+#pragma once
+// A threshold VAR ready to be simulated: the rule that turns lagged values of
+// the threshold variable(s) into a regime, and per regime the coefficients
+// (the estimators' layout), an optional intercept, the residual covariance
+// and the residual vectors that resampled shocks are drawn from. Known
+// models (simulate.hpp), fitted models (forecasts, impulse responses) and the
+// linear VAR of the bootstrap are all stepped by threshold_var_step.
+
+#include <cstddef>
+#include <vector>
+
+#include "model/regime_rule.hpp"
+#include "simulate/var_step.hpp"
+
+namespace velmora {
+
+// One regime of the model.
+struct VarRegime {
+    // p*k x k coefficients: phi[((lag-1)*k + variable-1)*k + equation-1], the
+    // layout of the estimators' Phi.
+    std::vector<double> phi;
+    std::vector<double> intercept;   // k values, or empty for none
+    std::vector<double> covariance;  // k x k, row-major
+    std::vector<double> residuals;   // rows x k: the pool shocks are drawn from
+    // Times (1-based) of the series that belong to this regime at order p: the
+    // origins of impulse-response histories.
+    std::vector<int> times;
+
+    int residual_rows(int k) const noexcept {
+        return k == 0 ? 0 : static_cast<int>(residuals.size()) / k;
+    }
+};
+
+struct ThresholdVarModel {
+    int k = 0;  // components
+    int p = 0;  // autoregressive order
+    RegimeRule rule;
+    std::vector<VarRegime> regimes;  // [r-1]
+
+    int n_regime() const noexcept { return static_cast<int>(regimes.size()); }
+    // Rows of history a simulation needs: the order and the rule's lags.
+    int history_rows() const noexcept {
+        const int d = rule.max_lag();
+        return p > d ? p : d;
+    }
+    // Coefficient of `variable` lagged `lag` in `equation` (1-based), regime r.
+    double coefficient(int r, int lag, int equation, int variable) const;
+
+    // Throws std::invalid_argument when sizes disagree or the rule names a
+    // component or lag the model cannot read; with pools, also when a regime
+    // has no residual vectors to draw shocks from.
+    void check(bool pools = true) const;
+};
+
+// One step: the regime of the time whose lagged rows are at newest (lag 1)
+// and row_step apart (lag d at newest + (d-1)*row_step), and into y (k
+// values) that regime's intercept plus its autoregression, summed in the
+// estimators' order. Returns the regime (1-based); shocks are the caller's.
+inline int threshold_var_step(const ThresholdVarModel& model, const double* newest,
+                              std::ptrdiff_t row_step, double* y) {
+    const int r = model.rule.regime([newest, row_step](int component, int lag) {
+        return newest[(lag - 1) * row_step + (component - 1)];
+    });
+    const VarRegime& regime = model.regimes[static_cast<std::size_t>(r - 1)];
+    for (int c = 0; c < model.k; ++c) {
+        y[c] = regime.intercept.empty() ? 0.0 : regime.intercept[static_cast<std::size_t>(c)];
+    }
+    add_autoregression(regime.phi.data(), model.p, model.k, newest, row_step, y);
+    return r;
+}
+
+}  // namespace velmora
