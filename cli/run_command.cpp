@@ -158,8 +158,8 @@ int stopped_by_signal(const RunCommandState& state, const RunResult& result,
                      result.generations, log.c_str());
     } else {
         std::fprintf(stderr,
-                     "Run stopped after its search and refinement; %s holds its log, the result "
-                     "files the reports; no JSON or CSV file was written.\n",
+                     "Run stopped after its search; %s holds its log, the result files the "
+                     "reports; no JSON or CSV file was written.\n",
                      log.c_str());
     }
     if (!search_done || result.refinement_stopped) {

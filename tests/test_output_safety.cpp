@@ -27,11 +27,9 @@ using testing::shell_quote;
 using testing::TempDir;
 using testing::write_file;
 
-const std::string sample = std::string(VELMORA_SOURCE_DIR) + "/data/eustockmarkets_returns.txt";
+const std::string& sample = testing::sample_series();
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using testing::contains;
 
 CommandResult velmora(const std::string& arguments, const TempDir& dir) {
     // `timeout` turns a command that would block on a FIFO into a failure of
