@@ -356,7 +356,7 @@ int execute(FitCommandState& state) {
     state.codes = parse_codes(state.codes_text);
     std::optional<LoadedSeries> loaded = load_for_sizes(c, state.given);
     // With --holdout the model is fitted on the rows before those held out.
-    validate_analysis(state.analysis, c.n_oss);
+    validate_analysis(state.analysis, c.n_oss, c.n_comp);
     const int rows_read = c.n_oss;
     c.n_oss -= state.analysis.holdout;
     validate_problem_sizes(c.n_oss, c.n_comp, c.m, c.min_oss_reg);

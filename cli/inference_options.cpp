@@ -6,6 +6,10 @@
 
 namespace velmora::cli {
 
+namespace {
+constexpr int kMaxReplicates = 1000000;
+}  // namespace
+
 void add_inference_options(CLI::App& command, InferenceChoices& choices) {
     command
         .add_option("--test-linearity", choices.test_linearity,
@@ -24,6 +28,12 @@ void add_inference_options(CLI::App& command, InferenceChoices& choices) {
 }
 
 void check_inference_choices(const InferenceChoices& choices) {
+    // Each replicate keeps its statistic: far more than anyone needs would
+    // exhaust memory after the search.
+    if (choices.test_linearity > kMaxReplicates) {
+        throw ConfigError(strprintf("--test-linearity: %d bootstrap series; at most %d",
+                                    choices.test_linearity, kMaxReplicates));
+    }
     if (!(choices.confidence > 0.0 && choices.confidence < 1.0)) {
         throw ConfigError(
             strprintf("--confidence must lie between 0 and 1, both excluded "

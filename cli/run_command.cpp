@@ -178,7 +178,7 @@ int execute(RunCommandState& state) {
     // before the run log is begun: its header records n_oss.
     std::optional<LoadedSeries> series = load_for_sizes(config, state.given);
     // With --holdout the search runs on the rows before those held out.
-    validate_analysis(state.analysis, config.n_oss);
+    validate_analysis(state.analysis, config.n_oss, config.n_comp);
     const int rows_read = config.n_oss;
     config.n_oss -= state.analysis.holdout;
     // A refused configuration leaves the file system as it was: no working

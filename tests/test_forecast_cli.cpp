@@ -91,6 +91,22 @@ TEST(ForecastCli, RefusesOptionsThatCannotWork) {
     EXPECT_NE(csv.err.find("--forecast-csv needs --forecast H"), std::string::npos) << csv.err;
     EXPECT_EQ(run_cli(fit + "--forecast 2 --forecast-paths 0", dir).status, 2);
     EXPECT_EQ(run_cli(fit + "--girf 2 --girf-histories 0", dir).status, 2);
+    // Requests whose simulated values would not fit in memory, for a run as
+    // for a fit: refused before the search, not after it.
+    const std::string run = "run --course-file " + sample + " --n-oss 200 --workdir out ";
+    for (const std::string& request : {std::string("--forecast 100000 --forecast-paths 100000"),
+                                       std::string("--girf 100 --girf-histories 10000000")}) {
+        for (const std::string& command : {fit, run}) {
+            const CommandResult r = run_cli(command + request, dir);
+            EXPECT_EQ(r.status, 2) << command << request;
+            EXPECT_NE(r.err.find("simulated values; at most 1e+08 fit in memory"),
+                      std::string::npos)
+                << r.err;
+        }
+    }
+    const CommandResult replicates = run_cli(run + "--test-linearity 2000000", dir);
+    EXPECT_EQ(replicates.status, 2);
+    EXPECT_EQ(replicates.err, "--test-linearity: 2000000 bootstrap series; at most 1000000\n");
     // Refused before anything is written.
     EXPECT_FALSE(std::filesystem::exists(dir / "out"));
 }

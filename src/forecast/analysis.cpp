@@ -21,6 +21,9 @@ inline std::size_t idx(int i) {
 // Fewest rows a model is fitted on, as the estimators require.
 constexpr int kLeastFitRows = 30;
 
+// Values the simulations of one request may keep (800 MB of doubles).
+constexpr double kMaxSimulatedValues = 1e8;
+
 SimulationProgress stage_progress(const AnalysisSettings& settings, const char* stage) {
     if (!settings.progress) {
         return {};
@@ -55,7 +58,7 @@ int AnalysisRequest::holdout_horizon() const noexcept {
     return std::max(1, std::min(h, holdout));
 }
 
-void validate_analysis(const AnalysisRequest& r, int n_oss) {
+void validate_analysis(const AnalysisRequest& r, int n_oss, int n_comp) {
     if (r.forecast < 0) {
         throw ConfigError(strprintf("--forecast: %d steps; give 1 or more", r.forecast));
     }
@@ -83,6 +86,28 @@ void validate_analysis(const AnalysisRequest& r, int n_oss) {
     }
     if (!r.girf_csv.empty() && r.girf == 0) {
         throw ConfigError("--girf-csv needs --girf H");
+    }
+    // The simulations keep every value they draw until their quantiles are
+    // taken: a request beyond memory is refused now rather than failing
+    // after the search.
+    const auto check_size = [](double values, const char* what) {
+        if (values > kMaxSimulatedValues) {
+            throw ConfigError(strprintf(
+                "%s would keep %.4g simulated values; at most %.4g fit in memory: ask for fewer",
+                what, values, kMaxSimulatedValues));
+        }
+    };
+    const double k = n_comp;
+    if (r.forecast > 0) {
+        check_size(static_cast<double>(r.paths) * r.forecast * (k + 1),
+                   "--forecast with --forecast-paths");
+    }
+    if (r.holdout > 0) {
+        check_size(2.0 * r.holdout * r.holdout_horizon() * k, "--holdout");
+    }
+    if (r.girf > 0) {
+        // Up to four regimes, each with its histories' responses.
+        check_size(4.0 * r.girf_histories * (r.girf + 1.0) * k * k, "--girf with --girf-histories");
     }
 }
 

@@ -36,8 +36,9 @@ struct AnalysisRequest {
 };
 
 // Throws ConfigError when an option is out of range for a series of n_oss
-// rows (the rows read before any are held out).
-void validate_analysis(const AnalysisRequest& request, int n_oss);
+// rows (the rows read before any are held out) and n_comp components, also
+// when the simulations would keep more values than memory holds.
+void validate_analysis(const AnalysisRequest& request, int n_oss, int n_comp);
 
 // The stage under way ("forecast", "hold-out", "impulse responses"), the
 // tasks done and their total; return false to stop.
