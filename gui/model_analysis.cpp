@@ -40,7 +40,7 @@ RunConfig searched_config(const RunConfig& config, const AnalysisChoices& choice
         throw ConfigError(strprintf("Linearity test: %d bootstrap series; give 0 or more",
                                     choices.test_linearity));
     }
-    validate_analysis(choices.request, config.n_oss);
+    validate_analysis(choices.request, config.n_oss, config.n_comp);
     RunConfig searched = config;
     searched.n_oss -= choices.request.holdout;
     return searched;
