@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,13 +14,34 @@
 
 #include <unistd.h>
 
+#include "model/estimate.hpp"
 #include "model/problem.hpp"
 #include "numeric/arrays.hpp"
 #include "numeric/linalg.hpp"
+#include "report/model_report.hpp"
 #include "support/errors.hpp"
 #include "test_helpers.hpp"
 
 namespace velmora::testing {
+
+inline bool same_bits(double a, double b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+// The estimator's criterion alone.
+template <class Structure>
+double criterion_of(const ModelProblem& problem, EstimationWorkspace& ws, const Structure& s) {
+    return estimate_criterion(problem, ws, s).criterion;
+}
+
+// Estimates and appends the three reports to the problem's result folder.
+template <class Structure>
+FittedModel fit_and_report(const ModelProblem& problem, EstimationWorkspace& ws,
+                           const Structure& s) {
+    FittedModel model = estimate(problem, ws, s);
+    write_model_report(model, problem.replication, problem.result_dir, problem.console);
+    return model;
+}
 
 // A series of n rows by k columns from a stable VAR(1) with Gaussian
 // innovations, so that every regime regression is well posed.

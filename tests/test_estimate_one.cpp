@@ -14,23 +14,16 @@
 namespace velmora {
 namespace {
 
+using testing::criterion_of;
 using testing::exact_rotation_fixture;
+using testing::fit_and_report;
 using testing::fresh_directory;
 using testing::ProblemFixture;
 using testing::random_series;
 using testing::read_lines;
+using testing::same_bits;
 
-class RecordingConsole final : public Console {
-  public:
-    void out(std::string_view text) override { out_text += text; }
-    void err(std::string_view text) override { err_text += text; }
-    std::string out_text;
-    std::string err_text;
-};
-
-bool same_bits(double a, double b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+using testing::RecordingConsole;
 
 OneThresholdStructure one(int component, int regimes, std::array<int, 3> positions, int lag) {
     OneThresholdStructure s;
@@ -39,19 +32,6 @@ OneThresholdStructure one(int component, int regimes, std::array<int, 3> positio
     s.pos_threshold = positions;
     s.threshold_lag = lag;
     return s;
-}
-
-double criterion_of(const ModelProblem& problem, EstimationWorkspace& ws,
-                    const OneThresholdStructure& s) {
-    return estimate_criterion(problem, ws, s).criterion;
-}
-
-// Estimates and appends the three reports to the problem's result folder.
-FittedModel fit_and_report(const ModelProblem& problem, EstimationWorkspace& ws,
-                           const OneThresholdStructure& s) {
-    FittedModel model = estimate(problem, ws, s);
-    write_model_report(model, problem.replication, problem.result_dir, problem.console);
-    return model;
 }
 
 struct OneCase {

@@ -13,15 +13,14 @@
 namespace velmora {
 namespace {
 
+using testing::criterion_of;
 using testing::exact_rotation_fixture;
+using testing::fit_and_report;
 using testing::fresh_directory;
 using testing::ProblemFixture;
 using testing::random_series;
 using testing::read_lines;
-
-bool same_bits(double a, double b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+using testing::same_bits;
 
 TwoThresholdStructure two(int c1, int c2, int pos1, int pos2, int regimes, int type, int lag1,
                           int lag2) {
@@ -35,19 +34,6 @@ TwoThresholdStructure two(int c1, int c2, int pos1, int pos2, int regimes, int t
     s.Ritardo1 = lag1;
     s.Ritardo2 = lag2;
     return s;
-}
-
-double criterion_of(const ModelProblem& problem, EstimationWorkspace& ws,
-                    const TwoThresholdStructure& s) {
-    return estimate_criterion(problem, ws, s).criterion;
-}
-
-// Estimates and appends the three reports to the problem's result folder.
-FittedModel fit_and_report(const ModelProblem& problem, EstimationWorkspace& ws,
-                           const TwoThresholdStructure& s) {
-    FittedModel model = estimate(problem, ws, s);
-    write_model_report(model, problem.replication, problem.result_dir, problem.console);
-    return model;
 }
 
 struct TwoCase {
