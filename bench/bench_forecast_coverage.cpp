@@ -30,12 +30,7 @@ constexpr int kPaths = 1000;
 // Two components, order 1, component 1 at lag 1 against 0: persistent below,
 // mean-reverting and more volatile above.
 ThresholdVar true_model() {
-    ThresholdVar model;
-    model.n_comp = 2;
-    model.rule.variables = 1;
-    model.rule.component = 1;
-    model.rule.lag = 1;
-    model.rule.thresholds = {0.0};
+    ThresholdVar model = one_variable_model(2, 1, 1, {0.0});
     model.regimes.resize(2);
     model.regimes[0].order = 1;
     model.regimes[0].coefficients = {0.6, 0.1, 0.2, 0.4};  // A_1[i][j] at i*k + j

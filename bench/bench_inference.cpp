@@ -87,12 +87,7 @@ void timing() {
 // VAR(2) of two components; effect 0 is linear, otherwise the first-lag
 // matrix is diag(0.2 -+ effect/2) below and above the threshold 0.
 ThresholdVar model_with(double effect) {
-    ThresholdVar model;
-    model.n_comp = 2;
-    model.rule.variables = 1;
-    model.rule.component = 1;
-    model.rule.lag = 1;
-    model.rule.thresholds = {0.0};
+    ThresholdVar model = one_variable_model(2, 1, 1, {0.0});
     for (double sign : {-1.0, 1.0}) {
         RegimeVar regime;
         regime.order = 2;

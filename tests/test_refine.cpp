@@ -21,12 +21,7 @@ namespace {
 // Three components; regimes switched by component 2 at lag 2 around 0, with
 // clearly different dynamics on each side.
 SimulatedSeries strong_threshold_series(std::uint64_t seed, int n) {
-    ThresholdVar model;
-    model.n_comp = 3;
-    model.rule.variables = 1;
-    model.rule.component = 2;
-    model.rule.lag = 2;
-    model.rule.thresholds = {0.0};
+    ThresholdVar model = one_variable_model(3, 2, 2, {0.0});
     model.regimes.resize(2);
     model.regimes[0].coefficients = {0.6, 0.0, 0.0, 0.3, -0.5, 0.0, 0.0, 0.0, 0.4};
     model.regimes[1].coefficients = {-0.5, 0.2, 0.0, 0.0, 0.5, 0.0, 0.3, 0.0, -0.4};

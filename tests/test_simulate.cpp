@@ -16,12 +16,7 @@ namespace {
 
 // Two components, threshold on component 2 at lag 1, two regimes of order 1.
 ThresholdVar two_regime_model() {
-    ThresholdVar m;
-    m.n_comp = 2;
-    m.rule.variables = 1;
-    m.rule.component = 2;
-    m.rule.lag = 1;
-    m.rule.thresholds = {0.0};
+    ThresholdVar m = one_variable_model(2, 2, 1, {0.0});
     m.regimes.resize(2);
     m.regimes[0].coefficients = {0.5, 0.0, 0.1, -0.3};
     m.regimes[1].coefficients = {-0.4, 0.2, 0.0, 0.6};

@@ -163,6 +163,17 @@ void ThresholdVar::validate() const {
     }
 }
 
+ThresholdVar one_variable_model(int n_comp, int component, int lag,
+                                std::vector<double> thresholds) {
+    ThresholdVar model;
+    model.n_comp = n_comp;
+    model.rule.variables = 1;
+    model.rule.component = component;
+    model.rule.lag = lag;
+    model.rule.thresholds = std::move(thresholds);
+    return model;
+}
+
 double_matrix SimulatedSeries::to_matrix() const {
     double_matrix m(1, n_obs, 1, n_comp);
     for (int t = 1; t <= n_obs; ++t) {

@@ -84,6 +84,11 @@ struct SimulatedSeries {
     void write(const std::filesystem::path& path) const;
 };
 
+// A model of n_comp components whose regimes are switched by one component
+// at a lag against ascending thresholds; its thresholds.size() + 1 regimes
+// are the caller's to add.
+ThresholdVar one_variable_model(int n_comp, int component, int lag, std::vector<double> thresholds);
+
 // Regime (1-based) of the time whose lagged values `history` returns:
 // history(lag, component) is y[t - lag][component], both 1-based.
 template <class History>
