@@ -362,18 +362,35 @@ class ModelAnalysisTest : public QObject {
         QVERIFY(w.results_tab<BestModelTab>()->coefficient_table()->rowCount() > 0);
     }
 
-    void a_hold_out_that_leaves_too_few_rows_is_refused_before_any_file() {
+    void requests_the_series_cannot_serve_are_refused_before_any_file_data() {
+        QTest::addColumn<int>("holdout");
+        QTest::addColumn<int>("forecast");
+        QTest::addColumn<int>("paths");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("hold-out leaving too few rows")
+            << kRows - 20 << 0 << 2000
+            << "--holdout: 130 rows cannot be held out of 150; at least 30 must remain to fit on";
+        QTest::newRow("forecast beyond memory")
+            << 0 << 1000 << 1000000
+            << "--forecast with --forecast-paths would keep 3e+09 simulated values; at most "
+               "1e+08 fit in memory: ask for fewer";
+    }
+
+    void requests_the_series_cannot_serve_are_refused_before_any_file() {
+        QFETCH(int, holdout);
+        QFETCH(int, forecast);
+        QFETCH(int, paths);
+        QFETCH(QString, text);
         SeedingCounter seedings;
         VelmoraDlg w(&run_search, seedings);
         w.set_parameters(small_run());
         AnalysisChoices choices;
-        choices.request.holdout = kRows - 20;
+        choices.request.holdout = holdout;
+        choices.request.forecast = forecast;
+        choices.request.paths = paths;
         w.set_analysis_choices(choices);
         w.show();
-        expect_error_box_after_ok(w,
-                                  "--holdout: 130 rows cannot be held out of 150; at least 30 "
-                                  "must remain to fit on",
-                                  kRunTimeoutMs);
+        expect_error_box_after_ok(w, text, kRunTimeoutMs);
         QVERIFY(!QFile::exists(workdir_->filePath("Output.txt")));
     }
 
