@@ -11,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "app/series.hpp"
@@ -70,8 +71,16 @@ struct BenchProblem {
 std::unique_ptr<BenchProblem> make_problem(int n_oss, int n_comp, int m) {
     auto bp = std::make_unique<BenchProblem>();
     if (n_oss <= 1859 && n_comp <= 4) {
-        bp->serie = read_course_file(
-            std::string(VELMORA_SOURCE_DIR) + "/data/eustockmarkets_returns.txt", n_oss, n_comp);
+        // The file's first n_comp components: a file of four numbers a line
+        // is not read as a stream of pairs.
+        SeriesRequest request;
+        request.path = std::string(VELMORA_SOURCE_DIR) + "/data/eustockmarkets_returns.txt";
+        request.n_oss = n_oss;
+        request.n_comp = n_comp;
+        for (int c = 1; c <= n_comp; ++c) {
+            request.columns.push_back(std::to_string(c));
+        }
+        bp->serie = load_series(request).serie;
     } else {
         bp->serie = synthetic_series(n_oss, n_comp, 12345);
     }

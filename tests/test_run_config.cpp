@@ -5,6 +5,7 @@
 
 #include "app/run_config.hpp"
 #include "app/validate.hpp"
+#include "model/problem.hpp"
 #include "support/errors.hpp"
 
 namespace velmora {
@@ -232,6 +233,31 @@ TEST(RunConfigTables, ScalingChecksUseTheHistoricalMessages) {
     EXPECT_EQ(scaling_problem(entered(4, 0.5f, -1.0, 0, 2)), "");
     // Automatic control with a negative beta is not refused here.
     EXPECT_EQ(scaling_problem(entered(2, 0.5f, -3.0, 0, -9)), "");
+}
+
+TEST(RunConfigValidation, RunAndFitRefuseTheSameSizes) {
+    // Each front end words the size rules its own way; the bounds are one.
+    for (int n_comp : {1, 2, 3}) {
+        for (int n_oss : {29, 30, 31}) {
+            for (int m : {0, 1, 4, 5}) {
+                for (int min_oss_reg : {1, 2}) {
+                    RunConfig c;
+                    c.n_comp = n_comp;
+                    c.n_oss = n_oss;
+                    c.m = m;
+                    c.min_oss_reg = min_oss_reg;
+                    bool fit_refuses = false;
+                    try {
+                        validate_problem_sizes(n_oss, n_comp, m, min_oss_reg);
+                    } catch (const ConfigError&) {
+                        fit_refuses = true;
+                    }
+                    EXPECT_EQ(problem(c).empty(), !fit_refuses)
+                        << n_comp << " " << n_oss << " " << m << " " << min_oss_reg;
+                }
+            }
+        }
+    }
 }
 
 TEST(RunConfigValidation, EachProblemIsRaisedAtItsOwnMoment) {

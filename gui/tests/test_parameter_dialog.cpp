@@ -69,6 +69,46 @@ class ParameterDialogTest : public QObject {
         QCOMPARE(radio_of(dialog, control::kWindow)->text(), QString("Window "));
     }
 
+    // The buttons come from the method tables: each choice number checks the
+    // button of its method, whose caption is the historical one.
+    void every_choice_number_checks_its_own_captioned_button() {
+        struct Button {
+            int choice;
+            int id;
+            const char* caption;
+        };
+        const Button selection[] = {
+            {0, control::kRoulette, "Roulette Wheel"},
+            {1, control::kStochasticRemainder, "Stochastic Remainder"},
+            {2, control::kTournament, "Tournament "},
+            {3, control::kUniversalSampling, "Stochastic Universal Sampling"}};
+        const Button crossover[] = {{0, control::kOnePoint, "One Point"},
+                                    {1, control::kTwoPoint, "Two Point"},
+                                    {2, control::kUniform, "Uniform "}};
+        const Button scaling[] = {{0, control::kLinear, "Linear "},
+                                  {1, control::kBoltzmann, "Boltzmann "},
+                                  {2, control::kAutoControl, "AutoControll "},
+                                  {3, control::kSigmaTruncation, "Sigma Truncation"},
+                                  {4, control::kWindow, "Window "}};
+        const auto check = [](const auto& buttons, int ParameterFields::*field,
+                              int RunConfig::*choice) {
+            for (const Button& b : buttons) {
+                ParameterValues v;
+                v.config.*choice = b.choice;
+                ParGenAlgDlg dialog{v};
+                QCOMPARE(radio_of(dialog, b.id)->text(), QString(b.caption));
+                QVERIFY2(radio_of(dialog, b.id)->isChecked(), b.caption);
+                QCOMPARE(dialog.fields().*field, b.choice);
+                for (const Button& other : buttons) {
+                    QCOMPARE(radio_of(dialog, other.id)->isChecked(), other.id == b.id);
+                }
+            }
+        };
+        check(selection, &ParameterFields::selection, &RunConfig::selection_choice);
+        check(crossover, &ParameterFields::crossover, &RunConfig::crossover_choice);
+        check(scaling, &ParameterFields::scaling, &RunConfig::scaling_method);
+    }
+
     void groups_sit_where_the_layout_puts_them() {
         ParGenAlgDlg dialog{ParameterValues{}};
         dialog.show();

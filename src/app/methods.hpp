@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <optional>
+#include <stdexcept>
 
 #include "engine/crossover.hpp"
 #include "engine/mutation.hpp"
@@ -70,7 +71,8 @@ constexpr std::optional<Method> method_of_choice(const std::array<MethodRow<Meth
     return rows[static_cast<std::size_t>(choice)].method;
 }
 
-// The choice number (row index) of a method.
+// The choice number (row index) of a method. A method without a row is a
+// table left behind by a new enumerator: refused, never mapped to another.
 template <class Method, std::size_t N>
 constexpr int choice_of(const std::array<MethodRow<Method>, N>& rows, Method method) {
     for (std::size_t i = 0; i < N; ++i) {
@@ -78,15 +80,14 @@ constexpr int choice_of(const std::array<MethodRow<Method>, N>& rows, Method met
             return static_cast<int>(i);
         }
     }
-    return -1;  // not reached: every enumerator has a row (checked in the tests)
+    throw std::logic_error("a method without a row in its table");
 }
 
 // The row of a method.
 template <class Method, std::size_t N>
 constexpr const MethodRow<Method>& row_of(const std::array<MethodRow<Method>, N>& rows,
                                           Method method) {
-    const int choice = choice_of(rows, method);
-    return rows[choice < 0 ? 0 : static_cast<std::size_t>(choice)];
+    return rows[static_cast<std::size_t>(choice_of(rows, method))];
 }
 
 }  // namespace velmora

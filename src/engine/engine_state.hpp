@@ -38,11 +38,12 @@ struct MutationState {
 };
 
 struct EngineState {
-    EngineState(EngineParams& params_, AppHooks& hooks_, RandomGenerator& rng_,
+    EngineState(const EngineParams& params_, AppHooks& hooks_, RandomGenerator& rng_,
                 TextFile& output_file_, Console& console_)
         : params(params_), hooks(hooks_), rng(rng_), output_file(output_file_), console(console_) {}
 
-    EngineParams& params;
+    // Read only: what changes during a replication is held below.
+    const EngineParams& params;
     AppHooks& hooks;
     RandomGenerator& rng;
     TextFile& output_file;  // "Output.txt"
