@@ -183,39 +183,27 @@ double relative_margin(double criterion) {
     return 1e-12 * (1.0 + std::fabs(criterion));
 }
 
-// Screens the neighbours on `threads` threads, each with its own sweeper:
-// a one-round descent for every neighbour, written to its own slot, so the
-// outcome is the same for any thread count.
-void screen_neighbours(std::vector<ThresholdSweeper*>& sweepers, std::vector<ModelStructure>& list,
-                       std::vector<double>& screened, int stride, const std::atomic<bool>* stop) {
-    screened.assign(list.size(), kNotFeasible);
-    const size_t threads = sweepers.size();
-    auto work = [&](size_t member) {
-        for (size_t i = member; i < list.size() && !(stop != nullptr && stop->load());
-             i += threads) {
-            screened[i] = sweepers[member]->descend(list[i], 1, stride);
+// Runs work(member, job) for jobs 0..jobs-1 on `threads` threads (member
+// 0 is the caller), each job taken once; the first exception is rethrown
+// after every thread has ended.
+template <class Work>
+void run_parallel(int threads, int jobs, Work&& work) {
+    std::vector<std::thread> pool;
+    std::vector<std::exception_ptr> failures(static_cast<size_t>(threads));
+    std::atomic<int> next{0};
+    auto loop = [&](int member) {
+        try {
+            for (int j = next.fetch_add(1); j < jobs; j = next.fetch_add(1)) {
+                work(member, j);
+            }
+        } catch (...) {
+            failures[static_cast<size_t>(member)] = std::current_exception();
         }
     };
-    if (threads == 1 || list.size() < 2) {
-        work(0);
-        return;
+    for (int member = 1; member < threads; ++member) {
+        pool.emplace_back(loop, member);
     }
-    std::vector<std::thread> pool;
-    std::vector<std::exception_ptr> failures(threads);
-    for (size_t member = 1; member < threads; ++member) {
-        pool.emplace_back([&, member] {
-            try {
-                work(member);
-            } catch (...) {
-                failures[member] = std::current_exception();
-            }
-        });
-    }
-    try {
-        work(0);
-    } catch (...) {
-        failures[0] = std::current_exception();
-    }
+    loop(0);
     for (std::thread& t : pool) {
         t.join();
     }
@@ -224,6 +212,21 @@ void screen_neighbours(std::vector<ThresholdSweeper*>& sweepers, std::vector<Mod
             std::rethrow_exception(f);
         }
     }
+}
+
+// Screens the neighbours on `threads` threads, each with its own sweeper:
+// a one-round descent for every neighbour, written to its own slot, so the
+// outcome is the same for any thread count.
+void screen_neighbours(std::vector<ThresholdSweeper*>& sweepers, std::vector<ModelStructure>& list,
+                       std::vector<double>& screened, int stride, const std::atomic<bool>* stop) {
+    screened.assign(list.size(), kNotFeasible);
+    const int threads = list.size() < 2 ? 1 : static_cast<int>(sweepers.size());
+    run_parallel(threads, static_cast<int>(list.size()), [&](int member, int i) {
+        if (stop == nullptr || !stop->load()) {
+            screened[static_cast<size_t>(i)] = sweepers[static_cast<size_t>(member)]->descend(
+                list[static_cast<size_t>(i)], 1, stride);
+        }
+    });
 }
 
 }  // namespace
@@ -371,34 +374,6 @@ std::vector<ModelStructure> scanned_starts(ThresholdSweeper& sweeper, int count,
         out.push_back(found[i].second);
     }
     return out;
-}
-
-template <class Work>
-void run_parallel(int threads, int jobs, Work&& work) {
-    std::vector<std::thread> pool;
-    std::vector<std::exception_ptr> failures(static_cast<size_t>(threads));
-    std::atomic<int> next{0};
-    auto loop = [&](int member) {
-        try {
-            for (int j = next.fetch_add(1); j < jobs; j = next.fetch_add(1)) {
-                work(member, j);
-            }
-        } catch (...) {
-            failures[static_cast<size_t>(member)] = std::current_exception();
-        }
-    };
-    for (int member = 1; member < threads; ++member) {
-        pool.emplace_back(loop, member);
-    }
-    loop(0);
-    for (std::thread& t : pool) {
-        t.join();
-    }
-    for (const std::exception_ptr& f : failures) {
-        if (f) {
-            std::rethrow_exception(f);
-        }
-    }
 }
 
 }  // namespace
