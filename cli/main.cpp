@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
         "Run `velmora run --help` or `velmora fit --help` for the options of a command.\n"
         "Exit status: 0 after a completed command; 2 when the configuration or the series is "
         "refused; 3 when a file could not be written whole; 130 or 143 when SIGINT or SIGTERM "
-        "stopped a search; 255 after a fault of the genetic engine; 1 after a numeric failure.");
+        "stopped the command; 255 after a fault of the genetic engine; 1 after a numeric failure.");
     int exit_status = 0;
     velmora::cli::add_run_command(app, exit_status);
     velmora::cli::add_fit_command(app, exit_status);
