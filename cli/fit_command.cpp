@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/reported_inference.hpp"
 #include "app/run_driver.hpp"
 #include "app/run_summary.hpp"
 #include "app/series.hpp"
@@ -402,12 +403,7 @@ int execute(FitCommandState& state) {
     InterruptGuard interrupts(stage::fit);
     const std::atomic<bool>* stop = &interrupts.stop_requested();
     StdConsole console;
-    ModelProblem problem;
-    problem.serie_matrix = &series.serie;
-    problem.n_oss = c.n_oss;
-    problem.n_comp = c.n_comp;
-    problem.min_oss_reg = c.min_oss_reg;
-    problem.m = c.m;
+    ModelProblem problem = problem_of(c, series.serie);
     problem.replication = 1;
     problem.result_dir = state.workdir;
     problem.console = &console;

@@ -59,20 +59,4 @@ inference::InferenceOptions inference_options(const InferenceChoices& choices, s
     return options;
 }
 
-std::optional<inference::ModelInference> infer_reported(
-    const RunConfig& config, const double_matrix& serie, const StructureSummary& model,
-    const inference::InferenceOptions& options) {
-    if (!model.model.estimated()) {
-        return std::nullopt;
-    }
-    ModelProblem problem;
-    problem.serie_matrix = &serie;
-    problem.n_oss = config.n_oss;
-    problem.n_comp = config.n_comp;
-    problem.min_oss_reg = config.min_oss_reg;
-    problem.m = config.m;
-    return inference::infer_model(problem, model.structure, model.model.thresholds, model.criterion,
-                                  options);
-}
-
 }  // namespace velmora::cli

@@ -31,11 +31,4 @@ inference::InferenceOptions inference_options(const InferenceChoices& choices, s
                                               int threads, const std::atomic<bool>* stop = nullptr,
                                               StageProgress* progress = nullptr);
 
-// The inference on a reported model of the series the run searched; empty
-// when the model was not estimated.
-std::optional<inference::ModelInference> infer_reported(const RunConfig& config,
-                                                        const double_matrix& serie,
-                                                        const StructureSummary& model,
-                                                        const inference::InferenceOptions& options);
-
 }  // namespace velmora::cli

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/prepare.hpp"
+#include "app/reported_inference.hpp"
 #include "app/run_driver.hpp"
 #include "app/run_summary.hpp"
 #include "app/validate.hpp"

@@ -2,34 +2,13 @@
 
 #include <exception>
 
+#include "app/reported_inference.hpp"
 #include "app/series.hpp"
 #include "forecast/threshold_var.hpp"
-#include "model/problem.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
 namespace velmora::gui {
-
-namespace {
-
-std::optional<inference::ModelInference> infer(const RunConfig& searched,
-                                               const double_matrix& serie,
-                                               const StructureSummary& model,
-                                               const inference::InferenceOptions& options) {
-    if (!model.model.estimated()) {
-        return std::nullopt;
-    }
-    ModelProblem problem;
-    problem.serie_matrix = &serie;
-    problem.n_oss = searched.n_oss;
-    problem.n_comp = searched.n_comp;
-    problem.min_oss_reg = searched.min_oss_reg;
-    problem.m = searched.m;
-    return inference::infer_model(problem, model.structure, model.model.thresholds, model.criterion,
-                                  options);
-}
-
-}  // namespace
 
 RunConfig searched_config(const RunConfig& config, const AnalysisChoices& choices) {
     if (!(choices.confidence > 0.0 && choices.confidence < 1.0)) {
@@ -62,9 +41,9 @@ void analyse(const RunConfig& config, const RunResult& result, const AnalysisCho
         console->out(strprintf("Linearity test: %d bootstrap series for each reported model.\n",
                                options.replicates));
     }
-    out.best = infer(searched, *result.serie, result.best, options);
+    out.best = infer_reported(searched, *result.serie, result.best, options);
     if (result.refined) {
-        out.refined = infer(searched, *result.serie, result.refined->model, options);
+        out.refined = infer_reported(searched, *result.serie, result.refined->model, options);
     }
 
     const FittedModel& reported = result.refined ? result.refined->model.model : result.best.model;

@@ -1,0 +1,25 @@
+#pragma once
+// The inference on a model a run or a fit reports, shared by the command line
+// and the desktop program so both answer for the same model in the same way.
+
+#include <optional>
+
+#include "app/run_config.hpp"
+#include "app/threshold_app.hpp"
+#include "inference/model_inference.hpp"
+#include "model/problem.hpp"
+
+namespace velmora {
+
+// The estimation problem of a run: the series it searched with the sizes the
+// configuration gives. Report settings (folder, console) stay at their
+// defaults.
+ModelProblem problem_of(const RunConfig& config, const double_matrix& serie);
+
+// Empty when the model was not estimated.
+std::optional<inference::ModelInference> infer_reported(const RunConfig& config,
+                                                        const double_matrix& serie,
+                                                        const StructureSummary& model,
+                                                        const inference::InferenceOptions& options);
+
+}  // namespace velmora
