@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "forecast/parallel.hpp"
 #include "forecast/threshold_var.hpp"
+#include "support/parallel.hpp"
 
 namespace velmora {
 

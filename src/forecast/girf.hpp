@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "forecast/parallel.hpp"
 #include "forecast/threshold_var.hpp"
 #include "numeric/arrays.hpp"
+#include "support/parallel.hpp"
 
 namespace velmora {
 

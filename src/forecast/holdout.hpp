@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "forecast/parallel.hpp"
 #include "forecast/threshold_var.hpp"
 #include "inference/regression.hpp"
 #include "numeric/arrays.hpp"
+#include "support/parallel.hpp"
 
 namespace velmora {
 

@@ -4,12 +4,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
-#include <exception>
 #include <limits>
-#include <mutex>
-#include <thread>
 
 #include "simulate/var_step.hpp"
+#include "support/parallel.hpp"
 
 namespace velmora::inference {
 
@@ -165,65 +163,34 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
     }
     const std::array<int, 3> ranks = threshold_ranks(data, rule, sup.thresholds);
 
-    std::atomic<int> next{0};
-    std::atomic<int> done{0};
-    std::atomic<bool> stopped{false};
-    std::exception_ptr failure;
-    std::mutex failure_mutex;
-    const auto stop_requested = [&] {
-        if (options.stop != nullptr && options.stop->load()) {
-            stopped.store(true);
-            next = B;
-        }
-        return stopped.load();
-    };
-    auto worker = [&](bool caller) {
-        try {
-            SeriesRows star;
-            for (int b = next++; b < B && !stop_requested(); b = next++) {
-                ReplicateRandom random(options.seed, static_cast<std::uint64_t>(b));
-                bootstrap_series(series, null, random, star);
-                const ThresholdData d = prepare_threshold_data(star, rule, order);
-                const SweepOptimum best =
-                    minimise_thresholds(d, rule, thresholds_at_ranks(d, rule, ranks), min_count);
-                const double lr = d.count() * (log_det_linear(d) - best.log_det);
-                test.bootstrap[at(b)] =
-                    std::isfinite(lr) ? lr : std::numeric_limits<double>::quiet_NaN();
-                const int finished = ++done;
-                if (caller && options.progress) {
-                    options.progress(finished, B);
-                }
-            }
-        } catch (...) {
-            std::lock_guard<std::mutex> lock(failure_mutex);
-            if (!failure) {
-                failure = std::current_exception();
-            }
-            next = B;
-        }
-    };
+    // Each replicate draws from its own stream and writes its own slot, so the
+    // p-value is the same for any thread count.
     const int threads = std::clamp(options.threads, 1, B);
-    std::vector<std::thread> pool;
-    try {
-        for (int i = 1; i < threads; ++i) {
-            pool.emplace_back(worker, false);
-        }
-    } catch (...) {
-        // A thread that cannot start: stop those running before leaving.
-        next = B;
-        for (std::thread& t : pool) {
-            t.join();
-        }
-        throw;
-    }
-    worker(true);
-    for (std::thread& t : pool) {
-        t.join();
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
-    if (stopped.load()) {
+    std::vector<SeriesRows> stars(static_cast<std::size_t>(threads));  // each thread's scratch
+    const bool completed = run_tasks(
+        B, threads,
+        [&](long long b, int worker) {
+            if (options.stop != nullptr && options.stop->load()) {
+                return;
+            }
+            SeriesRows& star = stars[static_cast<std::size_t>(worker)];
+            ReplicateRandom random(options.seed, static_cast<std::uint64_t>(b));
+            bootstrap_series(series, null, random, star);
+            const ThresholdData d = prepare_threshold_data(star, rule, order);
+            const SweepOptimum best =
+                minimise_thresholds(d, rule, thresholds_at_ranks(d, rule, ranks), min_count);
+            const double lr = d.count() * (log_det_linear(d) - best.log_det);
+            test.bootstrap[at(static_cast<int>(b))] =
+                std::isfinite(lr) ? lr : std::numeric_limits<double>::quiet_NaN();
+        },
+        [&](long long done, long long total) {
+            if (options.progress) {
+                options.progress(static_cast<int>(done), static_cast<int>(total));
+            }
+            return options.stop == nullptr || !options.stop->load();
+        });
+    const bool stopped = !completed || (options.stop != nullptr && options.stop->load());
+    if (stopped) {
         test.stopped = true;
         test.failed = B;
         test.p_value = std::numeric_limits<double>::quiet_NaN();

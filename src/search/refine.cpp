@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "search/threshold_sweep.hpp"
+#include "support/parallel.hpp"
 
 namespace velmora {
 
@@ -183,37 +184,6 @@ double relative_margin(double criterion) {
     return 1e-12 * (1.0 + std::fabs(criterion));
 }
 
-// Runs work(member, job) for jobs 0..jobs-1 on `threads` threads (member
-// 0 is the caller), each job taken once; the first exception is rethrown
-// after every thread has ended.
-template <class Work>
-void run_parallel(int threads, int jobs, Work&& work) {
-    std::vector<std::thread> pool;
-    std::vector<std::exception_ptr> failures(static_cast<size_t>(threads));
-    std::atomic<int> next{0};
-    auto loop = [&](int member) {
-        try {
-            for (int j = next.fetch_add(1); j < jobs; j = next.fetch_add(1)) {
-                work(member, j);
-            }
-        } catch (...) {
-            failures[static_cast<size_t>(member)] = std::current_exception();
-        }
-    };
-    for (int member = 1; member < threads; ++member) {
-        pool.emplace_back(loop, member);
-    }
-    loop(0);
-    for (std::thread& t : pool) {
-        t.join();
-    }
-    for (const std::exception_ptr& f : failures) {
-        if (f) {
-            std::rethrow_exception(f);
-        }
-    }
-}
-
 // Screens the neighbours on `threads` threads, each with its own sweeper:
 // a one-round descent for every neighbour, written to its own slot, so the
 // outcome is the same for any thread count.
@@ -221,7 +191,7 @@ void screen_neighbours(std::vector<ThresholdSweeper*>& sweepers, std::vector<Mod
                        std::vector<double>& screened, int stride, const std::atomic<bool>* stop) {
     screened.assign(list.size(), kNotFeasible);
     const int threads = list.size() < 2 ? 1 : static_cast<int>(sweepers.size());
-    run_parallel(threads, static_cast<int>(list.size()), [&](int member, int i) {
+    run_tasks(static_cast<long long>(list.size()), threads, [&](long long i, int member) {
         if (stop == nullptr || !stop->load()) {
             screened[static_cast<size_t>(i)] = sweepers[static_cast<size_t>(member)]->descend(
                 list[static_cast<size_t>(i)], 1, stride);
@@ -419,10 +389,11 @@ RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
     tracker.total = jobs;
     if (options.threads > 1 && jobs > 1) {
         // One descent per thread, each screening on its own sweeper.
-        run_parallel(std::min(options.threads, jobs), jobs, [&](int member, int j) {
+        run_tasks(jobs, std::min(options.threads, jobs), [&](long long j, int member) {
             std::vector<ThresholdSweeper*> mine{owned[static_cast<size_t>(member)].get()};
-            const double exact = j == 0 ? start_exact : mine[0]->exact(starts[idx(j)]);
-            descents[idx(j)] = descend_from(mine, starts[idx(j)], exact, options, tracker);
+            const int job = static_cast<int>(j);
+            const double exact = job == 0 ? start_exact : mine[0]->exact(starts[idx(job)]);
+            descents[idx(job)] = descend_from(mine, starts[idx(job)], exact, options, tracker);
             ++tracker.done;
         });
     } else {

@@ -1,4 +1,4 @@
-#include "forecast/parallel.hpp"
+#include "support/parallel.hpp"
 
 #include <algorithm>
 #include <atomic>

@@ -1,5 +1,6 @@
 #pragma once
-// Runs independent simulation tasks on several threads. Tasks write their
+// Runs independent tasks (simulations, bootstrap replicates, screenings) on
+// several threads. Tasks write their
 // results to slots of their own; which thread runs which task never changes a
 // result, so the output does not depend on the thread count.
 
