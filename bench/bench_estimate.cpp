@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/series.hpp"
 #include "app/threshold_app.hpp"
+#include "data/series.hpp"
 #include "model/estimate.hpp"
 
 // The replacement operators below pair malloc with free; GCC cannot see that

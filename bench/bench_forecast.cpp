@@ -8,11 +8,11 @@
 
 #include <string>
 
-#include "app/series.hpp"
+#include "data/series.hpp"
+#include "forecast/fitted_var.hpp"
 #include "forecast/forecast.hpp"
+#include "forecast/forecast_paths.hpp"
 #include "forecast/girf.hpp"
-#include "forecast/simulate.hpp"
-#include "forecast/threshold_var.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
 

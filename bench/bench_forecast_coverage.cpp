@@ -12,12 +12,12 @@
 #include <optional>
 #include <vector>
 
+#include "forecast/fitted_var.hpp"
 #include "forecast/forecast.hpp"
-#include "forecast/simulate.hpp"
-#include "forecast/threshold_var.hpp"
+#include "forecast/forecast_paths.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
-#include "simulate/simulate.hpp"
+#include "simulate/known_model.hpp"
 
 namespace {
 

@@ -20,11 +20,11 @@
 #include <thread>
 #include <vector>
 
-#include "app/series.hpp"
+#include "data/series.hpp"
 #include "inference/linearity_test.hpp"
 #include "inference/model_inference.hpp"
 #include "model/estimate.hpp"
-#include "simulate/simulate.hpp"
+#include "simulate/known_model.hpp"
 
 namespace {
 

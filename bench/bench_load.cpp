@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-#include "app/series.hpp"
+#include "data/series.hpp"
 
 namespace {
 

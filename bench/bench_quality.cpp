@@ -29,11 +29,11 @@
 #include <unistd.h>
 
 #include "app/run_driver.hpp"
-#include "app/series.hpp"
+#include "data/series.hpp"
 #include "model/estimate.hpp"
 #include "search/refine.hpp"
 #include "search/threshold_sweep.hpp"
-#include "simulate/simulate.hpp"
+#include "simulate/known_model.hpp"
 
 using namespace velmora;
 namespace fs = std::filesystem;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/progress_line.hpp"
-#include "forecast/threshold_var.hpp"
+#include "forecast/fitted_var.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 

@@ -14,7 +14,7 @@
 #include "forecast/analysis.hpp"
 
 #include "app/run_config.hpp"
-#include "app/series.hpp"
+#include "data/series.hpp"
 #include "model/fitted_model.hpp"
 #include "output/output_files.hpp"
 

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "app/run_config.hpp"
-#include "app/series.hpp"
+#include "data/series.hpp"
 
 namespace velmora::cli {
 

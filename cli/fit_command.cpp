@@ -15,7 +15,6 @@
 #include "app/reported_inference.hpp"
 #include "app/run_driver.hpp"
 #include "app/run_summary.hpp"
-#include "app/series.hpp"
 #include "app/threshold_app.hpp"
 #include "app/threshold_value.hpp"
 #include "cli/analysis_options.hpp"
@@ -23,6 +22,7 @@
 #include "cli/inference_options.hpp"
 #include "cli/interrupt.hpp"
 #include "cli/progress_line.hpp"
+#include "data/series.hpp"
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
@@ -387,12 +387,7 @@ int execute(FitCommandState& state) {
         refuse(
             strprintf("Working directory %s could not be created", state.workdir.string().c_str()));
     }
-    const char* kind = structure.threshold_variables == 1 ? "Univariate" : "Bivariate";
-    const std::filesystem::path result_files[] = {
-        state.workdir / strprintf("OutputThreshold%s.txt", kind),
-        state.workdir / strprintf("PredictionThreshold%s.txt", kind),
-        state.workdir / strprintf("ResidualThreshold%s.txt", kind)};
-    for (const auto& file : result_files) {
+    for (const auto& file : model_report_paths(state.workdir, structure.threshold_variables)) {
         if (const std::string what = special_file_kind(file); !what.empty()) {
             refuse(strprintf("%s is %s, not a regular file; a fit appends only to regular files",
                              file.c_str(), what.c_str()));

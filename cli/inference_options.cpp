@@ -1,6 +1,6 @@
 #include "cli/inference_options.hpp"
 
-#include "app/series.hpp"
+#include "data/series.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/history_csv.hpp"
 #include "app/prepare.hpp"
 #include "app/reported_inference.hpp"
 #include "app/run_driver.hpp"
@@ -24,7 +25,6 @@
 #include "cli/inference_options.hpp"
 #include "cli/interrupt.hpp"
 #include "cli/progress_line.hpp"
-#include "output/history_csv.hpp"
 #include "output/output_files.hpp"
 #include "output/regimes_csv.hpp"
 #include "support/console.hpp"

@@ -3,8 +3,8 @@
 #include <exception>
 
 #include "app/reported_inference.hpp"
-#include "app/series.hpp"
-#include "forecast/threshold_var.hpp"
+#include "data/series.hpp"
+#include "forecast/fitted_var.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "app/series.hpp"
+#include "data/series.hpp"
 
 namespace velmora::gui {
 

@@ -13,7 +13,7 @@
 
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
-#include "app/series.hpp"
+#include "data/series.hpp"
 #include "model_analysis.hpp"
 
 namespace velmora::gui {

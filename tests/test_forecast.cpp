@@ -8,16 +8,16 @@
 #include <vector>
 
 #include "forecast/analysis.hpp"
+#include "forecast/fitted_var.hpp"
 #include "forecast/forecast.hpp"
+#include "forecast/forecast_paths.hpp"
 #include "forecast/girf.hpp"
 #include "forecast/holdout.hpp"
 #include "forecast/quantile.hpp"
-#include "forecast/simulate.hpp"
-#include "forecast/threshold_var.hpp"
 #include "inference/linear_var.hpp"
 #include "model/estimate.hpp"
 #include "model/fitted_model.hpp"
-#include "simulate/simulate.hpp"
+#include "simulate/known_model.hpp"
 
 namespace velmora {
 namespace {

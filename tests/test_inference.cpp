@@ -15,10 +15,10 @@
 
 #include "inference/linear_var.hpp"
 #include "inference/linearity_test.hpp"
+#include "inference/lr_sweep.hpp"
 #include "inference/model_inference.hpp"
 #include "inference/regression.hpp"
 #include "inference/threshold_confidence.hpp"
-#include "inference/threshold_sweep.hpp"
 #include "model/estimate.hpp"
 #include "model_test_helpers.hpp"
 #include "numeric/linalg.hpp"

@@ -13,7 +13,7 @@
 #include "model_test_helpers.hpp"
 #include "search/refine.hpp"
 #include "search/threshold_sweep.hpp"
-#include "simulate/simulate.hpp"
+#include "simulate/known_model.hpp"
 
 namespace velmora {
 namespace {

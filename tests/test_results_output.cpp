@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/series.hpp"
+#include "data/series.hpp"
 #include "output/regimes_csv.hpp"
 #include "test_helpers.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/series.hpp"
+#include "data/series.hpp"
 #include "support/errors.hpp"
 #include "test_helpers.hpp"
 

@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "app/series.hpp"
 #include "app/threshold_value.hpp"
+#include "data/series.hpp"
 #include "support/errors.hpp"
 #include "test_helpers.hpp"
 

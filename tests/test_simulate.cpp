@@ -8,7 +8,7 @@
 #include <fstream>
 #include <vector>
 
-#include "simulate/simulate.hpp"
+#include "simulate/known_model.hpp"
 #include "test_helpers.hpp"
 
 namespace velmora {

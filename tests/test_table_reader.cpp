@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/series.hpp"
 #include "data/number.hpp"
+#include "data/series.hpp"
 #include "data/table_reader.hpp"
 #include "support/errors.hpp"
 #include "test_helpers.hpp"

@@ -19,14 +19,14 @@
 #include <map>
 #include <memory>
 
-#include "app/series.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
+#include "data/series.hpp"
+#include "forecast/fitted_var.hpp"
 #include "forecast/forecast.hpp"
+#include "forecast/forecast_paths.hpp"
 #include "forecast/girf.hpp"
 #include "forecast/holdout.hpp"
-#include "forecast/simulate.hpp"
-#include "forecast/threshold_var.hpp"
 #include "forecast_tab.hpp"
 #include "girf_tab.hpp"
 #include "inference/linear_var.hpp"

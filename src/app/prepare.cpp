@@ -3,20 +3,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/series.hpp"
 #include "app/validate.hpp"
+#include "data/series.hpp"
+#include "report/model_report.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
 namespace velmora {
-
-std::vector<std::filesystem::path> result_file_paths(const std::filesystem::path& workdir,
-                                                     int threshold_variables) {
-    const char* kind = threshold_variables == 1 ? "Univariate" : "Bivariate";
-    return {workdir / strprintf("OutputThreshold%s.txt", kind),
-            workdir / strprintf("PredictionThreshold%s.txt", kind),
-            workdir / strprintf("ResidualThreshold%s.txt", kind)};
-}
 
 PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& workdir,
                         Console& console, const LoadedSeries* loaded) {
@@ -45,7 +38,7 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     for (const int threshold_variables : {1, 2}) {
         // The refined model's report goes to refined/.
         for (const auto& dir : {workdir, workdir / "refined"}) {
-            for (const auto& file : result_file_paths(dir, threshold_variables)) {
+            for (const auto& file : model_report_paths(dir, threshold_variables)) {
                 others.push_back(file);
             }
         }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/run_config.hpp"
-#include "app/series.hpp"
+#include "data/series.hpp"
 #include "engine/params.hpp"
 #include "numeric/arrays.hpp"
 #include "support/console.hpp"
@@ -29,11 +29,6 @@ struct PreparedRun {
     TextFile input_file;   // "inputonepop2.txt", open for reading when it exists
     std::filesystem::path workdir;
 };
-
-// The three result files of a model with one or two threshold variables:
-// OutputThreshold*.txt, PredictionThreshold*.txt, ResidualThreshold*.txt.
-std::vector<std::filesystem::path> result_file_paths(const std::filesystem::path& workdir,
-                                                     int threshold_variables);
 
 // Validates config, refuses run files that exist and are not regular files
 // (Output.txt, inputonepop2.txt, the six result files, in workdir and in its

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/run_config.hpp"
-#include "app/series.hpp"
 #include "app/threshold_app.hpp"
+#include "data/series.hpp"
 #include "search/refine.hpp"
 #include "support/console.hpp"
 #include "support/random.hpp"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/series.hpp"
+#include "data/series.hpp"
 #include "engine/hooks.hpp"
 #include "model/estimate.hpp"
 #include "model/problem.hpp"

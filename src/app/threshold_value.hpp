@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/series.hpp"
+#include "data/series.hpp"
 #include "numeric/arrays.hpp"
 
 namespace velmora {

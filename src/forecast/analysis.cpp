@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "forecast/simulate.hpp"
+#include "forecast/forecast_paths.hpp"
 #include "inference/linear_var.hpp"
 #include "model/problem.hpp"
 #include "support/errors.hpp"

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "forecast/fitted_var.hpp"
 #include "forecast/forecast.hpp"
 #include "forecast/girf.hpp"
 #include "forecast/holdout.hpp"
-#include "forecast/threshold_var.hpp"
 #include "numeric/arrays.hpp"
 
 namespace velmora {

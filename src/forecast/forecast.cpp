@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "forecast/forecast_paths.hpp"
 #include "forecast/quantile.hpp"
 #include "forecast/random_stream.hpp"
-#include "forecast/simulate.hpp"
 
 namespace velmora {
 

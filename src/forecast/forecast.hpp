@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "forecast/threshold_var.hpp"
+#include "forecast/fitted_var.hpp"
 #include "support/parallel.hpp"
 
 namespace velmora {

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "forecast/threshold_var.hpp"
+#include "forecast/fitted_var.hpp"
 #include "model/estimate.hpp"
 #include "model/fitted_model.hpp"
 

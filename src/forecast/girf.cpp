@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "forecast/forecast_paths.hpp"
 #include "forecast/quantile.hpp"
 #include "forecast/random_stream.hpp"
-#include "forecast/simulate.hpp"
 #include "numeric/cholesky.hpp"
 
 namespace velmora {

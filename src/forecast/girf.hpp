@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "forecast/threshold_var.hpp"
+#include "forecast/fitted_var.hpp"
 #include "numeric/arrays.hpp"
 #include "support/parallel.hpp"
 

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "forecast/forecast_paths.hpp"
 #include "forecast/random_stream.hpp"
-#include "forecast/simulate.hpp"
 #include "inference/linear_var.hpp"
 
 namespace velmora {

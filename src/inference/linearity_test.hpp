@@ -29,7 +29,7 @@
 #include <functional>
 #include <vector>
 
-#include "inference/threshold_sweep.hpp"
+#include "inference/lr_sweep.hpp"
 
 namespace velmora::inference {
 

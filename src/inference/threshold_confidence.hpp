@@ -10,7 +10,7 @@
 #include <array>
 #include <vector>
 
-#include "inference/threshold_sweep.hpp"
+#include "inference/lr_sweep.hpp"
 
 namespace velmora::inference {
 

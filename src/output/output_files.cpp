@@ -5,8 +5,8 @@
 #include <system_error>
 #include <utility>
 
-#include "app/prepare.hpp"
 #include "output/csv.hpp"
+#include "report/model_report.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
@@ -19,7 +19,7 @@ std::vector<OwnFile> command_files(const std::filesystem::path& course_file,
                              {workdir / "inputonepop2.txt", "the parameter file"}};
     for (const auto& dir : {workdir, workdir / "refined"}) {
         for (const int threshold_variables : {1, 2}) {
-            for (auto& file : result_file_paths(dir, threshold_variables)) {
+            for (auto& file : model_report_paths(dir, threshold_variables)) {
                 own.push_back({std::move(file), "a result file"});
             }
         }

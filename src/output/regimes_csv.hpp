@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/series.hpp"
+#include "data/series.hpp"
 #include "model/fitted_model.hpp"
 
 namespace velmora {

@@ -3,7 +3,7 @@
 // the threshold variable(s) into a regime, and per regime the coefficients
 // (the estimators' layout), an optional intercept, the residual covariance
 // and the residual vectors that resampled shocks are drawn from. Known
-// models (simulate.hpp), fitted models (forecasts, impulse responses) and the
+// models (known_model.hpp), fitted models (forecasts, impulse responses) and the
 // linear VAR of the bootstrap are all stepped by threshold_var_step.
 
 #include <cstddef>

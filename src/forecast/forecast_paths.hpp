@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "forecast/fitted_var.hpp"
 #include "forecast/random_stream.hpp"
-#include "forecast/threshold_var.hpp"
 #include "numeric/arrays.hpp"
 
 namespace velmora {

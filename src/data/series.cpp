@@ -1,4 +1,4 @@
-#include "app/series.hpp"
+#include "data/series.hpp"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "inference/threshold_sweep.hpp"
+#include "inference/lr_sweep.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "forecast/simulate.hpp"
+#include "forecast/forecast_paths.hpp"
 
 #include <stdexcept>
 

@@ -1,4 +1,4 @@
-#include "simulate/simulate.hpp"
+#include "simulate/known_model.hpp"
 
 #include <algorithm>
 #include <cmath>
