@@ -27,6 +27,7 @@
 #include "model/problem.hpp"
 #include "model/structure.hpp"
 #include "output/output_files.hpp"
+#include "output/paper_table.hpp"
 #include "output/regimes_csv.hpp"
 #include "report/model_report.hpp"
 #include "support/console.hpp"
@@ -61,6 +62,7 @@ struct FitCommandState {
     AnalysisRequest analysis;
     std::string json_path;
     std::string regimes_csv_path;
+    std::string tables_path;
     ProblemOptions given;
 };
 
@@ -299,7 +301,9 @@ std::vector<int> threshold_components(const ModelStructure& structure) {
 nlohmann::json fit_json(const FitCommandState& state, const SeriesInfo& series,
                         const StructureSummary& summary,
                         const std::optional<inference::ModelInference>& inference,
-                        const ReportOutcome& report, const AnalysisResult& analysis) {
+                        const std::optional<diagnostics::ModelDiagnostics>& diagnostics,
+                        const ReportOutcome& report, const AnalysisResult& analysis,
+                        bool tables_written) {
     using nlohmann::json;
     const RunConfig& c = state.config;
     json codes = nullptr;
@@ -317,9 +321,15 @@ nlohmann::json fit_json(const FitCommandState& state, const SeriesInfo& series,
     if (inference) {
         model.update(inference::inference_json(*inference));
     }
+    if (diagnostics) {
+        model["diagnostics"] = diagnostics::diagnostics_json(*diagnostics);
+    }
     json files = json::array();
     for (const auto& file : report.written) {
         files.push_back(file.string());
+    }
+    if (tables_written) {
+        files.push_back(state.tables_path);
     }
     json out = {
         {"parameters",
@@ -371,6 +381,7 @@ int execute(FitCommandState& state) {
     }
     const ModelStructure structure = structure_from_options(state);
     check_inference_choices(state.inference);
+    check_tables_path(state.tables_path);
     check_threshold_magnitudes(series.serie, series.info, threshold_components(structure));
 
     // Output files that are not regular, would replace a file of the fit's,
@@ -378,6 +389,7 @@ int execute(FitCommandState& state) {
     ExtraOutputs outputs(command_files(c.course_file, state.workdir));
     outputs.add("JSON summary", "the JSON summary", state.json_path);
     outputs.add("Regimes file", "the regimes file", state.regimes_csv_path);
+    outputs.add("Tables file", "the tables file", state.tables_path);
     add_analysis_outputs(outputs, state.analysis);
     outputs.check_paths();
 
@@ -426,6 +438,8 @@ int execute(FitCommandState& state) {
     }
     console.out(text);
     std::optional<inference::ModelInference> inference;
+    const std::optional<diagnostics::ModelDiagnostics> diagnostics =
+        diagnose_reported(summary, state.inference.diagnostics);
     AnalysisResult analysis;
     if (summary.model.estimated()) {
         StageProgress stage_line;
@@ -452,14 +466,34 @@ int execute(FitCommandState& state) {
                                  write_output(outputs, state.regimes_csv_path,
                                               format_regimes_csv(summary.model, series.info));
     write_analysis_outputs(analysis, state.analysis, outputs);
+    bool tables_written = false;
+    if (!state.tables_path.empty() && summary.model.estimated()) {
+        PaperTableInput table;
+        table.title = "Fitted model";
+        table.model = &summary.model;
+        table.series = &series.info;
+        table.inference = inference ? &*inference : nullptr;
+        table.diagnostics = diagnostics ? &*diagnostics : nullptr;
+        tables_written =
+            write_output(outputs, state.tables_path,
+                         format_paper_table(table, *table_format_of(state.tables_path)));
+    }
     if (!state.json_path.empty()) {
         write_json_summary(outputs, state.json_path,
-                           fit_json(state, series.info, summary, inference, report, analysis));
+                           fit_json(state, series.info, summary, inference, diagnostics, report,
+                                    analysis, tables_written));
     }
     if (regimes_written) {
         console.out("Regimes: " + state.regimes_csv_path + "\n");
     }
     console.out(format_analysis(analysis));
+    if (diagnostics) {
+        console.out("Residual diagnostics:\n" +
+                    diagnostics::format_diagnostics_summary(*diagnostics));
+    }
+    if (tables_written) {
+        console.out("Tables: " + state.tables_path + "\n");
+    }
     if (!report.ok()) {
         std::string failures;
         for (const FileFailure& failure : report.failed) {
@@ -525,6 +559,7 @@ void add_fit_command(CLI::App& app, int& exit_status) {
                     "commas or blanks as the summary of a run prints them, decoded exactly as "
                     "the search decodes them");
     add_inference_options(*fit, state->inference);
+    add_tables_option(*fit, state->tables_path);
     add_analysis_options(*fit, state->analysis);
     fit->add_option("--json", state->json_path,
                     "Also write the fitted model as JSON to this file (for scripts): the same "

@@ -1,6 +1,7 @@
 #include "cli/inference_options.hpp"
 
 #include "data/series.hpp"
+#include "output/paper_table.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
@@ -8,6 +9,7 @@ namespace velmora::cli {
 
 namespace {
 constexpr int kMaxReplicates = 1000000;
+constexpr int kMaxDiagnosticLags = 1000;
 }  // namespace
 
 void add_inference_options(CLI::App& command, InferenceChoices& choices) {
@@ -25,6 +27,20 @@ void add_inference_options(CLI::App& command, InferenceChoices& choices) {
                     "Level of the confidence set of each threshold, between 0 and 1 (inverts "
                     "the likelihood ratio in the threshold)")
         ->capture_default_str();
+    command
+        .add_option("--portmanteau-lags", choices.diagnostics.portmanteau_lags,
+                    "Residual autocorrelations the portmanteau test of the reported model sums "
+                    "(H, 1 to 1000; its degrees of freedom k^2 (H - m) need H above m)")
+        ->check(CLI::Range(1, kMaxDiagnosticLags))
+        ->type_name("H")
+        ->capture_default_str();
+    command
+        .add_option("--arch-lags", choices.diagnostics.arch_lags,
+                    "Lags of the residuals' cross products in the ARCH-LM test of the reported "
+                    "model (q, 1 to 1000)")
+        ->check(CLI::Range(1, kMaxDiagnosticLags))
+        ->type_name("Q")
+        ->capture_default_str();
 }
 
 void check_inference_choices(const InferenceChoices& choices) {
@@ -39,6 +55,22 @@ void check_inference_choices(const InferenceChoices& choices) {
             strprintf("--confidence must lie between 0 and 1, both excluded "
                       "(confidence = %g)",
                       choices.confidence));
+    }
+}
+
+void add_tables_option(CLI::App& command, std::string& path) {
+    command.add_option("--tables", path,
+                       "Also write the reported model as a table for a paper, chosen by the "
+                       "extension: a LaTeX tabular (.tex), Markdown (.md) or CSV (.csv); "
+                       "coefficients with standard errors and significance stars, thresholds "
+                       "with their confidence sets, criteria, tests and residual diagnostics");
+}
+
+void check_tables_path(const std::string& path) {
+    if (!path.empty() && !table_format_of(path)) {
+        throw ConfigError(
+            strprintf("--tables %s: the extension must be .tex (LaTeX), .md (Markdown) or .csv",
+                      path.c_str()));
     }
 }
 

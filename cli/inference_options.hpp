@@ -1,16 +1,19 @@
 #pragma once
-// The command-line side of the inference on a reported model: --test-linearity
-// and --confidence on `run` and `fit`.
+// The command-line side of the inference on a reported model: --test-linearity,
+// --confidence and the residual diagnostics' --portmanteau-lags and
+// --arch-lags on `run` and `fit`.
 
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <cstdint>
 
 #include <optional>
+#include <string>
 
 #include "app/run_config.hpp"
 #include "app/threshold_app.hpp"
 #include "cli/progress_line.hpp"
+#include "diagnostics/model_diagnostics.hpp"
 #include "inference/model_inference.hpp"
 
 namespace velmora::cli {
@@ -18,6 +21,7 @@ namespace velmora::cli {
 struct InferenceChoices {
     int test_linearity = 0;  // bootstrap replicates; 0: no test
     double confidence = 0.95;
+    diagnostics::DiagnosticsOptions diagnostics;
 };
 
 void add_inference_options(CLI::App& command, InferenceChoices& choices);
@@ -30,5 +34,11 @@ void check_inference_choices(const InferenceChoices& choices);
 inference::InferenceOptions inference_options(const InferenceChoices& choices, std::uint64_t seed,
                                               int threads, const std::atomic<bool>* stop = nullptr,
                                               StageProgress* progress = nullptr);
+
+// --tables PATH: the reported model as a table for a paper.
+void add_tables_option(CLI::App& command, std::string& path);
+
+// Throws ConfigError unless path is empty or ends in .tex, .md or .csv.
+void check_tables_path(const std::string& path);
 
 }  // namespace velmora::cli

@@ -26,6 +26,7 @@
 #include "cli/interrupt.hpp"
 #include "cli/progress_line.hpp"
 #include "output/output_files.hpp"
+#include "output/paper_table.hpp"
 #include "output/regimes_csv.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
@@ -49,6 +50,7 @@ struct RunCommandState {
     std::string json_path;
     std::string history_path;
     std::string regimes_csv_path;
+    std::string tables_path;
     InferenceChoices inference;
     AnalysisRequest analysis;
     int replications = 1;
@@ -186,10 +188,12 @@ int execute(RunCommandState& state) {
     // directory is created and an earlier JSON summary is kept.
     validate(config).enforce(CheckPoint::configuration);
     check_inference_choices(state.inference);
+    check_tables_path(state.tables_path);
     ExtraOutputs outputs(command_files(config.course_file, state.workdir));
     outputs.add("JSON summary", "the JSON summary", state.json_path);
     outputs.add("History file", "the history file", state.history_path);
     outputs.add("Regimes file", "the regimes file", state.regimes_csv_path);
+    outputs.add("Tables file", "the tables file", state.tables_path);
     add_analysis_outputs(outputs, state.analysis);
     outputs.check_paths();
     // The rows held out are read with the others, once: the search takes
@@ -272,6 +276,10 @@ int execute(RunCommandState& state) {
             ? infer_reported(config, *result.serie, result.refined->model, inference_choice)
             : std::nullopt;
     stage_line.finish();
+    const auto best_diagnostics = diagnose_reported(result.best, state.inference.diagnostics);
+    const auto refined_diagnostics =
+        result.refined ? diagnose_reported(result.refined->model, state.inference.diagnostics)
+                       : std::nullopt;
     // Forecasts and impulse responses of the reported model: the refined one
     // when refinement ran.
     const FittedModel& reported = result.refined ? result.refined->model.model : result.best.model;
@@ -298,6 +306,21 @@ int execute(RunCommandState& state) {
         !state.regimes_csv_path.empty() && !result.best_codes.empty() &&
         write_output(outputs, state.regimes_csv_path, format_regimes_csv(reported, result.series));
     write_analysis_outputs(analysis, state.analysis, outputs);
+    bool tables_written = false;
+    if (!state.tables_path.empty() && reported.estimated() && !result.best_codes.empty()) {
+        const bool refined = result.refined.has_value();
+        PaperTableInput table;
+        table.title = refined ? "Refined model" : "Best model";
+        table.model = &reported;
+        table.series = &result.series;
+        const auto& inference = refined ? refined_inference : best_inference;
+        const auto& diagnostics = refined ? refined_diagnostics : best_diagnostics;
+        table.inference = inference ? &*inference : nullptr;
+        table.diagnostics = diagnostics ? &*diagnostics : nullptr;
+        tables_written =
+            write_output(outputs, state.tables_path,
+                         format_paper_table(table, *table_format_of(state.tables_path)));
+    }
     if (!state.json_path.empty()) {
         nlohmann::json summary = run_summary_json(config, options, result);
         add_analysis_json(summary, analysis);
@@ -307,11 +330,21 @@ int execute(RunCommandState& state) {
         if (refined_inference) {
             summary["refined"].update(inference::inference_json(*refined_inference));
         }
+        if (best_diagnostics) {
+            summary["best"]["diagnostics"] = diagnostics::diagnostics_json(*best_diagnostics);
+        }
+        if (refined_diagnostics) {
+            summary["refined"]["diagnostics"] = diagnostics::diagnostics_json(*refined_diagnostics);
+        }
+        if (tables_written) {
+            summary["files"].push_back(state.tables_path);
+        }
         write_json_summary(outputs, state.json_path, std::move(summary));
     }
     if (regimes_written) {
         std::printf("Regimes: %s\n", state.regimes_csv_path.c_str());
     }
+
     if (best_inference) {
         std::printf("Beside the linear VAR, the best model:\n%s",
                     inference::format_inference_summary(*best_inference).c_str());
@@ -321,6 +354,14 @@ int execute(RunCommandState& state) {
                     inference::format_inference_summary(*refined_inference).c_str());
     }
     std::fputs(format_analysis(analysis).c_str(), stdout);
+    if (const auto& shown = result.refined ? refined_diagnostics : best_diagnostics) {
+        std::printf("Residual diagnostics of the %s model:\n%s",
+                    result.refined ? "refined" : "best",
+                    diagnostics::format_diagnostics_summary(*shown).c_str());
+    }
+    if (tables_written) {
+        std::printf("Tables: %s\n", state.tables_path.c_str());
+    }
     bool all_written = result.files_failed.empty() && outputs.failed().empty();
     if (std::fflush(stdout) != 0) {
         all_written = false;
@@ -419,6 +460,7 @@ void add_run_command(CLI::App& app, int& exit_status) {
                     "generation and replication with the best and mean criterion and fitness, "
                     "the evaluations and estimations so far and the seconds since the start");
     add_inference_options(*run, state->inference);
+    add_tables_option(*run, state->tables_path);
     add_analysis_options(*run, state->analysis);
 
     run->add_option("--replications", state->replications,

@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
     build-essential cmake g++
     libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libcsv-dev
+    libeigen3-dev libboost-dev
     qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl-dev
     xvfb xauth fonts-dejavu-core
     clang-format locales

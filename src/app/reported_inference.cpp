@@ -22,4 +22,12 @@ std::optional<inference::ModelInference> infer_reported(
                                   model.model.thresholds, model.criterion, options);
 }
 
+std::optional<diagnostics::ModelDiagnostics> diagnose_reported(
+    const StructureSummary& model, const diagnostics::DiagnosticsOptions& options) {
+    if (!model.model.estimated()) {
+        return std::nullopt;
+    }
+    return diagnostics::diagnose(model.model, options);
+}
+
 }  // namespace velmora

@@ -6,6 +6,7 @@
 
 #include "app/run_config.hpp"
 #include "app/threshold_app.hpp"
+#include "diagnostics/model_diagnostics.hpp"
 #include "inference/model_inference.hpp"
 #include "model/problem.hpp"
 
@@ -21,5 +22,10 @@ std::optional<inference::ModelInference> infer_reported(const RunConfig& config,
                                                         const double_matrix& serie,
                                                         const StructureSummary& model,
                                                         const inference::InferenceOptions& options);
+
+// The residual diagnostics of a reported model; empty when it was not
+// estimated.
+std::optional<diagnostics::ModelDiagnostics> diagnose_reported(
+    const StructureSummary& model, const diagnostics::DiagnosticsOptions& options);
 
 }  // namespace velmora
