@@ -118,26 +118,26 @@ inline double reference_jarque_bera(const Rows& residuals) {
     const double n = static_cast<double>(u.size());
     const Square s = reference_autocovariance(u, 0);
     // Cholesky-Banachiewicz: s = L L'.
-    Square l(k, std::vector<double>(k, 0.0));
+    std::vector<double> l(k * k, 0.0);  // row-major
     for (std::size_t i = 0; i < k; ++i) {
         for (std::size_t j = 0; j <= i; ++j) {
             double sum = s[i][j];
             for (std::size_t m = 0; m < j; ++m) {
-                sum -= l[i][m] * l[j][m];
+                sum -= l[i * k + m] * l[j * k + m];
             }
-            l[i][j] = i == j ? std::sqrt(sum) : sum / l[j][j];
+            l[i * k + j] = i == j ? std::sqrt(sum) : sum / l[j * k + j];
         }
     }
     std::vector<double> third(k, 0.0);
     std::vector<double> fourth(k, 0.0);
+    std::vector<double> w(k, 0.0);  // forward substitution L w = u_t
     for (const auto& row : u) {
-        std::vector<double> w(k, 0.0);  // forward substitution L w = u_t
         for (std::size_t i = 0; i < k; ++i) {
             double sum = row[i];
             for (std::size_t m = 0; m < i; ++m) {
-                sum -= l[i][m] * w[m];
+                sum -= l[i * k + m] * w[m];
             }
-            w[i] = sum / l[i][i];
+            w[i] = sum / l[i * k + i];
             third[i] += w[i] * w[i] * w[i];
             fourth[i] += w[i] * w[i] * w[i] * w[i];
         }
