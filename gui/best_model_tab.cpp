@@ -9,9 +9,11 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 
+#include "app/reported_inference.hpp"
 #include "app/threshold_app.hpp"
 #include "support/format.hpp"
 
@@ -131,6 +133,54 @@ QString inference_html(const inference::ModelInference& inf) {
         html += QStringLiteral("</table>");
     }
     return html;
+}
+
+QString diagnostics_html(const diagnostics::ModelDiagnostics& d) {
+    const auto figure = [](double value) {
+        return std::isfinite(value) ? number("%.4f", value) : QObject::tr("n/a");
+    };
+    const auto test_row = [&figure](const QString& name, double statistic, int df, double p) {
+        return QStringLiteral("<tr><th align=\"left\">%1</th>").arg(name) +
+               cell(figure(statistic)) + cell(QString::number(df)) + cell(figure(p)) +
+               QStringLiteral("</tr>");
+    };
+    QString html = QStringLiteral("<h4>%1</h4>").arg(QObject::tr("Residual diagnostics"));
+    html += QObject::tr(
+                "<p>On the %1 residuals of every regime in time order; normality also "
+                "regime by regime.</p>")
+                .arg(d.observations);
+    html += QObject::tr(
+        "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\"><tr><th>Test</th>"
+        "<th>Statistic</th><th>Degrees of freedom</th><th>p-value</th></tr>");
+    const diagnostics::PortmanteauTest& q = d.portmanteau;
+    html += test_row(QObject::tr("Portmanteau, %1 lags").arg(q.lags), q.statistic,
+                     q.degrees_of_freedom, q.p_value);
+    html += test_row(QObject::tr("Adjusted portmanteau, %1 lags").arg(q.lags), q.adjusted_statistic,
+                     q.degrees_of_freedom, q.adjusted_p_value);
+    const diagnostics::NormalityTest& n = d.normality;
+    html += test_row(QObject::tr("Normality (Jarque-Bera)"), n.statistic, n.degrees_of_freedom,
+                     n.p_value);
+    for (std::size_t r = 0; r < d.normality_by_regime.size(); ++r) {
+        const diagnostics::NormalityTest& g = d.normality_by_regime[r];
+        html += test_row(QObject::tr("Normality, regime %1").arg(r + 1), g.statistic,
+                         g.degrees_of_freedom, g.p_value);
+    }
+    const diagnostics::ArchTest& a = d.arch;
+    html += test_row(QObject::tr("ARCH-LM, %1 lags").arg(a.lags), a.statistic, a.degrees_of_freedom,
+                     a.p_value);
+    html += QStringLiteral("</table><p>%1</p><ul>")
+                .arg(QObject::tr("Moduli of the companion matrix's eigenvalues, largest first:"));
+    for (std::size_t r = 0; r < d.companion_moduli.size(); ++r) {
+        QStringList moduli;
+        for (double value : d.companion_moduli[r]) {
+            moduli << figure(value);
+        }
+        html += QObject::tr("<li>Regime %1: %2%3</li>")
+                    .arg(r + 1)
+                    .arg(moduli.join(QStringLiteral(", ")))
+                    .arg(d.explosive[r] ? QObject::tr(" <b>(explosive)</b>") : QString());
+    }
+    return html + QStringLiteral("</ul>");
 }
 
 QString model_html(const QString& title, const StructureSummary& summary, const SeriesInfo& series,
@@ -312,17 +362,22 @@ void BestModelTab::run_finished(const RunOutcome& outcome) {
                "files.</p>");
     }
     const ModelAnalyses& analyses = outcome.analyses;
-    const auto beside_linear = [](const std::optional<inference::ModelInference>& inference) {
-        return inference ? inference_html(*inference) : QString();
+    const auto beside_linear = [](const std::optional<inference::ModelInference>& inference,
+                                  const StructureSummary& model) {
+        QString html = inference ? inference_html(*inference) : QString();
+        if (const auto diagnostics = diagnose_reported(model, {})) {
+            html += diagnostics_html(*diagnostics);
+        }
+        return html;
     };
     html += model_html(r.generations > 0 ? tr("Best model of the search (last generation)")
                                          : tr("Best model of the start population"),
-                       r.best, r.series, beside_linear(analyses.best));
+                       r.best, r.series, beside_linear(analyses.best, r.best));
     if (r.refined) {
-        html +=
-            model_html(tr("Refined model (criterion %1 lower than the search's)")
-                           .arg(QString::fromStdString(strprintf("%f", r.refined->improvement()))),
-                       r.refined->model, r.series, beside_linear(analyses.refined));
+        html += model_html(
+            tr("Refined model (criterion %1 lower than the search's)")
+                .arg(QString::fromStdString(strprintf("%f", r.refined->improvement()))),
+            r.refined->model, r.series, beside_linear(analyses.refined, r.refined->model));
     }
     std::vector<std::filesystem::path> files = r.files_written;
     if (r.refined) {

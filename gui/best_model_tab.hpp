@@ -13,6 +13,7 @@
 
 #include <vector>
 
+#include "diagnostics/model_diagnostics.hpp"
 #include "results_tab.hpp"
 
 class QComboBox;
@@ -31,6 +32,10 @@ QString model_html(const QString& title, const StructureSummary& model, const Se
 // A model beside its linear benchmark, its linearity test and threshold
 // confidence sets (those computed), in HTML.
 QString inference_html(const inference::ModelInference& inference);
+
+// The residual diagnostics of a model (portmanteau, normality overall and by
+// regime, ARCH-LM, companion eigenvalue moduli), in HTML.
+QString diagnostics_html(const diagnostics::ModelDiagnostics& diagnostics);
 
 class BestModelTab : public ResultsTab {
     Q_OBJECT

@@ -7,6 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "child_process.hpp"
 #include "diagnostics_reference.hpp"
 #include "output/paper_table.hpp"
 #include "support/format.hpp"
@@ -290,6 +291,43 @@ TEST(TablesCli, AnUnknownExtensionOrAGuardedPathIsRefusedBeforeFitting) {
                          dir);
     EXPECT_EQ(r.status, 2);
     EXPECT_FALSE(std::filesystem::exists(dir / "Output.txt"));
+}
+
+// Component names of 30,000 characters make the table, which repeats them on
+// every row, the one file of the fit that a file size limit stops.
+TEST(TablesCli, ATableThatCannotBeWrittenIsNamedListedAndEndsWithStatusThree) {
+    TempDir dir;
+    const auto rows = testing::split_lines(testing::read_file(testing::sample_series()));
+    std::string text;
+    for (char name : {'a', 'b', 'c'}) {
+        text += std::string(30000, name) + (name == 'c' ? "\n" : ",");
+    }
+    for (std::size_t t = 0; t < 600; ++t) {
+        std::string line = rows[t];
+        for (char& ch : line) {
+            if (ch == ' ') {
+                ch = ',';
+            }
+        }
+        text += line.substr(0, line.rfind(',')) + "\n";
+    }
+    testing::write_file(dir / "long.csv", text);
+    testing::write_file(dir / "t.tex", "earlier table\n");
+    testing::ChildProcess child(
+        VELMORA_CLI_PATH,
+        {"fit", "--course-file", "long.csv", "--component", "1", "--lag", "1", "--regimes", "2",
+         "--thresholds", "0", "--m", "1", "--json", "f.json", "--tables", "t.tex"},
+        dir.path(), rlim_t{200000});
+    const testing::ChildOutcome r = child.finish();
+    ASSERT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 3) << r.err;
+    EXPECT_EQ(r.err, "Tables file t.tex could not be written: File too large\n");
+    EXPECT_FALSE(contains(r.out, "Tables: t.tex")) << r.out;
+    EXPECT_EQ(testing::read_file(dir / "t.tex"), "earlier table\n");
+    const auto json = nlohmann::json::parse(testing::read_file(dir / "f.json"));
+    ASSERT_EQ(json["files_failed"].size(), 1u) << json["files_failed"].dump();
+    EXPECT_EQ(json["files_failed"][0]["path"], "t.tex");
+    EXPECT_EQ(json["files"].size(), 3u);  // the three report files alone
 }
 
 }  // namespace

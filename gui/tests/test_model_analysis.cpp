@@ -22,6 +22,7 @@
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
 #include "data/series.hpp"
+#include "diagnostics/model_diagnostics.hpp"
 #include "forecast/fitted_var.hpp"
 #include "forecast/forecast.hpp"
 #include "forecast/forecast_paths.hpp"
@@ -225,6 +226,30 @@ class ModelAnalysisTest : public QObject {
             }
         }
         QCOMPARE(text.contains("The linear VAR is as good as or better"), any_linear_as_good);
+
+        // Beside each model, its residual diagnostics as the core computes them.
+        QCOMPARE(text.count("Residual diagnostics"), static_cast<qsizetype>(models.size()));
+        for (const StructureSummary* model : models) {
+            const diagnostics::ModelDiagnostics d = diagnostics::diagnose(model->model);
+            QVERIFY(d.portmanteau.computed);
+            QVERIFY2(text.contains(QString("Portmanteau, 12 lags\n%1\n%2\n%3")
+                                       .arg(formatted("%.4f", d.portmanteau.statistic))
+                                       .arg(d.portmanteau.degrees_of_freedom)
+                                       .arg(formatted("%.4f", d.portmanteau.p_value))),
+                     qPrintable(text));
+            QVERIFY(text.contains(QString("ARCH-LM, 5 lags\n%1\n%2\n")
+                                      .arg(formatted("%.4f", d.arch.statistic))
+                                      .arg(d.arch.degrees_of_freedom)));
+            for (std::size_t r = 0; r < d.normality_by_regime.size(); ++r) {
+                QVERIFY(
+                    text.contains(QString("Normality, regime %1\n%2\n4\n")
+                                      .arg(r + 1)
+                                      .arg(formatted("%.4f", d.normality_by_regime[r].statistic))));
+                QVERIFY(text.contains(QString("Regime %1: %2")
+                                          .arg(r + 1)
+                                          .arg(formatted("%.4f", d.companion_moduli[r][0]))));
+            }
+        }
     }
 
     void forecast_and_girf_pages_show_the_core_simulations_of_the_reported_model() {
