@@ -133,7 +133,7 @@ TEST(DiagnosticsCli, ARunDiagnosesItsBestAndItsRefinedModel) {
     TempDir dir;
     const auto r = testing::run_cli("run --course-file " + sample_csv() +
                                         " --m 1 --maxgen 3 --popsize 10 --seed 7 --threads 1"
-                                        " --json s.json --regimes-csv r.csv",
+                                        " --json s.json --regimes-csv r.csv --tables t.md",
                                     dir);
     ASSERT_EQ(r.status, 0) << r.err;
     const auto json = nlohmann::json::parse(testing::read_file(dir / "s.json"));
@@ -146,6 +146,13 @@ TEST(DiagnosticsCli, ARunDiagnosesItsBestAndItsRefinedModel) {
     const auto at = r.out.find("Residual diagnostics of the refined model:\n");
     ASSERT_NE(at, std::string::npos) << r.out;
     EXPECT_LT(r.out.find("Beside the linear VAR, the refined model:"), at);
+    // The table holds the reported model too.
+    EXPECT_TRUE(contains(r.out, "Tables: t.md\n")) << r.out;
+    EXPECT_EQ(json["files"].back(), "t.md");
+    const std::string table = testing::read_file(dir / "t.md");
+    EXPECT_EQ(table.rfind("| Refined model | DAX | SMI | CAC | FTSE |\n", 0), 0u) << table;
+    const double first = json["refined"]["coefficients"][0][0][0][0];
+    EXPECT_TRUE(contains(table, "| DAX(t-1) | " + strprintf("%.4f", first))) << table;
 }
 
 TEST(DiagnosticsCli, LagsOutsideTheirRangeAreRefused) {
