@@ -59,11 +59,13 @@ void check_inference_choices(const InferenceChoices& choices) {
 }
 
 void add_tables_option(CLI::App& command, std::string& path) {
-    command.add_option("--tables", path,
-                       "Also write the reported model as a table for a paper, chosen by the "
-                       "extension: a LaTeX tabular (.tex), Markdown (.md) or CSV (.csv); "
-                       "coefficients with standard errors and significance stars, thresholds "
-                       "with their confidence sets, criteria, tests and residual diagnostics");
+    command
+        .add_option("--tables", path,
+                    "Also write the reported model as a table for a paper, chosen by the "
+                    "extension: a LaTeX tabular (.tex), Markdown (.md) or CSV (.csv); "
+                    "coefficients with standard errors and significance stars, thresholds "
+                    "with their confidence sets, criteria, tests and residual diagnostics")
+        ->type_name("PATH");
 }
 
 void check_tables_path(const std::string& path) {
