@@ -341,6 +341,8 @@ nlohmann::json fit_json(const FitCommandState& state, const SeriesInfo& series,
           {"workdir", state.workdir.string()},
           {"test_linearity", state.inference.test_linearity},
           {"confidence", state.inference.confidence},
+          {"test_regimes", state.inference.test_regimes},
+          {"test_level", state.inference.test_level},
           {"seed", state.seed},
           {"threads", state.threads}}},
         {"series", series_json(series)},
@@ -453,7 +455,8 @@ int execute(FitCommandState& state) {
         console.out("Beside the linear VAR:\n" + inference::format_inference_summary(*inference) +
                     "Coefficients at order " + std::to_string(c.m) +
                     " with standard errors, t-values and p-values (Student's t):\n" +
-                    inference::format_coefficient_tables(*inference));
+                    inference::format_coefficient_tables(*inference) +
+                    regime_choice_note(c, *inference));
         analysis = analyse_reported_model(summary.model, split.all.serie, rows_read, state.analysis,
                                           state.seed, state.threads, stop);
         if (interrupts.signal_received() != 0) {

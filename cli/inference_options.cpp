@@ -41,6 +41,21 @@ void add_inference_options(CLI::App& command, InferenceChoices& choices) {
         ->check(CLI::Range(1, kMaxDiagnosticLags))
         ->type_name("Q")
         ->capture_default_str();
+    command
+        .add_option("--test-regimes", choices.test_regimes,
+                    "Test the number of regimes on the reported model's threshold variable: "
+                    "1 vs 2, 2 vs 3 and 3 vs 4 regimes in turn, each a likelihood ratio with a "
+                    "p-value from this many residual-bootstrap series of the smaller model, on "
+                    "each of which the thresholds are searched again; the sequence stops at the "
+                    "first test not rejected (0: no tests)")
+        ->check(CLI::NonNegativeNumber)
+        ->type_name("B")
+        ->capture_default_str();
+    command
+        .add_option("--test-level", choices.test_level,
+                    "Level of the tests of the number of regimes, between 0 and 1: a test is "
+                    "rejected when its p-value is at most this")
+        ->capture_default_str();
 }
 
 void check_inference_choices(const InferenceChoices& choices) {
@@ -49,6 +64,15 @@ void check_inference_choices(const InferenceChoices& choices) {
     if (choices.test_linearity > kMaxReplicates) {
         throw ConfigError(strprintf("--test-linearity: %d bootstrap series; at most %d",
                                     choices.test_linearity, kMaxReplicates));
+    }
+    if (choices.test_regimes > kMaxReplicates) {
+        throw ConfigError(strprintf("--test-regimes: %d bootstrap series; at most %d",
+                                    choices.test_regimes, kMaxReplicates));
+    }
+    if (!(choices.test_level > 0.0 && choices.test_level < 1.0)) {
+        throw ConfigError(
+            strprintf("--test-level must lie between 0 and 1, both excluded (test-level = %g)",
+                      choices.test_level));
     }
     if (!(choices.confidence > 0.0 && choices.confidence < 1.0)) {
         throw ConfigError(
@@ -82,12 +106,15 @@ inference::InferenceOptions inference_options(const InferenceChoices& choices, s
     inference::InferenceOptions options;
     options.replicates = choices.test_linearity;
     options.confidence = choices.confidence;
+    options.regime_replicates = choices.test_regimes;
+    options.test_level = choices.test_level;
     options.seed = seed;
     options.threads = threads;
     options.stop = stop;
     if (progress != nullptr) {
-        options.progress = [progress](int done, int total) {
-            progress->update("linearity test", done, total);
+        const char* label = choices.test_regimes > 0 ? "bootstrap" : "linearity test";
+        options.progress = [progress, label](int done, int total) {
+            progress->update(label, done, total);
         };
     }
     return options;

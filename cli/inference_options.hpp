@@ -1,7 +1,7 @@
 #pragma once
 // The command-line side of the inference on a reported model: --test-linearity,
-// --confidence and the residual diagnostics' --portmanteau-lags and
-// --arch-lags on `run` and `fit`.
+// --confidence, --test-regimes, --test-level and the residual diagnostics'
+// --portmanteau-lags and --arch-lags on `run` and `fit`.
 
 #include <CLI/CLI.hpp>
 #include <atomic>
@@ -22,6 +22,8 @@ struct InferenceChoices {
     int test_linearity = 0;  // bootstrap replicates; 0: no test
     double confidence = 0.95;
     diagnostics::DiagnosticsOptions diagnostics;
+    int test_regimes = 0;  // bootstrap replicates per test of the number of regimes; 0: none
+    double test_level = 0.05;
 };
 
 void add_inference_options(CLI::App& command, InferenceChoices& choices);

@@ -269,12 +269,17 @@ int execute(RunCommandState& state) {
     const inference::InferenceOptions inference_choice =
         inference_options(state.inference, static_cast<std::uint64_t>(result.casual), state.threads,
                           stop, &stage_line);
-    const auto best_inference =
-        infer_reported(config, *result.serie, result.best, inference_choice);
+    // The tests of the number of regimes only on the reported model.
+    inference::InferenceOptions best_choice = inference_choice;
+    if (result.refined) {
+        best_choice.regime_replicates = 0;
+    }
+    const auto best_inference = infer_reported(config, *result.serie, result.best, best_choice);
     const auto refined_inference =
         result.refined
             ? infer_reported(config, *result.serie, result.refined->model, inference_choice)
             : std::nullopt;
+    const auto& reported_inference = result.refined ? refined_inference : best_inference;
     stage_line.finish();
     const auto best_diagnostics = diagnose_reported(result.best, state.inference.diagnostics);
     const auto refined_diagnostics =
@@ -339,6 +344,12 @@ int execute(RunCommandState& state) {
         if (tables_written) {
             summary["files"].push_back(state.tables_path);
         }
+        if (reported_inference && reported_inference->regime_tests) {
+            const inference::RegimeTests& tests = *reported_inference->regime_tests;
+            summary["regime_tests"] = inference::regime_tests_json(tests);
+            summary["selected_regimes"] =
+                tests.stopped ? nlohmann::json(nullptr) : nlohmann::json(tests.selected_regimes);
+        }
         write_json_summary(outputs, state.json_path, std::move(summary));
     }
     if (regimes_written) {
@@ -352,6 +363,9 @@ int execute(RunCommandState& state) {
     if (refined_inference) {
         std::printf("Beside the linear VAR, the refined model:\n%s",
                     inference::format_inference_summary(*refined_inference).c_str());
+    }
+    if (reported_inference && reported_inference->regime_tests) {
+        std::fputs(regime_choice_note(config, *reported_inference).c_str(), stdout);
     }
     std::fputs(format_analysis(analysis).c_str(), stdout);
     if (const auto& shown = result.refined ? refined_diagnostics : best_diagnostics) {

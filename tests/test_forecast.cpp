@@ -294,8 +294,22 @@ TEST(ForecastModel, RegimesOfAStructureAreTheEstimatorsAtTheLargestOrder) {
         }
         int pooled = 0;
         for (int r = 0; r < model.n_regime(); ++r) {
-            EXPECT_EQ(model.regimes[at(r)].residual_rows(2), fit.observations(r + 1));
-            pooled += model.regimes[at(r)].residual_rows(2);
+            const VarRegime& pool = model.regimes[at(r)];
+            const std::vector<double>& e = fit.regime(r + 1, fit.m).residuals;
+            const int rows = pool.residual_rows(2);
+            EXPECT_EQ(rows, fit.observations(r + 1));
+            pooled += rows;
+            // The shocks are the regime's residuals minus their mean: without
+            // an intercept the mean would shift every forecast.
+            for (int c = 0; c < 2; ++c) {
+                double mean = 0.0;
+                for (int i = 0; i < rows; ++i) {
+                    mean += e[at(i * 2 + c)] / rows;
+                }
+                for (int i = 0; i < rows; ++i) {
+                    EXPECT_NEAR(pool.residuals[at(i * 2 + c)], e[at(i * 2 + c)] - mean, 1e-12);
+                }
+            }
         }
         EXPECT_EQ(pooled, assigned);
     }

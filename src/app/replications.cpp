@@ -406,6 +406,26 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
     return a;
 }
 
+std::vector<std::string> fit_arguments(const RunConfig& config, int component, int lag, int regimes,
+                                       const std::array<double, 3>& thresholds) {
+    ModelStructure s;
+    s.threshold_variables = 1;
+    s.one.which_serie = component;
+    s.one.threshold_lag = lag;
+    s.one.n_regime = regimes;
+    std::vector<std::string> a = fit_arguments(config, s);
+    std::string values;
+    for (int i = 0; i < regimes - 1; ++i) {
+        if (i > 0) {
+            values += ',';
+        }
+        values += strprintf("%.17g", thresholds[static_cast<std::size_t>(i)]);
+    }
+    a[a.size() - 2] = "--thresholds";
+    a.back() = values;
+    return a;
+}
+
 void refine_winner(const RunConfig& config, const ModelProblem& problem, const RunOptions& options,
                    RunResult& result) {
     if (result.best_codes.empty()) {

@@ -6,6 +6,7 @@
 // any thread count. Also the pieces the driver shares with them: the
 // progress figures of a population and the refinement of the winner.
 
+#include <array>
 #include <chrono>
 #include <vector>
 
@@ -48,5 +49,11 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
 // The arguments (after the program name) that make `velmora fit` estimate a
 // structure on the run's series.
 std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStructure& s);
+
+// The same for a one-variable model of `regimes` regimes (2 to 4) given by
+// its ascending thresholds, which fit maps back to the times that split the
+// series alike.
+std::vector<std::string> fit_arguments(const RunConfig& config, int component, int lag, int regimes,
+                                       const std::array<double, 3>& thresholds);
 
 }  // namespace velmora

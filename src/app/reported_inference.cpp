@@ -1,5 +1,9 @@
 #include "app/reported_inference.hpp"
 
+#include "app/replications.hpp"
+#include "app/run_summary.hpp"
+#include "support/format.hpp"
+
 namespace velmora {
 
 ModelProblem problem_of(const RunConfig& config, const double_matrix& serie) {
@@ -28,6 +32,32 @@ std::optional<diagnostics::ModelDiagnostics> diagnose_reported(
         return std::nullopt;
     }
     return diagnostics::diagnose(model.model, options);
+}
+
+std::string regime_choice_note(const RunConfig& config,
+                               const inference::ModelInference& inference) {
+    if (!inference.regime_tests || inference.regime_tests->stopped) {
+        return "";
+    }
+    const inference::RegimeTests& tests = *inference.regime_tests;
+    if (tests.selected_regimes == inference.model_regimes) {
+        return "";
+    }
+    if (tests.selected_regimes == 1) {
+        return strprintf(
+            "The tests of the number of regimes prefer the linear VAR of order %d to the "
+            "reported model's %d regimes.\n",
+            inference.order, inference.model_regimes);
+    }
+    std::string text = strprintf(
+        "The tests of the number of regimes prefer %d regimes on y%d at lag %d to the reported "
+        "model's %d. To fit that model:\n",
+        tests.selected_regimes, tests.component, tests.lag, inference.model_regimes);
+    text += "  " +
+            fit_command_line(fit_arguments(config, tests.component, tests.lag,
+                                           tests.selected_regimes, tests.selected_thresholds)) +
+            "\n";
+    return text;
 }
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 // and the desktop program so both answer for the same model in the same way.
 
 #include <optional>
+#include <string>
 
 #include "app/run_config.hpp"
 #include "app/threshold_app.hpp"
@@ -27,5 +28,10 @@ std::optional<inference::ModelInference> infer_reported(const RunConfig& config,
 // estimated.
 std::optional<diagnostics::ModelDiagnostics> diagnose_reported(
     const StructureSummary& model, const diagnostics::DiagnosticsOptions& options);
+
+// When the tests of the number of regimes select another number than the
+// model has: which model they prefer, and the `velmora fit` command for it
+// (one line each, ending in '\n'); empty otherwise.
+std::string regime_choice_note(const RunConfig& config, const inference::ModelInference& inference);
 
 }  // namespace velmora

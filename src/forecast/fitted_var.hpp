@@ -15,9 +15,13 @@ struct ModelStructure;
 
 // The model of a fitted threshold VAR at its largest order m: its rule with
 // the thresholds as estimated, and per regime the coefficients, residual
-// covariance (divided by the observations), residual vectors and times at
-// order m. Throws std::invalid_argument when the fit is not estimated.
+// covariance (divided by the observations), residual vectors recentred to
+// mean zero (the shocks of forecasts) and times at order m. Throws std::invalid_argument when the
+// fit is not estimated.
 ThresholdVarModel model_from_fit(const FittedModel& fit);
+
+// Residual vectors (rows x k) minus each component's mean.
+std::vector<double> recentred(const std::vector<double>& residuals, int k);
 
 // model_from_fit of the structure estimated on the problem's series; empty
 // when the structure cannot be estimated.

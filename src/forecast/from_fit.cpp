@@ -8,6 +8,29 @@
 
 namespace velmora {
 
+std::vector<double> recentred(const std::vector<double>& residuals, int k) {
+    // Without an intercept a regime's residuals need not average zero; drawn
+    // as shocks as they are, their mean would act as an intercept the model
+    // does not have.
+    std::vector<double> out = residuals;
+    const std::size_t kk = static_cast<std::size_t>(k);
+    const std::size_t rows = kk == 0 ? 0 : out.size() / kk;
+    if (rows == 0) {
+        return out;
+    }
+    for (std::size_t c = 0; c < kk; ++c) {
+        double mean = 0.0;
+        for (std::size_t i = 0; i < rows; ++i) {
+            mean += out[i * kk + c];
+        }
+        mean /= static_cast<double>(rows);
+        for (std::size_t i = 0; i < rows; ++i) {
+            out[i * kk + c] -= mean;
+        }
+    }
+    return out;
+}
+
 ThresholdVarModel model_from_fit(const FittedModel& fit) {
     if (!fit.estimated()) {
         throw std::invalid_argument("model_from_fit: the model was not estimated");
@@ -22,7 +45,7 @@ ThresholdVarModel model_from_fit(const FittedModel& fit) {
         VarRegime& out = model.regimes[static_cast<std::size_t>(r - 1)];
         out.phi = regime.phi;
         out.covariance = regime.covariance;
-        out.residuals = regime.residuals;
+        out.residuals = recentred(regime.residuals, fit.k);
         out.times = regime.times;
     }
     model.check();

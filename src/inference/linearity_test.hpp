@@ -16,11 +16,13 @@
 // with replacement as whole vectors (keeping their contemporaneous
 // correlation); each bootstrap series keeps the data's first
 // max(lags, order) rows as start-up values and is generated from there by
-// the fitted VAR. On each series the same threshold variables, lags and
-// regime count are fitted again, the thresholds swept as above (from the
-// thresholds at the data model's ranks), and the statistic recomputed. The
-// p-value is the share of bootstrap statistics at least as large as the
-// data's. Replicate b draws from its own generator, seeded from the run's
+// the fitted VAR (bootstrap.hpp). On each series the same threshold
+// variables, lags and regime count are fitted again, the thresholds swept as
+// above (from the thresholds at the data model's ranks; when no model is
+// feasible from there, from the best feasible point of a quantile grid), and
+// the statistic recomputed. The p-value is (1 + the number of bootstrap
+// statistics at least as large as the data's) / (1 + the replicates that
+// gave one). Replicate b draws from its own generator, seeded from the run's
 // seed and b alone, so the result is the same for any number of threads.
 
 #include <array>
@@ -29,6 +31,7 @@
 #include <functional>
 #include <vector>
 
+#include "inference/bootstrap.hpp"
 #include "inference/lr_sweep.hpp"
 
 namespace velmora::inference {
@@ -49,7 +52,8 @@ struct LinearityTest {
     double lr = 0.0;
     double p_value = 1.0;
     int replicates = 0;    // bootstrap series that gave a statistic
-    int failed = 0;        // bootstrap series where no threshold model could be fitted
+    int failed = 0;        // bootstrap series where no threshold model could be fitted, even
+                           // after the search over the feasible thresholds
     int exceedances = 0;   // bootstrap statistics >= lr
     int observations = 0;  // T
     std::array<double, 3> thresholds{};  // where the data's supremum lies
@@ -68,18 +72,5 @@ double likelihood_ratio(const ThresholdData& data, const ThresholdRule& rule,
 LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule,
                              const std::array<double, 3>& thresholds, int order,
                              const LinearityTestOptions& options);
-
-// Random numbers of one replicate: splitmix64 from a seed derived from the
-// run's seed and the replicate's index.
-class ReplicateRandom {
-  public:
-    ReplicateRandom(std::uint64_t run_seed, std::uint64_t replicate);
-    std::uint64_t next() noexcept;
-    // Uniform on 0..n-1 (n >= 1), without modulo bias.
-    std::uint64_t below(std::uint64_t n) noexcept;
-
-  private:
-    std::uint64_t state_;
-};
 
 }  // namespace velmora::inference

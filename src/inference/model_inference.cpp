@@ -88,6 +88,22 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
         test.progress = options.progress;
         out.linearity = test_linearity(rows, rule, thresholds, problem.m, test);
     }
+    out.model_regimes = rule.n_regime;
+    if (options.regime_replicates > 0 && !out.stopped()) {
+        RegimeTestOptions test;
+        test.replicates = options.regime_replicates;
+        test.level = options.test_level;
+        test.seed = options.seed;
+        test.threads = options.threads;
+        test.min_oss_reg = problem.min_oss_reg;
+        test.stop = options.stop;
+        test.progress = options.progress;
+        // The linearity test of a two-regime model on one variable is the
+        // first of these tests: the same statistic from the same replicates.
+        const bool same = out.linearity && rule.variables == 1 && rule.n_regime == 2;
+        out.regime_tests = test_regimes(rows, rule.component[0], rule.lag[0], problem.m, test,
+                                        same ? &*out.linearity : nullptr);
+    }
     return out;
 }
 
@@ -133,6 +149,9 @@ std::string format_inference_summary(const ModelInference& inf, const std::strin
             text += indent + "  (the supremum over the thresholds, reached at" + values + ")\n";
         }
     }
+    if (inf.regime_tests) {
+        text += format_regime_tests(*inf.regime_tests, inf.model_regimes, indent);
+    }
     if (inf.confidence) {
         const ThresholdConfidence& c = *inf.confidence;
         const int n = static_cast<int>(c.intervals.size());
@@ -148,7 +167,53 @@ std::string format_inference_summary(const ModelInference& inf, const std::strin
                                  "thresholds inside.\n",
                                  name.c_str(), i.estimate, percent(c.level).c_str(), i.low, i.high,
                                  held.c_str(), i.inside, i.candidates);
+            if (i.pieces.size() > 1) {
+                std::string pieces;
+                for (const auto& piece : i.pieces) {
+                    pieces +=
+                        strprintf("%s[%f, %f]", pieces.empty() ? "" : ", ", piece[0], piece[1]);
+                }
+                text += indent + strprintf("  The set is not one interval: %zu pieces %s.\n",
+                                           i.pieces.size(), pieces.c_str());
+            }
+            if (i.cut_at_bound) {
+                text += indent +
+                        "  The set reaches the least observations per regime: it is cut there "
+                        "and may reach further.\n";
+            }
         }
+    }
+    return text;
+}
+
+std::string format_regime_tests(const RegimeTests& tests, int model_regimes,
+                                const std::string& indent) {
+    std::string text =
+        indent + strprintf(
+                     "Tests of the number of regimes (threshold variable y%d at lag %d, "
+                     "%d times, level %g):\n",
+                     tests.component, tests.lag, tests.observations, tests.level);
+    for (const RegimeTest& t : tests.tests) {
+        text += indent + strprintf(
+                             "  %d vs %d regimes: LR = %.4f, bootstrap p-value %.4f from %d "
+                             "replicates",
+                             t.null_regimes, t.alternative_regimes, t.lr, t.p_value,
+                             t.replicates - t.failed);
+        if (t.failed > 0) {
+            text += strprintf(" (%d more could not be fitted)", t.failed);
+        }
+        text += t.rejected(tests.level) ? ": rejected.\n" : ": not rejected.\n";
+    }
+    if (tests.stopped) {
+        text += indent + "  Stopped before the tests ended: no number of regimes is selected.\n";
+        return text;
+    }
+    text += indent + strprintf("  Selected: %d regime%s", tests.selected_regimes,
+                               tests.selected_regimes == 1 ? "" : "s");
+    if (tests.selected_regimes == model_regimes) {
+        text += ", as in the reported model.\n";
+    } else {
+        text += strprintf(" (the reported model has %d).\n", model_regimes);
     }
     return text;
 }
@@ -184,6 +249,23 @@ std::string format_coefficient_tables(const ModelInference& inf) {
         }
     }
     return text;
+}
+
+nlohmann::json regime_tests_json(const RegimeTests& tests) {
+    using nlohmann::json;
+    json list = json::array();
+    auto number = [](double v) { return std::isfinite(v) ? json(v) : json(nullptr); };
+    for (const RegimeTest& t : tests.tests) {
+        list.push_back({
+            {"null_regimes", t.null_regimes},
+            {"alternative_regimes", t.alternative_regimes},
+            {"lr", number(t.lr)},
+            {"p_value", number(t.p_value)},
+            {"replicates", t.replicates},
+            {"failed", t.failed},
+        });
+    }
+    return list;
 }
 
 nlohmann::json inference_json(const ModelInference& inf) {
@@ -224,19 +306,34 @@ nlohmann::json inference_json(const ModelInference& inf) {
             {"thresholds", thresholds},
         };
     }
+    if (inf.regime_tests) {
+        out["regime_tests"] = regime_tests_json(*inf.regime_tests);
+        out["selected_regimes"] =
+            inf.regime_tests->stopped ? json(nullptr) : json(inf.regime_tests->selected_regimes);
+    }
     if (inf.confidence) {
         const ThresholdConfidence& c = *inf.confidence;
         json intervals = json::array();
         json inside = json::array();
+        json pieces = json::array();
+        json cut = json::array();
         for (const ThresholdInterval& i : c.intervals) {
             intervals.push_back({i.low, i.high});
             inside.push_back(i.inside);
+            json list = json::array();
+            for (const auto& piece : i.pieces) {
+                list.push_back({piece[0], piece[1]});
+            }
+            pieces.push_back(std::move(list));
+            cut.push_back(i.cut_at_bound);
         }
         out["threshold_confidence"] = {
             {"level", c.level},
             {"critical_value", c.critical_value},
             {"intervals", intervals},
             {"candidates_inside", inside},
+            {"pieces", pieces},
+            {"cut_at_bound", cut},
             {"others_held_at_estimates", c.others_held},
         };
     }

@@ -16,6 +16,7 @@
 
 #include "inference/linear_var.hpp"
 #include "inference/linearity_test.hpp"
+#include "inference/regime_tests.hpp"
 #include "inference/regression.hpp"
 #include "inference/threshold_confidence.hpp"
 #include "model/problem.hpp"
@@ -28,6 +29,9 @@ struct InferenceOptions {
     double confidence = 0.95;  // level of the threshold confidence set
     std::uint64_t seed = 0;    // the bootstrap's seed
     int threads = 1;           // bootstrap replicates in parallel; no effect on the result
+    // Bootstrap series for each test of the number of regimes; 0: no tests.
+    int regime_replicates = 0;
+    double test_level = 0.05;  // a test is rejected when its p-value is at most this
     // Stops the bootstrap between replicates (ModelInference::stopped).
     const std::atomic<bool>* stop = nullptr;
     // Bootstrap replicates finished and their count, from the calling thread.
@@ -46,11 +50,15 @@ struct ModelInference {
     std::vector<RegimeRegression> regimes;
     std::optional<LinearityTest> linearity;
     std::optional<ThresholdConfidence> confidence;
+    std::optional<RegimeTests> regime_tests;
+    int model_regimes = 0;  // the tested model's
 
     // Smaller is better: the linear VAR is as good or better when its
     // criterion is not above the threshold model's.
     // The bootstrap was stopped before its end: the test is incomplete.
-    bool stopped() const noexcept { return linearity && linearity->stopped; }
+    bool stopped() const noexcept {
+        return (linearity && linearity->stopped) || (regime_tests && regime_tests->stopped);
+    }
 
     bool linear_as_good() const noexcept {
         return linear.status == EstimateStatus::estimated && linear.criterion <= criterion;
@@ -69,6 +77,15 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
 // is as good or better), the linearity test, the confidence set.
 std::string format_inference_summary(const ModelInference& inference,
                                      const std::string& indent = "  ");
+
+// The tests of the number of regimes and the selection, saying when it
+// differs from the model's model_regimes.
+std::string format_regime_tests(const RegimeTests& tests, int model_regimes,
+                                const std::string& indent = "  ");
+
+// JSON regime_tests: one object per test (null_regimes, alternative_regimes,
+// lr, p_value, replicates, failed).
+nlohmann::json regime_tests_json(const RegimeTests& tests);
 
 // One table per regime: each coefficient with its standard error, t-value
 // and p-value, labelled by equation, variable and lag.

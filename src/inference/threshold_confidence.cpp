@@ -34,12 +34,27 @@ ThresholdConfidence threshold_confidence(const ThresholdData& data, const Thresh
             out.intervals.push_back(interval);
             continue;
         }
-        for (const SweepPoint& p : points) {
-            if (T * (p.log_det - reference) <= out.critical_value) {
+        bool in_run = false;
+        for (std::size_t i = 0; i < points.size(); ++i) {
+            const SweepPoint& p = points[i];
+            const bool inside = T * (p.log_det - reference) <= out.critical_value;
+            if (inside) {
                 interval.low = std::min(interval.low, p.threshold);
                 interval.high = std::max(interval.high, p.threshold);
                 ++interval.inside;
+                if (in_run) {
+                    interval.pieces.back()[1] = p.threshold;
+                } else {
+                    interval.pieces.push_back({p.threshold, p.threshold});
+                }
+                if (i == 0 || i + 1 == points.size()) {
+                    interval.cut_at_bound = true;
+                }
             }
+            in_run = inside;
+        }
+        if (interval.pieces.empty()) {
+            interval.pieces.push_back({gamma_hat, gamma_hat});
         }
         out.intervals.push_back(interval);
     }

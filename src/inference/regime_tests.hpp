@@ -1,0 +1,103 @@
+#pragma once
+// How many regimes? Sequential sup-LR tests of n against n + 1 regimes on one
+// threshold variable at one lag (1 vs 2, 2 vs 3, 3 vs 4), each with a
+// residual-bootstrap p-value, stopping at the first test that is not
+// rejected.
+//
+// The models of 1..4 regimes are found by one procedure, used alike on the
+// data and on every bootstrap series so that the bootstrap statistic is the
+// same supremum as the data's: two regimes by a sweep of the threshold over
+// every candidate (the global supremum); n + 1 regimes from the n-regime
+// thresholds by a conditional search: the new threshold is swept through
+// every gap between the fixed ones, and from the best split the thresholds
+// are swept again one at a time, the others fixed, until none moves. When
+// that finds no model every regime of which holds the least observations,
+// the search starts again from the best feasible point of a quantile grid.
+//
+// LR(n, n+1) = T (ln det Sigma_n - ln det Sigma_{n+1}) over the T times of
+// the threshold variable's lag and the order (threshold_sweep.hpp). Its
+// bootstrap draws series from the n-regime model fitted at the data's
+// thresholds (bootstrap.hpp). Test n draws from its own seed (the 1-vs-2
+// test from the run's seed itself, as the linearity test does) and
+// replicate b from its own stream, so p-values do not depend on threads.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "inference/bootstrap.hpp"
+#include "inference/linearity_test.hpp"
+
+namespace velmora::inference {
+
+constexpr int kMostRegimes = 4;
+
+struct RegimeTestOptions {
+    int replicates = 199;
+    double level = 0.05;
+    std::uint64_t seed = 0;
+    int threads = 1;
+    int min_oss_reg = 2;
+    // The tests run: null models of first_null .. last_null regimes (a
+    // benchmark measures one test alone; the sequence is 1 .. 3).
+    int first_null = 1;
+    int last_null = kMostRegimes - 1;
+    const std::atomic<bool>* stop = nullptr;
+    // Replicates finished of the test under way, and their count.
+    std::function<void(int done, int total)> progress;
+};
+
+struct RegimeTest {
+    int null_regimes = 1;
+    int alternative_regimes = 2;
+    double lr = 0.0;
+    double p_value = 0.0;  // NaN when no replicate gave a statistic
+    int replicates = 0;    // asked
+    int failed = 0;        // could not be fitted
+    int exceedances = 0;   // bootstrap statistics >= lr
+    std::array<double, 3> null_thresholds{};
+    std::array<double, 3> alternative_thresholds{};
+    std::vector<double> bootstrap;  // per replicate, NaN when failed
+
+    bool rejected(double level) const noexcept { return p_value <= level; }
+};
+
+struct RegimeTests {
+    int component = 1;
+    int lag = 1;
+    int observations = 0;  // T
+    double level = 0.05;
+    std::vector<RegimeTest> tests;  // in order, up to the first not rejected
+    int selected_regimes = 1;
+    bool stopped = false;  // options.stop ended it: no selection
+    // Thresholds of the selected model (ascending, unused slots 1000000).
+    std::array<double, 3> selected_thresholds{};
+};
+
+// The models of 1..up_to regimes found by the procedure above: log_det[n]
+// and thresholds[n] (n = 1..up_to; infinite log_det when n regimes could not
+// be fitted).
+struct RegimeSequence {
+    std::array<double, kMostRegimes + 1> log_det{};
+    std::array<std::array<double, 3>, kMostRegimes + 1> thresholds{};
+};
+
+// data prepared with a one-variable rule (any regime count).
+RegimeSequence fit_regime_sequence(const ThresholdData& data, int up_to, int min_count);
+
+// The n + 1 regime thresholds from the n regime ones (n - 1 ascending
+// values) by the conditional search.
+SweepOptimum add_threshold(const ThresholdData& data, int n, const std::array<double, 3>& fixed,
+                           int min_count);
+
+// The tests on component's value `lag` steps back at this order. linearity,
+// when given, is the linearity test of a two-regime model on the same
+// threshold variable and lag with the same seed: the 1-vs-2 entry takes its
+// statistic and replicates instead of recomputing them.
+RegimeTests test_regimes(const SeriesRows& series, int component, int lag, int order,
+                         const RegimeTestOptions& options,
+                         const LinearityTest* linearity = nullptr);
+
+}  // namespace velmora::inference
