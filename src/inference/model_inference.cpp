@@ -61,6 +61,20 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
         SeriesRows::from_matrix(*problem.serie_matrix, problem.n_oss, problem.n_comp);
     const ThresholdRule rule = rule_of(structure);
     const ThresholdData data = prepare_threshold_data(rows, rule, problem.m);
+    for (int c = 1; c <= rows.k; ++c) {
+        double mean = 0.0;
+        for (int t = 1; t <= rows.n; ++t) {
+            mean += rows.at(t, c);
+        }
+        mean /= rows.n;
+        double ss = 0.0;
+        for (int t = 1; t <= rows.n; ++t) {
+            ss += (rows.at(t, c) - mean) * (rows.at(t, c) - mean);
+        }
+        out.means.push_back(mean);
+        out.mean_standard_errors.push_back(rows.n > 1 ? std::sqrt(ss / (rows.n - 1) / rows.n)
+                                                      : std::nan(""));
+    }
 
     std::vector<std::vector<int>> times(at(rule.n_regime));
     for (int i = 0; i < data.count(); ++i) {
@@ -103,6 +117,16 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
         const bool same = out.linearity && rule.variables == 1 && rule.n_regime == 2;
         out.regime_tests = test_regimes(rows, rule.component[0], rule.lag[0], problem.m, test,
                                         same ? &*out.linearity : nullptr);
+    }
+    return out;
+}
+
+std::vector<int> ModelInference::means_off_zero() const {
+    std::vector<int> out;
+    for (size_t c = 0; c < means.size(); ++c) {
+        if (std::fabs(means[c]) > 3.0 * mean_standard_errors[c]) {
+            out.push_back(static_cast<int>(c) + 1);
+        }
     }
     return out;
 }
@@ -151,6 +175,19 @@ std::string format_inference_summary(const ModelInference& inf, const std::strin
     }
     if (inf.regime_tests) {
         text += format_regime_tests(*inf.regime_tests, inf.model_regimes, indent);
+    }
+    const std::vector<int> off = inf.means_off_zero();
+    if (!off.empty()) {
+        std::string names;
+        for (size_t i = 0; i < off.size(); ++i) {
+            const size_t c = at(off[i] - 1);
+            names += strprintf("%sy%d (mean %g, %.1f standard errors)",
+                               i == 0 ? "" : (i + 1 == off.size() ? " and " : ", "), off[i],
+                               inf.means[c], inf.means[c] / inf.mean_standard_errors[c]);
+        }
+        text += indent + "The mean of " + names + (off.size() == 1 ? " is" : " are") +
+                " more than three standard errors from zero, which regimes without an "
+                "intercept cannot follow: consider --include const.\n";
     }
     if (inf.confidence) {
         const ThresholdConfidence& c = *inf.confidence;
@@ -291,6 +328,7 @@ nlohmann::json inference_json(const ModelInference& inf) {
     out["t_values"] = std::move(tv);
     out["p_values"] = std::move(pv);
     out["degrees_of_freedom"] = std::move(dof);
+    out["means_off_zero"] = inf.means_off_zero();
     if (inf.linearity) {
         const LinearityTest& t = *inf.linearity;
         json thresholds = json::array();

@@ -52,6 +52,14 @@ struct ModelInference {
     std::optional<ThresholdConfidence> confidence;
     std::optional<RegimeTests> regime_tests;
     int model_regimes = 0;  // the tested model's
+    // Per component over the series' rows: the mean and its standard error
+    // (standard deviation / sqrt(n)). The regimes have no intercept, so a
+    // mean far from zero is a sign the model misses one.
+    std::vector<double> means;
+    std::vector<double> mean_standard_errors;
+    // Components (1-based) whose mean is more than three standard errors
+    // from zero.
+    std::vector<int> means_off_zero() const;
 
     // Smaller is better: the linear VAR is as good or better when its
     // criterion is not above the threshold model's.
