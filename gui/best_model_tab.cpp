@@ -108,6 +108,35 @@ QString inference_html(const inference::ModelInference& inf) {
         html += row(QObject::tr("Times compared (T)"), QString::number(t.observations));
         html += QStringLiteral("</table>");
     }
+    if (inf.regime_tests) {
+        const inference::RegimeTests& r = *inf.regime_tests;
+        html += QObject::tr(
+                    "<p>Tests of the number of regimes on y%1 at lag %2 (likelihood ratio of n "
+                    "against n + 1 regimes, p-value from residual-bootstrap series of the "
+                    "n-regime model; level %3):</p>")
+                    .arg(r.component)
+                    .arg(r.lag)
+                    .arg(number("%g", r.level));
+        html += QObject::tr(
+            "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\"><tr><th>Test</th>"
+            "<th>LR</th><th>Bootstrap p-value</th><th>Series (B)</th><th>Not fitted</th>"
+            "</tr>");
+        for (const inference::RegimeTest& t : r.tests) {
+            html += QStringLiteral("<tr><td>%1 vs %2</td>")
+                        .arg(t.null_regimes)
+                        .arg(t.alternative_regimes) +
+                    cell(number("%.4f", t.lr)) + cell(number("%.4f", t.p_value)) +
+                    cell(QString::number(t.replicates)) + cell(QString::number(t.failed)) +
+                    QStringLiteral("</tr>");
+        }
+        html += QStringLiteral("</table>");
+        html += r.stopped ? QObject::tr(
+                                "<p>The tests were stopped: no number of regimes is "
+                                "selected.</p>")
+                          : QObject::tr("<p>Selected: %1 regime(s); the model has %2.</p>")
+                                .arg(r.selected_regimes)
+                                .arg(inf.model_regimes);
+    }
     if (inf.confidence && !inf.confidence->intervals.empty()) {
         const inference::ThresholdConfidence& c = *inf.confidence;
         html += QObject::tr(

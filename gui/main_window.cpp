@@ -143,6 +143,10 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     linearity_ = make_count(this, "linearitySpin", 100000,
                             tr("Bootstrap series for the test of the threshold models against the "
                                "linear VAR (off: no test)"));
+    test_regimes_ = make_count(this, "testRegimesSpin", 100000,
+                               tr("Bootstrap series for each test of 1 vs 2, 2 vs 3 and 3 vs 4 "
+                                  "regimes on the reported model's threshold variable (off: no "
+                                  "tests)"));
     confidence_ = new QDoubleSpinBox(this);
     confidence_->setObjectName(QStringLiteral("confidenceSpin"));
     confidence_->setDecimals(3);
@@ -208,6 +212,7 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     left->addLayout(search_row);
     auto* inference_row = new QHBoxLayout;
     add_labelled(inference_row, linearity_, tr("Linearity test B"));
+    add_labelled(inference_row, test_regimes_, tr("Test regimes B"));
     add_labelled(inference_row, confidence_, tr("Confidence"));
     inference_row->addStretch();
     left->addLayout(inference_row);
@@ -353,6 +358,7 @@ void VelmoraDlg::draw_progress() {
 AnalysisChoices VelmoraDlg::analysis_choices() const {
     AnalysisChoices choices;
     choices.test_linearity = linearity_->value();
+    choices.test_regimes = test_regimes_->value();
     choices.confidence = confidence_->value();
     choices.request.forecast = forecast_->value();
     choices.request.paths = paths_->value();
@@ -363,6 +369,7 @@ AnalysisChoices VelmoraDlg::analysis_choices() const {
 
 void VelmoraDlg::set_analysis_choices(const AnalysisChoices& choices) {
     linearity_->setValue(choices.test_linearity);
+    test_regimes_->setValue(choices.test_regimes);
     confidence_->setValue(choices.confidence);
     forecast_->setValue(choices.request.forecast);
     paths_->setValue(choices.request.paths);
@@ -380,8 +387,8 @@ void VelmoraDlg::set_running(bool running) {
     threads_->setEnabled(!running);
     replications_->setEnabled(!running);
     refine_->setEnabled(!running);
-    for (QWidget* control : std::initializer_list<QWidget*>{linearity_, confidence_, forecast_,
-                                                            paths_, girf_, holdout_}) {
+    for (QWidget* control : std::initializer_list<QWidget*>{linearity_, test_regimes_, confidence_,
+                                                            forecast_, paths_, girf_, holdout_}) {
         control->setEnabled(!running);
     }
     output_folder_->setEnabled(!running);

@@ -106,6 +106,7 @@ class VelmoraDlg : public QDialog {
     QSpinBox* replications_ = nullptr;
     QCheckBox* refine_ = nullptr;
     QSpinBox* linearity_ = nullptr;
+    QSpinBox* test_regimes_ = nullptr;
     QDoubleSpinBox* confidence_ = nullptr;
     QSpinBox* forecast_ = nullptr;
     QSpinBox* paths_ = nullptr;

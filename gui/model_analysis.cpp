@@ -19,6 +19,10 @@ RunConfig searched_config(const RunConfig& config, const AnalysisChoices& choice
         throw ConfigError(strprintf("Linearity test: %d bootstrap series; give 0 or more",
                                     choices.test_linearity));
     }
+    if (choices.test_regimes < 0) {
+        throw ConfigError(
+            strprintf("Test regimes: %d bootstrap series; give 0 or more", choices.test_regimes));
+    }
     validate_analysis(choices.request, config.n_oss, config.n_comp);
     RunConfig searched = config;
     searched.n_oss -= choices.request.holdout;
@@ -41,8 +45,18 @@ void analyse(const RunConfig& config, const RunResult& result, const AnalysisCho
         console->out(strprintf("Linearity test: %d bootstrap series for each reported model.\n",
                                options.replicates));
     }
-    out.best = infer_reported(searched, *result.serie, result.best, options);
+    if (console != nullptr && choices.test_regimes > 0) {
+        console->out(
+            strprintf("Tests of the number of regimes: %d bootstrap series each, on the "
+                      "reported model.\n",
+                      choices.test_regimes));
+    }
+    // The tests of the number of regimes only on the reported model.
+    inference::InferenceOptions best_options = options;
+    best_options.regime_replicates = result.refined ? 0 : choices.test_regimes;
+    out.best = infer_reported(searched, *result.serie, result.best, best_options);
     if (result.refined) {
+        options.regime_replicates = choices.test_regimes;
         out.refined = infer_reported(searched, *result.serie, result.refined->model, options);
     }
 

@@ -21,6 +21,7 @@ namespace velmora::gui {
 struct AnalysisChoices {
     int test_linearity = 0;    // bootstrap series; 0: no linearity test
     double confidence = 0.95;  // level of the threshold confidence sets
+    int test_regimes = 0;      // bootstrap series per test of the number of regimes; 0: none
     AnalysisRequest request;   // forecast, paths, hold-out, impulse responses (no CSV files)
 };
 

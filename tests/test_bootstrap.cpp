@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -408,6 +409,111 @@ TEST(RegimeTests, LinearSeriesStopsAtTheFirstTest) {
     EXPECT_GT(t.tests[0].p_value, 0.01);
     EXPECT_EQ(t.selected_regimes, 1);
     EXPECT_EQ(t.tests[0].failed, 0);
+}
+
+// Both components' own lag switched by the quadrant of (y1[t-1], y2[t-2])
+// against (0, 0); effect 0 leaves only y1[t-1] switching them.
+SeriesRows quadrant_series(int n, double effect, std::uint64_t seed) {
+    std::mt19937_64 gen(seed);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    SeriesRows s;
+    s.n = n;
+    s.k = 2;
+    s.values.assign(ix(n) * 2, 0.0);
+    for (int t = 3; t <= n; ++t) {
+        const bool a = s.at(t - 1, 1) > 0.0;
+        const bool b = s.at(t - 2, 2) > 0.0;
+        const double own = (a ? 0.4 : -0.3) + (a == b ? effect : -effect);
+        for (int c = 1; c <= 2; ++c) {
+            s.values[ix(t - 1) * 2 + ix(c - 1)] = own * s.at(t - 1, c) + normal(gen);
+        }
+    }
+    return s;
+}
+
+ThresholdRule quadrant_rule() {
+    ThresholdRule r;
+    r.variables = 2;
+    r.n_regime = 4;
+    r.component = {1, 2};
+    r.lag = {1, 2};
+    return r;
+}
+
+TEST(RegimeTests, NestedOneVariableModelIsTheBestPlainSplitOnTheTwoVariableTimes) {
+    const SeriesRows s = quadrant_series(160, 0.0, 3);
+    const ThresholdRule rule = quadrant_rule();
+    const int p = 1;
+    const inference::ThresholdData data = inference::prepare_threshold_data(s, rule, p);
+    // Large enough to bind: the best split of all lies outside it.
+    const int min_count = 70;
+    const inference::OneVariableFit fit =
+        inference::best_nested_one_variable(data, rule, min_count);
+    ASSERT_TRUE(std::isfinite(fit.log_det));
+    // Every split of either variable on the times 3..n, by plain least squares.
+    const int first = 3;
+    const int T = s.n - first + 1;
+    ASSERT_EQ(data.count(), T);
+    double best = std::numeric_limits<double>::infinity();
+    int best_variable = -1;
+    for (int v = 0; v < 2; ++v) {
+        const int lag = v == 0 ? 1 : 2;
+        const int component = v + 1;
+        for (int cut = first; cut <= s.n; ++cut) {
+            const double g = s.at(cut - lag, component);
+            std::vector<std::vector<int>> times(2);
+            for (int t = first; t <= s.n; ++t) {
+                times[s.at(t - lag, component) > g ? 1 : 0].push_back(t);
+            }
+            if (static_cast<int>(times[0].size()) < min_count ||
+                static_cast<int>(times[1].size()) < min_count) {
+                continue;
+            }
+            double e[2][2] = {{0.0, 0.0}, {0.0, 0.0}};
+            for (const auto& list : times) {
+                const auto beta = plain_ols(s, list, p);
+                for (int t : list) {
+                    const double r1 = s.at(t, 1) - fitted(beta, s, t, p, 1);
+                    const double r2 = s.at(t, 2) - fitted(beta, s, t, p, 2);
+                    e[0][0] += r1 * r1;
+                    e[0][1] += r1 * r2;
+                    e[1][1] += r2 * r2;
+                }
+            }
+            const double ld = std::log((e[0][0] * e[1][1] - e[0][1] * e[0][1]) / (1.0 * T * T));
+            if (ld < best) {
+                best = ld;
+                best_variable = v;
+            }
+        }
+    }
+    EXPECT_NEAR(fit.log_det, best, 1e-9);
+    EXPECT_EQ(fit.variable, best_variable);
+    EXPECT_EQ(fit.variable, 0);  // the variable that switches the series
+}
+
+TEST(RegimeTests, OneVariableAgainstTwoRejectsOnlyWhenTheSecondVariableMatters) {
+    inference::RegimeTestOptions options;
+    options.replicates = 19;
+    options.seed = 4;
+    options.min_oss_reg = 40;
+    const std::array<double, 3> start{0.0, 0.0, 0.0};
+    const inference::RegimeTest clear = inference::test_one_against_two_variables(
+        quadrant_series(400, 0.5, 8), quadrant_rule(), start, 1, options);
+    EXPECT_EQ(clear.null_regimes, 2);
+    EXPECT_EQ(clear.alternative_regimes, 4);
+    EXPECT_EQ(clear.alternative_model, "4 regimes on y1 at lag 1 and y2 at lag 2 (type_model 0)");
+    EXPECT_DOUBLE_EQ(clear.p_value, 1.0 / 20.0);
+    EXPECT_EQ(clear.failed, 0);
+    options.threads = 2;
+    const inference::RegimeTest again = inference::test_one_against_two_variables(
+        quadrant_series(400, 0.5, 8), quadrant_rule(), start, 1, options);
+    EXPECT_EQ(again.bootstrap, clear.bootstrap);
+
+    const inference::RegimeTest none = inference::test_one_against_two_variables(
+        quadrant_series(400, 0.0, 9), quadrant_rule(), start, 1, options);
+    EXPECT_EQ(none.null_model, "2 regimes on y1 at lag 1");
+    EXPECT_GT(none.p_value, 0.05);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -67,6 +68,92 @@ TEST(InferenceCli, FitPrintsTheBenchmarkTestSetAndTablesTheSameForAnyThreads) {
         changed = test_line(seed) != first;
     }
     EXPECT_TRUE(changed) << first;
+}
+
+TEST(InferenceCli, RegimeTestsPreferAnotherModelAndItsFitCommandFitsIt) {
+    TempDir dir;
+    const std::string model = "fit --course-file " + sample + " --n-oss 1000" +
+                              " --component 3 --lag 1 --regimes 2 --positions 142 "
+                              "--test-regimes 19 --seed 2 --workdir . --json f.json";
+    const CommandResult r = run_cli(model + " --threads 2", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto json = nlohmann::json::parse(read_file(dir.path() / "f.json"));
+    const auto& m = json.at("model");
+    const auto& tests = m.at("regime_tests");
+    ASSERT_FALSE(tests.empty());
+    int null_regimes = 1;
+    for (const auto& t : tests) {
+        EXPECT_EQ(t.at("null_regimes").get<int>(), null_regimes);
+        EXPECT_EQ(t.at("alternative_regimes").get<int>(), null_regimes + 1);
+        EXPECT_EQ(t.at("replicates").get<int>(), 19);
+        EXPECT_EQ(t.at("failed").get<int>(), 0);
+        // (1 + exceedances) / 20: a multiple of 1/20, never 0.
+        const double p = t.at("p_value").get<double>();
+        EXPECT_GE(p, 0.05);
+        EXPECT_NEAR(p * 20.0, std::round(p * 20.0), 1e-9);
+        ++null_regimes;
+    }
+    // The sequence stops at the first test not rejected, whose null is selected.
+    const auto& last = tests.back();
+    const int selected = m.at("selected_regimes").get<int>();
+    if (last.at("p_value").get<double>() > 0.05) {
+        EXPECT_EQ(selected, last.at("null_regimes").get<int>());
+    } else {
+        EXPECT_EQ(selected, 4);
+    }
+    // On the sample's y3 at lag 1 three regimes are preferred to two.
+    ASSERT_EQ(selected, 3) << r.out;
+    const std::string lead = "To fit that model:\n  velmora ";
+    const auto at = r.out.find(lead);
+    ASSERT_NE(at, std::string::npos) << r.out;
+    const std::string line = r.out.substr(at + lead.size());
+    const std::string command = line.substr(0, line.find('\n'));
+    EXPECT_NE(command.find("--regimes 3 --thresholds "), std::string::npos) << command;
+    const CommandResult again = run_cli(command + " --json g.json --workdir g", dir);
+    ASSERT_EQ(again.status, 0) << again.err;
+    const auto fitted = nlohmann::json::parse(read_file(dir.path() / "g.json")).at("model");
+    EXPECT_EQ(fitted.at("regimes").get<int>(), 3);
+    // The thresholds of the three-regime model the tests found.
+    const std::string given = command.substr(command.find("--thresholds ") + 13);
+    const double first = std::stod(given.substr(0, given.find(',')));
+    const double second = std::stod(given.substr(given.find(',') + 1));
+    ASSERT_EQ(fitted.at("thresholds").size(), 2u);
+    EXPECT_EQ(fitted.at("thresholds")[0].get<double>(), first);
+    EXPECT_EQ(fitted.at("thresholds")[1].get<double>(), second);
+}
+
+TEST(InferenceCli, RegimeTestOptionsAreChecked) {
+    TempDir dir;
+    const std::string base = "fit --course-file " + sample + " --n-oss 1000" +
+                             " --component 3 --lag 1 --regimes 2 --positions 142";
+    for (const char* level : {"1", "0", "2"}) {
+        const CommandResult r = run_cli(base + " --test-level " + level, dir);
+        EXPECT_EQ(r.status, 2) << level;
+        EXPECT_NE(r.err.find("--test-level must lie between 0 and 1"), std::string::npos) << r.err;
+    }
+    const CommandResult negative = run_cli(base + " --test-regimes -1", dir);
+    EXPECT_EQ(negative.status, 2);
+    const CommandResult many = run_cli(base + " --test-regimes 1000001", dir);
+    EXPECT_EQ(many.status, 2);
+    EXPECT_NE(many.err.find("--test-regimes: 1000001 bootstrap series"), std::string::npos)
+        << many.err;
+}
+
+TEST(InferenceCli, RunTestsTheNumberOfRegimesOfTheReportedModelOnly) {
+    TempDir dir;
+    const CommandResult r = run_cli("run --course-file " + sample + " --n-oss 1000" +
+                                        " --maxgen 5 --seed 9 --workdir a --test-regimes 9 "
+                                        "--json s.json",
+                                    dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto json = nlohmann::json::parse(read_file(dir.path() / "s.json"));
+    ASSERT_TRUE(json.contains("refined")) << r.out;
+    // At the top level and in the refined (reported) model, not in the best.
+    EXPECT_EQ(json.at("regime_tests"), json.at("refined").at("regime_tests"));
+    EXPECT_EQ(json.at("selected_regimes"), json.at("refined").at("selected_regimes"));
+    EXPECT_FALSE(json.at("best").contains("regime_tests"));
+    EXPECT_EQ(json.at("regime_tests").at(0).at("replicates").get<int>(), 9);
+    EXPECT_EQ(count(r.out, "Tests of the number of regimes"), 1u) << r.out;
 }
 
 TEST(InferenceCli, ALevelOutsideZeroToOneIsRefused) {

@@ -252,6 +252,48 @@ class ModelAnalysisTest : public QObject {
         }
     }
 
+    void best_model_page_shows_the_tests_of_the_number_of_regimes_of_the_reported_model() {
+        const KeptRun kept;
+        SeedingCounter seedings;
+        VelmoraDlg w(kept.function(), seedings);
+        AnalysisChoices choices;
+        choices.test_regimes = 19;
+        run_from_window(w, choices);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        const RunResult r = kept.last();
+        const StructureSummary& reported = r.refined ? r.refined->model : r.best;
+        QVERIFY(reported.model.estimated());
+
+        const double_matrix serie = read_course_file("serie.txt", kRows, 2);
+        ModelProblem problem;
+        problem.serie_matrix = &serie;
+        problem.n_oss = kRows;
+        problem.n_comp = 2;
+        problem.min_oss_reg = 15;
+        problem.m = 1;
+        inference::InferenceOptions options;
+        options.regime_replicates = 19;
+        options.seed = static_cast<std::uint64_t>(r.casual);
+        const inference::ModelInference inf = inference::infer_model(
+            problem, reported.structure, reported.model.thresholds, reported.criterion, options);
+        QVERIFY(inf.regime_tests.has_value());
+        const QString text = w.results_tab<BestModelTab>()->text();
+        QVERIFY(!inf.regime_tests->tests.empty());
+        for (const inference::RegimeTest& t : inf.regime_tests->tests) {
+            QVERIFY2(
+                text.contains(QString("%1 vs %2\n").arg(t.null_regimes).arg(t.alternative_regimes) +
+                              formatted("%.4f", t.lr) + "\n" + formatted("%.4f", t.p_value)),
+                qPrintable(text));
+        }
+        QVERIFY(text.contains(QString("Selected: %1 regime(s); the model has %2.")
+                                  .arg(inf.regime_tests->selected_regimes)
+                                  .arg(inf.model_regimes)));
+        // Only the reported model is tested.
+        QCOMPARE(text.count("Tests of the number of regimes"), 1);
+    }
+
     void forecast_and_girf_pages_show_the_core_simulations_of_the_reported_model() {
         const KeptRun kept;
         SeedingCounter seedings;

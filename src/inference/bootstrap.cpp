@@ -89,6 +89,12 @@ std::uint64_t derived_seed(std::uint64_t run_seed, std::uint64_t stream) {
 BootstrapNull fit_bootstrap_null(const SeriesRows& series, const ThresholdData& data,
                                  const ThresholdRule& rule,
                                  const std::array<double, 3>& thresholds) {
+    return fit_bootstrap_null(series, data, rule, thresholds, data.z1);
+}
+
+BootstrapNull fit_bootstrap_null(const SeriesRows& series, const ThresholdData& data,
+                                 const ThresholdRule& rule, const std::array<double, 3>& thresholds,
+                                 std::span<const double> z1) {
     BootstrapNull null;
     null.k = data.k;
     null.order = data.order;
@@ -103,7 +109,7 @@ BootstrapNull fit_bootstrap_null(const SeriesRows& series, const ThresholdData& 
     std::vector<std::vector<int>> times(at(n_regime));
     for (size_t i = 0; i < data.times.size(); ++i) {
         if (n_regime > 1) {
-            regime_of_time[i] = regime_of(rule, thresholds, data.z1[i], data.z2[i]);
+            regime_of_time[i] = regime_of(rule, thresholds, z1[i], data.z2[i]);
         }
         if (regime_of_time[i] > 0) {
             times[at(regime_of_time[i] - 1)].push_back(data.times[i]);

@@ -57,6 +57,12 @@ BootstrapNull fit_bootstrap_null(const SeriesRows& series, const ThresholdData& 
                                  const ThresholdRule& rule,
                                  const std::array<double, 3>& thresholds);
 
+// The same with the first threshold variable's values at the data's times
+// given: a one-variable null on data prepared for a two-variable model.
+BootstrapNull fit_bootstrap_null(const SeriesRows& series, const ThresholdData& data,
+                                 const ThresholdRule& rule, const std::array<double, 3>& thresholds,
+                                 std::span<const double> z1);
+
 // The linear VAR as the null model.
 BootstrapNull fit_linear_null(const SeriesRows& series, const ThresholdData& data);
 

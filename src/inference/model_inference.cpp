@@ -117,6 +117,17 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
         const bool same = out.linearity && rule.variables == 1 && rule.n_regime == 2;
         out.regime_tests = test_regimes(rows, rule.component[0], rule.lag[0], problem.m, test,
                                         same ? &*out.linearity : nullptr);
+        if (rule.variables == 2 && !out.regime_tests->stopped) {
+            RegimeTests& tests = *out.regime_tests;
+            tests.tests.push_back(
+                test_one_against_two_variables(rows, rule, thresholds, problem.m, test));
+            if (options.stop != nullptr && options.stop->load()) {
+                tests.stopped = true;
+            } else if (tests.tests.back().rejected(tests.level)) {
+                // The two-variable model beats every one-variable model it nests.
+                tests.selected_regimes = rule.n_regime;
+            }
+        }
     }
     return out;
 }
@@ -231,11 +242,12 @@ std::string format_regime_tests(const RegimeTests& tests, int model_regimes,
                      "%d times, level %g):\n",
                      tests.component, tests.lag, tests.observations, tests.level);
     for (const RegimeTest& t : tests.tests) {
-        text += indent + strprintf(
-                             "  %d vs %d regimes: LR = %.4f, bootstrap p-value %.4f from %d "
-                             "replicates",
-                             t.null_regimes, t.alternative_regimes, t.lr, t.p_value,
-                             t.replicates - t.failed);
+        const std::string which =
+            t.null_model.empty()
+                ? strprintf("%d vs %d regimes", t.null_regimes, t.alternative_regimes)
+                : t.null_model + " vs " + t.alternative_model;
+        text += indent + strprintf("  %s: LR = %.4f, bootstrap p-value %.4f from %d replicates",
+                                   which.c_str(), t.lr, t.p_value, t.replicates - t.failed);
         if (t.failed > 0) {
             text += strprintf(" (%d more could not be fitted)", t.failed);
         }
@@ -301,6 +313,10 @@ nlohmann::json regime_tests_json(const RegimeTests& tests) {
             {"replicates", t.replicates},
             {"failed", t.failed},
         });
+        if (!t.null_model.empty()) {
+            list.back()["null_model"] = t.null_model;
+            list.back()["alternative_model"] = t.alternative_model;
+        }
     }
     return list;
 }

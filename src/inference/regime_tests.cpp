@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <limits>
 
+#include "support/format.hpp"
 #include "support/parallel.hpp"
 
 namespace velmora::inference {
@@ -79,6 +80,135 @@ RegimeSequence fit_regime_sequence(const ThresholdData& data, int up_to, int min
         seq.thresholds[at(n + 1)] = next.thresholds;
     }
     return seq;
+}
+
+OneVariableFit best_nested_one_variable(const ThresholdData& data, const ThresholdRule& rule,
+                                        int min_count) {
+    OneVariableFit best;
+    // Four quadrants merge into two regimes along either variable; three
+    // keep apart the sides of the variable their merged pair shares.
+    const bool first = rule.n_regime == 4 || rule.type_model != 3;
+    const bool second = rule.n_regime == 4 || rule.type_model == 3;
+    ThresholdRule quadrants = rule;
+    quadrants.n_regime = 4;
+    quadrants.type_model = 0;
+    for (int v = 0; v < 2; ++v) {
+        if ((v == 0 && !first) || (v == 1 && !second)) {
+            continue;
+        }
+        // The other variable's threshold above every value: two quadrants
+        // stay empty, the two others are the one-variable regimes. Empty
+        // regimes are allowed in the sweep; the sizes are checked here.
+        const std::array<double, 3> t{kUnusedThreshold, kUnusedThreshold, 0.0};
+        const std::vector<double>& z = v == 0 ? data.z1 : data.z2;
+        std::vector<double> sorted = z;
+        std::sort(sorted.begin(), sorted.end());
+        for (const SweepPoint& p : sweep_threshold(data, quadrants, t, v, 0)) {
+            const auto below =
+                std::upper_bound(sorted.begin(), sorted.end(), p.threshold) - sorted.begin();
+            const auto above = static_cast<long>(sorted.size()) - below;
+            if (below >= min_count && above >= min_count && p.log_det < best.log_det) {
+                best.variable = v;
+                best.threshold = p.threshold;
+                best.log_det = p.log_det;
+            }
+        }
+    }
+    return best;
+}
+
+namespace {
+
+std::string one_variable_text(const ThresholdRule& rule, int variable) {
+    return strprintf("2 regimes on y%d at lag %d", rule.component[at(variable)],
+                     rule.lag[at(variable)]);
+}
+
+std::string two_variable_text(const ThresholdRule& rule) {
+    return strprintf("%d regimes on y%d at lag %d and y%d at lag %d (type_model %d)", rule.n_regime,
+                     rule.component[0], rule.lag[0], rule.component[1], rule.lag[1],
+                     rule.type_model);
+}
+
+}  // namespace
+
+RegimeTest test_one_against_two_variables(const SeriesRows& series, const ThresholdRule& rule,
+                                          const std::array<double, 3>& thresholds, int order,
+                                          const RegimeTestOptions& options) {
+    const ThresholdData data = prepare_threshold_data(series, rule, order);
+    const int min_count = sweep_min_count(options.min_oss_reg, data.q);
+    const int T = data.count();
+    const int B = std::max(options.replicates, 0);
+    RegimeTest test;
+    test.null_regimes = 2;
+    test.alternative_regimes = rule.n_regime;
+    test.replicates = B;
+    test.bootstrap.assign(at(B), kNaN);
+    test.alternative_model = two_variable_text(rule);
+    const OneVariableFit null_fit = best_nested_one_variable(data, rule, min_count);
+    const SweepOptimum alternative = minimise_or_search(data, rule, thresholds, min_count);
+    test.null_model = one_variable_text(rule, null_fit.variable);
+    test.null_thresholds = {null_fit.threshold, kUnusedThreshold, kUnusedThreshold};
+    test.alternative_thresholds = alternative.thresholds;
+    test.lr = T * (null_fit.log_det - alternative.log_det);
+    test.p_value = kNaN;
+    if (!std::isfinite(test.lr)) {
+        test.failed = B;
+        return test;
+    }
+    const ThresholdRule null_rule = one_variable_rule(rule.component[at(null_fit.variable)],
+                                                      rule.lag[at(null_fit.variable)], 2);
+    const BootstrapNull null = fit_bootstrap_null(series, data, null_rule, test.null_thresholds,
+                                                  null_fit.variable == 0 ? data.z1 : data.z2);
+    if (B == 0 || !null.ok) {
+        test.failed = B;
+        return test;
+    }
+    const std::array<int, 3> ranks = threshold_ranks(data, rule, alternative.thresholds);
+    // A stream of its own, apart from the tests of 1..4 regimes on one variable.
+    const std::uint64_t seed = derived_seed(options.seed, kMostRegimes);
+    const int threads = std::clamp(options.threads, 1, B);
+    std::vector<SeriesRows> stars(at(threads));
+    const bool completed = run_tasks(
+        B, threads,
+        [&](long long b, int worker) {
+            if (options.stop != nullptr && options.stop->load()) {
+                return;
+            }
+            SeriesRows& star = stars[at(worker)];
+            ReplicateRandom random(seed, static_cast<std::uint64_t>(b));
+            bootstrap_series(series, null, random, star);
+            const ThresholdData d = prepare_threshold_data(star, rule, order);
+            const OneVariableFit n = best_nested_one_variable(d, rule, min_count);
+            const SweepOptimum a =
+                minimise_or_search(d, rule, thresholds_at_ranks(d, rule, ranks), min_count);
+            const double lr = d.count() * (n.log_det - a.log_det);
+            test.bootstrap[at(static_cast<int>(b))] = std::isfinite(lr) ? lr : kNaN;
+        },
+        [&](long long done, long long total) {
+            if (options.progress) {
+                options.progress(static_cast<int>(done), static_cast<int>(total));
+            }
+            return options.stop == nullptr || !options.stop->load();
+        });
+    if (!completed || (options.stop != nullptr && options.stop->load())) {
+        test.failed = B;
+        test.bootstrap.assign(at(B), kNaN);
+        return test;
+    }
+    int fitted = 0;
+    for (double lr : test.bootstrap) {
+        if (std::isnan(lr)) {
+            ++test.failed;
+            continue;
+        }
+        ++fitted;
+        test.exceedances += lr >= test.lr ? 1 : 0;
+    }
+    if (fitted > 0) {
+        test.p_value = bootstrap_p_value(test.exceedances, fitted);
+    }
+    return test;
 }
 
 RegimeTests test_regimes(const SeriesRows& series, int component, int lag, int order,

@@ -25,6 +25,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "inference/bootstrap.hpp"
@@ -60,6 +61,10 @@ struct RegimeTest {
     std::array<double, 3> null_thresholds{};
     std::array<double, 3> alternative_thresholds{};
     std::vector<double> bootstrap;  // per replicate, NaN when failed
+    // A test of a one-variable model against a two-variable one: both
+    // structures as text (empty otherwise).
+    std::string null_model;
+    std::string alternative_model;
 
     bool rejected(double level) const noexcept { return p_value <= level; }
 };
@@ -99,5 +104,26 @@ SweepOptimum add_threshold(const ThresholdData& data, int n, const std::array<do
 RegimeTests test_regimes(const SeriesRows& series, int component, int lag, int order,
                          const RegimeTestOptions& options,
                          const LinearityTest* linearity = nullptr);
+
+// The two-regime models on one threshold variable that a two-variable model
+// nests (both for four quadrants; the variable its merged regimes keep
+// apart for three), each searched over its threshold on the two-variable
+// model's times; the better of them is the null, against the two-variable
+// model with its thresholds searched again (from the data's ranks on a
+// bootstrap series). Its bootstrap draws from that two-regime model.
+RegimeTest test_one_against_two_variables(const SeriesRows& series, const ThresholdRule& rule,
+                                          const std::array<double, 3>& thresholds, int order,
+                                          const RegimeTestOptions& options);
+
+// The best nested two-regime model of a two-variable rule on its data:
+// which variable (0: the first, 1: the second), its threshold and ln det
+// Sigma (infinite when none is feasible).
+struct OneVariableFit {
+    int variable = 0;
+    double threshold = 0.0;
+    double log_det = kInfeasible;
+};
+OneVariableFit best_nested_one_variable(const ThresholdData& data, const ThresholdRule& rule,
+                                        int min_count);
 
 }  // namespace velmora::inference
