@@ -37,5 +37,10 @@ CLI::Validator whole_number_in(int low, int high);
 // must not end with 0 (a file not written whole, an interrupted search).
 void add_run_command(CLI::App& app, int& exit_status);
 void add_fit_command(CLI::App& app, int& exit_status);
+void add_batch_command(CLI::App& app, int& exit_status);
+
+// In a job that `velmora batch` started: dies with the batch's process, so
+// that no job writes on into a folder that a later --resume clears.
+void follow_batch_parent();
 
 }  // namespace velmora::cli

@@ -9,6 +9,7 @@
 #include "support/errors.hpp"
 
 int main(int argc, char** argv) {
+    velmora::cli::follow_batch_parent();
     CLI::App app{
         "Velmora fits multivariate threshold autoregressive models to a time series and lets a "
         "genetic algorithm search their structure (threshold variables, lags, number of "
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     int exit_status = 0;
     velmora::cli::add_run_command(app, exit_status);
     velmora::cli::add_fit_command(app, exit_status);
+    velmora::cli::add_batch_command(app, exit_status);
 
     try {
         app.parse(argc, argv);

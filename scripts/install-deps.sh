@@ -11,6 +11,7 @@ packages=(
     qt6-base-dev qt6-charts-dev qt6-svg-dev libqt6opengl6-dev libgl-dev
     xvfb xauth fonts-dejavu-core
     clang-format locales
+    openmpi-bin libopenmpi-dev
 )
 
 missing=()

@@ -1,0 +1,145 @@
+#include "cli/mpi_session.hpp"
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "support/errors.hpp"
+
+#ifdef VELMORA_HAVE_MPI
+#define OMPI_SKIP_MPICXX 1
+#define MPICH_SKIP_MPICXX 1
+#include <mpi.h>
+#endif
+
+namespace velmora::cli {
+
+namespace {
+
+void pause_briefly() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+}
+
+int environment_number(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? 0 : std::atoi(value);
+}
+
+}  // namespace
+
+bool MpiSession::launched() {
+    for (const char* name : {"OMPI_COMM_WORLD_SIZE", "PMI_SIZE", "PMIX_RANK", "PMI_RANK"}) {
+        if (std::getenv(name) != nullptr) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int MpiSession::local_ranks() {
+    for (const char* name :
+         {"OMPI_COMM_WORLD_LOCAL_SIZE", "SLURM_NTASKS_PER_NODE", "MPI_LOCALNRANKS"}) {
+        if (const int n = environment_number(name); n > 0) {
+            return n;
+        }
+    }
+    return 1;
+}
+
+#ifdef VELMORA_HAVE_MPI
+
+MpiSession::MpiSession() {
+    MPI_Init(nullptr, nullptr);
+    MPI_Comm_rank(MPI_COMM_WORLD, &rank_);
+    MPI_Comm_size(MPI_COMM_WORLD, &size_);
+}
+
+MpiSession::~MpiSession() {
+    MPI_Finalize();
+}
+
+void MpiSession::send(int destination, int tag, const std::string& text) {
+    MPI_Request request;
+    MPI_Isend(text.data(), static_cast<int>(text.size()), MPI_CHAR, destination, tag,
+              MPI_COMM_WORLD, &request);
+    for (int done = 0;;) {
+        MPI_Test(&request, &done, MPI_STATUS_IGNORE);
+        if (done != 0) {
+            return;
+        }
+        pause_briefly();
+    }
+}
+
+std::optional<MpiSession::Message> MpiSession::try_receive(int tag) {
+    int arrived = 0;
+    MPI_Status status;
+    MPI_Iprobe(MPI_ANY_SOURCE, tag, MPI_COMM_WORLD, &arrived, &status);
+    if (arrived == 0) {
+        return std::nullopt;
+    }
+    int count = 0;
+    MPI_Get_count(&status, MPI_CHAR, &count);
+    Message message;
+    message.source = status.MPI_SOURCE;
+    message.text.resize(static_cast<std::size_t>(count));
+    MPI_Recv(message.text.data(), count, MPI_CHAR, status.MPI_SOURCE, tag, MPI_COMM_WORLD,
+             MPI_STATUS_IGNORE);
+    return message;
+}
+
+std::string MpiSession::receive(int source, int tag) {
+    for (;;) {
+        int arrived = 0;
+        MPI_Status status;
+        MPI_Iprobe(source, tag, MPI_COMM_WORLD, &arrived, &status);
+        if (arrived != 0) {
+            int count = 0;
+            MPI_Get_count(&status, MPI_CHAR, &count);
+            std::string text(static_cast<std::size_t>(count), '\0');
+            MPI_Recv(text.data(), count, MPI_CHAR, source, tag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+            return text;
+        }
+        pause_briefly();
+    }
+}
+
+int MpiSession::broadcast(int value) {
+    MPI_Request request;
+    MPI_Ibcast(&value, 1, MPI_INT, 0, MPI_COMM_WORLD, &request);
+    for (int done = 0;;) {
+        MPI_Test(&request, &done, MPI_STATUS_IGNORE);
+        if (done != 0) {
+            return value;
+        }
+        pause_briefly();
+    }
+}
+
+#else
+
+MpiSession::MpiSession() {
+    throw ConfigError(
+        "This velmora was built without MPI, yet an MPI launcher started it: run the batch "
+        "without mpirun or srun, or build velmora with Open MPI (libopenmpi-dev)");
+}
+
+MpiSession::~MpiSession() = default;
+
+void MpiSession::send(int, int, const std::string&) {}
+
+std::optional<MpiSession::Message> MpiSession::try_receive(int) {
+    return std::nullopt;
+}
+
+std::string MpiSession::receive(int, int) {
+    return {};
+}
+
+int MpiSession::broadcast(int value) {
+    return value;
+}
+
+#endif
+
+}  // namespace velmora::cli

@@ -1,0 +1,51 @@
+#pragma once
+// The ranks of an MPI launch (mpirun, srun), for `velmora batch`. MPI is
+// initialised only when a launcher started the process, so that a plain run
+// pays nothing for it and needs no MPI daemon; without MPI support compiled
+// in, a launch by mpirun is refused instead of running every job once per
+// rank.
+//
+// Waiting is done by probing and sleeping, not in MPI's blocking calls, which
+// spin on a core that the ranks' jobs need.
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace velmora::cli {
+
+class MpiSession {
+  public:
+    // Whether an MPI launcher started this process (Open MPI's, PMI's or
+    // PMIx's variables in the environment).
+    static bool launched();
+    // How many ranks of the launch run on this node (1 without a launcher).
+    static int local_ranks();
+
+    // Initialises MPI; throws ConfigError when velmora was built without it.
+    MpiSession();
+    ~MpiSession();
+    MpiSession(const MpiSession&) = delete;
+    MpiSession& operator=(const MpiSession&) = delete;
+
+    int rank() const noexcept { return rank_; }
+    int size() const noexcept { return size_; }
+
+    struct Message {
+        int source = 0;
+        std::string text;
+    };
+    void send(int destination, int tag, const std::string& text);
+    // A message with this tag from any rank, when one has arrived.
+    std::optional<Message> try_receive(int tag);
+    // Waits for a message with this tag from source.
+    std::string receive(int source, int tag);
+    // Rank 0's value on every rank.
+    int broadcast(int value);
+
+  private:
+    int rank_ = 0;
+    int size_ = 1;
+};
+
+}  // namespace velmora::cli
