@@ -22,6 +22,7 @@
 #include "cli/inference_options.hpp"
 #include "cli/interrupt.hpp"
 #include "cli/progress_line.hpp"
+#include "cli/rolling_options.hpp"
 #include "data/series.hpp"
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
@@ -30,6 +31,7 @@
 #include "output/paper_table.hpp"
 #include "output/regimes_csv.hpp"
 #include "report/model_report.hpp"
+#include "rolling/refit.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -60,6 +62,7 @@ struct FitCommandState {
     std::uint64_t seed = 0;
     int threads = 1;
     AnalysisRequest analysis;
+    rolling::RollingRequest rolling;
     std::string json_path;
     std::string regimes_csv_path;
     std::string tables_path;
@@ -370,6 +373,7 @@ int execute(FitCommandState& state) {
     std::optional<LoadedSeries> loaded = load_for_sizes(c, state.given);
     // With --holdout the model is fitted on the rows before those held out.
     validate_analysis(state.analysis, c.n_oss, c.n_comp);
+    prepare_rolling(state.rolling, state.analysis, c.n_oss);
     const int rows_read = c.n_oss;
     c.n_oss -= state.analysis.holdout;
     validate_problem_sizes(c.n_oss, c.n_comp, c.m, c.min_oss_reg);
@@ -393,6 +397,7 @@ int execute(FitCommandState& state) {
     outputs.add("Regimes file", "the regimes file", state.regimes_csv_path);
     outputs.add("Tables file", "the tables file", state.tables_path);
     add_analysis_outputs(outputs, state.analysis);
+    outputs.add("Rolling file", "the rolling file", state.rolling.csv);
     outputs.check_paths();
 
     std::error_code ec;
@@ -443,6 +448,7 @@ int execute(FitCommandState& state) {
     const std::optional<diagnostics::ModelDiagnostics> diagnostics =
         diagnose_reported(summary, state.inference.diagnostics);
     AnalysisResult analysis;
+    std::optional<rolling::RollingResult> rolled;
     if (summary.model.estimated()) {
         StageProgress stage_line;
         inference = inference::infer_model(
@@ -461,6 +467,18 @@ int execute(FitCommandState& state) {
                                           state.seed, state.threads, stop);
         if (interrupts.signal_received() != 0) {
             return stopped_by_signal(interrupts, true);
+        }
+        if (state.rolling.any()) {
+            const std::array<double, 3> start = summary.model.thresholds;
+            rolled = evaluate_rolling(
+                split.all, rows_read, state.rolling,
+                [&](const LoadedSeries& rows) {
+                    return rolling::refit_thresholds(c, structure, start, rows);
+                },
+                c.m, state.seed, state.threads, stop);
+            if (interrupts.signal_received() != 0) {
+                return stopped_by_signal(interrupts, true);
+            }
         }
     }
 
@@ -481,10 +499,16 @@ int execute(FitCommandState& state) {
             write_output(outputs, state.tables_path,
                          format_paper_table(table, *table_format_of(state.tables_path)));
     }
+    if (rolled && !state.rolling.csv.empty()) {
+        write_output(outputs, state.rolling.csv, rolling::rolling_csv(*rolled, split.all.info));
+    }
     if (!state.json_path.empty()) {
-        write_json_summary(outputs, state.json_path,
-                           fit_json(state, series.info, summary, inference, diagnostics, report,
-                                    analysis, tables_written));
+        nlohmann::json out = fit_json(state, series.info, summary, inference, diagnostics, report,
+                                      analysis, tables_written);
+        if (rolled) {
+            out["rolling"] = rolling::rolling_json(*rolled, split.all.info);
+        }
+        write_json_summary(outputs, state.json_path, std::move(out));
     }
     if (regimes_written) {
         console.out("Regimes: " + state.regimes_csv_path + "\n");
@@ -496,6 +520,9 @@ int execute(FitCommandState& state) {
     }
     if (tables_written) {
         console.out("Tables: " + state.tables_path + "\n");
+    }
+    if (rolled) {
+        console.out(rolling::format_rolling(*rolled));
     }
     if (!report.ok()) {
         std::string failures;
@@ -564,6 +591,7 @@ void add_fit_command(CLI::App& app, int& exit_status) {
     add_inference_options(*fit, state->inference);
     add_tables_option(*fit, state->tables_path);
     add_analysis_options(*fit, state->analysis);
+    add_rolling_options(*fit, state->rolling);
     fit->add_option("--json", state->json_path,
                     "Also write the fitted model as JSON to this file (for scripts): the same "
                     "model object as a search's summary gives its best model, with the inference "

@@ -25,9 +25,11 @@
 #include "cli/inference_options.hpp"
 #include "cli/interrupt.hpp"
 #include "cli/progress_line.hpp"
+#include "cli/rolling_options.hpp"
 #include "output/output_files.hpp"
 #include "output/paper_table.hpp"
 #include "output/regimes_csv.hpp"
+#include "rolling/refit.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -53,6 +55,7 @@ struct RunCommandState {
     std::string tables_path;
     InferenceChoices inference;
     AnalysisRequest analysis;
+    rolling::RollingRequest rolling;
     int replications = 1;
     bool no_refine = false;
     ProblemOptions given;
@@ -182,6 +185,7 @@ int execute(RunCommandState& state) {
     std::optional<LoadedSeries> series = load_for_sizes(config, state.given);
     // With --holdout the search runs on the rows before those held out.
     validate_analysis(state.analysis, config.n_oss, config.n_comp);
+    prepare_rolling(state.rolling, state.analysis, config.n_oss);
     const int rows_read = config.n_oss;
     config.n_oss -= state.analysis.holdout;
     // A refused configuration leaves the file system as it was: no working
@@ -195,6 +199,7 @@ int execute(RunCommandState& state) {
     outputs.add("Regimes file", "the regimes file", state.regimes_csv_path);
     outputs.add("Tables file", "the tables file", state.tables_path);
     add_analysis_outputs(outputs, state.analysis);
+    outputs.add("Rolling file", "the rolling file", state.rolling.csv);
     outputs.check_paths();
     // The rows held out are read with the others, once: the search takes
     // the first ones, the hold-out check all of them.
@@ -301,6 +306,34 @@ int execute(RunCommandState& state) {
                 "No forecast, hold-out check or impulse responses: the run reported no model.";
         }
     }
+    std::optional<rolling::RollingResult> rolled;
+    if (state.rolling.any() && result.reported && interrupts.signal_received() == 0) {
+        // Every origin's search replays with the run's own seed.
+        RunOptions again = options;
+        again.seed = result.casual;
+        const std::filesystem::path scratch = state.workdir / ".rolling-searches";
+        // The rows read: held in the split or the series read for the sizes,
+        // else those the search read itself.
+        LoadedSeries searched;
+        if (!split && !series) {
+            const double_matrix& rows = *result.serie;
+            searched.serie = double_matrix(1, rows.row_hi(), 1, rows.col_hi());
+            std::copy(rows.data(),
+                      rows.data() + static_cast<std::ptrdiff_t>(rows.row_hi()) * rows.col_hi(),
+                      searched.serie.data());
+            searched.info = result.series;
+        }
+        const LoadedSeries& all = split ? split->all : series ? *series : searched;
+        rolled = evaluate_rolling(
+            all, rows_read, state.rolling,
+            [&](const LoadedSeries& rows) {
+                const int origin = rows.n_oss();
+                return rolling::search_again(config, again, rows, scratch / std::to_string(origin));
+            },
+            config.m, static_cast<std::uint64_t>(result.casual), state.threads, stop);
+        std::error_code ec;
+        std::filesystem::remove_all(scratch, ec);
+    }
     if (interrupts.signal_received() != 0) {
         return stopped_by_signal(state, result, interrupts, true);
     }
@@ -326,9 +359,15 @@ int execute(RunCommandState& state) {
             write_output(outputs, state.tables_path,
                          format_paper_table(table, *table_format_of(state.tables_path)));
     }
+    if (rolled && !state.rolling.csv.empty()) {
+        write_output(outputs, state.rolling.csv, rolling::rolling_csv(*rolled, result.series));
+    }
     if (!state.json_path.empty()) {
         nlohmann::json summary = run_summary_json(config, options, result);
         add_analysis_json(summary, analysis);
+        if (rolled) {
+            summary["rolling"] = rolling::rolling_json(*rolled, result.series);
+        }
         if (best_inference) {
             summary["best"].update(inference::inference_json(*best_inference));
         }
@@ -375,6 +414,9 @@ int execute(RunCommandState& state) {
     }
     if (tables_written) {
         std::printf("Tables: %s\n", state.tables_path.c_str());
+    }
+    if (rolled) {
+        std::fputs(rolling::format_rolling(*rolled).c_str(), stdout);
     }
     bool all_written = result.files_failed.empty() && outputs.failed().empty();
     if (std::fflush(stdout) != 0) {
@@ -476,6 +518,7 @@ void add_run_command(CLI::App& app, int& exit_status) {
     add_inference_options(*run, state->inference);
     add_tables_option(*run, state->tables_path);
     add_analysis_options(*run, state->analysis);
+    add_rolling_options(*run, state->rolling);
 
     run->add_option("--replications", state->replications,
                     "Complete searches to run, each with its own seeding, generations and "

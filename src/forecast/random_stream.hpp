@@ -38,6 +38,7 @@ enum class StreamPurpose : std::uint64_t {
     forecast = 1,
     holdout = 2,
     girf = 3,
+    rolling = 4,
 };
 
 // Seed of stream `index` for `purpose` under the run seed `seed`.

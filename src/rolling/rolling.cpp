@@ -1,0 +1,373 @@
+#include "rolling/rolling.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "app/run_summary.hpp"
+#include "forecast/random_stream.hpp"
+#include "forecast/forecast_paths.hpp"
+#include "forecast/fitted_var.hpp"
+#include "inference/linear_var.hpp"
+#include "inference/regression.hpp"
+#include "output/csv.hpp"
+#include "support/errors.hpp"
+#include "support/format.hpp"
+
+namespace velmora::rolling {
+
+namespace {
+
+using nlohmann::json;
+
+constexpr int kLeastRows = 30;
+const double kMissing = std::numeric_limits<double>::quiet_NaN();
+
+inline std::size_t idx(long long i) {
+    return static_cast<std::size_t>(i);
+}
+
+json finite_or_null(double x) {
+    return std::isfinite(x) ? json(x) : json(nullptr);
+}
+
+json table_json(const std::vector<std::vector<double>>& table) {
+    json out = json::array();
+    for (const auto& row : table) {
+        json r = json::array();
+        for (double x : row) {
+            r.push_back(finite_or_null(x));
+        }
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+json list_json(const std::vector<double>& values) {
+    json out = json::array();
+    for (double x : values) {
+        out.push_back(finite_or_null(x));
+    }
+    return out;
+}
+
+}  // namespace
+
+void validate_rolling(const RollingRequest& r, int rows) {
+    if (!r.any()) {
+        if (r.window != 0 || !r.csv.empty()) {
+            throw ConfigError("--rolling-window and --rolling-csv need --rolling K");
+        }
+        return;
+    }
+    if (r.origins < 1 || r.origins > rows - kLeastRows) {
+        throw ConfigError(strprintf(
+            "--rolling: %d origins; the series of %d rows allows 1 to %d (every origin needs "
+            "%d rows before it)",
+            r.origins, rows, std::max(0, rows - kLeastRows), kLeastRows));
+    }
+    if (r.window != 0 && (r.window < kLeastRows || r.window > rows - r.origins)) {
+        throw ConfigError(
+            strprintf("--rolling-window: %d rows; with --rolling %d it must lie between %d and %d",
+                      r.window, r.origins, kLeastRows, rows - r.origins));
+    }
+    if (r.horizon < 1) {
+        throw ConfigError("--forecast: the horizon of the rolling evaluation must be at least 1");
+    }
+}
+
+LoadedSeries rows_of(const LoadedSeries& series, int first, int last) {
+    const int k = series.n_comp();
+    LoadedSeries out;
+    out.serie = double_matrix(1, last - first + 1, 1, k);
+    for (int t = first; t <= last; ++t) {
+        for (int c = 1; c <= k; ++c) {
+            out.serie[t - first + 1][c] = series.serie[t][c];
+        }
+    }
+    out.info = series.info;
+    out.info.rows_read = last - first + 1;
+    if (!series.info.row_labels.empty()) {
+        out.info.row_labels.assign(series.info.row_labels.begin() + (first - 1),
+                                   series.info.row_labels.begin() + last);
+    }
+    return out;
+}
+
+DieboldMariano diebold_mariano(std::span<const double> d, int h) {
+    DieboldMariano out;
+    const int n = static_cast<int>(d.size());
+    out.count = n;
+    out.statistic = kMissing;
+    out.p_value = kMissing;
+    if (n < 2 || h < 1) {
+        return out;
+    }
+    double mean = 0.0;
+    for (double x : d) {
+        mean += x;
+    }
+    mean /= n;
+    auto autocovariance = [&](int j) {
+        double s = 0.0;
+        for (int t = j; t < n; ++t) {
+            s += (d[idx(t)] - mean) * (d[idx(t - j)] - mean);
+        }
+        return s / n;
+    };
+    double long_run = autocovariance(0);
+    for (int j = 1; j <= h - 1 && j < n; ++j) {
+        long_run += 2.0 * (1.0 - static_cast<double>(j) / h) * autocovariance(j);
+    }
+    if (!(long_run > 0.0)) {
+        return out;
+    }
+    const double dm = mean / std::sqrt(long_run / n);
+    const double correction =
+        std::sqrt((n + 1.0 - 2.0 * h + h * (h - 1.0) / n) / static_cast<double>(n));
+    out.statistic = dm * correction;
+    out.p_value = inference::student_t_two_sided(out.statistic, n - 1.0);
+    return out;
+}
+
+RollingResult rolling_evaluation(const LoadedSeries& series, int rows,
+                                 const RollingRequest& request, const FitAtOrigin& fit_at,
+                                 const RollingSettings& settings) {
+    const int k = series.n_comp();
+    const int horizon = request.horizon;
+    const int count = request.origins;
+    const std::size_t block = idx(horizon) * idx(k);
+    RollingResult result;
+    result.k = k;
+    result.window = request.window;
+    result.origins.resize(idx(count));
+    result.forecast.assign(idx(count) * block, kMissing);
+    result.linear_forecast.assign(idx(count) * block, kMissing);
+    result.actual.assign(idx(count) * block, kMissing);
+
+    const bool finished = run_tasks(
+        count, std::max(1, settings.threads),
+        [&](long long i, int) {
+            OriginOutcome& outcome = result.origins[idx(i)];
+            const int origin = rows - count + static_cast<int>(i);
+            outcome.origin = origin;
+            outcome.label = series.info.label(origin);
+            outcome.first_row = request.window > 0 ? origin - request.window + 1 : 1;
+            const LoadedSeries window = rows_of(series, outcome.first_row, origin);
+            const int n = window.n_oss();
+            double* actual = result.actual.data() + idx(i) * block;
+            for (int h = 1; h <= horizon && origin + h <= rows; ++h) {
+                for (int c = 1; c <= k; ++c) {
+                    actual[idx(h - 1) * idx(k) + idx(c - 1)] = series.serie[origin + h][c];
+                }
+            }
+            outcome.model = fit_at(window);
+            if (!outcome.model || !outcome.model->model.estimated()) {
+                outcome.model.reset();
+                return;
+            }
+            ModelProblem problem;
+            problem.serie_matrix = &window.serie;
+            problem.n_oss = n;
+            problem.n_comp = k;
+            problem.min_oss_reg = 2;
+            problem.m = settings.order;
+            const inference::LinearVar linear = inference::fit_linear_var(problem);
+            if (!linear.regression.estimated) {
+                outcome.model.reset();
+                return;
+            }
+            const ThresholdVarModel model = model_from_fit(outcome.model->model);
+            const std::vector<double> history =
+                series_history(window.serie, k, n, model.history_rows());
+            PathSimulator simulator(model, horizon);
+            std::vector<double> path(block);
+            std::vector<double> mean(block, 0.0);
+            for (int p = 0; p < request.paths; ++p) {
+                RandomStream stream(derive_seed(
+                    settings.seed, StreamPurpose::rolling,
+                    static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(request.paths) +
+                        static_cast<std::uint64_t>(p)));
+                simulator.run(history, &stream, nullptr, path.data());
+                for (std::size_t v = 0; v < block; ++v) {
+                    mean[v] += path[v];
+                }
+            }
+            const std::vector<double> lin = inference::linear_var_forecast(
+                linear.regression, inference::SeriesRows::from_matrix(window.serie, n, k), n,
+                horizon);
+            double* tv = result.forecast.data() + idx(i) * block;
+            double* lv = result.linear_forecast.data() + idx(i) * block;
+            for (int h = 1; h <= horizon && origin + h <= rows; ++h) {
+                for (int c = 0; c < k; ++c) {
+                    const std::size_t v = idx(h - 1) * idx(k) + idx(c);
+                    tv[v] = mean[v] / request.paths;
+                    lv[v] = lin[v];
+                }
+            }
+        },
+        settings.progress);
+    if (!finished) {
+        return {};
+    }
+    result.horizon = horizon;
+
+    // Scored: the origins where both models forecast, for each horizon they
+    // reach.
+    std::vector<double> sq_tv(block, 0.0), abs_tv(block, 0.0);
+    std::vector<double> sq_lin(block, 0.0), abs_lin(block, 0.0);
+    result.forecasts.assign(idx(horizon), 0);
+    std::vector<std::vector<double>> loss_difference(idx(horizon));
+    for (int i = 0; i < count; ++i) {
+        if (!result.origins[idx(i)].model) {
+            continue;
+        }
+        for (int h = 1; h <= horizon; ++h) {
+            if (std::isnan(result.value(result.actual, i, h, 1))) {
+                break;
+            }
+            ++result.forecasts[idx(h - 1)];
+            double d = 0.0;
+            for (int c = 1; c <= k; ++c) {
+                const std::size_t v = idx(h - 1) * idx(k) + idx(c - 1);
+                const double actual = result.value(result.actual, i, h, c);
+                const double e_tv = actual - result.value(result.forecast, i, h, c);
+                const double e_lin = actual - result.value(result.linear_forecast, i, h, c);
+                sq_tv[v] += e_tv * e_tv;
+                abs_tv[v] += std::fabs(e_tv);
+                sq_lin[v] += e_lin * e_lin;
+                abs_lin[v] += std::fabs(e_lin);
+                d += e_lin * e_lin - e_tv * e_tv;
+            }
+            loss_difference[idx(h - 1)].push_back(d);
+        }
+    }
+    auto summarise = [&](const std::vector<double>& sq, const std::vector<double>& ab) {
+        ForecastErrors e;
+        e.rmse.assign(idx(horizon), std::vector<double>(idx(k), kMissing));
+        e.mae.assign(idx(horizon), std::vector<double>(idx(k), kMissing));
+        e.rmse_all.assign(idx(horizon), kMissing);
+        e.mae_all.assign(idx(horizon), kMissing);
+        for (int h = 0; h < horizon; ++h) {
+            const int n = result.forecasts[idx(h)];
+            if (n == 0) {
+                continue;
+            }
+            double sq_all = 0.0;
+            double abs_all = 0.0;
+            for (int c = 0; c < k; ++c) {
+                const std::size_t v = idx(h) * idx(k) + idx(c);
+                e.rmse[idx(h)][idx(c)] = std::sqrt(sq[v] / n);
+                e.mae[idx(h)][idx(c)] = ab[v] / n;
+                sq_all += sq[v];
+                abs_all += ab[v];
+            }
+            e.rmse_all[idx(h)] = std::sqrt(sq_all / (static_cast<double>(n) * k));
+            e.mae_all[idx(h)] = abs_all / (static_cast<double>(n) * k);
+        }
+        return e;
+    };
+    result.threshold = summarise(sq_tv, abs_tv);
+    result.linear = summarise(sq_lin, abs_lin);
+    for (int h = 1; h <= horizon; ++h) {
+        result.dm.push_back(diebold_mariano(loss_difference[idx(h - 1)], h));
+    }
+    return result;
+}
+
+json rolling_json(const RollingResult& r, const SeriesInfo& info) {
+    json labels = json::array();
+    json structures = json::array();
+    for (const OriginOutcome& o : r.origins) {
+        labels.push_back(o.label);
+        json s = {{"origin", o.origin}, {"first_row", o.first_row}};
+        if (o.model) {
+            const json model = model_json(*o.model, o.model->criterion, o.model->fitness, nullptr);
+            for (const char* key : {"threshold_variables", "components", "lags", "regimes",
+                                    "thresholds", "observations_per_regime", "criterion"}) {
+                if (model.contains(key)) {
+                    s[key] = model.at(key);
+                }
+            }
+            if (info.has_names) {
+                json names = json::array();
+                for (const json& c : s.value("components", json::array())) {
+                    names.push_back(info.component(c.get<int>()));
+                }
+                s["component_names"] = names;
+            }
+            s["status"] = "estimated";
+        } else {
+            s["status"] = "not_estimable";
+        }
+        structures.push_back(std::move(s));
+    }
+    json dm_statistic = json::array();
+    json dm_p_value = json::array();
+    for (const DieboldMariano& d : r.dm) {
+        dm_statistic.push_back(finite_or_null(d.statistic));
+        dm_p_value.push_back(finite_or_null(d.p_value));
+    }
+    return {{"origins", static_cast<int>(r.origins.size())},
+            {"origin_labels", labels},
+            {"window", r.window == 0 ? json(nullptr) : json(r.window)},
+            {"horizon", r.horizon},
+            {"forecasts", r.forecasts},
+            {"rmse", table_json(r.threshold.rmse)},
+            {"mae", table_json(r.threshold.mae)},
+            {"linear_rmse", table_json(r.linear.rmse)},
+            {"linear_mae", table_json(r.linear.mae)},
+            {"rmse_all", list_json(r.threshold.rmse_all)},
+            {"mae_all", list_json(r.threshold.mae_all)},
+            {"linear_rmse_all", list_json(r.linear.rmse_all)},
+            {"linear_mae_all", list_json(r.linear.mae_all)},
+            {"dm_statistic", dm_statistic},
+            {"dm_p_value", dm_p_value},
+            {"structures", structures}};
+}
+
+std::string rolling_csv(const RollingResult& r, const SeriesInfo& info) {
+    std::string text =
+        "origin,origin_label,horizon,component,component_name,forecast,linear_forecast,actual\n";
+    for (std::size_t i = 0; i < r.origins.size(); ++i) {
+        const OriginOutcome& o = r.origins[i];
+        const int origin_index = static_cast<int>(i);
+        for (int h = 1; h <= r.horizon; ++h) {
+            if (std::isnan(r.value(r.actual, origin_index, h, 1))) {
+                break;
+            }
+            for (int c = 1; c <= r.k; ++c) {
+                text += std::to_string(o.origin) + ',' + csv_text(o.label) + ',' +
+                        std::to_string(h) + ',' + std::to_string(c) + ',' +
+                        csv_text(info.component(c)) + ',' +
+                        csv_number(r.value(r.forecast, origin_index, h, c)) + ',' +
+                        csv_number(r.value(r.linear_forecast, origin_index, h, c)) + ',' +
+                        csv_number(r.value(r.actual, origin_index, h, c)) + '\n';
+            }
+        }
+    }
+    return text;
+}
+
+std::string format_rolling(const RollingResult& r) {
+    int estimated = 0;
+    for (const OriginOutcome& o : r.origins) {
+        estimated += o.model ? 1 : 0;
+    }
+    std::string text = strprintf(
+        "Rolling origins: %zu (rows %d to %d), %s window; the model was estimated at %d of them.\n",
+        r.origins.size(), r.origins.empty() ? 0 : r.origins.front().origin,
+        r.origins.empty() ? 0 : r.origins.back().origin,
+        r.window == 0 ? "expanding" : strprintf("moving %d-row", r.window).c_str(), estimated);
+    text += "  step  forecasts  RMSE threshold  RMSE linear  MAE threshold  MAE linear  DM  p\n";
+    for (int h = 1; h <= r.horizon; ++h) {
+        const auto at = [h](const std::vector<double>& v) { return v[idx(h - 1)]; };
+        const DieboldMariano& d = r.dm[idx(h - 1)];
+        text += strprintf("  %4d  %9d  %14.6f  %11.6f  %13.6f  %10.6f  %.4f  %.4f\n", h,
+                          r.forecasts[idx(h - 1)], at(r.threshold.rmse_all), at(r.linear.rmse_all),
+                          at(r.threshold.mae_all), at(r.linear.mae_all), d.statistic, d.p_value);
+    }
+    return text;
+}
+
+}  // namespace velmora::rolling
