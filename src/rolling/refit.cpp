@@ -30,10 +30,23 @@ std::optional<StructureSummary> refit_thresholds(const RunConfig& config,
     const inference::ThresholdRule rule = inference::rule_of(structure);
     const inference::ThresholdData data = inference::prepare_threshold_data(
         inference::SeriesRows::from_matrix(rows.serie, n, k), rule, config.m);
-    const inference::SweepOptimum optimum = inference::minimise_thresholds(
-        data, rule, start, inference::sweep_min_count(config.min_oss_reg, data.q));
+    const int min_count = inference::sweep_min_count(config.min_oss_reg, data.q);
+    inference::SweepOptimum optimum = inference::minimise_thresholds(data, rule, start, min_count);
     if (!(optimum.log_det < inference::kInfeasible)) {
-        return std::nullopt;
+        // The thresholds of every row can leave a regime of the origin's rows
+        // too small: start again from thresholds that share the times out
+        // evenly.
+        std::array<int, 3> ranks{};
+        const int thresholds = rule.threshold_count();
+        for (int j = 0; j < thresholds; ++j) {
+            ranks[static_cast<std::size_t>(j)] =
+                rule.variables == 1 ? data.count() * (j + 1) / (thresholds + 1) : data.count() / 2;
+        }
+        optimum = inference::minimise_thresholds(
+            data, rule, inference::thresholds_at_ranks(data, rule, ranks), min_count);
+        if (!(optimum.log_det < inference::kInfeasible)) {
+            return std::nullopt;
+        }
     }
     ModelStructure moved = structure;
     try {
