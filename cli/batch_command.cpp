@@ -205,7 +205,7 @@ int execute(const BatchCommandState& state) {
         const unsigned cores = std::thread::hardware_concurrency();
         settings.threads = state.threads.value_or(
             std::max(1, static_cast<int>(cores == 0 ? 1 : cores) / MpiSession::local_ranks()));
-        jobs = batch::read_jobs_file(settings.jobs_file);
+        jobs = batch::read_jobs_file(settings.jobs_file, state.jobs_file);
         check_job_arguments(jobs, state.jobs_file);
     } catch (const Failure&) {
         if (rank != 0) {

@@ -307,6 +307,7 @@ TEST(BatchCli, ABadLineIsRefusedBeforeAnythingRuns) {
         const auto outcome = run_batch({"--jobs", "jobs.txt", "--out", "out"}, f.dir.path());
         EXPECT_EQ(outcome.status, 2) << text;
         EXPECT_TRUE(testing::contains(outcome.err, "jobs.txt line 2: ")) << outcome.err;
+        EXPECT_FALSE(testing::contains(outcome.err, f.dir.path().string())) << "named as given";
         EXPECT_FALSE(std::filesystem::exists(f.dir / "out")) << text;
     }
     const auto missing = run_batch({"--jobs", "nothing.txt", "--out", "out"}, f.dir.path());

@@ -195,22 +195,22 @@ std::vector<Job> parse_jobs(std::string_view text, const std::string& label) {
     return jobs;
 }
 
-std::vector<Job> read_jobs_file(const std::filesystem::path& path) {
+std::vector<Job> read_jobs_file(const std::filesystem::path& path, const std::string& label) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) {
-        throw ConfigError(strprintf("Jobs file %s is not a readable regular file", path.c_str()));
+        throw ConfigError(strprintf("Jobs file %s is not a readable regular file", label.c_str()));
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        throw ConfigError(strprintf("Jobs file %s could not be opened", path.c_str()));
+        throw ConfigError(strprintf("Jobs file %s could not be opened", label.c_str()));
     }
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (in.bad()) {
-        throw ConfigError(strprintf("Jobs file %s could not be read", path.c_str()));
+        throw ConfigError(strprintf("Jobs file %s could not be read", label.c_str()));
     }
-    std::vector<Job> jobs = parse_jobs(text, path.string());
+    std::vector<Job> jobs = parse_jobs(text, label);
     if (jobs.empty()) {
-        throw ConfigError(strprintf("Jobs file %s holds no job", path.c_str()));
+        throw ConfigError(strprintf("Jobs file %s holds no job", label.c_str()));
     }
     return jobs;
 }

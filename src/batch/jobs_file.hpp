@@ -39,8 +39,9 @@ inline constexpr std::string_view kBatchOwnedOptions[] = {"--workdir", "--thread
 // "<label> line N: <reason>" before anything runs.
 std::vector<Job> parse_jobs(std::string_view text, const std::string& label);
 
-// Reads and parses the jobs file; a file that cannot be read is a ConfigError.
-std::vector<Job> read_jobs_file(const std::filesystem::path& path);
+// Reads and parses the jobs file, named `label` in messages; a file that
+// cannot be read or holds no job is a ConfigError.
+std::vector<Job> read_jobs_file(const std::filesystem::path& path, const std::string& label);
 
 // The seed of a job that does not give --seed: a hash (FNV-1a, 64 bits) of
 // the batch's seed and the job's name, mapped onto 0 to 999. Depending on the
