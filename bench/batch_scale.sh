@@ -70,5 +70,7 @@ start=$(date +%s.%N)
 end=$(date +%s.%N)
 awk -v a="$start" -v b="$end" -v n="$jobs" \
     'BEGIN { printf "wall time: %.1f s (%.3f s per job)\n", b - a, (b - a) / n }'
-echo "largest resident set, the batch or one job: $(($(cat "$work/rss") / 1024)) MB"
-echo "jobs in summary.csv: $(($(wc -l <"$work/many/summary.csv") - 1))"
+# GNU time puts a line about a non-zero status before the figure.
+echo "largest resident set, the batch or one job: $(($(tail -n 1 "$work/rss") / 1024)) MB"
+echo "jobs in summary.csv: $(($(wc -l <"$work/many/summary.csv") - 1)), failed: $(grep -c '^[^,]*,run,[1-9]' "$work/many/summary.csv" || true)"
+grep '^[^,]*,run,[1-9]' "$work/many/summary.csv" | head -3 || true
