@@ -24,13 +24,15 @@ if [ "$(id -u)" -eq 0 ]; then
     mpi+=(--allow-run-as-root)
 fi
 
+# Wall seconds of a command; its CPU seconds (its processes and theirs) go
+# to $work/cpu, so that a machine shared with other work still shows what
+# the command itself cost.
 seconds() {
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1 || true
-    end=$(date +%s.%N)
-    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }'
+    /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null 2>&1 || true
+    tail -n 1 "$work/time" | awk -v out="$work/cpu" \
+        '{ printf "%.2f", $1; printf "%.2f", $2 + $3 > out }'
 }
+cpu() { cat "$work/cpu"; }
 
 echo "== 16 default searches, --threads 1 per rank"
 for i in $(seq 1 16); do
@@ -38,12 +40,15 @@ for i in $(seq 1 16); do
 done >"$work/jobs16.txt"
 one=$(seconds "${mpi[@]}" -n 1 "$velmora" batch --jobs "$work/jobs16.txt" --out "$work/out" \
     --threads 1)
+one_cpu=$(cpu)
 mv "$work/out" "$work/out1"
 two=$(seconds "${mpi[@]}" -n 2 "$velmora" batch --jobs "$work/jobs16.txt" --out "$work/out" \
     --threads 1)
+two_cpu=$(cpu)
 mv "$work/out" "$work/out2"
-echo "mpirun -n 1: ${one} s"
-echo "mpirun -n 2: ${two} s"
+echo "mpirun -n 1: ${one} s (CPU ${one_cpu} s)"
+echo "mpirun -n 2: ${two} s (CPU ${two_cpu} s)"
+echo "load average before and after: $(cut -d' ' -f1-3 /proc/loadavg) (the speed-up needs idle cores)"
 awk -v a="$one" -v b="$two" 'BEGIN { printf "speed-up: %.2fx\n", a / b }'
 if cmp -s "$work/out1/summary.csv" "$work/out2/summary.csv"; then
     echo "summary.csv: identical"
@@ -55,10 +60,10 @@ echo "== Rolling evaluation, 100 origins, 12 steps, 2 threads"
 fit=$(seconds "$velmora" fit --course-file "$work/series.csv" --n-oss 1000 --component 1 \
     --lag 4 --regimes 2 --thresholds 0.2 --rolling 100 --forecast 12 --threads 2 \
     --workdir "$work/fit")
-echo "fit --rolling 100 --forecast 12: ${fit} s"
+echo "fit --rolling 100 --forecast 12: ${fit} s (CPU $(cpu) s)"
 run=$(seconds "$velmora" run --course-file "$work/series.csv" --n-oss 1000 --seed 5 \
     --rolling 100 --forecast 12 --threads 2 --workdir "$work/run")
-echo "run --rolling 100 --forecast 12: ${run} s"
+echo "run --rolling 100 --forecast 12: ${run} s (CPU $(cpu) s)"
 
 echo "== A batch of $jobs short jobs, one rank"
 for i in $(seq 1 "$jobs"); do
