@@ -8,8 +8,8 @@
 
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
-#include "data/series.hpp"
 #include "app/threshold_app.hpp"
+#include "data/series.hpp"
 #include "model/structure.hpp"
 
 namespace velmora::rolling {

@@ -5,9 +5,9 @@
 #include <limits>
 
 #include "app/run_summary.hpp"
-#include "forecast/random_stream.hpp"
-#include "forecast/forecast_paths.hpp"
 #include "forecast/fitted_var.hpp"
+#include "forecast/forecast_paths.hpp"
+#include "forecast/random_stream.hpp"
 #include "inference/linear_var.hpp"
 #include "inference/regression.hpp"
 #include "output/csv.hpp"

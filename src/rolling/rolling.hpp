@@ -20,8 +20,8 @@
 #include <string>
 #include <vector>
 
-#include "data/series.hpp"
 #include "app/threshold_app.hpp"
+#include "data/series.hpp"
 #include "forecast/holdout.hpp"
 #include "support/parallel.hpp"
 
