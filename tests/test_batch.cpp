@@ -385,6 +385,29 @@ TEST(BatchCli, ResumeKeepsCompleteJobsAndRedoesOthersFromAClearedFolder) {
               b_log);
 }
 
+TEST(BatchCli, AFolderThatNoJobWroteIsNeverCleared) {
+    BatchFolder f;
+    // The output folder is the jobs file's own, where a folder and a file
+    // bear the names of jobs.
+    std::filesystem::create_directories(f.dir / "data");
+    write_file(f.dir / "data" / "keep.csv", "1 2\n");
+    write_file(f.dir / "notes", "mine");
+    write_file(f.jobs,
+               "data " + small_run() + "\nnotes " + small_run() + "\nfine " + small_run() + "\n");
+    const auto outcome =
+        run_batch({"--jobs", "jobs.txt", "--out", ".", "--threads", "1"}, f.dir.path());
+    EXPECT_EQ(outcome.status, 4) << outcome.err;
+    EXPECT_EQ(read_file(f.dir / "data" / "keep.csv"), "1 2\n");
+    EXPECT_EQ(read_file(f.dir / "notes"), "mine");
+    EXPECT_TRUE(testing::contains(outcome.err, "holds files of no job")) << outcome.err;
+    EXPECT_TRUE(testing::contains(outcome.err, "is not a job's folder")) << outcome.err;
+    EXPECT_TRUE(std::filesystem::exists(f.dir / "fine" / "result.json"));
+    // A job's own folder is cleared and run again.
+    ASSERT_EQ(
+        run_batch({"--jobs", "jobs.txt", "--out", ".", "--threads", "1"}, f.dir.path()).status, 4);
+    EXPECT_TRUE(std::filesystem::exists(f.dir / "fine" / "result.json"));
+}
+
 // ---- Processes that die ----
 
 // What a /proc file holds; empty for a process that has gone meanwhile.

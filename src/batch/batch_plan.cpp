@@ -62,6 +62,26 @@ std::string last_line(const std::string& text) {
     return {};
 }
 
+// Whether path may be cleared for its job: nothing there, an empty folder,
+// or a folder a job of a batch began (its streams are the first files a job
+// gets). Anything else, say a folder of data when --out names the jobs
+// file's own folder, is never removed.
+std::string clearing_problem(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(path, ec);
+    if (ec || status.type() == std::filesystem::file_type::not_found) {
+        return {};
+    }
+    if (status.type() != std::filesystem::file_type::directory) {
+        return strprintf("%s exists and is not a job's folder; it was left as it is", path.c_str());
+    }
+    if (std::filesystem::is_empty(path, ec) || std::filesystem::exists(path / kStdout, ec) ||
+        std::filesystem::exists(path / kResultFile, ec)) {
+        return {};
+    }
+    return strprintf("%s holds files of no job; it was left as it is", path.c_str());
+}
+
 // The environment without the variables of an MPI launcher: a job is a plain
 // velmora process, even when its batch runs under mpirun.
 std::vector<std::string> child_environment() {
@@ -128,6 +148,10 @@ json BatchPlan::complete_row(int index) const {
 
 RunningJob::RunningJob(const BatchPlan& plan, int index) : plan_(plan), index_(index) {
     const std::filesystem::path folder = plan.folder(index);
+    if (std::string problem = clearing_problem(folder); !problem.empty()) {
+        message_ = std::move(problem);
+        return;
+    }
     std::error_code ec;
     std::filesystem::remove_all(folder, ec);
     if (ec) {
