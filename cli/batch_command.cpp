@@ -340,6 +340,9 @@ void add_batch_command(CLI::App& app, int& exit_status) {
     batch->add_flag("--resume", state->resume,
                     "Keep every job whose folder holds result.json (a job that completed) and "
                     "run the others, their folders cleared first");
+    batch->footer(
+        "A batch exits 0 when every job exited 0, 4 when some job did not (its row in "
+        "summary.csv says why), 2 when the jobs file is refused (nothing runs).");
     refuse_empty_values(*batch);
     batch->callback([state, &exit_status] {
         ::setenv(kParentVariable, std::to_string(::getpid()).c_str(), 1);

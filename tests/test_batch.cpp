@@ -310,6 +310,7 @@ TEST(BatchCli, ABadLineIsRefusedBeforeAnythingRuns) {
         EXPECT_FALSE(testing::contains(outcome.err, f.dir.path().string())) << "named as given";
         EXPECT_FALSE(std::filesystem::exists(f.dir / "out")) << text;
     }
+    EXPECT_TRUE(testing::contains(run_batch({"--help"}, f.dir.path()).out, "4 when some job"));
     const auto missing = run_batch({"--jobs", "nothing.txt", "--out", "out"}, f.dir.path());
     EXPECT_EQ(missing.status, 2);
     write_file(f.jobs, "# nothing but a comment\n");
