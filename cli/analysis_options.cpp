@@ -1,5 +1,6 @@
 #include "cli/analysis_options.hpp"
 
+#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -80,6 +81,8 @@ AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matri
         progress.update(stage, done, total);
         return !(stop != nullptr && stop->load());
     };
+    settings.stop = stop;
+    settings.record_failures = true;
     AnalysisResult result = run_analysis(model, series, rows, request, settings);
     progress.finish();
     return result;
@@ -104,6 +107,23 @@ void write_analysis_outputs(AnalysisResult& result, const AnalysisRequest& reque
         write_output(outputs, request.girf_csv, girf_csv_text(result))) {
         result.files.push_back(request.girf_csv);
     }
+}
+
+void note_step_failure(std::vector<StepFailure>& failures, std::string step, std::string message) {
+    std::string shown = step;
+    if (!shown.empty()) {
+        shown[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(shown[0])));
+    }
+    std::fprintf(stderr, "%s failed: %s\n", shown.c_str(), message.c_str());
+    failures.push_back({std::move(step), std::move(message)});
+}
+
+nlohmann::json analysis_errors_json(const std::vector<StepFailure>& failures) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const StepFailure& failure : failures) {
+        out.push_back({{"step", failure.step}, {"message", failure.message}});
+    }
+    return out;
 }
 
 bool write_json_summary(ExtraOutputs& outputs, const std::filesystem::path& path,

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "forecast/analysis.hpp"
 
@@ -17,6 +18,7 @@
 #include "data/series.hpp"
 #include "model/fitted_model.hpp"
 #include "output/output_files.hpp"
+#include "support/errors.hpp"
 
 namespace velmora::cli {
 
@@ -46,6 +48,13 @@ void write_analysis_outputs(AnalysisResult& result, const AnalysisRequest& reque
 // returns whether it was written.
 bool write_output(ExtraOutputs& outputs, const std::filesystem::path& path,
                   const std::string& text);
+
+// A step after the search or the fit that failed: named on standard error
+// ("Impulse responses failed: <message>") and added to failures.
+void note_step_failure(std::vector<StepFailure>& failures, std::string step, std::string message);
+
+// The failures as the JSON's `analysis_errors` lists them: [{step, message}].
+nlohmann::json analysis_errors_json(const std::vector<StepFailure>& failures);
 
 // Writes the JSON summary through outputs (its `files_failed` completed with
 // the outputs that failed before it) and says so on standard output, or

@@ -370,6 +370,7 @@ int stopped_by_signal(const InterruptGuard& interrupts, bool report_written) {
 int execute(FitCommandState& state) {
     RunConfig& c = state.config;
     state.codes = parse_codes(state.codes_text);
+    refuse_course_file_among_own_files(c.course_file, state.workdir);
     std::optional<LoadedSeries> loaded = load_for_sizes(c, state.given);
     // With --holdout the model is fitted on the rows before those held out.
     validate_analysis(state.analysis, c.n_oss, c.n_comp);
@@ -424,12 +425,15 @@ int execute(FitCommandState& state) {
     validate_problem(problem);
 
     const StructureSummary summary = summarize_model(estimate(problem, structure));
+    // Formatted before the last look at the signals: a signal that came
+    // while the report was formatted still means no report.
+    const auto report_texts = format_model_report(summary.model, problem.replication);
     if (interrupts.signal_received() != 0) {
         return stopped_by_signal(interrupts, false);
     }
-    const ReportOutcome report =
-        write_model_report(summary.model, problem.replication, state.workdir, &console);
     interrupts.set_stage(stage::after_report);
+    const ReportOutcome report = append_model_report(
+        report_texts, summary.model.threshold_variables(), state.workdir, &console);
 
     text += format_series_line(series.info);
     text += format_structure_summary(summary, &series.info);
@@ -449,20 +453,32 @@ int execute(FitCommandState& state) {
         diagnose_reported(summary, state.inference.diagnostics);
     AnalysisResult analysis;
     std::optional<rolling::RollingResult> rolled;
+    // The steps after the report may fail one by one: each failure is named
+    // and listed, the others keep their results and files.
+    std::vector<StepFailure> analysis_errors;
     if (summary.model.estimated()) {
         StageProgress stage_line;
-        inference = inference::infer_model(
-            problem, structure, summary.model.thresholds, summary.criterion,
-            inference_options(state.inference, state.seed, state.threads, stop, &stage_line));
+        try {
+            inference = inference::infer_model(
+                problem, structure, summary.model.thresholds, summary.criterion,
+                inference_options(state.inference, state.seed, state.threads, stop, &stage_line));
+        } catch (const std::exception& e) {
+            note_step_failure(analysis_errors, "inference", e.what());
+        }
         stage_line.finish();
         if (interrupts.signal_received() != 0) {
             return stopped_by_signal(interrupts, true);
         }
-        console.out("Beside the linear VAR:\n" + inference::format_inference_summary(*inference) +
-                    "Coefficients at order " + std::to_string(c.m) +
-                    " with standard errors, t-values and p-values (Student's t):\n" +
-                    inference::format_coefficient_tables(*inference) +
-                    regime_choice_note(c, *inference));
+        if (inference) {
+            console.out("Beside the linear VAR:
+" +
+                        inference::format_inference_summary(*inference) + "Coefficients at order " +
+                        std::to_string(c.m) +
+                        " with standard errors, t-values and p-values (Student's t):
+" +
+                        inference::format_coefficient_tables(*inference) +
+                        regime_choice_note(c, *inference));
+        }
         analysis = analyse_reported_model(summary.model, split.all.serie, rows_read, state.analysis,
                                           state.seed, state.threads, stop);
         if (interrupts.signal_received() != 0) {
@@ -480,6 +496,10 @@ int execute(FitCommandState& state) {
                 return stopped_by_signal(interrupts, true);
             }
         }
+        for (StepFailure& failure : analysis.errors) {
+            note_step_failure(analysis_errors, std::move(failure.step), std::move(failure.message));
+        }
+        analysis.errors.clear();
     }
 
     // The files beside the report, then the JSON that lists those that failed.
@@ -508,6 +528,7 @@ int execute(FitCommandState& state) {
         if (rolled) {
             out["rolling"] = rolling::rolling_json(*rolled, split.all.info);
         }
+        out["analysis_errors"] = analysis_errors_json(analysis_errors);
         write_json_summary(outputs, state.json_path, std::move(out));
     }
     if (regimes_written) {
@@ -538,7 +559,7 @@ int execute(FitCommandState& state) {
     if (!outputs.failed().empty() || std::fflush(stdout) != 0) {
         return kWriteFailureStatus;
     }
-    return 0;
+    return analysis_errors.empty() ? 0 : kAnalysisFailureStatus;
 }
 
 }  // namespace

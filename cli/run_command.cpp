@@ -180,6 +180,7 @@ int execute(RunCommandState& state) {
     config.selection_choice = index_of(selection_choice_names, state.selection);
     config.crossover_choice = index_of(crossover_choice_names, state.crossover);
     config.scaling_method = index_of(scaling_method_names, state.scaling);
+    refuse_course_file_among_own_files(config.course_file, state.workdir);
     // Sizes not given are taken from the file, which must then be read
     // before the run log is begun: its header records n_oss.
     std::optional<LoadedSeries> series = load_for_sizes(config, state.given);
@@ -274,15 +275,28 @@ int execute(RunCommandState& state) {
     const inference::InferenceOptions inference_choice =
         inference_options(state.inference, static_cast<std::uint64_t>(result.casual), state.threads,
                           stop, &stage_line);
+    // What follows the search may fail step by step: each failure is named
+    // and listed, and the steps that succeeded keep their results and files.
+    std::vector<StepFailure> analysis_errors;
+    const auto infer = [&](const char* step, const StructureSummary& model,
+                           const inference::InferenceOptions& choice) {
+        std::optional<inference::ModelInference> out;
+        try {
+            out = infer_reported(config, *result.serie, model, choice);
+        } catch (const std::exception& e) {
+            note_step_failure(analysis_errors, step, e.what());
+        }
+        return out;
+    };
     // The tests of the number of regimes only on the reported model.
     inference::InferenceOptions best_choice = inference_choice;
     if (result.refined) {
         best_choice.regime_replicates = 0;
     }
-    const auto best_inference = infer_reported(config, *result.serie, result.best, best_choice);
+    const auto best_inference = infer("inference of the best model", result.best, best_choice);
     const auto refined_inference =
         result.refined
-            ? infer_reported(config, *result.serie, result.refined->model, inference_choice)
+            ? infer("inference of the refined model", result.refined->model, inference_choice)
             : std::nullopt;
     const auto& reported_inference = result.refined ? refined_inference : best_inference;
     stage_line.finish();
@@ -291,16 +305,21 @@ int execute(RunCommandState& state) {
         result.refined ? diagnose_reported(result.refined->model, state.inference.diagnostics)
                        : std::nullopt;
     // Forecasts and impulse responses of the reported model: the refined one
-    // when refinement ran.
+    // when refinement ran (also from a start population, with --maxgen 0).
     const FittedModel& reported = result.refined ? result.refined->model.model : result.best.model;
     AnalysisResult analysis;
     if (state.analysis.any() && interrupts.signal_received() == 0) {
-        if (result.reported) {
+        if (!result.best_codes.empty()) {
             // The series already read: the course file may be a pipe.
             const double_matrix& rows = split ? split->all.serie : *result.serie;
             analysis = analyse_reported_model(reported, rows, rows_read, state.analysis,
                                               static_cast<std::uint64_t>(result.casual),
                                               state.threads, stop);
+            for (StepFailure& failure : analysis.errors) {
+                note_step_failure(analysis_errors, std::move(failure.step),
+                                  std::move(failure.message));
+            }
+            analysis.errors.clear();
         } else {
             analysis.note =
                 "No forecast, hold-out check or impulse responses: the run reported no model.";
@@ -368,6 +387,7 @@ int execute(RunCommandState& state) {
         if (rolled) {
             summary["rolling"] = rolling::rolling_json(*rolled, result.series);
         }
+        summary["analysis_errors"] = analysis_errors_json(analysis_errors);
         if (best_inference) {
             summary["best"].update(inference::inference_json(*best_inference));
         }
@@ -422,7 +442,10 @@ int execute(RunCommandState& state) {
     if (std::fflush(stdout) != 0) {
         all_written = false;
     }
-    return all_written ? 0 : kWriteFailureStatus;
+    if (!all_written) {
+        return kWriteFailureStatus;
+    }
+    return analysis_errors.empty() ? 0 : kAnalysisFailureStatus;
 }
 
 }  // namespace

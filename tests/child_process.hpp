@@ -34,10 +34,13 @@ class ChildProcess {
   public:
     // Runs program with arguments in cwd. With max_file_bytes, every file the
     // child writes is limited to that size (RLIMIT_FSIZE) and SIGXFSZ is
-    // ignored, so a write past it fails with EFBIG, as on a full disk.
+    // ignored, so a write past it fails with EFBIG, as on a full disk; with
+    // default_file_size_signal the child starts with SIGXFSZ's default action
+    // (ending the process), as from a shell with `ulimit -f`.
     ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                  const std::filesystem::path& cwd,
-                 std::optional<rlim_t> max_file_bytes = std::nullopt) {
+                 std::optional<rlim_t> max_file_bytes = std::nullopt,
+                 bool default_file_size_signal = false) {
         int out_pipe[2];
         int err_pipe[2];
         if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) {
@@ -58,7 +61,7 @@ class ChildProcess {
                 ::_exit(126);
             }
             if (max_file_bytes) {
-                ::signal(SIGXFSZ, SIG_IGN);
+                ::signal(SIGXFSZ, default_file_size_signal ? SIG_DFL : SIG_IGN);
                 const rlimit limit{*max_file_bytes, *max_file_bytes};
                 ::setrlimit(RLIMIT_FSIZE, &limit);
             }

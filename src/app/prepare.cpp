@@ -6,6 +6,7 @@
 #include "app/validate.hpp"
 #include "data/series.hpp"
 #include "report/model_report.hpp"
+#include "output/output_files.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
@@ -24,6 +25,8 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     run.min_oss_reg = config.min_oss_reg;
     run.m = config.m;
 
+    // Before the run log is begun: it may be the series itself.
+    refuse_course_file_among_own_files(config.course_file, workdir);
     // Opening a FIFO blocks until someone opens its other end, and a device
     // may swallow or return without end: every file a run opens must be a
     // regular file or absent, checked before anything is written.

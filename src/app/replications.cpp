@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,6 +17,8 @@
 #include "engine/generation.hpp"
 #include "engine/population.hpp"
 #include "engine/startup.hpp"
+#include "model/estimate.hpp"
+#include "report/model_report.hpp"
 #include "search/refine.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -35,15 +38,7 @@ class BufferConsole final : public Console {
   public:
     void out(std::string_view text) override { lines_.emplace_back(false, std::string(text)); }
     void err(std::string_view text) override { lines_.emplace_back(true, std::string(text)); }
-    void replay(Console& to) const {
-        for (const auto& [is_err, text] : lines_) {
-            if (is_err) {
-                to.err(text);
-            } else {
-                to.out(text);
-            }
-        }
-    }
+    std::vector<std::pair<bool, std::string>> lines() { return std::move(lines_); }
 
   private:
     std::vector<std::pair<bool, std::string>> lines_;
@@ -78,7 +73,8 @@ class DeferredReportHooks final : public AppHooks {
     ThresholdApp& app_;
 };
 
-// Everything one replication owns while it runs.
+// Everything one replication owns while it runs; released when its record
+// has been taken.
 struct Replication {
     int index = 1;
     int casual = 0;
@@ -91,7 +87,6 @@ struct Replication {
     BufferConsole console;
     std::vector<RunProgress> bred;
     ReplicationResult result;
-    std::exception_ptr failure;
 };
 
 std::string read_back(TextFile& file) {
@@ -110,15 +105,9 @@ std::string read_back(TextFile& file) {
     return text;
 }
 
-struct Shared {
-    Shared(const RunOptions& o, std::chrono::steady_clock::time_point s) : options(o), start(s) {}
-    const RunOptions& options;
-    std::chrono::steady_clock::time_point start;
-    std::atomic<bool> stop{false};
-    std::mutex progress_mutex;
-};
-
-void run_one(Replication& rep, Shared& shared) {
+void run_one(Replication& rep, const RunOptions& options,
+             std::chrono::steady_clock::time_point start, std::atomic<bool>& stop,
+             std::mutex& progress_mutex) {
     EngineParams& p = rep.params;
     EngineState state(p, *rep.hooks, rep.rng, rep.log, rep.console);
     state.fixed_casual = rep.casual;
@@ -130,16 +119,15 @@ void run_one(Replication& rep, Shared& shared) {
     r.casual = rep.rng.casual();
     r.randomseed = state.randomseed;
 
-    const RunOptions& options = shared.options;
     for (state.current_gen = p.start_gen; state.current_gen < p.maxgen; ++state.current_gen) {
-        bool go = !shared.stop.load() && !(options.stop != nullptr && options.stop->load());
+        bool go = !stop.load() && !(options.stop != nullptr && options.stop->load());
         if (go && options.progress) {
-            const RunProgress now = progress_of(state, *rep.app, shared.start);
-            std::lock_guard<std::mutex> lock(shared.progress_mutex);
+            const RunProgress now = progress_of(state, *rep.app, start);
+            std::lock_guard<std::mutex> lock(progress_mutex);
             go = options.progress(now);
         }
         if (!go) {
-            shared.stop.store(true);
+            stop.store(true);
             r.completed = false;
             break;
         }
@@ -150,8 +138,8 @@ void run_one(Replication& rep, Shared& shared) {
         if (state.current_gen == p.maxgen - 1 && p.report_level < 3) {
             // A stop asked for during the last generation still means no
             // report, as a stop asked for before it.
-            if (shared.stop.load() || (options.stop != nullptr && options.stop->load())) {
-                shared.stop.store(true);
+            if (stop.load() || (options.stop != nullptr && options.stop->load())) {
+                stop.store(true);
                 r.completed = false;
             } else {
                 engine_report(state);
@@ -161,8 +149,9 @@ void run_one(Replication& rep, Shared& shared) {
         std::swap(state.oldpop, state.newpop);
         ++r.generations;
         if (options.generation_bred) {
-            RunProgress bred = progress_of(state, *rep.app, shared.start);
+            RunProgress bred = progress_of(state, *rep.app, start);
             bred.generation = state.current_gen + 1;
+            bred.best_criterion = exact_best_criterion(state, rep.problem);
             rep.bred.push_back(bred);
         }
     }
@@ -178,6 +167,23 @@ void run_one(Replication& rep, Shared& shared) {
     r.nevals = state.nevals;
     free_all(state);
     r.estimations = rep.app->estimations();
+    r.estimations_saved = rep.app->estimations_saved();
+}
+
+// Only what a summary reads of a replication's best model stays: its
+// coefficients, covariances, thresholds and counts, not its fitted values,
+// residuals and times, which a thousand replications could not all hold.
+void keep_summary_only(FittedModel& model) {
+    for (auto& pass : model.passes) {
+        for (RegimeFit& fit : pass) {
+            std::vector<int>().swap(fit.times);
+            std::vector<double>().swap(fit.fitted);
+            std::vector<double>().swap(fit.residuals);
+        }
+    }
+    std::vector<double>().swap(model.threshold_variable);
+    std::vector<double>().swap(model.threshold_variable2);
+    std::vector<int>().swap(model.regime_of_time);
 }
 
 int regimes_of(const ModelStructure& s) {
@@ -223,6 +229,17 @@ RunProgress progress_of(const EngineState& state, const ThresholdApp& app,
     return progress;
 }
 
+double exact_best_criterion(const EngineState& state, const ModelProblem& problem) {
+    const individual& best = state.oldpop[state.stats.best_index];
+    if (!(best.raw_fitness > 0.0)) {
+        return criterion_of(best.raw_fitness);
+    }
+    EstimationWorkspace workspace(problem);
+    return estimate_criterion(problem, workspace,
+                              decode_structure(read_field_codes(best.chrom, state.layout)))
+        .criterion;
+}
+
 std::vector<int> replication_casuals(int n, const std::optional<int>& seed,
                                      SeedingCounter* seedings) {
     std::vector<int> casuals;
@@ -241,6 +258,82 @@ std::vector<int> replication_casuals(int n, const std::optional<int>& seed,
     return casuals;
 }
 
+ReplicationRecord run_replication(const EngineParams& params, const ModelProblem& problem,
+                                  const RunOptions& options, int index, int casual, int app_threads,
+                                  std::chrono::steady_clock::time_point start,
+                                  std::atomic<bool>& stop, std::mutex& progress_mutex) {
+    Replication rep;
+    rep.index = index;
+    rep.casual = casual;
+    rep.params = params;
+    rep.params.replication = index;
+    rep.problem = problem;
+    rep.problem.replication = index;
+    rep.problem.console = &rep.console;
+    ReplicationRecord record;
+    record.replication = index;
+    try {
+        rep.app = std::make_unique<ThresholdApp>(rep.problem, app_threads, options.cache);
+        rep.hooks = std::make_unique<DeferredReportHooks>(*rep.app);
+        std::FILE* scratch = std::tmpfile();
+        if (scratch == nullptr) {
+            throw ConfigError("A temporary file for a replication's log could not be created");
+        }
+        rep.log = TextFile::adopt(scratch);
+        run_one(rep, options, start, stop, progress_mutex);
+        if (rep.hooks->report) {
+            EstimationWorkspace workspace(rep.problem);
+            const FittedModel model = estimate(rep.problem, workspace, *rep.hooks->report);
+            record.report_text = format_model_report(model, index);
+            record.report_threshold_variables = model.threshold_variables();
+        }
+    } catch (...) {
+        record.failure = std::current_exception();
+        stop.store(true);
+    }
+    record.log_text = read_back(rep.log);
+    record.console = rep.console.lines();
+    record.history = std::move(rep.bred);
+    record.result = std::move(rep.result);
+    keep_summary_only(record.result.best.model);
+    return record;
+}
+
+void emit_replication(ReplicationRecord& record, TextFile& log, Console& console,
+                      const ModelProblem& problem, const RunOptions& options, RunResult& result) {
+    if (!record.log_text.empty()) {
+        log.printf("%s", record.log_text.c_str());
+    }
+    log.flush();
+    for (const auto& [is_err, text] : record.console) {
+        if (is_err) {
+            console.err(text);
+        } else {
+            console.out(text);
+        }
+    }
+    if (record.failure) {
+        std::rethrow_exception(record.failure);
+    }
+    ReplicationResult& r = record.result;
+    if (record.report_threshold_variables != 0) {
+        r.report = append_model_report(record.report_text, record.report_threshold_variables,
+                                       problem.result_dir, &console);
+    }
+    if (options.generation_bred) {
+        for (const RunProgress& bred : record.history) {
+            options.generation_bred(bred);
+        }
+    }
+    result.completed = result.completed && r.completed;
+    result.generations += r.generations;
+    result.reported = result.reported || r.reported;
+    result.nevals += r.nevals;
+    result.estimations += r.estimations;
+    result.estimations_saved += r.estimations_saved;
+    result.replications.push_back(std::move(r));
+}
+
 void run_replications(PreparedRun& run, const ModelProblem& problem, const RunOptions& options,
                       Console& console, std::chrono::steady_clock::time_point start,
                       RunResult& result) {
@@ -249,39 +342,50 @@ void run_replications(PreparedRun& run, const ModelProblem& problem, const RunOp
     const int workers = std::max(1, std::min(options.threads, n));
     const int app_threads = std::max(1, options.threads / workers);
 
-    std::vector<std::unique_ptr<Replication>> reps;
-    for (int r = 1; r <= n; ++r) {
-        auto rep = std::make_unique<Replication>();
-        rep->index = r;
-        rep->casual = casuals[static_cast<std::size_t>(r - 1)];
-        rep->params = run.params;
-        rep->params.replication = r;
-        rep->problem = problem;
-        rep->problem.replication = r;
-        rep->app = std::make_unique<ThresholdApp>(rep->problem, app_threads, options.cache);
-        rep->hooks = std::make_unique<DeferredReportHooks>(*rep->app);
-        std::FILE* scratch = std::tmpfile();
-        if (scratch == nullptr) {
-            throw ConfigError("A temporary file for a replication's log could not be created");
-        }
-        rep->log = TextFile::adopt(scratch);
-        reps.push_back(std::move(rep));
-    }
+    result.completed = true;
+    result.generations = 0;
+    result.reported = false;
+    result.nevals = 0;
+    result.casual = casuals.front();
+    result.randomseed = static_cast<float>(casuals.front()) / 1000.0f;
 
-    Shared shared(options, start);
+    // Each replication's record is emitted as soon as those before it have
+    // been: in replication order whatever thread finished first, so every
+    // file is the same for any thread count, and a record is freed once
+    // written.
+    std::atomic<bool> stop{false};
+    std::mutex progress_mutex;
+    std::mutex emit_mutex;
+    std::map<int, ReplicationRecord> waiting;
+    int next_to_emit = 1;
+    std::exception_ptr failure;
     std::atomic<int> next{0};
     auto work = [&] {
         for (;;) {
+            if (stop.load() || (options.stop != nullptr && options.stop->load())) {
+                // Replications not begun are not begun after a stop.
+                stop.store(true);
+                return;
+            }
             const int i = next.fetch_add(1);
             if (i >= n) {
                 return;
             }
-            Replication& rep = *reps[static_cast<std::size_t>(i)];
-            try {
-                run_one(rep, shared);
-            } catch (...) {
-                rep.failure = std::current_exception();
-                shared.stop.store(true);
+            ReplicationRecord record = run_replication(run.params, problem, options, i + 1,
+                                                       casuals[static_cast<std::size_t>(i)],
+                                                       app_threads, start, stop, progress_mutex);
+            std::lock_guard<std::mutex> lock(emit_mutex);
+            waiting.emplace(i + 1, std::move(record));
+            while (!failure && !waiting.empty() && waiting.begin()->first == next_to_emit) {
+                ReplicationRecord ready = std::move(waiting.begin()->second);
+                waiting.erase(waiting.begin());
+                ++next_to_emit;
+                try {
+                    emit_replication(ready, run.output_file, console, problem, options, result);
+                } catch (...) {
+                    failure = std::current_exception();
+                    stop.store(true);
+                }
             }
         }
     };
@@ -289,50 +393,25 @@ void run_replications(PreparedRun& run, const ModelProblem& problem, const RunOp
     for (int w = 1; w < workers; ++w) {
         pool.emplace_back(work);
     }
-    work();
+    try {
+        work();
+    } catch (...) {
+        stop.store(true);
+        for (std::thread& t : pool) {
+            t.join();
+        }
+        throw;
+    }
     for (std::thread& t : pool) {
         t.join();
     }
-
-    // In replication order, as one replication after the other would have
-    // left them: log lines, console lines, the report, the history rows.
-    result.completed = true;
-    result.generations = 0;
-    result.reported = false;
-    result.nevals = 0;
-    for (const auto& rep_ptr : reps) {
-        Replication& rep = *rep_ptr;
-        const std::string text = read_back(rep.log);
-        if (!text.empty()) {
-            run.output_file.printf("%s", text.c_str());
-        }
-        run.output_file.flush();
-        rep.console.replay(console);
-        if (rep.failure) {
-            std::rethrow_exception(rep.failure);
-        }
-        if (rep.hooks->report) {
-            ModelProblem reporting = rep.problem;
-            reporting.console = &console;
-            EstimationWorkspace workspace(reporting);
-            const FittedModel model = estimate(reporting, workspace, *rep.hooks->report);
-            rep.result.report = write_model_report(model, reporting.replication,
-                                                   reporting.result_dir, reporting.console);
-        }
-        for (const RunProgress& bred : rep.bred) {
-            options.generation_bred(bred);
-        }
-        const ReplicationResult& r = rep.result;
-        result.completed = result.completed && r.completed;
-        result.generations += r.generations;
-        result.reported = result.reported || r.reported;
-        result.nevals += r.nevals;
-        result.estimations += rep.app->estimations();
-        result.estimations_saved += rep.app->estimations_saved();
-        result.replications.push_back(r);
+    if (failure) {
+        std::rethrow_exception(failure);
     }
-    result.casual = casuals.front();
-    result.randomseed = static_cast<float>(casuals.front()) / 1000.0f;
+    if (next_to_emit <= n) {
+        // Stopped: the replications that were not run are not there.
+        result.completed = false;
+    }
 }
 
 void choose_winner(RunResult& result) {
@@ -497,11 +576,16 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
     const std::filesystem::path dir = options.workdir / "refined";
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
+    ReportOutcome report;
     if (ec || !std::filesystem::is_directory(dir)) {
-        throw ConfigError(strprintf("Directory %s could not be created", dir.string().c_str()));
+        // The refined model stands; only its report has nowhere to go.
+        const std::string reason = ec ? ec.message() : std::string("Not a directory");
+        for (const auto& path : model_report_paths(dir, r.estimate.threshold_variables())) {
+            report.failed.push_back({path, reason});
+        }
+    } else {
+        report = write_model_report(r.estimate, result.best_replication, dir, problem.console);
     }
-    const ReportOutcome report =
-        write_model_report(r.estimate, result.best_replication, dir, problem.console);
     refined.files = report.written;
     result.files_failed.insert(result.files_failed.end(), report.failed.begin(),
                                report.failed.end());

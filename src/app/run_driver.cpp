@@ -96,6 +96,11 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
         check_engine_settings(p, validation, console);
         run_replications(run, problem, options, console, start, result);
         choose_winner(result);
+        if (!result.best_codes.empty()) {
+            // The replications kept only a summary of their best models; the
+            // winner's is estimated again, whole (the same estimate).
+            result.best = summarize_structure(problem, result.best.structure);
+        }
         // The result files of every kind of model some replication reported.
         for (int kind = 1; kind <= 2; ++kind) {
             for (const ReplicationResult& r : result.replications) {
@@ -154,6 +159,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
             if (options.generation_bred) {
                 RunProgress bred = progress_of(state, app, start);
                 bred.generation = state.current_gen + 1;
+                bred.best_criterion = exact_best_criterion(state, problem);
                 options.generation_bred(bred);
             }
         }

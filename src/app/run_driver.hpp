@@ -3,12 +3,15 @@
 // replication, the generation loop, the final report, release and closing of
 // files. The command line and the desktop program are thin users of it.
 
+#include <array>
 #include <atomic>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/run_config.hpp"
@@ -81,12 +84,35 @@ struct ReplicationResult {
     int generations = 0;
     int nevals = 0;
     long long estimations = 0;
+    long long estimations_saved = 0;
     bool reported = false;
     std::vector<unsigned> best_codes;
     StructureSummary best;
     double best_criterion = 0.0;
     double best_fitness = 0.0;
     ReportOutcome report;  // of its best-model report, when reported
+};
+
+// Everything one replication leaves behind, as plain values, so that it can
+// be computed anywhere (another thread, another process) and written in
+// replication order afterwards: its lines of Output.txt, its console lines,
+// the rows of the history, its last-generation report as formatted, and the
+// summary of its best model (coefficients and covariances, without fitted
+// values and residuals).
+struct ReplicationRecord {
+    int replication = 1;   // 1-based index
+    std::string log_text;  // its lines of Output.txt
+    // Its lines for standard output (false) and standard error (true).
+    std::vector<std::pair<bool, std::string>> console;
+    std::vector<RunProgress> history;  // one per generation bred
+    // Its report: OutputThreshold*, PredictionThreshold*, ResidualThreshold*;
+    // report_threshold_variables is 0 when it reported none.
+    std::array<std::string, 3> report_text;
+    int report_threshold_variables = 0;
+    ReplicationResult result;
+    // A failure of the replication, thrown when the record is written (not
+    // serialisable: a process that sends records sends the text instead).
+    std::exception_ptr failure;
 };
 
 // The refined model: the winner's structure after refinement.

@@ -114,7 +114,8 @@ nlohmann::json model_json(const StructureSummary& m, double criterion, double fi
         {"regimes", regimes},
         {"thresholds", thresholds},
         {"observations_per_regime", observations},
-        {"criterion", criterion},
+        // No criterion for a structure that could not be estimated.
+        {"criterion", e.estimated() ? json(criterion) : json(nullptr)},
         {"fitness", fitness},
         {"status", status_name(e.status)},
         {"field_codes", std::move(codes)},
@@ -224,7 +225,11 @@ std::string format_run_summary(const RunResult& r) {
                           f.model.criterion, f.improvement(), f.steps);
         text += indented(format_structure_summary(f.model, &r.series));
         text += "  Replay it: " + fit_command_line(f.fit_arguments) + "\n";
-        text += "  Its full report was appended to:\n";
+        if (f.files.empty()) {
+            text += "  Its full report could not be written (see \"Files not written\").\n";
+        } else {
+            text += "  Its full report was appended to:\n";
+        }
         for (const auto& file : f.files) {
             text += "    " + file.string() + "\n";
         }

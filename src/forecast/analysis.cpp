@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <stdexcept>
 
 #include "forecast/forecast_paths.hpp"
@@ -117,74 +118,108 @@ AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix&
     result.rows = rows;
     result.fit_rows = rows - request.holdout;
     result.seed = settings.seed;
+    // Runs one step; false when it was stopped. A failure is thrown, or with
+    // record_failures listed and the next step taken.
+    const auto step = [&](const char* name, const std::function<bool()>& body) {
+        if (!settings.record_failures) {
+            return body();
+        }
+        try {
+            return body();
+        } catch (const std::exception& e) {
+            result.errors.push_back({name, e.what()});
+            return true;
+        }
+    };
+    const auto stopped = [&settings] { return settings.stop != nullptr && settings.stop->load(); };
     if (result.fit_rows < model.history_rows()) {
-        throw ConfigError("Too few rows to start a forecast from");
+        const char* text = "Too few rows to start a forecast from";
+        if (!settings.record_failures) {
+            throw ConfigError(text);
+        }
+        result.errors.push_back({"forecast", text});
+        return result;
     }
 
-    if (request.forecast > 0) {
-        ForecastOptions options;
-        options.horizon = request.forecast;
-        options.paths = request.paths;
-        options.seed = settings.seed;
-        options.threads = settings.threads;
-        options.progress = stage_progress(settings, "forecast");
-        const std::vector<double> history =
-            series_history(series, model.k, result.fit_rows, model.history_rows());
-        ForecastResult f = forecast_threshold_var(model, history, options);
-        if (f.horizon == 0) {
-            result.stopped = true;
-            return result;
-        }
-        result.forecast = std::move(f);
-    }
-    if (request.holdout > 0) {
-        // The linear VAR of the same order on the same rows.
-        ModelProblem problem;
-        problem.serie_matrix = &series;
-        problem.n_oss = result.fit_rows;
-        problem.n_comp = model.k;
-        problem.min_oss_reg = 2;
-        problem.m = model.p;
-        const inference::LinearVar linear = inference::fit_linear_var(problem);
-        if (!linear.regression.estimated) {
-            throw ConfigError(strprintf(
-                "--holdout: the linear VAR of order %d cannot be estimated on the first %d rows",
-                model.p, result.fit_rows));
-        }
-        HoldoutOptions options;
-        options.horizon = request.holdout_horizon();
-        options.paths = request.paths;
-        options.seed = settings.seed;
-        options.threads = settings.threads;
-        options.progress = stage_progress(settings, "hold-out");
-        HoldoutResult h =
-            holdout_check(model, linear.regression, series, rows, result.fit_rows, options);
-        if (h.horizon == 0) {
-            result.stopped = true;
-            return result;
-        }
-        result.holdout = std::move(h);
-    }
-    if (request.girf > 0) {
-        GirfOptions options;
-        options.horizon = request.girf;
-        options.histories = request.girf_histories;
-        options.repetitions = request.girf_repetitions;
-        options.seed = settings.seed;
-        options.threads = settings.threads;
-        options.progress = stage_progress(settings, "impulse responses");
-        GirfResult g;
-        try {
-            g = girf_threshold_var(model, series, options);
-        } catch (const std::domain_error& e) {
-            throw ConfigError(strprintf("--girf: %s", e.what()));
-        }
-        if (g.k == 0) {
-            result.stopped = true;
-            return result;
-        }
-        result.girf = std::move(g);
-    }
+    const bool go = step("forecast",
+                         [&] {
+                             if (request.forecast == 0) {
+                                 return true;
+                             }
+                             ForecastOptions options;
+                             options.horizon = request.forecast;
+                             options.paths = request.paths;
+                             options.seed = settings.seed;
+                             options.threads = settings.threads;
+                             options.progress = stage_progress(settings, "forecast");
+                             const std::vector<double> history = series_history(
+                                 series, model.k, result.fit_rows, model.history_rows());
+                             ForecastResult f = forecast_threshold_var(model, history, options);
+                             if (f.horizon == 0 || stopped()) {
+                                 return false;
+                             }
+                             result.forecast = std::move(f);
+                             return true;
+                         }) &&
+                    step("hold-out",
+                         [&] {
+                             if (request.holdout == 0) {
+                                 return true;
+                             }
+                             // The linear VAR of the same order on the same rows.
+                             ModelProblem problem;
+                             problem.serie_matrix = &series;
+                             problem.n_oss = result.fit_rows;
+                             problem.n_comp = model.k;
+                             problem.min_oss_reg = 2;
+                             problem.m = model.p;
+                             const inference::LinearVar linear = inference::fit_linear_var(problem);
+                             if (!linear.regression.estimated) {
+                                 throw ConfigError(
+                                     strprintf("--holdout: the linear VAR of order %d cannot be "
+                                               "estimated on the first %d rows",
+                                               model.p, result.fit_rows));
+                             }
+                             HoldoutOptions options;
+                             options.horizon = request.holdout_horizon();
+                             options.paths = request.paths;
+                             options.seed = settings.seed;
+                             options.threads = settings.threads;
+                             options.progress = stage_progress(settings, "hold-out");
+                             options.stop = settings.stop;
+                             HoldoutResult h = holdout_check(model, linear.regression, series, rows,
+                                                             result.fit_rows, options);
+                             if (h.horizon == 0) {
+                                 return false;
+                             }
+                             result.holdout = std::move(h);
+                             return true;
+                         }) &&
+                    step("impulse responses", [&] {
+                        if (request.girf == 0) {
+                            return true;
+                        }
+                        GirfOptions options;
+                        options.horizon = request.girf;
+                        options.histories = request.girf_histories;
+                        options.repetitions = request.girf_repetitions;
+                        options.seed = settings.seed;
+                        options.threads = settings.threads;
+                        options.progress = stage_progress(settings, "impulse responses");
+                        options.stop = settings.stop;
+                        GirfResult g;
+                        try {
+                            g = girf_threshold_var(model, series, options);
+                        } catch (const std::domain_error& e) {
+                            throw ConfigError(strprintf("--girf: %s", e.what()));
+                        }
+                        if (g.k == 0) {
+                            return false;
+                        }
+                        result.girf = std::move(g);
+                        return true;
+                    });
+    result.stopped = !go;
     return result;
 }
 

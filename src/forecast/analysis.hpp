@@ -3,6 +3,7 @@
 // bands, the hold-out check against the linear VAR and impulse responses by
 // regime; and how the results are shown (summary text, JSON, CSV files).
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -16,6 +17,7 @@
 #include "forecast/girf.hpp"
 #include "forecast/holdout.hpp"
 #include "numeric/arrays.hpp"
+#include "support/errors.hpp"
 
 namespace velmora {
 
@@ -48,6 +50,12 @@ struct AnalysisSettings {
     std::uint64_t seed = 0;
     int threads = 1;
     AnalysisProgress progress;
+    // Checked inside the simulations' inner loops as well, so that a request
+    // of billions of repetitions still stops at once.
+    const std::atomic<bool>* stop = nullptr;
+    // Record a step that fails in AnalysisResult::errors and go on with the
+    // next one, instead of throwing.
+    bool record_failures = false;
 };
 
 struct AnalysisResult {
@@ -57,7 +65,8 @@ struct AnalysisResult {
     std::optional<ForecastResult> forecast;
     std::optional<HoldoutResult> holdout;
     std::optional<GirfResult> girf;
-    bool stopped = false;                      // progress asked to stop
+    bool stopped = false;                      // progress or stop asked to stop
+    std::vector<StepFailure> errors;           // steps that failed (record_failures)
     std::string note;                          // why nothing was computed, when so
     std::vector<std::filesystem::path> files;  // CSV files written
 };
@@ -66,7 +75,9 @@ struct AnalysisResult {
 // (fit_rows = rows - request.holdout). The linear VAR of the hold-out check is
 // fitted here on the same rows, at the model's order. Throws ConfigError when
 // the model cannot support a request (a regime covariance that is not positive
-// definite for the impulse responses, too few rows).
+// definite for the impulse responses, too few rows); with
+// settings.record_failures such a step is listed in result.errors instead
+// and the steps after it still run.
 AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix& series, int rows,
                             const AnalysisRequest& request, const AnalysisSettings& settings);
 

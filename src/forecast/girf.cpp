@@ -18,6 +18,10 @@ inline std::size_t idx(long long i) {
     return static_cast<std::size_t>(i);
 }
 
+// Share of a component's variance below which a Cholesky pivot counts as
+// zero.
+constexpr double kRelativePivot = 1e-12;
+
 using Cube = std::vector<std::vector<std::vector<double>>>;
 
 Cube make_cube(int a, int b, int c) {
@@ -78,6 +82,16 @@ GirfResult girf_threshold_var(const ThresholdVarModel& model, const double_matri
     result.histories = histories;
     result.repetitions = reps;
     result.regimes.resize(idx(n_regime));
+    // The scale a regime's innovations are judged against: the largest
+    // variance of each component among the regimes. A pivot that is a
+    // vanishing share of it is rounding, not an innovation.
+    std::vector<double> variance_scale(idx(k), 0.0);
+    for (const VarRegime& regime : model.regimes) {
+        for (int j = 0; j < k && regime.covariance.size() == idx(k) * idx(k); ++j) {
+            variance_scale[idx(j)] =
+                std::max(variance_scale[idx(j)], regime.covariance[idx(j) * idx(k) + idx(j)]);
+        }
+    }
     std::vector<int> active;  // regimes with histories
     for (int r = 1; r <= n_regime; ++r) {
         GirfRegime& out = result.regimes[idx(r - 1)];
@@ -92,11 +106,29 @@ GirfResult girf_threshold_var(const ThresholdVarModel& model, const double_matri
         if (out.times_available == 0) {
             continue;
         }
+        const std::string not_definite =
+            "the residual covariance of regime " + std::to_string(r) + " is not positive definite";
+        const int regressors =
+            static_cast<int>(regime.phi.size()) / k + (regime.intercept.empty() ? 0 : 1);
+        const int observations = regime.residual_rows(k);
+        if (observations <= regressors) {
+            // Residuals that are zero up to rounding: its shocks would be
+            // rounding noise, its responses zero.
+            throw std::domain_error(not_definite + " (" + std::to_string(observations) +
+                                    " observations for " + std::to_string(regressors) +
+                                    " regressors: no residual degrees of freedom)");
+        }
         try {
             out.cholesky = cholesky_lower(regime.covariance, k);
         } catch (const std::domain_error&) {
-            throw std::domain_error("the residual covariance of regime " + std::to_string(r) +
-                                    " is not positive definite");
+            throw std::domain_error(not_definite);
+        }
+        for (int j = 0; j < k; ++j) {
+            const double pivot = out.cholesky[idx(j) * idx(k) + idx(j)];
+            if (pivot * pivot <= kRelativePivot * variance_scale[idx(j)]) {
+                throw std::domain_error(not_definite + " (relative to the variance of component " +
+                                        std::to_string(j + 1) + " in the other regimes)");
+            }
         }
         active.push_back(r);
     }
@@ -139,6 +171,9 @@ GirfResult girf_threshold_var(const ThresholdVarModel& model, const double_matri
             double* out = responses.data() + (idx(r - 1) * idx(histories) + idx(h)) * per_history;
             std::vector<double> impulse(idx(k));
             for (int rep = 0; rep < reps; ++rep) {
+                if (options.stop != nullptr && options.stop->load(std::memory_order_relaxed)) {
+                    return;
+                }
                 const std::uint64_t draw_seed = stream.next();
                 RandomStream base_stream(draw_seed);
                 s.simulator.run(s.history, &base_stream, nullptr, s.base.data());
@@ -159,7 +194,7 @@ GirfResult girf_threshold_var(const ThresholdVarModel& model, const double_matri
             }
         },
         options.progress);
-    if (!finished) {
+    if (!finished || (options.stop != nullptr && options.stop->load())) {
         return {};
     }
 

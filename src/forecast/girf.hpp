@@ -5,6 +5,7 @@
 // depends on the history, the sign and size of the shock and the shocks that
 // follow, so it is an average over simulations, not a product of matrices.
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -21,6 +22,9 @@ struct GirfOptions {
     std::uint64_t seed = 0;
     int threads = 1;  // the result does not depend on it
     SimulationProgress progress;
+    // Checked between repetitions: set, the responses are abandoned (an
+    // empty result, as when progress stops them).
+    const std::atomic<bool>* stop = nullptr;
 };
 
 // Responses of one regime. Tables are indexed [shock - 1][horizon][component - 1].

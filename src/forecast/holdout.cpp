@@ -89,6 +89,9 @@ HoldoutResult holdout_check(const ThresholdVarModel& threshold,
             const std::vector<double> history = series_history(series, k, origin, need);
             double* tv = tv_forecast.data() + idx(o) * path_size;
             for (int i = 0; i < options.paths; ++i) {
+                if (options.stop != nullptr && options.stop->load(std::memory_order_relaxed)) {
+                    return;
+                }
                 RandomStream stream(derive_seed(
                     options.seed, StreamPurpose::holdout,
                     static_cast<std::uint64_t>(o) * static_cast<std::uint64_t>(options.paths) +
@@ -107,7 +110,7 @@ HoldoutResult holdout_check(const ThresholdVarModel& threshold,
                       lin_forecast.begin() + static_cast<std::ptrdiff_t>(idx(o) * path_size));
         },
         options.progress);
-    if (!finished) {
+    if (!finished || (options.stop != nullptr && options.stop->load())) {
         return {};
     }
 

@@ -3,6 +3,7 @@
 // rows from every origin among them, 1 to H steps ahead, and its errors are
 // set beside those of the linear VAR of the same order.
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -19,6 +20,9 @@ struct HoldoutOptions {
     std::uint64_t seed = 0;
     int threads = 1;
     SimulationProgress progress;
+    // Checked between simulated paths: set, the check is abandoned (an
+    // empty result, as when progress stops it).
+    const std::atomic<bool>* stop = nullptr;
 };
 
 struct ForecastErrors {

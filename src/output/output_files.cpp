@@ -58,6 +58,19 @@ bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
+void refuse_course_file_among_own_files(const std::filesystem::path& course_file,
+                                        const std::filesystem::path& workdir) {
+    const std::vector<OwnFile> own = command_files(course_file, workdir);
+    for (std::size_t i = 1; i < own.size(); ++i) {
+        if (same_file(course_file, own[i].path)) {
+            throw ConfigError(strprintf(
+                "Course file %s is %s %s, which the command writes: keep the series in a file "
+                "of its own",
+                course_file.c_str(), own[i].what.c_str(), own[i].path.c_str()));
+        }
+    }
+}
+
 nlohmann::json files_failed_json(const std::vector<FileFailure>& failures) {
     nlohmann::json out = nlohmann::json::array();
     for (const FileFailure& failure : failures) {
@@ -77,7 +90,7 @@ void ExtraOutputs::check_paths() const {
         const Output& out = outputs_[i];
         // The file written beside it first, then renamed over it, must not
         // block either.
-        std::filesystem::path partial = out.path;
+        std::filesystem::path partial = link_target(out.path);
         partial += ".partial";
         for (const auto& path : {out.path, partial}) {
             if (const std::string kind = special_file_kind(path); !kind.empty()) {

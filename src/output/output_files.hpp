@@ -28,6 +28,13 @@ struct OwnFile {
 std::vector<OwnFile> command_files(const std::filesystem::path& course_file,
                                    const std::filesystem::path& workdir);
 
+// Throws ConfigError when the course file is one of the other files of
+// command_files (the run log, inputonepop2.txt, a result file of workdir or
+// of workdir/refined) under any name: a run or a fit would overwrite or
+// append to the series it reads. Touches no file.
+void refuse_course_file_among_own_files(const std::filesystem::path& course_file,
+                                        const std::filesystem::path& workdir);
+
 // Whether two names lead to the same file: the same path once made absolute
 // and normal ("./x", "d/../x" and "x"; symbolic links followed), or, when
 // both exist, the same file by another name (a hard link).

@@ -225,10 +225,9 @@ std::array<std::filesystem::path, 3> model_report_paths(const std::filesystem::p
             dir / strprintf("ResidualThreshold%s.txt", kind)};
 }
 
-ReportOutcome write_model_report(const FittedModel& model, int replication,
-                                 const std::filesystem::path& dir, Console* console) {
-    const auto texts = format_model_report(model, replication);
-    const auto paths = model_report_paths(dir, model.threshold_variables());
+ReportOutcome append_model_report(const std::array<std::string, 3>& texts, int threshold_variables,
+                                  const std::filesystem::path& dir, Console* console) {
+    const auto paths = model_report_paths(dir, threshold_variables);
     ReportOutcome outcome;
     for (size_t i = 0; i < paths.size(); ++i) {
         bool opened = false;
@@ -243,6 +242,12 @@ ReportOutcome write_model_report(const FittedModel& model, int replication,
         }
     }
     return outcome;
+}
+
+ReportOutcome write_model_report(const FittedModel& model, int replication,
+                                 const std::filesystem::path& dir, Console* console) {
+    return append_model_report(format_model_report(model, replication), model.threshold_variables(),
+                               dir, console);
 }
 
 }  // namespace velmora

@@ -38,4 +38,9 @@ struct ReportOutcome {
 ReportOutcome write_model_report(const FittedModel& model, int replication,
                                  const std::filesystem::path& dir, Console* console);
 
+// The same for reports already formatted (format_model_report) of a model
+// with threshold_variables threshold variables.
+ReportOutcome append_model_report(const std::array<std::string, 3>& texts, int threshold_variables,
+                                  const std::filesystem::path& dir, Console* console);
+
 }  // namespace velmora

@@ -27,6 +27,19 @@ class Failure : public std::runtime_error {
 // its files whole (a full disk, a file size limit, an I/O error).
 inline constexpr int kWriteFailureStatus = 3;
 
+// Exit status of a command that completed its search or fit but one of the
+// steps after it (inference, forecasts, the hold-out check, impulse
+// responses, ...) failed; a file not written whole (3) takes precedence.
+inline constexpr int kAnalysisFailureStatus = 4;
+
+// A step after the search or the fit that failed, and why: the other steps'
+// results stand. `step` names it as the JSON's `analysis_errors` does
+// ("impulse responses"), `message` is the failure's own text.
+struct StepFailure {
+    std::string step;
+    std::string message;
+};
+
 // Exit status of a run that stopped after the signal `signal_number`
 // (SIGINT: 130, SIGTERM: 143), as a shell reports a process the signal ended.
 constexpr int interrupted_status(int signal_number) noexcept {

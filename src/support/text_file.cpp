@@ -100,7 +100,23 @@ std::string write_text_file(const std::filesystem::path& path, std::string_view 
 
 namespace velmora {
 
-std::string replace_text_file(const std::filesystem::path& path, std::string_view text) {
+std::filesystem::path link_target(const std::filesystem::path& path) {
+    namespace fs = std::filesystem;
+    fs::path at = path;
+    std::error_code ec;
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(at, ec)); ++hops) {
+        const fs::path target = fs::read_symlink(at, ec);
+        if (ec) {
+            break;
+        }
+        at = target.is_absolute() ? target : at.parent_path() / target;
+    }
+    return at;
+}
+
+std::string replace_text_file(const std::filesystem::path& name, std::string_view text) {
+    // Renaming onto a link would replace the link and leave its target stale.
+    const std::filesystem::path path = link_target(name);
     std::filesystem::path partial = path;
     partial += ".partial";
     std::string reason = write_text_file(partial, text, "w");

@@ -70,10 +70,17 @@ std::string special_file_kind(const std::filesystem::path& path);
 std::string write_text_file(const std::filesystem::path& path, std::string_view text,
                             const char* mode);
 
+// The file a name leads to once symbolic links are followed (at most 40 of
+// them): the name itself when it is not a link, also when the last target
+// does not exist yet.
+std::filesystem::path link_target(const std::filesystem::path& path);
+
 // Replaces the file at path with text, whole or not at all: the text goes to
 // a new file beside it, which takes the name only once it is written and
-// closed; on failure an earlier file at path is left as it was. Returns the
-// system's reason for a failure, an empty string on success.
+// closed; on failure an earlier file at path is left as it was. A symbolic
+// link at path stays a link: its target is the file replaced, the new file
+// written beside the target. Returns the system's reason for a failure, an
+// empty string on success.
 std::string replace_text_file(const std::filesystem::path& path, std::string_view text);
 
 }  // namespace velmora
