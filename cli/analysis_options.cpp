@@ -85,6 +85,12 @@ AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matri
     settings.record_failures = true;
     AnalysisResult result = run_analysis(model, series, rows, request, settings);
     progress.finish();
+    if (const int count = non_finite_values(result); count > 0) {
+        std::fprintf(stderr,
+                     "Warning: the model is explosive: %d simulated figures overflowed and are not "
+                     "finite numbers; the CSV files leave them empty, the JSON has null.\n",
+                     count);
+    }
     return result;
 }
 
@@ -146,6 +152,9 @@ SplitSeries read_with_held_out(std::optional<LoadedSeries> loaded, const RunConf
         request.n_oss = rows;
         request.n_comp = config.n_comp;
         loaded = load_series(request);
+        for (const std::string& warning : loaded->info.warnings) {
+            std::fprintf(stderr, "%s\n", warning.c_str());
+        }
     }
     SplitSeries split;
     split.all = std::move(*loaded);

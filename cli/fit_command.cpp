@@ -187,6 +187,11 @@ ModelStructure structure_from_options(const FitCommandState& s) {
                              *s.regimes));
         }
         if (static_cast<int>(s.positions.size()) != *s.regimes - 1) {
+            if (!s.thresholds.empty()) {
+                refuse(strprintf("--thresholds: %d regimes need %d threshold value%s, got %zu",
+                                 *s.regimes, *s.regimes - 1, *s.regimes == 2 ? "" : "s",
+                                 s.thresholds.size()));
+            }
             refuse(strprintf("--positions: %d regimes need %d threshold position%s, got %zu",
                              *s.regimes, *s.regimes - 1, *s.regimes == 2 ? "" : "s",
                              s.positions.size()));
@@ -281,10 +286,10 @@ std::string map_thresholds(FitCommandState& s, const LoadedSeries& series) {
         const PositionForValue found = position_for_threshold(
             series.serie, series.info, components[i], lags[i], s.thresholds[i]);
         s.positions.push_back(found.position);
-        const std::string label = series.info.label(found.position);
+        const std::string label = series.info.shown_label(found.position);
         text += strprintf("Threshold %g of %s: position %d (value %f%s%s)\n", s.thresholds[i],
-                          series.info.component(components[i]).c_str(), found.position, found.value,
-                          label.empty() ? "" : ", label ", label.c_str());
+                          series.info.shown_component(components[i]).c_str(), found.position,
+                          found.value, label.empty() ? "" : ", label ", label.c_str());
     }
     return text;
 }
@@ -624,6 +629,19 @@ void add_fit_command(CLI::App& app, int& exit_status) {
     fit->add_option("--seed", state->seed,
                     "Seed of the linearity test's bootstrap and of the simulations of forecasts "
                     "and impulse responses (the same seed gives the same figures)")
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+                // Read here, not by the conversion, which would wrap -1 or
+                // 2^64 round to the largest seed without a word.
+                std::uint64_t parsed = 0;
+                const char* end = value.data() + value.size();
+                const auto [ptr, ec] = std::from_chars(value.data(), end, parsed);
+                if (ec != std::errc() || ptr != end) {
+                    return value + " is not a whole number from 0 to 18446744073709551615";
+                }
+                return {};
+            },
+            "UINT64"))
         ->capture_default_str();
     fit->add_option("--threads", state->threads,
                     "Threads for the bootstrap replicates and the simulations (the result does "

@@ -17,6 +17,9 @@ namespace velmora::cli {
 namespace stage {
 inline constexpr const char* search =
     "the search stops before its next generation and writes no best-model report";
+inline constexpr const char* search_replications =
+    "the search stops before its next generation; replications that finished keep their "
+    "reports";
 inline constexpr const char* refinement =
     "the refinement stops; the search's reports stay, no refined model, summary or JSON is "
     "written";

@@ -1,7 +1,10 @@
 #include <charconv>
+#include <cstdio>
 #include <string>
 
 #include "cli/commands.hpp"
+#include "model/problem.hpp"
+#include "support/errors.hpp"
 #include "support/format.hpp"
 
 namespace velmora::cli {
@@ -94,8 +97,17 @@ std::optional<LoadedSeries> load_for_sizes(RunConfig& config, const ProblemOptio
         request.n_comp = config.n_comp;
     }
     std::optional<LoadedSeries> series = load_series(request);
+    for (const std::string& warning : series->info.warnings) {
+        std::fprintf(stderr, "%s\n", warning.c_str());
+    }
     config.n_oss = series->n_oss();
     config.n_comp = series->n_comp();
+    if (!n_oss_given && config.n_oss < kMinObservations) {
+        // The size came from the file: say which file is too short.
+        throw ConfigError(strprintf(
+            "Course file %s holds %d rows: Number of observations must be >= %d (n_oss = %d)",
+            config.course_file.c_str(), config.n_oss, kMinObservations, config.n_oss));
+    }
     return series;
 }
 

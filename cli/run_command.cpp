@@ -154,7 +154,16 @@ int stopped_by_signal(const RunCommandState& state, const RunResult& result,
                       const InterruptGuard& interrupts, bool search_done) {
     std::fflush(stdout);
     const std::string log = (state.workdir / "Output.txt").string();
-    if (!search_done) {
+    if (!search_done && state.replications > 1) {
+        int reported = 0;
+        for (const ReplicationResult& r : result.replications) {
+            reported += r.reported ? 1 : 0;
+        }
+        std::fprintf(stderr,
+                     "Search stopped after %d generations; %s holds its log, the result files "
+                     "the reports of the %d replications that finished.\n",
+                     result.generations, log.c_str(), reported);
+    } else if (!search_done) {
         std::fprintf(stderr, "Search stopped after %d generations; %s holds its log.\n",
                      result.generations, log.c_str());
     } else if (result.refinement_stopped) {
@@ -223,7 +232,7 @@ int execute(RunCommandState& state) {
 
     StdConsole console;
     ProgressLine progress_line(state.replications);
-    InterruptGuard interrupts(stage::search);
+    InterruptGuard interrupts(state.replications > 1 ? stage::search_replications : stage::search);
     RunOptions options;
     options.workdir = state.workdir;
     options.seed = state.seed;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -36,22 +37,6 @@ const std::string& sample = testing::sample_series();
 CommandResult velmora(const std::string& arguments, const TempDir& dir) {
     return testing::run_command("timeout 120 " + shell_quote(VELMORA_CLI_PATH) + " " + arguments,
                                 dir.path(), dir.path());
-}
-
-// The sample's first rows as a comma-separated file with a header.
-std::string sample_csv(const std::string& header, std::size_t rows) {
-    std::string text = header + "\n";
-    const std::vector<std::string> lines = testing::split_lines(read_file(sample));
-    for (std::size_t t = 0; t < rows && t < lines.size(); ++t) {
-        std::string line = lines[t];
-        for (char& ch : line) {
-            if (ch == ' ' || ch == '\t') {
-                ch = ',';
-            }
-        }
-        text += line + "\n";
-    }
-    return text;
 }
 
 TEST(CourseFile, ThatIsARunFileIsRefusedBeforeAnythingIsWritten) {
@@ -256,6 +241,189 @@ TEST(Signals, StopTheInnerLoopsOfImpulseResponsesAndTheHoldOut) {
         EXPECT_EQ(r.status, 143) << request[0] << r.err;
         EXPECT_TRUE(contains(r.err, "Fit stopped after its report was appended")) << r.err;
     }
+}
+
+// The sample's first rows with a label column and these separators.
+std::string labelled_csv(const std::string& header, const std::string& label, char separator,
+                         std::size_t rows) {
+    std::string text = header + "\n";
+    const std::vector<std::string> lines = testing::split_lines(read_file(sample));
+    for (std::size_t t = 0; t < rows && t < lines.size(); ++t) {
+        std::string line = lines[t];
+        for (char& ch : line) {
+            if (ch == ' ' || ch == '\t') {
+                ch = separator;
+            }
+        }
+        text += label + std::to_string(t + 1) + separator + line + "\n";
+    }
+    return text;
+}
+
+TEST(SeriesText, NamesAndLabelsInWindows1252ReachTheJsonAsUtf8) {
+    TempDir dir;
+    // A Latin-1 semicolon export: "Zürich" and "Mär 1999" as single bytes.
+    write_file(dir / "s.csv",
+               labelled_csv("Datum;Z\xFCrich;B\xE2le;Gen\xE8ve;Lugano", "M\xE4r 1999/", ';', 300));
+    const CommandResult r = velmora(
+        "fit --course-file s.csv --component 1 --lag 1 --regimes 2 --thresholds 0 --json f.json "
+        "--regimes-csv r.csv",
+        dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "Threshold variable: Z\xC3\xBCrich at lag 1")) << r.out;
+    const auto json = nlohmann::json::parse(read_file(dir / "f.json"));
+    EXPECT_EQ(json["series"]["component_names"][0], "Z\xC3\xBCrich");
+    EXPECT_EQ(json["series"]["component_names"][1], "B\xC3\xA2le");
+    EXPECT_EQ(json["series"]["row_labels"]["first"], "M\xC3\xA4r 1999/1");
+    EXPECT_EQ(json["model"]["component_names"][0], "Z\xC3\xBCrich");
+    const std::string regimes = read_file(dir / "r.csv");
+    EXPECT_TRUE(contains(regimes, "fitted_Z\xC3\xBCrich")) << regimes.substr(0, 200);
+    EXPECT_TRUE(contains(regimes, "M\xC3\xA4r 1999/1,")) << regimes.substr(0, 300);
+    // Text already in UTF-8 stays as it is.
+    write_file(dir / "u.csv", labelled_csv("date,Z\xC3\xBCrich,b,c,d", "x", ',', 300));
+    const CommandResult u = velmora(
+        "fit --course-file u.csv --component 1 --lag 1 --regimes 2 --thresholds 0 --json u.json",
+        dir);
+    ASSERT_EQ(u.status, 0) << u.err;
+    EXPECT_EQ(nlohmann::json::parse(read_file(dir / "u.json"))["series"]["component_names"][0],
+              "Z\xC3\xBCrich");
+}
+
+TEST(SeriesText, ControlBytesFromTheDataReachStandardOutputEscaped) {
+    TempDir dir;
+    write_file(dir / "s.csv",
+               labelled_csv("date,\x1B[31mDAX,\"SMI\nX\",CAC,FTSE", "\x1B]0;t\x07", ',', 300));
+    const CommandResult r =
+        velmora("run --course-file s.csv --maxgen 2 --seed 2 --no-refine --json s.json", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_FALSE(contains(r.out, "\x1B")) << r.out;
+    EXPECT_FALSE(contains(r.out, "\x07")) << r.out;
+    bool series_line = false;
+    for (const std::string& line : testing::split_lines(r.out)) {
+        if (line.rfind("Series: ", 0) == 0) {
+            series_line = true;
+            EXPECT_TRUE(contains(line, "\\x1B[31mDAX, SMI\\x0AX, CAC, FTSE")) << line;
+            EXPECT_TRUE(contains(line, "(\\x1B]0;t\\x071 to ")) << line;
+        }
+    }
+    EXPECT_TRUE(series_line) << r.out;
+    // The JSON keeps the names as they are, escaped by JSON itself.
+    const auto json = nlohmann::json::parse(read_file(dir / "s.json"));
+    EXPECT_EQ(json["series"]["component_names"][1], "SMI\nX");
+}
+
+TEST(Replications, AreWrittenAsTheyFinishWhileTheRunGoesOn) {
+    TempDir dir;
+    ChildProcess child(VELMORA_CLI_PATH,
+                       {"run", "--course-file", sample, "--n-oss", "300", "--replications", "1000",
+                        "--maxgen", "3", "--seed", "5", "--threads", "2", "--history", "h.csv"},
+                       dir.path());
+    // Rows and reports of replications 1 and 2 while later ones still run.
+    ASSERT_TRUE(testing::wait_for_text(dir / "h.csv", "\n3,1,"));
+    ASSERT_TRUE(testing::wait_for_text(dir / "Output.txt", "casual=7"));
+    child.send(SIGINT);
+    const ChildOutcome r = child.finish();
+    ASSERT_TRUE(r.exited);
+    EXPECT_EQ(r.status, 130) << "the run ended before its replications were written: " << r.err;
+    EXPECT_TRUE(contains(r.err, "replications that finished keep their reports")) << r.err;
+    EXPECT_TRUE(contains(r.err, "the reports of ")) << r.err;
+    const std::string reports = read_file(dir / "OutputThresholdUnivariate.txt") +
+                                read_file(dir / "OutputThresholdBivariate.txt");
+    EXPECT_GE(testing::count_of(reports, "Number of Regime"), 2) << reports.substr(0, 200);
+}
+
+TEST(LesserFaults, ANonEstimableFitHasANullCriterionInItsJson) {
+    TempDir dir;
+    const CommandResult r = velmora("fit --course-file " + shell_quote(sample) +
+                                        " --component 1 --lag 1 --regimes 3 --positions 100,200 "
+                                        "--min-oss-reg 900 --json f.json",
+                                    dir);
+    EXPECT_EQ(r.status, 2) << r.err;
+    const auto json = nlohmann::json::parse(read_file(dir / "f.json"));
+    EXPECT_NE(json["model"]["status"], "estimated");
+    EXPECT_TRUE(json["model"]["criterion"].is_null()) << json["model"]["criterion"];
+    EXPECT_EQ(json["model"]["fitness"], 0.0);
+}
+
+TEST(LesserFaults, TheHistorysLastBestCriterionIsTheSummarysToTheLastBit) {
+    for (const int seed : {1, 2, 3, 4, 5, 6}) {
+        TempDir dir;
+        const CommandResult r = velmora("run --course-file " + shell_quote(sample) +
+                                            " --n-oss 1000 --maxgen 4 --no-refine --seed " +
+                                            std::to_string(seed) + " --history h.csv --json s.json",
+                                        dir);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> rows = testing::read_lines(dir / "h.csv");
+        const double last = std::stod(testing::csv_fields(rows.back())[2]);
+        const auto json = nlohmann::json::parse(read_file(dir / "s.json"));
+        EXPECT_EQ(last, json["best"]["criterion"].get<double>()) << "seed " << seed;
+    }
+}
+
+TEST(LesserFaults, LongFieldsAreRefusedAsTooLongInTheirOwnColumn) {
+    TempDir dir;
+    // A field of 2.1 MB spans the reader's chunks; one of 1.1 MB may fit in
+    // one: both are too long, and in column 2 of 3.
+    for (const std::size_t size : {std::size_t{2100000}, std::size_t{1100000}}) {
+        write_file(dir / "s.csv", "a,b,c\n1," + std::string(size, '7') + ",3\n");
+        const CommandResult r =
+            velmora("fit --course-file s.csv --component 1 --lag 1 --regimes 2 --positions 1", dir);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_TRUE(contains(r.err, "row 2, column 2: a field longer than 1048576 bytes"))
+            << size << ": " << r.err;
+    }
+}
+
+TEST(LesserFaults, FitRefusesASeedOutsideItsRangeAndThresholdsAreNamedAsSuch) {
+    TempDir dir;
+    const std::string fit = "fit --course-file " + shell_quote(sample) +
+                            " --n-oss 300 --component 1 --lag 1 --regimes 2 ";
+    for (const char* seed : {"-1", "18446744073709551616", "1e3"}) {
+        const CommandResult r = velmora(fit + "--thresholds 0 --seed " + seed, dir);
+        EXPECT_EQ(r.status, 2) << seed;
+        EXPECT_TRUE(contains(r.err, "--seed")) << r.err;
+    }
+    EXPECT_EQ(velmora(fit + "--thresholds 0 --seed 18446744073709551615", dir).status, 0);
+    const CommandResult r = velmora(fit + "--thresholds 1,5", dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(contains(r.err, "--thresholds: 2 regimes need 1 threshold value, got 2")) << r.err;
+}
+
+TEST(LesserFaults, AnExplosiveForecastLeavesEmptyFieldsAndSaysSo) {
+    TempDir dir;
+    // Component 1 grows by 30 % a step: its forecast overflows long before
+    // 3000 steps.
+    std::string text;
+    double y = 1.0;
+    for (int t = 1; t <= 40; ++t) {
+        y = 1.3 * y + 0.01 * std::sin(t);
+        char row[96];
+        std::snprintf(row, sizeof row, "%.12g %.12g\n", y, std::sin(2.5 * t));
+        text += row;
+    }
+    write_file(dir / "s.txt", text);
+    const CommandResult r = velmora(
+        "fit --course-file s.txt --m 1 --min-oss-reg 5 --component 2 --lag 1 --regimes 2 "
+        "--thresholds 0 --forecast 3000 --forecast-paths 5 --forecast-csv f.csv --json f.json",
+        dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.err, "Warning: the model is explosive")) << r.err;
+    const std::string csv = read_file(dir / "f.csv");
+    EXPECT_FALSE(contains(csv, "inf")) << csv.substr(csv.size() - 200);
+    EXPECT_FALSE(contains(csv, "nan")) << csv.substr(csv.size() - 200);
+    EXPECT_TRUE(contains(csv, ",,")) << csv.substr(csv.size() - 200);
+}
+
+TEST(LesserFaults, ACourseFileTooShortForASearchIsNamed) {
+    TempDir dir;
+    write_file(dir / "short.txt", "1 2\n3 4\n5 6\n7 8\n9 10\n");
+    const CommandResult r = velmora("run --course-file short.txt", dir);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(contains(r.err,
+                         "Course file short.txt holds 5 rows: Number of observations must "
+                         "be >= 30 (n_oss = 5)"))
+        << r.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "Output.txt"));
 }
 
 }  // namespace

@@ -324,3 +324,54 @@ TEST(Series, ThresholdCandidatesOfAMillionOrMoreAreRefused) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(TableReader, AFirstRowOfNumbersIsAHeaderOnlyUnderATimeAxisElseDataWithAWarning) {
+    TempDir dir;
+    // "x" over numbers: the first row of data, labelled "x", and said so.
+    write_file(dir / "x.csv", "x,1,2\na,3,4\nb,5,6\n");
+    const Table data = read_table(request_for(dir / "x.csv"));
+    EXPECT_FALSE(data.has_header);
+    EXPECT_TRUE(data.has_labels);
+    ASSERT_EQ(data.rows, 3);
+    EXPECT_EQ(data.row_labels.front(), "x");
+    EXPECT_EQ(data.at(0, 1), 2.0);
+    ASSERT_EQ(data.warnings.size(), 1u);
+    EXPECT_NE(data.warnings[0].find("row 1: read as data, not as a header: \"x\" as the row's "
+                                    "label"),
+              std::string::npos)
+        << data.warnings[0];
+    // Under a time axis the same numbers name the columns.
+    write_file(dir / "date.csv", "Date,1,2\na,3,4\nb,5,6\n");
+    const Table named = read_table(request_for(dir / "date.csv"));
+    EXPECT_TRUE(named.has_header);
+    EXPECT_EQ(named.rows, 2);
+    EXPECT_EQ(named.column_names, (std::vector<std::string>{"1", "2"}));
+    EXPECT_TRUE(named.warnings.empty());
+    // Rows of plain numbers and a header of names raise no doubt.
+    write_file(dir / "plain.csv", "1,2\n3,4\n");
+    write_file(dir / "names.csv", "day,a,b\nx,3,4\n");
+    EXPECT_TRUE(read_table(request_for(dir / "plain.csv")).warnings.empty());
+    EXPECT_TRUE(read_table(request_for(dir / "names.csv")).warnings.empty());
+}
+
+TEST(TableReader, TextThatIsNotUtf8IsReadAsWindows1252) {
+    using data::utf8_from_file_text;
+    EXPECT_EQ(utf8_from_file_text("Z\xFCrich"), "Z\xC3\xBCrich");
+    // The code page's own 0x80..0x9F: euro sign, dagger, Y with diaeresis;
+    // an undefined byte becomes U+FFFD.
+    EXPECT_EQ(utf8_from_file_text("\x80\x86\x9F\x81"),
+              "\xE2\x82\xAC\xE2\x80\xA0\xC5\xB8\xEF\xBF\xBD");
+    // Valid UTF-8 (up to four-byte sequences) is kept as it is.
+    EXPECT_EQ(utf8_from_file_text("Z\xC3\xBCrich \xF0\x9F\x98\x80"),
+              "Z\xC3\xBCrich \xF0\x9F\x98\x80");
+    // Overlong forms, surrogates and a cut sequence are not UTF-8.
+    EXPECT_EQ(utf8_from_file_text("\xC0\xAF"), "\xC3\x80\xC2\xAF");
+    EXPECT_EQ(utf8_from_file_text("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");
+    EXPECT_EQ(utf8_from_file_text("ab\xC3"), "ab\xC3\x83");
+}
+
+}  // namespace
+}  // namespace velmora

@@ -126,6 +126,9 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
         request.n_oss = config.n_oss;
         request.n_comp = config.n_comp;
         series = load_series(request);
+        for (const std::string& warning : series.info.warnings) {
+            console.err(warning + "\n");
+        }
     }
     // The search takes its threshold variables from components 1 and 2.
     check_threshold_magnitudes(series.serie, series.info, {1, 2});

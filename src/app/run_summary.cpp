@@ -3,6 +3,7 @@
 #include <charconv>
 #include <sstream>
 
+#include "data/number.hpp"
 #include "output/model_tables.hpp"
 #include "output/output_files.hpp"
 #include "support/format.hpp"
@@ -64,12 +65,12 @@ std::string shape_words(const ModelStructure& s, const SeriesInfo& series) {
     if (series.has_names) {
         if (s.threshold_variables == 1) {
             return strprintf("%s at lag %d, %d regimes",
-                             series.component(s.one.which_serie).c_str(), s.one.threshold_lag,
+                             series.shown_component(s.one.which_serie).c_str(), s.one.threshold_lag,
                              s.one.n_regime);
         }
         return strprintf("%s and %s at lags %d and %d, %d regimes",
-                         series.component(s.two.which_serie1).c_str(),
-                         series.component(s.two.which_serie2).c_str(), s.two.Ritardo1,
+                         series.shown_component(s.two.which_serie1).c_str(),
+                         series.shown_component(s.two.which_serie2).c_str(), s.two.Ritardo1,
                          s.two.Ritardo2, s.two.n_regime);
     }
     if (s.threshold_variables == 1) {
@@ -144,14 +145,15 @@ std::string format_series_line(const SeriesInfo& s) {
     if (!partial && !s.has_names && s.row_labels.empty()) {
         return {};
     }
-    std::string text = "Series: " + s.file + ", " + s.rows_text();
+    std::string text = "Series: " + data::shown_text(s.file) + ", " + s.rows_text();
     if (!s.row_labels.empty()) {
-        text += " (" + s.row_labels.front() + " to " + s.row_labels.back() + ")";
+        text += " (" + s.shown_label(1) + " to " +
+                s.shown_label(static_cast<int>(s.row_labels.size())) + ")";
     }
     if (s.has_names) {
         text += "; components";
         for (std::size_t k = 1; k <= s.component_names.size(); ++k) {
-            text += (k == 1 ? " " : ", ") + s.component(static_cast<int>(k));
+            text += (k == 1 ? " " : ", ") + s.shown_component(static_cast<int>(k));
         }
     }
     return text + ".\n";

@@ -38,7 +38,7 @@ StructureSummary summarize_structure(const ModelProblem& problem, const ModelStr
 
 std::string format_structure_summary(const StructureSummary& summary, const SeriesInfo* series) {
     const auto component = [series](int k) {
-        return series != nullptr && series->has_names ? series->component(k)
+        return series != nullptr && series->has_names ? series->shown_component(k)
                                                       : strprintf("component %d", k);
     };
     std::string text;

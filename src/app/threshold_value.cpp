@@ -47,7 +47,7 @@ PositionForValue position_for_threshold(const double_matrix& serie, const Series
         throw ConfigError(strprintf(
             "--thresholds: %g lies below every value of %s at lag %d, and no time position "
             "holds a value that splits the series the same way",
-            x, info.component(component).c_str(), lag));
+            x, info.shown_component(component).c_str(), lag));
     }
     return {best, serie[best][component]};
 }

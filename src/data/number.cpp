@@ -97,10 +97,90 @@ bool holds_byte_order_mark(std::string_view token) {
     return token.find(kByteOrderMark) != std::string_view::npos;
 }
 
+namespace {
+
+// Length of the valid UTF-8 sequence starting at text[i], or 0.
+std::size_t utf8_sequence(std::string_view text, std::size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+        return 1;
+    }
+    std::size_t length = 0;
+    if (c >= 0xc2 && c <= 0xdf) {
+        length = 2;
+    } else if (c >= 0xe0 && c <= 0xef) {
+        length = 3;
+    } else if (c >= 0xf0 && c <= 0xf4) {
+        length = 4;
+    }
+    if (length == 0 || i + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) {
+            return 0;
+        }
+    }
+    const auto second = static_cast<unsigned char>(text[i + 1]);
+    // Overlong forms, surrogates and code points above U+10FFFF.
+    if ((c == 0xe0 && second < 0xa0) || (c == 0xed && second > 0x9f) ||
+        (c == 0xf0 && second < 0x90) || (c == 0xf4 && second > 0x8f)) {
+        return 0;
+    }
+    return length;
+}
+
+void append_utf8(std::string& out, unsigned code) {
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xc0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3f));
+    } else {
+        out += static_cast<char>(0xe0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+        out += static_cast<char>(0x80 | (code & 0x3f));
+    }
+}
+
+// Windows-1252 at 0x80..0x9F; 0xFFFD where the code page defines nothing.
+constexpr unsigned kWindows1252High[32] = {
+    0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+
+}  // namespace
+
+std::string utf8_from_file_text(std::string_view text) {
+    bool valid = true;
+    for (std::size_t i = 0; i < text.size() && valid;) {
+        const std::size_t length = utf8_sequence(text, i);
+        valid = length > 0;
+        i += length;
+    }
+    if (valid) {
+        return std::string(text);
+    }
+    std::string out;
+    out.reserve(text.size() + text.size() / 2);
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        append_utf8(out, c >= 0x80 && c < 0xa0 ? kWindows1252High[c - 0x80] : c);
+    }
+    return out;
+}
+
 std::string shown_token(std::string_view token) {
     constexpr std::size_t limit = 40;
     const bool cut = token.size() > limit;
-    const std::string_view shown = cut ? token.substr(0, limit) : token;
+    std::string out = shown_text(cut ? token.substr(0, limit) : token);
+    if (cut) {
+        out += "...";
+    }
+    return out;
+}
+
+std::string shown_text(std::string_view shown) {
     std::string out;
     out.reserve(shown.size() + 8);
     std::size_t i = 0;
@@ -139,9 +219,6 @@ std::string shown_token(std::string_view token) {
             out += strprintf("\\x%02X", c);
             ++i;
         }
-    }
-    if (cut) {
-        out += "...";
     }
     return out;
 }

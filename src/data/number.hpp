@@ -20,6 +20,16 @@ bool parse_number(std::string_view token, double& value);
 // its first 40 bytes followed by "...".
 std::string shown_token(std::string_view token);
 
+// The same escaping, whole (not cut): text from the data (a name, a label, a
+// file name) as a line on a terminal may show it.
+std::string shown_text(std::string_view text);
+
+// Text read from a file: as it is when it is valid UTF-8; otherwise each byte
+// taken as Windows-1252 (Latin-1 with its printable 0x80..0x9F), converted to
+// UTF-8 ("Z\xFCrich" becomes "Zürich"); the five bytes that code page leaves
+// undefined become U+FFFD.
+std::string utf8_from_file_text(std::string_view text);
+
 // Whether the token holds a UTF-8 byte-order mark (EF BB BF) anywhere.
 bool holds_byte_order_mark(std::string_view token);
 

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "data/number.hpp"
 #include "data/table_reader.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -52,6 +53,14 @@ std::string SeriesInfo::label(int t) const {
     return {};
 }
 
+std::string SeriesInfo::shown_component(int k) const {
+    return data::shown_text(component(k));
+}
+
+std::string SeriesInfo::shown_label(int t) const {
+    return data::shown_text(label(t));
+}
+
 std::string SeriesInfo::rows_text() const {
     return strprintf("read %d of %s%lld rows", rows_read, rows_in_file_exact ? "" : "at least ",
                      rows_in_file);
@@ -84,6 +93,7 @@ LoadedSeries load_series(const SeriesRequest& request) {
     info.rows_read = table.rows;
     info.rows_in_file = table.rows_in_file;
     info.rows_in_file_exact = table.rows_in_file_exact;
+    info.warnings = table.warnings;
     return out;
 }
 
@@ -104,11 +114,11 @@ std::string threshold_magnitude_problem(const double_matrix& serie, const Series
     for (int t = serie.row_lo(); t <= serie.row_hi(); ++t) {
         const double value = serie[t][component];
         if (std::fabs(value) >= limit) {
-            const std::string label = info.label(t);
+            const std::string label = info.shown_label(t);
             return strprintf(
                 "Course file %s: %s holds %g at time %d%s%s%s; values of magnitude 1e6 or more "
                 "cannot serve as thresholds",
-                info.file.c_str(), info.component(component).c_str(), value, t,
+                info.file.c_str(), info.shown_component(component).c_str(), value, t,
                 label.empty() ? "" : " (", label.c_str(), label.empty() ? "" : ")");
         }
     }

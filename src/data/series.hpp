@@ -24,11 +24,20 @@ struct SeriesInfo {
     int rows_read = 0;
     long long rows_in_file = 0;  // a lower bound when rows_in_file_exact is false
     bool rows_in_file_exact = true;
+    // How a doubt about the file was settled (a first row of numbers under a
+    // label read as data), one line each without a line end; a front end
+    // shows them once, when it reads the file.
+    std::vector<std::string> warnings;
 
     // "DAX", or "component 3" when the file has no name for it.
     std::string component(int k) const;
     // The label of time t (1-based), or "" when the file has none.
     std::string label(int t) const;
+    // The same as a line on a terminal may show them: bytes a terminal would
+    // act on (a control character, a line end inside a quoted name) escaped
+    // as \xNN.
+    std::string shown_component(int k) const;
+    std::string shown_label(int t) const;
     // "read 1000 of 1859 rows" / "read 1000 of at least 131073 rows".
     std::string rows_text() const;
 };

@@ -577,13 +577,17 @@ class DelimitedReader {
                              csv_strerror(csv_error(&parser_))));
         }
         if (parser_.entry_pos > kMaxField) {
-            refuse(strprintf("Course file %s, row %lld, column %zu: a field longer than %zu bytes",
-                             name_.c_str(), record_line_or_current(), fields_.size() + 1,
-                             kMaxField));
+            refuse_long_field();
         }
     }
 
     long long record_line_or_current() const { return fields_used_ == 0 ? line_ : record_line_; }
+
+    // The field under way is the one after those of its row already read.
+    [[noreturn]] void refuse_long_field() const {
+        refuse(strprintf("Course file %s, row %lld, column %zu: a field longer than %zu bytes",
+                         name_.c_str(), record_line_or_current(), fields_used_ + 1, kMaxField));
+    }
 
     static void on_field(void* text, std::size_t size, void* self) {
         static_cast<DelimitedReader*>(self)->field(static_cast<const char*>(text), size);
@@ -596,6 +600,10 @@ class DelimitedReader {
         }
         if (fields_used_ == 0) {
             record_line_ = line_;
+        }
+        if (size > kMaxField) {
+            // Whole within one chunk: as long as one that spans chunks.
+            refuse_long_field();
         }
         if (static_cast<int>(fields_.size()) >= request_.max_columns + 1) {
             refuse(strprintf("Course file %s, row %lld: more than %d columns", name_.c_str(),
@@ -632,8 +640,27 @@ class DelimitedReader {
                     table_.has_header = true;
                 }
             }
+            // Numbers under a first field: a header only when that field
+            // names a time axis ("date,1,2": columns named 1 and 2); otherwise
+            // the first row of data with its label, said on the way.
+            const std::string_view first = trimmed(fields[0]);
+            if (!table_.has_header && count > 1 && !first.empty() && !is_number(first)) {
+                if (is_time_name(first)) {
+                    table_.has_header = true;
+                } else {
+                    table_.warnings.push_back(strprintf(
+                        "Course file %s, row %lld: read as data, not as a header: \"%s\" as the "
+                        "row's label, the rest as numbers (a header names its columns or starts "
+                        "with date, time, ...)",
+                        name_.c_str(), record_line_, shown_token(first).c_str()));
+                }
+            }
             if (table_.has_header) {
-                header_.assign(fields.begin(), fields.end());
+                // Names exported in a Windows code page are read as such.
+                header_.clear();
+                for (const std::string& f : fields) {
+                    header_.push_back(utf8_from_file_text(f));
+                }
                 return;
             }
         }
@@ -816,7 +843,7 @@ class DelimitedReader {
             table_.values.push_back(value);
         }
         if (table_.has_labels) {
-            table_.row_labels.emplace_back(trimmed(fields[0]));
+            table_.row_labels.push_back(utf8_from_file_text(trimmed(fields[0])));
         }
         table_.file_lines.push_back(static_cast<int>(std::min<long long>(record_line_, INT32_MAX)));
     }

@@ -56,6 +56,9 @@ struct Table {
     int rows = 0;
     int columns = 0;
     std::vector<double> values;  // rows x columns, row after row
+    // How the reader settled a doubt about the file (a first row that may or
+    // may not be a header), one line each without a line end.
+    std::vector<std::string> warnings;
     // Data rows in the file; a lower bound when rows_in_file_exact is false
     // (reading stopped at max_rows or max_bytes).
     long long rows_in_file = 0;

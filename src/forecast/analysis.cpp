@@ -1,6 +1,7 @@
 #include "forecast/analysis.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <stdexcept>
@@ -17,6 +18,12 @@ namespace {
 
 inline std::size_t idx(int i) {
     return static_cast<std::size_t>(i);
+}
+
+// A CSV value as the files have always written it; empty (a missing value
+// to a spreadsheet) for one that is not finite, as an explosive model gives.
+std::string csv_value(double value) {
+    return std::isfinite(value) ? strprintf("%.10g", value) : std::string();
 }
 
 // Fewest rows a model is fitted on, as the estimators require.
@@ -328,6 +335,33 @@ void add_analysis_json(nlohmann::json& out, const AnalysisResult& r) {
     }
 }
 
+int non_finite_values(const AnalysisResult& r) {
+    int count = 0;
+    const auto add = [&count](const std::vector<std::vector<double>>& table) {
+        for (const auto& row : table) {
+            for (const double v : row) {
+                count += std::isfinite(v) ? 0 : 1;
+            }
+        }
+    };
+    if (r.forecast) {
+        for (const auto* table : {&r.forecast->mean, &r.forecast->median, &r.forecast->q05,
+                                  &r.forecast->q95, &r.forecast->no_shock}) {
+            add(*table);
+        }
+    }
+    if (r.girf) {
+        for (const GirfRegime& regime : r.girf->regimes) {
+            for (const auto* cube : {&regime.mean, &regime.q05, &regime.q95}) {
+                for (const auto& table : *cube) {
+                    add(table);
+                }
+            }
+        }
+    }
+    return count;
+}
+
 std::string forecast_csv_text(const AnalysisResult& r) {
     if (!r.forecast) {
         return {};
@@ -336,10 +370,12 @@ std::string forecast_csv_text(const AnalysisResult& r) {
     std::string text = "step,time,component,mean,median,q05,q95,no_shock\n";
     for (int h = 0; h < f.horizon; ++h) {
         for (int c = 0; c < f.k; ++c) {
-            text +=
-                strprintf("%d,%d,%d,%.10g,%.10g,%.10g,%.10g,%.10g\n", h + 1, r.fit_rows + h + 1,
-                          c + 1, f.mean[idx(h)][idx(c)], f.median[idx(h)][idx(c)],
-                          f.q05[idx(h)][idx(c)], f.q95[idx(h)][idx(c)], f.no_shock[idx(h)][idx(c)]);
+            text += strprintf("%d,%d,%d", h + 1, r.fit_rows + h + 1, c + 1);
+            for (const auto* table : {&f.mean, &f.median, &f.q05, &f.q95, &f.no_shock}) {
+                text += ',';
+                text += csv_value((*table)[idx(h)][idx(c)]);
+            }
+            text += "\n";
         }
     }
     return text;
@@ -355,9 +391,12 @@ std::string girf_csv_text(const AnalysisResult& r) {
         for (std::size_t j = 0; j < regime.mean.size(); ++j) {
             for (int h = 0; h <= g.horizon; ++h) {
                 for (int c = 0; c < g.k; ++c) {
-                    text += strprintf("%d,%zu,%d,%d,%.10g,%.10g,%.10g\n", regime.regime, j + 1, h,
-                                      c + 1, regime.mean[j][idx(h)][idx(c)],
-                                      regime.q05[j][idx(h)][idx(c)], regime.q95[j][idx(h)][idx(c)]);
+                    text += strprintf("%d,%zu,%d,%d", regime.regime, j + 1, h, c + 1);
+                    for (const auto* cube : {&regime.mean, &regime.q05, &regime.q95}) {
+                        text += ',';
+                        text += csv_value((*cube)[j][idx(h)][idx(c)]);
+                    }
+                    text += '\n';
                 }
             }
         }

@@ -87,9 +87,15 @@ std::string format_analysis(const AnalysisResult& result);
 // Adds `forecast`, `holdout` and `girf` (those computed) to a JSON object.
 void add_analysis_json(nlohmann::json& out, const AnalysisResult& result);
 
+// Values of the forecast and the impulse responses that are not finite (an
+// explosive model's paths overflow): the CSV files leave them empty, the
+// JSON has null.
+int non_finite_values(const AnalysisResult& result);
+
 // The text of the forecast CSV file (step, time, component, mean, median,
 // q05, q95, no_shock) and of the impulse-response CSV file (regime, shock,
 // horizon, component, mean, q05, q95); empty when that part was not computed.
+// A value that is not finite is an empty field.
 std::string forecast_csv_text(const AnalysisResult& result);
 std::string girf_csv_text(const AnalysisResult& result);
 

@@ -155,7 +155,11 @@ std::string ExtraOutputs::write_json(const std::filesystem::path& path, nlohmann
     for (const auto& failure : files_failed_json(failed_)) {
         listed.push_back(failure);
     }
-    return write(path, summary.dump(2) + "\n");
+    // Series text arrives as UTF-8 (converted when read); what else is not
+    // (a file name in another encoding) is written with U+FFFD in place of
+    // each byte that is not UTF-8, never a failure after the work is done.
+    return write(path,
+                 summary.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
 }
 
 }  // namespace velmora
