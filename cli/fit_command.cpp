@@ -454,13 +454,17 @@ int execute(FitCommandState& state) {
     }
     console.out(text);
     std::optional<inference::ModelInference> inference;
-    const std::optional<diagnostics::ModelDiagnostics> diagnostics =
-        diagnose_reported(summary, state.inference.diagnostics);
     AnalysisResult analysis;
     std::optional<rolling::RollingResult> rolled;
     // The steps after the report may fail one by one: each failure is named
     // and listed, the others keep their results and files.
     std::vector<StepFailure> analysis_errors;
+    std::optional<diagnostics::ModelDiagnostics> diagnostics;
+    try {
+        diagnostics = diagnose_reported(summary, state.inference.diagnostics);
+    } catch (const std::exception& e) {
+        note_step_failure(analysis_errors, "diagnostics", e.what());
+    }
     if (summary.model.estimated()) {
         StageProgress stage_line;
         try {

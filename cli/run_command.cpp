@@ -309,9 +309,18 @@ int execute(RunCommandState& state) {
             : std::nullopt;
     const auto& reported_inference = result.refined ? refined_inference : best_inference;
     stage_line.finish();
-    const auto best_diagnostics = diagnose_reported(result.best, state.inference.diagnostics);
+    const auto diagnose = [&](const char* step, const StructureSummary& model) {
+        std::optional<diagnostics::ModelDiagnostics> out;
+        try {
+            out = diagnose_reported(model, state.inference.diagnostics);
+        } catch (const std::exception& e) {
+            note_step_failure(analysis_errors, step, e.what());
+        }
+        return out;
+    };
+    const auto best_diagnostics = diagnose("diagnostics of the best model", result.best);
     const auto refined_diagnostics =
-        result.refined ? diagnose_reported(result.refined->model, state.inference.diagnostics)
+        result.refined ? diagnose("diagnostics of the refined model", result.refined->model)
                        : std::nullopt;
     // Forecasts and impulse responses of the reported model: the refined one
     // when refinement ran (also from a start population, with --maxgen 0).
