@@ -479,12 +479,10 @@ int execute(FitCommandState& state) {
             return stopped_by_signal(interrupts, true);
         }
         if (inference) {
-            console.out("Beside the linear VAR:
-" +
+            console.out("Beside the linear VAR:\n" +
                         inference::format_inference_summary(*inference) + "Coefficients at order " +
                         std::to_string(c.m) +
-                        " with standard errors, t-values and p-values (Student's t):
-" +
+                        " with standard errors, t-values and p-values (Student's t):\n" +
                         inference::format_coefficient_tables(*inference) +
                         regime_choice_note(c, *inference));
         }

@@ -303,10 +303,9 @@ int execute(RunCommandState& state) {
         best_choice.regime_replicates = 0;
     }
     const auto best_inference = infer("inference of the best model", result.best, best_choice);
-    const auto refined_inference =
-        result.refined
-            ? infer("inference of the refined model", result.refined->model, inference_choice)
-            : std::nullopt;
+    const auto refined_inference = result.refined ? infer("inference of the refined model",
+                                                          result.refined->model, inference_choice)
+                                                  : std::nullopt;
     const auto& reported_inference = result.refined ? refined_inference : best_inference;
     stage_line.finish();
     const auto diagnose = [&](const char* step, const StructureSummary& model) {

@@ -287,6 +287,15 @@ TEST(SeriesText, NamesAndLabelsInWindows1252ReachTheJsonAsUtf8) {
     ASSERT_EQ(u.status, 0) << u.err;
     EXPECT_EQ(nlohmann::json::parse(read_file(dir / "u.json"))["series"]["component_names"][0],
               "Z\xC3\xBCrich");
+    // A file name that is not UTF-8 reaches the JSON with U+FFFD for its byte.
+    write_file(dir / "d\xE9.txt", read_file(sample));
+    const CommandResult p = velmora(
+        "fit --course-file 'd\xE9.txt' --n-oss 300 --component 1 --lag 1 --regimes 2 "
+        "--thresholds 0 --json p.json",
+        dir);
+    ASSERT_EQ(p.status, 0) << p.err;
+    EXPECT_EQ(nlohmann::json::parse(read_file(dir / "p.json"))["parameters"]["course_file"],
+              "d\xEF\xBF\xBD.txt");
 }
 
 TEST(SeriesText, ControlBytesFromTheDataReachStandardOutputEscaped) {
