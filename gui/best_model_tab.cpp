@@ -92,7 +92,7 @@ QString inference_html(const inference::ModelInference& inf) {
                     "<p>Linearity test: LR = %1; the bootstrap was stopped after %2 "
                     "series, so its p-value is not known.</p>")
                     .arg(number("%.4f", inf.linearity->lr))
-                    .arg(inf.linearity->replicates);
+                    .arg(inf.linearity->replicates + inf.linearity->failed);
     } else if (inf.linearity) {
         const inference::LinearityTest& t = *inf.linearity;
         html += QObject::tr(
@@ -385,7 +385,11 @@ void BestModelTab::run_finished(const RunOutcome& outcome) {
         return;
     }
     QString html;
-    if (outcome.status == RunOutcome::Status::stopped) {
+    if (r.refinement_stopped) {
+        html +=
+            tr("<p>The refinement was stopped: the search's best model below was reported to "
+               "the result files; no refined model.</p>");
+    } else if (outcome.status == RunOutcome::Status::stopped) {
         html +=
             tr("<p>The run was stopped: the best structure found so far, no report "
                "files.</p>");
@@ -416,6 +420,14 @@ void BestModelTab::run_finished(const RunOutcome& outcome) {
         html += tr("<h3>Files written</h3><ul>");
         for (const auto& file : files) {
             html += QStringLiteral("<li>%1</li>").arg(full_path(file));
+        }
+        html += QStringLiteral("</ul>");
+    }
+    if (!r.files_failed.empty()) {
+        html += tr("<h3>Files not written</h3><ul>");
+        for (const FileFailure& failure : r.files_failed) {
+            html += QStringLiteral("<li>%1: %2</li>")
+                        .arg(full_path(failure.path), escaped(failure.reason));
         }
         html += QStringLiteral("</ul>");
     }

@@ -120,10 +120,13 @@ void ForecastTab::run_started(const RunConfig&) {
 void ForecastTab::run_finished(const RunOutcome& outcome) {
     const ModelAnalyses& analyses = outcome.analyses;
     const AnalysisResult& analysis = analyses.analysis;
+    const AnalysisRequest& asked = outcome.choices.request;
     if (!analyses.failure.empty()) {
         note_->setText(tr("No forecast: %1").arg(QString::fromStdString(analyses.failure)));
-    } else if (analysis.stopped) {
-        note_->setText(tr("The forecasts were stopped before they were complete."));
+    } else if (const QString reason = missing_analysis_reason(
+                   outcome, asked.forecast > 0 || asked.holdout > 0, tr("forecast"));
+               !reason.isEmpty()) {
+        note_->setText(reason);
     }
     if (analysis.holdout) {
         show_holdout(*analysis.holdout);

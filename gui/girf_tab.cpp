@@ -79,6 +79,10 @@ void GirfTab::run_finished(const RunOutcome& outcome) {
         if (!outcome.analyses.failure.empty()) {
             note_->setText(tr("No impulse responses: %1")
                                .arg(QString::fromStdString(outcome.analyses.failure)));
+        } else if (const QString reason = missing_analysis_reason(
+                       outcome, outcome.choices.request.girf > 0, tr("impulse responses"));
+                   !reason.isEmpty()) {
+            note_->setText(reason);
         }
         return;
     }

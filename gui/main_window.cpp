@@ -53,6 +53,8 @@ constexpr int kChartRefreshMs = 200;
 constexpr int kDrawShare = 50;
 // The generation display is rewritten at most this often.
 constexpr int kLabelRefreshMs = 100;
+// How often a stopped run that still reads its course file is released.
+constexpr int kReleaseMs = 100;
 
 QLabel* make_display(QWidget* parent, const char* name) {
     auto* display = new QLabel(parent);
@@ -281,6 +283,7 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     connect(&runner_, &RunThread::replication_started, this, &VelmoraDlg::show_replication);
     connect(runner_.console(), &SignalConsole::written, this, &VelmoraDlg::append_message);
     connect(&runner_, &QThread::finished, this, &VelmoraDlg::run_finished);
+    connect(&runner_, &RunThread::run_began, this, &VelmoraDlg::begin_pages);
     connect(runner_.progress(), &ProgressQueue::ready, this, &VelmoraDlg::progress_ready);
     refresh_timer_.setSingleShot(true);
     connect(&refresh_timer_, &QTimer::timeout, this, &VelmoraDlg::draw_progress);
@@ -289,6 +292,14 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     label_timer_.setSingleShot(true);
     connect(&label_timer_, &QTimer::timeout, this, &VelmoraDlg::show_latest_generation);
     since_label_.start();
+    release_timer_.setInterval(kReleaseMs);
+    connect(&release_timer_, &QTimer::timeout, this, [this] {
+        if (runner_.reading()) {
+            runner_.release_reading();
+        } else {
+            release_timer_.stop();
+        }
+    });
 
     set_running(false);
 }
@@ -433,9 +444,10 @@ void VelmoraDlg::start_run() {
         workdir = folder.toStdString();
     }
     runner_.progress()->take();  // nothing of an earlier run may reach the new chart
-    for (ResultsTab* tab : tabs_) {
-        tab->run_started(parameters_.config);
-    }
+    // The pages keep the previous results until the course file has been
+    // read and the search begins (begin_pages).
+    pending_config_ = parameters_.config;
+    pages_begun_ = false;
     set_running(true);
     // A single replication leaves the replication display empty, as it
     // always was; with several it shows the one under way.
@@ -453,6 +465,19 @@ void VelmoraDlg::stop_run() {
     }
     runner_.request_stop();
     stop_->setEnabled(false);
+    if (runner_.reading()) {
+        release_timer_.start();
+    }
+}
+
+void VelmoraDlg::begin_pages() {
+    if (pages_begun_) {
+        return;
+    }
+    pages_begun_ = true;
+    for (ResultsTab* tab : tabs_) {
+        tab->run_started(pending_config_);
+    }
 }
 
 void VelmoraDlg::show_generation(int generation) {
@@ -505,34 +530,83 @@ void VelmoraDlg::append_message(const QString& text, bool error) {
 }
 
 void VelmoraDlg::run_finished() {
-    const RunOutcome outcome = runner_.outcome();
+    // Handed over and dropped at the end of this function: the window keeps
+    // only what its pages show.
+    const RunOutcome outcome = runner_.take_outcome();
     set_running(false);
+    release_timer_.stop();
     if (quit_after_run_) {
         QDialog::reject();
         return;
     }
     label_timer_.stop();
-    draw_progress();
     refresh_ms_ = kChartRefreshMs;
-    if (runner_.latest_generation() >= 0) {
-        generation_->setText(QString::number(runner_.latest_generation()));
-    }
-    for (ResultsTab* tab : tabs_) {
-        tab->run_finished(outcome);
+    if (outcome.began) {
+        // A run that ends without breeding a generation (maxgen 0) never
+        // announced its start.
+        begin_pages();
+        draw_progress();
+        if (runner_.latest_generation() >= 0) {
+            generation_->setText(QString::number(runner_.latest_generation()));
+        }
+        for (ResultsTab* tab : tabs_) {
+            tab->run_finished(outcome);
+        }
+    } else {
+        runner_.progress()->take();
     }
     switch (outcome.status) {
         case RunOutcome::Status::completed:
             break;
         case RunOutcome::Status::stopped:
-            append_message(tr("Run stopped before generation %1: Output.txt holds the header, "
-                              "layout and seed lines; no best-model report was written.\n")
-                               .arg(outcome.generations),
-                           false);
+            append_message(stop_message(outcome), false);
             break;
         case RunOutcome::Status::failed:
             show_error(outcome.message);
             break;
     }
+    // The command line fails with status 3 for these; here they must not
+    // pass for a success either.
+    const std::vector<FileFailure>& failed = outcome.result.files_failed;
+    if (!failed.empty()) {
+        QString text = failed.size() == 1
+                           ? tr("A file of the run could not be written:")
+                           : tr("%1 files of the run could not be written:").arg(failed.size());
+        for (const FileFailure& f : failed) {
+            text += QStringLiteral("\n") + tr("%1 could not be written: %2")
+                                               .arg(QString::fromStdString(f.path.string()),
+                                                    QString::fromStdString(f.reason));
+        }
+        show_error(text);
+    }
+}
+
+QString VelmoraDlg::stop_message(const RunOutcome& outcome) {
+    const RunResult& r = outcome.result;
+    if (!outcome.began) {
+        return tr("Run stopped before its search began: no file was written.\n");
+    }
+    if (r.refinement_stopped) {
+        return tr("Refinement stopped after the search's %1 generations: Output.txt holds the "
+                  "search's log and the result files its best-model report; no refined model "
+                  "was reported.\n")
+            .arg(outcome.generations);
+    }
+    int reported = 0;
+    for (const ReplicationResult& rep : r.replications) {
+        reported += rep.reported ? 1 : 0;
+    }
+    const int replications = static_cast<int>(r.replications.size());
+    if (replications <= 1 || reported == 0) {
+        return tr("Run stopped before generation %1: Output.txt holds the header, layout and "
+                  "seed lines; no best-model report was written.\n")
+            .arg(outcome.generations);
+    }
+    return tr("Run stopped: %1 of %2 replications had ended and appended their best-model "
+              "reports; the others stopped before generation %3 at the latest.\n")
+        .arg(reported)
+        .arg(replications)
+        .arg(outcome.generations);
 }
 
 void VelmoraDlg::show_error(const QString& text) {

@@ -81,6 +81,9 @@ class VelmoraDlg : public QDialog {
     void show_replication(int replication);
     void append_message(const QString& text, bool error);
     void run_finished();
+    // The run has read its course file and starts its search: the pages
+    // make room for it.
+    void begin_pages();
     // Generations bred: redrawn at most every kChartRefreshMs while the run
     // goes on, at once when it ends.
     void progress_ready();
@@ -91,6 +94,8 @@ class VelmoraDlg : public QDialog {
     void set_running(bool running);
     // A failure box: caption "Error", the error icon, one OK button.
     void show_error(const QString& text);
+    // The line the Messages page gets when a run was stopped.
+    static QString stop_message(const RunOutcome& outcome);
 
     ParameterValues parameters_;
     RunThread runner_;
@@ -122,6 +127,12 @@ class VelmoraDlg : public QDialog {
     int refresh_ms_ = 0;  // the chart's present refresh interval
     QTimer label_timer_;
     QElapsedTimer since_label_;
+    // Told to the pages once the run has begun; until then they keep the
+    // previous run's results.
+    RunConfig pending_config_;
+    bool pages_begun_ = false;
+    // After Stop, releases a run still waiting to read a pipe.
+    QTimer release_timer_;
 };
 
 }  // namespace velmora::gui

@@ -3,7 +3,6 @@
 #include <exception>
 
 #include "app/reported_inference.hpp"
-#include "data/series.hpp"
 #include "forecast/fitted_var.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -26,13 +25,22 @@ RunConfig searched_config(const RunConfig& config, const AnalysisChoices& choice
     validate_analysis(choices.request, config.n_oss, config.n_comp);
     RunConfig searched = config;
     searched.n_oss -= choices.request.holdout;
+    const int least = config.m + 2 * config.min_oss_reg;
+    if (choices.request.holdout > 0 && searched.n_oss < least) {
+        throw ConfigError(strprintf(
+            "Hold-out: %d of %d rows held out leaves %d to search; two regimes of at least %d "
+            "observations (Min. Obs. Reg.) after %d lags need %d",
+            choices.request.holdout, config.n_oss, searched.n_oss, config.min_oss_reg, config.m,
+            least));
+    }
     return searched;
 }
 
 namespace {
 
 void analyse(const RunConfig& config, const RunResult& result, const AnalysisChoices& choices,
-             int threads, const std::atomic<bool>* stop, Console* console, ModelAnalyses& out) {
+             const std::shared_ptr<const double_matrix>& rows_read, int threads,
+             const std::atomic<bool>* stop, Console* console, ModelAnalyses& out) {
     const RunConfig searched = searched_config(config, choices);
     const auto seed = static_cast<std::uint64_t>(result.casual);
     inference::InferenceOptions options;
@@ -55,6 +63,9 @@ void analyse(const RunConfig& config, const RunResult& result, const AnalysisCho
     inference::InferenceOptions best_options = options;
     best_options.regime_replicates = result.refined ? 0 : choices.test_regimes;
     out.best = infer_reported(searched, *result.serie, result.best, best_options);
+    if (result.refinement_stopped) {
+        return;
+    }
     if (result.refined) {
         options.regime_replicates = choices.test_regimes;
         out.refined = infer_reported(searched, *result.serie, result.refined->model, options);
@@ -65,17 +76,8 @@ void analyse(const RunConfig& config, const RunResult& result, const AnalysisCho
         return;
     }
     const int rows = config.n_oss;
-    if (choices.request.holdout == 0) {
-        out.rows_read = result.serie;
-    } else {
-        // The search saw only the rows before those held out.
-        SeriesRequest read;
-        read.path = config.course_file;
-        read.columns = config.columns;
-        read.n_oss = rows;
-        read.n_comp = config.n_comp;
-        out.rows_read = std::make_shared<const double_matrix>(load_series(read).serie);
-    }
+    // The search saw only the rows before those held out.
+    out.rows_read = rows_read;
     if (console != nullptr) {
         console->out("Forecasts, hold-out check and impulse responses of the reported model.\n");
     }
@@ -94,16 +96,17 @@ void analyse(const RunConfig& config, const RunResult& result, const AnalysisCho
 }  // namespace
 
 ModelAnalyses analyse_run(const RunConfig& config, const RunResult& result,
-                          const AnalysisChoices& choices, int threads,
-                          const std::atomic<bool>* stop, Console* console) {
+                          const AnalysisChoices& choices, std::shared_ptr<const double_matrix> rows,
+                          int threads, const std::atomic<bool>* stop, Console* console) {
     ModelAnalyses out;
-    if (!result.completed || !result.serie) {
+    if ((!result.completed && !result.refinement_stopped) || !result.serie || !rows ||
+        rows->row_hi() < config.n_oss) {
         return out;
     }
     // The search's result stands whatever happens here: a failure is told,
     // not turned into a failed run.
     try {
-        analyse(config, result, choices, threads, stop, console, out);
+        analyse(config, result, choices, rows, threads, stop, console, out);
     } catch (const std::exception& e) {
         out.failure = e.what();
         if (console != nullptr) {

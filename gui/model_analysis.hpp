@@ -38,16 +38,22 @@ struct ModelAnalyses {
 };
 
 // The configuration the search runs on: with a hold-out, the rows before
-// those held out. Throws ConfigError when the choices do not suit the series.
+// those held out. Throws ConfigError when the choices do not suit the series,
+// and when the rows left could not hold two regimes of the least size after
+// the largest order's lags (no model could be estimated on them).
 RunConfig searched_config(const RunConfig& config, const AnalysisChoices& choices);
 
 // The inference of every reported model and the analyses of the reported
 // one. `config` is the configuration as entered (all rows); `result` the
-// run's. Empty when the run reported no estimated model. `stop` (may be null)
+// run's; `rows` the rows read for the run (config.n_oss of them, the held-out
+// ones included), so that nothing is read again. Empty when the run was
+// stopped before its search ended; when the stop came during the refinement
+// only the search's best model is inferred (the analyses belong to the
+// reported model, which the refinement did not give). `stop` (may be null)
 // ends the bootstrap and the simulations early; a console (may be null) is
 // told when a long stage starts.
 ModelAnalyses analyse_run(const RunConfig& config, const RunResult& result,
-                          const AnalysisChoices& choices, int threads,
-                          const std::atomic<bool>* stop, Console* console);
+                          const AnalysisChoices& choices, std::shared_ptr<const double_matrix> rows,
+                          int threads, const std::atomic<bool>* stop, Console* console);
 
 }  // namespace velmora::gui

@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 #include <filesystem>
+#include <system_error>
 
 #include "app/methods.hpp"
 #include "data/table_reader.hpp"
@@ -365,6 +366,13 @@ void ParGenAlgDlg::describe_course_file() {
     }
     data::TableRequest request;
     request.path = std::filesystem::path(file.toStdString());
+    // A pipe or a device would hold the window until it is written to or
+    // without end: only a regular file is read here; the run reads the
+    // others on its own thread.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(request.path, ec)) {
+        return;
+    }
     // A stream of numbers can be cut into rows only with a width.
     bool width_ok = false;
     const int width = edit(c::kNcomp)->text().trimmed().toInt(&width_ok);

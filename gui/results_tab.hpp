@@ -18,7 +18,7 @@
 
 namespace velmora::gui {
 
-// The series a run modelled, read again after the run for the charts.
+// The rows a run searched, as the run read them, for the charts.
 struct RunSeries {
     int n_oss = 0;
     int k = 0;
@@ -31,8 +31,8 @@ struct RunSeries {
     }
 };
 
-// Reads the series of a run's configuration; null when it cannot be read.
-std::shared_ptr<const RunSeries> load_run_series(const RunConfig& config);
+// The first `rows` rows of a series read (all of them when it holds fewer).
+std::shared_ptr<const RunSeries> make_run_series(const LoadedSeries& series, int rows);
 
 // The name a chart or table gives component c (1-based): the file's name
 // for it, or "component c".
@@ -41,8 +41,18 @@ QString component_name(const SeriesInfo& info, int c);
 struct RunOutcome {
     enum class Status { completed, stopped, failed };
     Status status = Status::completed;
-    int generations = 0;  // generations produced
-    QString message;      // the failure's text when failed
+    // Generations bred by the replication that went furthest (with one
+    // replication, the run's count).
+    int generations = 0;
+    QString message;  // the failure's text when failed
+    // The search started (RunThread::run_began was emitted) or the run
+    // returned. False for a run refused or stopped before its first
+    // generation: the pages of the previous run stay as they were (and when
+    // the course file was refused or a stop came while reading it, every
+    // file too).
+    bool began = false;
+    // What the run was asked to compute after the search.
+    AnalysisChoices choices;
 
     // What the run was asked to do (with a hold-out, the rows searched) and
     // where its files went.
@@ -50,12 +60,18 @@ struct RunOutcome {
     std::filesystem::path workdir;
     // The run's result; meaningful unless the run failed.
     RunResult result;
-    // The series, when it could be read after the run; null otherwise.
+    // The rows searched, as read for the run; null when it was not read.
     std::shared_ptr<const RunSeries> series;
     // The inference and the forecasts of the reported models; empty unless
     // the run completed with an estimated model.
     ModelAnalyses analyses;
 };
+
+// Why a run's forecasts and impulse responses are missing although they were
+// asked for (`asked`), or an empty text when the run computed them (or a
+// failure of theirs is in analyses.failure). `what` names them in the
+// sentence: "forecast", "impulse responses".
+QString missing_analysis_reason(const RunOutcome& outcome, bool asked, const QString& what);
 
 class ResultsTab : public QWidget {
     Q_OBJECT

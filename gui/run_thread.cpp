@@ -2,8 +2,14 @@
 
 #include <QMutexLocker>
 
-#include <exception>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <exception>
+#include <system_error>
+
+#include "data/series.hpp"
 #include "support/errors.hpp"
 
 namespace velmora::gui {
@@ -11,9 +17,60 @@ namespace velmora::gui {
 RunThread::RunThread(RunFunction run_function, SeedingCounter& seedings, QObject* parent)
     : QThread(parent), run_function_(std::move(run_function)), seedings_(seedings) {}
 
+namespace {
+
+// Replications run side by side: the furthest one's count, not their sum.
+int generations_bred(const RunResult& result) {
+    int most = result.replications.empty() ? result.generations : 0;
+    for (const ReplicationResult& r : result.replications) {
+        most = std::max(most, r.generations);
+    }
+    return most;
+}
+
+// The first `rows` rows of a series read, as the search takes them.
+LoadedSeries first_rows(const LoadedSeries& all, int rows) {
+    LoadedSeries out;
+    out.serie = double_matrix(1, rows, 1, all.n_comp());
+    std::copy(
+        all.serie.data(),
+        all.serie.data() + static_cast<std::size_t>(rows) * static_cast<std::size_t>(all.n_comp()),
+        out.serie.data());
+    out.info = all.info;
+    if (out.info.row_labels.size() > static_cast<std::size_t>(rows)) {
+        out.info.row_labels.resize(static_cast<std::size_t>(rows));
+    }
+    return out;
+}
+
+}  // namespace
+
 RunThread::~RunThread() {
     stop_ = true;
-    wait();
+    // A run waiting for a pipe's writer would never see the stop.
+    while (!wait(100)) {
+        release_reading();
+    }
+}
+
+void RunThread::request_stop() {
+    stop_ = true;
+    release_reading();
+}
+
+void RunThread::release_reading() {
+    if (!reading_.load()) {
+        return;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_fifo(reading_path_, ec)) {
+        return;
+    }
+    // Without a reader this fails at once (ENXIO) instead of blocking.
+    const int fd = ::open(reading_path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+    }
 }
 
 bool RunThread::start_run(const RunConfig& config, int threads,
@@ -25,6 +82,8 @@ bool RunThread::start_run(const RunConfig& config, int threads,
     threads_ = threads;
     workdir_ = workdir;
     stop_ = false;
+    reading_ = false;
+    reading_path_ = config.course_file;
     latest_generation_ = -1;
     generation_announced_ = false;
     set_outcome({});
@@ -37,12 +96,20 @@ RunOutcome RunThread::outcome() const {
     return outcome_;
 }
 
+RunOutcome RunThread::take_outcome() {
+    QMutexLocker lock(&mutex_);
+    RunOutcome taken = std::move(outcome_);
+    outcome_ = RunOutcome{};
+    return taken;
+}
+
 void RunThread::set_outcome(RunOutcome outcome) {
     QMutexLocker lock(&mutex_);
     outcome_ = std::move(outcome);
 }
 
 void RunThread::run() {
+    std::atomic<bool> began{false};
     RunOptions options;
     options.workdir = workdir_;
     options.threads = threads_;
@@ -51,7 +118,10 @@ void RunThread::run() {
     options.console = &console_;
     options.stop = &stop_;
     options.seedings = &seedings_;
-    options.progress = [this](const RunProgress& progress) {
+    options.progress = [this, &began](const RunProgress& progress) {
+        if (!began.exchange(true)) {
+            emit run_began();
+        }
         emit replication_started(progress.replication);
         latest_generation_ = progress.generation;
         if (!generation_announced_.exchange(true)) {
@@ -64,26 +134,62 @@ void RunThread::run() {
     RunOutcome outcome;
     outcome.config = config_;
     outcome.workdir = workdir_;
+    outcome.choices = analyses_;
     try {
         // With a hold-out the search sees only the rows before it.
         outcome.config = searched_config(config_, analyses_);
+        // Every row asked for, the held-out ones too, read once: the search,
+        // the charts and the hold-out check all work on these values, and a
+        // file the run refuses is refused before Output.txt is touched.
+        SeriesRequest request;
+        request.path = config_.course_file;
+        request.columns = config_.columns;
+        request.n_oss = config_.n_oss;
+        request.n_comp = config_.n_comp;
+        reading_ = true;
+        LoadedSeries all;
+        try {
+            all = load_series(request);
+        } catch (...) {
+            reading_ = false;
+            throw;
+        }
+        reading_ = false;
+        if (stop_.load()) {
+            outcome.status = RunOutcome::Status::stopped;
+            set_outcome(std::move(outcome));
+            return;
+        }
+        const LoadedSeries searched = first_rows(all, outcome.config.n_oss);
+        // The search's own check, made here so that it too leaves the files
+        // alone.
+        check_threshold_magnitudes(searched.serie, searched.info, {1, 2});
+        options.series = &searched;
         outcome.result = run_function_(outcome.config, options);
+        outcome.began = true;
         outcome.status =
             outcome.result.completed ? RunOutcome::Status::completed : RunOutcome::Status::stopped;
-        outcome.generations = outcome.result.generations;
-        // The charts of the regimes draw the series itself; reading it here
-        // keeps the window responsive.
-        outcome.series = load_run_series(outcome.config);
+        outcome.generations = generations_bred(outcome.result);
+        outcome.series = make_run_series(searched, outcome.config.n_oss);
+        const auto rows = std::make_shared<const double_matrix>(std::move(all.serie));
         // The bootstrap and the simulations take a while: here too, off the
         // window's thread; a stop request ends them early.
         outcome.analyses =
-            analyse_run(config_, outcome.result, analyses_, threads_, &stop_, &console_);
+            analyse_run(config_, outcome.result, analyses_, rows, threads_, &stop_, &console_);
     } catch (const Failure& failure) {
+        outcome.began = began.load();
         outcome.status = RunOutcome::Status::failed;
         outcome.message = QString::fromStdString(failure.what());
+        // A pipe released by Stop ends early: that is the stop, not a fault
+        // of the file.
+        if (!outcome.began && stop_.load()) {
+            outcome.status = RunOutcome::Status::stopped;
+            outcome.message.clear();
+        }
     } catch (const std::exception& e) {
         // Anything else (memory exhausted, a file system fault) must still
         // reach the user rather than end the program from a worker thread.
+        outcome.began = began.load();
         outcome.status = RunOutcome::Status::failed;
         outcome.message = QString::fromStdString(e.what());
     }

@@ -1,7 +1,10 @@
 #pragma once
 // Runs one search at a time off the GUI thread, so that the window keeps
-// repainting and can ask the run to stop. The run is checked for a stop
-// request between generations; the destructor asks for a stop and waits.
+// repainting and can ask the run to stop. The course file is read here once,
+// before any file is written: a file the run refuses leaves the previous
+// run's files alone, and a pipe or a slow disk never blocks the window. The
+// run is checked for a stop request between generations; the destructor asks
+// for a stop and waits.
 
 #include <QMutex>
 #include <QString>
@@ -44,11 +47,24 @@ class RunThread : public QThread {
     // The inference and the analyses asked of the next run's models.
     void set_analyses(const AnalysisChoices& choices) { analyses_ = choices; }
 
-    // Asks the run under way to stop before its next generation.
-    void request_stop() { stop_ = true; }
+    // Asks the run under way to stop before its next generation; a run still
+    // waiting for a pipe named as its course file is released at once.
+    void request_stop();
+
+    // A pipe whose writer has not yet opened it blocks its reader in the
+    // system; this opens and closes the pipe's writing end so that the read
+    // ends with the data sent so far. Call again while reading() stays true:
+    // a reader that had not yet opened the pipe is only released by the next
+    // call.
+    void release_reading();
+    // The course file is being read (nothing has been written yet).
+    bool reading() const { return reading_.load(); }
 
     // Valid once finished() has been delivered.
     RunOutcome outcome() const;
+    // The same, handed over: the thread keeps nothing of the run (a run of
+    // many replications holds much), and outcome() is empty afterwards.
+    RunOutcome take_outcome();
 
     // What the run writes to standard output and standard error.
     SignalConsole* console() { return &console_; }
@@ -70,6 +86,10 @@ class RunThread : public QThread {
     void generation_started(int generation);
     // With each progress report: the replication (from 1) it comes from.
     void replication_started(int replication);
+    // The course file has been read and the search is about to start: from
+    // here on the run writes its files. Emitted once per run, before any
+    // generation is announced.
+    void run_began();
 
   protected:
     void run() override;
@@ -89,6 +109,8 @@ class RunThread : public QThread {
     std::filesystem::path workdir_;
 
     std::atomic<bool> stop_{false};
+    std::atomic<bool> reading_{false};
+    std::filesystem::path reading_path_;  // set while no run is under way
     std::atomic<int> latest_generation_{-1};
     std::atomic<bool> generation_announced_{false};
     SignalConsole console_;

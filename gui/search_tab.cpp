@@ -3,6 +3,8 @@
 #include <QChart>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPen>
 #include <QPushButton>
@@ -27,6 +29,10 @@ const QColor kColours[] = {QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28),
 
 // Enough for a line to look continuous at any window size.
 constexpr int kMaxPoints = 4000;
+// Beyond this many replications the legend names the kinds of line once
+// instead of every line: a thousand entries squeezed into the legend lose
+// their labels.
+constexpr std::size_t kLegendReplications = 4;
 
 QColor colour_of(int replication) {
     constexpr int count = static_cast<int>(std::size(kColours));
@@ -105,17 +111,36 @@ SearchTab::Lines& SearchTab::lines_of(int replication) {
         series->attachAxis(y_axis_);
     }
     Lines& stored = lines_.emplace(replication, lines).first->second;
-    name_lines();
+    name_lines(replication);
     return stored;
 }
 
-void SearchTab::name_lines() {
+void SearchTab::name_lines(int added) {
     const bool several = lines_.size() > 1;
+    const bool many = lines_.size() > kLegendReplications;
+    const bool all = lines_.size() <= kLegendReplications + 1;
+    bool first = true;
     for (auto& [replication, lines] : lines_) {
-        lines.best.series->setName(several ? tr("Best, replication %1").arg(replication)
-                                           : tr("Best criterion"));
-        lines.mean.series->setName(several ? tr("Mean, replication %1").arg(replication)
-                                           : tr("Mean criterion"));
+        // Past the change to one entry per kind, only the new lines change.
+        if (!all && replication != added) {
+            first = false;
+            continue;
+        }
+        if (many) {
+            lines.best.series->setName(first ? tr("Best criterion, each replication") : QString());
+            lines.mean.series->setName(first ? tr("Mean criterion, each replication") : QString());
+        } else {
+            lines.best.series->setName(several ? tr("Best, replication %1").arg(replication)
+                                               : tr("Best criterion"));
+            lines.mean.series->setName(several ? tr("Mean, replication %1").arg(replication)
+                                               : tr("Mean criterion"));
+        }
+        for (QLineSeries* series : {lines.best.series, lines.mean.series}) {
+            for (QLegendMarker* marker : view_->chart()->legend()->markers(series)) {
+                marker->setVisible(!many || first);
+            }
+        }
+        first = false;
     }
 }
 
@@ -206,7 +231,10 @@ void SearchTab::fit_axes() {
 void SearchTab::run_finished(const RunOutcome& outcome) {
     view_->setRenderHint(QPainter::Antialiasing, true);
     QString text;
-    switch (outcome.status) {
+    // A stop during the refinement leaves the search whole.
+    const RunOutcome::Status status =
+        outcome.result.refinement_stopped ? RunOutcome::Status::completed : outcome.status;
+    switch (status) {
         case RunOutcome::Status::completed:
             if (!outcome.result.best_codes.empty()) {
                 text = outcome.result.generations > 0

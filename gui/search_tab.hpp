@@ -54,7 +54,9 @@ class SearchTab : public ResultsTab {
     };
     static void extend(Line& line, const QList<QPointF>& points);
     Lines& lines_of(int replication);
-    void name_lines();
+    // Names the lines of every replication, or of the one just added when
+    // the others need no change.
+    void name_lines(int added);
     void fit_axes();
 
     ChartView* view_ = nullptr;

@@ -2,11 +2,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTabWidget>
 #include <QTextStream>
 
 #include <clocale>
+#include <cstdio>
+#include <cstring>
 
 #include "app/run_driver.hpp"
 #include "icon.hpp"
@@ -23,17 +26,32 @@ constexpr int kScreenshotGirf = 12;
 constexpr int kScreenshotHoldout = 100;
 constexpr QSize kScreenshotSize(1040, 900);
 
-// With the default course file in the working directory the window is shown
-// after a real run with the default parameters, as a user would see it, with
-// the inference and the forecasts asked for so that their pages have
-// something to show.
-bool save_screenshots(const QString& directory, SeedingCounter& seedings) {
+// The sample the screenshots show when no course file is named: the
+// returns of the bundled data, from the working directory (a clone's root)
+// or else from the source tree the program was built from.
+QString default_screenshot_course_file() {
+    const QString relative = QStringLiteral("data/eustockmarkets_returns.csv");
+    if (QFile::exists(relative)) {
+        return QDir::current().absoluteFilePath(relative);
+    }
+    return QStringLiteral(VELMORA_DATA_DIR "/eustockmarkets_returns.csv");
+}
+
+// The window is shown after a real run on the course file with the default
+// parameters, as a user would see it, with the inference and the forecasts
+// asked for so that their pages have something to show.
+bool save_screenshots(const QString& directory, const QString& course_file,
+                      SeedingCounter& seedings) {
     if (!QDir().mkpath(directory)) {
         return false;
     }
     const QDir dir(directory);
 
     VelmoraDlg window(&velmora::run_search, seedings);
+    ParameterValues parameters;
+    parameters.config.course_file = course_file.toStdString();
+    window.set_parameters(parameters);
+    window.set_output_folder(dir.absoluteFilePath(QStringLiteral("run")));
     AnalysisChoices choices;
     choices.test_linearity = kScreenshotReplicates;
     choices.request.forecast = kScreenshotForecast;
@@ -43,11 +61,9 @@ bool save_screenshots(const QString& directory, SeedingCounter& seedings) {
     // Room for the tables and charts of the pages.
     window.resize(kScreenshotSize);
     window.show();
-    if (QFile::exists(QString::fromStdString(window.parameters().config.course_file))) {
-        window.start_run();
-        while (window.run_under_way()) {
-            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        }
+    window.start_run();
+    while (window.run_under_way()) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     QApplication::processEvents();
     bool saved = window.grab().save(dir.filePath(QStringLiteral("main-window.png")));
@@ -72,6 +88,39 @@ bool save_screenshots(const QString& directory, SeedingCounter& seedings) {
 
 }  // namespace
 
+std::string gui_help_text() {
+    return "Usage: velmora-gui [--screenshots DIR [COURSE_FILE]]\n"
+           "\n"
+           "The desktop program of Velmora: threshold VAR models searched by a genetic\n"
+           "algorithm, with the run's charts, inference and forecasts in one window.\n"
+           "Start it from the folder that holds the series.\n"
+           "\n"
+           "Options:\n"
+           "  --help                print this help and exit\n"
+           "  --version             print the version and exit\n"
+           "  --screenshots DIR [COURSE_FILE]\n"
+           "                        run the default parameters on COURSE_FILE (default:\n"
+           "                        data/eustockmarkets_returns.csv of the sources) and save\n"
+           "                        pictures of the window, each page and the parameter\n"
+           "                        dialog into DIR (the run's files go to DIR/run)\n"
+           "\n"
+           "Qt's own options (for example -platform offscreen) are accepted too.\n";
+}
+
+std::optional<int> answer_without_display(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(gui_help_text().c_str(), stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("velmora-gui 1.0\n", stdout);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
 VelmoraApp::VelmoraApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Velmora"));
     setApplicationVersion(QStringLiteral("1.0"));
@@ -86,7 +135,18 @@ int VelmoraApp::run() {
     const QStringList args = arguments();
     const qsizetype at = args.indexOf(QStringLiteral("--screenshots"));
     if (at >= 0) {
-        if (at + 1 >= args.size() || !save_screenshots(args.at(at + 1), seedings_)) {
+        if (at + 1 >= args.size()) {
+            QTextStream(stderr) << "velmora-gui: --screenshots needs a folder\n";
+            return 2;
+        }
+        const QString course = at + 2 < args.size() && !args.at(at + 2).startsWith(QLatin1Char('-'))
+                                   ? QFileInfo(args.at(at + 2)).absoluteFilePath()
+                                   : default_screenshot_course_file();
+        if (!QFileInfo(course).isFile()) {
+            QTextStream(stderr) << "velmora-gui: course file " << course << " not found\n";
+            return 2;
+        }
+        if (!save_screenshots(args.at(at + 1), course, seedings_)) {
             QTextStream(stderr) << "velmora-gui: cannot save the screenshots\n";
             return 1;
         }

@@ -3,9 +3,21 @@
 
 #include <QApplication>
 
+#include <optional>
+#include <string>
+
 #include "support/random.hpp"
 
 namespace velmora::gui {
+
+// The command-line help of velmora-gui.
+std::string gui_help_text();
+
+// Answers --help and --version on standard output without a display or an
+// application object, and returns the exit status then; nothing when the
+// window (or the screenshots) should start. Qt's own options (-platform,
+// -style, ...) are left to the application object.
+std::optional<int> answer_without_display(int argc, char** argv);
 
 class VelmoraApp : public QApplication {
     Q_OBJECT
@@ -19,9 +31,11 @@ class VelmoraApp : public QApplication {
     // two runs started in the same second seed differently.
     SeedingCounter& seedings() { return seedings_; }
 
-    // Shows the main window and returns when it closes. With the hidden
-    // option "--screenshots DIR" it instead saves pictures of the main
-    // window and the parameter dialog into DIR (for the README) and returns.
+    // Shows the main window and returns when it closes. With
+    // "--screenshots DIR [COURSE_FILE]" it instead saves pictures of the main
+    // window, its pages and the parameter dialog into DIR (for the README),
+    // after a run on COURSE_FILE (the bundled sample's returns by default),
+    // and returns.
     int run();
 
   private:

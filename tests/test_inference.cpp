@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <numeric>
 #include <random>
@@ -463,6 +464,52 @@ TEST(LinearityTest, BootstrapIsReproducibleAcrossThreadsAndFollowsTheSeed) {
     for (const auto& p : inference::sweep_threshold(data, rule, start, 0, 30)) {
         EXPECT_LE(data.count() * (one.log_det_linear - p.log_det), one.lr + 1e-8);
     }
+}
+
+// A stop says how far the bootstrap got: the replicates finished before it
+// are counted (with their exceedances, as the complete test counts them), the
+// p-value stays unknown.
+TEST(LinearityTest, StoppedBootstrapCountsTheReplicatesItFinished) {
+    const double_matrix m = testing::random_series(300, 2, 21);
+    const SeriesRows rows = rows_of(m, 300, 2);
+    ThresholdRule rule;
+    rule.component = {1, 1};
+    const inference::ThresholdData data = inference::prepare_threshold_data(rows, rule, 1);
+    std::vector<double> z = data.z1;
+    std::sort(z.begin(), z.end());
+    const std::array<double, 3> start{z[ix(z.size() / 2)], 1e6, 1e6};
+
+    // Progress is told at most every 100 ms: far more replicates than fit in
+    // that time, stopped at the first report.
+    inference::LinearityTestOptions options;
+    options.replicates = 100000;
+    options.min_oss_reg = 30;
+    options.seed = 7;
+    options.threads = 1;
+    std::atomic<bool> stop{false};
+    options.stop = &stop;
+    int told = 0;
+    options.progress = [&](int done, int) {
+        told = done;
+        stop = true;
+    };
+    const auto cut = inference::test_linearity(rows, rule, start, 1, options);
+    ASSERT_TRUE(cut.stopped);
+    EXPECT_TRUE(std::isnan(cut.p_value));
+    ASSERT_GT(told, 0);
+    EXPECT_EQ(cut.replicates + cut.failed, told);
+
+    // Each replicate has its own stream: the finished ones are those of a
+    // complete test of that size.
+    options.replicates = told;
+    options.stop = nullptr;
+    options.progress = nullptr;
+    const auto whole = inference::test_linearity(rows, rule, start, 1, options);
+    ASSERT_FALSE(whole.stopped);
+    EXPECT_EQ(cut.replicates, whole.replicates);
+    EXPECT_EQ(cut.failed, whole.failed);
+    const int exceedances = whole.exceedances;
+    EXPECT_EQ(cut.exceedances, exceedances);
 }
 
 TEST(ThresholdConfidence, ContainsTheEstimateAndShrinksAsTheEffectGrows) {

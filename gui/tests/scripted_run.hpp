@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,9 @@ struct ScriptedRun {
     Mode mode = Mode::complete;
     std::string failure_text;
     int generation_pause_ms = 0;
+
+    // Applied to the result before it is returned, however the run ended.
+    std::function<void(RunResult&)> finish;
 
     std::atomic<int> calls{0};
     std::atomic<bool> on_gui_thread{false};
@@ -74,9 +78,15 @@ struct ScriptedRun {
         options.console->out("lchrom =70\n");
         RunResult result;
         const int last = mode == Mode::complete ? cfg.maxgen : 1000000;
+        const auto ended = [this, &result] {
+            if (finish) {
+                finish(result);
+            }
+            return result;
+        };
         for (int gen = 0; gen < last; ++gen) {
             if (options.stop->load()) {
-                return result;
+                return ended();
             }
             RunProgress progress;
             progress.generation = gen;
@@ -84,7 +94,7 @@ struct ScriptedRun {
             // The last replication reports last.
             progress.replication = options.replications;
             if (!options.progress(progress)) {
-                return result;
+                return ended();
             }
             if (generation_pause_ms > 0) {
                 QThread::msleep(static_cast<unsigned long>(generation_pause_ms));
@@ -102,7 +112,7 @@ struct ScriptedRun {
         }
         result.completed = true;
         result.reported = true;
-        return result;
+        return ended();
     }
 };
 

@@ -24,6 +24,7 @@
 #include "scripted_run.hpp"
 #include "signal_console.hpp"
 #include "suites.hpp"
+#include "threshold_series.hpp"
 #include "window_probe.hpp"
 
 namespace velmora::gui::test {
@@ -65,6 +66,7 @@ class MainWindowTest : public QObject {
         script_ = std::make_shared<ScriptedRun>();
         QVERIFY(workdir_.isValid());
         QVERIFY(QDir::setCurrent(workdir_.path()));
+        write_default_course_file(workdir_.path());
     }
 
     void starts_with_empty_displays_and_the_dialog_defaults() {

@@ -124,6 +124,7 @@ class ModelAnalysisTest : public QObject {
         QVERIFY(workdir_->isValid());
         QVERIFY(QDir::setCurrent(workdir_->path()));
         write_threshold_series(workdir_->filePath("serie.txt"), kRows);
+        write_default_course_file(workdir_->path());
     }
 
     void cleanup() {

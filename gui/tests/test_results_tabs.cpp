@@ -74,6 +74,7 @@ class ResultsTabsTest : public QObject {
         QVERIFY(workdir_->isValid());
         QVERIFY(QDir::setCurrent(workdir_->path()));
         write_threshold_series(workdir_->filePath("serie.txt"), 150);
+        write_default_course_file(workdir_->path());
     }
 
     void cleanup() {

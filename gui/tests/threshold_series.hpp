@@ -32,4 +32,23 @@ inline void write_threshold_series(const QString& path, int n) {
     std::fclose(f);
 }
 
+// The course file of the default parameters (TassidiCambio.txt, 1000 rows of
+// 4 components) in `dir`: the window reads the course file before it hands
+// the run to a scripted stand-in too.
+inline void write_default_course_file(const QString& dir) {
+    const QString path = dir + QStringLiteral("/TassidiCambio.txt");
+    std::FILE* f = std::fopen(path.toLocal8Bit().constData(), "w");
+    QVERIFY(f);
+    unsigned state = 4242;
+    for (int t = 0; t < 1000; ++t) {
+        for (int c = 0; c < 4; ++c) {
+            state = state * 1103515245u + 12345u;
+            std::fprintf(f, "%s%.6f", c == 0 ? "" : " ",
+                         static_cast<double>((state >> 16) & 0x7fff) / 32768.0 - 0.5);
+        }
+        std::fputc('\n', f);
+    }
+    std::fclose(f);
+}
+
 }  // namespace velmora::gui::test

@@ -52,6 +52,9 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
     // p-value is the same for any thread count.
     const int threads = std::clamp(options.threads, 1, B);
     std::vector<SeriesRows> stars(static_cast<std::size_t>(threads));  // each thread's scratch
+    // Which replicates ran to their end, so that a stopped test can say how
+    // far it got.
+    std::vector<char> finished(at(B), 0);
     const bool completed = run_tasks(
         B, threads,
         [&](long long b, int worker) {
@@ -67,6 +70,7 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
             const double lr = d.count() * (log_det_linear(d) - best.log_det);
             test.bootstrap[at(static_cast<int>(b))] =
                 std::isfinite(lr) ? lr : std::numeric_limits<double>::quiet_NaN();
+            finished[at(static_cast<int>(b))] = 1;
         },
         [&](long long done, long long total) {
             if (options.progress) {
@@ -77,7 +81,14 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
     const bool stopped = !completed || (options.stop != nullptr && options.stop->load());
     if (stopped) {
         test.stopped = true;
-        test.failed = B;
+        for (int b = 0; b < B; ++b) {
+            const double lr = test.bootstrap[at(b)];
+            if (finished[at(b)] == 0) {
+                continue;
+            }
+            ++(std::isnan(lr) ? test.failed : test.replicates);
+            test.exceedances += !std::isnan(lr) && lr >= test.lr ? 1 : 0;
+        }
         test.p_value = std::numeric_limits<double>::quiet_NaN();
         return test;
     }

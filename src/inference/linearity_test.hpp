@@ -51,11 +51,15 @@ struct LinearityTestOptions {
 struct LinearityTest {
     double lr = 0.0;
     double p_value = 1.0;
-    int replicates = 0;    // bootstrap series that gave a statistic
-    int failed = 0;        // bootstrap series where no threshold model could be fitted, even
-                           // after the search over the feasible thresholds
-    int exceedances = 0;   // bootstrap statistics >= lr
-    int observations = 0;  // T
+    // Bootstrap series that gave a statistic; when stopped, those finished
+    // before the stop.
+    int replicates = 0;
+    // Bootstrap series where no threshold model could be fitted, even after
+    // the search over the feasible thresholds; when stopped, among those
+    // finished.
+    int failed = 0;
+    int exceedances = 0;                 // bootstrap statistics >= lr
+    int observations = 0;                // T
     std::array<double, 3> thresholds{};  // where the data's supremum lies
     double log_det_linear = 0.0;
     double log_det_threshold = 0.0;
