@@ -38,6 +38,20 @@ QTableWidgetItem* table_number(const char* format, double value) {
     return item;
 }
 
+// "1 step ahead", "3 steps ahead"; `from_one` gives "1 to 3 steps ahead".
+QString steps_ahead(int steps, bool from_one) {
+    if (steps == 1) {
+        return QObject::tr("1 step ahead");
+    }
+    return (from_one ? QObject::tr("1 to %1 steps ahead") : QObject::tr("%1 steps ahead"))
+        .arg(steps);
+}
+
+QString simulated_paths(int paths) {
+    return paths == 1 ? QObject::tr("1 simulated path")
+                      : QObject::tr("%1 simulated paths").arg(paths);
+}
+
 }  // namespace
 
 ForecastTab::ForecastTab(QWidget* parent) : ResultsTab(parent) {
@@ -140,14 +154,13 @@ void ForecastTab::run_finished(const RunOutcome& outcome) {
     origin_ = analysis.fit_rows;
     info_ = outcome.result.series;
     const ForecastResult& f = *forecast_;
-    note_->setText(
-        tr("%1 model: forecast from time %2, %3 steps ahead, %4 simulated paths (seed %5); "
-           "shocks resampled from the residuals of the regime in force.")
-            .arg(outcome.result.refined ? tr("Refined") : tr("Best"))
-            .arg(origin_)
-            .arg(f.horizon)
-            .arg(f.paths)
-            .arg(static_cast<qulonglong>(analysis.seed)));
+    note_->setText(tr("%1 model: forecast from time %2, %3, %4 (seed %5); "
+                      "shocks resampled from the residuals of the regime in force.")
+                       .arg(outcome.result.refined ? tr("Refined") : tr("Best"))
+                       .arg(origin_)
+                       .arg(steps_ahead(f.horizon, false))
+                       .arg(simulated_paths(f.paths))
+                       .arg(static_cast<qulonglong>(analysis.seed)));
     {
         const QSignalBlocker quiet(chooser_);
         for (int c = 1; c <= f.k; ++c) {
@@ -230,13 +243,13 @@ void ForecastTab::draw(int component) {
 void ForecastTab::show_holdout(const HoldoutResult& h) {
     holdout_caption_->setText(
         tr("Hold-out check: both models fitted on rows 1–%1; rows %2–%3 forecast from each "
-           "origin, 1 to %4 steps ahead (the threshold model by the mean of its paths, the "
+           "origin, %4 (the threshold model by the mean of its paths, the "
            "linear VAR of the same order by its iterated forecast); errors over all "
            "components. The smaller error of each pair is in bold.")
             .arg(h.fit_rows)
             .arg(h.fit_rows + 1)
             .arg(h.fit_rows + h.holdout)
-            .arg(h.horizon));
+            .arg(steps_ahead(h.horizon, true)));
     holdout_->setRowCount(h.horizon);
     for (int s = 0; s < h.horizon; ++s) {
         const auto i = static_cast<std::size_t>(s);

@@ -587,10 +587,11 @@ QString VelmoraDlg::stop_message(const RunOutcome& outcome) {
         return tr("Run stopped before its search began: no file was written.\n");
     }
     if (r.refinement_stopped) {
-        return tr("Refinement stopped after the search's %1 generations: Output.txt holds the "
-                  "search's log and the result files its best-model report; no refined model "
-                  "was reported.\n")
-            .arg(outcome.generations);
+        return tr("Refinement stopped after the search's %1: Output.txt holds the search's "
+                  "log and the result files its best-model report; no refined model was "
+                  "reported.\n")
+            .arg(outcome.generations == 1 ? tr("1 generation")
+                                          : tr("%1 generations").arg(outcome.generations));
     }
     int reported = 0;
     for (const ReplicationResult& rep : r.replications) {

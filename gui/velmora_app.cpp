@@ -26,13 +26,16 @@ constexpr int kScreenshotGirf = 12;
 constexpr int kScreenshotHoldout = 100;
 constexpr QSize kScreenshotSize(1040, 900);
 
-// The sample the screenshots show when no course file is named: the
-// returns of the bundled data, from the working directory (a clone's root)
-// or else from the source tree the program was built from.
+// The course file the screenshots show when none is named: the default
+// parameters' own (TassidiCambio.txt) when the working directory holds it,
+// else the bundled sample's returns, from the working directory (a clone's
+// root) or from the source tree the program was built from.
 QString default_screenshot_course_file() {
-    const QString relative = QStringLiteral("data/eustockmarkets_returns.csv");
-    if (QFile::exists(relative)) {
-        return QDir::current().absoluteFilePath(relative);
+    for (const QString& candidate :
+         {QStringLiteral("TassidiCambio.txt"), QStringLiteral("data/eustockmarkets_returns.csv")}) {
+        if (QFileInfo(candidate).isFile()) {
+            return QDir::current().absoluteFilePath(candidate);
+        }
     }
     return QStringLiteral(VELMORA_DATA_DIR "/eustockmarkets_returns.csv");
 }
@@ -51,7 +54,6 @@ bool save_screenshots(const QString& directory, const QString& course_file,
     ParameterValues parameters;
     parameters.config.course_file = course_file.toStdString();
     window.set_parameters(parameters);
-    window.set_output_folder(dir.absoluteFilePath(QStringLiteral("run")));
     AnalysisChoices choices;
     choices.test_linearity = kScreenshotReplicates;
     choices.request.forecast = kScreenshotForecast;
@@ -99,10 +101,12 @@ std::string gui_help_text() {
            "  --help                print this help and exit\n"
            "  --version             print the version and exit\n"
            "  --screenshots DIR [COURSE_FILE]\n"
-           "                        run the default parameters on COURSE_FILE (default:\n"
-           "                        data/eustockmarkets_returns.csv of the sources) and save\n"
-           "                        pictures of the window, each page and the parameter\n"
-           "                        dialog into DIR (the run's files go to DIR/run)\n"
+           "                        run the default parameters on COURSE_FILE in the\n"
+           "                        working directory, then save pictures of the window,\n"
+           "                        each page and the parameter dialog into DIR; without\n"
+           "                        COURSE_FILE: TassidiCambio.txt when the working\n"
+           "                        directory holds it, else the bundled\n"
+           "                        data/eustockmarkets_returns.csv\n"
            "\n"
            "Qt's own options (for example -platform offscreen) are accepted too.\n";
 }

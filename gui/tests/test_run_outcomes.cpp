@@ -11,6 +11,8 @@
 #include <QLabel>
 #include <QLegendMarker>
 #include <QLineEdit>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,9 +28,9 @@
 #include <thread>
 
 #include "app/run_driver.hpp"
-#include "data/series.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
+#include "data/series.hpp"
 #include "main_window.hpp"
 #include "modal.hpp"
 #include "parameter_dialog.hpp"
@@ -497,6 +499,30 @@ class RunOutcomesTest : public QObject {
             }
         }
         QVERIFY2(shown >= 2 && shown <= 16, qPrintable(QString::number(shown)));
+    }
+
+    // Without any display: a platform that does not exist would end the
+    // program if it made its application object.
+    void help_and_version_need_no_display() {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "no-such-platform");
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        for (const QString& option : {QStringLiteral("--help"), QStringLiteral("--version")}) {
+            QProcess program;
+            program.setProcessEnvironment(env);
+            program.start(VELMORA_GUI_PATH, {option});
+            QVERIFY(program.waitForFinished(20000));
+            QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(program.exitCode(), 0);
+            const QString out = QString::fromUtf8(program.readAllStandardOutput());
+            if (option == QLatin1String("--help")) {
+                QVERIFY2(out.startsWith("Usage: velmora-gui"), qPrintable(out));
+                QVERIFY(out.contains("--screenshots DIR [COURSE_FILE]"));
+            } else {
+                QCOMPARE(out, QString("velmora-gui 1.0\n"));
+            }
+        }
     }
 
   private:
