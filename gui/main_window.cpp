@@ -19,6 +19,8 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include <malloc.h>
+
 #include <filesystem>
 #include <initializer_list>
 #include <system_error>
@@ -579,6 +581,10 @@ void VelmoraDlg::run_finished() {
         }
         show_error(text);
     }
+    // A run of many replications frees hundreds of megabytes on its worker
+    // thread; once the outcome above is gone, give them back to the system
+    // instead of keeping them in the allocator's free lists.
+    QTimer::singleShot(0, this, [] { malloc_trim(0); });
 }
 
 QString VelmoraDlg::stop_message(const RunOutcome& outcome) {
