@@ -94,6 +94,11 @@ AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matri
     return result;
 }
 
+void name_analysis(AnalysisResult& result, const SeriesInfo& all_rows) {
+    result.component_names = all_rows.names();
+    result.row_labels = all_rows.row_labels;
+}
+
 bool write_output(ExtraOutputs& outputs, const std::filesystem::path& path,
                   const std::string& text) {
     const std::string failure = outputs.write(path, text);

@@ -38,6 +38,10 @@ AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matri
                                       const AnalysisRequest& request, std::uint64_t seed,
                                       int threads, const std::atomic<bool>* stop);
 
+// Gives the analysis the file's component names and row labels (of every row
+// read, the held-out ones included) for its texts and files.
+void name_analysis(AnalysisResult& result, const SeriesInfo& all_rows);
+
 // Writes the CSV files of the analysis through outputs, each whole or not at
 // all; a failure is named on standard error, the files written go to
 // result.files.

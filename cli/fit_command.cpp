@@ -12,12 +12,14 @@
 #include <system_error>
 #include <vector>
 
+#include "app/chart_input.hpp"
 #include "app/reported_inference.hpp"
 #include "app/run_driver.hpp"
 #include "app/run_summary.hpp"
 #include "app/threshold_app.hpp"
 #include "app/threshold_value.hpp"
 #include "cli/analysis_options.hpp"
+#include "cli/charts_option.hpp"
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
 #include "cli/interrupt.hpp"
@@ -66,6 +68,7 @@ struct FitCommandState {
     std::string json_path;
     std::string regimes_csv_path;
     std::string tables_path;
+    std::string charts_dir;
     ProblemOptions given;
 };
 
@@ -394,6 +397,7 @@ int execute(FitCommandState& state) {
     const ModelStructure structure = structure_from_options(state);
     check_inference_choices(state.inference);
     check_tables_path(state.tables_path);
+    check_charts_available(state.charts_dir);
     check_threshold_magnitudes(series.serie, series.info, threshold_components(structure));
 
     // Output files that are not regular, would replace a file of the fit's,
@@ -483,11 +487,12 @@ int execute(FitCommandState& state) {
                         inference::format_inference_summary(*inference) + "Coefficients at order " +
                         std::to_string(c.m) +
                         " with standard errors, t-values and p-values (Student's t):\n" +
-                        inference::format_coefficient_tables(*inference) +
+                        inference::format_coefficient_tables(*inference, series.info.names()) +
                         regime_choice_note(c, *inference));
         }
         analysis = analyse_reported_model(summary.model, split.all.serie, rows_read, state.analysis,
                                           state.seed, state.threads, stop);
+        name_analysis(analysis, split.all.info);
         if (interrupts.signal_received() != 0) {
             return stopped_by_signal(interrupts, true);
         }
@@ -563,7 +568,17 @@ int execute(FitCommandState& state) {
     if (!summary.model.estimated()) {
         throw NotEstimable("The structure could not be estimated");
     }
-    if (!outputs.failed().empty() || std::fflush(stdout) != 0) {
+    bool charts_written = true;
+    if (!state.charts_dir.empty()) {
+        ChartInput charts;
+        charts.series = &split.all.info;
+        charts.rows = &split.all.serie;
+        charts.rows_read = rows_read;
+        charts.model = &summary.model;
+        charts.analysis = &analysis;
+        charts_written = write_charts(state.charts_dir, chart_input_json(charts));
+    }
+    if (!charts_written || !outputs.failed().empty() || std::fflush(stdout) != 0) {
         return kWriteFailureStatus;
     }
     return analysis_errors.empty() ? 0 : kAnalysisFailureStatus;
@@ -620,6 +635,7 @@ void add_fit_command(CLI::App& app, int& exit_status) {
     add_tables_option(*fit, state->tables_path);
     add_analysis_options(*fit, state->analysis);
     add_rolling_options(*fit, state->rolling);
+    add_charts_option(*fit, state->charts_dir);
     fit->add_option("--json", state->json_path,
                     "Also write the fitted model as JSON to this file (for scripts): the same "
                     "model object as a search's summary gives its best model, with the inference "

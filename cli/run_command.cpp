@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/chart_input.hpp"
 #include "app/history_csv.hpp"
 #include "app/prepare.hpp"
 #include "app/reported_inference.hpp"
@@ -21,6 +22,7 @@
 #include "app/run_summary.hpp"
 #include "app/validate.hpp"
 #include "cli/analysis_options.hpp"
+#include "cli/charts_option.hpp"
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
 #include "cli/interrupt.hpp"
@@ -53,6 +55,7 @@ struct RunCommandState {
     std::string history_path;
     std::string regimes_csv_path;
     std::string tables_path;
+    std::string charts_dir;
     InferenceChoices inference;
     AnalysisRequest analysis;
     rolling::RollingRequest rolling;
@@ -203,6 +206,7 @@ int execute(RunCommandState& state) {
     validate(config).enforce(CheckPoint::configuration);
     check_inference_choices(state.inference);
     check_tables_path(state.tables_path);
+    check_charts_available(state.charts_dir);
     ExtraOutputs outputs(command_files(config.course_file, state.workdir));
     outputs.add("JSON summary", "the JSON summary", state.json_path);
     outputs.add("History file", "the history file", state.history_path);
@@ -250,8 +254,17 @@ int execute(RunCommandState& state) {
         interrupts.set_stage(stage::refinement);
         progress_line.refinement(progress);
     };
-    if (history) {
-        options.generation_bred = [&history](const RunProgress& bred) { history->add(bred); };
+    // The course of the search, kept for its chart.
+    std::vector<RunProgress> bred_log;
+    if (history || !state.charts_dir.empty()) {
+        options.generation_bred = [&history, &bred_log, &state](const RunProgress& bred) {
+            if (history) {
+                history->add(bred);
+            }
+            if (!state.charts_dir.empty()) {
+                bred_log.push_back(bred);
+            }
+        };
     }
 
     RunResult result;
@@ -337,6 +350,7 @@ int execute(RunCommandState& state) {
                                   std::move(failure.message));
             }
             analysis.errors.clear();
+            name_analysis(analysis, split ? split->all.info : result.series);
         } else {
             analysis.note =
                 "No forecast, hold-out check or impulse responses: the run reported no model.";
@@ -456,6 +470,20 @@ int execute(RunCommandState& state) {
         std::fputs(rolling::format_rolling(*rolled).c_str(), stdout);
     }
     bool all_written = result.files_failed.empty() && outputs.failed().empty();
+    if (!state.charts_dir.empty()) {
+        ChartInput charts;
+        charts.series = split ? &split->all.info : &result.series;
+        charts.rows = split ? &split->all.serie : result.serie.get();
+        charts.rows_read = rows_read;
+        charts.model = result.best_codes.empty() ? nullptr : &reported;
+        charts.refined = result.refined.has_value();
+        charts.history = std::move(bred_log);
+        charts.maxgen = config.maxgen;
+        charts.analysis = &analysis;
+        if (!write_charts(state.charts_dir, chart_input_json(charts))) {
+            all_written = false;
+        }
+    }
     if (std::fflush(stdout) != 0) {
         all_written = false;
     }
@@ -559,6 +587,7 @@ void add_run_command(CLI::App& app, int& exit_status) {
     add_tables_option(*run, state->tables_path);
     add_analysis_options(*run, state->analysis);
     add_rolling_options(*run, state->rolling);
+    add_charts_option(*run, state->charts_dir);
 
     run->add_option("--replications", state->replications,
                     "Complete searches to run, each with its own seeding, generations and "

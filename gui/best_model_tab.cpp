@@ -7,8 +7,10 @@
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <system_error>
@@ -310,14 +312,36 @@ BestModelTab::BestModelTab(QWidget* parent) : ResultsTab(parent) {
     lower_layout->addWidget(table_note_);
     lower_layout->addWidget(table_, 1);
 
-    auto* splitter = new QSplitter(Qt::Vertical, this);
-    splitter->addWidget(browser_);
-    splitter->addWidget(lower);
-    splitter->setStretchFactor(0, 3);
-    splitter->setStretchFactor(1, 2);
+    splitter_ = new QSplitter(Qt::Vertical, this);
+    splitter_->addWidget(browser_);
+    splitter_->addWidget(lower);
+    splitter_->setStretchFactor(0, 3);
+    splitter_->setStretchFactor(1, 2);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(splitter);
+    layout->addWidget(splitter_);
     connect(chooser_, &QComboBox::currentIndexChanged, this, &BestModelTab::show_coefficients);
+}
+
+void BestModelTab::showEvent(QShowEvent* event) {
+    ResultsTab::showEvent(event);
+    fit_upper_pane();
+}
+
+void BestModelTab::fit_upper_pane() {
+    const int total = splitter_->height();
+    if (browser_->document()->isEmpty() || total < 200) {
+        return;
+    }
+    QTextDocument* document = browser_->document();
+    document->setTextWidth(browser_->viewport()->width());
+    const int frame = browser_->frameWidth() * 2 + 8;
+    // The table keeps its caption and a few rows.
+    constexpr int kLeastLower = 150;
+    const int wanted = static_cast<int>(std::ceil(document->size().height())) + frame;
+    const int upper = std::min(wanted, total - kLeastLower);
+    if (upper > splitter_->sizes().value(0)) {
+        splitter_->setSizes({upper, total - upper});
+    }
 }
 
 void BestModelTab::run_started(const RunConfig&) {
@@ -432,6 +456,7 @@ void BestModelTab::run_finished(const RunOutcome& outcome) {
         html += QStringLiteral("</ul>");
     }
     browser_->setHtml(html);
+    fit_upper_pane();
 
     series_ = r.series;
     shown_.clear();

@@ -18,6 +18,7 @@
 
 class QComboBox;
 class QLabel;
+class QSplitter;
 class QTableWidget;
 class QTextBrowser;
 
@@ -67,10 +68,20 @@ class BestModelTab : public ResultsTab {
         p_value_column
     };
 
+    // The upper pane: the models, their tests and confidence sets.
+    QTextBrowser* model_text() const { return browser_; }
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     void show_coefficients(int index);
+    // Gives the upper pane the height its text needs, as far as the page
+    // allows while the table keeps a few rows.
+    void fit_upper_pane();
 
     QTextBrowser* browser_ = nullptr;
+    QSplitter* splitter_ = nullptr;
     QComboBox* chooser_ = nullptr;
     QLabel* table_note_ = nullptr;
     QTableWidget* table_ = nullptr;

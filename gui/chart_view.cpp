@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGraphicsLayout>
 #include <QImage>
 #include <QLineSeries>
 #include <QMenu>
@@ -12,6 +13,10 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QSvgGenerator>
+#include <QValueAxis>
+
+#include <algorithm>
+#include <cmath>
 
 namespace velmora::gui {
 
@@ -38,6 +43,29 @@ void attach_to_axes(QChart* chart, QAbstractSeries* series) {
 }
 
 }  // namespace
+
+double nice_step(double span, int ticks) {
+    if (!(span > 0.0) || !std::isfinite(span)) {
+        return 1.0;
+    }
+    const double raw = span / std::max(1, ticks);
+    const double unit = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0}) {
+        if (m * unit >= raw * (1 - 1e-9)) {
+            return m * unit;
+        }
+    }
+    return 10.0 * unit;
+}
+
+void round_ticks(QValueAxis* axis, int ticks, double least_step) {
+    const double step = std::max(least_step, nice_step(axis->max() - axis->min(), ticks));
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(std::ceil(axis->min() / step) * step);
+    axis->setTickInterval(step);
+    const int decimals = std::max(0, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
+    axis->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
+}
 
 QColor regime_colour(int r) {
     static const QColor colours[] = {QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28),
@@ -84,6 +112,25 @@ bool ChartView::save(const QString& path) {
     if (size != this->size()) {
         resize(size);
     }
+    // A view never shown (a page not yet opened, or the chart program's
+    // pages) has neither laid its chart out nor sized its viewport: the
+    // chart is laid out at the picture's size and drawn from the scene.
+    const bool shown = isVisible();
+    if (!shown) {
+        chart()->resize(QSizeF(size));
+        scene()->setSceneRect(QRectF(QPointF(0, 0), QSizeF(size)));
+        if (chart()->layout() != nullptr) {
+            chart()->layout()->activate();
+        }
+    }
+    const auto draw = [this, shown, size](QPainter* painter) {
+        if (shown) {
+            render(painter);
+        } else {
+            const QRectF area(QPointF(0, 0), QSizeF(size));
+            scene()->render(painter, area, area);
+        }
+    };
     if (path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive)) {
         QSvgGenerator generator;
         generator.setFileName(path);
@@ -95,7 +142,8 @@ bool ChartView::save(const QString& path) {
         if (!painter.begin(&generator)) {
             return false;
         }
-        render(&painter);
+        painter.setRenderHint(QPainter::Antialiasing);
+        draw(&painter);
         painter.end();
         // QSvgGenerator reports no write errors; a file that is missing or
         // empty afterwards is the sign of one.
@@ -105,7 +153,8 @@ bool ChartView::save(const QString& path) {
     image.setDevicePixelRatio(devicePixelRatio());
     image.fill(Qt::white);
     QPainter painter(&image);
-    render(&painter);
+    painter.setRenderHint(QPainter::Antialiasing);
+    draw(&painter);
     painter.end();
     return image.save(path, "PNG");
 }

@@ -13,6 +13,7 @@
 class QAreaSeries;
 class QLineSeries;
 class QPushButton;
+class QValueAxis;
 
 namespace velmora::gui {
 
@@ -40,6 +41,14 @@ class ChartView : public QChartView {
   private:
     QString file_stem_;
 };
+
+// A round step for ticks over `span` (1, 2 or 5 times a power of ten), about
+// `ticks` of them.
+double nice_step(double span, int ticks);
+
+// Ticks of a value axis at round values (multiples of nice_step, never
+// below least_step) over its range, with as many decimals as the step needs.
+void round_ticks(QValueAxis* axis, int ticks = 6, double least_step = 0.0);
 
 // The colour every chart gives regime r (1-based).
 QColor regime_colour(int r);

@@ -19,6 +19,7 @@
 
 #include "chart_view.hpp"
 #include "support/format.hpp"
+#include "time_axis.hpp"
 
 namespace velmora::gui {
 
@@ -154,10 +155,14 @@ void ForecastTab::run_finished(const RunOutcome& outcome) {
     origin_ = analysis.fit_rows;
     info_ = outcome.result.series;
     const ForecastResult& f = *forecast_;
-    note_->setText(tr("%1 model: forecast from time %2, %3, %4 (seed %5); "
+    note_->setText(tr("%1 model: forecast from %2, %3, %4 (seed %5); "
                       "shocks resampled from the residuals of the regime in force.")
                        .arg(outcome.result.refined ? tr("Refined") : tr("Best"))
-                       .arg(origin_)
+                       .arg(info_.label(origin_).empty()
+                                ? tr("time %1").arg(origin_)
+                                : tr("%1 (time %2)")
+                                      .arg(QString::fromStdString(info_.label(origin_)))
+                                      .arg(origin_))
                        .arg(steps_ahead(f.horizon, false))
                        .arg(simulated_paths(f.paths))
                        .arg(static_cast<qulonglong>(analysis.seed)));
@@ -181,28 +186,25 @@ void ForecastTab::draw(int component) {
     QChart* chart = view_->chart();
     const QString name = component_name(info_, component);
     chart->setTitle(tr("Forecast of %1").arg(name));
-    auto* x = new QValueAxis(chart);
-    x->setTitleText(tr("Time"));
-    x->setLabelFormat(QStringLiteral("%d"));
-    auto* y = new QValueAxis(chart);
-    chart->addAxis(x, Qt::AlignBottom);
-    chart->addAxis(y, Qt::AlignLeft);
-
     const int shown = std::max(kLeastHistoryRows, kHistoryPerStep * f.horizon);
     const int first = std::max(1, origin_ - shown + 1);
+    const TimeAxis time(info_.row_labels, QString::fromStdString(info_.label_name));
+    time.add_to(chart, first, origin_ + f.horizon);
+    auto* y = new QValueAxis(chart);
+    chart->addAxis(y, Qt::AlignLeft);
     QList<QPointF> past;
     // Rows held out are drawn as far as the forecast reaches, to compare.
     const int last = std::min(rows_read_, origin_ + f.horizon);
     for (int t = first; t <= last; ++t) {
-        past.append(QPointF(t, rows[t][component]));
+        past.append(QPointF(time.x(t), rows[t][component]));
     }
     // Every forecast line leaves from the last fitted value.
-    const QPointF start(origin_, rows[origin_][component]);
+    const QPointF start(time.x(origin_), rows[origin_][component]);
     const auto steps = [&](const std::vector<std::vector<double>>& table) {
         QList<QPointF> points{start};
         for (int h = 1; h <= f.horizon; ++h) {
             points.append(QPointF(
-                origin_ + h,
+                time.x(origin_ + h),
                 table[static_cast<std::size_t>(h - 1)][static_cast<std::size_t>(component - 1)]));
         }
         return points;
@@ -232,7 +234,6 @@ void ForecastTab::draw(int component) {
             }
         }
     }
-    x->setRange(first, origin_ + f.horizon);
     if (any) {
         const double pad = high > low ? 0.05 * (high - low) : 1.0;
         y->setRange(low - pad, high + pad);

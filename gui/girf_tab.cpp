@@ -36,9 +36,16 @@ GirfTab::GirfTab(QWidget* parent) : ResultsTab(parent) {
     chooser_->setObjectName(QStringLiteral("girfShock"));
     auto* chooser_label = new QLabel(tr("Shock to"), this);
     chooser_label->setBuddy(chooser_);
+    regime_chooser_ = new QComboBox(this);
+    regime_chooser_->setObjectName(QStringLiteral("girfRegime"));
+    auto* regime_label = new QLabel(tr("Regimes"), this);
+    regime_label->setBuddy(regime_chooser_);
     auto* top = new QHBoxLayout;
     top->addWidget(chooser_label);
     top->addWidget(chooser_);
+    top->addSpacing(12);
+    top->addWidget(regime_label);
+    top->addWidget(regime_chooser_);
     top->addStretch();
 
     auto* inner = new QWidget;
@@ -53,7 +60,12 @@ GirfTab::GirfTab(QWidget* parent) : ResultsTab(parent) {
     layout->addWidget(scroll, 1);
     connect(chooser_, &QComboBox::currentIndexChanged, this,
             [this](int index) { draw(index + 1); });
+    connect(regime_chooser_, &QComboBox::currentIndexChanged, this, [this] { redraw(); });
     run_started({});
+}
+
+void GirfTab::redraw() {
+    draw(chooser_->currentIndex() + 1);
 }
 
 void GirfTab::clear_charts() {
@@ -67,6 +79,10 @@ void GirfTab::clear_charts() {
 void GirfTab::run_started(const RunConfig&) {
     girf_.reset();
     chooser_->clear();
+    {
+        const QSignalBlocker quiet(regime_chooser_);
+        regime_chooser_->clear();
+    }
     clear_charts();
     note_->setText(
         tr("Set GIRF (the largest horizon) before a run to see the impulse "
@@ -111,6 +127,14 @@ void GirfTab::run_finished(const RunOutcome& outcome) {
         for (int c = 1; c <= g.k; ++c) {
             chooser_->addItem(component_name(info_, c));
         }
+        const QSignalBlocker quiet_regimes(regime_chooser_);
+        regime_chooser_->addItem(tr("All regimes"), 0);
+        for (const GirfRegime& regime : g.regimes) {
+            if (!regime.mean.empty()) {
+                regime_chooser_->addItem(tr("Regime %1").arg(regime.regime), regime.regime);
+            }
+        }
+        regime_chooser_->setCurrentIndex(0);
     }
     chooser_->setCurrentIndex(0);
     draw(1);
@@ -123,6 +147,13 @@ void GirfTab::draw(int shock) {
     }
     const GirfResult& g = *girf_;
     const auto j = static_cast<std::size_t>(shock - 1);
+    const int chosen = regime_chooser_->currentData().toInt();
+    int with_responses = 0;
+    for (const GirfRegime& regime : g.regimes) {
+        with_responses += regime.mean.empty() ? 0 : 1;
+    }
+    // Bands overlap into a grey mass beyond two regimes.
+    const bool bands = chosen != 0 || with_responses <= 2;
     for (int c = 1; c <= g.k; ++c) {
         auto* chart = new QChart;
         chart->setTitle(tr("Response of %1 to a shock to %2")
@@ -132,6 +163,8 @@ void GirfTab::draw(int shock) {
         x->setTitleText(tr("Horizon"));
         x->setLabelFormat(QStringLiteral("%d"));
         x->setRange(0, std::max(1, g.horizon));
+        // Horizons are whole steps.
+        round_ticks(x, std::min(std::max(1, g.horizon), 8), 1.0);
         auto* y = new QValueAxis(chart);
         chart->addAxis(x, Qt::AlignBottom);
         chart->addAxis(y, Qt::AlignLeft);
@@ -146,7 +179,7 @@ void GirfTab::draw(int shock) {
             }
         };
         for (const GirfRegime& regime : g.regimes) {
-            if (regime.mean.empty()) {
+            if (regime.mean.empty() || (chosen != 0 && regime.regime != chosen)) {
                 continue;
             }
             const auto c0 = static_cast<std::size_t>(c - 1);
@@ -159,11 +192,13 @@ void GirfTab::draw(int shock) {
                 return points;
             };
             const QColor colour = regime_colour(regime.regime);
-            QAreaSeries* band = add_band(chart, tr("Regime %1: 5 %–95 %").arg(regime.regime),
-                                         colour, curve(regime.q05), curve(regime.q95));
-            // The legend names the regimes once, by their lines.
-            for (QLegendMarker* marker : chart->legend()->markers(band)) {
-                marker->setVisible(false);
+            if (bands) {
+                QAreaSeries* band = add_band(chart, tr("Regime %1: 5 %–95 %").arg(regime.regime),
+                                             colour, curve(regime.q05), curve(regime.q95));
+                // The legend names the regimes once, by their lines.
+                for (QLegendMarker* marker : chart->legend()->markers(band)) {
+                    marker->setVisible(false);
+                }
             }
             add_line(chart, tr("Regime %1").arg(regime.regime), QPen(colour, 2.0),
                      curve(regime.mean));

@@ -28,6 +28,7 @@
 #include "about_box.hpp"
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
+#include "app/run_summary.hpp"
 #include "app/validate.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
@@ -456,6 +457,17 @@ void VelmoraDlg::start_run() {
     replication_->clear();
     runner_.set_search(replications_->value(), refine_->isChecked());
     runner_.set_analyses(choices);
+    const RunConfig& c = parameters_.config;
+    append_message(tr("Run started: %1 generations of %2 structures on %3 (%4 rows, %5 "
+                      "components, order %6); files in %7.\n")
+                       .arg(c.maxgen)
+                       .arg(c.popsize)
+                       .arg(QString::fromStdString(c.course_file))
+                       .arg(c.n_oss)
+                       .arg(c.n_comp)
+                       .arg(c.m)
+                       .arg(QString::fromStdString(workdir.string())),
+                   false);
     if (!runner_.start_run(parameters_.config, threads_->value(), workdir)) {
         set_running(false);
     }
@@ -559,6 +571,9 @@ void VelmoraDlg::run_finished() {
     }
     switch (outcome.status) {
         case RunOutcome::Status::completed:
+            // What the command line prints at the end of a run: the models,
+            // the evaluations, the files and the seed to replay it.
+            append_message(QString::fromStdString(format_run_summary(outcome.result)), false);
             break;
         case RunOutcome::Status::stopped:
             append_message(stop_message(outcome), false);

@@ -15,6 +15,7 @@
 
 #include "chart_view.hpp"
 #include "support/format.hpp"
+#include "time_axis.hpp"
 
 namespace velmora::gui {
 
@@ -23,19 +24,19 @@ namespace {
 const char* const kRegimeSeries = "regime";
 
 // A chart of values against time 1..n: the values as a thin grey line and,
-// for each regime, its times as coloured points.
+// for each regime, its times as coloured points. The legend, at the right,
+// names the regimes and the thresholds; the grey line needs no entry (the
+// title names it), which leaves room for four regimes and three thresholds.
 ChartView* time_chart(const QString& title, const QString& y_title, const QString& stem,
                       const std::vector<double>& values, const std::vector<int>& regime_of_time,
-                      int n_regime, QWidget* parent) {
+                      int n_regime, const TimeAxis& time, QWidget* parent) {
     auto* chart = new QChart;
     chart->setTitle(title);
     chart->legend()->setAlignment(Qt::AlignRight);
-    auto* x = new QValueAxis(chart);
-    x->setTitleText(QObject::tr("Time"));
-    x->setLabelFormat(QStringLiteral("%d"));
+    const int n = std::max(2, static_cast<int>(values.size()));
+    QAbstractAxis* x = time.add_to(chart, 1, n);
     auto* y = new QValueAxis(chart);
     y->setTitleText(y_title);
-    chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
 
     auto* line = new QLineSeries(chart);
@@ -51,7 +52,7 @@ ChartView* time_chart(const QString& title, const QString& y_title, const QStrin
         if (!std::isfinite(v)) {
             continue;
         }
-        const QPointF p(static_cast<double>(i + 1), v);
+        const QPointF p(time.x(static_cast<int>(i) + 1), v);
         all.append(p);
         low = any ? std::min(low, v) : v;
         high = any ? std::max(high, v) : v;
@@ -65,6 +66,9 @@ ChartView* time_chart(const QString& title, const QString& y_title, const QStrin
     chart->addSeries(line);
     line->attachAxis(x);
     line->attachAxis(y);
+    for (QLegendMarker* marker : chart->legend()->markers(line)) {
+        marker->setVisible(false);
+    }
     for (int r = 1; r <= n_regime; ++r) {
         auto* scatter = new QScatterSeries(chart);
         scatter->setObjectName(QString::fromLatin1(kRegimeSeries));
@@ -78,26 +82,29 @@ ChartView* time_chart(const QString& title, const QString& y_title, const QStrin
         scatter->attachAxis(x);
         scatter->attachAxis(y);
     }
-    x->setRange(1, std::max<double>(2, static_cast<double>(values.size())));
     if (any) {
         const double pad = high > low ? 0.05 * (high - low) : 1.0;
         y->setRange(low - pad, high + pad);
+        round_ticks(y);
     }
     auto* view = new ChartView(chart, stem, parent);
-    view->setMinimumHeight(220);
+    // Tall enough for the legend's regimes and thresholds and for the
+    // vertical axis's title.
+    view->setMinimumHeight(n_regime > 2 ? 300 : 240);
     return view;
 }
 
 // A dashed horizontal line at `value` across times 1..n.
-void add_threshold_line(ChartView* view, double value, int n, const QString& name) {
+void add_threshold_line(ChartView* view, double value, int n, const TimeAxis& time,
+                        const QString& name) {
     QChart* chart = view->chart();
     auto* line = new QLineSeries(chart);
     line->setName(name);
     QPen pen(Qt::black, 1.5);
     pen.setStyle(Qt::DashLine);
     line->setPen(pen);
-    line->append(1, value);
-    line->append(n, value);
+    line->append(time.x(1), value);
+    line->append(time.x(std::max(2, n)), value);
     chart->addSeries(line);
     for (QAbstractAxis* axis : chart->axes()) {
         line->attachAxis(axis);
@@ -106,6 +113,7 @@ void add_threshold_line(ChartView* view, double value, int n, const QString& nam
     auto* y = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).value(0));
     if (y != nullptr && (value < y->min() || value > y->max())) {
         y->setRange(std::min(y->min(), value), std::max(y->max(), value));
+        round_ticks(y);
     }
 }
 
@@ -162,15 +170,22 @@ void RegimesTab::run_finished(const RunOutcome& outcome) {
         charts_.push_back(view);
     };
     const ModelStructure& s = model.used;
+    const TimeAxis time(series.row_labels, QString::fromStdString(series.label_name));
+    // Each threshold on its own legend line, numbered, so that three stay
+    // apart.
+    const auto threshold_name = [this](int i, int count, double t) {
+        const QString value = QString::fromStdString(strprintf("%.6g", t));
+        return count == 1 ? tr("Threshold %1").arg(value)
+                          : tr("Threshold %1: %2").arg(i + 1).arg(value);
+    };
     if (s.threshold_variables == 1) {
         const QString z = tr("%1 at lag %2").arg(name(s.one.which_serie)).arg(s.one.threshold_lag);
-        ChartView* view =
-            time_chart(tr("Threshold variable: %1").arg(z), z, QStringLiteral("threshold-variable"),
-                       model.threshold_variable, model.regime_of_time, model.n_regime, this);
+        ChartView* view = time_chart(tr("Threshold variable: %1").arg(z), name(s.one.which_serie),
+                                     QStringLiteral("threshold-variable"), model.threshold_variable,
+                                     model.regime_of_time, model.n_regime, time, this);
         for (int i = 0; i < model.n_regime - 1; ++i) {
             const double t = model.thresholds[static_cast<std::size_t>(i)];
-            add_threshold_line(view, t, n,
-                               tr("Threshold %1").arg(QString::fromStdString(strprintf("%f", t))));
+            add_threshold_line(view, t, n, time, threshold_name(i, model.n_regime - 1, t));
         }
         add(view);
     } else {
@@ -180,12 +195,12 @@ void RegimesTab::run_finished(const RunOutcome& outcome) {
                                                 &model.threshold_variable2};
         for (int i = 0; i < 2; ++i) {
             const QString z = tr("%1 at lag %2").arg(name(components[i])).arg(lags[i]);
-            ChartView* view = time_chart(tr("Threshold variable %1: %2").arg(i + 1).arg(z), z,
-                                         QStringLiteral("threshold-variable-%1").arg(i + 1),
-                                         *values[i], model.regime_of_time, model.n_regime, this);
+            ChartView* view =
+                time_chart(tr("Threshold variable %1: %2").arg(i + 1).arg(z), name(components[i]),
+                           QStringLiteral("threshold-variable-%1").arg(i + 1), *values[i],
+                           model.regime_of_time, model.n_regime, time, this);
             const double t = model.thresholds[static_cast<std::size_t>(i)];
-            add_threshold_line(view, t, n,
-                               tr("Threshold %1").arg(QString::fromStdString(strprintf("%f", t))));
+            add_threshold_line(view, t, n, time, threshold_name(0, 1, t));
             add(view);
         }
     }
@@ -197,8 +212,7 @@ void RegimesTab::run_finished(const RunOutcome& outcome) {
                 values[static_cast<std::size_t>(t - 1)] = data.value(t, c);
             }
             ChartView* view = time_chart(name(c), name(c), QStringLiteral("component-%1").arg(c),
-                                         values, model.regime_of_time, model.n_regime, this);
-            view->setMinimumHeight(180);
+                                         values, model.regime_of_time, model.n_regime, time, this);
             add(view);
         }
     }

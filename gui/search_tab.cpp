@@ -50,6 +50,7 @@ SearchTab::SearchTab(QWidget* parent) : ResultsTab(parent) {
     x_axis_->setTitleText(tr("Generation"));
     x_axis_->setLabelFormat(QStringLiteral("%d"));
     x_axis_->setRange(0, 1);
+    round_ticks(x_axis_, 6, 1.0);
     y_axis_ = new QValueAxis(chart);
     y_axis_->setTitleText(tr("Criterion"));
     y_axis_->setLabelFormat(QStringLiteral("%.4f"));
@@ -67,12 +68,25 @@ SearchTab::SearchTab(QWidget* parent) : ResultsTab(parent) {
     fixed.setStyleHint(QFont::TypeWriter);
     summary_->setFont(fixed);
 
+    // Why this page and the Best model page may show different models.
+    auto* explanation = new QLabel(
+        tr("This page follows the genetic search: the chart shows each generation's best and "
+           "mean criterion, and below it is the best structure the search itself found, before "
+           "any refinement. The refinement then adjusts that structure's thresholds and fields "
+           "step by step while the criterion falls; the Best model page shows the model "
+           "reported in the end (the refined one when refinement ran), so its criterion may "
+           "be lower and its structure different."),
+        this);
+    explanation->setObjectName(QStringLiteral("searchExplanation"));
+    explanation->setWordWrap(true);
+
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(summary_, 1);
     bottom->addWidget(view_->make_save_button(this), 0, Qt::AlignTop);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(view_, 1);
+    layout->addWidget(explanation);
     layout->addLayout(bottom);
 }
 
@@ -85,6 +99,7 @@ void SearchTab::run_started(const RunConfig& config) {
     last_generation_ = 0;
     have_y_ = false;
     x_axis_->setRange(0, std::max(1, maxgen_));
+    round_ticks(x_axis_, 6, 1.0);
     y_axis_->setRange(0, 1);
     summary_->clear();
 }
@@ -218,12 +233,14 @@ void SearchTab::fit_axes() {
     const int x_high = std::max({1, maxgen_, last_generation_});
     if (x_axis_->max() != x_high) {
         x_axis_->setRange(0, x_high);
+        round_ticks(x_axis_, 6, 1.0);
     }
     if (have_y_) {
         const double span = y_high_ - y_low_;
         const double pad = span > 0.0 ? 0.05 * span : std::max(1e-3, 0.01 * std::abs(y_low_));
         if (y_low_ - pad != y_axis_->min() || y_high_ + pad != y_axis_->max()) {
             y_axis_->setRange(y_low_ - pad, y_high_ + pad);
+            round_ticks(y_axis_);
         }
     }
 }

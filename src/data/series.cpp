@@ -46,6 +46,16 @@ std::string SeriesInfo::component(int k) const {
     return strprintf("component %d", k);
 }
 
+std::vector<std::string> SeriesInfo::names() const {
+    std::vector<std::string> out;
+    if (has_names) {
+        for (std::size_t k = 1; k <= component_names.size(); ++k) {
+            out.push_back(component(static_cast<int>(k)));
+        }
+    }
+    return out;
+}
+
 std::string SeriesInfo::label(int t) const {
     if (t >= 1 && static_cast<std::size_t>(t) <= row_labels.size()) {
         return row_labels[static_cast<std::size_t>(t - 1)];

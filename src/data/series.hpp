@@ -31,6 +31,8 @@ struct SeriesInfo {
 
     // "DAX", or "component 3" when the file has no name for it.
     std::string component(int k) const;
+    // Every component's name when the file's header named them, else empty.
+    std::vector<std::string> names() const;
     // The label of time t (1-based), or "" when the file has none.
     std::string label(int t) const;
     // The same as a line on a terminal may show them: bytes a terminal would

@@ -9,6 +9,7 @@
 #include "forecast/forecast_paths.hpp"
 #include "inference/linear_var.hpp"
 #include "model/problem.hpp"
+#include "support/csv_field.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
@@ -59,7 +60,45 @@ std::string band(double mean, double lo, double hi) {
     return strprintf("%10.5f [%9.5f, %9.5f]", mean, lo, hi);
 }
 
+// Width of one band as band() writes it.
+constexpr std::size_t kBandWidth = 33;
+
+std::string padded(std::string text, std::size_t width) {
+    if (text.size() < width) {
+        text.append(width - text.size(), ' ');
+    }
+    return text;
+}
+
+// A row of names over columns of `width` characters each, the first one
+// after `lead` characters; names too long for a column are cut.
+std::string name_row(const AnalysisResult& r, int k, std::size_t lead, std::size_t width,
+                     bool right) {
+    std::string text(lead, ' ');
+    for (int c = 1; c <= k; ++c) {
+        std::string name = r.component_name(c).substr(0, width - 1);
+        text.push_back(' ');
+        const std::size_t gap = width - 1 - name.size();
+        text += right ? std::string(gap, ' ') + name : padded(name, width - 1);
+    }
+    while (!text.empty() && text.back() == ' ') {
+        text.pop_back();
+    }
+    return text + "\n";
+}
+
 }  // namespace
+
+std::string AnalysisResult::component_name(int c) const {
+    return c >= 1 && static_cast<std::size_t>(c) <= component_names.size()
+               ? component_names[idx(c - 1)]
+               : std::string();
+}
+
+std::string AnalysisResult::label(int t) const {
+    return t >= 1 && static_cast<std::size_t>(t) <= row_labels.size() ? row_labels[idx(t - 1)]
+                                                                      : std::string();
+}
 
 int AnalysisRequest::holdout_horizon() const noexcept {
     const int h = forecast > 0 ? forecast : 10;
@@ -237,13 +276,32 @@ std::string format_analysis(const AnalysisResult& r) {
     }
     if (r.forecast) {
         const ForecastResult& f = *r.forecast;
+        const std::string origin_label = r.label(r.fit_rows);
+        const std::string origin =
+            origin_label.empty() ? strprintf("time %d", r.fit_rows)
+                                 : strprintf("%s (time %d)", origin_label.c_str(), r.fit_rows);
         text += strprintf(
-            "Forecast from time %d, %d step%s ahead, %d simulated paths (seed %llu): mean "
+            "Forecast from %s, %d step%s ahead, %d simulated paths (seed %llu): mean "
             "[5 %%, 95 %%]\n",
-            r.fit_rows, f.horizon, f.horizon == 1 ? "" : "s", f.paths,
+            origin.c_str(), f.horizon, f.horizon == 1 ? "" : "s", f.paths,
             static_cast<unsigned long long>(r.seed));
+        // Each row says its time by the file's label when the file has one
+        // for it (rows held out do), else by its number.
+        std::vector<std::string> rows;
+        std::size_t width = 0;
         for (int h = 0; h < f.horizon; ++h) {
-            text += strprintf("  time %d:", r.fit_rows + h + 1);
+            const int t = r.fit_rows + h + 1;
+            const std::string label = r.label(t);
+            rows.push_back(label.empty() ? strprintf("time %d:", t) : label + ":");
+            width = std::max(width, rows.back().size());
+        }
+        if (!r.component_names.empty()) {
+            text += name_row(r, f.k, 2 + width, kBandWidth + 1, false);
+        }
+        for (int h = 0; h < f.horizon; ++h) {
+            text += "  " + (r.component_names.empty() && r.row_labels.empty()
+                                ? rows[idx(h)]
+                                : padded(rows[idx(h)], width));
             for (int c = 0; c < f.k; ++c) {
                 text.push_back(' ');
                 text += band(f.mean[idx(h)][idx(c)], f.q05[idx(h)][idx(c)], f.q95[idx(h)][idx(c)]);
@@ -280,8 +338,20 @@ std::string format_analysis(const AnalysisResult& r) {
             }
             text += strprintf("  regime %d:\n", regime.regime);
             const int h = g.horizon >= 1 ? 1 : 0;
+            std::vector<std::string> shocks;
+            std::size_t width = 0;
+            for (int j = 1; j <= g.k; ++j) {
+                const std::string name = r.component_name(j);
+                shocks.push_back(name.empty() ? strprintf("shock %d:", j)
+                                              : strprintf("shock to %s:", name.c_str()));
+                width = std::max(width, shocks.back().size());
+            }
+            if (!r.component_names.empty()) {
+                text += name_row(r, g.k, 4 + width, 11, true);
+            }
             for (int j = 0; j < g.k; ++j) {
-                text += strprintf("    shock %d:", j + 1);
+                text += "    " + (r.component_names.empty() ? shocks[idx(j)]
+                                                            : padded(shocks[idx(j)], width));
                 for (int c = 0; c < g.k; ++c) {
                     text += strprintf(" %10.5f", regime.mean[idx(j)][idx(h)][idx(c)]);
                 }
@@ -304,6 +374,19 @@ void add_analysis_json(nlohmann::json& out, const AnalysisResult& r) {
                            {"mean", f.mean},         {"median", f.median},
                            {"q05", f.q05},           {"q95", f.q95},
                            {"no_shock", f.no_shock}, {"regime_share", f.regime_share}};
+        if (!r.component_names.empty()) {
+            out["forecast"]["component_names"] = r.component_names;
+        }
+        if (!r.row_labels.empty()) {
+            out["forecast"]["origin_label"] = r.label(r.fit_rows);
+            json labels = json::array();
+            for (int h = 1; h <= f.horizon; ++h) {
+                const int t = r.fit_rows + h;
+                labels.push_back(t <= static_cast<int>(r.row_labels.size()) ? json(r.label(t))
+                                                                            : json(nullptr));
+            }
+            out["forecast"]["labels"] = std::move(labels);
+        }
     }
     if (r.holdout) {
         const HoldoutResult& h = *r.holdout;
@@ -332,6 +415,9 @@ void add_analysis_json(nlohmann::json& out, const AnalysisResult& r) {
                        {"repetitions", g.repetitions},
                        {"seed", r.seed},
                        {"regimes", std::move(regimes)}};
+        if (!r.component_names.empty()) {
+            out["girf"]["component_names"] = r.component_names;
+        }
     }
 }
 
@@ -367,13 +453,26 @@ std::string forecast_csv_text(const AnalysisResult& r) {
         return {};
     }
     const ForecastResult& f = *r.forecast;
-    std::string text = "step,time,component,mean,median,q05,q95,no_shock\n";
+    const bool names = !r.component_names.empty();
+    const bool labels = !r.row_labels.empty();
+    std::string text = "step,time,component,mean,median,q05,q95,no_shock";
+    text += names ? ",component_name" : "";
+    text += labels ? ",label\n" : "\n";
     for (int h = 0; h < f.horizon; ++h) {
+        const int t = r.fit_rows + h + 1;
         for (int c = 0; c < f.k; ++c) {
-            text += strprintf("%d,%d,%d", h + 1, r.fit_rows + h + 1, c + 1);
+            text += strprintf("%d,%d,%d", h + 1, t, c + 1);
             for (const auto* table : {&f.mean, &f.median, &f.q05, &f.q95, &f.no_shock}) {
                 text += ',';
                 text += csv_value((*table)[idx(h)][idx(c)]);
+            }
+            if (names) {
+                text.push_back(',');
+                text += csv_text(r.component_name(c + 1));
+            }
+            if (labels) {
+                text.push_back(',');
+                text += csv_text(r.label(t));
             }
             text += "\n";
         }
@@ -386,7 +485,9 @@ std::string girf_csv_text(const AnalysisResult& r) {
         return {};
     }
     const GirfResult& g = *r.girf;
-    std::string text = "regime,shock,horizon,component,mean,q05,q95\n";
+    const bool names = !r.component_names.empty();
+    std::string text = "regime,shock,horizon,component,mean,q05,q95";
+    text += names ? ",shock_name,component_name\n" : "\n";
     for (const GirfRegime& regime : g.regimes) {
         for (std::size_t j = 0; j < regime.mean.size(); ++j) {
             for (int h = 0; h <= g.horizon; ++h) {
@@ -396,7 +497,13 @@ std::string girf_csv_text(const AnalysisResult& r) {
                         text += ',';
                         text += csv_value((*cube)[j][idx(h)][idx(c)]);
                     }
-                    text += '\n';
+                    if (names) {
+                        text.push_back(',');
+                        text += csv_text(r.component_name(static_cast<int>(j) + 1));
+                        text.push_back(',');
+                        text += csv_text(r.component_name(c + 1));
+                    }
+                    text += "\n";
                 }
             }
         }

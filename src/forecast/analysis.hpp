@@ -69,6 +69,17 @@ struct AnalysisResult {
     std::vector<StepFailure> errors;           // steps that failed (record_failures)
     std::string note;                          // why nothing was computed, when so
     std::vector<std::filesystem::path> files;  // CSV files written
+    // What the series' file calls its components (1 per component; empty
+    // when it names none) and its rows (1 per row read; empty when it has no
+    // label column): the texts and files show them beside the numbers.
+    std::vector<std::string> component_names;
+    std::vector<std::string> row_labels;
+
+    // The name of component c (1-based), or "" when the file names none.
+    std::string component_name(int c) const;
+    // The label of row t (1-based), or "" when the file has none for it
+    // (times after the last row read have none).
+    std::string label(int t) const;
 };
 
 // `series` holds rows 1..rows; the model was fitted on rows 1..fit_rows
@@ -84,7 +95,9 @@ AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix&
 // Lines for the closing summary, each ending in '\n'.
 std::string format_analysis(const AnalysisResult& result);
 
-// Adds `forecast`, `holdout` and `girf` (those computed) to a JSON object.
+// Adds `forecast`, `holdout` and `girf` (those computed) to a JSON object;
+// with names, `component_names` in each, with labels `origin_label` and
+// `labels` (per forecast time, null after the last row read) in `forecast`.
 void add_analysis_json(nlohmann::json& out, const AnalysisResult& result);
 
 // Values of the forecast and the impulse responses that are not finite (an
@@ -93,9 +106,11 @@ void add_analysis_json(nlohmann::json& out, const AnalysisResult& result);
 int non_finite_values(const AnalysisResult& result);
 
 // The text of the forecast CSV file (step, time, component, mean, median,
-// q05, q95, no_shock) and of the impulse-response CSV file (regime, shock,
-// horizon, component, mean, q05, q95); empty when that part was not computed.
-// A value that is not finite is an empty field.
+// q05, q95, no_shock, then component_name when the file names its
+// components and label when it labels its rows) and of the impulse-response
+// CSV file (regime, shock, horizon, component, mean, q05, q95, then
+// shock_name and component_name with names); empty when that part was not
+// computed. A value that is not finite is an empty field.
 std::string forecast_csv_text(const AnalysisResult& result);
 std::string girf_csv_text(const AnalysisResult& result);
 

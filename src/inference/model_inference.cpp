@@ -1,5 +1,6 @@
 #include "inference/model_inference.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -267,9 +268,22 @@ std::string format_regime_tests(const RegimeTests& tests, int model_regimes,
     return text;
 }
 
-std::string format_coefficient_tables(const ModelInference& inf) {
+std::string format_coefficient_tables(const ModelInference& inf,
+                                      const std::vector<std::string>& names) {
     std::string text;
     const int k = inf.k;
+    const bool named = names.size() == at(k);
+    const auto name = [&](int v) { return named ? names[at(v)] : strprintf("y%d", v + 1); };
+    // Columns as wide as the longest name needs, never narrower than the
+    // numbered labels' columns.
+    int equation_width = 8;
+    int regressor_width = 12;
+    for (int v = 0; v < k; ++v) {
+        equation_width = std::max(equation_width, static_cast<int>(name(v).size()));
+        regressor_width =
+            std::max(regressor_width,
+                     static_cast<int>(name(v).size() + strprintf("(t-%d)", inf.order).size()));
+    }
     for (size_t r = 0; r < inf.regimes.size(); ++r) {
         const RegimeRegression& g = inf.regimes[r];
         if (!g.estimated) {
@@ -283,16 +297,18 @@ std::string format_coefficient_tables(const ModelInference& inf) {
             "Regime %zu at order %d: %d observations, %d degrees of freedom "
             "(residual covariance divided by %d - %d*%d).\n",
             r + 1, inf.order, g.observations, g.degrees_of_freedom, g.observations, inf.order, k);
-        text += "  equation  regressor      coefficient    std.error    t-value   p-value\n";
+        text += strprintf("  %-*s  %-*s   coefficient    std.error    t-value   p-value\n",
+                          equation_width, "equation", regressor_width, "regressor");
         for (int eq = 0; eq < k; ++eq) {
             for (int lag = 1; lag <= inf.order; ++lag) {
                 for (int v = 0; v < k; ++v) {
                     const size_t i = at((lag - 1) * k + v) * at(k) + at(eq);
-                    const std::string equation = strprintf("y%d", eq + 1);
-                    const std::string regressor = strprintf("y%d(t-%d)", v + 1, lag);
-                    text += strprintf("  %-8s  %-12s %12.6f %12.6f %10.3f %9.4f\n",
-                                      equation.c_str(), regressor.c_str(), g.coefficients[i],
-                                      g.standard_errors[i], g.t_values[i], g.p_values[i]);
+                    const std::string equation = name(eq);
+                    const std::string regressor = strprintf("%s(t-%d)", name(v).c_str(), lag);
+                    text += strprintf("  %-*s  %-*s %12.6f %12.6f %10.3f %9.4f\n", equation_width,
+                                      equation.c_str(), regressor_width, regressor.c_str(),
+                                      g.coefficients[i], g.standard_errors[i], g.t_values[i],
+                                      g.p_values[i]);
                 }
             }
         }

@@ -96,8 +96,10 @@ std::string format_regime_tests(const RegimeTests& tests, int model_regimes,
 nlohmann::json regime_tests_json(const RegimeTests& tests);
 
 // One table per regime: each coefficient with its standard error, t-value
-// and p-value, labelled by equation, variable and lag.
-std::string format_coefficient_tables(const ModelInference& inference);
+// and p-value, labelled by equation, variable and lag: y1, y2(t-1), or by
+// the components' names when given (one per component).
+std::string format_coefficient_tables(const ModelInference& inference,
+                                      const std::vector<std::string>& names = {});
 
 // The JSON keys of a model object: linear_criterion, standard_errors,
 // t_values, p_values (each [regime][lag][equation][variable]), and

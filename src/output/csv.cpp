@@ -20,21 +20,6 @@ std::string csv_number(double value) {
     return std::string(text, written.ptr);
 }
 
-std::string csv_text(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        return std::string(text);
-    }
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') {
-            quoted += '"';
-        }
-        quoted += c;
-    }
-    quoted += '"';
-    return quoted;
-}
-
 void check_creatable(const std::filesystem::path& path, const std::string& what) {
     std::error_code ec;
     const bool existed = std::filesystem::exists(path, ec);

@@ -9,15 +9,14 @@
 #include <string>
 #include <string_view>
 
+#include "support/csv_field.hpp"
+
 namespace velmora {
 
 // The shortest decimal that reads back as the same double ("0.1", "-2.6326");
 // an empty field for a value that is not finite, which spreadsheets read as
 // missing.
 std::string csv_number(double value);
-
-// A text field, quoted when it holds a comma, a quote or a line break.
-std::string csv_text(std::string_view text);
 
 // Throws ConfigError("<what> <path> could not be created") unless a file can
 // be created at path; a file that did not exist before is removed again.

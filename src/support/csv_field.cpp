@@ -1,0 +1,20 @@
+#include "support/csv_field.hpp"
+
+namespace velmora {
+
+std::string csv_text(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') {
+            quoted += '"';
+        }
+        quoted += c;
+    }
+    quoted += '"';
+    return quoted;
+}
+
+}  // namespace velmora
