@@ -329,15 +329,21 @@ void BestModelTab::showEvent(QShowEvent* event) {
 
 void BestModelTab::fit_upper_pane() {
     const int total = splitter_->height();
-    if (browser_->document()->isEmpty() || total < 200) {
+    if (head_html_.isEmpty() || total < 200) {
         return;
     }
-    QTextDocument* document = browser_->document();
-    document->setTextWidth(browser_->viewport()->width());
-    const int frame = browser_->frameWidth() * 2 + 8;
+    // The height the first model's summary and tests (the linearity test
+    // and the confidence sets) take at the pane's width.
+    QTextDocument head;
+    head.setDefaultFont(browser_->document()->defaultFont());
+    head.setDefaultStyleSheet(browser_->document()->defaultStyleSheet());
+    head.setDocumentMargin(browser_->document()->documentMargin());
+    head.setHtml(head_html_);
+    head.setTextWidth(browser_->viewport()->width());
+    const int frame = browser_->frameWidth() * 2 + 4;
     // The table keeps its caption and a few rows.
     constexpr int kLeastLower = 150;
-    const int wanted = static_cast<int>(std::ceil(document->size().height())) + frame;
+    const int wanted = static_cast<int>(std::ceil(head.size().height())) + frame;
     const int upper = std::min(wanted, total - kLeastLower);
     if (upper > splitter_->sizes().value(0)) {
         splitter_->setSizes({upper, total - upper});
@@ -404,6 +410,7 @@ void BestModelTab::show_coefficients(int index) {
 
 void BestModelTab::run_finished(const RunOutcome& outcome) {
     const RunResult& r = outcome.result;
+    head_html_.clear();
     if (outcome.status == RunOutcome::Status::failed || r.best_codes.empty()) {
         browser_->clear();
         return;
@@ -427,9 +434,17 @@ void BestModelTab::run_finished(const RunOutcome& outcome) {
         }
         return html;
     };
-    html += model_html(r.generations > 0 ? tr("Best model of the search (last generation)")
-                                         : tr("Best model of the start population"),
-                       r.best, r.series, beside_linear(analyses.best, r.best));
+    const QString first_title = r.generations > 0 ? tr("Best model of the search (last generation)")
+                                                  : tr("Best model of the start population");
+    const QString first_tests = beside_linear(analyses.best, r.best);
+    // What the pane must show without scrolling: the first model's summary
+    // and its tests.
+    head_html_ = html +
+                 QStringLiteral("<h3>%1</h3><pre>%2</pre>")
+                     .arg(first_title.toHtmlEscaped(),
+                          escaped(format_structure_summary(r.best, &r.series))) +
+                 first_tests;
+    html += model_html(first_title, r.best, r.series, first_tests);
     if (r.refined) {
         html += model_html(
             tr("Refined model (criterion %1 lower than the search's)")

@@ -82,6 +82,7 @@ class BestModelTab : public ResultsTab {
 
     QTextBrowser* browser_ = nullptr;
     QSplitter* splitter_ = nullptr;
+    QString head_html_;  // the first model's summary and tests
     QComboBox* chooser_ = nullptr;
     QLabel* table_note_ = nullptr;
     QTableWidget* table_ = nullptr;

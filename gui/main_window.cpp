@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -32,6 +33,7 @@
 #include "app/validate.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
+#include "column_picker.hpp"
 #include "forecast_tab.hpp"
 #include "girf_tab.hpp"
 #include "icon.hpp"
@@ -114,6 +116,12 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     parameter_ = new QPushButton(QStringLiteral("Parameter"), this);
     parameter_->setObjectName(QStringLiteral("parameterButton"));
     parameter_->setAutoDefault(false);
+    columns_ = new QPushButton(tr("Columns…"), this);
+    columns_->setObjectName(QStringLiteral("columnsButton"));
+    columns_->setAutoDefault(false);
+    columns_->setToolTip(tr("Choose the columns of the course file that the model is fitted to"));
+    columns_label_ = new QLabel(this);
+    columns_label_->setObjectName(QStringLiteral("columnsLabel"));
 
     generation_ = make_display(this, "generationDisplay");
     replication_ = make_display(this, "replicationDisplay");
@@ -203,6 +211,10 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
 
     auto* left = new QVBoxLayout;
     left->addWidget(parameter_);
+    auto* columns_row = new QHBoxLayout;
+    columns_row->addWidget(columns_);
+    columns_row->addWidget(columns_label_, 1);
+    left->addLayout(columns_row);
     left->addSpacing(16);
     auto* threads_row = new QHBoxLayout;
     threads_row->addWidget(threads_label);
@@ -280,6 +292,7 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     connect(cancel_, &QPushButton::clicked, this, &VelmoraDlg::reject);
     connect(stop_, &QPushButton::clicked, this, &VelmoraDlg::stop_run);
     connect(parameter_, &QPushButton::clicked, this, &VelmoraDlg::open_parameters);
+    connect(columns_, &QPushButton::clicked, this, &VelmoraDlg::choose_columns);
     connect(output_browse_, &QPushButton::clicked, this, &VelmoraDlg::choose_output_folder);
 
     connect(&runner_, &RunThread::generation_started, this, &VelmoraDlg::show_generation);
@@ -305,6 +318,7 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     });
 
     set_running(false);
+    show_columns();
 }
 
 VelmoraDlg::~VelmoraDlg() {
@@ -398,6 +412,7 @@ bool VelmoraDlg::run_under_way() const {
 void VelmoraDlg::set_running(bool running) {
     ok_->setEnabled(!running);
     parameter_->setEnabled(!running);
+    columns_->setEnabled(!running);
     threads_->setEnabled(!running);
     replications_->setEnabled(!running);
     refine_->setEnabled(!running);
@@ -416,8 +431,44 @@ void VelmoraDlg::open_parameters() {
     }
     ParGenAlgDlg dialog(parameters_, this);
     if (dialog.exec() == QDialog::Accepted) {
+        const RunConfig before = parameters_.config;
         parameters_ = dialog.values();
+        // The columns picked stay while they still fit the file and its
+        // component count.
+        RunConfig& now = parameters_.config;
+        if (now.course_file == before.course_file && now.n_comp == before.n_comp) {
+            now.columns = before.columns;
+        }
+        show_columns();
     }
+}
+
+void VelmoraDlg::choose_columns() {
+    if (run_under_way()) {
+        return;
+    }
+    RunConfig& config = parameters_.config;
+    ColumnChoice current;
+    current.modelled = config.columns;
+    ColumnPicker picker(QString::fromStdString(config.course_file), current, this);
+    if (!picker.problem().isEmpty()) {
+        show_error(picker.problem());
+        return;
+    }
+    if (picker.exec() != QDialog::Accepted) {
+        return;
+    }
+    const ColumnChoice chosen = picker.choice();
+    config.columns = chosen.modelled;
+    config.n_comp = chosen.modelled.empty() ? picker.modelled_list()->count()
+                                            : static_cast<int>(chosen.modelled.size());
+    show_columns();
+}
+
+void VelmoraDlg::show_columns() {
+    ColumnChoice choice;
+    choice.modelled = parameters_.config.columns;
+    columns_label_->setText(describe_columns(choice));
 }
 
 void VelmoraDlg::start_run() {

@@ -35,7 +35,10 @@ class VelmoraDlg : public QDialog {
     // The parameters the next run uses; the dialog defaults until the
     // parameter dialog is closed with OK.
     const ParameterValues& parameters() const { return parameters_; }
-    void set_parameters(const ParameterValues& values) { parameters_ = values; }
+    void set_parameters(const ParameterValues& values) {
+        parameters_ = values;
+        show_columns();
+    }
 
     bool run_under_way() const;
 
@@ -68,8 +71,10 @@ class VelmoraDlg : public QDialog {
 
   public slots:
     void open_parameters();  // "Parameter"
-    void start_run();        // OK
-    void stop_run();         // "Stop"
+    // "Columns…": the column picker on the course file of the parameters.
+    void choose_columns();
+    void start_run();  // OK
+    void stop_run();   // "Stop"
     void show_about();
     // The output folder's "Browse…": Qt's own folder chooser.
     void choose_output_folder();
@@ -92,6 +97,8 @@ class VelmoraDlg : public QDialog {
 
   private:
     void set_running(bool running);
+    // The columns chosen, beside "Columns…".
+    void show_columns();
     // A failure box: caption "Error", the error icon, one OK button.
     void show_error(const QString& text);
     // The line the Messages page gets when a run was stopped.
@@ -104,6 +111,8 @@ class VelmoraDlg : public QDialog {
     QPushButton* ok_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QPushButton* parameter_ = nullptr;
+    QPushButton* columns_ = nullptr;
+    QLabel* columns_label_ = nullptr;
     QPushButton* stop_ = nullptr;
     QLabel* generation_ = nullptr;
     QLabel* replication_ = nullptr;

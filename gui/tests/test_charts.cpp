@@ -7,14 +7,20 @@
 #include <QChart>
 #include <QComboBox>
 #include <QDateTimeAxis>
+#include <QFile>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QGraphicsTextItem>
 #include <QLegendMarker>
 #include <QLineSeries>
+#include <QListWidget>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QValueAxis>
 
 #include <cmath>
@@ -24,11 +30,13 @@
 #include "app/threshold_app.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
+#include "column_picker.hpp"
 #include "data/series.hpp"
 #include "forecast/analysis.hpp"
 #include "forecast/fitted_var.hpp"
 #include "forecast_tab.hpp"
 #include "girf_tab.hpp"
+#include "inference/model_inference.hpp"
 #include "model/problem.hpp"
 #include "regimes_tab.hpp"
 #include "search_tab.hpp"
@@ -220,6 +228,11 @@ class ChartsTest : public QObject {
             }
         }
         outcome.analyses.rows_read = rows;
+        inference::InferenceOptions tests;
+        tests.replicates = 4;
+        outcome.analyses.best = inference::infer_model(
+            problem, summary.structure, summary.model.thresholds, summary.criterion, tests);
+        QVERIFY(outcome.analyses.best->linearity.has_value());
         QVERIFY(outcome.analyses.analysis.girf.has_value());
 
         QTabWidget pages;
@@ -307,8 +320,57 @@ class ChartsTest : public QObject {
             }
         }
 
+        // A smaller window: the upper pane still shows the tests.
+        pages.resize(1000, 520);
         settle(best);
         QVERIFY(best->text().contains("Alpha index"));
+        // The upper pane shows the model's linearity test without
+        // scrolling.
+        QTextBrowser* text = best->model_text();
+        QCOMPARE(text->verticalScrollBar()->value(), 0);
+        const QTextCursor found = text->document()->find("Bootstrap p-value");
+        QVERIFY(!found.isNull());
+        QVERIFY2(text->cursorRect(found).bottom() < text->viewport()->height(),
+                 qPrintable(QString("test at %1, pane %2")
+                                .arg(text->cursorRect(found).bottom())
+                                .arg(text->viewport()->height())));
+    }
+
+    void column_picker_lists_the_files_columns_and_keeps_their_order() {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString named = dir.filePath("named.csv");
+        write_dated_series(named, 40);
+        QString problem;
+        QCOMPARE(course_file_columns(named, &problem),
+                 (std::vector<std::string>{"Alpha index", "Beta rate", "Gamma"}));
+        QVERIFY(problem.isEmpty());
+
+        ColumnChoice current;
+        current.modelled = {"Gamma", "Alpha index"};
+        ColumnPicker picker(named, current);
+        QListWidget* list = picker.modelled_list();
+        QCOMPARE(list->count(), 3);
+        QCOMPARE(list->item(1)->checkState(), Qt::Unchecked);
+        // The file's order, whatever the order given.
+        QCOMPARE(picker.choice().modelled, (std::vector<std::string>{"Alpha index", "Gamma"}));
+        list->item(1)->setCheckState(Qt::Checked);
+        QVERIFY(picker.choice().modelled.empty());  // every column
+        QCOMPARE(describe_columns(picker.choice()), QString("all columns"));
+
+        // Without a header the columns are numbered.
+        const QString plain = dir.filePath("plain.txt");
+        QFile file(plain);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("1 2 3 4\n5 6 7 8\n");
+        file.close();
+        QCOMPARE(course_file_columns(plain, &problem),
+                 (std::vector<std::string>{"1", "2", "3", "4"}));
+        QVERIFY(course_file_columns(dir.filePath("missing.csv"), &problem).empty());
+        QVERIFY(problem.contains("could not be opened"));
+        ColumnPicker refused(dir.filePath("missing.csv"), {});
+        QVERIFY(!refused.problem().isEmpty());
+        QCOMPARE(refused.modelled_list()->count(), 0);
     }
 };
 
