@@ -312,11 +312,16 @@ int draw(const std::string& input_path, const QString& directory) {
         RegimesTab regimes;
         regimes.run_finished(outcome);
         const int threshold_charts = outcome.result.best.structure.threshold_variables;
-        for (int i = 0; i < threshold_charts && i < static_cast<int>(regimes.charts().size());
-             ++i) {
-            writer.save(regimes.charts()[static_cast<std::size_t>(i)],
-                        threshold_charts == 1 ? QStringLiteral("regimes")
-                                              : QStringLiteral("regimes-%1").arg(i + 1));
+        const auto& charts = regimes.charts();
+        for (int i = 0; i < static_cast<int>(charts.size()); ++i) {
+            // The threshold variables' charts first, then each component's.
+            const int c = i - threshold_charts + 1;
+            writer.save(charts[static_cast<std::size_t>(i)],
+                        c >= 1 ? QStringLiteral("regimes-component-%1-%2")
+                                     .arg(c)
+                                     .arg(slug(component_name(outcome.result.series, c)))
+                        : threshold_charts == 1 ? QStringLiteral("regimes")
+                                                : QStringLiteral("regimes-%1").arg(i + 1));
         }
     }
     const AnalysisResult& analysis = outcome.analyses.analysis;

@@ -235,11 +235,12 @@ TEST(NamesCli, ChartsAreDrawnIntoFilesOrRefusedBeforeTheFit) {
                 std::filesystem::path(entry.path()).replace_extension(".png")));
         }
     }
-    // The regimes, a forecast per component, a response per shock and
-    // component.
-    EXPECT_EQ(svg, 1 + 4 + 16);
+    // The threshold variable and each component by regime, a forecast per
+    // component, a response per shock and component.
+    EXPECT_EQ(svg, 1 + 4 + 4 + 16);
     EXPECT_EQ(png, svg);
-    EXPECT_TRUE(contains(r.out, "Charts: out dir (42 files)")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Charts: out dir (50 files)")) << r.out;
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "out dir" / "regimes-component-4-FTSE.png"));
     const std::string regimes = read_file(dir.path() / "out dir" / "regimes.svg");
     EXPECT_TRUE(contains(regimes, "Regime 3")) << "the legend names the third regime";
     EXPECT_TRUE(contains(regimes, "DAX"));
