@@ -61,7 +61,10 @@ double nice_step(double span, int ticks) {
 void round_ticks(QValueAxis* axis, int ticks, double least_step) {
     const double step = std::max(least_step, nice_step(axis->max() - axis->min(), ticks));
     axis->setTickType(QValueAxis::TicksDynamic);
-    axis->setTickAnchor(std::ceil(axis->min() / step) * step);
+    // Anchored at zero when the range holds it, so that zero is a tick
+    // exactly (never "-0.00").
+    const bool spans_zero = axis->min() <= 0.0 && axis->max() >= 0.0;
+    axis->setTickAnchor(spans_zero ? 0.0 : std::ceil(axis->min() / step) * step);
     axis->setTickInterval(step);
     const int decimals = std::max(0, static_cast<int>(std::ceil(-std::log10(step) - 1e-9)));
     axis->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));

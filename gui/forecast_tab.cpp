@@ -237,7 +237,7 @@ void ForecastTab::draw(int component) {
     if (any) {
         const double pad = high > low ? 0.05 * (high - low) : 1.0;
         y->setRange(low - pad, high + pad);
-        y->applyNiceNumbers();
+        round_ticks(y);
     }
 }
 

@@ -115,7 +115,7 @@ void GirfTab::run_finished(const RunOutcome& outcome) {
         tr("%1 model: mean difference between paths with and without a shock of one standard "
            "deviation (Cholesky factor of the residual covariance of the history's regime), "
            "over %2 histories per regime × %3 shock sequences; bands: 5 % and 95 % across "
-           "histories.%4")
+           "histories (with more than two regimes, for the regime chosen).%4")
             .arg(outcome.result.refined ? tr("Refined") : tr("Best"))
             .arg(g.histories)
             .arg(g.repetitions)
@@ -210,7 +210,7 @@ void GirfTab::draw(int shock) {
         chart->legend()->markers().constLast()->setVisible(false);
         const double pad = high > low ? 0.05 * (high - low) : 1.0;
         y->setRange(low - pad, high + pad);
-        y->applyNiceNumbers();
+        round_ticks(y);
         auto* view = new ChartView(chart, QStringLiteral("girf-%1-%2").arg(shock).arg(c), this);
         view->setMinimumHeight(260);
         grid_->addWidget(view, (c - 1) / kGridColumns, (c - 1) % kGridColumns);
