@@ -73,6 +73,19 @@ ProblemOptions add_problem_options(CLI::App& command, RunConfig& config,
                     "Largest autoregressive order (1 to 4); every order up to it is estimated")
         ->capture_default_str();
     command
+        .add_option_function<std::string>(
+            "--include",
+            [&config](const std::string& name) { config.include = *parse_include(name); },
+            "Deterministic terms of every regime's equations: none, const (an intercept), "
+            "trend (a linear trend in the row number of the data read) or both")
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+                return parse_include(value) ? std::string()
+                                            : value + " is not one of none, const, trend, both";
+            },
+            "none|const|trend|both"))
+        ->default_str("none");
+    command
         .add_option("--workdir", workdir,
                     "Directory for the files written, created when missing: the result files "
                     "and, for a search, Output.txt (a search also opens inputonepop2.txt there "

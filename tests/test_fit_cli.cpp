@@ -5,7 +5,11 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "child_process.hpp"
 #include "model_test_helpers.hpp"
@@ -92,6 +96,7 @@ TEST(FitCli, BadStructuresAndSizesAreRefusedWithStatusTwo) {
         "--component 1 --lag 1 --regimes 2 --positions 10 --n-oss 20",
         "--component 1 --lag 1 --regimes 2 --positions 10 --m 5",
         "--component 1 --lag 1 --regimes 2 --positions 10 --min-oss-reg 1",
+        "--component 1 --lag 1 --regimes 2 --positions 10 --include intercept",
     };
     for (const char* args : bad) {
         const CliResult r = run_fit(args, dir);
@@ -99,6 +104,59 @@ TEST(FitCli, BadStructuresAndSizesAreRefusedWithStatusTwo) {
         EXPECT_FALSE(r.out.empty()) << args;
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "OutputThresholdUnivariate.txt"));
+}
+
+nlohmann::json read_json(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return nlohmann::json::parse(text.str());
+}
+
+TEST(FitCli, DeterministicTermsAreEchoedReportedAndListedPerRegime) {
+    const auto dir = testing::fresh_directory("fit_include");
+    const std::string shape = "--component 1 --lag 2 --regimes 2 --positions 100 --m 2 ";
+    const CliResult plain = run_fit(shape + "--json " + (dir / "none.json").string(), dir);
+    ASSERT_EQ(plain.status, 0) << plain.out;
+    const nlohmann::json none = read_json(dir / "none.json");
+    EXPECT_EQ(none["parameters"]["include"], "none");
+    EXPECT_EQ(none["model"]["include"], "none");
+    EXPECT_EQ(none["model"]["deterministic"], nlohmann::json::parse("[[], []]"));
+    const auto plain_lines = testing::read_lines(dir / "OutputThresholdUnivariate.txt");
+
+    const CliResult both =
+        run_fit(shape + "--include both --json " + (dir / "both.json").string(), dir);
+    ASSERT_EQ(both.status, 0) << both.out;
+    EXPECT_NE(both.out.find("Deterministic terms per regime"), std::string::npos) << both.out;
+    const nlohmann::json j = read_json(dir / "both.json");
+    EXPECT_EQ(j["parameters"]["include"], "both");
+    EXPECT_EQ(j["model"]["include"], "both");
+    const nlohmann::json& terms = j["model"]["deterministic"];
+    ASSERT_EQ(terms.size(), 2u);
+    for (const auto& regime : terms) {
+        ASSERT_EQ(regime.size(), 2u);  // const, trend
+        ASSERT_EQ(regime[0].size(), 4u);
+    }
+    ASSERT_EQ(j["model"]["deterministic_standard_errors"].size(), 2u);
+    EXPECT_EQ(j["model"]["deterministic_standard_errors"][0].size(), 2u);
+
+    // The report lists the terms after the Phi lines, Phi's style.
+    const auto lines = testing::read_lines(dir / "OutputThresholdUnivariate.txt");
+    std::vector<std::string> added(lines.begin() + static_cast<std::ptrdiff_t>(plain_lines.size()),
+                                   lines.end());
+    std::size_t first_const = 0;
+    std::size_t trends = 0;
+    for (std::size_t i = 0; i < added.size(); ++i) {
+        if (added[i].rfind("Const[1]=", 0) == 0 && first_const == 0) {
+            first_const = i;
+            EXPECT_EQ(added[i].find('.') + 6, added[i].size()) << added[i];  // %.5f
+        }
+        trends += added[i].rfind("Trend[", 0) == 0 ? 1 : 0;
+    }
+    ASSERT_GT(first_const, 0u);
+    // Order 1 comes first: 16 Phi values per regime.
+    EXPECT_EQ(added[first_const - 1].rfind("Phi[16]=", 0), 0u) << added[first_const - 1];
+    EXPECT_EQ(trends, 16u);  // 4 equations, 2 regimes, orders 1 and 2
 }
 
 TEST(FitCli, AStructureThatCannotBeEstimatedEndsWithStatusTwo) {

@@ -53,32 +53,33 @@ TEST(RegressionKernels, FixedSizesGiveTheGeneralLoopsBitsForEveryCoveredSize) {
             const auto kk = static_cast<std::size_t>(k);
             const std::vector<double> rev =
                 random_values(static_cast<std::size_t>(n_oss) * kk, gen);
+            const DesignView design = Design::over_reversed(rev.data(), n_oss, k);
             // Observation counts around the kernels' blocks of two and four.
             for (int count : {0, 1, 2, 3, 4, 5, 7, 8, 9, 31, 50}) {
                 const std::vector<int> tt = random_times(n_oss, p, count, gen);
                 const int n_r = static_cast<int>(tt.size());
                 const auto rows = static_cast<std::size_t>(n_r);
                 std::vector<double> zz_f(kq * kq), zz_g(kq * kq);
-                fixed.cross_products(rev.data(), n_oss, k, q, tt.data(), n_r, zz_f.data());
-                general.cross_products(rev.data(), n_oss, k, q, tt.data(), n_r, zz_g.data());
+                fixed.cross_products(design, k, q, tt.data(), n_r, zz_f.data());
+                general.cross_products(design, k, q, tt.data(), n_r, zz_g.data());
                 EXPECT_TRUE(same_bits(zz_f, zz_g))
                     << "cross products k=" << k << " p=" << p << " n=" << n_r;
 
                 const std::vector<double> zinv_t = random_values(kq * kq, gen);
                 std::vector<double> w(kq), phi_f(kq * kk), phi_g(kq * kk);
-                fixed.coefficients(rev.data(), n_oss, k, q, tt.data(), n_r, zinv_t.data(), w.data(),
+                fixed.coefficients(design, k, q, tt.data(), n_r, zinv_t.data(), w.data(),
                                    phi_f.data());
-                general.coefficients(rev.data(), n_oss, k, q, tt.data(), n_r, zinv_t.data(),
-                                     w.data(), phi_g.data());
+                general.coefficients(design, k, q, tt.data(), n_r, zinv_t.data(), w.data(),
+                                     phi_g.data());
                 EXPECT_TRUE(same_bits(phi_f, phi_g))
                     << "coefficients k=" << k << " p=" << p << " n=" << n_r;
 
                 const std::vector<double> phi = random_values(kq * kk, gen);
                 std::vector<double> res_f(rows * kk), res_g(rows * kk);
                 std::vector<double> fit_f(rows * kk), fit_g(rows * kk);
-                fixed.residuals(rev.data(), n_oss, k, q, tt.data(), n_r, phi.data(), res_f.data(),
+                fixed.residuals(design, k, q, tt.data(), n_r, phi.data(), res_f.data(),
                                 fit_f.data());
-                general.residuals(rev.data(), n_oss, k, q, tt.data(), n_r, phi.data(), res_g.data(),
+                general.residuals(design, k, q, tt.data(), n_r, phi.data(), res_g.data(),
                                   fit_g.data());
                 EXPECT_TRUE(same_bits(res_f, res_g))
                     << "residuals k=" << k << " p=" << p << " n=" << n_r;
@@ -86,8 +87,7 @@ TEST(RegressionKernels, FixedSizesGiveTheGeneralLoopsBitsForEveryCoveredSize) {
                     << "fitted k=" << k << " p=" << p << " n=" << n_r;
                 // Without the fitted values the residuals are the same.
                 std::vector<double> res_only(rows * kk);
-                fixed.residuals(rev.data(), n_oss, k, q, tt.data(), n_r, phi.data(),
-                                res_only.data(), nullptr);
+                fixed.residuals(design, k, q, tt.data(), n_r, phi.data(), res_only.data(), nullptr);
                 EXPECT_TRUE(same_bits(res_only, res_f)) << "k=" << k << " p=" << p;
 
                 if (n_r > 0) {

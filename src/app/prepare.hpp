@@ -25,6 +25,7 @@ struct PreparedRun {
     int n_comp = 0;
     int min_oss_reg = 0;
     int m = 0;
+    Include include = Include::none;
     TextFile output_file;  // "Output.txt", open for writing
     TextFile input_file;   // "inputonepop2.txt", open for reading when it exists
     std::filesystem::path workdir;

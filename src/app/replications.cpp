@@ -462,6 +462,9 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
         }
         a.insert(a.begin() + 3, {"--columns", columns});
     }
+    if (config.include != Include::none) {
+        a.insert(a.end(), {"--include", include_name(config.include)});
+    }
     if (s.threshold_variables == 1) {
         std::string positions;
         for (int i = 0; i < s.one.n_regime - 1; ++i) {

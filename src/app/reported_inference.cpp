@@ -13,6 +13,7 @@ ModelProblem problem_of(const RunConfig& config, const double_matrix& serie) {
     problem.n_comp = config.n_comp;
     problem.min_oss_reg = config.min_oss_reg;
     problem.m = config.m;
+    problem.include = config.include;
     return problem;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/methods.hpp"
+#include "model/design.hpp"
 
 namespace velmora {
 
@@ -30,6 +31,8 @@ struct RunConfig {
     int min_oss_reg = 50;
     std::string course_file = "TassidiCambio.txt";
     int m = 2;
+    // Deterministic terms of every regime's equations.
+    Include include = Include::none;
     // Components picked from the course file, in this order: header names or
     // 1-based column numbers. Empty: every column of numbers.
     std::vector<std::string> columns;

@@ -82,6 +82,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     problem.n_comp = run.n_comp;
     problem.min_oss_reg = run.min_oss_reg;
     problem.m = run.m;
+    problem.include = run.include;
     problem.result_dir = options.workdir;
     problem.console = &console;
     RunResult result;

@@ -121,6 +121,8 @@ nlohmann::json model_json(const StructureSummary& m, double criterion, double fi
         {"status", status_name(e.status)},
         {"field_codes", std::move(codes)},
         {"coefficients", coefficients_json(e)},
+        {"include", include_name(e.include)},
+        {"deterministic", deterministic_json(e)},
         {"sigma", sigma_json(e)},
     };
     if (s.threshold_variables == 1) {
@@ -278,6 +280,7 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
         {"n_comp", c.n_comp},
         {"min_oss_reg", c.min_oss_reg},
         {"m", c.m},
+        {"include", include_name(c.include)},
         {"course_file", c.course_file},
         {"columns", c.columns},
         {"workdir", options.workdir.string()},

@@ -73,6 +73,19 @@ std::string format_structure_summary(const StructureSummary& summary, const Seri
         text += strprintf(" (order %d)", e.order_reached);
     }
     text += "\n";
+    if (e.estimated() && e.deterministic_terms() > 0) {
+        text += "Deterministic terms per regime, by equation:\n";
+        for (int r = 1; r <= e.n_regime; ++r) {
+            text += strprintf("  regime %d:", r);
+            for (int j = 0; j < e.deterministic_terms(); ++j) {
+                text += strprintf("%s %s", j > 0 ? ";" : "", deterministic_term_name(e.include, j));
+                for (int c = 1; c <= e.k; ++c) {
+                    text += strprintf(" %f", e.deterministic_coefficient(r, j, c));
+                }
+            }
+            text += "\n";
+        }
+    }
     switch (e.status) {
         case EstimateStatus::estimated:
             break;

@@ -197,6 +197,7 @@ AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix&
                              options.paths = request.paths;
                              options.seed = settings.seed;
                              options.threads = settings.threads;
+                             options.origin = result.fit_rows;
                              options.progress = stage_progress(settings, "forecast");
                              const std::vector<double> history = series_history(
                                  series, model.k, result.fit_rows, model.history_rows());
@@ -219,6 +220,8 @@ AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix&
                              problem.n_comp = model.k;
                              problem.min_oss_reg = 2;
                              problem.m = model.p;
+                             problem.include = model.include;
+                             problem.trend_origin = model.trend_origin;
                              const inference::LinearVar linear = inference::fit_linear_var(problem);
                              if (!linear.regression.estimated) {
                                  throw ConfigError(

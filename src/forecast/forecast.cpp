@@ -54,7 +54,7 @@ ForecastResult forecast_threshold_var(const ThresholdVarModel& model,
                 derive_seed(options.seed, StreamPurpose::forecast, static_cast<std::uint64_t>(i)));
             simulators[idx(worker)].run(history, &stream, nullptr,
                                         values.data() + idx(i) * path_size,
-                                        regimes.data() + idx(i) * idx(steps));
+                                        regimes.data() + idx(i) * idx(steps), options.origin);
         },
         options.progress);
     if (!finished) {
@@ -95,7 +95,8 @@ ForecastResult forecast_threshold_var(const ThresholdVarModel& model,
         }
     }
     std::vector<double> plain(path_size);
-    PathSimulator(model, steps).run(history, nullptr, nullptr, plain.data());
+    PathSimulator(model, steps)
+        .run(history, nullptr, nullptr, plain.data(), nullptr, options.origin);
     for (int h = 0; h < steps; ++h) {
         for (int c = 0; c < k; ++c) {
             result.no_shock[idx(h)][idx(c)] = plain[idx(h) * idx(k) + idx(c)];

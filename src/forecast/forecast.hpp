@@ -17,6 +17,7 @@ struct ForecastOptions {
     int paths = 2000;  // simulated paths
     std::uint64_t seed = 0;
     int threads = 1;  // the result does not depend on it
+    int origin = 0;   // time of the history's last row, from which a trend counts on
     SimulationProgress progress;
 };
 

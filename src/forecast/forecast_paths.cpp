@@ -36,7 +36,7 @@ PathSimulator::PathSimulator(const ThresholdVarModel& model, int steps)
 }
 
 void PathSimulator::run(std::span<const double> history, RandomStream* stream,
-                        const double* impulse, double* out, int* regimes) {
+                        const double* impulse, double* out, int* regimes, int origin) {
     const int k = model_.k;
     if (history.size() < idx(rows_) * idx(k) || history.size() % idx(k) != 0) {
         throw std::invalid_argument("PathSimulator: history too short");
@@ -54,7 +54,7 @@ void PathSimulator::run(std::span<const double> history, RandomStream* stream,
     for (int h = 0; h < steps_; ++h) {
         const int pos = steps_ - 1 - h;
         double* y = buf + idx(pos) * idx(k);
-        const int r = threshold_var_step(model_, y + k, k, y);
+        const int r = threshold_var_step(model_, y + k, k, y, origin + h + 1);
         const VarRegime& regime = model_.regimes[idx(r - 1)];
         if (stream != nullptr) {
             const int draw = stream->below(regime.residual_rows(k));

@@ -29,9 +29,10 @@ class PathSimulator {
     // number from it, so two paths from equal streams share their draws even
     // when they pass through different regimes. `impulse` (k values, may be
     // null) is added to the first step. Writes steps x k values to `out` and,
-    // when not null, each step's regime to `regimes`.
+    // when not null, each step's regime to `regimes`. `origin` is the time
+    // of the last history row, from which a trend goes on counting.
     void run(std::span<const double> history, RandomStream* stream, const double* impulse,
-             double* out, int* regimes = nullptr);
+             double* out, int* regimes = nullptr, int origin = 0);
 
     int steps() const noexcept { return steps_; }
 

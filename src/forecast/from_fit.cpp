@@ -38,12 +38,25 @@ ThresholdVarModel model_from_fit(const FittedModel& fit) {
     ThresholdVarModel model;
     model.k = fit.k;
     model.p = fit.m;
+    model.include = fit.include;
+    model.trend_origin = fit.trend_origin;
     model.rule = regime_rule(fit.used, fit.thresholds);
     model.regimes.resize(static_cast<std::size_t>(fit.n_regime));
     for (int r = 1; r <= fit.n_regime; ++r) {
         const RegimeFit& regime = fit.regime(r, fit.m);
         VarRegime& out = model.regimes[static_cast<std::size_t>(r - 1)];
         out.phi = regime.phi;
+        // The deterministic rows: const first, then trend (model/design.hpp).
+        const auto k = static_cast<std::size_t>(fit.k);
+        std::size_t row = 0;
+        if (has_constant(fit.include)) {
+            out.intercept.assign(regime.deterministic.begin(), regime.deterministic.begin() + k);
+            ++row;
+        }
+        if (has_trend(fit.include)) {
+            const auto from = regime.deterministic.begin() + static_cast<std::ptrdiff_t>(row * k);
+            out.trend.assign(from, from + static_cast<std::ptrdiff_t>(k));
+        }
         out.covariance = regime.covariance;
         out.residuals = recentred(regime.residuals, fit.k);
         out.times = regime.times;

@@ -176,13 +176,15 @@ GirfResult girf_threshold_var(const ThresholdVarModel& model, const double_matri
                 }
                 const std::uint64_t draw_seed = stream.next();
                 RandomStream base_stream(draw_seed);
-                s.simulator.run(s.history, &base_stream, nullptr, s.base.data());
+                // The history ends the time before `time`.
+                s.simulator.run(s.history, &base_stream, nullptr, s.base.data(), nullptr, time - 1);
                 for (int j = 0; j < k; ++j) {
                     for (int c = 0; c < k; ++c) {
                         impulse[idx(c)] = chol[idx(c) * idx(k) + idx(j)];
                     }
                     RandomStream shocked_stream(draw_seed);
-                    s.simulator.run(s.history, &shocked_stream, impulse.data(), s.shocked.data());
+                    s.simulator.run(s.history, &shocked_stream, impulse.data(), s.shocked.data(),
+                                    nullptr, time - 1);
                     double* o = out + idx(j) * path_size;
                     for (std::size_t v = 0; v < path_size; ++v) {
                         o[v] += s.shocked[v] - s.base[v];

@@ -96,7 +96,7 @@ HoldoutResult holdout_check(const ThresholdVarModel& threshold,
                     options.seed, StreamPurpose::holdout,
                     static_cast<std::uint64_t>(o) * static_cast<std::uint64_t>(options.paths) +
                         static_cast<std::uint64_t>(i)));
-                s.tv.run(history, &stream, nullptr, s.path.data());
+                s.tv.run(history, &stream, nullptr, s.path.data(), nullptr, origin);
                 for (std::size_t v = 0; v < path_size; ++v) {
                     tv[v] += s.path[v];
                 }

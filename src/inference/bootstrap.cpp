@@ -102,6 +102,8 @@ BootstrapNull fit_bootstrap_null(const SeriesRows& series, const ThresholdData& 
     const int n_regime = rule.n_regime;
     null.model.k = data.k;
     null.model.p = data.order;
+    null.model.include = data.include;
+    null.model.trend_origin = data.trend_origin;
     null.model.rule = regime_rule_of(rule, thresholds);
     null.model.regimes.resize(at(n_regime));
 
@@ -117,11 +119,13 @@ BootstrapNull fit_bootstrap_null(const SeriesRows& series, const ThresholdData& 
     }
     std::vector<RegimeRegression> fits;
     for (int r = 0; r < n_regime; ++r) {
-        fits.push_back(regress_regime(series, times[at(r)], data.order));
+        fits.push_back(
+            regress_regime(series, times[at(r)], data.order, data.include, data.trend_origin));
         if (!fits.back().estimated) {
             return null;
         }
         null.model.regimes[at(r)].phi = fits.back().coefficients;
+        null.model.regimes[at(r)].deterministic = fits.back().deterministic;
     }
 
     // The regimes' residuals back in time order, then recentred.
@@ -182,7 +186,7 @@ void series_from_draws(const SeriesRows& data, const BootstrapNull& null,
     for (int t = null.first_time; t <= data.n; ++t) {
         const size_t e = at(draws[at(t - null.first_time)]) * at(k);
         double* row = out.values.data() + at(t - 1) * at(k);
-        threshold_var_step(null.model, row - k, -k, row);
+        threshold_var_step(null.model, row - k, -k, row, t);
         for (int c = 0; c < k; ++c) {
             row[c] += null.pool[e + at(c)];
         }

@@ -1,5 +1,6 @@
 #include "inference/linear_var.hpp"
 
+#include <array>
 #include <cstddef>
 #include <numeric>
 #include <stdexcept>
@@ -37,7 +38,7 @@ LinearVar fit_linear_var(const ModelProblem& problem) {
         SeriesRows::from_matrix(*problem.serie_matrix, problem.n_oss, problem.n_comp);
     std::vector<int> times(static_cast<std::size_t>(problem.n_oss - problem.m));
     std::iota(times.begin(), times.end(), problem.m + 1);
-    out.regression = regress_regime(rows, times, problem.m);
+    out.regression = regress_regime(rows, times, problem.m, problem.include, problem.trend_origin);
     return out;
 }
 
@@ -57,10 +58,19 @@ std::vector<double> linear_var_forecast(const RegimeRegression& var, const Serie
                 history.at(origin - p + 1 + s, c);
         }
     }
+    const int d = deterministic_count(var.include);
+    std::array<double, 2> terms{};
     for (int h = 1; h <= steps; ++h) {
         const std::size_t row = static_cast<std::size_t>(p + h - 1);
+        // The trend goes on counting past the origin.
+        deterministic_values(var.include, origin + h, var.trend_origin, terms.data());
         for (int c = 0; c < k; ++c) {
             double y = 0.0;
+            for (int j = 0; j < d; ++j) {
+                y += var.deterministic[static_cast<std::size_t>(j) * kk +
+                                       static_cast<std::size_t>(c)] *
+                     terms[static_cast<std::size_t>(j)];
+            }
             for (int lag = 1; lag <= p; ++lag) {
                 for (int v = 0; v < k; ++v) {
                     const std::size_t i = static_cast<std::size_t>((lag - 1) * k + v);

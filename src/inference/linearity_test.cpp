@@ -28,7 +28,8 @@ double likelihood_ratio(const ThresholdData& data, const ThresholdRule& rule,
 LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule,
                              const std::array<double, 3>& thresholds, int order,
                              const LinearityTestOptions& options) {
-    const ThresholdData data = prepare_threshold_data(series, rule, order);
+    const ThresholdData data =
+        prepare_threshold_data(series, rule, order, options.include, options.trend_origin);
     const int min_count = sweep_min_count(options.min_oss_reg, data.q);
     LinearityTest test;
     test.observations = data.count();
@@ -64,7 +65,8 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
             SeriesRows& star = stars[static_cast<std::size_t>(worker)];
             ReplicateRandom random(options.seed, static_cast<std::uint64_t>(b));
             bootstrap_series(series, null, random, star);
-            const ThresholdData d = prepare_threshold_data(star, rule, order);
+            const ThresholdData d =
+                prepare_threshold_data(star, rule, order, options.include, options.trend_origin);
             const SweepOptimum best =
                 minimise_or_search(d, rule, thresholds_at_ranks(d, rule, ranks), min_count);
             const double lr = d.count() * (log_det_linear(d) - best.log_det);

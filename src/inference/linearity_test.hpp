@@ -41,6 +41,10 @@ struct LinearityTestOptions {
     std::uint64_t seed = 0;
     int threads = 1;
     int min_oss_reg = 2;
+    // Deterministic terms of the models compared (and of the bootstrap's
+    // linear VAR); the trend of time t is trend_origin + t.
+    Include include = Include::none;
+    int trend_origin = 0;
     // Checked before each replicate: once set, no further replicate starts
     // and the test comes back with `stopped` set.
     const std::atomic<bool>* stop = nullptr;

@@ -67,12 +67,15 @@ int regime_of(const ThresholdRule& rule, const std::array<double, 3>& t, double 
     return quadrant_regime(rule.n_regime, rule.type_model, quadrant_of(z1, z2, t[0], t[1]));
 }
 
-ThresholdData prepare_threshold_data(const SeriesRows& series, const ThresholdRule& rule,
-                                     int order) {
+ThresholdData prepare_threshold_data(const SeriesRows& series, const ThresholdRule& rule, int order,
+                                     Include include, int trend_origin) {
     ThresholdData data;
     data.order = order;
     data.k = series.k;
-    data.q = order * series.k;
+    data.include = include;
+    data.trend_origin = trend_origin;
+    const int d = deterministic_count(include);
+    data.q = d + order * series.k;
     const int d1 = rule.lag[0];
     const int d2 = rule.variables == 2 ? rule.lag[1] : rule.lag[0];
     data.first_time = std::max({d1, d2, order}) + 1;
@@ -88,6 +91,8 @@ ThresholdData prepare_threshold_data(const SeriesRows& series, const ThresholdRu
     sweep->problem.n_oss = series.n;
     sweep->problem.n_comp = series.k;
     sweep->problem.m = order;
+    sweep->problem.include = include;
+    sweep->problem.trend_origin = trend_origin;
     sweep->problem.min_oss_reg = 2;  // the sweeps take their own smallest regime
     sweep->sweeper = std::make_unique<ThresholdSweeper>(sweep->problem);
     data.sweep = std::move(sweep);
@@ -102,6 +107,9 @@ ThresholdData prepare_threshold_data(const SeriesRows& series, const ThresholdRu
         data.times.push_back(t);
         data.z1.push_back(z1);
         data.z2.push_back(z2);
+        std::array<double, 2> terms{};
+        deterministic_values(include, t, trend_origin, terms.data());
+        data.x.insert(data.x.end(), terms.begin(), terms.begin() + d);
         for (int lag = 1; lag <= order; ++lag) {
             for (int c = 1; c <= series.k; ++c) {
                 data.x.push_back(series.at(t - lag, c));

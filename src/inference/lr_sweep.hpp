@@ -4,9 +4,9 @@
 // threshold confidence sets.
 //
 // Everything here measures a threshold model by ln det Sigma, where Sigma is
-// the sum over regimes of the residual cross products E_r'E_r (no
-// demeaning: the regimes have no intercept, so this is the Gaussian
-// maximum-likelihood covariance) divided by T, the number of times the model
+// the sum over regimes of the residual cross products E_r'E_r (not
+// demeaned: the Gaussian maximum-likelihood covariance, with or without
+// deterministic terms) divided by T, the number of times the model
 // uses at its largest order: max(lags, order) + 1 .. n. The linear VAR on
 // the same times is the one-regime case. The cross products and the sweeps
 // are the search's (ThresholdSweeper, search/threshold_sweep.hpp), asked for
@@ -57,10 +57,13 @@ struct SweepSeries {
     std::unique_ptr<ThresholdSweeper> sweeper;
 };
 
-// Per usable time: regressors (q), responses (k) and threshold variables.
+// Per usable time: regressors (q: the deterministic terms, then the lags),
+// responses (k) and threshold variables.
 struct ThresholdData {
     int order = 0;
     int k = 0;
+    Include include = Include::none;
+    int trend_origin = 0;
     int q = 0;
     int first_time = 0;      // max(lags, order) + 1
     std::vector<int> times;  // ascending; a time no regime can take is left out
@@ -73,8 +76,8 @@ struct ThresholdData {
     int count() const noexcept { return static_cast<int>(times.size()); }
 };
 
-ThresholdData prepare_threshold_data(const SeriesRows& series, const ThresholdRule& rule,
-                                     int order);
+ThresholdData prepare_threshold_data(const SeriesRows& series, const ThresholdRule& rule, int order,
+                                     Include include = Include::none, int trend_origin = 0);
 
 constexpr double kInfeasible = kNotFeasible;
 
@@ -86,7 +89,7 @@ double log_det_at(const ThresholdData& data, const ThresholdRule& rule,
 // The same for the linear VAR on the data's times.
 double log_det_linear(const ThresholdData& data);
 // The linear VAR's cross products on the data's times: Z'Z (q x q, lower
-// triangle filled, in time order) and Z'Y (q x k).
+// triangle filled, in time order) and Z'Y (q x k), the data's regressors.
 void linear_cross_products(const ThresholdData& data, std::vector<double>& zz,
                            std::vector<double>& zy);
 

@@ -36,6 +36,21 @@ nlohmann::json by_lag(const std::vector<double>& block, int order, int k) {
     return lags;
 }
 
+// A d x k block as [term][equation]; nulls where the regression failed.
+nlohmann::json by_term(const std::vector<double>& block, int d, int k) {
+    nlohmann::json terms = nlohmann::json::array();
+    for (int j = 0; j < d; ++j) {
+        nlohmann::json equations = nlohmann::json::array();
+        for (int eq = 0; eq < k; ++eq) {
+            const double value = block.empty() ? std::nan("") : block[at(j) * at(k) + at(eq)];
+            equations.push_back(std::isfinite(value) ? nlohmann::json(value)
+                                                     : nlohmann::json(nullptr));
+        }
+        terms.push_back(std::move(equations));
+    }
+    return terms;
+}
+
 int threshold_count(const ModelInference& inf) {
     return inf.threshold_variables == 1 ? static_cast<int>(inf.regimes.size()) - 1 : 2;
 }
@@ -61,7 +76,8 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
     const SeriesRows rows =
         SeriesRows::from_matrix(*problem.serie_matrix, problem.n_oss, problem.n_comp);
     const ThresholdRule rule = rule_of(structure);
-    const ThresholdData data = prepare_threshold_data(rows, rule, problem.m);
+    const ThresholdData data =
+        prepare_threshold_data(rows, rule, problem.m, problem.include, problem.trend_origin);
     for (int c = 1; c <= rows.k; ++c) {
         double mean = 0.0;
         for (int t = 1; t <= rows.n; ++t) {
@@ -85,7 +101,8 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
         }
     }
     for (const std::vector<int>& list : times) {
-        out.regimes.push_back(regress_regime(rows, list, problem.m));
+        out.regimes.push_back(
+            regress_regime(rows, list, problem.m, problem.include, problem.trend_origin));
     }
 
     if (options.confidence > 0.0 && options.confidence < 1.0) {
@@ -99,6 +116,8 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
         test.seed = options.seed;
         test.threads = options.threads;
         test.min_oss_reg = problem.min_oss_reg;
+        test.include = problem.include;
+        test.trend_origin = problem.trend_origin;
         test.stop = options.stop;
         test.progress = options.progress;
         out.linearity = test_linearity(rows, rule, thresholds, problem.m, test);
@@ -111,6 +130,8 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
         test.seed = options.seed;
         test.threads = options.threads;
         test.min_oss_reg = problem.min_oss_reg;
+        test.include = problem.include;
+        test.trend_origin = problem.trend_origin;
         test.stop = options.stop;
         test.progress = options.progress;
         // The linearity test of a two-regime model on one variable is the
@@ -293,13 +314,32 @@ std::string format_coefficient_tables(const ModelInference& inf,
                 r + 1, inf.order, g.observations);
             continue;
         }
-        text += strprintf(
-            "Regime %zu at order %d: %d observations, %d degrees of freedom "
-            "(residual covariance divided by %d - %d*%d).\n",
-            r + 1, inf.order, g.observations, g.degrees_of_freedom, g.observations, inf.order, k);
+        const int d = deterministic_count(g.include);
+        if (d == 0) {
+            text += strprintf(
+                "Regime %zu at order %d: %d observations, %d degrees of freedom "
+                "(residual covariance divided by %d - %d*%d).\n",
+                r + 1, inf.order, g.observations, g.degrees_of_freedom, g.observations, inf.order,
+                k);
+        } else {
+            text += strprintf(
+                "Regime %zu at order %d: %d observations, %d degrees of freedom "
+                "(residual covariance divided by %d - (%d + %d*%d)).\n",
+                r + 1, inf.order, g.observations, g.degrees_of_freedom, g.observations, d,
+                inf.order, k);
+        }
         text += strprintf("  %-*s  %-*s   coefficient    std.error    t-value   p-value\n",
                           equation_width, "equation", regressor_width, "regressor");
         for (int eq = 0; eq < k; ++eq) {
+            for (int j = 0; j < d; ++j) {
+                const size_t i = at(j) * at(k) + at(eq);
+                const std::string equation = name(eq);
+                text += strprintf("  %-*s  %-*s %12.6f %12.6f %10.3f %9.4f\n", equation_width,
+                                  equation.c_str(), regressor_width,
+                                  deterministic_term_name(g.include, j), g.deterministic[i],
+                                  g.deterministic_standard_errors[i], g.deterministic_t_values[i],
+                                  g.deterministic_p_values[i]);
+            }
             for (int lag = 1; lag <= inf.order; ++lag) {
                 for (int v = 0; v < k; ++v) {
                     const size_t i = at((lag - 1) * k + v) * at(k) + at(eq);
@@ -350,10 +390,17 @@ nlohmann::json inference_json(const ModelInference& inf) {
     json tv = json::array();
     json pv = json::array();
     json dof = json::array();
+    json dse = json::array();
+    json dtv = json::array();
+    json dpv = json::array();
     for (const RegimeRegression& g : inf.regimes) {
         se.push_back(by_lag(g.standard_errors, inf.order, inf.k));
         tv.push_back(by_lag(g.t_values, inf.order, inf.k));
         pv.push_back(by_lag(g.p_values, inf.order, inf.k));
+        const int d = deterministic_count(g.include);
+        dse.push_back(by_term(g.deterministic_standard_errors, d, inf.k));
+        dtv.push_back(by_term(g.deterministic_t_values, d, inf.k));
+        dpv.push_back(by_term(g.deterministic_p_values, d, inf.k));
         dof.push_back(g.estimated ? json(g.degrees_of_freedom) : json(nullptr));
     }
     out["standard_errors"] = std::move(se);
@@ -361,6 +408,9 @@ nlohmann::json inference_json(const ModelInference& inf) {
     out["p_values"] = std::move(pv);
     out["degrees_of_freedom"] = std::move(dof);
     out["means_off_zero"] = inf.means_off_zero();
+    out["deterministic_standard_errors"] = std::move(dse);
+    out["deterministic_t_values"] = std::move(dtv);
+    out["deterministic_p_values"] = std::move(dpv);
     if (inf.linearity) {
         const LinearityTest& t = *inf.linearity;
         json thresholds = json::array();

@@ -135,7 +135,8 @@ std::string two_variable_text(const ThresholdRule& rule) {
 RegimeTest test_one_against_two_variables(const SeriesRows& series, const ThresholdRule& rule,
                                           const std::array<double, 3>& thresholds, int order,
                                           const RegimeTestOptions& options) {
-    const ThresholdData data = prepare_threshold_data(series, rule, order);
+    const ThresholdData data =
+        prepare_threshold_data(series, rule, order, options.include, options.trend_origin);
     const int min_count = sweep_min_count(options.min_oss_reg, data.q);
     const int T = data.count();
     const int B = std::max(options.replicates, 0);
@@ -178,7 +179,8 @@ RegimeTest test_one_against_two_variables(const SeriesRows& series, const Thresh
             SeriesRows& star = stars[at(worker)];
             ReplicateRandom random(seed, static_cast<std::uint64_t>(b));
             bootstrap_series(series, null, random, star);
-            const ThresholdData d = prepare_threshold_data(star, rule, order);
+            const ThresholdData d =
+                prepare_threshold_data(star, rule, order, options.include, options.trend_origin);
             const OneVariableFit n = best_nested_one_variable(d, rule, min_count);
             const SweepOptimum a =
                 minimise_or_search(d, rule, thresholds_at_ranks(d, rule, ranks), min_count);
@@ -217,8 +219,8 @@ RegimeTests test_regimes(const SeriesRows& series, int component, int lag, int o
     out.component = component;
     out.lag = lag;
     out.level = options.level;
-    const ThresholdData data =
-        prepare_threshold_data(series, one_variable_rule(component, lag, 2), order);
+    const ThresholdData data = prepare_threshold_data(series, one_variable_rule(component, lag, 2),
+                                                      order, options.include, options.trend_origin);
     const int min_count = sweep_min_count(options.min_oss_reg, data.q);
     const int T = data.count();
     out.observations = T;
@@ -263,8 +265,9 @@ RegimeTests test_regimes(const SeriesRows& series, int component, int lag, int o
                         SeriesRows& star = stars[at(worker)];
                         ReplicateRandom random(seed, static_cast<std::uint64_t>(b));
                         bootstrap_series(series, null, random, star);
-                        const ThresholdData d = prepare_threshold_data(
-                            star, one_variable_rule(component, lag, 2), order);
+                        const ThresholdData d =
+                            prepare_threshold_data(star, one_variable_rule(component, lag, 2),
+                                                   order, options.include, options.trend_origin);
                         const RegimeSequence s = fit_regime_sequence(d, n + 1, min_count);
                         const double lr = d.count() * (s.log_det[at(n)] - s.log_det[at(n + 1)]);
                         test.bootstrap[at(static_cast<int>(b))] = std::isfinite(lr) ? lr : kNaN;

@@ -91,12 +91,16 @@ double student_t_two_sided(double t, double df) {
     return incomplete_beta(0.5 * df, 0.5, x);
 }
 
-RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> times, int order) {
+RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> times, int order,
+                                Include include, int trend_origin) {
     const int k = series.k;
-    const int q = order * k;
+    const int d = deterministic_count(include);
+    const int q = d + order * k;  // regressors, deterministic ones first
     RegimeRegression out;
     out.order = order;
     out.k = k;
+    out.include = include;
+    out.trend_origin = trend_origin;
     out.observations = static_cast<int>(times.size());
     out.degrees_of_freedom = out.observations - q;
     out.times.assign(times.begin(), times.end());
@@ -113,9 +117,10 @@ RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> t
     std::vector<double> zz(sz(q) * sz(q), 0.0);
     std::vector<double> zy(sz(q) * sz(k), 0.0);
     auto regressors = [&](int t) {
+        deterministic_values(include, t, trend_origin, x.data());
         for (int lag = 1; lag <= order; ++lag) {
             for (int c = 1; c <= k; ++c) {
-                x[sz((lag - 1) * k + c - 1)] = series.at(t - lag, c);
+                x[sz(d + (lag - 1) * k + c - 1)] = series.at(t - lag, c);
             }
         }
     };
@@ -148,14 +153,14 @@ RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> t
         }
     }
 
-    out.coefficients.assign(sz(q) * sz(k), 0.0);
+    std::vector<double> coefficients(sz(q) * sz(k), 0.0);
     for (int i = 0; i < q; ++i) {
         for (int c = 0; c < k; ++c) {
             double s = 0.0;
             for (int j = 0; j < q; ++j) {
                 s += out.zz_inverse[sz(i) * sz(q) + sz(j)] * zy[sz(j) * sz(k) + sz(c)];
             }
-            out.coefficients[sz(i) * sz(k) + sz(c)] = s;
+            coefficients[sz(i) * sz(k) + sz(c)] = s;
         }
     }
 
@@ -168,7 +173,7 @@ RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> t
         for (int c = 0; c < k; ++c) {
             double fit = 0.0;
             for (int i = 0; i < q; ++i) {
-                fit += out.coefficients[sz(i) * sz(k) + sz(c)] * x[sz(i)];
+                fit += coefficients[sz(i) * sz(k) + sz(c)] * x[sz(i)];
             }
             e[c] = series.at(t, c + 1) - fit;
         }
@@ -182,20 +187,31 @@ RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> t
         v /= out.degrees_of_freedom;
     }
 
-    out.standard_errors.assign(sz(q) * sz(k), 0.0);
-    out.t_values.assign(sz(q) * sz(k), 0.0);
-    out.p_values.assign(sz(q) * sz(k), 0.0);
+    std::vector<double> errors(sz(q) * sz(k), 0.0);
+    std::vector<double> t_values(sz(q) * sz(k), 0.0);
+    std::vector<double> p_values(sz(q) * sz(k), 0.0);
     for (int i = 0; i < q; ++i) {
         for (int c = 0; c < k; ++c) {
             const size_t ic = sz(i) * sz(k) + sz(c);
             const double var =
                 out.sigma[sz(c) * sz(k) + sz(c)] * out.zz_inverse[sz(i) * sz(q) + sz(i)];
             const double se = std::sqrt(var);
-            out.standard_errors[ic] = se;
-            out.t_values[ic] = out.coefficients[ic] / se;
-            out.p_values[ic] = student_t_two_sided(out.t_values[ic], out.degrees_of_freedom);
+            errors[ic] = se;
+            t_values[ic] = coefficients[ic] / se;
+            p_values[ic] = student_t_two_sided(t_values[ic], out.degrees_of_freedom);
         }
     }
+    // The deterministic rows apart from the lags' blocks.
+    const auto split = static_cast<std::ptrdiff_t>(sz(d) * sz(k));
+    auto take = [&](const std::vector<double>& all, std::vector<double>& lags,
+                    std::vector<double>& terms) {
+        terms.assign(all.begin(), all.begin() + split);
+        lags.assign(all.begin() + split, all.end());
+    };
+    take(coefficients, out.coefficients, out.deterministic);
+    take(errors, out.standard_errors, out.deterministic_standard_errors);
+    take(t_values, out.t_values, out.deterministic_t_values);
+    take(p_values, out.p_values, out.deterministic_p_values);
     out.estimated = true;
     return out;
 }

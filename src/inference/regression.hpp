@@ -1,5 +1,6 @@
 #pragma once
-// Least squares of one VAR regime without intercept, with the usual
+// Least squares of one VAR regime, with or without deterministic terms
+// (model/design.hpp), with the usual
 // inference: coefficients, their standard errors, t-values and two-sided
 // p-values. Everything works on plain inputs (the series, the times of the
 // regime, the order), so it serves the threshold model, its linear
@@ -10,11 +11,15 @@
 // a q x k block holds at [i*k + equation] the coefficient of regressor i in
 // the equation of that component.
 //
+// The deterministic terms' coefficients, standard errors, t- and p-values
+// are d x k blocks apart, [term*k + equation] (const before trend).
+//
 // Standard errors: the residual covariance is divided by the degrees of
-// freedom n_r - p*k (n_r observations, p*k coefficients per equation), and
+// freedom n_r - (d + p*k) (n_r observations, d + p*k coefficients per
+// equation), and
 // Var(vec Phi) = Sigma (x) (Z'Z)^-1, so the standard error of regressor i in
 // equation c is sqrt(Sigma[c][c] * (Z'Z)^-1[i][i]). t = coefficient / SE;
-// the two-sided p-value comes from Student's t with n_r - p*k degrees of
+// the two-sided p-value comes from Student's t with n_r - (d + p*k) degrees of
 // freedom (exact for one equation with Gaussian errors and fixed regressors,
 // the usual choice of least-squares tables; close to the normal for the
 // regime sizes a threshold model needs).
@@ -22,6 +27,7 @@
 #include <span>
 #include <vector>
 
+#include "model/design.hpp"
 #include "numeric/arrays.hpp"
 #include "numeric/cholesky.hpp"
 
@@ -46,21 +52,28 @@ struct RegimeRegression {
     bool estimated = false;  // false: too few observations or Z'Z not positive definite
     int order = 0;
     int k = 0;
+    Include include = Include::none;
+    int trend_origin = 0;  // the trend of time t is trend_origin + t
     int observations = 0;
-    int degrees_of_freedom = 0;           // observations - order*k
+    int degrees_of_freedom = 0;           // observations - (d + order*k)
     std::vector<int> times;               // ascending, 1-based
     std::vector<double> coefficients;     // q x k, layout above
-    std::vector<double> zz_inverse;       // q x q
+    std::vector<double> zz_inverse;       // (d+q) x (d+q), deterministic regressors first
     std::vector<double> residuals;        // observations x k, in time order
     std::vector<double> sigma;            // k x k, residual cross products / degrees of freedom
     std::vector<double> standard_errors;  // q x k
     std::vector<double> t_values;         // q x k
     std::vector<double> p_values;         // q x k
+    std::vector<double> deterministic;    // d x k
+    std::vector<double> deterministic_standard_errors;
+    std::vector<double> deterministic_t_values;
+    std::vector<double> deterministic_p_values;
 };
 
-// The regression of y_t on y_{t-1}, ..., y_{t-p} over the given times (each
-// at least p + 1).
-RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> times, int order);
+// The regression of y_t on the deterministic terms of t (trend trend_origin
+// + t) and y_{t-1}, ..., y_{t-p} over the given times (each at least p + 1).
+RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> times, int order,
+                                Include include = Include::none, int trend_origin = 0);
 
 // P(|T| >= |t|) for Student's t with df degrees of freedom (df > 0), through
 // the regularised incomplete beta function.

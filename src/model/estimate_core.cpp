@@ -52,7 +52,8 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
     const int k = ws.k;
     const int m = ws.m;
     const bool one = kind == ModelKind::one_threshold;
-    const double* rev = ws.reversed.data();
+    const int d = ws.d;
+    const DesignView design = ws.design();
 
     for (size_t i = 0; i < ws.residual2.size(); ++i) {
         ws.residual2[i] = 0.0;
@@ -60,7 +61,7 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
     std::array<double, 4> regime_aic{};
 
     for (int p = 1; p <= m; ++p) {
-        const int q = p * k;
+        const int q = d + p * k;
         int rows_written = 0;
         if constexpr (Keep) {
             model->order_reached = p;
@@ -98,8 +99,8 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
             }
 
             double* zz = ws.zz.data();
-            const RegimeKernels kernels = select_kernels(k, p);
-            kernels.cross_products(rev, n_oss, k, q, tt, n_r, zz);
+            const RegimeKernels kernels = select_kernels(k, p, d);
+            kernels.cross_products(design, k, q, tt, n_r, zz);
             if (inversanr_core(zz, q, q, ws.ipiv.data(), ws.indxr.data(), ws.indxc.data()) == 0) {
                 // Coefficients from a partly reduced matrix would be garbage
                 // that the search could prefer; the regime is not estimable.
@@ -112,15 +113,19 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
                 }
             }
             double* phi = ws.phi.data();
-            kernels.coefficients(rev, n_oss, k, q, tt, n_r, zinv_t, ws.w.data(), phi);
+            kernels.coefficients(design, k, q, tt, n_r, zinv_t, ws.w.data(), phi);
 
             double* res = ws.residual2.data() + idx(rows_written) * idx(k);
             double* fit = Keep ? ws.fit.data() : nullptr;
-            kernels.residuals(rev, n_oss, k, q, tt, n_r, phi, res, fit);
+            kernels.residuals(design, k, q, tt, n_r, phi, res, fit);
             rows_written += n_r;
             if constexpr (Keep) {
                 const size_t cells = idx(n_r) * idx(k);
-                kept->phi.assign(phi, phi + idx(q) * idx(k));
+                // Deterministic rows first in the regression, kept apart.
+                const size_t split = idx(d) * idx(k);
+                kept->deterministic.assign(phi, phi + split);
+                kept->phi.assign(phi + split, phi + idx(q) * idx(k));
+                kept->zz_inverse.assign(zz, zz + idx(q) * idx(q));
                 kept->fitted.assign(fit, fit + cells);
                 kept->residuals.assign(res, res + cells);
             }
@@ -140,7 +145,9 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
                     return stopped(model, EstimateStatus::singular_covariance, p, r);
                 }
                 regime_aic[idx(r - 1)] =
-                    det <= 0.0 ? -10000.0 : n_r * std::log(det) + (2.0 / n_r) * p * k * k;
+                    det <= 0.0
+                        ? -10000.0
+                        : n_r * std::log(det) + (2.0 / n_r) * p * k * k + (2.0 / n_r) * k * d;
             }
         }
     }
@@ -157,8 +164,7 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
     if (!covariance_determinant(ws, ws.sigma.data(), det_tot)) {
         return stopped(model, EstimateStatus::singular_covariance, m, 0);
     }
-    const int num_tot_par = n_regime * m * k * k;
-    const double aic_global = std::log(det_tot) + (2.0 / n_oss) * num_tot_par;
+    const double aic_global = std::log(det_tot) + criterion_penalty(n_oss, n_regime, k, m, d);
 
     const EstimateStatus status = std::isfinite(aic_global) ? EstimateStatus::estimated
                                                             : EstimateStatus::non_finite_criterion;

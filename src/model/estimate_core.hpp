@@ -43,6 +43,8 @@ FittedModel fit_structure(const ModelProblem& problem, EstimationWorkspace& ws, 
         model.n_oss = ws.n_oss;
         model.k = ws.k;
         model.m = ws.m;
+        model.include = ws.include;
+        model.trend_origin = ws.trend_origin;
         model.n_regime = n_regime;
         fill(model);
         full_passes(problem, ws, kind, model);

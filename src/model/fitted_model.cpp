@@ -59,6 +59,16 @@ double FittedModel::covariance(int r, int row, int col, int p) const {
     return fit.covariance[static_cast<std::size_t>((row - 1) * k + col - 1)];
 }
 
+double FittedModel::deterministic_coefficient(int r, int term, int equation, int p) const {
+    const RegimeFit& fit = regime(r, p);
+    const int d = deterministic_terms();
+    if (term < 0 || term >= d || equation < 1 || equation > k ||
+        fit.deterministic.size() != static_cast<std::size_t>(d * k)) {
+        throw std::out_of_range("FittedModel: deterministic term out of range");
+    }
+    return fit.deterministic[static_cast<std::size_t>(term * k + equation - 1)];
+}
+
 int FittedModel::observations(int r) const noexcept {
     if (passes.empty() || r < 1) {
         return 0;

@@ -12,6 +12,7 @@
 #include <array>
 #include <vector>
 
+#include "model/design.hpp"
 #include "model/structure.hpp"
 
 namespace velmora {
@@ -42,8 +43,14 @@ struct CriterionResult {
 // did not reach are empty.
 struct RegimeFit {
     int observations = 0;
-    std::vector<int> times;          // the 1-based times it was estimated on, ascending
-    std::vector<double> phi;         // q*k coefficients, layout above
+    std::vector<int> times;   // the 1-based times it was estimated on, ascending
+    std::vector<double> phi;  // q*k coefficients, layout above
+    // d*k coefficients of the deterministic terms (const, then trend):
+    // [term*k + equation-1]. Empty without them.
+    std::vector<double> deterministic;
+    // (Z'Z)^-1 of the regression, (d + q) x (d + q), deterministic
+    // regressors first, then the lags as in phi.
+    std::vector<double> zz_inverse;
     std::vector<double> fitted;      // observations x k: [n*k + c-1], n in time order
     std::vector<double> residuals;   // observations x k, same layout
     std::vector<double> covariance;  // k x k residual covariance (divisor: observations)
@@ -60,8 +67,10 @@ struct FittedModel {
     ModelStructure used;
 
     int n_oss = 0;
-    int k = 0;  // components
-    int m = 0;  // largest order
+    int k = 0;                        // components
+    int m = 0;                        // largest order
+    Include include = Include::none;  // deterministic terms of every regime
+    int trend_origin = 0;             // the trend of time t is trend_origin + t
     int n_regime = 0;
     // One threshold variable: the ascending thresholds 1..n_regime-1 (slots
     // beyond hold 1000000.0). Two: t1 and t2 in [0] and [1].
@@ -99,6 +108,10 @@ struct FittedModel {
     double coefficient(int r, int lag, int equation, int variable, int p = 0) const;
     // Residual covariance entry [row][col] (1-based) of regime r at order p.
     double covariance(int r, int row, int col, int p = 0) const;
+    // Coefficient of deterministic term `term` (0-based, const before trend)
+    // in the equation of component `equation` (1-based), regime r, order p.
+    double deterministic_coefficient(int r, int term, int equation, int p = 0) const;
+    int deterministic_terms() const noexcept { return deterministic_count(include); }
     // Observations of regime r in the last pass reached (order m when
     // complete); 0 when that pass did not reach the regime.
     int observations(int r) const noexcept;

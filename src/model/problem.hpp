@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "model/design.hpp"
 #include "numeric/arrays.hpp"
 #include "support/console.hpp"
 
@@ -20,6 +21,11 @@ struct ModelProblem {
     int n_comp = 0;
     int min_oss_reg = 0;
     int m = 0;  // largest autoregressive order
+    // Deterministic terms of every regime's equations, and the row number in
+    // the data read of the row before time 1 (the trend of time t is
+    // trend_origin + t).
+    Include include = Include::none;
+    int trend_origin = 0;
     // The best-model report of a search (write_model_report): the replication
     // shown in the one-threshold header, the folder of the result files, and
     // where "File could not be opened\n" goes (dropped when null). The

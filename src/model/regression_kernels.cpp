@@ -12,22 +12,15 @@ inline size_t idx(int i) {
     return static_cast<size_t>(i);
 }
 
-inline const double* regressors(const double* rev, int n_oss, int k, int t) {
-    return rev + idx(n_oss - t + 1) * idx(k);
-}
-inline const double* responses(const double* rev, int n_oss, int k, int t) {
-    return rev + idx(n_oss - t) * idx(k);
-}
-
 // --- general loops ---
 
-void cross_products_general(const double* rev, int n_oss, int k, int q, const int* tt, int n_r,
+void cross_products_general(const DesignView& design, int, int q, const int* tt, int n_r,
                             double* zz) {
     for (int i = 0; i < q * q; ++i) {
         zz[i] = 0.0;
     }
     for (int n = 0; n < n_r; ++n) {
-        const double* x = regressors(rev, n_oss, k, tt[n]);
+        const double* x = design.regressors(tt[n]);
         for (int i = 0; i < q; ++i) {
             const double xi = x[i];
             double* row = zz + idx(i) * idx(q);
@@ -45,13 +38,13 @@ void cross_products_general(const double* rev, int n_oss, int k, int q, const in
     }
 }
 
-void coefficients_general(const double* rev, int n_oss, int k, int q, const int* tt, int n_r,
+void coefficients_general(const DesignView& design, int k, int q, const int* tt, int n_r,
                           const double* zinv_t, double* w, double* phi) {
     for (int i = 0; i < q * k; ++i) {
         phi[i] = 0.0;
     }
     for (int n = 0; n < n_r; ++n) {
-        const double* y = responses(rev, n_oss, k, tt[n]);
+        const double* y = design.responses(tt[n]);
         const double* x = y + k;
         for (int i = 0; i < q; ++i) {
             w[i] = 0.0;
@@ -73,10 +66,10 @@ void coefficients_general(const double* rev, int n_oss, int k, int q, const int*
     }
 }
 
-void residuals_general(const double* rev, int n_oss, int k, int q, const int* tt, int n_r,
+void residuals_general(const DesignView& design, int k, int q, const int* tt, int n_r,
                        const double* phi, double* out, double* fit) {
     for (int n = 0; n < n_r; ++n) {
-        const double* y = responses(rev, n_oss, k, tt[n]);
+        const double* y = design.responses(tt[n]);
         const double* x = y + k;
         double* res = out + idx(n) * idx(k);
         for (int c = 0; c < k; ++c) {
@@ -179,8 +172,7 @@ void covariance_fixed(const double* res, int rows, int, double* medie, double* s
 }
 
 template <int K, int P>
-void cross_products_fixed(const double* rev, int n_oss, int, int, const int* tt, int n_r,
-                          double* zz) {
+void cross_products_fixed(const DesignView& design, int, int, const int* tt, int n_r, double* zz) {
     constexpr int Q = K * P;
     // Full rows vectorise better than the triangle; both halves come out
     // identical anyway.
@@ -189,7 +181,7 @@ void cross_products_fixed(const double* rev, int n_oss, int, int, const int* tt,
         acc[i] = 0.0;
     }
     for (int n = 0; n < n_r; ++n) {
-        const double* x = regressors(rev, n_oss, K, tt[n]);
+        const double* x = design.regressors(tt[n]);
         double xv[Q];
         for (int i = 0; i < Q; ++i) {
             xv[i] = x[i];
@@ -209,7 +201,7 @@ void cross_products_fixed(const double* rev, int n_oss, int, int, const int* tt,
 }
 
 template <int K, int P>
-void coefficients_fixed(const double* rev, int n_oss, int, int, const int* tt, int n_r,
+void coefficients_fixed(const DesignView& design, int, int, const int* tt, int n_r,
                         const double* zinv_t, double*, double* phi) {
     constexpr int Q = K * P;
     double acc[Q * K];
@@ -223,8 +215,8 @@ void coefficients_fixed(const double* rev, int n_oss, int, int, const int* tt, i
     int n = 0;
     // Two observations at a time: their W columns are independent sums.
     for (; n + 1 < n_r; n += 2) {
-        const double* y0 = responses(rev, n_oss, K, tt[n]);
-        const double* y1 = responses(rev, n_oss, K, tt[n + 1]);
+        const double* y0 = design.responses(tt[n]);
+        const double* y1 = design.responses(tt[n + 1]);
         const double* x0 = y0 + K;
         const double* x1 = y1 + K;
         double w0[Q];
@@ -253,7 +245,7 @@ void coefficients_fixed(const double* rev, int n_oss, int, int, const int* tt, i
         }
     }
     for (; n < n_r; ++n) {
-        const double* y0 = responses(rev, n_oss, K, tt[n]);
+        const double* y0 = design.responses(tt[n]);
         const double* x0 = y0 + K;
         double w0[Q];
         for (int i = 0; i < Q; ++i) {
@@ -277,8 +269,8 @@ void coefficients_fixed(const double* rev, int n_oss, int, int, const int* tt, i
 }
 
 template <int K, int P>
-void residuals_fixed(const double* rev, int n_oss, int, int, const int* tt, int n_r,
-                     const double* phi, double* out, double* fit) {
+void residuals_fixed(const DesignView& design, int, int, const int* tt, int n_r, const double* phi,
+                     double* out, double* fit) {
     constexpr int Q = K * P;
     constexpr int B = 4;  // observations in flight
     double ph[Q * K];
@@ -290,7 +282,7 @@ void residuals_fixed(const double* rev, int n_oss, int, int, const int* tt, int 
         const double* y[B];
         double f[B][K];
         for (int b = 0; b < B; ++b) {
-            y[b] = responses(rev, n_oss, K, tt[n + b]);
+            y[b] = design.responses(tt[n + b]);
             for (int c = 0; c < K; ++c) {
                 f[b][c] = 0.0;
             }
@@ -317,7 +309,7 @@ void residuals_fixed(const double* rev, int n_oss, int, int, const int* tt, int 
         }
     }
     if (n < n_r) {
-        residuals_general(rev, n_oss, K, Q, tt + n, n_r - n, phi, out + idx(n) * idx(K),
+        residuals_general(design, K, Q, tt + n, n_r - n, phi, out + idx(n) * idx(K),
                           fit != nullptr ? fit + idx(n) * idx(K) : nullptr);
     }
 }
@@ -351,7 +343,10 @@ RegimeKernels general_kernels() {
             &covariance_general};
 }
 
-RegimeKernels select_kernels(int k, int p) {
+RegimeKernels select_kernels(int k, int p, int d) {
+    if (d != 0) {
+        return general_kernels();
+    }
     switch (k) {
         case 2:
             return for_order<2>(p);

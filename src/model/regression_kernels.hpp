@@ -6,32 +6,34 @@
 // variants only let the compiler unroll and vectorise across independent
 // sums, and work on two or four observations at once to hide latency.
 //
-// The regressors of the observation at time t are the k*p doubles at
-// rev + (n_oss - t + 1) * k and its responses the k doubles just before them
-// (see EstimationWorkspace::reversed).
+// The observations are rows of a design (model/design.hpp): the responses
+// of time t at design.responses(t), its q regressors just after them.
+
+#include "model/design.hpp"
 
 namespace velmora::detail {
 
 struct RegimeKernels {
     // zz (q x q, row-major) = sum over observations of x x'.
-    void (*cross_products)(const double* rev, int n_oss, int k, int q, const int* tt, int n_r,
+    void (*cross_products)(const DesignView& design, int k, int q, const int* tt, int n_r,
                            double* zz);
     // phi (q x k) = sum over observations of (zinv x) y', zinv given
     // transposed (zinv_t[j*q + i] = zinv[i][j]); w: q doubles of scratch.
-    void (*coefficients)(const double* rev, int n_oss, int k, int q, const int* tt, int n_r,
+    void (*coefficients)(const DesignView& design, int k, int q, const int* tt, int n_r,
                          const double* zinv_t, double* w, double* phi);
     // out (n_r x k) = y - phi' x per observation; fit (n_r x k) receives
     // phi' x when not null.
-    void (*residuals)(const double* rev, int n_oss, int k, int q, const int* tt, int n_r,
+    void (*residuals)(const DesignView& design, int k, int q, const int* tt, int n_r,
                       const double* phi, double* out, double* fit);
     // medie (k) and sigma (k x k) of rows x k residuals, both divided by the
     // row count: sigma[c][l] = sum over rows of (r[l] - medie[l]) * (r[c] - medie[c]).
     void (*covariance)(const double* res, int rows, int k, double* medie, double* sigma);
 };
 
-// Kernels for k components at order p: fixed-size ones for k = 2, 3, 4 and 8,
+// Kernels for k components at order p with d deterministic columns:
+// fixed-size ones for k = 2, 3, 4 and 8 without deterministic columns,
 // general loops otherwise.
-RegimeKernels select_kernels(int k, int p);
+RegimeKernels select_kernels(int k, int p, int d = 0);
 
 // The general loops, whatever k and p (exposed so tests can compare them
 // with the fixed-size variants).

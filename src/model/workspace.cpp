@@ -33,7 +33,10 @@ EstimationWorkspace::EstimationWorkspace(const ModelProblem& problem) {
 
     const auto n = static_cast<std::size_t>(n_oss);
     const auto kk = static_cast<std::size_t>(k);
-    const auto q = static_cast<std::size_t>(m) * kk;
+    include = problem.include;
+    trend_origin = problem.trend_origin;
+    d = deterministic_count(include);
+    const auto q = static_cast<std::size_t>(m) * kk + static_cast<std::size_t>(d);
 
     allocate(reversed, n * kk);
     const double_matrix& serie = *problem.serie_matrix;
@@ -42,6 +45,13 @@ EstimationWorkspace::EstimationWorkspace(const ModelProblem& problem) {
             reversed[static_cast<std::size_t>(n_oss - t) * kk + static_cast<std::size_t>(c - 1)] =
                 serie[t][c];
         }
+    }
+    try {
+        if (d > 0) {
+            design_rows = Design(serie, n_oss, k, m, include, trend_origin);
+        }
+    } catch (const std::bad_alloc&) {
+        fatal_numeric_error("allocation failure in dvector()");
     }
     for (auto& list : times) {
         allocate(list, n);
@@ -64,7 +74,7 @@ EstimationWorkspace::EstimationWorkspace(const ModelProblem& problem) {
 
 bool EstimationWorkspace::fits(const ModelProblem& problem) const noexcept {
     return source == problem.serie_matrix && n_oss == problem.n_oss && k == problem.n_comp &&
-           m == problem.m;
+           m == problem.m && include == problem.include && trend_origin == problem.trend_origin;
 }
 
 }  // namespace velmora

@@ -28,11 +28,21 @@ class EstimationWorkspace {
     // The lags 1..p of time t are then p consecutive rows starting at row
     // n_oss - t + 1, one contiguous regressor vector.
     std::vector<double> reversed;
+    // The regression design: over `reversed` without deterministic terms,
+    // over design_rows with them.
+    Include include = Include::none;
+    int trend_origin = 0;
+    int d = 0;  // deterministic columns
+    Design design_rows;
+    DesignView design() const noexcept {
+        return d > 0 ? design_rows.view() : Design::over_reversed(reversed.data(), n_oss, k);
+    }
 
     // Time indices of each regime, ascending (regimes 1..4 in [0..3]).
     std::array<std::vector<int>, 4> times;
     std::array<int, 4> time_count{};
 
+    // q = d + p*k regressors at order p, deterministic ones first.
     std::vector<double> zz;               // q x q cross-products, inverted in place
     std::vector<double> zinv_t;           // its inverse, transposed
     std::vector<double> w;                // q

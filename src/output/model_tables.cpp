@@ -25,6 +25,25 @@ nlohmann::json coefficients_json(const FittedModel& model) {
     return regimes;
 }
 
+nlohmann::json deterministic_json(const FittedModel& model) {
+    nlohmann::json regimes = nlohmann::json::array();
+    if (!model.estimated()) {
+        return regimes;
+    }
+    for (int r = 1; r <= model.n_regime; ++r) {
+        nlohmann::json terms = nlohmann::json::array();
+        for (int j = 0; j < model.deterministic_terms(); ++j) {
+            nlohmann::json equations = nlohmann::json::array();
+            for (int e = 1; e <= model.k; ++e) {
+                equations.push_back(model.deterministic_coefficient(r, j, e));
+            }
+            terms.push_back(std::move(equations));
+        }
+        regimes.push_back(std::move(terms));
+    }
+    return regimes;
+}
+
 nlohmann::json sigma_json(const FittedModel& model) {
     nlohmann::json regimes = nlohmann::json::array();
     if (!model.estimated()) {

@@ -13,6 +13,9 @@ namespace velmora {
 // coefficient of variable v lagged l in the equation of component e. An empty
 // array when the model could not be estimated.
 nlohmann::json coefficients_json(const FittedModel& model);
+// [regime][term][equation], terms const then trend; an empty list per regime
+// without deterministic terms, no regimes when not estimated.
+nlohmann::json deterministic_json(const FittedModel& model);
 
 // Each regime's residual covariance at the maximum order:
 // [regime][row][column]. An empty array when the model could not be

@@ -1,5 +1,6 @@
 #include "output/regimes_csv.hpp"
 
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -33,6 +34,16 @@ std::string regimes_csv_header(const FittedModel& model, const SeriesInfo& serie
     for (int c = 1; c <= model.k; ++c) {
         field(header, csv_text("fitted_" + column_name(series, c)));
         field(header, csv_text("residual_" + column_name(series, c)));
+    }
+    // With deterministic terms: the trend of each time, and per component
+    // the part of the fitted value the regime's const and trend make.
+    if (has_trend(model.include)) {
+        header += ",trend";
+    }
+    if (model.deterministic_terms() > 0) {
+        for (int c = 1; c <= model.k; ++c) {
+            field(header, csv_text("deterministic_" + column_name(series, c)));
+        }
     }
     return header;
 }
@@ -83,6 +94,27 @@ std::string format_regimes_csv(const FittedModel& model, const SeriesInfo& serie
         for (std::size_t c = 0; c < k; ++c) {
             field(row, csv_number(fitted[base + c]));
             field(row, csv_number(residual[base + c]));
+        }
+        const int d = model.deterministic_terms();
+        if (has_trend(model.include)) {
+            field(row, std::to_string(model.trend_origin + t));
+        }
+        if (d > 0) {
+            std::array<double, 2> terms{};
+            deterministic_values(model.include, t, model.trend_origin, terms.data());
+            const bool known = regime > 0 && !std::isnan(fitted[base]);
+            for (std::size_t c = 0; c < k; ++c) {
+                double part = NAN;
+                if (known) {
+                    part = 0.0;
+                    for (int j = 0; j < d; ++j) {
+                        part +=
+                            model.deterministic_coefficient(regime, j, static_cast<int>(c) + 1) *
+                            terms[static_cast<std::size_t>(j)];
+                    }
+                }
+                field(row, csv_number(part));
+            }
         }
         text += row;
         text += '\n';

@@ -9,6 +9,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "support/format.hpp"
 
@@ -119,6 +120,16 @@ bool add_regime(Texts& t, const FittedModel& model, int p, int r, const RegimeFi
     for (size_t i = 0; i < fit.phi.size(); ++i) {
         add(t.output, "Phi[%d]=%.5f\n", static_cast<int>(i) + 1, fit.phi[i]);
     }
+    // Deterministic terms, one line per equation: Const[c]=..., Trend[c]=...
+    const int d = model.deterministic_terms();
+    for (int j = 0; j < d && fit.deterministic.size() == static_cast<size_t>(d * k); ++j) {
+        const bool constant =
+            std::string_view(deterministic_term_name(model.include, j)) == "const";
+        for (int c = 0; c < k; ++c) {
+            add(t.output, constant ? "Const[%d]=%.5f\n" : "Trend[%d]=%.5f\n", c + 1,
+                fit.deterministic[static_cast<size_t>(j * k + c)]);
+        }
+    }
     add_rows(t.prediction, "FIT[%d][%d]= %f\t", fit.fitted, fit.observations, k);
     add_rows(t.residual, one ? "Residual[%d][%d]= %.12f\t" : "Residual[%d][%d]= %f\t",
              fit.residuals, fit.observations, k);
@@ -152,7 +163,8 @@ void add_closing(Texts& t, const FittedModel& model) {
         add(t.output, "AIC =%f\n", aic_global);
         return;
     }
-    const int num_tot_par = model.n_regime * model.m * model.k * model.k;
+    const int num_tot_par =
+        model.n_regime * model.k * (model.m * model.k + model.deterministic_terms());
     add(t.output, "Num_tot_par=%d  aic_global=%f\n", num_tot_par, aic_global);
     add(t.output, " Fit2 = %f\n", std::exp(-aic_global / 100.0));
     if (model.aic_total != 0.0 && !std::isnan(model.aic_total)) {

@@ -32,19 +32,19 @@ int regime_count(const ModelStructure& s) {
     return s.threshold_variables == 1 ? s.one.n_regime : s.two.n_regime;
 }
 
-// Order-p regression of one regime from the cross products g of
-// v_t = (y_t, y_t-1, ..., y_t-p) (row stride `stride`, upper triangle) and
-// their sums: residual cross products sse (k x k) and residual sums sres (k).
-// Leaves the Cholesky factor of Z'Z in chol and L^-1 Z'Y in w. False when Z'Z
-// is not positive definite.
-// K and P fixed at compile time (0: taken from k_rt, p_rt) let the compiler
-// unroll the small loops of the common sizes.
+// Order-p regression of one regime from the cross products g of the design
+// rows v_t = (y_t, d deterministic terms, y_t-1, ..., y_t-p) (row stride `stride`, upper triangle)
+// and their sums: residual cross products sse (k x k) and residual sums sres (k). Leaves the
+// Cholesky factor of Z'Z in chol and L^-1 Z'Y in w. False when Z'Z is not positive definite. K and
+// P fixed at compile time (0: taken from k_rt, p_rt) let the compiler unroll the small loops of the
+// common sizes.
 template <int K, int P>
-bool regress(const double* g, const double* sum, int stride, int k_rt, int p_rt, double* chol,
-             double* w, double* u, double* sse, double* sres) {
+bool regress(const double* g, const double* sum, int stride, int k_rt, int p_rt, int d_rt,
+             double* chol, double* w, double* u, double* sse, double* sres) {
     const int k = K > 0 ? K : k_rt;
     const int p = P > 0 ? P : p_rt;
-    const int q = p * k;
+    // The fixed sizes are chosen without deterministic columns only.
+    const int q = p * k + (K > 0 ? 0 : d_rt);
     // Every element read below lies on or above the diagonal of g.
     auto row = [&](int i) { return g + idx(i) * idx(stride); };
     for (int i = 0; i < q; ++i) {
@@ -112,8 +112,8 @@ bool regress(const double* g, const double* sum, int stride, int k_rt, int p_rt,
     return true;
 }
 
-using RegressFn = bool (*)(const double*, const double*, int, int, int, double*, double*, double*,
-                           double*, double*);
+using RegressFn = bool (*)(const double*, const double*, int, int, int, int, double*, double*,
+                           double*, double*, double*);
 
 template <int K>
 RegressFn regress_for_order(int p) {
@@ -131,7 +131,10 @@ RegressFn regress_for_order(int p) {
     }
 }
 
-RegressFn regress_for(int k, int p) {
+RegressFn regress_for(int k, int p, int d) {
+    if (d != 0) {
+        return regress<0, 0>;
+    }
     switch (k) {
         case 2:
             return regress_for_order<2>(p);
@@ -241,7 +244,8 @@ double log_det(double* a, int k) {
 struct ThresholdSweeper::Scratch {
     const ModelProblem* problem = nullptr;
     const EstimationWorkspace* ws = nullptr;
-    int n = 0, k = 0, m = 0, q = 0, dim = 0;
+    int n = 0, k = 0, m = 0, d = 0, q = 0, dim = 0;
+    DesignView design;
     // Times 1..n_oss of each component (index 1..k), ordered by (value,
     // time); sorted when a sweep first needs the component.
     std::vector<std::vector<int>> by_value;
@@ -288,7 +292,7 @@ struct ThresholdSweeper::Scratch {
         return order;
     }
 
-    const double* v(int t) const { return ws->reversed.data() + idx(n - t) * idx(k); }
+    const double* v(int t) const { return design.responses(t); }
 
     // Regimes of every time for a sweep of threshold `which` (which < 0: the
     // structure as it stands). Sets the swept variable's component and lag.
@@ -296,7 +300,7 @@ struct ThresholdSweeper::Scratch {
         start = first_time(s);
         full = std::max(start, m + 1);
         n_regime = regime_count(s);
-        penalty = (2.0 / n) * (n_regime * m * k * k);
+        penalty = criterion_penalty(n, n_regime, k, m, d);
         const EstimationWorkspace& x = *ws;
         if (s.threshold_variables == 1) {
             const OneThresholdStructure& o = s.one;
@@ -613,7 +617,7 @@ struct ThresholdSweeper::Scratch {
         if (t_last == 0) {
             return false;
         }
-        const int dp = (p + 1) * k;
+        const int dp = k + d + p * k;
         // Leading block of the order-m cross products, plus the regime's
         // times p+1..full-1 that the order-m pass leaves out.
         const std::vector<double>& gr = g[idx(last - 1)];
@@ -628,12 +632,12 @@ struct ThresholdSweeper::Scratch {
                 add_outer<0>(gp.data(), sp.data(), dim, v(t), dp, 1.0);
             }
         }
-        if (!regress_p[idx(p)](gp.data(), sp.data(), dim, k, p, chol.data(), w.data(), u.data(),
+        if (!regress_p[idx(p)](gp.data(), sp.data(), dim, k, p, d, chol.data(), w.data(), u.data(),
                                tmp_sse.data(), tmp_sres.data())) {
             return false;
         }
         // e = y - W' L^-1 z at t_last.
-        const int qp = p * k;
+        const int qp = d + p * k;
         const double* vt = v(t_last);
         for (int i = 0; i < qp; ++i) {
             double s = vt[k + i];
@@ -668,7 +672,7 @@ struct ThresholdSweeper::Scratch {
         for (int r = 0; r < n_regime; ++r) {
             if (dirty[idx(r)]) {
                 solvable[idx(r)] =
-                    regress_m(g[idx(r)].data(), sum[idx(r)].data(), dim, k, m, chol.data(),
+                    regress_m(g[idx(r)].data(), sum[idx(r)].data(), dim, k, m, d, chol.data(),
                               w.data(), u.data(), sse[idx(r)].data(), sres[idx(r)].data());
                 dirty[idx(r)] = false;
             }
@@ -733,11 +737,13 @@ ThresholdSweeper::ThresholdSweeper(const ModelProblem& problem)
     sc.n = problem.n_oss;
     sc.k = problem.n_comp;
     sc.m = problem.m;
-    sc.q = sc.m * sc.k;
+    sc.d = workspace_.d;
+    sc.design = workspace_.design();
+    sc.q = sc.d + sc.m * sc.k;
     sc.dim = sc.q + sc.k;
-    sc.regress_m = regress_for(sc.k, sc.m);
+    sc.regress_m = regress_for(sc.k, sc.m, sc.d);
     for (int p = 1; p <= kMaxOrder; ++p) {
-        sc.regress_p[idx(p)] = regress_for(sc.k, p);
+        sc.regress_p[idx(p)] = regress_for(sc.k, p, sc.d);
     }
     std::tie(sc.add, sc.move) = outer_for(sc.dim);
     const size_t d2 = idx(sc.dim) * idx(sc.dim);

@@ -48,6 +48,7 @@ void ThresholdVarModel::check(bool pools) const {
                 "covariance is not k x k");
         require(regime.intercept.empty() || regime.intercept.size() == kk,
                 "intercept is not k values");
+        require(regime.trend.empty() || regime.trend.size() == kk, "trend is not k values");
         require(regime.residuals.size() % kk == 0, "residual vectors are not k values each");
         require(!pools || !regime.residuals.empty(),
                 "a regime without residual vectors to draw shocks from");

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "model/design.hpp"
 #include "model/regime_rule.hpp"
 #include "simulate/var_step.hpp"
 
@@ -20,6 +21,7 @@ struct VarRegime {
     // layout of the estimators' Phi.
     std::vector<double> phi;
     std::vector<double> intercept;   // k values, or empty for none
+    std::vector<double> trend;       // k values per unit of trend, or empty for none
     std::vector<double> covariance;  // k x k, row-major
     std::vector<double> residuals;   // rows x k: the pool shocks are drawn from
     // Times (1-based) of the series that belong to this regime at order p: the
@@ -34,6 +36,10 @@ struct VarRegime {
 struct ThresholdVarModel {
     int k = 0;  // components
     int p = 0;  // autoregressive order
+    // The deterministic terms the regimes' intercept and trend hold, as
+    // fitted; the trend of time t (1-based) is trend_origin + t.
+    Include include = Include::none;
+    int trend_origin = 0;
     RegimeRule rule;
     std::vector<VarRegime> regimes;  // [r-1]
 
@@ -54,16 +60,23 @@ struct ThresholdVarModel {
 
 // One step: the regime of the time whose lagged rows are at newest (lag 1)
 // and row_step apart (lag d at newest + (d-1)*row_step), and into y (k
-// values) that regime's intercept plus its autoregression, summed in the
-// estimators' order. Returns the regime (1-based); shocks are the caller's.
+// values) that regime's intercept, its trend at `time` (the 1-based time
+// of y) and its autoregression, summed in the estimators' order. Returns the
+// regime (1-based); shocks are the caller's.
 inline int threshold_var_step(const ThresholdVarModel& model, const double* newest,
-                              std::ptrdiff_t row_step, double* y) {
+                              std::ptrdiff_t row_step, double* y, int time = 0) {
     const int r = model.rule.regime([newest, row_step](int component, int lag) {
         return newest[(lag - 1) * row_step + (component - 1)];
     });
     const VarRegime& regime = model.regimes[static_cast<std::size_t>(r - 1)];
     for (int c = 0; c < model.k; ++c) {
         y[c] = regime.intercept.empty() ? 0.0 : regime.intercept[static_cast<std::size_t>(c)];
+    }
+    if (!regime.trend.empty()) {
+        const double t = static_cast<double>(model.trend_origin + time);
+        for (int c = 0; c < model.k; ++c) {
+            y[c] += regime.trend[static_cast<std::size_t>(c)] * t;
+        }
     }
     add_autoregression(regime.phi.data(), model.p, model.k, newest, row_step, y);
     return r;
