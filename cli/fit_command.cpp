@@ -474,7 +474,7 @@ int execute(FitCommandState& state) {
         StageProgress stage_line;
         try {
             inference = inference::infer_model(
-                problem, structure, summary.model.thresholds, summary.criterion,
+                problem, summary.model,
                 inference_options(state.inference, state.seed, state.threads, stop, &stage_line));
         } catch (const std::exception& e) {
             note_step_failure(analysis_errors, "inference", e.what());

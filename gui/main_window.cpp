@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
@@ -151,6 +152,15 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
         tr("Refine the best model's thresholds and structure after the search; its report "
            "goes to the folder refined"));
 
+    include_ = new QComboBox(this);
+    include_->setObjectName(QStringLiteral("includeCombo"));
+    for (Include i : {Include::none, Include::constant, Include::trend, Include::both}) {
+        include_->addItem(QString::fromLatin1(include_name(i)), static_cast<int>(i));
+    }
+    include_->setToolTip(
+        tr("Deterministic terms of every regime's equations: none, a constant, a linear trend "
+           "in the row number, or both"));
+
     // Beyond the search: the inference of the reported models and their
     // forecasts, all computed on the run's thread from the run's seed.
     linearity_ = make_count(this, "linearitySpin", 100000,
@@ -225,6 +235,7 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     search_row->addWidget(replications_label);
     search_row->addWidget(replications_);
     search_row->addWidget(refine_);
+    add_labelled(search_row, include_, tr("Terms"));
     search_row->addStretch();
     left->addLayout(search_row);
     auto* inference_row = new QHBoxLayout;
@@ -416,6 +427,7 @@ void VelmoraDlg::set_running(bool running) {
     threads_->setEnabled(!running);
     replications_->setEnabled(!running);
     refine_->setEnabled(!running);
+    include_->setEnabled(!running);
     for (QWidget* control : std::initializer_list<QWidget*>{linearity_, test_regimes_, confidence_,
                                                             forecast_, paths_, girf_, holdout_}) {
         control->setEnabled(!running);
@@ -478,6 +490,8 @@ void VelmoraDlg::start_run() {
     // A configuration the run would refuse is refused here, before any file
     // is touched; the window stays as it was.
     const AnalysisChoices choices = analysis_choices();
+    // The terms belong to the model the run fits: part of its configuration.
+    parameters_.config.include = static_cast<Include>(include_->currentData().toInt());
     try {
         validate(searched_config(parameters_.config, choices)).enforce(CheckPoint::configuration);
     } catch (const ConfigError& e) {

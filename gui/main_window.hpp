@@ -10,6 +10,7 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QDoubleSpinBox;
 
 #include "exchange.hpp"
@@ -119,6 +120,7 @@ class VelmoraDlg : public QDialog {
     QSpinBox* threads_ = nullptr;
     QSpinBox* replications_ = nullptr;
     QCheckBox* refine_ = nullptr;
+    QComboBox* include_ = nullptr;  // deterministic terms of the regimes' equations
     QSpinBox* linearity_ = nullptr;
     QSpinBox* test_regimes_ = nullptr;
     QDoubleSpinBox* confidence_ = nullptr;

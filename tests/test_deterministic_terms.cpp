@@ -198,14 +198,18 @@ TEST(DeterministicTerms, RegimeCoefficientsTermsAndErrorsAreOrdinaryLeastSquares
     const int n = 300;
     const double_matrix s = levels_series(n, 11, 0.01);
     for (int m : {1, 2}) {
-        for (Include include : {Include::constant, Include::trend, Include::both}) {
+        for (Include include : {Include::none, Include::constant, Include::trend, Include::both}) {
             const ModelProblem problem = problem_of(s, n, m, include);
             const ModelStructure st = one_threshold(s, n, 1);
             const FittedModel fit = estimate(problem, st);
             ASSERT_TRUE(fit.estimated()) << include_name(include);
             inference::InferenceOptions no_tests;
             no_tests.confidence = 0.0;
-            const inference::ModelInference inf =
+            // From the fitted model's own regressions, and afresh on the rows
+            // its thresholds give: both are the plain least squares.
+            const inference::ModelInference from_fit =
+                inference::infer_model(problem, fit, no_tests);
+            const inference::ModelInference afresh =
                 inference::infer_model(problem, st, fit.thresholds, fit.criterion, no_tests);
             const int d = deterministic_count(include);
             const double threshold = fit.thresholds[0];
@@ -219,30 +223,33 @@ TEST(DeterministicTerms, RegimeCoefficientsTermsAndErrorsAreOrdinaryLeastSquares
                 }
                 ASSERT_EQ(fit.regime(r).times, times);
                 const Ols ols = ols_on_times(s, 2, m, include, times);
-                const inference::RegimeRegression& g = inf.regimes[at(r - 1)];
-                ASSERT_TRUE(g.estimated);
-                EXPECT_EQ(g.degrees_of_freedom, static_cast<int>(times.size()) - (d + 2 * m));
-                for (int eq = 1; eq <= 2; ++eq) {
-                    for (int j = 0; j < d; ++j) {
-                        const double want = ols.b[at(j * 2 + eq - 1)];
-                        expect_close(fit.deterministic_coefficient(r, j, eq), want, "estimator");
-                        expect_close(g.deterministic[at(j * 2 + eq - 1)], want, "inference");
-                        expect_close(g.deterministic_standard_errors[at(j * 2 + eq - 1)],
-                                     ols.se[at(j * 2 + eq - 1)], "term standard error");
-                    }
-                    for (int lag = 1; lag <= m; ++lag) {
-                        for (int v = 1; v <= 2; ++v) {
-                            const int i = d + (lag - 1) * 2 + v - 1;
-                            const double want = ols.b[at(i * 2 + eq - 1)];
-                            expect_close(fit.coefficient(r, lag, eq, v), want, "lag");
-                            const std::size_t cell = at(((lag - 1) * 2 + v - 1) * 2 + eq - 1);
-                            expect_close(g.standard_errors[cell], ols.se[at(i * 2 + eq - 1)],
-                                         "lag standard error");
+                for (const inference::ModelInference* inf : {&from_fit, &afresh}) {
+                    const inference::RegimeRegression& g = inf->regimes[at(r - 1)];
+                    ASSERT_TRUE(g.estimated);
+                    EXPECT_EQ(g.degrees_of_freedom, static_cast<int>(times.size()) - (d + 2 * m));
+                    for (int eq = 1; eq <= 2; ++eq) {
+                        for (int j = 0; j < d; ++j) {
+                            const double want = ols.b[at(j * 2 + eq - 1)];
+                            expect_close(fit.deterministic_coefficient(r, j, eq), want,
+                                         "estimator");
+                            expect_close(g.deterministic[at(j * 2 + eq - 1)], want, "inference");
+                            expect_close(g.deterministic_standard_errors[at(j * 2 + eq - 1)],
+                                         ols.se[at(j * 2 + eq - 1)], "term standard error");
+                        }
+                        for (int lag = 1; lag <= m; ++lag) {
+                            for (int v = 1; v <= 2; ++v) {
+                                const int i = d + (lag - 1) * 2 + v - 1;
+                                const double want = ols.b[at(i * 2 + eq - 1)];
+                                expect_close(fit.coefficient(r, lag, eq, v), want, "lag");
+                                const std::size_t cell = at(((lag - 1) * 2 + v - 1) * 2 + eq - 1);
+                                expect_close(g.standard_errors[cell], ols.se[at(i * 2 + eq - 1)],
+                                             "lag standard error");
+                            }
                         }
                     }
                 }
                 // Residuals with an intercept sum to zero in each equation.
-                if (include != Include::trend) {
+                if (has_constant(include)) {
                     double sum = 0.0;
                     for (std::size_t i = 0; i < fit.regime(r).residuals.size(); i += 2) {
                         sum += fit.regime(r).residuals[i];

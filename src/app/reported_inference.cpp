@@ -23,8 +23,7 @@ std::optional<inference::ModelInference> infer_reported(
     if (!model.model.estimated()) {
         return std::nullopt;
     }
-    return inference::infer_model(problem_of(config, serie), model.structure,
-                                  model.model.thresholds, model.criterion, options);
+    return inference::infer_model(problem_of(config, serie), model.model, options);
 }
 
 std::optional<diagnostics::ModelDiagnostics> diagnose_reported(

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <stdexcept>
 
 #include "support/format.hpp"
 
@@ -55,20 +56,42 @@ int threshold_count(const ModelInference& inf) {
     return inf.threshold_variables == 1 ? static_cast<int>(inf.regimes.size()) - 1 : 2;
 }
 
+// " with a constant" and the like after "Linear VAR of order m"; empty
+// without deterministic terms.
+std::string terms_words(Include include) {
+    switch (include) {
+        case Include::none:
+            return {};
+        case Include::constant:
+            return " with a constant";
+        case Include::trend:
+            return " with a trend";
+        case Include::both:
+            return " with a constant and a trend";
+    }
+    return {};
+}
+
 std::string percent(double level) {
     return strprintf("%g%%", 100.0 * level);
 }
 
 }  // namespace
 
-ModelInference infer_model(const ModelProblem& problem, const ModelStructure& structure,
-                           const std::array<double, 3>& thresholds, double criterion,
-                           const InferenceOptions& options) {
+namespace {
+
+// The regimes' regressions: from the fitted model when there is one (the
+// same rows, nothing estimated again), else on the times the thresholds
+// give.
+ModelInference infer(const ModelProblem& problem, const ModelStructure& structure,
+                     const std::array<double, 3>& thresholds, double criterion,
+                     const InferenceOptions& options, const FittedModel* fit) {
     validate_problem(problem);
     ModelInference out;
     out.order = problem.m;
     out.k = problem.n_comp;
     out.threshold_variables = structure.threshold_variables;
+    out.include = problem.include;
     out.criterion = criterion;
     out.thresholds = thresholds;
     out.linear = linear_var_criterion(problem);
@@ -93,16 +116,22 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
                                                       : std::nan(""));
     }
 
-    std::vector<std::vector<int>> times(at(rule.n_regime));
-    for (int i = 0; i < data.count(); ++i) {
-        const int r = regime_of(rule, thresholds, data.z1[at(i)], data.z2[at(i)]);
-        if (r > 0) {
-            times[at(r - 1)].push_back(data.times[at(i)]);
+    if (fit != nullptr) {
+        for (int r = 1; r <= fit->n_regime; ++r) {
+            out.regimes.push_back(regime_regression(*fit, r));
         }
-    }
-    for (const std::vector<int>& list : times) {
-        out.regimes.push_back(
-            regress_regime(rows, list, problem.m, problem.include, problem.trend_origin));
+    } else {
+        std::vector<std::vector<int>> times(at(rule.n_regime));
+        for (int i = 0; i < data.count(); ++i) {
+            const int r = regime_of(rule, thresholds, data.z1[at(i)], data.z2[at(i)]);
+            if (r > 0) {
+                times[at(r - 1)].push_back(data.times[at(i)]);
+            }
+        }
+        for (const std::vector<int>& list : times) {
+            out.regimes.push_back(
+                regress_regime(rows, list, problem.m, problem.include, problem.trend_origin));
+        }
     }
 
     if (options.confidence > 0.0 && options.confidence < 1.0) {
@@ -164,16 +193,35 @@ std::vector<int> ModelInference::means_off_zero() const {
     return out;
 }
 
+}  // namespace
+
+ModelInference infer_model(const ModelProblem& problem, const ModelStructure& structure,
+                           const std::array<double, 3>& thresholds, double criterion,
+                           const InferenceOptions& options) {
+    return infer(problem, structure, thresholds, criterion, options, nullptr);
+}
+
+ModelInference infer_model(const ModelProblem& problem, const FittedModel& fit,
+                           const InferenceOptions& options) {
+    if (!fit.estimated() || fit.m != problem.m || fit.k != problem.n_comp ||
+        fit.n_oss != problem.n_oss || fit.include != problem.include) {
+        throw std::invalid_argument("infer_model: the fitted model is not the problem's");
+    }
+    return infer(problem, fit.given, fit.thresholds, fit.criterion, options, &fit);
+}
+
 std::string format_inference_summary(const ModelInference& inf, const std::string& indent) {
     std::string text;
     if (inf.linear.status != EstimateStatus::estimated) {
-        text += indent + strprintf("Linear VAR of order %d: could not be estimated.\n", inf.order);
+        text += indent + strprintf("Linear VAR of order %d%s: could not be estimated.\n", inf.order,
+                                   terms_words(inf.include).c_str());
     } else {
         const double difference = inf.criterion - inf.linear.criterion;
         text += indent + strprintf(
-                             "Linear VAR of order %d: criterion %.6f (threshold model %.6f, "
+                             "Linear VAR of order %d%s: criterion %.6f (threshold model %.6f, "
                              "difference %.6f).\n",
-                             inf.order, inf.linear.criterion, inf.criterion, difference);
+                             inf.order, terms_words(inf.include).c_str(), inf.linear.criterion,
+                             inf.criterion, difference);
         if (inf.linear_as_good()) {
             text += indent +
                     "The linear VAR is as good as or better than this threshold model: its "

@@ -19,6 +19,7 @@
 #include "inference/regime_tests.hpp"
 #include "inference/regression.hpp"
 #include "inference/threshold_confidence.hpp"
+#include "model/fitted_model.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
 
@@ -42,6 +43,7 @@ struct ModelInference {
     int order = 0;
     int k = 0;
     int threshold_variables = 1;
+    Include include = Include::none;     // deterministic terms of every model compared
     double criterion = 0.0;              // the threshold model's, as the estimators give it
     std::array<double, 3> thresholds{};  // the model's, as given to infer_model
     LinearCriterion linear;
@@ -75,9 +77,16 @@ struct ModelInference {
 
 // thresholds and criterion as the estimate of structure gave them (for one
 // threshold variable the ascending thresholds, unused slots 1000000; for two,
-// t1 and t2).
+// t1 and t2). The regimes' regressions are made on the times those
+// thresholds give.
 ModelInference infer_model(const ModelProblem& problem, const ModelStructure& structure,
                            const std::array<double, 3>& thresholds, double criterion,
+                           const InferenceOptions& options);
+// The same for a model estimated on the problem's series: its regimes'
+// standard errors come from its own regressions, nothing is estimated again.
+// Throws std::invalid_argument for a model not estimated or of another
+// problem.
+ModelInference infer_model(const ModelProblem& problem, const FittedModel& fit,
                            const InferenceOptions& options);
 
 // Lines for the closing summary, each ending in '\n' and starting with

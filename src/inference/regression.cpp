@@ -49,6 +49,55 @@ double beta_fraction(double a, double b, double x) {
     return 1.0 / f;
 }
 
+// Sigma (residual cross products over the degrees of freedom), standard
+// errors, t- and p-values of a regression whose residuals, (Z'Z)^-1 and
+// degrees of freedom are in out; coefficients (d + p*k) x k, deterministic
+// rows first.
+void complete(RegimeRegression& out, const std::vector<double>& coefficients, int d) {
+    const int k = out.k;
+    const int q = d + out.order * k;
+    out.sigma.assign(sz(k) * sz(k), 0.0);
+    const size_t rows = out.residuals.size() / sz(k);
+    for (size_t n = 0; n < rows; ++n) {
+        const double* e = out.residuals.data() + n * sz(k);
+        for (int a = 0; a < k; ++a) {
+            for (int b = 0; b < k; ++b) {
+                out.sigma[sz(a) * sz(k) + sz(b)] += e[a] * e[b];
+            }
+        }
+    }
+    for (double& v : out.sigma) {
+        v /= out.degrees_of_freedom;
+    }
+
+    std::vector<double> errors(sz(q) * sz(k), 0.0);
+    std::vector<double> t_values(sz(q) * sz(k), 0.0);
+    std::vector<double> p_values(sz(q) * sz(k), 0.0);
+    for (int i = 0; i < q; ++i) {
+        for (int c = 0; c < k; ++c) {
+            const size_t ic = sz(i) * sz(k) + sz(c);
+            const double var =
+                out.sigma[sz(c) * sz(k) + sz(c)] * out.zz_inverse[sz(i) * sz(q) + sz(i)];
+            const double se = std::sqrt(var);
+            errors[ic] = se;
+            t_values[ic] = coefficients[ic] / se;
+            p_values[ic] = student_t_two_sided(t_values[ic], out.degrees_of_freedom);
+        }
+    }
+    // The deterministic rows apart from the lags' blocks.
+    const auto split = static_cast<std::ptrdiff_t>(sz(d) * sz(k));
+    auto take = [&](const std::vector<double>& all, std::vector<double>& lags,
+                    std::vector<double>& terms) {
+        terms.assign(all.begin(), all.begin() + split);
+        lags.assign(all.begin() + split, all.end());
+    };
+    take(coefficients, out.coefficients, out.deterministic);
+    take(errors, out.standard_errors, out.deterministic_standard_errors);
+    take(t_values, out.t_values, out.deterministic_t_values);
+    take(p_values, out.p_values, out.deterministic_p_values);
+    out.estimated = true;
+}
+
 }  // namespace
 
 SeriesRows SeriesRows::from_matrix(const double_matrix& serie, int n, int k) {
@@ -165,7 +214,6 @@ RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> t
     }
 
     out.residuals.assign(times.size() * sz(k), 0.0);
-    out.sigma.assign(sz(k) * sz(k), 0.0);
     for (size_t n = 0; n < times.size(); ++n) {
         const int t = times[n];
         regressors(t);
@@ -177,42 +225,37 @@ RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> t
             }
             e[c] = series.at(t, c + 1) - fit;
         }
-        for (int a = 0; a < k; ++a) {
-            for (int b = 0; b < k; ++b) {
-                out.sigma[sz(a) * sz(k) + sz(b)] += e[a] * e[b];
-            }
-        }
     }
-    for (double& v : out.sigma) {
-        v /= out.degrees_of_freedom;
-    }
+    complete(out, coefficients, d);
+    return out;
+}
 
-    std::vector<double> errors(sz(q) * sz(k), 0.0);
-    std::vector<double> t_values(sz(q) * sz(k), 0.0);
-    std::vector<double> p_values(sz(q) * sz(k), 0.0);
-    for (int i = 0; i < q; ++i) {
-        for (int c = 0; c < k; ++c) {
-            const size_t ic = sz(i) * sz(k) + sz(c);
-            const double var =
-                out.sigma[sz(c) * sz(k) + sz(c)] * out.zz_inverse[sz(i) * sz(q) + sz(i)];
-            const double se = std::sqrt(var);
-            errors[ic] = se;
-            t_values[ic] = coefficients[ic] / se;
-            p_values[ic] = student_t_two_sided(t_values[ic], out.degrees_of_freedom);
-        }
+RegimeRegression regime_regression(const FittedModel& fit, int r) {
+    const int k = fit.k;
+    const int d = fit.deterministic_terms();
+    const int q = d + fit.m * k;
+    RegimeRegression out;
+    out.order = fit.m;
+    out.k = k;
+    out.include = fit.include;
+    out.trend_origin = fit.trend_origin;
+    if (fit.order_reached < fit.m || r < 1 ||
+        r > static_cast<int>(fit.passes[sz(fit.m - 1)].size())) {
+        return out;
     }
-    // The deterministic rows apart from the lags' blocks.
-    const auto split = static_cast<std::ptrdiff_t>(sz(d) * sz(k));
-    auto take = [&](const std::vector<double>& all, std::vector<double>& lags,
-                    std::vector<double>& terms) {
-        terms.assign(all.begin(), all.begin() + split);
-        lags.assign(all.begin() + split, all.end());
-    };
-    take(coefficients, out.coefficients, out.deterministic);
-    take(errors, out.standard_errors, out.deterministic_standard_errors);
-    take(t_values, out.t_values, out.deterministic_t_values);
-    take(p_values, out.p_values, out.deterministic_p_values);
-    out.estimated = true;
+    const RegimeFit& g = fit.regime(r, fit.m);
+    out.observations = g.observations;
+    out.degrees_of_freedom = g.observations - q;
+    out.times = g.times;
+    if (out.degrees_of_freedom < 1 || g.phi.size() != sz(fit.m * k) * sz(k) ||
+        g.zz_inverse.size() != sz(q) * sz(q) || g.residuals.size() != sz(g.observations) * sz(k)) {
+        return out;
+    }
+    out.zz_inverse = g.zz_inverse;
+    out.residuals = g.residuals;
+    std::vector<double> coefficients = g.deterministic;
+    coefficients.insert(coefficients.end(), g.phi.begin(), g.phi.end());
+    complete(out, coefficients, d);
     return out;
 }
 

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "model/design.hpp"
+#include "model/fitted_model.hpp"
 #include "numeric/arrays.hpp"
 #include "numeric/cholesky.hpp"
 
@@ -74,6 +75,11 @@ struct RegimeRegression {
 // + t) and y_{t-1}, ..., y_{t-p} over the given times (each at least p + 1).
 RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> times, int order,
                                 Include include = Include::none, int trend_origin = 0);
+
+// The same for regime r of a fitted model at its largest order, from the
+// estimate's own coefficients, (Z'Z)^-1 and residuals. Not estimated when the
+// model did not reach the regime or leaves no degrees of freedom.
+RegimeRegression regime_regression(const FittedModel& fit, int r);
 
 // P(|T| >= |t|) for Student's t with df degrees of freedom (df > 0), through
 // the regularised incomplete beta function.
