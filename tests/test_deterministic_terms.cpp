@@ -10,12 +10,12 @@
 #include <random>
 #include <vector>
 
+#include "forecast/fitted_var.hpp"
 #include "forecast/forecast.hpp"
 #include "forecast/girf.hpp"
-#include "forecast/threshold_var.hpp"
 #include "inference/linear_var.hpp"
+#include "inference/lr_sweep.hpp"
 #include "inference/model_inference.hpp"
-#include "inference/threshold_sweep.hpp"
 #include "model/estimate.hpp"
 #include "model/fitted_model.hpp"
 #include "search/threshold_sweep.hpp"
@@ -378,8 +378,7 @@ ThresholdVarModel drifting_model(double c, double b, int trend_origin) {
     for (int r = 0; r < 2; ++r) {
         VarRegime regime;
         regime.phi = {0.5};
-        regime.intercept = {c};
-        regime.trend = {b};
+        regime.deterministic = {c, b};  // const, trend
         regime.covariance = {1.0};
         regime.residuals = {-1.0, 0.5, 0.5};
         regime.times = {5, 6, 7};
@@ -460,8 +459,7 @@ TEST(DeterministicTerms, ImpulseResponsesDoNotDependOnTheDeterministicPath) {
     ThresholdVarModel without = drifting_model(0.0, 0.0, 0);
     without.include = Include::none;
     for (VarRegime& r : without.regimes) {
-        r.intercept.clear();
-        r.trend.clear();
+        r.deterministic.clear();
     }
     for (ThresholdVarModel* m : {&with, &without}) {
         for (VarRegime& r : m->regimes) {

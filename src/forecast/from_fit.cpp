@@ -46,17 +46,7 @@ ThresholdVarModel model_from_fit(const FittedModel& fit) {
         const RegimeFit& regime = fit.regime(r, fit.m);
         VarRegime& out = model.regimes[static_cast<std::size_t>(r - 1)];
         out.phi = regime.phi;
-        // The deterministic rows: const first, then trend (model/design.hpp).
-        const auto k = static_cast<std::size_t>(fit.k);
-        std::size_t row = 0;
-        if (has_constant(fit.include)) {
-            out.intercept.assign(regime.deterministic.begin(), regime.deterministic.begin() + k);
-            ++row;
-        }
-        if (has_trend(fit.include)) {
-            const auto from = regime.deterministic.begin() + static_cast<std::ptrdiff_t>(row * k);
-            out.trend.assign(from, from + static_cast<std::ptrdiff_t>(k));
-        }
+        out.deterministic = regime.deterministic;
         out.covariance = regime.covariance;
         out.residuals = recentred(regime.residuals, fit.k);
         out.times = regime.times;

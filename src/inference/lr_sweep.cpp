@@ -131,13 +131,6 @@ double log_det_linear(const ThresholdData& data) {
     return data.sweep->sweeper->log_det_sigma_linear(data.shape);
 }
 
-void linear_cross_products(const ThresholdData& data, std::vector<double>& zz,
-                           std::vector<double>& zy) {
-    ThresholdSweeper& sweeper = *data.sweep->sweeper;
-    sweeper.log_det_sigma_linear(data.shape);
-    sweeper.linear_cross_products(zz, zy);
-}
-
 std::vector<SweepPoint> sweep_threshold(const ThresholdData& data, const ThresholdRule& rule,
                                         const std::array<double, 3>& thresholds, int j,
                                         int min_count) {

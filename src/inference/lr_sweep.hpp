@@ -88,10 +88,6 @@ double log_det_at(const ThresholdData& data, const ThresholdRule& rule,
                   const std::array<double, 3>& thresholds, int min_count);
 // The same for the linear VAR on the data's times.
 double log_det_linear(const ThresholdData& data);
-// The linear VAR's cross products on the data's times: Z'Z (q x q, lower
-// triangle filled, in time order) and Z'Y (q x k), the data's regressors.
-void linear_cross_products(const ThresholdData& data, std::vector<double>& zz,
-                           std::vector<double>& zy);
 
 using SweepPoint = LogDetPoint;
 

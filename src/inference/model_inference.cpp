@@ -56,20 +56,15 @@ int threshold_count(const ModelInference& inf) {
     return inf.threshold_variables == 1 ? static_cast<int>(inf.regimes.size()) - 1 : 2;
 }
 
-// " with a constant" and the like after "Linear VAR of order m"; empty
+// " with const and trend" and the like after "Linear VAR of order m"; empty
 // without deterministic terms.
 std::string terms_words(Include include) {
-    switch (include) {
-        case Include::none:
-            return {};
-        case Include::constant:
-            return " with a constant";
-        case Include::trend:
-            return " with a trend";
-        case Include::both:
-            return " with a constant and a trend";
+    std::string words;
+    for (int j = 0; j < deterministic_count(include); ++j) {
+        words += j == 0 ? " with " : " and ";
+        words += deterministic_term_name(include, j);
     }
-    return {};
+    return words;
 }
 
 std::string percent(double level) {

@@ -4,6 +4,9 @@
 #include <cstddef>
 #include <limits>
 #include <stdexcept>
+#include <utility>
+
+#include "model/regression_kernels.hpp"
 
 namespace velmora::inference {
 
@@ -162,70 +165,25 @@ RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> t
         }
     }
 
-    std::vector<double> x(sz(q));
-    std::vector<double> zz(sz(q) * sz(q), 0.0);
-    std::vector<double> zy(sz(q) * sz(k), 0.0);
-    auto regressors = [&](int t) {
-        deterministic_values(include, t, trend_origin, x.data());
-        for (int lag = 1; lag <= order; ++lag) {
-            for (int c = 1; c <= k; ++c) {
-                x[sz(d + (lag - 1) * k + c - 1)] = series.at(t - lag, c);
-            }
-        }
-    };
-    for (int t : times) {
-        regressors(t);
-        for (int i = 0; i < q; ++i) {
-            for (int j = 0; j < q; ++j) {
-                zz[sz(i) * sz(q) + sz(j)] += x[sz(i)] * x[sz(j)];
-            }
-            for (int c = 1; c <= k; ++c) {
-                zy[sz(i) * sz(k) + sz(c - 1)] += x[sz(i)] * series.at(t, c);
-            }
-        }
-    }
-
-    // (Z'Z)^-1 from the Cholesky factor, one unit column at a time.
-    std::vector<double> factor = zz;
-    if (!cholesky_in_place(factor.data(), q)) {
+    // The estimator's own least squares on the same design rows.
+    const Design design(series.values.data(), series.n, k, order, include, trend_origin);
+    std::vector<double> zz(sz(q) * sz(q));
+    std::vector<double> zinv_t(sz(q) * sz(q));
+    std::vector<double> w(sz(q));
+    std::vector<int> ipiv(sz(q));
+    std::vector<int> indxr(sz(q));
+    std::vector<int> indxc(sz(q));
+    std::vector<double> coefficients(sz(q) * sz(k));
+    out.residuals.assign(times.size() * sz(k), 0.0);
+    const detail::LeastSquaresScratch scratch{zinv_t.data(), w.data(), ipiv.data(), indxr.data(),
+                                              indxc.data()};
+    if (!detail::least_squares(detail::select_kernels(k, order, d), design.view(), k, q,
+                               times.data(), out.observations, scratch, zz.data(),
+                               coefficients.data(), out.residuals.data(), nullptr)) {
+        out.residuals.clear();
         return out;
     }
-    out.zz_inverse.assign(sz(q) * sz(q), 0.0);
-    std::vector<double> col(sz(q));
-    for (int e = 0; e < q; ++e) {
-        for (int i = 0; i < q; ++i) {
-            col[sz(i)] = i == e ? 1.0 : 0.0;
-        }
-        cholesky_solve(factor.data(), q, col.data());
-        for (int i = 0; i < q; ++i) {
-            out.zz_inverse[sz(i) * sz(q) + sz(e)] = col[sz(i)];
-        }
-    }
-
-    std::vector<double> coefficients(sz(q) * sz(k), 0.0);
-    for (int i = 0; i < q; ++i) {
-        for (int c = 0; c < k; ++c) {
-            double s = 0.0;
-            for (int j = 0; j < q; ++j) {
-                s += out.zz_inverse[sz(i) * sz(q) + sz(j)] * zy[sz(j) * sz(k) + sz(c)];
-            }
-            coefficients[sz(i) * sz(k) + sz(c)] = s;
-        }
-    }
-
-    out.residuals.assign(times.size() * sz(k), 0.0);
-    for (size_t n = 0; n < times.size(); ++n) {
-        const int t = times[n];
-        regressors(t);
-        double* e = out.residuals.data() + n * sz(k);
-        for (int c = 0; c < k; ++c) {
-            double fit = 0.0;
-            for (int i = 0; i < q; ++i) {
-                fit += coefficients[sz(i) * sz(k) + sz(c)] * x[sz(i)];
-            }
-            e[c] = series.at(t, c + 1) - fit;
-        }
-    }
+    out.zz_inverse = std::move(zz);
     complete(out, coefficients, d);
     return out;
 }

@@ -65,18 +65,32 @@ void deterministic_values(Include include, int t, int trend_origin, double* out)
 
 Design::Design(const double_matrix& series, int n, int k, int m, Include include, int trend_origin)
     : k_(k), d_(deterministic_count(include)), width_(k + d_ + m * k) {
+    build(n, m, include, trend_origin, [&series](int t, int c) { return series[t][c]; });
+}
+
+Design::Design(const double* values, int n, int k, int m, Include include, int trend_origin)
+    : k_(k), d_(deterministic_count(include)), width_(k + d_ + m * k) {
+    build(n, m, include, trend_origin, [values, k](int t, int c) {
+        return values[static_cast<std::size_t>(t - 1) * static_cast<std::size_t>(k) +
+                      static_cast<std::size_t>(c - 1)];
+    });
+}
+
+template <class Value>
+void Design::build(int n, int m, Include include, int trend_origin, const Value& value) {
+    const int k = k_;
     const auto w = static_cast<std::size_t>(width_);
     rows_.assign(static_cast<std::size_t>(n) * w, 0.0);
     for (int t = 1; t <= n; ++t) {
         double* row = rows_.data() + static_cast<std::size_t>(t - 1) * w;
         for (int c = 1; c <= k; ++c) {
-            row[c - 1] = series[t][c];
+            row[c - 1] = value(t, c);
         }
         deterministic_values(include, t, trend_origin, row + k);
         for (int lag = 1; lag <= m && t - lag >= 1; ++lag) {
             double* x = row + k + d_ + (lag - 1) * k;
             for (int c = 1; c <= k; ++c) {
-                x[c - 1] = series[t - lag][c];
+                x[c - 1] = value(t - lag, c);
             }
         }
     }

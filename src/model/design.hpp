@@ -23,6 +23,9 @@ namespace velmora {
 // trend, both or neither.
 enum class Include { none, constant, trend, both };
 
+// Most deterministic columns a model has.
+constexpr int kMaxDeterministic = 2;
+
 // Number of deterministic columns (0, 1 or 2).
 int deterministic_count(Include include) noexcept;
 bool has_constant(Include include) noexcept;
@@ -62,6 +65,9 @@ class Design {
   public:
     Design() = default;
     Design(const double_matrix& series, int n, int k, int m, Include include, int trend_origin);
+    // The same from row-major values: component c of time t at
+    // values[(t-1)*k + c-1].
+    Design(const double* values, int n, int k, int m, Include include, int trend_origin);
 
     // Over the series reversed in time (rows n-1 .. 0 hold times 1 .. n, k
     // values each), without deterministic terms.
@@ -71,6 +77,8 @@ class Design {
     const std::vector<double>& rows() const noexcept { return rows_; }
 
   private:
+    template <class Value>
+    void build(int n, int m, Include include, int trend_origin, const Value& value);
     std::vector<double> rows_;
     int k_ = 0;
     int d_ = 0;

@@ -99,25 +99,17 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
             }
 
             double* zz = ws.zz.data();
+            double* phi = ws.phi.data();
             const RegimeKernels kernels = select_kernels(k, p, d);
-            kernels.cross_products(design, k, q, tt, n_r, zz);
-            if (inversanr_core(zz, q, q, ws.ipiv.data(), ws.indxr.data(), ws.indxc.data()) == 0) {
+            double* res = ws.residual2.data() + idx(rows_written) * idx(k);
+            double* fit = Keep ? ws.fit.data() : nullptr;
+            const LeastSquaresScratch scratch{ws.zinv_t.data(), ws.w.data(), ws.ipiv.data(),
+                                              ws.indxr.data(), ws.indxc.data()};
+            if (!least_squares(kernels, design, k, q, tt, n_r, scratch, zz, phi, res, fit)) {
                 // Coefficients from a partly reduced matrix would be garbage
                 // that the search could prefer; the regime is not estimable.
                 return stopped(model, EstimateStatus::singular_regression, p, r);
             }
-            double* zinv_t = ws.zinv_t.data();
-            for (int i = 0; i < q; ++i) {
-                for (int j = 0; j < q; ++j) {
-                    zinv_t[idx(j) * idx(q) + idx(i)] = zz[idx(i) * idx(q) + idx(j)];
-                }
-            }
-            double* phi = ws.phi.data();
-            kernels.coefficients(design, k, q, tt, n_r, zinv_t, ws.w.data(), phi);
-
-            double* res = ws.residual2.data() + idx(rows_written) * idx(k);
-            double* fit = Keep ? ws.fit.data() : nullptr;
-            kernels.residuals(design, k, q, tt, n_r, phi, res, fit);
             rows_written += n_r;
             if constexpr (Keep) {
                 const size_t cells = idx(n_r) * idx(k);

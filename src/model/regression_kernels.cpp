@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "numeric/linalg.hpp"
+
 namespace velmora::detail {
 
 namespace {
@@ -337,6 +339,24 @@ RegimeKernels for_order(int p) {
 }
 
 }  // namespace
+
+bool least_squares(const RegimeKernels& kernels, const DesignView& design, int k, int q,
+                   const int* tt, int n_r, const LeastSquaresScratch& scratch, double* zz,
+                   double* phi, double* residuals, double* fit) {
+    kernels.cross_products(design, k, q, tt, n_r, zz);
+    if (inversanr_core(zz, q, q, scratch.ipiv, scratch.indxr, scratch.indxc) == 0) {
+        return false;
+    }
+    double* zinv_t = scratch.zinv_t;
+    for (int i = 0; i < q; ++i) {
+        for (int j = 0; j < q; ++j) {
+            zinv_t[idx(j) * idx(q) + idx(i)] = zz[idx(i) * idx(q) + idx(j)];
+        }
+    }
+    kernels.coefficients(design, k, q, tt, n_r, zinv_t, scratch.w, phi);
+    kernels.residuals(design, k, q, tt, n_r, phi, residuals, fit);
+    return true;
+}
 
 RegimeKernels general_kernels() {
     return {&cross_products_general, &coefficients_general, &residuals_general,

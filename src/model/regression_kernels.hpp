@@ -30,6 +30,28 @@ struct RegimeKernels {
     void (*covariance)(const double* res, int rows, int k, double* medie, double* sigma);
 };
 
+// Working storage of least_squares for q regressors: zinv_t q*q doubles, w
+// q doubles, ipiv, indxr and indxc q ints each.
+struct LeastSquaresScratch {
+    double* zinv_t;
+    double* w;
+    int* ipiv;
+    int* indxr;
+    int* indxc;
+};
+
+// The direct entry of least squares, the one every fit on a list of times
+// goes through: Z'Z of the q regressors of the design rows tt, inverted in
+// place by Gauss-Jordan elimination (zz, q x q, holds (Z'Z)^-1 after), the
+// coefficients phi (q x k, deterministic rows first) and the n_r x k
+// residuals (and fitted values when fit is not null). False when Z'Z is
+// singular; phi and the residuals are then not written. (The search's
+// sweeps have the incremental entry: search/threshold_sweep.cpp moves
+// single rows' cross products between regimes and solves by Cholesky.)
+bool least_squares(const RegimeKernels& kernels, const DesignView& design, int k, int q,
+                   const int* tt, int n_r, const LeastSquaresScratch& scratch, double* zz,
+                   double* phi, double* residuals, double* fit);
+
 // Kernels for k components at order p with d deterministic columns:
 // fixed-size ones for k = 2, 3, 4 and 8 without deterministic columns,
 // general loops otherwise.

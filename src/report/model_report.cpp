@@ -4,12 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
+#include <string>
 
 #include "support/format.hpp"
 
@@ -123,10 +124,11 @@ bool add_regime(Texts& t, const FittedModel& model, int p, int r, const RegimeFi
     // Deterministic terms, one line per equation: Const[c]=..., Trend[c]=...
     const int d = model.deterministic_terms();
     for (int j = 0; j < d && fit.deterministic.size() == static_cast<size_t>(d * k); ++j) {
-        const bool constant =
-            std::string_view(deterministic_term_name(model.include, j)) == "const";
+        // The term's name capitalised: Const, Trend.
+        std::string name = deterministic_term_name(model.include, j);
+        name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
         for (int c = 0; c < k; ++c) {
-            add(t.output, constant ? "Const[%d]=%.5f\n" : "Trend[%d]=%.5f\n", c + 1,
+            add(t.output, "%s[%d]=%.5f\n", name.c_str(), c + 1,
                 fit.deterministic[static_cast<size_t>(j * k + c)]);
         }
     }

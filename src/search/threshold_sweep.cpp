@@ -7,6 +7,7 @@
 #include <tuple>
 #include <utility>
 
+#include "model/incremental_least_squares.hpp"
 #include "model/regime_rule.hpp"
 #include "numeric/cholesky.hpp"
 
@@ -14,6 +15,12 @@ namespace velmora {
 
 namespace {
 
+using detail::add_outer;
+using detail::AddFn;
+using detail::MoveFn;
+using detail::outer_for;
+using detail::regress_for;
+using detail::RegressFn;
 using std::size_t;
 
 inline size_t idx(int i) {
@@ -30,188 +37,6 @@ int first_time(const ModelStructure& s) {
 
 int regime_count(const ModelStructure& s) {
     return s.threshold_variables == 1 ? s.one.n_regime : s.two.n_regime;
-}
-
-// Order-p regression of one regime from the cross products g of the design
-// rows v_t = (y_t, d deterministic terms, y_t-1, ..., y_t-p) (row stride `stride`, upper triangle)
-// and their sums: residual cross products sse (k x k) and residual sums sres (k). Leaves the
-// Cholesky factor of Z'Z in chol and L^-1 Z'Y in w. False when Z'Z is not positive definite. K and
-// P fixed at compile time (0: taken from k_rt, p_rt) let the compiler unroll the small loops of the
-// common sizes.
-template <int K, int P>
-bool regress(const double* g, const double* sum, int stride, int k_rt, int p_rt, int d_rt,
-             double* chol, double* w, double* u, double* sse, double* sres) {
-    const int k = K > 0 ? K : k_rt;
-    const int p = P > 0 ? P : p_rt;
-    // The fixed sizes are chosen without deterministic columns only.
-    const int q = p * k + (K > 0 ? 0 : d_rt);
-    // Every element read below lies on or above the diagonal of g.
-    auto row = [&](int i) { return g + idx(i) * idx(stride); };
-    for (int i = 0; i < q; ++i) {
-        double* li = chol + idx(i) * idx(q);
-        for (int j = 0; j <= i; ++j) {
-            const double* lj = chol + idx(j) * idx(q);
-            double s = row(k + j)[k + i];
-            for (int l = 0; l < j; ++l) {
-                s -= li[l] * lj[l];
-            }
-            if (i == j) {
-                // A pivot lost to rounding is a singular regression.
-                if (!(s > 1e-12 * row(k + i)[k + i])) {
-                    return false;
-                }
-                li[i] = std::sqrt(s);
-            } else {
-                li[j] = s / lj[j];
-            }
-        }
-    }
-    for (int i = 0; i < q; ++i) {
-        const double* li = chol + idx(i) * idx(q);
-        const double inv = 1.0 / li[i];
-        double* wi = w + idx(i) * idx(k);
-        for (int c = 0; c < k; ++c) {
-            wi[c] = row(c)[k + i];
-        }
-        double s = sum[k + i];
-        for (int j = 0; j < i; ++j) {
-            const double lij = li[j];
-            const double* wj = w + idx(j) * idx(k);
-            for (int c = 0; c < k; ++c) {
-                wi[c] -= lij * wj[c];
-            }
-            s -= lij * u[j];
-        }
-        for (int c = 0; c < k; ++c) {
-            wi[c] *= inv;
-        }
-        u[i] = s * inv;
-    }
-    for (int c = 0; c < k; ++c) {
-        for (int l = c; l < k; ++l) {
-            sse[idx(c) * idx(k) + idx(l)] = row(c)[l];
-        }
-        sres[c] = sum[c];
-    }
-    for (int i = 0; i < q; ++i) {
-        const double* wi = w + idx(i) * idx(k);
-        for (int c = 0; c < k; ++c) {
-            const double wc = wi[c];
-            double* out = sse + idx(c) * idx(k);
-            for (int l = c; l < k; ++l) {
-                out[l] -= wc * wi[l];
-            }
-            sres[c] -= wc * u[i];
-        }
-    }
-    for (int c = 0; c < k; ++c) {
-        for (int l = c + 1; l < k; ++l) {
-            sse[idx(l) * idx(k) + idx(c)] = sse[idx(c) * idx(k) + idx(l)];
-        }
-    }
-    return true;
-}
-
-using RegressFn = bool (*)(const double*, const double*, int, int, int, int, double*, double*,
-                           double*, double*, double*);
-
-template <int K>
-RegressFn regress_for_order(int p) {
-    switch (p) {
-        case 1:
-            return regress<K, 1>;
-        case 2:
-            return regress<K, 2>;
-        case 3:
-            return regress<K, 3>;
-        case 4:
-            return regress<K, 4>;
-        default:
-            return regress<K, 0>;
-    }
-}
-
-RegressFn regress_for(int k, int p, int d) {
-    if (d != 0) {
-        return regress<0, 0>;
-    }
-    switch (k) {
-        case 2:
-            return regress_for_order<2>(p);
-        case 3:
-            return regress_for_order<3>(p);
-        case 4:
-            return regress_for_order<4>(p);
-        case 5:
-            return regress_for_order<5>(p);
-        default:
-            return regress<0, 0>;
-    }
-}
-
-template <int DIM>
-void add_outer(double* g, double* sum, int stride, const double* v, int dim_rt, double sign) {
-    const int dim = DIM > 0 ? DIM : dim_rt;
-    for (int i = 0; i < dim; ++i) {
-        const double vi = sign * v[i];
-        double* row = g + idx(i) * idx(stride);
-        for (int j = i; j < dim; ++j) {
-            row[j] += vi * v[j];
-        }
-        sum[i] += vi;
-    }
-}
-
-// One time leaving regime `from` for regime `to`.
-template <int DIM>
-void move_outer(double* g_from, double* s_from, double* g_to, double* s_to, int stride,
-                const double* v, int dim_rt) {
-    const int dim = DIM > 0 ? DIM : dim_rt;
-    for (int i = 0; i < dim; ++i) {
-        const double vi = v[i];
-        double* from = g_from + idx(i) * idx(stride);
-        double* to = g_to + idx(i) * idx(stride);
-        for (int j = i; j < dim; ++j) {
-            const double x = vi * v[j];
-            from[j] -= x;
-            to[j] += x;
-        }
-        s_from[i] -= vi;
-        s_to[i] += vi;
-    }
-}
-
-using AddFn = void (*)(double*, double*, int, const double*, int, double);
-using MoveFn = void (*)(double*, double*, double*, double*, int, const double*, int);
-
-template <int DIM>
-std::pair<AddFn, MoveFn> outer_pair() {
-    return {add_outer<DIM>, move_outer<DIM>};
-}
-
-std::pair<AddFn, MoveFn> outer_for(int dim) {
-    switch (dim) {
-        case 4:
-            return outer_pair<4>();
-        case 6:
-            return outer_pair<6>();
-        case 8:
-            return outer_pair<8>();
-        case 9:
-            return outer_pair<9>();
-        case 10:
-            return outer_pair<10>();
-        case 12:
-            return outer_pair<12>();
-        case 15:
-            return outer_pair<15>();
-        case 16:
-            return outer_pair<16>();
-        case 20:
-            return outer_pair<20>();
-        default:
-            return outer_pair<0>();
-    }
 }
 
 // ln det of a symmetric positive definite k x k matrix (destroyed), or NaN.
@@ -865,24 +690,6 @@ double ThresholdSweeper::log_det_sigma_linear(const ModelStructure& shape) {
     sc.layout_values(shape, {}, -1, true, component, lag);
     sc.place_high_in_order();
     return sc.log_det_now(0, sc.placed);
-}
-
-void ThresholdSweeper::linear_cross_products(std::vector<double>& zz,
-                                             std::vector<double>& zy) const {
-    const Scratch& sc = *scratch_;
-    const int q = sc.q;
-    const int k = sc.k;
-    const double* g = sc.g[0].data();
-    zz.assign(idx(q) * idx(q), 0.0);
-    zy.assign(idx(q) * idx(k), 0.0);
-    for (int i = 0; i < q; ++i) {
-        for (int j = 0; j <= i; ++j) {
-            zz[idx(i) * idx(q) + idx(j)] = g[idx(k + j) * idx(sc.dim) + idx(k + i)];
-        }
-        for (int c = 0; c < k; ++c) {
-            zy[idx(i) * idx(k) + idx(c)] = g[idx(c) * idx(sc.dim) + idx(k + i)];
-        }
-    }
 }
 
 std::vector<LogDetPoint> ThresholdSweeper::log_det_sweep(const ModelStructure& shape,

@@ -136,9 +136,6 @@ class ThresholdSweeper {
                          int min_count);
     // The linear VAR (one regime) on the same times as the shape's models.
     double log_det_sigma_linear(const ModelStructure& shape);
-    // Its cross products after log_det_sigma_linear: Z'Z (q x q, lower triangle
-    // filled) and Z'Y (q x k), regressor i = (lag-1)*k + variable.
-    void linear_cross_products(std::vector<double>& zz, std::vector<double>& zy) const;
     // Threshold `which` over every distinct value of its threshold variable
     // at the model's times (for one variable between its neighbours), the
     // others fixed: ascending, leaving out splits with a regime under

@@ -48,7 +48,10 @@ void ThresholdVarModel::check(bool pools) const {
                 "covariance is not k x k");
         require(regime.intercept.empty() || regime.intercept.size() == kk,
                 "intercept is not k values");
-        require(regime.trend.empty() || regime.trend.size() == kk, "trend is not k values");
+        require(regime.deterministic.empty() ||
+                    regime.deterministic.size() ==
+                        static_cast<std::size_t>(deterministic_count(include)) * kk,
+                "deterministic terms are not d x k values");
         require(regime.residuals.size() % kk == 0, "residual vectors are not k values each");
         require(!pools || !regime.residuals.empty(),
                 "a regime without residual vectors to draw shocks from");

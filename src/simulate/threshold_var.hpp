@@ -20,8 +20,10 @@ struct VarRegime {
     // p*k x k coefficients: phi[((lag-1)*k + variable-1)*k + equation-1], the
     // layout of the estimators' Phi.
     std::vector<double> phi;
-    std::vector<double> intercept;   // k values, or empty for none
-    std::vector<double> trend;       // k values per unit of trend, or empty for none
+    std::vector<double> intercept;  // k values, or empty for none
+    // The fitted deterministic terms of the model's `include`, d x k:
+    // [term*k + equation] (const before trend); empty for none.
+    std::vector<double> deterministic;
     std::vector<double> covariance;  // k x k, row-major
     std::vector<double> residuals;   // rows x k: the pool shocks are drawn from
     // Times (1-based) of the series that belong to this regime at order p: the
@@ -60,9 +62,10 @@ struct ThresholdVarModel {
 
 // One step: the regime of the time whose lagged rows are at newest (lag 1)
 // and row_step apart (lag d at newest + (d-1)*row_step), and into y (k
-// values) that regime's intercept, its trend at `time` (the 1-based time
-// of y) and its autoregression, summed in the estimators' order. Returns the
-// regime (1-based); shocks are the caller's.
+// values) that regime's intercept, its deterministic terms at `time` (the
+// 1-based time of y: the trend counts on past the data) and its
+// autoregression, summed in the estimators' order. Returns the regime
+// (1-based); shocks are the caller's.
 inline int threshold_var_step(const ThresholdVarModel& model, const double* newest,
                               std::ptrdiff_t row_step, double* y, int time = 0) {
     const int r = model.rule.regime([newest, row_step](int component, int lag) {
@@ -72,10 +75,16 @@ inline int threshold_var_step(const ThresholdVarModel& model, const double* newe
     for (int c = 0; c < model.k; ++c) {
         y[c] = regime.intercept.empty() ? 0.0 : regime.intercept[static_cast<std::size_t>(c)];
     }
-    if (!regime.trend.empty()) {
-        const double t = static_cast<double>(model.trend_origin + time);
-        for (int c = 0; c < model.k; ++c) {
-            y[c] += regime.trend[static_cast<std::size_t>(c)] * t;
+    if (!regime.deterministic.empty()) {
+        double terms[kMaxDeterministic] = {};
+        deterministic_values(model.include, time, model.trend_origin, terms);
+        const int d = deterministic_count(model.include);
+        for (int j = 0; j < d; ++j) {
+            const double* row =
+                regime.deterministic.data() + static_cast<std::ptrdiff_t>(j) * model.k;
+            for (int c = 0; c < model.k; ++c) {
+                y[c] += row[c] * terms[j];
+            }
         }
     }
     add_autoregression(regime.phi.data(), model.p, model.k, newest, row_step, y);
