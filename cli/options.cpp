@@ -76,14 +76,15 @@ ProblemOptions add_problem_options(CLI::App& command, RunConfig& config,
         .add_option_function<std::string>(
             "--include",
             [&config](const std::string& name) { config.include = *parse_include(name); },
-            "Deterministic terms of every regime's equations: none, const (an intercept), "
-            "trend (a linear trend in the row number of the data read) or both")
+            "Deterministic terms of every regime's equations: " + include_choices_text() +
+                " (const: an intercept; trend: a linear trend in the row number of the data "
+                "read)")
         ->check(CLI::Validator(
             [](std::string& value) -> std::string {
                 return parse_include(value) ? std::string()
-                                            : value + " is not one of none, const, trend, both";
+                                            : value + " is not one of " + include_choices_text();
             },
-            "none|const|trend|both"))
+            "WHAT"))
         ->default_str("none");
     command
         .add_option("--workdir", workdir,

@@ -154,7 +154,7 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
 
     include_ = new QComboBox(this);
     include_->setObjectName(QStringLiteral("includeCombo"));
-    for (Include i : {Include::none, Include::constant, Include::trend, Include::both}) {
+    for (Include i : kIncludeChoices) {
         include_->addItem(QString::fromLatin1(include_name(i)), static_cast<int>(i));
     }
     include_->setToolTip(

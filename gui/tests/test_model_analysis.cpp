@@ -497,6 +497,31 @@ class ModelAnalysisTest : public QObject {
         QCOMPARE(w.analysis_choices().request.holdout, 25);
     }
 
+    void the_terms_control_reaches_the_runs_configuration_and_waits_for_the_run() {
+        auto script = std::make_shared<ScriptedRun>();
+        script->run_until_stopped();
+        SeedingCounter seedings;
+        VelmoraDlg w(function_of(script), seedings);
+        w.set_parameters(small_run());
+        auto* terms = w.findChild<QComboBox*>("includeCombo");
+        QVERIFY(terms != nullptr);
+        QCOMPARE(terms->currentText(), QString("none"));
+        terms->setCurrentIndex(terms->findText("both"));
+        start_and_wait_for_a_generation(w);
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+        QVERIFY(!terms->isEnabled());
+        {
+            std::lock_guard lock(script->mutex);
+            QCOMPARE(script->config.include, Include::both);
+        }
+        QTest::mouseClick(button(w, "stopButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        QVERIFY(terms->isEnabled());
+        QCOMPARE(terms->currentText(), QString("both"));
+    }
+
   private:
     std::unique_ptr<QTemporaryDir> workdir_;
 };

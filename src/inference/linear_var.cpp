@@ -59,7 +59,7 @@ std::vector<double> linear_var_forecast(const RegimeRegression& var, const Serie
         }
     }
     const int d = deterministic_count(var.include);
-    std::array<double, 2> terms{};
+    std::array<double, kMaxDeterministic> terms{};
     for (int h = 1; h <= steps; ++h) {
         const std::size_t row = static_cast<std::size_t>(p + h - 1);
         // The trend goes on counting past the origin.

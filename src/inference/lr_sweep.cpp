@@ -107,7 +107,7 @@ ThresholdData prepare_threshold_data(const SeriesRows& series, const ThresholdRu
         data.times.push_back(t);
         data.z1.push_back(z1);
         data.z2.push_back(z2);
-        std::array<double, 2> terms{};
+        std::array<double, kMaxDeterministic> terms{};
         deterministic_values(include, t, trend_origin, terms.data());
         data.x.insert(data.x.end(), terms.begin(), terms.begin() + d);
         for (int lag = 1; lag <= order; ++lag) {

@@ -38,12 +38,23 @@ const char* include_name(Include include) noexcept {
 }
 
 std::optional<Include> parse_include(std::string_view name) {
-    for (Include i : {Include::none, Include::constant, Include::trend, Include::both}) {
+    for (Include i : kIncludeChoices) {
         if (name == include_name(i)) {
             return i;
         }
     }
     return std::nullopt;
+}
+
+std::string include_choices_text() {
+    std::string text;
+    for (std::size_t i = 0; i < kIncludeChoices.size(); ++i) {
+        if (i > 0) {
+            text += i + 1 == kIncludeChoices.size() ? " or " : ", ";
+        }
+        text += include_name(kIncludeChoices[i]);
+    }
+    return text;
 }
 
 const char* deterministic_term_name(Include include, int j) noexcept {

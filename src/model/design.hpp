@@ -10,8 +10,10 @@
 // is already such a design (row t starts k values before row t - 1), and the
 // estimators read it in place.
 
+#include <array>
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -22,6 +24,9 @@ namespace velmora {
 // Deterministic terms of every regime's equations: a constant, a linear
 // trend, both or neither.
 enum class Include { none, constant, trend, both };
+// Every choice, in the order the front ends list them.
+inline constexpr std::array<Include, 4> kIncludeChoices{Include::none, Include::constant,
+                                                        Include::trend, Include::both};
 
 // Most deterministic columns a model has.
 constexpr int kMaxDeterministic = 2;
@@ -33,6 +38,8 @@ bool has_trend(Include include) noexcept;
 // "none", "const", "trend" or "both".
 const char* include_name(Include include) noexcept;
 std::optional<Include> parse_include(std::string_view name);
+// The choices' names for a user: "none, const, trend or both".
+std::string include_choices_text();
 // Name of deterministic column j (0-based) of a model with these terms:
 // "const" or "trend", in that order.
 const char* deterministic_term_name(Include include, int j) noexcept;

@@ -100,7 +100,7 @@ std::string format_regimes_csv(const FittedModel& model, const SeriesInfo& serie
             field(row, std::to_string(model.trend_origin + t));
         }
         if (d > 0) {
-            std::array<double, 2> terms{};
+            std::array<double, kMaxDeterministic> terms{};
             deterministic_values(model.include, t, model.trend_origin, terms.data());
             const bool known = regime > 0 && !std::isnan(fitted[base]);
             for (std::size_t c = 0; c < k; ++c) {
