@@ -172,6 +172,8 @@ RollingResult rolling_evaluation(const LoadedSeries& series, int rows,
             problem.n_comp = k;
             problem.min_oss_reg = 2;
             problem.m = settings.order;
+            problem.include = outcome.model->model.include;
+            problem.trend_origin = outcome.model->model.trend_origin;
             const inference::LinearVar linear = inference::fit_linear_var(problem);
             if (!linear.regression.estimated) {
                 outcome.model.reset();
@@ -188,7 +190,7 @@ RollingResult rolling_evaluation(const LoadedSeries& series, int rows,
                     settings.seed, StreamPurpose::rolling,
                     static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(request.paths) +
                         static_cast<std::uint64_t>(p)));
-                simulator.run(history, &stream, nullptr, path.data());
+                simulator.run(history, &stream, nullptr, path.data(), nullptr, n);
                 for (std::size_t v = 0; v < block; ++v) {
                     mean[v] += path[v];
                 }
