@@ -211,6 +211,10 @@ TEST(DeterministicTerms, RegimeCoefficientsTermsAndErrorsAreOrdinaryLeastSquares
                 inference::infer_model(problem, fit, no_tests);
             const inference::ModelInference afresh =
                 inference::infer_model(problem, st, fit.thresholds, fit.criterion, no_tests);
+            // Series in levels: their means are far from zero, which only
+            // regimes without an intercept need to be warned about.
+            EXPECT_EQ(from_fit.means_off_zero().empty(), has_constant(include))
+                << include_name(include);
             const int d = deterministic_count(include);
             const double threshold = fit.thresholds[0];
             for (int r = 1; r <= 2; ++r) {

@@ -180,6 +180,10 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
 
 std::vector<int> ModelInference::means_off_zero() const {
     std::vector<int> out;
+    // Regimes with an intercept follow any mean.
+    if (has_constant(include)) {
+        return out;
+    }
     for (size_t c = 0; c < means.size(); ++c) {
         if (std::fabs(means[c]) > 3.0 * mean_standard_errors[c]) {
             out.push_back(static_cast<int>(c) + 1);

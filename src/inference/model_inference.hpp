@@ -60,7 +60,7 @@ struct ModelInference {
     std::vector<double> means;
     std::vector<double> mean_standard_errors;
     // Components (1-based) whose mean is more than three standard errors
-    // from zero.
+    // from zero; none when the regimes have an intercept.
     std::vector<int> means_off_zero() const;
 
     // Smaller is better: the linear VAR is as good or better when its
