@@ -178,6 +178,8 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
     return out;
 }
 
+}  // namespace
+
 std::vector<int> ModelInference::means_off_zero() const {
     std::vector<int> out;
     // Regimes with an intercept follow any mean.
@@ -191,8 +193,6 @@ std::vector<int> ModelInference::means_off_zero() const {
     }
     return out;
 }
-
-}  // namespace
 
 ModelInference infer_model(const ModelProblem& problem, const ModelStructure& structure,
                            const std::array<double, 3>& thresholds, double criterion,
