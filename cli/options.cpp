@@ -87,6 +87,22 @@ ProblemOptions add_problem_options(CLI::App& command, RunConfig& config,
             "WHAT"))
         ->default_str("none");
     command
+        .add_option_function<std::string>(
+            "--criterion",
+            [&config](const std::string& name) { config.criterion = *parse_criterion(name); },
+            "Criterion the search minimises and the summary reports: " + criterion_choices_text() +
+                " (classic: the program's own, each structure on its own rows; aic, bic, hq: "
+                "ln det of the residual covariance plus 2, ln T or 2 ln ln T per estimated "
+                "coefficient over T, every structure on the same rows)")
+        ->check(CLI::Validator(
+            [](std::string& value) -> std::string {
+                return parse_criterion(value)
+                           ? std::string()
+                           : value + " is not one of " + criterion_choices_text();
+            },
+            "WHAT"))
+        ->default_str("classic");
+    command
         .add_option("--workdir", workdir,
                     "Directory for the files written, created when missing: the result files "
                     "and, for a search, Output.txt (a search also opens inputonepop2.txt there "

@@ -212,6 +212,37 @@ TEST(FitCli, AResultFileThatIsADeviceIsRefused) {
     EXPECT_FALSE(std::filesystem::exists(dir / "OutputThresholdUnivariate.txt"));
 }
 
+// The chosen criterion is the JSON's and the summary's; the report files keep
+// the classic value, the one a classic fit of the same rows gives (a lag of
+// 6 starts both at row 7).
+TEST(FitCli, TheChosenCriterionIsReportedBesideTheClassicReport) {
+    const auto classic_dir = testing::fresh_directory("fit_criterion_classic");
+    const auto bic_dir = testing::fresh_directory("fit_criterion_bic");
+    const std::string structure = "--component 2 --lag 6 --regimes 2 --thresholds 0";
+    auto json_to = [](const std::filesystem::path& dir) {
+        return " --json '" + (dir / "f.json").string() + "'";
+    };
+    const CliResult classic = run_fit(structure + json_to(classic_dir), classic_dir);
+    const CliResult bic = run_fit(structure + json_to(bic_dir) + " --criterion bic", bic_dir);
+    ASSERT_EQ(classic.status, 0) << classic.out;
+    ASSERT_EQ(bic.status, 0) << bic.out;
+    EXPECT_NE(bic.out.find("Criterion (bic): "), std::string::npos) << bic.out;
+    EXPECT_EQ(testing::read_lines(classic_dir / "OutputThresholdUnivariate.txt"),
+              testing::read_lines(bic_dir / "OutputThresholdUnivariate.txt"));
+    const auto a = nlohmann::json::parse(testing::read_file(classic_dir / "f.json"));
+    const auto b = nlohmann::json::parse(testing::read_file(bic_dir / "f.json"));
+    EXPECT_EQ(a["parameters"]["criterion"], "classic");
+    EXPECT_EQ(b["parameters"]["criterion"], "bic");
+    EXPECT_EQ(a["model"]["criterion_name"], "classic");
+    EXPECT_EQ(b["model"]["criterion_name"], "bic");
+    EXPECT_NE(a["model"]["criterion"], b["model"]["criterion"]);
+
+    const CliResult wrong = run_fit(structure + " --criterion sic", bic_dir);
+    EXPECT_EQ(wrong.status, 2) << wrong.out;
+    EXPECT_NE(wrong.out.find("sic is not one of classic|aic|bic|hq"), std::string::npos)
+        << wrong.out;
+}
+
 TEST(FitCli, MissingCourseFileIsRefused) {
     const auto dir = testing::fresh_directory("fit_missing");
     const std::string command = std::string(VELMORA_CLI_PATH) +

@@ -465,6 +465,9 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
     if (config.include != Include::none) {
         a.insert(a.end(), {"--include", include_name(config.include)});
     }
+    if (config.criterion != Criterion::classic) {
+        a.insert(a.end(), {"--criterion", criterion_name(config.criterion)});
+    }
     if (s.threshold_variables == 1) {
         std::string positions;
         for (int i = 0; i < s.one.n_regime - 1; ++i) {

@@ -14,6 +14,7 @@ ModelProblem problem_of(const RunConfig& config, const double_matrix& serie) {
     problem.min_oss_reg = config.min_oss_reg;
     problem.m = config.m;
     problem.include = config.include;
+    problem.criterion = config.criterion;
     return problem;
 }
 

@@ -8,6 +8,7 @@
 
 #include "app/methods.hpp"
 #include "model/design.hpp"
+#include "model/criterion.hpp"
 
 namespace velmora {
 
@@ -33,6 +34,8 @@ struct RunConfig {
     int m = 2;
     // Deterministic terms of every regime's equations.
     Include include = Include::none;
+    // What the search minimises and the reports' JSON and summary give.
+    Criterion criterion = Criterion::classic;
     // Components picked from the course file, in this order: header names or
     // 1-based column numbers. Empty: every column of numbers.
     std::vector<std::string> columns;

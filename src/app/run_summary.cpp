@@ -117,6 +117,7 @@ nlohmann::json model_json(const StructureSummary& m, double criterion, double fi
         {"observations_per_regime", observations},
         // No criterion for a structure that could not be estimated.
         {"criterion", e.estimated() ? json(criterion) : json(nullptr)},
+        {"criterion_name", criterion_name(e.criterion_kind)},
         {"fitness", fitness},
         {"status", status_name(e.status)},
         {"field_codes", std::move(codes)},
@@ -281,6 +282,7 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, c
         {"min_oss_reg", c.min_oss_reg},
         {"m", c.m},
         {"include", include_name(c.include)},
+        {"criterion", criterion_name(c.criterion)},
         {"course_file", c.course_file},
         {"columns", c.columns},
         {"workdir", options.workdir.string()},

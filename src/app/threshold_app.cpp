@@ -115,7 +115,11 @@ std::string format_structure_summary(const StructureSummary& summary, const Seri
             text += "Not estimable: the criterion is not a finite number\n";
             break;
     }
-    text += strprintf("Criterion: %f  Fitness: %f\n", summary.criterion, summary.fitness);
+    const std::string named = e.criterion_kind == Criterion::classic
+                                  ? std::string()
+                                  : std::string(" (") + criterion_name(e.criterion_kind) + ")";
+    text += strprintf("Criterion%s: %f  Fitness: %f\n", named.c_str(), summary.criterion,
+                      summary.fitness);
     return text;
 }
 

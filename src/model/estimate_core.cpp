@@ -1,7 +1,9 @@
 #include "model/estimate_core.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <stdexcept>
 
 #include "model/regression_kernels.hpp"
@@ -32,12 +34,36 @@ bool covariance_determinant(EstimationWorkspace& ws, const double* sigma, double
     return true;
 }
 
+// ln det(E'E/T) of the last pass's residuals, the first `rows` rows of
+// Residual2: not demeaned, the Gaussian maximum-likelihood covariance the
+// information criteria take. NaN when the determinant is not positive.
+double information_log_det(EstimationWorkspace& ws, int rows) {
+    const int k = ws.k;
+    const double* e = ws.residual2.data();
+    double* s = ws.sigma.data();
+    for (int c = 0; c < k; ++c) {
+        for (int l = 0; l < k; ++l) {
+            double sum = 0.0;
+            for (int t = 0; t < rows; ++t) {
+                sum += e[idx(t) * idx(k) + idx(c)] * e[idx(t) * idx(k) + idx(l)];
+            }
+            s[idx(c) * idx(k) + idx(l)] = sum / rows;
+        }
+    }
+    double det = 0.0;
+    if (rows <= 0 || !covariance_determinant(ws, s, det) || !(det > 0.0)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    return std::log(det);
+}
+
 CriterionResult stopped(FittedModel* model, EstimateStatus status, int p, int r) {
     if (model != nullptr) {
         model->status = status;
         model->order_reached = p;
         model->failed_regime = r;
         model->criterion = 0.0;
+        model->classic_criterion = 0.0;
     }
     return {status, 0.0};
 }
@@ -54,15 +80,17 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
     const bool one = kind == ModelKind::one_threshold;
     const int d = ws.d;
     const DesignView design = ws.design();
+    const int first_row = problem.first_row();
 
     for (size_t i = 0; i < ws.residual2.size(); ++i) {
         ws.residual2[i] = 0.0;
     }
     std::array<double, 4> regime_aic{};
+    int rows_written = 0;
 
     for (int p = 1; p <= m; ++p) {
         const int q = d + p * k;
-        int rows_written = 0;
+        rows_written = 0;
         if constexpr (Keep) {
             model->order_reached = p;
             model->passes.emplace_back();
@@ -70,11 +98,13 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
         }
         for (int r = 1; r <= n_regime; ++r) {
             // The regime's list holds every time from max(d, 1) + 1 on; this
-            // pass uses those from p + 1 on.
+            // pass uses those from p + 1 on (from the problem's first row
+            // when that is later).
             const int* all = ws.times[idx(r - 1)].data();
             const int count = ws.time_count[idx(r - 1)];
+            const int from = std::max(p + 1, first_row);
             int first = 0;
-            while (first < count && all[first] < p + 1) {
+            while (first < count && all[first] < from) {
                 ++first;
             }
             const int* tt = all + first;
@@ -158,8 +188,15 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
     }
     const double aic_global = std::log(det_tot) + criterion_penalty(n_oss, n_regime, k, m, d);
 
-    const EstimateStatus status = std::isfinite(aic_global) ? EstimateStatus::estimated
-                                                            : EstimateStatus::non_finite_criterion;
+    double chosen = aic_global;
+    if (problem.criterion != Criterion::classic) {
+        const double ld = information_log_det(ws, rows_written);
+        chosen = information_criterion(problem.criterion, ld, rows_written,
+                                       estimated_coefficients(n_regime, k, m, d));
+    }
+
+    const EstimateStatus status =
+        std::isfinite(chosen) ? EstimateStatus::estimated : EstimateStatus::non_finite_criterion;
     if constexpr (Keep) {
         if (!one) {
             double sum = 0.0;
@@ -170,9 +207,10 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
             model->regime_aic = regime_aic;
         }
         model->status = status;
-        model->criterion = aic_global;
+        model->criterion = chosen;
+        model->classic_criterion = aic_global;
     }
-    return {status, aic_global};
+    return {status, chosen};
 }
 
 }  // namespace
@@ -186,6 +224,7 @@ void full_passes(const ModelProblem& problem, EstimationWorkspace& ws, ModelKind
                  FittedModel& model) {
     model.passes.clear();
     model.passes.reserve(idx(ws.m));
+    model.criterion_kind = problem.criterion;
     run_passes<true>(problem, ws, kind, model.n_regime, &model);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "model/design.hpp"
+#include "model/criterion.hpp"
 #include "model/structure.hpp"
 
 namespace velmora {
@@ -90,7 +91,11 @@ struct FittedModel {
     // (-10000 for det <= 0), and their sum over n_oss. Zero with one.
     std::array<double, 4> regime_aic{};
     double aic_total = 0.0;
-    double criterion = 0.0;  // aic_global as the search uses it (see CriterionResult)
+    double criterion = 0.0;  // the problem's criterion as the search uses it (see CriterionResult)
+    Criterion criterion_kind = Criterion::classic;
+    // aic_global, the classic criterion of these regressions, which the
+    // report files show whatever criterion was chosen.
+    double classic_criterion = 0.0;
 
     // Regime of every time 1..n_oss at order m ([t-1]); 0 where none applies
     // (before the first usable time, or a value above the last threshold when

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "model/design.hpp"
+#include "model/criterion.hpp"
 #include "numeric/arrays.hpp"
 #include "support/console.hpp"
 
@@ -26,6 +27,11 @@ struct ModelProblem {
     // trend_origin + t).
     Include include = Include::none;
     int trend_origin = 0;
+    // The criterion every estimate of the problem reports and a search
+    // minimises; with the information criteria the regressions start at
+    // first_row().
+    Criterion criterion = Criterion::classic;
+    int first_row() const { return criterion_first_row(criterion, m); }
     // The best-model report of a search (write_model_report): the replication
     // shown in the one-threshold header, the folder of the result files, and
     // where "File could not be opened\n" goes (dropped when null). The

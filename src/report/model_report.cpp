@@ -160,7 +160,7 @@ void add_closing(Texts& t, const FittedModel& model) {
             "estimated\n";
         return;
     }
-    const double aic_global = model.criterion;
+    const double aic_global = model.classic_criterion;
     if (one) {
         add(t.output, "AIC =%f\n", aic_global);
         return;

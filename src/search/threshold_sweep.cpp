@@ -122,7 +122,9 @@ struct ThresholdSweeper::Scratch {
     // Regimes of every time for a sweep of threshold `which` (which < 0: the
     // structure as it stands). Sets the swept variable's component and lag.
     void layout(const ModelStructure& s, int which, int& component, int& lag) {
-        start = first_time(s);
+        // The information criteria score every structure from the
+        // problem's common first row.
+        start = std::max(first_time(s), problem->first_row());
         full = std::max(start, m + 1);
         n_regime = regime_count(s);
         penalty = criterion_penalty(n, n_regime, k, m, d);
@@ -515,6 +517,9 @@ struct ThresholdSweeper::Scratch {
                 tsum[idx(c)] += sres[idx(r)][idx(c)];
             }
         }
+        if (problem->criterion != Criterion::classic) {
+            return information_value();
+        }
         // Pass p's last row survives when the lists start before time p + 1.
         for (int p = std::max(start - 1, 1); p < m; ++p) {
             if (!add_leftover(p)) {
@@ -533,6 +538,24 @@ struct ThresholdSweeper::Scratch {
             return kNotFeasible;
         }
         return ld + penalty;
+    }
+
+    // An information criterion of the order-m residual cross products in
+    // total: not demeaned, over the rows the regimes hold.
+    double information_value() {
+        int rows = 0;
+        for (int r = 0; r < n_regime; ++r) {
+            rows += count[idx(r)];
+        }
+        for (double& x : total) {
+            x /= rows;
+        }
+        const double ld = log_det(total.data(), k);
+        if (!std::isfinite(ld)) {
+            return kNotFeasible;
+        }
+        return information_criterion(problem->criterion, ld, rows,
+                                     estimated_coefficients(n_regime, k, m, d));
     }
 
     void offer(std::size_t keep, int position, double threshold, double criterion, int rank) {

@@ -1,0 +1,297 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "inference/linear_var.hpp"
+#include "model/criterion.hpp"
+#include "model/estimate.hpp"
+#include "model_test_helpers.hpp"
+#include "search/threshold_sweep.hpp"
+
+namespace velmora {
+namespace {
+
+using testing::ProblemFixture;
+using testing::random_series;
+
+// Solves a (q x q, row-major) x = b in place by Gaussian elimination with
+// partial pivoting; b holds `cols` right-hand sides (q x cols).
+void solve(std::vector<double> a, std::vector<double>& b, int q, int cols) {
+    for (int i = 0; i < q; ++i) {
+        int pivot = i;
+        for (int r = i + 1; r < q; ++r) {
+            if (std::fabs(a[r * q + i]) > std::fabs(a[pivot * q + i])) {
+                pivot = r;
+            }
+        }
+        for (int j = 0; j < q; ++j) {
+            std::swap(a[i * q + j], a[pivot * q + j]);
+        }
+        for (int j = 0; j < cols; ++j) {
+            std::swap(b[i * cols + j], b[pivot * cols + j]);
+        }
+        for (int r = i + 1; r < q; ++r) {
+            const double f = a[r * q + i] / a[i * q + i];
+            for (int j = i; j < q; ++j) {
+                a[r * q + j] -= f * a[i * q + j];
+            }
+            for (int j = 0; j < cols; ++j) {
+                b[r * cols + j] -= f * b[i * cols + j];
+            }
+        }
+    }
+    for (int i = q - 1; i >= 0; --i) {
+        for (int j = 0; j < cols; ++j) {
+            double s = b[i * cols + j];
+            for (int l = i + 1; l < q; ++l) {
+                s -= a[i * q + l] * b[l * cols + j];
+            }
+            b[i * cols + j] = s / a[i * q + i];
+        }
+    }
+}
+
+double determinant(std::vector<double> a, int k) {
+    double det = 1.0;
+    for (int i = 0; i < k; ++i) {
+        for (int r = i + 1; r < k; ++r) {
+            const double f = a[r * k + i] / a[i * k + i];
+            for (int j = i; j < k; ++j) {
+                a[r * k + j] -= f * a[i * k + j];
+            }
+        }
+        det *= a[i * k + i];
+    }
+    return det;
+}
+
+// ln det(E'E/T) + penalty * coefficients / T from a plain OLS of every
+// regime on the rows 7..n: the regime of time t is 1 + the number of
+// thresholds below the component's value at t - lag (one regime without
+// thresholds).
+double reference(const double_matrix& x, int n, int k, int m, int component, int lag,
+                 const std::vector<double>& thresholds, double penalty) {
+    const int regimes = static_cast<int>(thresholds.size()) + 1;
+    const int q = m * k;
+    std::vector<double> sse(k * k, 0.0);
+    int rows = 0;
+    for (int r = 1; r <= regimes; ++r) {
+        std::vector<int> times;
+        for (int t = 7; t <= n; ++t) {
+            int regime = 1;
+            for (double th : thresholds) {
+                regime += x[t - lag][component] > th ? 1 : 0;
+            }
+            if (regime == r) {
+                times.push_back(t);
+            }
+        }
+        std::vector<double> zz(q * q, 0.0);
+        std::vector<double> zy(q * k, 0.0);
+        auto regressor = [&](int t, int i) { return x[t - 1 - i / k][1 + i % k]; };
+        for (int t : times) {
+            for (int i = 0; i < q; ++i) {
+                for (int j = 0; j < q; ++j) {
+                    zz[i * q + j] += regressor(t, i) * regressor(t, j);
+                }
+                for (int c = 0; c < k; ++c) {
+                    zy[i * k + c] += regressor(t, i) * x[t][c + 1];
+                }
+            }
+        }
+        solve(zz, zy, q, k);
+        for (int t : times) {
+            std::vector<double> e(k);
+            for (int c = 0; c < k; ++c) {
+                e[c] = x[t][c + 1];
+                for (int i = 0; i < q; ++i) {
+                    e[c] -= zy[i * k + c] * regressor(t, i);
+                }
+            }
+            for (int c = 0; c < k; ++c) {
+                for (int l = 0; l < k; ++l) {
+                    sse[c * k + l] += e[c] * e[l];
+                }
+            }
+        }
+        rows += static_cast<int>(times.size());
+    }
+    for (double& v : sse) {
+        v /= rows;
+    }
+    return std::log(determinant(sse, k)) + penalty * regimes * k * q / rows;
+}
+
+double penalty_of(Criterion c, int rows) {
+    switch (c) {
+        case Criterion::aic:
+            return 2.0;
+        case Criterion::bic:
+            return std::log(rows);
+        default:
+            return 2.0 * std::log(std::log(rows));
+    }
+}
+
+// The time (1..n-1) whose value of the component is the share-quantile of
+// rows 1..n-1, so that a threshold there leaves both sides well filled.
+int quantile_position(const double_matrix& x, int n, int component, double share) {
+    std::vector<std::pair<double, int>> v;
+    for (int t = 1; t < n; ++t) {
+        v.emplace_back(x[t][component], t);
+    }
+    std::sort(v.begin(), v.end());
+    return v[static_cast<std::size_t>(share * (n - 2))].second;
+}
+
+ModelStructure one_variable(int component, int regimes, std::array<int, 3> positions, int lag) {
+    ModelStructure s;
+    s.threshold_variables = 1;
+    s.one.which_serie = component;
+    s.one.n_regime = regimes;
+    s.one.pos_threshold = positions;
+    s.one.threshold_lag = lag;
+    return s;
+}
+
+TEST(InformationCriterion, NamesAndChoicesRoundTrip) {
+    EXPECT_EQ(criterion_choices_text(), "classic|aic|bic|hq");
+    for (const Criterion c : {Criterion::classic, Criterion::aic, Criterion::bic, Criterion::hq}) {
+        EXPECT_EQ(parse_criterion(criterion_name(c)), c);
+    }
+    EXPECT_FALSE(parse_criterion("BIC").has_value());
+    EXPECT_FALSE(parse_criterion("").has_value());
+    EXPECT_EQ(criterion_first_row(Criterion::classic, 4), 1);
+    EXPECT_EQ(criterion_first_row(Criterion::hq, 2), 7);
+    EXPECT_EQ(estimated_coefficients(3, 4, 2, 1), 3 * 4 * (2 * 4 + 1));
+}
+
+// Every threshold lag is scored on rows 7..n, so the reference does not
+// depend on the lag for its rows.
+TEST(InformationCriterion, EqualsAPlainLeastSquaresOnTheCommonRows) {
+    const int n = 400;
+    for (int k : {2, 3}) {
+        for (int m : {1, 2, 4}) {
+            ProblemFixture fx(random_series(n, k, 70 + k * 10 + m), n, k, m, 20);
+            for (const Criterion c : {Criterion::aic, Criterion::bic, Criterion::hq}) {
+                fx.problem.criterion = c;
+                EstimationWorkspace ws(fx.problem);
+                for (int lag : {1, 3, 6}) {
+                    for (int regimes : {2, 3}) {
+                        const int lo = quantile_position(fx.serie, n, 2, 0.35);
+                        const int hi = quantile_position(fx.serie, n, 2, 0.7);
+                        const std::array<int, 3> positions = regimes == 2
+                                                                 ? std::array<int, 3>{lo, 0, 0}
+                                                                 : std::array<int, 3>{lo, hi, 0};
+                        const ModelStructure s = one_variable(2, regimes, positions, lag);
+                        const FittedModel model = estimate(fx.problem, ws, s);
+                        ASSERT_TRUE(model.estimated());
+                        std::vector<double> th(model.thresholds.begin(),
+                                               model.thresholds.begin() + (regimes - 1));
+                        const double want =
+                            reference(fx.serie, n, k, m, 2, lag, th, penalty_of(c, n - 6));
+                        EXPECT_NEAR(model.criterion, want, 1e-10)
+                            << criterion_name(c) << " k=" << k << " m=" << m << " lag=" << lag;
+                        EXPECT_EQ(model.criterion_kind, c);
+                        // The search's path is the same arithmetic.
+                        EXPECT_EQ(estimate_criterion(fx.problem, ws, s).criterion, model.criterion);
+                        int held = 0;
+                        for (int r = 1; r <= regimes; ++r) {
+                            held += model.observations(r);
+                            EXPECT_GE(model.regime(r).times.front(), 7);
+                        }
+                        EXPECT_EQ(held, n - 6);
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(InformationCriterion, TheLinearVarIsScoredOnTheSameRows) {
+    const int n = 300;
+    const int k = 3;
+    for (int m : {1, 2}) {
+        ProblemFixture fx(random_series(n, k, 5 + m), n, k, m, 20);
+        fx.problem.criterion = Criterion::bic;
+        const inference::LinearCriterion linear = inference::linear_var_criterion(fx.problem);
+        ASSERT_EQ(linear.status, EstimateStatus::estimated);
+        EXPECT_NEAR(linear.criterion, reference(fx.serie, n, k, m, 1, 1, {}, std::log(n - 6.0)),
+                    1e-10);
+    }
+}
+
+// Lags 1 and 6 of a component with period five split the common rows
+// identically: on the same rows the two structures are the same model.
+TEST(InformationCriterion, ThresholdLagsAreNotRewardedForTheRowsTheyLeaveOut) {
+    const int n = 300;
+    double_matrix x = random_series(n, 2, 99);
+    const double cycle[5] = {0.3, -1.2, 0.7, 2.1, -0.5};
+    for (int t = 1; t <= n; ++t) {
+        x[t][1] = cycle[t % 5];
+    }
+    ProblemFixture fx(std::move(x), n, 2, 1, 20);
+    // A position whose value 0.3 puts the phases at or below it in regime 1.
+    const std::array<int, 3> positions{5, 0, 0};
+    auto score = [&](Criterion c, int lag) {
+        fx.problem.criterion = c;
+        EstimationWorkspace ws(fx.problem);
+        return estimate_criterion(fx.problem, ws, one_variable(1, 2, positions, lag));
+    };
+    for (const Criterion c : {Criterion::aic, Criterion::bic, Criterion::hq}) {
+        const CriterionResult d1 = score(c, 1);
+        const CriterionResult d6 = score(c, 6);
+        ASSERT_TRUE(d1.estimated());
+        EXPECT_EQ(d1.criterion, d6.criterion) << criterion_name(c);
+    }
+    // The classic criterion counts the rows a longer lag leaves out as zero
+    // residuals, which is what the common rows mend.
+    EXPECT_LT(score(Criterion::classic, 6).criterion, score(Criterion::classic, 1).criterion);
+}
+
+// The report files keep the classic algebra: with a threshold lag of 6 its
+// regressions start at row 7 either way, so the classic value is the one a
+// classic estimate gives.
+TEST(InformationCriterion, TheReportKeepsTheClassicValue) {
+    ProblemFixture fx(random_series(250, 2, 31), 250, 2, 2, 20);
+    const ModelStructure s =
+        one_variable(1, 2, {quantile_position(fx.serie, 250, 1, 0.5), 0, 0}, 6);
+    EstimationWorkspace ws(fx.problem);
+    const FittedModel classic = estimate(fx.problem, ws, s);
+    fx.problem.criterion = Criterion::bic;
+    const FittedModel bic = estimate(fx.problem, ws, s);
+    ASSERT_TRUE(classic.estimated() && bic.estimated());
+    EXPECT_EQ(classic.criterion, classic.classic_criterion);
+    EXPECT_EQ(bic.classic_criterion, classic.criterion);
+    EXPECT_NE(bic.criterion, classic.criterion);
+}
+
+// The sweeps screen with the chosen criterion's algebra, so the thresholds
+// they pick are the criterion's.
+TEST(InformationCriterion, SweepsScreenTheChosenCriterion) {
+    const int n = 300;
+    ProblemFixture fx(random_series(n, 3, 17), n, 3, 2, 20);
+    for (const Criterion c : {Criterion::classic, Criterion::bic, Criterion::hq}) {
+        fx.problem.criterion = c;
+        ThresholdSweeper sweeper(fx.problem);
+        for (int lag : {1, 5}) {
+            const ModelStructure s = one_variable(1, 3,
+                                                  {quantile_position(fx.serie, n, 1, 0.3),
+                                                   quantile_position(fx.serie, n, 1, 0.65), 0},
+                                                  lag);
+            const double exact = sweeper.exact(s);
+            ASSERT_LT(exact, kNotFeasible);
+            EXPECT_NEAR(sweeper.screened(s), exact, 1e-9) << criterion_name(c);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace velmora
