@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "inference/linear_var.hpp"
+#include "inference/model_inference.hpp"
 #include "model/criterion.hpp"
 #include "model/estimate.hpp"
 #include "model_test_helpers.hpp"
@@ -171,6 +172,75 @@ TEST(InformationCriterion, NamesAndChoicesRoundTrip) {
     EXPECT_EQ(criterion_first_row(Criterion::classic, 4), 1);
     EXPECT_EQ(criterion_first_row(Criterion::hq, 2), 7);
     EXPECT_EQ(estimated_coefficients(3, 4, 2, 1), 3 * 4 * (2 * 4 + 1));
+}
+
+// The classic criterion of a linear VAR whose lists start at row `first`
+// (first > m): every pass uses the rows first..n, so the residual table
+// holds the order-m residuals and n - T zero rows; its covariance is
+// demeaned and divided by n.
+double classic_linear_reference(const double_matrix& x, int n, int k, int m, int first) {
+    const int q = m * k;
+    auto regressor = [&](int t, int i) { return x[t - 1 - i / k][1 + i % k]; };
+    std::vector<double> zz(q * q, 0.0);
+    std::vector<double> zy(q * k, 0.0);
+    for (int t = first; t <= n; ++t) {
+        for (int i = 0; i < q; ++i) {
+            for (int j = 0; j < q; ++j) {
+                zz[i * q + j] += regressor(t, i) * regressor(t, j);
+            }
+            for (int c = 0; c < k; ++c) {
+                zy[i * k + c] += regressor(t, i) * x[t][c + 1];
+            }
+        }
+    }
+    solve(zz, zy, q, k);
+    std::vector<double> sum(k, 0.0);
+    std::vector<double> cross(k * k, 0.0);
+    for (int t = first; t <= n; ++t) {
+        std::vector<double> e(k);
+        for (int c = 0; c < k; ++c) {
+            e[c] = x[t][c + 1];
+            for (int i = 0; i < q; ++i) {
+                e[c] -= zy[i * k + c] * regressor(t, i);
+            }
+            sum[c] += e[c];
+        }
+        for (int c = 0; c < k; ++c) {
+            for (int l = 0; l < k; ++l) {
+                cross[c * k + l] += e[c] * e[l];
+            }
+        }
+    }
+    for (int c = 0; c < k; ++c) {
+        for (int l = 0; l < k; ++l) {
+            cross[c * k + l] = cross[c * k + l] / n - (sum[c] / n) * (sum[l] / n);
+        }
+    }
+    return std::log(determinant(cross, k)) + 2.0 * m * k * k / n;
+}
+
+// The linear benchmark is scored on the threshold model's own rows under
+// every criterion: with a threshold lag of 4 and order 2 the classic
+// benchmark starts at row 5 like the threshold model, so a lag longer than
+// the order no longer makes the threshold model look better than it is.
+TEST(InformationCriterion, TheLinearBenchmarkUsesTheThresholdModelsRows) {
+    const int n = 300;
+    const int k = 2;
+    const int m = 2;
+    ProblemFixture fx(random_series(n, k, 23), n, k, m, 20);
+    const ModelStructure s = one_variable(1, 2, {quantile_position(fx.serie, n, 1, 0.5), 0, 0}, 4);
+    for (const Criterion c : {Criterion::classic, Criterion::bic}) {
+        fx.problem.criterion = c;
+        const FittedModel model = estimate(fx.problem, s);
+        ASSERT_TRUE(model.estimated());
+        const inference::ModelInference inf =
+            inference::infer_model(fx.problem, s, model.thresholds, model.criterion, {});
+        ASSERT_EQ(inf.linear.status, EstimateStatus::estimated);
+        const double want = c == Criterion::classic
+                                ? classic_linear_reference(fx.serie, n, k, m, 5)
+                                : reference(fx.serie, n, k, m, 1, 1, {}, std::log(n - 6.0));
+        EXPECT_NEAR(inf.linear.criterion, want, 1e-10) << criterion_name(c);
+    }
 }
 
 // Every threshold lag is scored on rows 7..n, so the reference does not

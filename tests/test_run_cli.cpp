@@ -170,6 +170,31 @@ TEST(RunCli, CompletedRunExitsWithZeroAndSummarisesTheBestModel) {
               static_cast<std::size_t>(json["best"]["regimes"].get<int>()));
 }
 
+// With an information criterion the search, the refinement and the fit of
+// the replay command score the same number.
+TEST(RunCli, TheChosenCriterionIsTheSummarysAndTheReplaysToo) {
+    TempDir dir;
+    const CommandResult r =
+        run_cli(small_run + "--seed 11 --criterion hq --workdir out --json s.json", dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto json = nlohmann::json::parse(read_file(dir / "s.json"));
+    EXPECT_EQ(json["parameters"]["criterion"], "hq");
+    EXPECT_EQ(json["best"]["criterion_name"], "hq");
+    const auto& refined = json["refined"];
+    ASSERT_TRUE(refined.is_object());
+    EXPECT_EQ(refined["criterion_name"], "hq");
+    EXPECT_LE(refined["criterion"].get<double>(), json["best"]["criterion"].get<double>());
+    std::string replay;
+    for (const auto& a : refined["fit_arguments"]) {
+        replay += shell_quote(a.get<std::string>()) + " ";
+    }
+    EXPECT_TRUE(contains(replay, "'--criterion' 'hq'")) << replay;
+    const CommandResult fit = run_cli(replay + "--workdir again --json f.json", dir);
+    ASSERT_EQ(fit.status, 0) << fit.err << fit.out;
+    const auto fitted = nlohmann::json::parse(read_file(dir / "f.json"));
+    EXPECT_EQ(fitted["model"]["criterion"], refined["criterion"]);
+}
+
 TEST(RunCli, SeedReplaysARunExactly) {
     TempDir dir;
     const CommandResult first = run_cli(small_run + "--seed 777 --workdir a", dir);

@@ -1,5 +1,6 @@
 #include "inference/linear_var.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <numeric>
@@ -10,13 +11,13 @@
 
 namespace velmora::inference {
 
-LinearCriterion linear_var_criterion(const ModelProblem& problem) {
+LinearCriterion linear_var_criterion(const ModelProblem& problem, int first_time) {
     EstimationWorkspace ws(problem);
     for (int r = 0; r < 4; ++r) {
         ws.time_count[static_cast<std::size_t>(r)] = 0;
     }
     // Every time in one regime; each pass takes those from its order + 1 on.
-    for (int t = 1; t <= ws.n_oss; ++t) {
+    for (int t = std::max(first_time, 1); t <= ws.n_oss; ++t) {
         ws.times[0][static_cast<std::size_t>(ws.time_count[0]++)] = t;
     }
     const CriterionResult result =

@@ -33,8 +33,12 @@ struct LinearVar {
     RegimeRegression regression;
 };
 
-// Only the criterion (cheap; no allocation beyond one estimation workspace).
-LinearCriterion linear_var_criterion(const ModelProblem& problem);
+// Only the criterion (cheap; no allocation beyond one estimation workspace),
+// its regressions on the times first_time .. n_oss (each pass from its order
+// + 1 on, and from the problem's first row on). A threshold model whose
+// lists start at first_time is scored on exactly these rows, so the two
+// criteria compare exactly.
+LinearCriterion linear_var_criterion(const ModelProblem& problem, int first_time = 1);
 
 // The whole linear VAR of order problem.m on rows 1..problem.n_oss.
 LinearVar fit_linear_var(const ModelProblem& problem);

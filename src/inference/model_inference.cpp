@@ -89,11 +89,15 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
     out.include = problem.include;
     out.criterion = criterion;
     out.thresholds = thresholds;
-    out.linear = linear_var_criterion(problem);
+    const ThresholdRule rule = rule_of(structure);
+    // The benchmark on the threshold model's own rows: its lists start after
+    // its longest threshold lag, and a linear VAR scored from row 1 would not
+    // be compared on equal terms.
+    const int longest_lag = rule.variables == 2 ? std::max(rule.lag[0], rule.lag[1]) : rule.lag[0];
+    out.linear = linear_var_criterion(problem, longest_lag + 1);
 
     const SeriesRows rows =
         SeriesRows::from_matrix(*problem.serie_matrix, problem.n_oss, problem.n_comp);
-    const ThresholdRule rule = rule_of(structure);
     const ThresholdData data =
         prepare_threshold_data(rows, rule, problem.m, problem.include, problem.trend_origin);
     for (int c = 1; c <= rows.k; ++c) {
