@@ -240,6 +240,35 @@ TEST(InformationCriterion, TheLinearBenchmarkUsesTheThresholdModelsRows) {
                                 ? classic_linear_reference(fx.serie, n, k, m, 5)
                                 : reference(fx.serie, n, k, m, 1, 1, {}, std::log(n - 6.0));
         EXPECT_NEAR(inf.linear.criterion, want, 1e-10) << criterion_name(c);
+
+        // Its regression, on the same rows: a plain least squares.
+        const int first = c == Criterion::classic ? 5 : 7;
+        const inference::RegimeRegression& lm = inf.linear_model;
+        ASSERT_TRUE(lm.estimated);
+        EXPECT_EQ(lm.times.front(), first);
+        EXPECT_EQ(lm.observations, n - first + 1);
+        const int q = m * k;
+        std::vector<double> zz(q * q, 0.0);
+        std::vector<double> zy(q * k, 0.0);
+        for (int t = first; t <= n; ++t) {
+            for (int i = 0; i < q; ++i) {
+                const double xi = fx.serie[t - 1 - i / k][1 + i % k];
+                for (int j = 0; j < q; ++j) {
+                    zz[i * q + j] += xi * fx.serie[t - 1 - j / k][1 + j % k];
+                }
+                for (int e = 0; e < k; ++e) {
+                    zy[i * k + e] += xi * fx.serie[t][e + 1];
+                }
+            }
+        }
+        solve(zz, zy, q, k);
+        for (int i = 0; i < q * k; ++i) {
+            EXPECT_NEAR(lm.coefficients[i], zy[i], 1e-12) << criterion_name(c) << " " << i;
+        }
+        const nlohmann::json json = inference::inference_json(inf);
+        EXPECT_EQ(json["linear_model"]["first_row"], first);
+        EXPECT_EQ(json["linear_model"]["coefficients"][1][0][1], lm.coefficients[(k + 1) * k]);
+        EXPECT_EQ(json["linear_model"]["sigma"].size(), 2u);
     }
 }
 

@@ -100,6 +100,15 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
         SeriesRows::from_matrix(*problem.serie_matrix, problem.n_oss, problem.n_comp);
     const ThresholdData data =
         prepare_threshold_data(rows, rule, problem.m, problem.include, problem.trend_origin);
+    {
+        const int first = std::max({longest_lag + 1, problem.m + 1, problem.first_row()});
+        std::vector<int> times;
+        for (int t = first; t <= problem.n_oss; ++t) {
+            times.push_back(t);
+        }
+        out.linear_model =
+            regress_regime(rows, times, problem.m, problem.include, problem.trend_origin);
+    }
     for (int c = 1; c <= rows.k; ++c) {
         double mean = 0.0;
         for (int t = 1; t <= rows.n; ++t) {
@@ -437,6 +446,27 @@ nlohmann::json inference_json(const ModelInference& inf) {
                                       ? json(inf.criterion - inf.linear.criterion)
                                       : json(nullptr);
     out["linear_as_good_or_better"] = inf.linear_as_good();
+    const RegimeRegression& lm = inf.linear_model;
+    json linear_sigma = json::array();
+    for (int r = 0; r < inf.k && lm.estimated; ++r) {
+        json row = json::array();
+        for (int c = 0; c < inf.k; ++c) {
+            row.push_back(lm.sigma[at(r) * at(inf.k) + at(c)]);
+        }
+        linear_sigma.push_back(std::move(row));
+    }
+    out["linear_model"] = {
+        {"order", inf.order},
+        {"first_row", lm.times.empty() ? json(nullptr) : json(lm.times.front())},
+        {"observations", lm.observations},
+        {"estimated", lm.estimated},
+        {"coefficients",
+         by_lag(lm.estimated ? lm.coefficients : std::vector<double>{}, inf.order, inf.k)},
+        {"standard_errors",
+         by_lag(lm.estimated ? lm.standard_errors : std::vector<double>{}, inf.order, inf.k)},
+        {"deterministic", json::array()},
+        {"sigma", std::move(linear_sigma)},
+    };
     json se = json::array();
     json tv = json::array();
     json pv = json::array();

@@ -47,6 +47,10 @@ struct ModelInference {
     double criterion = 0.0;              // the threshold model's, as the estimators give it
     std::array<double, 3> thresholds{};  // the model's, as given to infer_model
     LinearCriterion linear;
+    // The linear VAR at the largest order on the threshold model's rows at
+    // that order (after its longest threshold lag and its order, and from
+    // the criterion's first row): the benchmark's own regression.
+    RegimeRegression linear_model;
     // Regime r at the largest order in [r-1], over the times the estimators
     // use for it.
     std::vector<RegimeRegression> regimes;
