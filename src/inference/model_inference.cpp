@@ -464,7 +464,8 @@ nlohmann::json inference_json(const ModelInference& inf) {
          by_lag(lm.estimated ? lm.coefficients : std::vector<double>{}, inf.order, inf.k)},
         {"standard_errors",
          by_lag(lm.estimated ? lm.standard_errors : std::vector<double>{}, inf.order, inf.k)},
-        {"deterministic", json::array()},
+        {"deterministic", by_term(lm.estimated ? lm.deterministic : std::vector<double>{},
+                                  deterministic_count(lm.include), inf.k)},
         {"sigma", std::move(linear_sigma)},
     };
     json se = json::array();
