@@ -502,8 +502,8 @@ int execute(FitCommandState& state) {
             const std::array<double, 3> start = summary.model.thresholds;
             rolled = evaluate_rolling(
                 split.all, rows_read, state.rolling,
-                [&](const LoadedSeries& rows) {
-                    return rolling::refit_thresholds(c, structure, start, rows);
+                [&](const LoadedSeries& rows, int trend_origin) {
+                    return rolling::refit_thresholds(c, structure, start, rows, trend_origin);
                 },
                 c.m, state.seed, state.threads, stop);
             if (interrupts.signal_received() != 0) {

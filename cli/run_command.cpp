@@ -376,9 +376,12 @@ int execute(RunCommandState& state) {
         const LoadedSeries& all = split ? split->all : series ? *series : searched;
         rolled = evaluate_rolling(
             all, rows_read, state.rolling,
-            [&](const LoadedSeries& rows) {
-                const int origin = rows.n_oss();
-                return rolling::search_again(config, again, rows, scratch / std::to_string(origin));
+            [&](const LoadedSeries& rows, int trend_origin) {
+                // Origins run side by side: each searches in a folder of its
+                // own (a moving window gives every origin the same size).
+                const int origin = trend_origin + rows.n_oss();
+                return rolling::search_again(config, again, rows, trend_origin,
+                                             scratch / std::to_string(origin));
             },
             config.m, static_cast<std::uint64_t>(result.casual), state.threads, stop);
         std::error_code ec;

@@ -257,6 +257,45 @@ TEST(TablesCli, EveryCoefficientOfTheJsonIsInEachTableAsPrinted) {
         << tex;
 }
 
+TEST(TablesCli, DeterministicTermsComeFirstInEveryRegimeWithTheirErrors) {
+    TempDir dir;
+    const auto r = testing::run_cli("fit --course-file " + sample_csv() +
+                                        " --component 1 --lag 1 --regimes 2 --thresholds 0.2"
+                                        " --m 1 --include both --json f.json --tables t.csv",
+                                    dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto json = nlohmann::json::parse(testing::read_file(dir / "f.json"));
+    const auto& model = json["model"];
+    const auto csv = testing::read_lines(dir / "t.csv");
+    std::size_t line = 0;
+    int checked = 0;
+    for (std::size_t regime = 0; regime < 2; ++regime) {
+        const std::string title = strprintf("Regime %zu (", regime + 1);
+        while (line < csv.size() && csv[line].rfind(title, 0) != 0) {
+            ++line;
+        }
+        ASSERT_LT(line, csv.size()) << title;
+        ++line;
+        for (std::size_t term = 0; term < 2; ++term) {
+            const auto cells = quoted_fields(csv.at(line));
+            const auto errors = quoted_fields(csv.at(line + 1));
+            line += 2;
+            EXPECT_EQ(cells.at(0), term == 0 ? "const" : "trend");
+            for (std::size_t e = 0; e < 4; ++e) {
+                const double value = model["deterministic"][regime][term][e];
+                const double se = model["deterministic_standard_errors"][regime][term][e];
+                const double p = model["deterministic_p_values"][regime][term][e];
+                EXPECT_EQ(cells.at(e + 1), strprintf("%.4f", value) + significance_stars(p));
+                EXPECT_EQ(errors.at(e + 1), strprintf("(%.4f)", se));
+                ++checked;
+            }
+        }
+        // The lags follow the terms.
+        EXPECT_EQ(quoted_fields(csv.at(line)).at(0), "DAX(t-1)");
+    }
+    EXPECT_EQ(checked, 2 * 2 * 4);
+}
+
 TEST(TablesCli, NamesAreEscapedForLatexAndMarkdown) {
     TempDir dir;
     const auto rows = testing::split_lines(

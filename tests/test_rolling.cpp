@@ -114,13 +114,18 @@ std::vector<std::vector<double>> sample_rows(int n) {
 }
 
 // The linear VAR(p) without intercept on rows 1..origin (1-based), fitted on
-// times p+1..origin equation by equation, then iterated h steps.
+// times p+1..origin equation by equation, then iterated h steps. With a
+// trend_origin of 0 or more, a trend column trend_origin + t comes first.
 std::vector<std::vector<double>> plain_var_forecast(const std::vector<std::vector<double>>& y,
-                                                    int origin, int p, int steps) {
+                                                    int origin, int p, int steps,
+                                                    int trend_origin = -1) {
     const std::size_t k = 4;
-    const std::size_t q = static_cast<std::size_t>(p) * k;
+    const std::size_t q = static_cast<std::size_t>(p) * k + (trend_origin >= 0 ? 1 : 0);
     auto regressors = [&](const std::vector<std::vector<double>>& rows, int t) {
-        std::vector<double> z;  // lag 1 first, components in order
+        std::vector<double> z;  // the trend, then lag 1 first, components in order
+        if (trend_origin >= 0) {
+            z.push_back(static_cast<double>(trend_origin + t));
+        }
         for (int lag = 1; lag <= p; ++lag) {
             for (std::size_t c = 0; c < k; ++c) {
                 z.push_back(rows[static_cast<std::size_t>(t - lag - 1)][c]);
@@ -312,6 +317,30 @@ TEST_F(RollingFit, ThreadsDoNotChangeTheFiguresAndAWindowMovesTheRows) {
         }
     }
     EXPECT_NE(moving.at("rmse"), one.at("rmse"));
+}
+
+TEST_F(RollingFit, AMovingWindowsTrendCountsTheRowsOfTheDataRead) {
+    const json moving = fit("--rolling-window 120 --include trend", "trend");
+    const auto y = sample_rows(kRows);
+    const int o = kRows - kOrigins;
+    std::vector<std::vector<double>> window(y.begin() + (o - 120), y.begin() + kRows);
+    // Row 1 of the window is row o - 119 of the data read.
+    const auto expected = plain_var_forecast(window, 120, 2, 1, o - 120);
+    const auto counted_in_window = plain_var_forecast(window, 120, 2, 1, 0);
+    int checked = 0;
+    for (const CsvRow& r : read_rolling_csv(dir / "trend.csv")) {
+        if (r.origin == o && r.horizon == 1) {
+            const std::size_t c = static_cast<std::size_t>(r.component - 1);
+            EXPECT_NEAR(r.linear, expected[0][c], 1e-9);
+            // A trend restarted at the window's first row forecasts otherwise.
+            EXPECT_GT(std::fabs(expected[0][c] - counted_in_window[0][c]), 1e-9);
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 4);
+    for (const json& s : moving.at("structures")) {
+        EXPECT_EQ(s.at("status"), "estimated") << s.dump();
+    }
 }
 
 TEST(RollingCli, RequestsThatDoNotFitTheSeriesAreRefused) {

@@ -83,6 +83,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     problem.min_oss_reg = run.min_oss_reg;
     problem.m = run.m;
     problem.include = run.include;
+    problem.trend_origin = options.trend_origin;
     problem.criterion = config.criterion;
     problem.result_dir = options.workdir;
     problem.console = &console;

@@ -70,6 +70,9 @@ struct RunOptions {
     // A series already read (its sizes must be the config's); when null the
     // run reads config.course_file.
     const LoadedSeries* series = nullptr;
+    // Row number (in the data read) of the row before the series' first: a
+    // trend counts from it, so that a window of rows keeps the data's count.
+    int trend_origin = 0;
     // The process's seeding count; a count of the run's own when null (a
     // process that runs once).
     SeedingCounter* seedings = nullptr;

@@ -82,10 +82,34 @@ std::vector<Term> lag_terms(const PaperTableInput& in, int r) {
     return terms;
 }
 
-// The deterministic terms (constant, trend) of regime r come ahead of the
-// lags. The fitted model carries none: its regressions have no intercept.
-std::vector<Term> deterministic_terms(const PaperTableInput&, int) {
-    return {};
+// The deterministic terms (constant, trend) of regime r, ahead of the lags as
+// in the regression, with their standard errors and p-values when the
+// inference has them.
+std::vector<Term> deterministic_terms(const PaperTableInput& in, int r) {
+    const FittedModel& model = *in.model;
+    const int k = model.k;
+    const int d = model.deterministic_terms();
+    const inference::RegimeRegression* regression = nullptr;
+    if (in.inference != nullptr && r <= static_cast<int>(in.inference->regimes.size()) &&
+        in.inference->regimes[static_cast<size_t>(r - 1)].estimated) {
+        regression = &in.inference->regimes[static_cast<size_t>(r - 1)];
+    }
+    std::vector<Term> terms;
+    for (int j = 0; j < d; ++j) {
+        Term term;
+        term.label = deterministic_term_name(model.include, j);
+        term.latex_label = latex_escaped(term.label);
+        for (int e = 1; e <= k; ++e) {
+            term.coefficients.push_back(model.deterministic_coefficient(r, j, e));
+            const size_t i = static_cast<size_t>(j * k + e - 1);
+            const bool known = regression != nullptr && i < regression->deterministic.size();
+            term.standard_errors.push_back(known ? regression->deterministic_standard_errors[i]
+                                                 : NAN);
+            term.p_values.push_back(known ? regression->deterministic_p_values[i] : NAN);
+        }
+        terms.push_back(std::move(term));
+    }
+    return terms;
 }
 
 Row section(const std::string& title) {

@@ -24,12 +24,13 @@ class SilentConsole final : public Console {
 std::optional<StructureSummary> refit_thresholds(const RunConfig& config,
                                                  const ModelStructure& structure,
                                                  const std::array<double, 3>& start,
-                                                 const LoadedSeries& rows) {
+                                                 const LoadedSeries& rows, int trend_origin) {
     const int n = rows.n_oss();
     const int k = rows.n_comp();
     const inference::ThresholdRule rule = inference::rule_of(structure);
-    const inference::ThresholdData data = inference::prepare_threshold_data(
-        inference::SeriesRows::from_matrix(rows.serie, n, k), rule, config.m);
+    const inference::ThresholdData data =
+        inference::prepare_threshold_data(inference::SeriesRows::from_matrix(rows.serie, n, k),
+                                          rule, config.m, config.include, trend_origin);
     const int min_count = inference::sweep_min_count(config.min_oss_reg, data.q);
     inference::SweepOptimum optimum = inference::minimise_thresholds(data, rule, start, min_count);
     if (!(optimum.log_det < inference::kInfeasible)) {
@@ -70,7 +71,9 @@ std::optional<StructureSummary> refit_thresholds(const RunConfig& config,
     RunConfig sized = config;
     sized.n_oss = n;
     sized.n_comp = k;
-    StructureSummary summary = summarize_structure(problem_of(sized, rows.serie), moved);
+    ModelProblem problem = problem_of(sized, rows.serie);
+    problem.trend_origin = trend_origin;
+    StructureSummary summary = summarize_structure(problem, moved);
     if (!summary.model.estimated()) {
         return std::nullopt;
     }
@@ -78,7 +81,7 @@ std::optional<StructureSummary> refit_thresholds(const RunConfig& config,
 }
 
 std::optional<StructureSummary> search_again(const RunConfig& config, const RunOptions& base,
-                                             const LoadedSeries& rows,
+                                             const LoadedSeries& rows, int trend_origin,
                                              const std::filesystem::path& dir) {
     RunConfig sized = config;
     sized.n_oss = rows.n_oss();
@@ -94,6 +97,7 @@ std::optional<StructureSummary> search_again(const RunConfig& config, const RunO
     options.console = &console;
     options.stop = base.stop;
     options.series = &rows;
+    options.trend_origin = trend_origin;
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     std::optional<StructureSummary> found;

@@ -22,14 +22,14 @@ namespace velmora::rolling {
 std::optional<StructureSummary> refit_thresholds(const RunConfig& config,
                                                  const ModelStructure& structure,
                                                  const std::array<double, 3>& start,
-                                                 const LoadedSeries& rows);
+                                                 const LoadedSeries& rows, int trend_origin);
 
 // The search of `config` run again on `rows` with `base`'s seed, refinement
 // and replications on one thread, its files going to `dir` (created, and
 // removed again afterwards); the refined model when refinement ran, else the
 // search's best. Nothing when the search reported no model.
 std::optional<StructureSummary> search_again(const RunConfig& config, const RunOptions& base,
-                                             const LoadedSeries& rows,
+                                             const LoadedSeries& rows, int trend_origin,
                                              const std::filesystem::path& dir);
 
 }  // namespace velmora::rolling

@@ -161,7 +161,7 @@ RollingResult rolling_evaluation(const LoadedSeries& series, int rows,
                     actual[idx(h - 1) * idx(k) + idx(c - 1)] = series.serie[origin + h][c];
                 }
             }
-            outcome.model = fit_at(window);
+            outcome.model = fit_at(window, outcome.first_row - 1);
             if (!outcome.model || !outcome.model->model.estimated()) {
                 outcome.model.reset();
                 return;

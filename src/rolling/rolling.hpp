@@ -44,7 +44,11 @@ void validate_rolling(const RollingRequest& request, int rows);
 // The model estimated on the rows of one origin (rows 1..n of `rows`, the
 // window's only), or nothing when it cannot be estimated there. Called from
 // several threads at once, each time with its own rows.
-using FitAtOrigin = std::function<std::optional<StructureSummary>(const LoadedSeries& rows)>;
+// rows are the window's rows; trend_origin is the row number (in the data
+// read) of the row before the window's first, so that a trend counts the
+// rows of the data read inside every window.
+using FitAtOrigin =
+    std::function<std::optional<StructureSummary>(const LoadedSeries& rows, int trend_origin)>;
 
 struct RollingSettings {
     int order = 1;  // of the linear VAR: the model's largest order
