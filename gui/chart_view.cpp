@@ -58,6 +58,15 @@ double nice_step(double span, int ticks) {
     return 10.0 * unit;
 }
 
+void set_round_range(QValueAxis* axis, double low, double high, int ticks, double least_step) {
+    // The interval first: a dynamic axis lays out one item per tick, and the
+    // old interval over a range a million times wider would make a million.
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickInterval(std::max(least_step, nice_step(high - low, ticks)));
+    axis->setRange(low, high);
+    round_ticks(axis, ticks, least_step);
+}
+
 void round_ticks(QValueAxis* axis, int ticks, double least_step) {
     const double step = std::max(least_step, nice_step(axis->max() - axis->min(), ticks));
     axis->setTickType(QValueAxis::TicksDynamic);

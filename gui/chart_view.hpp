@@ -49,6 +49,9 @@ double nice_step(double span, int ticks);
 // Ticks of a value axis at round values (multiples of nice_step, never
 // below least_step) over its range, with as many decimals as the step needs.
 void round_ticks(QValueAxis* axis, int ticks = 6, double least_step = 0.0);
+// Sets the range and round ticks for it, the interval before the range.
+void set_round_range(QValueAxis* axis, double low, double high, int ticks = 6,
+                     double least_step = 0.0);
 
 // The colour every chart gives regime r (1-based).
 QColor regime_colour(int r);

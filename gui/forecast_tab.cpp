@@ -236,8 +236,7 @@ void ForecastTab::draw(int component) {
     }
     if (any) {
         const double pad = high > low ? 0.05 * (high - low) : 1.0;
-        y->setRange(low - pad, high + pad);
-        round_ticks(y);
+        set_round_range(y, low - pad, high + pad);
     }
 }
 

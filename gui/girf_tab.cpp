@@ -162,9 +162,8 @@ void GirfTab::draw(int shock) {
         auto* x = new QValueAxis(chart);
         x->setTitleText(tr("Horizon"));
         x->setLabelFormat(QStringLiteral("%d"));
-        x->setRange(0, std::max(1, g.horizon));
         // Horizons are whole steps.
-        round_ticks(x, std::min(std::max(1, g.horizon), 8), 1.0);
+        set_round_range(x, 0, std::max(1, g.horizon), std::min(std::max(1, g.horizon), 8), 1.0);
         auto* y = new QValueAxis(chart);
         chart->addAxis(x, Qt::AlignBottom);
         chart->addAxis(y, Qt::AlignLeft);
@@ -209,8 +208,7 @@ void GirfTab::draw(int shock) {
         add_line(chart, QString(), zero, {QPointF(0, 0), QPointF(g.horizon, 0)});
         chart->legend()->markers().constLast()->setVisible(false);
         const double pad = high > low ? 0.05 * (high - low) : 1.0;
-        y->setRange(low - pad, high + pad);
-        round_ticks(y);
+        set_round_range(y, low - pad, high + pad);
         auto* view = new ChartView(chart, QStringLiteral("girf-%1-%2").arg(shock).arg(c), this);
         view->setMinimumHeight(260);
         grid_->addWidget(view, (c - 1) / kGridColumns, (c - 1) % kGridColumns);

@@ -84,8 +84,7 @@ ChartView* time_chart(const QString& title, const QString& y_title, const QStrin
     }
     if (any) {
         const double pad = high > low ? 0.05 * (high - low) : 1.0;
-        y->setRange(low - pad, high + pad);
-        round_ticks(y);
+        set_round_range(y, low - pad, high + pad);
     }
     auto* view = new ChartView(chart, stem, parent);
     // Tall enough for the legend's regimes and thresholds and for the
@@ -112,8 +111,7 @@ void add_threshold_line(ChartView* view, double value, int n, const TimeAxis& ti
     // The line must show even when it lies outside the values' range.
     auto* y = qobject_cast<QValueAxis*>(chart->axes(Qt::Vertical).value(0));
     if (y != nullptr && (value < y->min() || value > y->max())) {
-        y->setRange(std::min(y->min(), value), std::max(y->max(), value));
-        round_ticks(y);
+        set_round_range(y, std::min(y->min(), value), std::max(y->max(), value));
     }
 }
 

@@ -49,8 +49,7 @@ SearchTab::SearchTab(QWidget* parent) : ResultsTab(parent) {
     x_axis_ = new QValueAxis(chart);
     x_axis_->setTitleText(tr("Generation"));
     x_axis_->setLabelFormat(QStringLiteral("%d"));
-    x_axis_->setRange(0, 1);
-    round_ticks(x_axis_, 6, 1.0);
+    set_round_range(x_axis_, 0, 1, 6, 1.0);
     y_axis_ = new QValueAxis(chart);
     y_axis_->setTitleText(tr("Criterion"));
     y_axis_->setLabelFormat(QStringLiteral("%.4f"));
@@ -98,9 +97,8 @@ void SearchTab::run_started(const RunConfig& config) {
     maxgen_ = config.maxgen;
     last_generation_ = 0;
     have_y_ = false;
-    x_axis_->setRange(0, std::max(1, maxgen_));
-    round_ticks(x_axis_, 6, 1.0);
-    y_axis_->setRange(0, 1);
+    set_round_range(x_axis_, 0, std::max(1, maxgen_), 6, 1.0);
+    set_round_range(y_axis_, 0, 1);
     summary_->clear();
 }
 
@@ -232,15 +230,13 @@ void SearchTab::fit_axes() {
     // chart out again.
     const int x_high = std::max({1, maxgen_, last_generation_});
     if (x_axis_->max() != x_high) {
-        x_axis_->setRange(0, x_high);
-        round_ticks(x_axis_, 6, 1.0);
+        set_round_range(x_axis_, 0, x_high, 6, 1.0);
     }
     if (have_y_) {
         const double span = y_high_ - y_low_;
         const double pad = span > 0.0 ? 0.05 * span : std::max(1e-3, 0.01 * std::abs(y_low_));
         if (y_low_ - pad != y_axis_->min() || y_high_ + pad != y_axis_->max()) {
-            y_axis_->setRange(y_low_ - pad, y_high_ + pad);
-            round_ticks(y_axis_);
+            set_round_range(y_axis_, y_low_ - pad, y_high_ + pad);
         }
     }
 }
