@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/methods.hpp"
-#include "model/design.hpp"
 #include "model/criterion.hpp"
+#include "model/design.hpp"
 
 namespace velmora {
 

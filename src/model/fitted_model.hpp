@@ -12,8 +12,8 @@
 #include <array>
 #include <vector>
 
-#include "model/design.hpp"
 #include "model/criterion.hpp"
+#include "model/design.hpp"
 #include "model/structure.hpp"
 
 namespace velmora {

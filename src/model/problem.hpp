@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <optional>
 
-#include "model/design.hpp"
 #include "model/criterion.hpp"
+#include "model/design.hpp"
 #include "numeric/arrays.hpp"
 #include "support/console.hpp"
 
