@@ -12,46 +12,15 @@
 
 namespace velmora::cli {
 
-void add_analysis_options(CLI::App& command, AnalysisRequest& r) {
-    command
-        .add_option("--forecast", r.forecast,
-                    "Forecast H steps after the last row the model was fitted on, for every "
-                    "component, by simulating paths of the reported model: mean, median, 5 % and "
-                    "95 % quantiles per step, and the path without shocks")
-        ->type_name("H");
-    command
-        .add_option("--forecast-paths", r.paths,
-                    "Simulated paths of a forecast (and per origin of the hold-out check)")
-        ->type_name("N")
-        ->capture_default_str();
-    command.add_option("--forecast-csv", r.forecast_csv,
-                       "Also write the forecast as CSV: step, time, component, mean, median, "
-                       "q05, q95, no_shock");
-    command
-        .add_option("--holdout", r.holdout,
-                    "Fit on all but the last K rows and forecast those rows from each of their "
-                    "origins, 1 to H steps ahead (H from --forecast, else up to 10): RMSE and MAE "
-                    "per horizon of the threshold model and of the linear VAR of the same order")
-        ->type_name("K");
-    command
-        .add_option("--girf", r.girf,
-                    "Generalized impulse responses by regime over horizons 0..H: a shock of one "
-                    "standard deviation to each component, orthogonalised by the Cholesky factor "
-                    "of the residual covariance of the history's regime")
-        ->type_name("H");
-    command
-        .add_option("--girf-histories", r.girf_histories,
-                    "Histories drawn from the times of each regime for the impulse responses")
-        ->type_name("N")
-        ->capture_default_str();
-    command
-        .add_option("--girf-repetitions", r.girf_repetitions,
-                    "Shock sequences simulated from each history")
-        ->type_name("N")
-        ->capture_default_str();
-    command.add_option("--girf-csv", r.girf_csv,
-                       "Also write the impulse responses as CSV: regime, shock, horizon, "
-                       "component, mean, q05, q95");
+void bind_analysis_options(options::Bindings& bindings, AnalysisRequest& r) {
+    bindings.bind(options::forecast, r.forecast);
+    bindings.bind(options::forecast_paths, r.paths);
+    bindings.bind(options::forecast_csv, r.forecast_csv);
+    bindings.bind(options::holdout, r.holdout);
+    bindings.bind(options::girf, r.girf);
+    bindings.bind(options::girf_histories, r.girf_histories);
+    bindings.bind(options::girf_repetitions, r.girf_repetitions);
+    bindings.bind(options::girf_csv, r.girf_csv);
 }
 
 void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request) {

@@ -17,6 +17,7 @@
 #include "app/run_config.hpp"
 #include "data/series.hpp"
 #include "model/fitted_model.hpp"
+#include "options/bindings.hpp"
 #include "output/output_files.hpp"
 #include "support/errors.hpp"
 
@@ -24,7 +25,7 @@ namespace velmora::cli {
 
 // --forecast, --forecast-paths, --forecast-csv, --holdout, --girf,
 // --girf-histories, --girf-repetitions, --girf-csv.
-void add_analysis_options(CLI::App& command, AnalysisRequest& request);
+void bind_analysis_options(options::Bindings& bindings, AnalysisRequest& request);
 
 // Names the CSV files the request asks for among the outputs.
 void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request);

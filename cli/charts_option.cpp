@@ -74,16 +74,6 @@ class TempInput {
 
 }  // namespace
 
-void add_charts_option(CLI::App& command, std::string& directory) {
-    command
-        .add_option("--charts", directory,
-                    "Also draw the charts of the desktop program into this folder, as SVG and "
-                    "PNG files, without a display: the search's course, the regimes over time "
-                    "(one per threshold variable), the forecast fan with --forecast and the "
-                    "impulse responses with --girf")
-        ->type_name("DIR");
-}
-
 std::filesystem::path charts_program() {
     std::error_code ec;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);

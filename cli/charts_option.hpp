@@ -3,16 +3,12 @@
 // SVG and PNG files by the chart program velmora-charts, which velmora runs
 // only when charts are asked for (the command line itself loads no Qt).
 
-#include <CLI/CLI.hpp>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 namespace velmora::cli {
-
-// Adds --charts DIR to a command.
-void add_charts_option(CLI::App& command, std::string& directory);
 
 // The chart program beside this one; empty when there is none.
 std::filesystem::path charts_program();

@@ -7,24 +7,35 @@
 
 #include "app/run_config.hpp"
 #include "data/series.hpp"
+#include "options/bindings.hpp"
 
 namespace velmora::cli {
 
-// Options that say what series to model and how large the problem is, shared
-// by `run` and `fit`: --course-file, --n-oss, --n-comp, --min-oss-reg, --m,
-// --workdir, --columns. Defaults come from config as passed in, except the
-// sizes: without --n-oss or --n-comp they are taken from the file.
+// Adds an option for every row bound, in the order bound: help, default,
+// placeholder and range check come from the row.
+void add_bound_options(CLI::App& command, const options::Bindings& bindings);
+
+// Binds the rows that say what series to model and how large the problem
+// is, shared by `run` and `fit`: --course-file, --columns, --n-oss, --n-comp,
+// --min-oss-reg, --m and --workdir.
+void bind_problem(options::Bindings& bindings, RunConfig& config, std::filesystem::path& workdir);
+
+// Whether the sizes were given, once the options are added: without --n-oss
+// or --n-comp they are taken from the file.
 struct ProblemOptions {
-    CLI::Option* n_oss = nullptr;
-    CLI::Option* n_comp = nullptr;
+    const CLI::Option* n_oss = nullptr;
+    const CLI::Option* n_comp = nullptr;
 };
-ProblemOptions add_problem_options(CLI::App& command, RunConfig& config,
-                                   std::filesystem::path& workdir);
+ProblemOptions problem_options_of(const CLI::App& command);
 
 // When a size was not given, reads the series to take it from the file and
 // sets config's n_oss and n_comp; returns the series read (empty when both
 // sizes were given, so that the run reads the file as it always did).
 std::optional<LoadedSeries> load_for_sizes(RunConfig& config, const ProblemOptions& given);
+
+// Refuses a model definition that does not hold on n_obs rows of n_comp
+// components: the definition's message after the flag that sets the term.
+void check_model(const ModelDefinition& model, int n_obs, int n_comp);
 
 // Refuses an empty value ("--maxgen ''") for every option of command that
 // takes one; call it after the options are added.

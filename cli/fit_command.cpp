@@ -45,7 +45,7 @@ namespace {
 
 struct FitCommandState {
     RunConfig config;
-    std::filesystem::path workdir = ".";
+    std::filesystem::path workdir = std::string(options::workdir.default_text);
     // One threshold variable.
     std::optional<int> component;
     std::optional<int> lag;
@@ -62,7 +62,7 @@ struct FitCommandState {
     std::vector<long long> codes;
     InferenceChoices inference;
     std::uint64_t seed = 0;
-    int threads = 1;
+    int threads = options::fit_threads.default_int();
     AnalysisRequest analysis;
     rolling::RollingRequest rolling;
     std::string json_path;
@@ -70,6 +70,7 @@ struct FitCommandState {
     std::string tables_path;
     std::string charts_dir;
     ProblemOptions given;
+    options::Bindings bindings;
 };
 
 // "0,0,1" or "0 0 1" or several arguments: the codes as the summary of a
@@ -316,7 +317,6 @@ nlohmann::json fit_json(const FitCommandState& state, const SeriesInfo& series,
                         const ReportOutcome& report, const AnalysisResult& analysis,
                         bool tables_written) {
     using nlohmann::json;
-    const RunConfig& c = state.config;
     json codes = nullptr;
     if (!state.codes.empty()) {
         codes = state.codes;
@@ -343,21 +343,8 @@ nlohmann::json fit_json(const FitCommandState& state, const SeriesInfo& series,
         files.push_back(state.tables_path);
     }
     json out = {
-        {"parameters",
-         {{"course_file", c.course_file},
-          {"n_oss", c.n_oss},
-          {"n_comp", c.n_comp},
-          {"min_oss_reg", c.min_oss_reg},
-          {"m", c.m},
-          {"include", include_name(c.include)},
-          {"criterion", criterion_name(c.criterion)},
-          {"workdir", state.workdir.string()},
-          {"test_linearity", state.inference.test_linearity},
-          {"confidence", state.inference.confidence},
-          {"test_regimes", state.inference.test_regimes},
-          {"test_level", state.inference.test_level},
-          {"seed", state.seed},
-          {"threads", state.threads}}},
+        // Every option as the fit took it, from the rows the command was built of.
+        {"parameters", state.bindings.parameters_json()},
         {"series", series_json(series)},
         {"model", model},
         {"files", files},
@@ -387,7 +374,7 @@ int execute(FitCommandState& state) {
     prepare_rolling(state.rolling, state.analysis, c.n_oss);
     const int rows_read = c.n_oss;
     c.n_oss -= state.analysis.holdout;
-    validate_problem_sizes(c.n_oss, c.n_comp, c.m, c.min_oss_reg);
+    check_model(model_definition(c), c.n_oss, c.n_comp);
     // Read once, the rows held out with the others: the course file may be
     // a pipe.
     const SplitSeries split = read_with_held_out(std::move(loaded), c, rows_read, c.n_oss);
@@ -596,78 +583,28 @@ void add_fit_command(CLI::App& app, int& exit_status) {
         "--m, and append its report (coefficients, fitted values, residuals, covariances, "
         "criterion) to the result files in --workdir. Prints the criterion and the fitness "
         "exp(-criterion/100) that a search would give it.");
-    state->given = add_problem_options(*fit, state->config, state->workdir);
-
-    fit->add_option("--component", state->component,
-                    "One threshold variable: the component (1-based) whose lagged value "
-                    "switches the regimes");
-    fit->add_option("--lag", state->lag,
-                    "One threshold variable: how many steps back the component is taken (1 to "
-                    "6)");
-    fit->add_option("--components", state->components,
-                    "Two threshold variables: the two components, e.g. 1,2")
-        ->delimiter(',')
-        ->expected(2);
-    fit->add_option("--lags", state->lags,
-                    "Two threshold variables: the lag of each component (1 to 6), e.g. 1,3")
-        ->delimiter(',')
-        ->expected(2);
-    fit->add_option("--type-model", state->type_model,
-                    "Two threshold variables: 0 keeps the four quadrants as four regimes; 1, 2 "
-                    "or 3 merge two of them into three regimes");
-    fit->add_option("--regimes", state->regimes,
-                    "Number of regimes: 2 to 4 with one threshold variable, 3 or 4 with two");
-    fit->add_option("--positions", state->positions,
-                    "Time positions (0 to n-oss - 1) whose values of the threshold variable "
-                    "are the thresholds: one per threshold (regimes - 1 of them) with one "
-                    "threshold variable, one per variable with two. 0 stands for time 30 with "
-                    "one threshold variable and for time 1 with two")
-        ->delimiter(',');
-    fit->add_option("--thresholds", state->thresholds,
-                    "Threshold values instead of --positions: each is replaced by the time "
-                    "position whose value of the threshold variable splits the observations "
-                    "the same way (the largest such value not above it, else the smallest "
-                    "above; the earliest time among equal values), e.g. -0.5,0.4")
-        ->delimiter(',');
-    fit->add_option("--codes", state->codes_text,
-                    "The structure as a chromosome holds it: sixteen field codes, separated by "
-                    "commas or blanks as the summary of a run prints them, decoded exactly as "
-                    "the search decodes them");
-    add_inference_options(*fit, state->inference);
-    add_tables_option(*fit, state->tables_path);
-    add_analysis_options(*fit, state->analysis);
-    add_rolling_options(*fit, state->rolling);
-    add_charts_option(*fit, state->charts_dir);
-    fit->add_option("--json", state->json_path,
-                    "Also write the fitted model as JSON to this file (for scripts): the same "
-                    "model object as a search's summary gives its best model, with the inference "
-                    "on it, under \"model\"; the series, the parameters and the files written");
-    fit->add_option("--regimes-csv", state->regimes_csv_path,
-                    "Also write the model's regimes as CSV: one row per time with the threshold "
-                    "variables' values, the regime, and each component's fitted value and "
-                    "residual at the maximum order");
-    fit->add_option("--seed", state->seed,
-                    "Seed of the linearity test's bootstrap and of the simulations of forecasts "
-                    "and impulse responses (the same seed gives the same figures)")
-        ->check(CLI::Validator(
-            [](std::string& value) -> std::string {
-                // Read here, not by the conversion, which would wrap -1 or
-                // 2^64 round to the largest seed without a word.
-                std::uint64_t parsed = 0;
-                const char* end = value.data() + value.size();
-                const auto [ptr, ec] = std::from_chars(value.data(), end, parsed);
-                if (ec != std::errc() || ptr != end) {
-                    return value + " is not a whole number from 0 to 18446744073709551615";
-                }
-                return {};
-            },
-            "UINT64"))
-        ->capture_default_str();
-    fit->add_option("--threads", state->threads,
-                    "Threads for the bootstrap replicates and the simulations (the result does "
-                    "not depend on it)")
-        ->check(whole_number_in(1, kMaxThreads))
-        ->capture_default_str();
+    options::Bindings& b = state->bindings;
+    bind_problem(b, state->config, state->workdir);
+    b.bind(options::component, state->component);
+    b.bind(options::lag, state->lag);
+    b.bind(options::components, state->components);
+    b.bind(options::lags, state->lags);
+    b.bind(options::type_model, state->type_model);
+    b.bind(options::regimes, state->regimes);
+    b.bind(options::positions, state->positions);
+    b.bind(options::thresholds, state->thresholds);
+    b.bind(options::codes, state->codes_text);
+    bind_inference_options(b, state->inference);
+    b.bind(options::tables, state->tables_path);
+    bind_analysis_options(b, state->analysis);
+    bind_rolling_options(b, state->rolling);
+    b.bind(options::charts, state->charts_dir);
+    b.bind(options::fit_json, state->json_path);
+    b.bind(options::fit_regimes_csv, state->regimes_csv_path);
+    b.bind(options::fit_seed, state->seed);
+    b.bind(options::fit_threads, state->threads);
+    add_bound_options(*fit, b);
+    state->given = problem_options_of(*fit);
     refuse_empty_values(*fit);
     fit->callback([state, &exit_status]() { exit_status = execute(*state); });
 }

@@ -15,18 +15,21 @@
 #include "cli/progress_line.hpp"
 #include "diagnostics/model_diagnostics.hpp"
 #include "inference/model_inference.hpp"
+#include "options/bindings.hpp"
 
 namespace velmora::cli {
 
 struct InferenceChoices {
-    int test_linearity = 0;  // bootstrap replicates; 0: no test
-    double confidence = 0.95;
+    int test_linearity = options::test_linearity.default_int();  // bootstrap replicates; 0: none
+    double confidence = options::confidence.default_number;
     diagnostics::DiagnosticsOptions diagnostics;
-    int test_regimes = 0;  // bootstrap replicates per test of the number of regimes; 0: none
-    double test_level = 0.05;
+    // Bootstrap replicates per test of the number of regimes; 0: none.
+    int test_regimes = options::test_regimes.default_int();
+    double test_level = options::test_level.default_number;
 };
 
-void add_inference_options(CLI::App& command, InferenceChoices& choices);
+// --test-linearity, --confidence, --portmanteau-lags, --arch-lags.
+void bind_inference_options(options::Bindings& bindings, InferenceChoices& choices);
 
 // Throws ConfigError for a level outside (0, 1).
 void check_inference_choices(const InferenceChoices& choices);
@@ -36,9 +39,6 @@ void check_inference_choices(const InferenceChoices& choices);
 inference::InferenceOptions inference_options(const InferenceChoices& choices, std::uint64_t seed,
                                               int threads, const std::atomic<bool>* stop = nullptr,
                                               StageProgress* progress = nullptr);
-
-// --tables PATH: the reported model as a table for a paper.
-void add_tables_option(CLI::App& command, std::string& path);
 
 // Throws ConfigError unless path is empty or ends in .tex, .md or .csv.
 void check_tables_path(const std::string& path);

@@ -22,6 +22,12 @@ void refuse_empty_values(CLI::App& command) {
     }
 }
 
+void check_model(const ModelDefinition& model, int n_obs, int n_comp) {
+    if (const std::optional<ModelFault> fault = validate(model, n_obs, n_comp)) {
+        throw ConfigError(std::string(term_row(fault->term).name) + ": " + fault->message);
+    }
+}
+
 CLI::Validator whole_number_in(int low, int high) {
     return CLI::Validator(
         [low, high](std::string& value) -> std::string {
@@ -37,78 +43,14 @@ CLI::Validator whole_number_in(int low, int high) {
         strprintf("INT in %d..%d", low, high));
 }
 
-ProblemOptions add_problem_options(CLI::App& command, RunConfig& config,
-                                   std::filesystem::path& workdir) {
-    ProblemOptions given;
-    command
-        .add_option("--course-file", config.course_file,
-                    "File holding the series: numbers separated by blanks or line ends, one "
-                    "time point after another; or comma, semicolon or tab separated text with "
-                    "an optional header row of names and an optional first column of labels "
-                    "(a relative name is taken from the current directory)")
-        ->capture_default_str();
-    command
-        .add_option("--columns", config.columns,
-                    "Components to read, in this order: header names or 1-based column numbers "
-                    "of the file, comma separated (default: every column of numbers). Only "
-                    "components 1 and 2 can be threshold variables of the search: put the "
-                    "candidates first")
-        ->delimiter(',')
-        ->type_name("NAME,...");
-    given.n_oss = command.add_option(
-        "--n-oss", config.n_oss,
-        "Number of observations (time points) to read from the top of the series file "
-        "(default: every row of the file)");
-    given.n_comp = command.add_option(
-        "--n-comp", config.n_comp,
-        "Number of components: the values that make up one time point (default: the columns "
-        "of the file, or those --columns picks)");
-    command
-        .add_option("--min-oss-reg", config.min_oss_reg,
-                    "Least number of observations a regime must hold; a structure with a "
-                    "smaller regime gets fitness 0")
-        ->capture_default_str();
-    command
-        .add_option("--m", config.m,
-                    "Largest autoregressive order (1 to 4); every order up to it is estimated")
-        ->capture_default_str();
-    command
-        .add_option_function<std::string>(
-            "--include",
-            [&config](const std::string& name) { config.include = *parse_include(name); },
-            "Deterministic terms of every regime's equations: " + include_choices_text() +
-                " (const: an intercept; trend: a linear trend in the row number of the data "
-                "read)")
-        ->check(CLI::Validator(
-            [](std::string& value) -> std::string {
-                return parse_include(value) ? std::string()
-                                            : value + " is not one of " + include_choices_text();
-            },
-            "WHAT"))
-        ->default_str("none");
-    command
-        .add_option_function<std::string>(
-            "--criterion",
-            [&config](const std::string& name) { config.criterion = *parse_criterion(name); },
-            "Criterion the search minimises and the summary reports: " + criterion_choices_text() +
-                " (classic: the program's own, each structure on its own rows; aic, bic, hq: "
-                "ln det of the residual covariance plus 2, ln T or 2 ln ln T per estimated "
-                "coefficient over T, every structure on the same rows)")
-        ->check(CLI::Validator(
-            [](std::string& value) -> std::string {
-                return parse_criterion(value)
-                           ? std::string()
-                           : value + " is not one of " + criterion_choices_text();
-            },
-            "WHAT"))
-        ->default_str("classic");
-    command
-        .add_option("--workdir", workdir,
-                    "Directory for the files written, created when missing: the result files "
-                    "and, for a search, Output.txt (a search also opens inputonepop2.txt there "
-                    "when it exists, without reading it)")
-        ->capture_default_str();
-    return given;
+void bind_problem(options::Bindings& bindings, RunConfig& config, std::filesystem::path& workdir) {
+    bind_problem_options(bindings, config);
+    bindings.bind(options::workdir, workdir);
+}
+
+ProblemOptions problem_options_of(const CLI::App& command) {
+    return {command.get_option(std::string(options::n_obs.name)),
+            command.get_option(std::string(options::n_comp.name))};
 }
 
 std::optional<LoadedSeries> load_for_sizes(RunConfig& config, const ProblemOptions& given) {

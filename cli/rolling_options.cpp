@@ -4,26 +4,10 @@
 
 namespace velmora::cli {
 
-void add_rolling_options(CLI::App& command, rolling::RollingRequest& request) {
-    command
-        .add_option("--rolling", request.origins,
-                    "Rolling-origin evaluation at the last K rows: at each, the model is "
-                    "estimated again on the rows before it (run: searched again; fit: the "
-                    "structure kept, thresholds and coefficients estimated again) and forecasts "
-                    "1 to --forecast steps (default 1), beside the linear VAR estimated the same "
-                    "way; RMSE, MAE and a Diebold-Mariano test per horizon")
-        ->check(CLI::NonNegativeNumber)
-        ->type_name("K");
-    command
-        .add_option("--rolling-window", request.window,
-                    "Estimate at each origin on the W rows before it (a moving window) instead "
-                    "of every row before it")
-        ->check(CLI::NonNegativeNumber)
-        ->type_name("W");
-    command.add_option("--rolling-csv", request.csv,
-                       "Also write every origin's forecasts as CSV: one row per origin, horizon "
-                       "and component with the threshold model's and the linear VAR's forecast "
-                       "and the value that came");
+void bind_rolling_options(options::Bindings& bindings, rolling::RollingRequest& request) {
+    bindings.bind(options::rolling, request.origins);
+    bindings.bind(options::rolling_window, request.window);
+    bindings.bind(options::rolling_csv, request.csv);
 }
 
 void prepare_rolling(rolling::RollingRequest& request, const AnalysisRequest& analysis, int rows) {

@@ -7,11 +7,12 @@
 #include <cstdint>
 
 #include "forecast/analysis.hpp"
+#include "options/bindings.hpp"
 #include "rolling/rolling.hpp"
 
 namespace velmora::cli {
 
-void add_rolling_options(CLI::App& command, rolling::RollingRequest& request);
+void bind_rolling_options(options::Bindings& bindings, rolling::RollingRequest& request);
 
 // Takes the horizon and the paths from the analysis options and checks the
 // request against the rows read; throws ConfigError.

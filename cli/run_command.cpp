@@ -43,11 +43,7 @@ namespace {
 
 struct RunCommandState {
     RunConfig config;
-    std::filesystem::path workdir = ".";
-    int scaling_window = 0;
-    std::string selection = "roulette";
-    std::string crossover = "one-point";
-    std::string scaling = "linear";
+    std::filesystem::path workdir = std::string(options::workdir.default_text);
     std::optional<int> seed;
     int threads = default_threads();
     bool no_cache = false;
@@ -59,30 +55,16 @@ struct RunCommandState {
     InferenceChoices inference;
     AnalysisRequest analysis;
     rolling::RollingRequest rolling;
-    int replications = 1;
+    int replications = options::replications.default_int();
     bool no_refine = false;
     ProblemOptions given;
+    options::Bindings bindings;
 
     static int default_threads() {
         const unsigned cores = std::thread::hardware_concurrency();
         return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxThreads));
     }
 };
-
-template <std::size_t N>
-int index_of(const std::array<const char*, N>& names, const std::string& name) {
-    for (std::size_t i = 0; i < N; ++i) {
-        if (CLI::detail::to_lower(names[i]) == CLI::detail::to_lower(name)) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;  // cannot happen: CLI11 has already checked membership
-}
-
-template <std::size_t N>
-std::vector<std::string> as_strings(const std::array<const char*, N>& names) {
-    return {names.begin(), names.end()};
-}
 
 void ensure_workdir(const std::filesystem::path& workdir) {
     std::error_code ec;
@@ -188,10 +170,6 @@ int stopped_by_signal(const RunCommandState& state, const RunResult& result,
 
 int execute(RunCommandState& state) {
     RunConfig& config = state.config;
-    config.scaling_window = state.scaling_window;
-    config.selection_choice = index_of(selection_choice_names, state.selection);
-    config.crossover_choice = index_of(crossover_choice_names, state.crossover);
-    config.scaling_method = index_of(scaling_method_names, state.scaling);
     refuse_course_file_among_own_files(config.course_file, state.workdir);
     // Sizes not given are taken from the file, which must then be read
     // before the run log is begun: its header records n_oss.
@@ -417,6 +395,8 @@ int execute(RunCommandState& state) {
     }
     if (!state.json_path.empty()) {
         nlohmann::json summary = run_summary_json(config, options, result);
+        // Every option as the run took it, from the rows the command was built of.
+        summary["parameters"] = state.bindings.parameters_json();
         add_analysis_json(summary, analysis);
         if (rolled) {
             summary["rolling"] = rolling::rolling_json(*rolled, result.series);
@@ -506,103 +486,24 @@ void add_run_command(CLI::App& app, int& exit_status) {
         "Search for the best threshold model of a series: a genetic algorithm evolves model "
         "structures for a number of generations and the best one is estimated and reported.");
 
-    run->add_option("--selection", state->selection,
-                    "How parents are chosen: roulette (roulette wheel), remainder (stochastic "
-                    "remainder), tournament (best of --tourneysize random members) or sus "
-                    "(stochastic universal sampling)")
-        ->check(CLI::IsMember(as_strings(selection_choice_names), CLI::ignore_case))
-        ->type_name("NAME")
-        ->capture_default_str();
-    run->add_option("--tourneysize", c.tourneysize,
-                    "Members competing in each tournament; with --selection tournament it must "
-                    "lie between 1 and the population size")
-        ->capture_default_str();
-    run->add_option("--crossover", state->crossover,
-                    "How two parents mix their structures: one-point, two-point or uniform "
-                    "(exchanges happen only between whole fields)")
-        ->check(CLI::IsMember(as_strings(crossover_choice_names), CLI::ignore_case))
-        ->type_name("NAME")
-        ->capture_default_str();
-    run->add_option("--scaling", state->scaling,
-                    "How fitness is rescaled before selection: linear (uses --scalemult), "
-                    "boltzmann (uses --beta), autocontrol (automatic control of the selection "
-                    "pressure; needs --selection sus), sigma (sigma truncation, uses "
-                    "--sigma-trunc) or window (uses --scaling-window)")
-        ->check(CLI::IsMember(as_strings(scaling_method_names), CLI::ignore_case))
-        ->type_name("NAME")
-        ->capture_default_str();
-    run->add_option("--scalemult", c.scalemult,
-                    "Linear scaling: how many times the average fitness the best member gets; "
-                    "must be greater than 1")
-        ->capture_default_str();
-    run->add_option("--beta", c.beta,
-                    "Boltzmann scaling: the temperature constant, 0 or more (automatic control "
-                    "only logs it)")
-        ->capture_default_str();
-    run->add_option("--sigma-trunc", c.sigma_trunc,
-                    "Sigma truncation: how many standard deviations below the mean fitness are "
-                    "cut off; must not be 0")
-        ->capture_default_str();
-    run->add_option("--scaling-window", state->scaling_window,
-                    "Window scaling: over how many generations the worst fitness is remembered, "
-                    "0 or more")
-        ->capture_default_str();
-    run->add_option("--maxgen", c.maxgen,
-                    "Number of generations to breed (0 evaluates only the random start "
-                    "population and reports no model)")
-        ->capture_default_str();
-    run->add_option("--pcross", c.pcross, "Probability that two parents are crossed (0 to 1)")
-        ->capture_default_str();
-    run->add_option("--pmutation", c.pmutation,
-                    "Probability that a field of a child is mutated (0 to 1)")
-        ->capture_default_str();
-    run->add_option("--popsize", c.popsize,
-                    "Number of candidate structures in each generation (an odd number is raised "
-                    "by one, the least is 2)")
-        ->capture_default_str();
-    state->given = add_problem_options(*run, c, state->workdir);
-    run->add_option("--seed", state->seed,
-                    "Replay a run: the casual value (0 to 999) from the \"casual=N\" line of an "
-                    "earlier run's Output.txt; without it the seed comes from the clock")
-        ->check(CLI::Range(0, 999));
-    run->add_option("--threads", state->threads,
-                    "Threads that estimate candidate structures in parallel (the result does not "
-                    "depend on it; 1 to 1024; default: the number of cores)")
-        ->check(whole_number_in(1, kMaxThreads))
-        ->capture_default_str();
-    run->add_flag("--no-cache", state->no_cache,
-                  "Estimate every candidate anew instead of reusing the criterion of a structure "
-                  "already estimated (slower; same result)");
-    run->add_option("--json", state->json_path,
-                    "Also write the closing summary, with the parameters and the seed, as JSON to "
-                    "this file (for scripts)");
-
-    run->add_option("--regimes-csv", state->regimes_csv_path,
-                    "Also write the regimes of the reported model (the refined one when "
-                    "refinement ran) as CSV: one row per time with the threshold variables' "
-                    "values, the regime, and each component's fitted value and residual at the "
-                    "maximum order");
-    run->add_option("--history", state->history_path,
-                    "Also write the course of the search as CSV to this file: one row per "
-                    "generation and replication with the best and mean criterion and fitness, "
-                    "the evaluations and estimations so far and the seconds since the start");
-    add_inference_options(*run, state->inference);
-    add_tables_option(*run, state->tables_path);
-    add_analysis_options(*run, state->analysis);
-    add_rolling_options(*run, state->rolling);
-    add_charts_option(*run, state->charts_dir);
-
-    run->add_option("--replications", state->replications,
-                    "Complete searches to run, each with its own seeding, generations and "
-                    "last-generation report; with --seed S replication r uses the casual value "
-                    "(S + r - 1) mod 1000. They run side by side when --threads allows; the "
-                    "best of their best models is refined")
-        ->check(CLI::Range(1, 1000))
-        ->capture_default_str();
-    run->add_flag("--no-refine", state->no_refine,
-                  "Report the search's best model as it is, without refining its thresholds "
-                  "and structure afterwards (the refined model's report goes to refined/ in "
-                  "--workdir)");
+    options::Bindings& b = state->bindings;
+    bind_search_options(b, c);
+    bind_problem(b, c, state->workdir);
+    b.bind(options::run_seed, state->seed);
+    b.bind(options::run_threads, state->threads);
+    b.bind(options::no_cache, state->no_cache);
+    b.bind(options::run_json, state->json_path);
+    b.bind(options::run_regimes_csv, state->regimes_csv_path);
+    b.bind(options::history, state->history_path);
+    bind_inference_options(b, state->inference);
+    b.bind(options::tables, state->tables_path);
+    bind_analysis_options(b, state->analysis);
+    bind_rolling_options(b, state->rolling);
+    b.bind(options::charts, state->charts_dir);
+    b.bind(options::replications, state->replications);
+    b.bind(options::no_refine, state->no_refine);
+    add_bound_options(*run, b);
+    state->given = problem_options_of(*run);
 
     refuse_empty_values(*run);
     run->callback([state, &exit_status] { exit_status = execute(*state); });

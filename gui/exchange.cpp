@@ -5,7 +5,7 @@
 #include <limits>
 #include <system_error>
 
-#include "model/problem.hpp"
+#include "options/bindings.hpp"
 
 namespace velmora::gui {
 
@@ -178,7 +178,8 @@ ExchangeResult exchange_from_fields(const ParameterFields& fields) {
     x.integer(c::kMinOssReg, fields.min_oss_reg, config.min_oss_reg);
     config.course_file = fields.course_file;
     x.integer(c::kMaxOrder, fields.max_order, config.m);
-    x.check(c::kMaxOrder, order_allowed(config.m), kMaxOrderRange);
+    x.check(c::kMaxOrder, options::max_order.bounds->allows(config.m),
+            options::dialog_range_message(options::max_order));
 
     if (x.failed()) {
         return x.failure();

@@ -7,49 +7,84 @@
 // Fields are converted in a fixed order and the first failure wins, so the
 // user is always sent to the earliest bad field, whatever else is wrong.
 
+#include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
 
+#include "app/methods.hpp"
 #include "app/run_config.hpp"
+#include "options/option_table.hpp"
 
 namespace velmora::gui {
 
-// Control ids of the parameter dialog. Radio groups are named by their first
-// button.
+// Control ids of the parameter dialog, taken from the option table: an edit
+// is named by the row of the value it holds, a radio button by the row of its
+// choice and its place in the method table. A radio group is named by its
+// first button.
 namespace control {
-inline constexpr int kSelection = 1001;  // radio group 1001, 1002, 1003, 1006
-inline constexpr int kRoulette = 1001;
-inline constexpr int kStochasticRemainder = 1002;
-inline constexpr int kTournament = 1003;
-inline constexpr int kTourneySize = 1005;
-inline constexpr int kUniversalSampling = 1006;
-inline constexpr int kCrossover = 1007;  // radio group 1007, 1008, 1009
-inline constexpr int kOnePoint = 1007;
-inline constexpr int kTwoPoint = 1008;
-inline constexpr int kUniform = 1009;
-inline constexpr int kScaling = 1010;  // radio group 1010, 1012, 1014, 1015, 1017
-inline constexpr int kLinear = 1010;
-inline constexpr int kScaleMult = 1011;
-inline constexpr int kBoltzmann = 1012;
-inline constexpr int kBeta = 1013;
-inline constexpr int kAutoControl = 1014;
-inline constexpr int kSigmaTruncation = 1015;
-inline constexpr int kSigmaTrunc = 1016;
-inline constexpr int kWindow = 1017;
-inline constexpr int kScalingWindow = 1018;
-inline constexpr int kCrowding = 1019;
-inline constexpr int kIncestReduction = 1020;
-inline constexpr int kPcross = 1021;
-inline constexpr int kPmutation = 1022;
-inline constexpr int kPopsize = 1023;
-inline constexpr int kMaxgen = 1024;
-inline constexpr int kNoss = 1028;
-inline constexpr int kNcomp = 1029;
-inline constexpr int kMinOssReg = 1030;
-inline constexpr int kCourseFile = 1031;
-inline constexpr int kMaxOrder = 1032;
+
+constexpr int edit_id(const options::OptionRow& row) {
+    return options::index_of(row);
+}
+
+template <class Method, std::size_t N>
+constexpr int radio_id(const options::OptionRow& row,
+                       const std::array<MethodRow<Method>, N>& methods, Method method) {
+    int place = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (methods[i].method == method) {
+            place = static_cast<int>(i);
+        }
+    }
+    // Below every edit's id: the rows' places are 0 and up.
+    return -1 - (options::index_of(row) * 16 + place);
+}
+
+inline constexpr int kRoulette =
+    radio_id(options::selection, selection_methods, SelectionMethod::roulette);
+inline constexpr int kSelection = kRoulette;
+inline constexpr int kStochasticRemainder =
+    radio_id(options::selection, selection_methods, SelectionMethod::remainder);
+inline constexpr int kTournament =
+    radio_id(options::selection, selection_methods, SelectionMethod::tournament);
+inline constexpr int kUniversalSampling =
+    radio_id(options::selection, selection_methods, SelectionMethod::universal_sampling);
+inline constexpr int kTourneySize = edit_id(options::tourneysize);
+inline constexpr int kOnePoint =
+    radio_id(options::crossover, crossover_methods, CrossoverMethod::one_point);
+inline constexpr int kCrossover = kOnePoint;
+inline constexpr int kTwoPoint =
+    radio_id(options::crossover, crossover_methods, CrossoverMethod::two_point);
+inline constexpr int kUniform =
+    radio_id(options::crossover, crossover_methods, CrossoverMethod::uniform);
+inline constexpr int kLinear = radio_id(options::scaling, scaling_methods, ScalingMethod::linear);
+inline constexpr int kScaling = kLinear;
+inline constexpr int kBoltzmann =
+    radio_id(options::scaling, scaling_methods, ScalingMethod::boltzmann);
+inline constexpr int kAutoControl =
+    radio_id(options::scaling, scaling_methods, ScalingMethod::autocontrol);
+inline constexpr int kSigmaTruncation =
+    radio_id(options::scaling, scaling_methods, ScalingMethod::sigma_truncation);
+inline constexpr int kWindow = radio_id(options::scaling, scaling_methods, ScalingMethod::window);
+inline constexpr int kScaleMult = edit_id(options::scalemult);
+inline constexpr int kBeta = edit_id(options::beta);
+inline constexpr int kSigmaTrunc = edit_id(options::sigma_trunc);
+inline constexpr int kScalingWindow = edit_id(options::scaling_window);
+inline constexpr int kCrowding = edit_id(options::crowding);
+inline constexpr int kIncestReduction = edit_id(options::incest_reduction);
+inline constexpr int kPcross = edit_id(options::pcross);
+inline constexpr int kPmutation = edit_id(options::pmutation);
+inline constexpr int kPopsize = edit_id(options::popsize);
+inline constexpr int kMaxgen = edit_id(options::maxgen);
+inline constexpr int kNoss = edit_id(options::n_obs);
+inline constexpr int kNcomp = edit_id(options::n_comp);
+inline constexpr int kMinOssReg = edit_id(options::min_obs_per_regime);
+inline constexpr int kCourseFile = edit_id(options::course_file);
+inline constexpr int kMaxOrder = edit_id(options::max_order);
+
 }  // namespace control
 
 inline constexpr std::string_view kNotAnInteger = "Please enter an integer.";
@@ -101,9 +136,12 @@ struct ExchangeFailure {
 
 using ExchangeResult = std::variant<ParameterValues, ExchangeFailure>;
 
-// Controls to values, in the order 1001, 1005, 1007, 1018, 1013, 1011, 1010,
-// 1016, 1019, 1020, 1024, 1021, 1022, 1023, 1028, 1029, 1030, 1031, 1032, then
-// the range 1..4 of 1032. The course file text is taken as it stands.
+// Controls to values, in the order: selection, tournament size, crossover,
+// window size, beta, scale multiple, scaling, sigma, crowding, incest
+// reduction, generations, crossover and mutation probabilities, population
+// size, observations, components, least observations per regime, course
+// file, largest order, then the largest order's bounds. The course file text
+// is taken as it stands.
 ExchangeResult exchange_from_fields(const ParameterFields& fields);
 
 // Values to controls. The window size is a whole number held as a double; it

@@ -28,6 +28,11 @@ namespace {
 
 constexpr int kNumberEditWidth = 90;
 
+QString label_of(const options::OptionRow& row) {
+    return QString::fromLatin1(row.dialog_label.data(),
+                               static_cast<qsizetype>(row.dialog_label.size()));
+}
+
 std::string text_of(const QLineEdit* edit) {
     return edit->text().toStdString();
 }
@@ -49,22 +54,8 @@ void check_index(QButtonGroup* group, int index) {
     group->setExclusive(true);
 }
 
-// The dialog's control ids of the methods' radio buttons and of the edits
-// that hold their constants (0: none).
-int radio_id(SelectionMethod method) {
-    switch (method) {
-        case SelectionMethod::roulette:
-            return control::kRoulette;
-        case SelectionMethod::remainder:
-            return control::kStochasticRemainder;
-        case SelectionMethod::tournament:
-            return control::kTournament;
-        case SelectionMethod::universal_sampling:
-            return control::kUniversalSampling;
-    }
-    return 0;
-}
-
+// The dialog's control ids of the edits that hold the methods' constants
+// (0: none).
 int constant_edit(SelectionMethod method) {
     switch (method) {
         case SelectionMethod::tournament:
@@ -73,34 +64,6 @@ int constant_edit(SelectionMethod method) {
         case SelectionMethod::remainder:
         case SelectionMethod::universal_sampling:
             return 0;
-    }
-    return 0;
-}
-
-int radio_id(CrossoverMethod method) {
-    switch (method) {
-        case CrossoverMethod::one_point:
-            return control::kOnePoint;
-        case CrossoverMethod::two_point:
-            return control::kTwoPoint;
-        case CrossoverMethod::uniform:
-            return control::kUniform;
-    }
-    return 0;
-}
-
-int radio_id(ScalingMethod method) {
-    switch (method) {
-        case ScalingMethod::linear:
-            return control::kLinear;
-        case ScalingMethod::boltzmann:
-            return control::kBoltzmann;
-        case ScalingMethod::autocontrol:
-            return control::kAutoControl;
-        case ScalingMethod::sigma_truncation:
-            return control::kSigmaTruncation;
-        case ScalingMethod::window:
-            return control::kWindow;
     }
     return 0;
 }
@@ -156,7 +119,9 @@ ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
     auto* selection_grid = new QGridLayout(selection_box);
     for (int i = 0; i < static_cast<int>(selection_methods.size()); ++i) {
         const auto& row = selection_methods[static_cast<std::size_t>(i)];
-        QRadioButton* button = radio(selection_, radio_id(row.method), row.dialog_label);
+        QRadioButton* button =
+            radio(selection_, c::radio_id(options::selection, selection_methods, row.method),
+                  row.dialog_label);
         if (const int id = constant_edit(row.method)) {
             selection_grid->addWidget(button, i, 0);
             selection_grid->addWidget(add_edit(id), i, 1);
@@ -172,7 +137,9 @@ ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
     auto* crossover_box = new QGroupBox(QStringLiteral("Crossover Methods"), this);
     auto* crossover_row = new QHBoxLayout(crossover_box);
     for (const auto& row : crossover_methods) {
-        crossover_row->addWidget(radio(crossover_, radio_id(row.method), row.dialog_label));
+        crossover_row->addWidget(
+            radio(crossover_, c::radio_id(options::crossover, crossover_methods, row.method),
+                  row.dialog_label));
     }
     crossover_row->addStretch();
 
@@ -181,32 +148,36 @@ ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
     auto* scaling_grid = new QGridLayout(scaling_box);
     for (int i = 0; i < static_cast<int>(scaling_methods.size()); ++i) {
         const auto& row = scaling_methods[static_cast<std::size_t>(i)];
-        scaling_grid->addWidget(radio(scaling_, radio_id(row.method), row.dialog_label), i, 0);
+        scaling_grid->addWidget(
+            radio(scaling_, c::radio_id(options::scaling, scaling_methods, row.method),
+                  row.dialog_label),
+            i, 0);
         if (const int id = constant_edit(row.method)) {
             scaling_grid->addWidget(add_edit(id), i, 1);
         }
     }
     scaling_grid->setColumnStretch(0, 1);
 
-    const auto labelled = [this](QFormLayout* form, const char* label, int id) {
-        form->addRow(new QLabel(QString::fromLatin1(label), this), add_edit(id));
+    // An edit with its option's label.
+    const auto labelled = [this](QFormLayout* form, const options::OptionRow& row) {
+        form->addRow(new QLabel(label_of(row), this), add_edit(c::edit_id(row)));
     };
 
     auto* others_box = new QGroupBox(QStringLiteral("Others Parameters"), this);
     auto* others = new QFormLayout(others_box);
-    labelled(others, "Crowding", c::kCrowding);
-    labelled(others, "Incest Reduction", c::kIncestReduction);
-    labelled(others, "Crossover Probability", c::kPcross);
-    labelled(others, "Mutation Probability", c::kPmutation);
-    labelled(others, "Size of Population", c::kPopsize);
-    labelled(others, "Number Generation", c::kMaxgen);
+    labelled(others, options::crowding);
+    labelled(others, options::incest_reduction);
+    labelled(others, options::pcross);
+    labelled(others, options::pmutation);
+    labelled(others, options::popsize);
+    labelled(others, options::maxgen);
 
     auto* series_box = new QGroupBox(QStringLiteral("Time Series Parameter"), this);
     auto* series = new QFormLayout(series_box);
-    labelled(series, "Number of Observation", c::kNoss);
-    labelled(series, "Number of Component", c::kNcomp);
-    labelled(series, "Min. Obs. Reg.", c::kMinOssReg);
-    labelled(series, "Max Order VAR", c::kMaxOrder);
+    labelled(series, options::n_obs);
+    labelled(series, options::n_comp);
+    labelled(series, options::min_obs_per_regime);
+    labelled(series, options::max_order);
     // The course file: its edit and a "Browse…" button that fills it.
     QLineEdit* course = add_edit(c::kCourseFile);
     course->setMinimumWidth(3 * kNumberEditWidth);
@@ -219,7 +190,7 @@ ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
     auto* course_row = new QHBoxLayout;
     course_row->addWidget(course, 1);
     course_row->addWidget(browse);
-    series->addRow(new QLabel(QStringLiteral("Course File"), this), course_row);
+    series->addRow(new QLabel(label_of(options::course_file), this), course_row);
     series->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
 
     for (QFormLayout* form : {others, series}) {

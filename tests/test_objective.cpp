@@ -87,12 +87,18 @@ TEST(FieldSizes, FollowTheNumberOfObservations) {
 }
 
 TEST(ProblemValidation, RefusesSizesTheEstimatorsCannotHandle) {
-    EXPECT_NO_THROW(validate_problem_sizes(30, 2, 1, 2));
-    EXPECT_THROW(validate_problem_sizes(1000, 1, 2, 50), ConfigError);
-    EXPECT_THROW(validate_problem_sizes(29, 4, 2, 50), ConfigError);
-    EXPECT_THROW(validate_problem_sizes(1000, 4, 0, 50), ConfigError);
-    EXPECT_THROW(validate_problem_sizes(1000, 4, 5, 50), ConfigError);
-    EXPECT_THROW(validate_problem_sizes(1000, 4, 2, 1), ConfigError);
+    const auto fault = [](int n_oss, int n_comp, int m, int min_oss_reg) {
+        ModelDefinition model;
+        model.max_order = m;
+        model.min_obs_per_regime = min_oss_reg;
+        return validate(model, n_oss, n_comp).has_value();
+    };
+    EXPECT_FALSE(fault(30, 2, 1, 2));
+    EXPECT_TRUE(fault(1000, 1, 2, 50));
+    EXPECT_TRUE(fault(29, 4, 2, 50));
+    EXPECT_TRUE(fault(1000, 4, 0, 50));
+    EXPECT_TRUE(fault(1000, 4, 5, 50));
+    EXPECT_TRUE(fault(1000, 4, 2, 1));
     testing::ProblemFixture fx(testing::random_series(40, 2, 1), 50, 2, 2, 5);
     EXPECT_THROW(validate_problem(fx.problem), ConfigError);  // series shorter than n_oss
 }

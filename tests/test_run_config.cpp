@@ -246,12 +246,8 @@ TEST(RunConfigValidation, RunAndFitRefuseTheSameSizes) {
                     c.n_oss = n_oss;
                     c.m = m;
                     c.min_oss_reg = min_oss_reg;
-                    bool fit_refuses = false;
-                    try {
-                        validate_problem_sizes(n_oss, n_comp, m, min_oss_reg);
-                    } catch (const ConfigError&) {
-                        fit_refuses = true;
-                    }
+                    const bool fit_refuses =
+                        validate(model_definition(c), n_oss, n_comp).has_value();
                     EXPECT_EQ(problem(c).empty(), !fit_refuses)
                         << n_comp << " " << n_oss << " " << m << " " << min_oss_reg;
                 }

@@ -17,11 +17,13 @@ int run_results_tabs_tests(int argc, char** argv);
 int run_model_analysis_tests(int argc, char** argv);
 int run_run_outcomes_tests(int argc, char** argv);
 int run_charts_tests(int argc, char** argv);
+int run_option_rows_tests(int argc, char** argv);
 
 inline std::vector<Suite> suites() {
     return {run_exchange_tests,       run_parameter_dialog_tests, run_main_window_tests,
             run_real_run_tests,       run_locale_tests,           run_results_tabs_tests,
-            run_model_analysis_tests, run_run_outcomes_tests,     run_charts_tests};
+            run_model_analysis_tests, run_run_outcomes_tests,     run_charts_tests,
+            run_option_rows_tests};
 }
 
 }  // namespace velmora::gui::test

@@ -15,6 +15,42 @@ int effective_popsize(int entered) {
     return popsize < 2 ? 2 : popsize;
 }
 
+ModelDefinition model_definition(const RunConfig& config) {
+    ModelDefinition model;
+    model.max_order = config.m;
+    model.include = config.include;
+    model.min_obs_per_regime = config.min_oss_reg;
+    model.criterion = config.criterion;
+    return model;
+}
+
+void bind_search_options(options::Bindings& b, RunConfig& c) {
+    b.bind(options::selection, c.selection_choice, selection_choice_names);
+    b.bind(options::tourneysize, c.tourneysize);
+    b.bind(options::crossover, c.crossover_choice, crossover_choice_names);
+    b.bind(options::scaling, c.scaling_method, scaling_method_names);
+    b.bind(options::scalemult, c.scalemult);
+    b.bind(options::beta, c.beta);
+    b.bind(options::sigma_trunc, c.sigma_trunc);
+    b.bind(options::scaling_window, c.scaling_window);
+    b.bind(options::maxgen, c.maxgen);
+    b.bind(options::pcross, c.pcross);
+    b.bind(options::pmutation, c.pmutation);
+    b.bind(options::popsize, c.popsize);
+}
+
+void bind_problem_options(options::Bindings& b, RunConfig& c) {
+    b.bind(options::course_file, c.course_file);
+    b.bind(options::columns, c.columns);
+    b.bind(options::n_obs, c.n_oss);
+    b.bind(options::n_comp, c.n_comp);
+    b.bind(options::min_obs_per_regime, c.min_oss_reg);
+    b.bind(options::max_order, c.m);
+    b.bind(options::include, c.include, kIncludeChoices, include_name, include_choices_text());
+    b.bind(options::criterion, c.criterion, kCriterionChoices, criterion_name,
+           criterion_choices_text());
+}
+
 RunMethods methods_of(const RunConfig& config) {
     const auto selection = method_of_choice(selection_methods, config.selection_choice);
     const auto crossover = method_of_choice(crossover_methods, config.crossover_choice);

@@ -8,7 +8,9 @@
 
 #include "app/methods.hpp"
 #include "model/criterion.hpp"
+#include "model/definition.hpp"
 #include "model/design.hpp"
+#include "options/bindings.hpp"
 
 namespace velmora {
 
@@ -16,22 +18,22 @@ struct RunConfig {
     // Choice numbers: rows of selection_methods, crossover_methods and
     // scaling_methods (app/methods.hpp), as the dialog's radio buttons number them.
     int selection_choice = 0;
-    int tourneysize = 0;
+    int tourneysize = options::tourneysize.default_int();
     int crossover_choice = 0;
     int scaling_method = 0;
-    float scalemult = 1.2f;
-    double beta = 0.0;
-    double sigma_trunc = 0.0;
-    double scaling_window = 0.0;  // a whole number held as a double
-    int maxgen = 100;
-    double pcross = 0.9;
-    double pmutation = 0.001;
-    int popsize = 50;
-    int n_oss = 1000;
-    int n_comp = 4;
-    int min_oss_reg = 50;
-    std::string course_file = "TassidiCambio.txt";
-    int m = 2;
+    float scalemult = static_cast<float>(options::scalemult.default_number);
+    double beta = options::beta.default_number;
+    double sigma_trunc = options::sigma_trunc.default_number;
+    double scaling_window = options::scaling_window.default_number;  // a whole number
+    int maxgen = options::maxgen.default_int();
+    double pcross = options::pcross.default_number;
+    double pmutation = options::pmutation.default_number;
+    int popsize = options::popsize.default_int();
+    int n_oss = options::n_obs.default_int();
+    int n_comp = options::n_comp.default_int();
+    int min_oss_reg = options::min_obs_per_regime.default_int();
+    std::string course_file = std::string(options::course_file.default_text);
+    int m = options::max_order.default_int();
     // Deterministic terms of every regime's equations.
     Include include = Include::none;
     // What the search minimises and the reports' JSON and summary give.
@@ -49,10 +51,18 @@ inline constexpr auto scaling_method_names = cli_names(scaling_methods);
 
 // Largest n_oss a run accepts: the threshold-position fields of the
 // chromosome are at most 17 bits wide.
-constexpr int max_n_oss = 131072;
+constexpr int max_n_oss = options::high_int(options::n_obs);
 // Largest population a run accepts; far above any useful size, it keeps the
 // engine's population arithmetic away from integer overflow.
 constexpr int max_popsize = 1000000;
+
+// The rows of the search's options and of the series and model, bound to
+// config's fields, in the order the help lists them.
+void bind_search_options(options::Bindings& bindings, RunConfig& config);
+void bind_problem_options(options::Bindings& bindings, RunConfig& config);
+
+// The model that config defines.
+ModelDefinition model_definition(const RunConfig& config);
 
 // The population size the engine will use for an entered one: odd sizes are
 // raised by one, sizes below 2 become 2.

@@ -1,6 +1,5 @@
 #include "app/run_summary.hpp"
 
-#include <charconv>
 #include <sstream>
 
 #include "data/number.hpp"
@@ -12,22 +11,7 @@ namespace velmora {
 
 namespace {
 
-template <std::size_t N>
-const char* name_at(const std::array<const char*, N>& names, int index) {
-    return index >= 0 && static_cast<std::size_t>(index) < N
-               ? names[static_cast<std::size_t>(index)]
-               : "";
-}
-
-// A single-precision value as the double with the same shortest decimal
-// form, so that JSON shows 1.2 for a scalemult of 1.2, not 1.2000000476837158.
-double as_entered(float value) {
-    char text[32];
-    const auto written = std::to_chars(text, text + sizeof text, value);
-    double widened = value;
-    std::from_chars(text, written.ptr, widened);
-    return widened;
-}
+using options::as_entered;
 
 int regimes_of(const ModelStructure& s) {
     return s.threshold_variables == 1 ? s.one.n_regime : s.two.n_regime;
@@ -262,33 +246,21 @@ std::string format_run_summary(const RunResult& r) {
     return text;
 }
 
-nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& options, const RunResult& r) {
+nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& run_options,
+                                const RunResult& r) {
     using nlohmann::json;
-    json parameters = {
-        {"selection", name_at(selection_choice_names, c.selection_choice)},
-        {"tourneysize", c.tourneysize},
-        {"crossover", name_at(crossover_choice_names, c.crossover_choice)},
-        {"scaling", name_at(scaling_method_names, c.scaling_method)},
-        {"scalemult", as_entered(c.scalemult)},
-        {"beta", c.beta},
-        {"sigma_trunc", c.sigma_trunc},
-        {"scaling_window", static_cast<int>(c.scaling_window)},
-        {"maxgen", c.maxgen},
-        {"pcross", c.pcross},
-        {"pmutation", c.pmutation},
-        {"popsize", c.popsize},
-        {"n_oss", c.n_oss},
-        {"n_comp", c.n_comp},
-        {"min_oss_reg", c.min_oss_reg},
-        {"m", c.m},
-        {"include", include_name(c.include)},
-        {"criterion", criterion_name(c.criterion)},
-        {"course_file", c.course_file},
-        {"columns", c.columns},
-        {"workdir", options.workdir.string()},
-        {"threads", options.threads},
-        {"cache", options.cache},
-    };
+    // The options as the run took them, echoed from their rows.
+    RunConfig config = c;
+    std::filesystem::path workdir = run_options.workdir;
+    int threads = run_options.threads;
+    bool no_cache = !run_options.cache;
+    options::Bindings bound;
+    bind_search_options(bound, config);
+    bind_problem_options(bound, config);
+    bound.bind(options::workdir, workdir);
+    bound.bind(options::run_threads, threads);
+    bound.bind(options::no_cache, no_cache);
+    const json parameters = bound.parameters_json();
 
     json best = r.best_codes.empty()
                     ? json(nullptr)

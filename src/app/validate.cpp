@@ -40,30 +40,31 @@ void check_options(const RunOptions& options, Checks& checks) {
     }
 }
 
+// The definition's faults in the words a run has always used for them.
 void check_sizes(const RunConfig& c, Checks& checks) {
-    const std::optional<SizeRule> rule =
-        broken_size_rule(c.n_oss, c.n_comp, c.m, c.min_oss_reg, max_n_oss);
-    if (!rule) {
+    const std::optional<ModelFault> fault =
+        validate(model_definition(c), c.n_oss, c.n_comp, max_n_oss);
+    if (!fault) {
         return;
     }
-    switch (*rule) {
-        case SizeRule::components:
+    switch (fault->term) {
+        case ModelTerm::components:
             checks.refuse(strprintf("Number of components must be >= %d (n_comp = %d)",
                                     kMinComponents, c.n_comp));
             return;
-        case SizeRule::few_observations:
+        case ModelTerm::few_observations:
             checks.refuse(strprintf("Number of observations must be >= %d (n_oss = %d)",
                                     kMinObservations, c.n_oss));
             return;
-        case SizeRule::many_observations:
+        case ModelTerm::many_observations:
             checks.refuse(
                 strprintf("Number of observations must be <= %d (n_oss = %d)", max_n_oss, c.n_oss));
             return;
-        case SizeRule::order:
+        case ModelTerm::order:
             checks.refuse(
                 strprintf("Max order VAR must be between 1 and %d (m = %d)", kMaxOrder, c.m));
             return;
-        case SizeRule::regime_observations:
+        case ModelTerm::regime_size:
             checks.refuse(
                 strprintf("Minimum observations per regime must be >= %d (min_oss_reg = %d)",
                           kMinRegimeObservations, c.min_oss_reg));

@@ -12,12 +12,13 @@
 
 #include "diagnostics/residual_tests.hpp"
 #include "model/fitted_model.hpp"
+#include "options/option_table.hpp"
 
 namespace velmora::diagnostics {
 
 struct DiagnosticsOptions {
-    int portmanteau_lags = 12;
-    int arch_lags = 5;
+    int portmanteau_lags = options::portmanteau_lags.default_int();
+    int arch_lags = options::arch_lags.default_int();
 };
 
 struct ModelDiagnostics {

@@ -17,18 +17,19 @@
 #include "forecast/girf.hpp"
 #include "forecast/holdout.hpp"
 #include "numeric/arrays.hpp"
+#include "options/option_table.hpp"
 #include "support/errors.hpp"
 
 namespace velmora {
 
 struct AnalysisRequest {
     int forecast = 0;  // steps ahead; 0: no forecast
-    int paths = 2000;
+    int paths = options::forecast_paths.default_int();
     std::filesystem::path forecast_csv;
     int holdout = 0;  // rows held out; 0: no check
     int girf = 0;     // largest horizon; 0: no impulse responses
-    int girf_histories = 500;
-    int girf_repetitions = 100;
+    int girf_histories = options::girf_histories.default_int();
+    int girf_repetitions = options::girf_repetitions.default_int();
     std::filesystem::path girf_csv;
 
     bool any() const noexcept { return forecast > 0 || holdout > 0 || girf > 0; }

@@ -9,13 +9,6 @@
 
 namespace velmora {
 
-namespace {
-
-constexpr std::array<Criterion, 4> kAll{Criterion::classic, Criterion::aic, Criterion::bic,
-                                        Criterion::hq};
-
-}  // namespace
-
 const char* criterion_name(Criterion criterion) {
     switch (criterion) {
         case Criterion::classic:
@@ -31,7 +24,7 @@ const char* criterion_name(Criterion criterion) {
 }
 
 std::optional<Criterion> parse_criterion(std::string_view name) {
-    for (const Criterion c : kAll) {
+    for (const Criterion c : kCriterionChoices) {
         if (name == criterion_name(c)) {
             return c;
         }
@@ -41,7 +34,7 @@ std::optional<Criterion> parse_criterion(std::string_view name) {
 
 std::string criterion_choices_text() {
     std::string text;
-    for (const Criterion c : kAll) {
+    for (const Criterion c : kCriterionChoices) {
         if (!text.empty()) {
             text += "|";
         }

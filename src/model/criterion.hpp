@@ -6,6 +6,7 @@
 // is not rewarded for the rows it leaves out, and charge every estimated
 // coefficient.
 
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,9 @@
 namespace velmora {
 
 enum class Criterion { classic, aic, bic, hq };
+
+inline constexpr std::array<Criterion, 4> kCriterionChoices{Criterion::classic, Criterion::aic,
+                                                            Criterion::bic, Criterion::hq};
 
 // "classic", "aic", "bic", "hq".
 const char* criterion_name(Criterion criterion);

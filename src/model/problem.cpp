@@ -5,54 +5,19 @@
 
 namespace velmora {
 
-std::optional<SizeRule> broken_size_rule(int n_oss, int n_comp, int m, int min_oss_reg,
-                                         int max_n_oss) {
-    if (n_comp < kMinComponents) {
-        return SizeRule::components;
-    }
-    if (n_oss < kMinObservations) {
-        return SizeRule::few_observations;
-    }
-    if (n_oss > max_n_oss) {
-        return SizeRule::many_observations;
-    }
-    if (!order_allowed(m)) {
-        return SizeRule::order;
-    }
-    if (min_oss_reg < kMinRegimeObservations) {
-        return SizeRule::regime_observations;
-    }
-    return std::nullopt;
-}
-
-void validate_problem_sizes(int n_oss, int n_comp, int m, int min_oss_reg) {
-    const std::optional<SizeRule> rule = broken_size_rule(n_oss, n_comp, m, min_oss_reg);
-    if (!rule) {
-        return;
-    }
-    switch (*rule) {
-        case SizeRule::components:
-            throw ConfigError(strprintf(
-                "The number of components must be at least %d (got %d): the threshold variables "
-                "are taken from components 1 and 2",
-                kMinComponents, n_comp));
-        case SizeRule::few_observations:
-        case SizeRule::many_observations:  // not reached: no upper bound here
-            throw ConfigError(strprintf("The number of observations must be at least %d (got %d)",
-                                        kMinObservations, n_oss));
-        case SizeRule::order:
-            throw ConfigError(
-                strprintf("The largest autoregressive order must be between 1 and %d (got %d)",
-                          kMaxOrder, m));
-        case SizeRule::regime_observations:
-            throw ConfigError(strprintf(
-                "The least number of observations per regime must be at least %d (got %d)",
-                kMinRegimeObservations, min_oss_reg));
-    }
+ModelDefinition definition_of(const ModelProblem& problem) {
+    ModelDefinition model;
+    model.max_order = problem.m;
+    model.include = problem.include;
+    model.min_obs_per_regime = problem.min_oss_reg;
+    model.criterion = problem.criterion;
+    return model;
 }
 
 void validate_problem(const ModelProblem& problem) {
-    validate_problem_sizes(problem.n_oss, problem.n_comp, problem.m, problem.min_oss_reg);
+    if (const auto fault = validate(definition_of(problem), problem.n_oss, problem.n_comp)) {
+        throw ConfigError(fault->message);
+    }
     const double_matrix* serie = problem.serie_matrix;
     if (serie == nullptr) {
         throw ConfigError("No series has been loaded");

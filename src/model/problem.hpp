@@ -9,8 +9,10 @@
 #include <optional>
 
 #include "model/criterion.hpp"
+#include "model/definition.hpp"
 #include "model/design.hpp"
 #include "numeric/arrays.hpp"
+#include "options/option_table.hpp"
 #include "support/console.hpp"
 
 namespace velmora {
@@ -43,32 +45,24 @@ struct ModelProblem {
 
 // Smallest series the estimators accept: a threshold position code of 0
 // stands for time 30 in the one-threshold model.
-constexpr int kMinObservations = 30;
-constexpr int kMaxOrder = 4;
+constexpr int kMinObservations = options::low_int(options::n_obs);
+constexpr int kMaxOrder = options::high_int(options::max_order);
 constexpr int kMaxLag = 6;
 // The threshold variables are components 1 and 2.
-constexpr int kMinComponents = 2;
+constexpr int kMinComponents = options::low_int(options::n_comp);
 // A regime needs two observations before any coefficient can be estimated.
-constexpr int kMinRegimeObservations = 2;
+constexpr int kMinRegimeObservations = options::low_int(options::min_obs_per_regime);
 
 constexpr bool order_allowed(int m) {
-    return m >= 1 && m <= kMaxOrder;
+    return options::max_order.bounds->allows(m);
 }
 
-// The size rules of a problem, in the order they are checked. Each front end
-// words a broken rule for its own users; the bounds live here only.
-enum class SizeRule { components, few_observations, many_observations, order, regime_observations };
+// The problem's model as its definition holds it.
+ModelDefinition definition_of(const ModelProblem& problem);
 
-// The first rule the sizes break, if any. max_n_oss bounds the series from
-// above where a caller needs it (the search's position fields).
-std::optional<SizeRule> broken_size_rule(int n_oss, int n_comp, int m, int min_oss_reg,
-                                         int max_n_oss = INT_MAX);
-
-// Checks what the estimators rely on (a series present and as large as the
-// sizes say, n_comp >= 2, n_oss >= 30, m in 1..4, min_oss_reg >= 2). Throws
+// Checks what the estimators rely on: the definition on the problem's sizes
+// (validate), and a series present and as large as the sizes say. Throws
 // ConfigError with a message a user can act on.
 void validate_problem(const ModelProblem& problem);
-// The size rules alone, before a series has been read.
-void validate_problem_sizes(int n_oss, int n_comp, int m, int min_oss_reg);
 
 }  // namespace velmora

@@ -1,0 +1,56 @@
+#include "model/definition.hpp"
+
+#include "model/problem.hpp"
+#include "support/format.hpp"
+
+namespace velmora {
+
+std::optional<ModelFault> validate(const ModelDefinition& model, int n_obs, int n_comp,
+                                   int max_n_obs) {
+    if (n_comp < kMinComponents) {
+        return ModelFault{ModelTerm::components,
+                          strprintf("The number of components must be at least %d (got %d): the "
+                                    "threshold variables are taken from components 1 and 2",
+                                    kMinComponents, n_comp)};
+    }
+    if (n_obs < kMinObservations) {
+        return ModelFault{ModelTerm::few_observations,
+                          strprintf("The number of observations must be at least %d (got %d)",
+                                    kMinObservations, n_obs)};
+    }
+    if (n_obs > max_n_obs) {
+        return ModelFault{
+            ModelTerm::many_observations,
+            strprintf("The number of observations must be at most %d (got %d)", max_n_obs, n_obs)};
+    }
+    if (!order_allowed(model.max_order)) {
+        return ModelFault{
+            ModelTerm::order,
+            strprintf("The largest autoregressive order must be between 1 and %d (got %d)",
+                      kMaxOrder, model.max_order)};
+    }
+    if (model.min_obs_per_regime < kMinRegimeObservations) {
+        return ModelFault{
+            ModelTerm::regime_size,
+            strprintf("The least number of observations per regime must be at least %d (got %d)",
+                      kMinRegimeObservations, model.min_obs_per_regime)};
+    }
+    return std::nullopt;
+}
+
+const options::OptionRow& term_row(ModelTerm term) {
+    switch (term) {
+        case ModelTerm::components:
+            return options::n_comp;
+        case ModelTerm::few_observations:
+        case ModelTerm::many_observations:
+            return options::n_obs;
+        case ModelTerm::order:
+            return options::max_order;
+        case ModelTerm::regime_size:
+            return options::min_obs_per_regime;
+    }
+    return options::max_order;  // not reached: every term has its case
+}
+
+}  // namespace velmora
