@@ -22,6 +22,7 @@
 #include "batch/batch_plan.hpp"
 #include "batch/jobs_file.hpp"
 #include "batch/summary.hpp"
+#include "cli/charts_option.hpp"
 #include "cli/commands.hpp"
 #include "cli/mpi_session.hpp"
 #include "cli/progress_line.hpp"
@@ -47,6 +48,7 @@ constexpr const char* kParentVariable = "VELMORA_BATCH_PARENT";
 struct BatchCommandState {
     std::string jobs_file;
     std::string out;
+    std::string charts;
     std::uint64_t seed = 0;
     std::optional<int> threads;
     bool resume = false;
@@ -202,6 +204,10 @@ int execute(const BatchCommandState& state) {
         settings.program = this_program();
         settings.seed = state.seed;
         settings.resume = state.resume;
+        check_charts_available(state.charts);
+        if (!state.charts.empty()) {
+            settings.charts = std::filesystem::absolute(state.charts).lexically_normal();
+        }
         const unsigned cores = std::thread::hardware_concurrency();
         settings.threads = state.threads.value_or(
             std::max(1, static_cast<int>(cores == 0 ? 1 : cores) / MpiSession::local_ranks()));
@@ -337,6 +343,9 @@ void add_batch_command(CLI::App& app, int& exit_status) {
                      "Threads of each job (default: the cores divided among the ranks on the "
                      "node); results do not depend on it, but the JSON echoes it")
         ->check(whole_number_in(1, kMaxThreads));
+    batch->add_option("--charts", state->charts,
+                      "Draw each job's charts into CHARTS/NAME, as the job's own --charts would; "
+                      "a job that gives --charts itself keeps its own folder");
     batch->add_flag("--resume", state->resume,
                     "Keep every job whose folder holds result.json (a job that completed) and "
                     "run the others, their folders cleared first");

@@ -4,15 +4,16 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLegend>
-#include <QLegendMarker>
 #include <QLineSeries>
 #include <QPen>
 #include <QPushButton>
+#include <QScatterSeries>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #include "app/threshold_app.hpp"
 #include "chart_view.hpp"
@@ -29,10 +30,15 @@ const QColor kColours[] = {QColor(0x1f, 0x77, 0xb4), QColor(0xd6, 0x27, 0x28),
 
 // Enough for a line to look continuous at any window size.
 constexpr int kMaxPoints = 4000;
-// Beyond this many replications the legend names the kinds of line once
-// instead of every line: a thousand entries squeezed into the legend lose
-// their labels.
+// Beyond this many replications the page draws them together (a dot per
+// replication and generation, the lowest and the average as lines): a line
+// and a legend entry each would leave a thousand unlabelled squares.
 constexpr std::size_t kLegendReplications = 4;
+// Enough dots to show the replications' spread; each dot is an item of the
+// chart's scene, so they are thinned beyond this.
+constexpr int kMaxDots = 5000;
+const QColor kBestColour(0x1f, 0x77, 0xb4);
+const QColor kMeanColour(0xff, 0x7f, 0x0e);
 
 QColor colour_of(int replication) {
     constexpr int count = static_cast<int>(std::size(kColours));
@@ -91,6 +97,7 @@ SearchTab::SearchTab(QWidget* parent) : ResultsTab(parent) {
 
 void SearchTab::run_started(const RunConfig& config) {
     view_->chart()->removeAllSeries();
+    spread_.reset();
     // Drawn plainly while the run goes on, smoothly once it has ended.
     view_->setRenderHint(QPainter::Antialiasing, false);
     lines_.clear();
@@ -115,7 +122,7 @@ SearchTab::Lines& SearchTab::lines_of(int replication) {
     lines.mean.series = new QLineSeries(chart);
     // One replication: two colours. Several: a colour per replication, its
     // mean dashed.
-    QPen dashed(replication == 1 && lines_.empty() ? QColor(0xff, 0x7f, 0x0e) : colour, 1.2);
+    QPen dashed(replication == 1 && lines_.empty() ? kMeanColour : colour, 1.2);
     dashed.setStyle(Qt::DashLine);
     lines.mean.series->setPen(dashed);
     for (QLineSeries* series : {lines.best.series, lines.mean.series}) {
@@ -124,37 +131,105 @@ SearchTab::Lines& SearchTab::lines_of(int replication) {
         series->attachAxis(y_axis_);
     }
     Lines& stored = lines_.emplace(replication, lines).first->second;
-    name_lines(replication);
+    name_lines();
     return stored;
 }
 
-void SearchTab::name_lines(int added) {
+void SearchTab::name_lines() {
     const bool several = lines_.size() > 1;
-    const bool many = lines_.size() > kLegendReplications;
-    const bool all = lines_.size() <= kLegendReplications + 1;
-    bool first = true;
     for (auto& [replication, lines] : lines_) {
-        // Past the change to one entry per kind, only the new lines change.
-        if (!all && replication != added) {
-            first = false;
-            continue;
-        }
-        if (many) {
-            lines.best.series->setName(first ? tr("Best criterion, each replication") : QString());
-            lines.mean.series->setName(first ? tr("Mean criterion, each replication") : QString());
-        } else {
-            lines.best.series->setName(several ? tr("Best, replication %1").arg(replication)
-                                               : tr("Best criterion"));
-            lines.mean.series->setName(several ? tr("Mean, replication %1").arg(replication)
-                                               : tr("Mean criterion"));
-        }
-        for (QLineSeries* series : {lines.best.series, lines.mean.series}) {
-            for (QLegendMarker* marker : view_->chart()->legend()->markers(series)) {
-                marker->setVisible(!many || first);
-            }
-        }
-        first = false;
+        lines.best.series->setName(several ? tr("Best, replication %1").arg(replication)
+                                           : tr("Best criterion"));
+        lines.mean.series->setName(several ? tr("Mean, replication %1").arg(replication)
+                                           : tr("Mean criterion"));
     }
+}
+
+void SearchTab::draw_as_spread() {
+    QChart* chart = view_->chart();
+    spread_ = std::make_unique<Spread>();
+    spread_->dots = new QScatterSeries(chart);
+    spread_->dots->setName(tr("Best criterion of each replication"));
+    spread_->dots->setMarkerSize(5.0);
+    QColor dot = kBestColour;
+    dot.setAlpha(90);
+    spread_->dots->setColor(dot);
+    spread_->dots->setBorderColor(Qt::transparent);
+    spread_->lowest = new QLineSeries(chart);
+    spread_->lowest->setPen(QPen(kBestColour.darker(130), 2.0));
+    spread_->average = new QLineSeries(chart);
+    QPen dashed(kMeanColour, 1.5);
+    dashed.setStyle(Qt::DashLine);
+    spread_->average->setPen(dashed);
+    spread_->average->setName(tr("Mean criterion, average of the replications"));
+    for (auto& [replication, lines] : lines_) {
+        add_to_spread(replication, lines.best.series->points(), lines.mean.series->points());
+        for (QLineSeries* series : {lines.best.series, lines.mean.series}) {
+            chart->removeSeries(series);
+            delete series;
+        }
+    }
+    lines_.clear();
+    for (QXYSeries* series :
+         std::initializer_list<QXYSeries*>{spread_->dots, spread_->lowest, spread_->average}) {
+        chart->addSeries(series);
+        series->attachAxis(x_axis_);
+        series->attachAxis(y_axis_);
+    }
+}
+
+void SearchTab::add_to_spread(int replication, const QList<QPointF>& best,
+                              const QList<QPointF>& mean) {
+    Spread& s = *spread_;
+    s.replications.insert(replication);
+    const auto on = [](const QPointF& p, int stride) {
+        return static_cast<long long>(p.x()) % stride == 0;
+    };
+    for (const QPointF& p : best) {
+        if (on(p, s.dot_stride)) {
+            s.dot_points.append(p);
+        }
+        if (on(p, s.line_stride)) {
+            const int g = static_cast<int>(p.x());
+            const auto [at, added] = s.lowest_of.emplace(g, p.y());
+            at->second = added ? p.y() : std::min(at->second, p.y());
+        }
+    }
+    for (const QPointF& p : mean) {
+        if (on(p, s.line_stride)) {
+            auto& [sum, count] = s.mean_of[static_cast<int>(p.x())];
+            sum += p.y();
+            ++count;
+        }
+    }
+    while (s.dot_points.size() > kMaxDots) {
+        s.dot_stride *= 2;
+        s.dot_points.removeIf([&](const QPointF& p) { return !on(p, s.dot_stride); });
+    }
+    while (std::max(s.lowest_of.size(), s.mean_of.size()) > static_cast<std::size_t>(kMaxPoints)) {
+        s.line_stride *= 2;
+        std::erase_if(s.lowest_of, [&](const auto& e) { return e.first % s.line_stride != 0; });
+        std::erase_if(s.mean_of, [&](const auto& e) { return e.first % s.line_stride != 0; });
+    }
+}
+
+void SearchTab::draw_spread() {
+    Spread& s = *spread_;
+    s.dots->replace(s.dot_points);
+    QList<QPointF> lowest;
+    lowest.reserve(static_cast<qsizetype>(s.lowest_of.size()));
+    for (const auto& [g, y] : s.lowest_of) {
+        lowest.append(QPointF(g, y));
+    }
+    s.lowest->replace(lowest);
+    s.lowest->setName(tr("Lowest best criterion of %1 replications")
+                          .arg(static_cast<int>(s.replications.size())));
+    QList<QPointF> average;
+    average.reserve(static_cast<qsizetype>(s.mean_of.size()));
+    for (const auto& [g, sum_count] : s.mean_of) {
+        average.append(QPointF(g, sum_count.first / sum_count.second));
+    }
+    s.average->replace(average);
 }
 
 void SearchTab::add_generations(const std::vector<RunProgress>& bred) {
@@ -184,9 +259,19 @@ void SearchTab::add_generations(const std::vector<RunProgress>& bred) {
         maxgen_ = std::max(maxgen_, p.maxgen);
     }
     for (auto& [replication, pair] : points) {
+        if (!spread_ && !lines_.contains(replication) && lines_.size() >= kLegendReplications) {
+            draw_as_spread();
+        }
+        if (spread_) {
+            add_to_spread(replication, pair.first, pair.second);
+            continue;
+        }
         Lines& lines = lines_of(replication);
         extend(lines.best, pair.first);
         extend(lines.mean, pair.second);
+    }
+    if (spread_) {
+        draw_spread();
     }
     fit_axes();
 }
@@ -289,6 +374,18 @@ namespace velmora::gui {
 QList<QPointF> SearchTab::best_line(int replication) const {
     const auto found = lines_.find(replication);
     return found == lines_.end() ? QList<QPointF>() : found->second.best.series->points();
+}
+
+int SearchTab::spread_dots() const {
+    return spread_ ? static_cast<int>(spread_->dots->count()) : 0;
+}
+
+QList<QPointF> SearchTab::lowest_line() const {
+    return spread_ ? spread_->lowest->points() : QList<QPointF>();
+}
+
+QList<QPointF> SearchTab::average_line() const {
+    return spread_ ? spread_->average->points() : QList<QPointF>();
 }
 
 }  // namespace velmora::gui

@@ -1,19 +1,24 @@
 #pragma once
 // The Search page: the best and the mean criterion of every generation, drawn
-// while the run goes on (one pair of lines per replication), and below the
-// chart the best structure when the run has ended or was stopped.
+// while the run goes on (one pair of lines per replication, or for many
+// replications a dot per replication and generation with the lowest and the
+// average as lines), and below the chart the best structure when the run has
+// ended or was stopped.
 
 #include <QList>
 #include <QPointF>
 #include <QString>
 
 #include <map>
+#include <memory>
+#include <set>
 #include <vector>
 
 #include "results_tab.hpp"
 
 class QLabel;
 class QLineSeries;
+class QScatterSeries;
 class QValueAxis;
 
 namespace velmora::gui {
@@ -38,6 +43,13 @@ class SearchTab : public ResultsTab {
     int mean_points(int replication) const;
     // The points of the best line of a replication, as drawn.
     QList<QPointF> best_line(int replication) const;
+    // With many replications: whether the page has changed to the spread,
+    // the dots of every replication's best criterion, and the lines of the
+    // lowest best criterion and the average mean criterion per generation.
+    bool shows_spread() const { return spread_ != nullptr; }
+    int spread_dots() const;
+    QList<QPointF> lowest_line() const;
+    QList<QPointF> average_line() const;
 
   private:
     // A very long run is drawn thinned: every stride-th generation, the
@@ -52,11 +64,29 @@ class SearchTab : public ResultsTab {
         Line best;
         Line mean;
     };
+    // Past kLegendReplications replications a line each would need a
+    // legend entry each (the legend loses its labels) and thousands of
+    // series: the replications are drawn together instead, each thinned by
+    // its own stride when it would exceed its limit.
+    struct Spread {
+        QScatterSeries* dots = nullptr;
+        QLineSeries* lowest = nullptr;
+        QLineSeries* average = nullptr;
+        QList<QPointF> dot_points;
+        std::map<int, double> lowest_of;                // generation: lowest best
+        std::map<int, std::pair<double, int>> mean_of;  // generation: sum, count
+        std::set<int> replications;
+        int dot_stride = 1;
+        int line_stride = 1;
+    };
     static void extend(Line& line, const QList<QPointF>& points);
     Lines& lines_of(int replication);
-    // Names the lines of every replication, or of the one just added when
-    // the others need no change.
-    void name_lines(int added);
+    // Names the lines of every replication.
+    void name_lines();
+    // Changes the page to the spread, taking in the lines drawn so far.
+    void draw_as_spread();
+    void add_to_spread(int replication, const QList<QPointF>& best, const QList<QPointF>& mean);
+    void draw_spread();
     void fit_axes();
 
     ChartView* view_ = nullptr;
@@ -64,6 +94,7 @@ class SearchTab : public ResultsTab {
     QValueAxis* y_axis_ = nullptr;
     QLabel* summary_ = nullptr;
     std::map<int, Lines> lines_;
+    std::unique_ptr<Spread> spread_;
     int maxgen_ = 0;
     int last_generation_ = 0;
     double y_low_ = 0.0;

@@ -329,6 +329,33 @@ TEST(BatchCli, RelativePathsAreTakenFromTheJobsFilesFolder) {
     EXPECT_TRUE(std::filesystem::exists(f.dir / "elsewhere" / "out" / "a" / "result.json"));
 }
 
+TEST(BatchCli, ChartsGoToAFolderPerJobUnlessTheJobNamesItsOwn) {
+    BatchFolder f;
+    std::filesystem::create_directories(f.dir / "elsewhere");
+    write_file(f.jobs, "a " + small_run() + "\nb " + small_run("--charts own") + "\n");
+    const auto outcome =
+        run_batch({"--jobs", "../jobs.txt", "--out", "out", "--threads", "1", "--charts", "charts"},
+                  f.dir / "elsewhere");
+    const bool drawable =
+        std::filesystem::exists(std::filesystem::path(kCli).parent_path() / "velmora-charts");
+    if (!drawable) {
+        // Built without Qt: refused before any job runs.
+        EXPECT_EQ(outcome.status, 2) << outcome.err;
+        EXPECT_TRUE(testing::contains(outcome.err, "--charts")) << outcome.err;
+        EXPECT_FALSE(std::filesystem::exists(f.dir / "elsewhere" / "out"));
+        return;
+    }
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    // The batch's folder is named from where it started, the job's own from
+    // the jobs file's folder.
+    const auto charts = f.dir / "elsewhere" / "charts";
+    for (const char* chart : {"search-course.svg", "search-course.png"}) {
+        EXPECT_TRUE(std::filesystem::exists(charts / "a" / chart)) << chart;
+        EXPECT_TRUE(std::filesystem::exists(f.dir / "own" / chart)) << chart;
+    }
+    EXPECT_FALSE(std::filesystem::exists(charts / "b"));
+}
+
 TEST(BatchCli, ResultsDoNotDependOnTheThreadsOfEachJob) {
     BatchFolder f;
     write_file(f.jobs, "a " + small_run() + "\nb " + small_run("--replications 2") + "\n");

@@ -26,6 +26,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "app/threshold_app.hpp"
 #include "best_model_tab.hpp"
@@ -47,37 +48,56 @@ namespace velmora::gui::test {
 
 namespace {
 
-// Every text the chart's scene draws.
-QStringList scene_texts(const QChartView* view) {
-    QStringList out;
+// Every text the chart's scene draws inside the view (a text laid out past
+// the view's edge is cut as surely as an elided one), with where it lies.
+QList<std::pair<QString, QRectF>> scene_texts(const QChartView* view) {
+    QList<std::pair<QString, QRectF>> out;
+    const QRectF visible =
+        view->mapToScene(view->viewport()->rect()).boundingRect().adjusted(-1, -1, 1, 1);
     for (QGraphicsItem* item : view->scene()->items()) {
-        if (!item->isVisible()) {
+        if (!item->isVisible() || !visible.contains(item->sceneBoundingRect())) {
             continue;
         }
         if (const auto* text = dynamic_cast<const QGraphicsTextItem*>(item)) {
-            out << text->toPlainText();
+            out.append({text->toPlainText(), item->sceneBoundingRect()});
         } else if (const auto* simple = dynamic_cast<const QGraphicsSimpleTextItem*>(item)) {
-            out << simple->text();
+            out.append({simple->text(), item->sceneBoundingRect()});
         }
     }
     return out;
 }
 
 // Fails unless every visible legend entry and every axis title of the chart
-// is drawn exactly as named.
+// is drawn exactly as named, and no two legend entries overlap.
 void verify_whole(const ChartView* view, const QString& where) {
-    const QStringList shown = scene_texts(view);
-    int entries = 0;
+    const auto texts = scene_texts(view);
+    QStringList shown;
+    for (const auto& [text, rect] : texts) {
+        shown << text;
+    }
+    QList<QRectF> labels;
+    QList<qsizetype> used;
     for (QLegendMarker* marker : view->chart()->legend()->markers()) {
         if (!marker->isVisible() || marker->label().isEmpty()) {
             continue;
         }
-        ++entries;
         QVERIFY2(shown.contains(marker->label()),
                  qPrintable(where + ": legend entry \"" + marker->label() +
                             "\" is cut; shown: " + shown.join(" | ")));
+        // Entries of the same name are different texts of the scene.
+        qsizetype at = shown.indexOf(marker->label());
+        while (used.contains(at) && shown.indexOf(marker->label(), at + 1) >= 0) {
+            at = shown.indexOf(marker->label(), at + 1);
+        }
+        used.append(at);
+        const QRectF rect = texts[at].second.adjusted(1, 1, -1, -1);
+        for (const QRectF& other : labels) {
+            QVERIFY2(!rect.intersects(other),
+                     qPrintable(where + ": legend entry \"" + marker->label() + "\" overlaps"));
+        }
+        labels.append(rect);
     }
-    QVERIFY2(entries > 0, qPrintable(where + ": no legend entry"));
+    QVERIFY2(!labels.isEmpty(), qPrintable(where + ": no legend entry"));
     for (QAbstractAxis* axis : view->chart()->axes()) {
         if (axis->titleText().isEmpty()) {
             continue;

@@ -99,13 +99,25 @@ std::vector<std::string> child_environment() {
 
 }  // namespace
 
+namespace {
+
+// `path` from the jobs file's folder, where every child starts, so that the
+// names in a job's outputs do not depend on where the whole tree lies.
+std::filesystem::path from_jobs_dir(const std::filesystem::path& path,
+                                    const std::filesystem::path& jobs_dir) {
+    std::error_code ec;
+    std::filesystem::path relative = std::filesystem::relative(path, jobs_dir, ec);
+    return ec || relative.empty() ? path : relative;
+}
+
+}  // namespace
+
 BatchPlan::BatchPlan(BatchSettings settings, std::vector<Job> jobs)
     : settings_(std::move(settings)), jobs_(std::move(jobs)) {
     jobs_dir_ = settings_.jobs_file.parent_path();
-    std::error_code ec;
-    out_from_jobs_dir_ = std::filesystem::relative(settings_.out, jobs_dir_, ec);
-    if (ec || out_from_jobs_dir_.empty()) {
-        out_from_jobs_dir_ = settings_.out;
+    out_from_jobs_dir_ = from_jobs_dir(settings_.out, jobs_dir_);
+    if (!settings_.charts.empty()) {
+        charts_from_jobs_dir_ = from_jobs_dir(settings_.charts, jobs_dir_);
     }
 }
 
@@ -132,6 +144,9 @@ std::vector<std::string> BatchPlan::child_arguments(int index) const {
                  "--json", (workdir / kJobJson).string()});
     if (!job.own_seed) {
         args.insert(args.end(), {"--seed", seed_of(index)});
+    }
+    if (!charts_from_jobs_dir_.empty() && !job.own_charts) {
+        args.insert(args.end(), {"--charts", (charts_from_jobs_dir_ / job.name).string()});
     }
     return args;
 }

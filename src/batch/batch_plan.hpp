@@ -30,6 +30,9 @@ struct BatchSettings {
     std::uint64_t seed = 0;
     int threads = 1;
     bool resume = false;
+    // Where the jobs' charts go, one folder per job (CHARTS/NAME); empty:
+    // only jobs that ask for charts themselves draw any.
+    std::filesystem::path charts;  // absolute
 };
 
 inline constexpr const char* kResultFile = "result.json";
@@ -47,10 +50,9 @@ class BatchPlan {
     std::string seed_of(int index) const;
     // The arguments after the program's name: the command, the job's own
     // arguments, then --workdir, --threads, --json and (without one of the
-    // job's own) --seed. Relative paths of the job are taken from the jobs
-    // file's folder, where the child starts; --workdir is given relative to
-    // it too, so the files' names in the job's outputs do not depend on where
-    // the whole tree lies.
+    // job's own) --seed and, when the batch draws charts, --charts. Relative paths of the job are
+    // taken from the jobs file's folder, where the child starts; --workdir is given relative to it
+    // too, so the files' names in the job's outputs do not depend on where the whole tree lies.
     std::vector<std::string> child_arguments(int index) const;
 
     // Whether the job's folder holds a complete result.
@@ -63,6 +65,7 @@ class BatchPlan {
     std::vector<Job> jobs_;
     std::filesystem::path jobs_dir_;
     std::filesystem::path out_from_jobs_dir_;
+    std::filesystem::path charts_from_jobs_dir_;
 };
 
 // One job's child process. The constructor clears the job's folder and starts

@@ -188,6 +188,9 @@ std::vector<Job> parse_jobs(std::string_view text, const std::string& label) {
             } else if (argument.rfind("--seed=", 0) == 0) {
                 job.own_seed = argument.substr(7);
             }
+            if (argument == "--charts" || argument.rfind("--charts=", 0) == 0) {
+                job.own_charts = true;
+            }
         }
         line_of_name.emplace(job.name, line_number);
         jobs.push_back(std::move(job));

@@ -21,6 +21,8 @@ struct Job {
     int line = 0;                        // 1-based line of the jobs file
     // The value the job gives --seed itself, when it does.
     std::optional<std::string> own_seed;
+    // Whether the job names a charts folder itself (--charts).
+    bool own_charts = false;
 };
 
 // Splits one line into words as a POSIX shell would before expansion: blanks
