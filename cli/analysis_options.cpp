@@ -30,7 +30,8 @@ void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request)
 
 AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matrix& series, int rows,
                                       const AnalysisRequest& request, std::uint64_t seed,
-                                      int threads, const std::atomic<bool>* stop) {
+                                      int threads, const std::atomic<bool>* stop,
+                                      TaskExecutor* executor) {
     if (!request.any()) {
         return {};
     }
@@ -46,6 +47,7 @@ AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matri
     AnalysisSettings settings;
     settings.seed = seed;
     settings.threads = threads;
+    settings.executor = executor;
     settings.progress = [&progress, stop](const char* stage, long long done, long long total) {
         progress.update(stage, done, total);
         return !(stop != nullptr && stop->load());

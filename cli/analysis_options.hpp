@@ -37,7 +37,8 @@ void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request)
 // and one with a note when the model was not estimated.
 AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matrix& series, int rows,
                                       const AnalysisRequest& request, std::uint64_t seed,
-                                      int threads, const std::atomic<bool>* stop);
+                                      int threads, const std::atomic<bool>* stop,
+                                      TaskExecutor* executor = nullptr);
 
 // Gives the analysis the file's component names and row labels (of every row
 // read, the held-out ones included) for its texts and files.

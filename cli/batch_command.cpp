@@ -314,6 +314,10 @@ void follow_batch_parent() {
     }
 }
 
+bool inside_batch_job() {
+    return std::getenv(kParentVariable) != nullptr;
+}
+
 void add_batch_command(CLI::App& app, int& exit_status) {
     auto state = std::make_shared<BatchCommandState>();
     CLI::App* batch = app.add_subcommand(

@@ -54,4 +54,8 @@ void add_batch_command(CLI::App& app, int& exit_status);
 // that no job writes on into a folder that a later --resume clears.
 void follow_batch_parent();
 
+// Whether this process is a job that `velmora batch` started (it runs alone,
+// whatever launcher started the batch).
+bool inside_batch_job();
+
 }  // namespace velmora::cli

@@ -23,6 +23,7 @@
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
 #include "cli/interrupt.hpp"
+#include "cli/mpi_executor.hpp"
 #include "cli/progress_line.hpp"
 #include "cli/rolling_options.hpp"
 #include "data/series.hpp"
@@ -364,7 +365,16 @@ int stopped_by_signal(const InterruptGuard& interrupts, bool report_written) {
     return interrupted_status(interrupts.signal_received());
 }
 
-int execute(FitCommandState& state) {
+int execute(FitCommandState& state, const Spread& spread) {
+    if (!spread.writes) {
+        // Another rank of an MPI launch: the same course, its files aside.
+        state.workdir = spread.scratch / "workdir";
+        for (std::string* path : {&state.json_path, &state.regimes_csv_path, &state.tables_path}) {
+            *path = spread.place(*path);
+        }
+        relocate_outputs(state.analysis, state.rolling, spread);
+        state.charts_dir.clear();
+    }
     RunConfig& c = state.config;
     state.codes = parse_codes(state.codes_text);
     refuse_course_file_among_own_files(c.course_file, state.workdir);
@@ -461,9 +471,10 @@ int execute(FitCommandState& state) {
     if (summary.model.estimated()) {
         StageProgress stage_line;
         try {
-            inference = inference::infer_model(
-                problem, summary.model,
-                inference_options(state.inference, state.seed, state.threads, stop, &stage_line));
+            inference::InferenceOptions choice =
+                inference_options(state.inference, state.seed, state.threads, stop, &stage_line);
+            choice.executor = spread.executor;
+            inference = inference::infer_model(problem, summary.model, choice);
         } catch (const std::exception& e) {
             note_step_failure(analysis_errors, "inference", e.what());
         }
@@ -480,7 +491,7 @@ int execute(FitCommandState& state) {
                         regime_choice_note(c, *inference));
         }
         analysis = analyse_reported_model(summary.model, split.all.serie, rows_read, state.analysis,
-                                          state.seed, state.threads, stop);
+                                          state.seed, state.threads, stop, spread.executor);
         name_analysis(analysis, split.all.info);
         if (interrupts.signal_received() != 0) {
             return stopped_by_signal(interrupts, true);
@@ -606,7 +617,9 @@ void add_fit_command(CLI::App& app, int& exit_status) {
     add_bound_options(*fit, b);
     state->given = problem_options_of(*fit);
     refuse_empty_values(*fit);
-    fit->callback([state, &exit_status]() { exit_status = execute(*state); });
+    fit->callback([state, &exit_status]() {
+        exit_status = run_spread([&](const Spread& spread) { return execute(*state, spread); });
+    });
 }
 
 }  // namespace velmora::cli

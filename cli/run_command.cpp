@@ -26,6 +26,7 @@
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
 #include "cli/interrupt.hpp"
+#include "cli/mpi_executor.hpp"
 #include "cli/progress_line.hpp"
 #include "cli/rolling_options.hpp"
 #include "output/output_files.hpp"
@@ -168,7 +169,17 @@ int stopped_by_signal(const RunCommandState& state, const RunResult& result,
     return interrupted_status(interrupts.signal_received());
 }
 
-int execute(RunCommandState& state) {
+int execute(RunCommandState& state, const Spread& spread) {
+    if (!spread.writes) {
+        // Another rank of an MPI launch: the same course, its files aside.
+        state.workdir = spread.scratch / "workdir";
+        for (std::string* path :
+             {&state.json_path, &state.history_path, &state.regimes_csv_path, &state.tables_path}) {
+            *path = spread.place(*path);
+        }
+        relocate_outputs(state.analysis, state.rolling, spread);
+        state.charts_dir.clear();
+    }
     RunConfig& config = state.config;
     refuse_course_file_among_own_files(config.course_file, state.workdir);
     // Sizes not given are taken from the file, which must then be read
@@ -272,9 +283,10 @@ int execute(RunCommandState& state) {
     interrupts.set_stage(stage::after_search);
     const std::atomic<bool>* stop = &interrupts.stop_requested();
     StageProgress stage_line;
-    const inference::InferenceOptions inference_choice =
+    inference::InferenceOptions inference_choice =
         inference_options(state.inference, static_cast<std::uint64_t>(result.casual), state.threads,
                           stop, &stage_line);
+    inference_choice.executor = spread.executor;
     // What follows the search may fail step by step: each failure is named
     // and listed, and the steps that succeeded keep their results and files.
     std::vector<StepFailure> analysis_errors;
@@ -322,7 +334,7 @@ int execute(RunCommandState& state) {
             const double_matrix& rows = split ? split->all.serie : *result.serie;
             analysis = analyse_reported_model(reported, rows, rows_read, state.analysis,
                                               static_cast<std::uint64_t>(result.casual),
-                                              state.threads, stop);
+                                              state.threads, stop, spread.executor);
             for (StepFailure& failure : analysis.errors) {
                 note_step_failure(analysis_errors, std::move(failure.step),
                                   std::move(failure.message));
@@ -506,7 +518,9 @@ void add_run_command(CLI::App& app, int& exit_status) {
     state->given = problem_options_of(*run);
 
     refuse_empty_values(*run);
-    run->callback([state, &exit_status] { exit_status = execute(*state); });
+    run->callback([state, &exit_status] {
+        exit_status = run_spread([&](const Spread& spread) { return execute(*state, spread); });
+    });
 }
 
 }  // namespace velmora::cli

@@ -254,6 +254,7 @@ AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix&
                         options.repetitions = request.girf_repetitions;
                         options.seed = settings.seed;
                         options.threads = settings.threads;
+                        options.executor = settings.executor;
                         options.progress = stage_progress(settings, "impulse responses");
                         options.stop = settings.stop;
                         GirfResult g;

@@ -50,6 +50,7 @@ using AnalysisProgress = std::function<bool(const char* stage, long long done, l
 struct AnalysisSettings {
     std::uint64_t seed = 0;
     int threads = 1;
+    TaskExecutor* executor = nullptr;  // spreads the impulse responses' histories
     AnalysisProgress progress;
     // Checked inside the simulations' inner loops as well, so that a request
     // of billions of repetitions still stops at once.

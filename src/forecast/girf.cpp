@@ -143,9 +143,11 @@ GirfResult girf_threshold_var(const ThresholdVarModel& model, const double_matri
         scratch.emplace_back(model, steps);
     }
     const long long tasks = static_cast<long long>(active.size()) * histories;
-    const bool finished = run_tasks(
-        tasks, threads,
-        [&](long long task, int worker) {
+    // A history's responses are its task's result, so that the histories
+    // may run in other processes.
+    const TaskResults ran = run_serial_tasks(
+        options.executor, tasks, threads,
+        [&](long long task, int worker) -> std::optional<std::string> {
             const int r = active[idx(task / histories)];
             const int h = static_cast<int>(task % histories);
             GirfScratch& s = scratch[idx(worker)];
@@ -168,11 +170,12 @@ GirfResult girf_threshold_var(const ThresholdVarModel& model, const double_matri
                     s.history[idx(j) * idx(k) + idx(c)] = series[time - rows + j][c + 1];
                 }
             }
-            double* out = responses.data() + (idx(r - 1) * idx(histories) + idx(h)) * per_history;
+            std::vector<double> mean(per_history, 0.0);
+            double* out = mean.data();
             std::vector<double> impulse(idx(k));
             for (int rep = 0; rep < reps; ++rep) {
                 if (options.stop != nullptr && options.stop->load(std::memory_order_relaxed)) {
-                    return;
+                    return std::nullopt;
                 }
                 const std::uint64_t draw_seed = stream.next();
                 RandomStream base_stream(draw_seed);
@@ -194,10 +197,21 @@ GirfResult girf_threshold_var(const ThresholdVarModel& model, const double_matri
             for (std::size_t v = 0; v < per_history; ++v) {
                 out[v] /= reps;
             }
+            ByteWriter bytes;
+            bytes.doubles(mean);
+            return std::move(bytes.bytes());
         },
         options.progress);
-    if (!finished || (options.stop != nullptr && options.stop->load())) {
+    if (!ran.completed) {
         return {};
+    }
+    for (long long task = 0; task < tasks; ++task) {
+        const int r = active[idx(task / histories)];
+        const int h = static_cast<int>(task % histories);
+        const std::vector<double> mean = ByteReader(ran.results[idx(task)]).doubles();
+        std::copy(mean.begin(), mean.end(),
+                  responses.begin() + static_cast<std::ptrdiff_t>(
+                                          (idx(r - 1) * idx(histories) + idx(h)) * per_history));
     }
 
     std::vector<double> column(idx(histories));

@@ -11,7 +11,7 @@
 
 #include "forecast/fitted_var.hpp"
 #include "numeric/arrays.hpp"
-#include "support/parallel.hpp"
+#include "support/executor.hpp"
 
 namespace velmora {
 
@@ -20,7 +20,8 @@ struct GirfOptions {
     int histories = 500;    // histories drawn per regime
     int repetitions = 100;  // shock sequences per history
     std::uint64_t seed = 0;
-    int threads = 1;  // the result does not depend on it
+    int threads = 1;                   // the result does not depend on it
+    TaskExecutor* executor = nullptr;  // spreads the histories; null: the threads
     SimulationProgress progress;
     // Checked between repetitions: set, the responses are abandoned (an
     // empty result, as when progress stops them).

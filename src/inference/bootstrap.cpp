@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <stdexcept>
 
 namespace velmora::inference {
@@ -198,6 +199,61 @@ void bootstrap_series(const SeriesRows& data, const BootstrapNull& null, Replica
     const std::vector<int> draws =
         draw_rows(random, null.pool_rows(), data.n - null.first_time + 1);
     series_from_draws(data, null, draws, out);
+}
+
+BootstrapDraws run_bootstrap(const SeriesRows& series, const BootstrapNull& null, int replicates,
+                             const BootstrapControl& control, const ReplicateStatistic& statistic) {
+    const int B = std::max(replicates, 0);
+    const int threads = std::clamp(control.threads, 1, std::max(B, 1));
+    std::vector<SeriesRows> stars(at(threads));  // each thread's scratch
+    const TaskResults ran = run_serial_tasks(
+        control.executor, B, threads,
+        [&](long long b, int worker) -> std::optional<std::string> {
+            if (control.stop != nullptr && control.stop->load()) {
+                return std::nullopt;
+            }
+            SeriesRows& star = stars[at(worker)];
+            ReplicateRandom random(control.seed, static_cast<std::uint64_t>(b));
+            bootstrap_series(series, null, random, star);
+            ByteWriter out;
+            out.f64(statistic(star));
+            return std::move(out.bytes());
+        },
+        [&](long long done, long long total) {
+            if (control.progress) {
+                control.progress(static_cast<int>(done), static_cast<int>(total));
+            }
+            return control.stop == nullptr || !control.stop->load();
+        });
+    BootstrapDraws draws;
+    draws.statistics.assign(at(B), std::numeric_limits<double>::quiet_NaN());
+    draws.finished = ran.ran;
+    draws.completed = ran.completed;
+    for (int b = 0; b < B; ++b) {
+        if (ran.ran[at(b)] != 0) {
+            const double value = ByteReader(ran.results[at(b)]).f64();
+            draws.statistics[at(b)] =
+                std::isfinite(value) ? value : std::numeric_limits<double>::quiet_NaN();
+        }
+    }
+    return draws;
+}
+
+BootstrapTally tally_bootstrap(std::span<const double> statistics, double observed,
+                               std::span<const char> finished) {
+    BootstrapTally tally;
+    for (std::size_t b = 0; b < statistics.size(); ++b) {
+        if (!finished.empty() && finished[b] == 0) {
+            continue;
+        }
+        if (std::isnan(statistics[b])) {
+            ++tally.failed;
+            continue;
+        }
+        ++tally.fitted;
+        tally.exceedances += statistics[b] >= observed ? 1 : 0;
+    }
+    return tally;
 }
 
 double bootstrap_p_value(int exceedances, int replicates) {

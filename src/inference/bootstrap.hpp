@@ -15,12 +15,15 @@
 // alone, so results do not depend on the number of threads.
 
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
 #include "inference/lr_sweep.hpp"
 #include "simulate/threshold_var.hpp"
+#include "support/executor.hpp"
 
 namespace velmora::inference {
 
@@ -77,6 +80,40 @@ void series_from_draws(const SeriesRows& data, const BootstrapNull& null,
 // draw_rows then series_from_draws.
 void bootstrap_series(const SeriesRows& data, const BootstrapNull& null, ReplicateRandom& random,
                       SeriesRows& out);
+
+// How a bootstrap runs its replicates; none of it changes a result.
+struct BootstrapControl {
+    std::uint64_t seed = 0;  // replicate b draws from ReplicateRandom(seed, b)
+    int threads = 1;
+    TaskExecutor* executor = nullptr;  // null: this process's threads
+    const std::atomic<bool>* stop = nullptr;
+    // Replicates finished and their count.
+    std::function<void(int done, int total)> progress;
+};
+
+struct BootstrapDraws {
+    std::vector<double> statistics;  // per replicate; NaN when it failed or did not run
+    std::vector<char> finished;      // 1 where the replicate ran to its end
+    bool completed = false;          // every replicate ran and no stop was asked
+};
+
+// A replicate's statistic on its bootstrap series (not finite: failed).
+using ReplicateStatistic = std::function<double(const SeriesRows& star)>;
+
+// `replicates` bootstrap series drawn from null, each one's statistic.
+BootstrapDraws run_bootstrap(const SeriesRows& series, const BootstrapNull& null, int replicates,
+                             const BootstrapControl& control, const ReplicateStatistic& statistic);
+
+struct BootstrapTally {
+    int fitted = 0;       // replicates with a statistic
+    int failed = 0;       // replicates without one
+    int exceedances = 0;  // statistics >= the data's
+};
+
+// The replicates' counts against the data's statistic `observed`; when
+// `finished` is given, only the replicates it marks count.
+BootstrapTally tally_bootstrap(std::span<const double> statistics, double observed,
+                               std::span<const char> finished = {});
 
 // (1 + exceedances) / (replicates + 1): the share counts the data's own
 // statistic, so a p-value is never 0 and is exact in size under the null.

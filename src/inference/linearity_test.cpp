@@ -1,12 +1,9 @@
 #include "inference/linearity_test.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <limits>
-
-#include "support/parallel.hpp"
 
 namespace velmora::inference {
 
@@ -16,6 +13,10 @@ using std::size_t;
 
 inline size_t at(int i) {
     return static_cast<size_t>(i);
+}
+
+BootstrapControl bootstrap_control(const LinearityTestOptions& options) {
+    return {options.seed, options.threads, options.executor, options.stop, options.progress};
 }
 
 }  // namespace
@@ -49,62 +50,31 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
     }
     const std::array<int, 3> ranks = threshold_ranks(data, rule, sup.thresholds);
 
-    // Each replicate draws from its own stream and writes its own slot, so the
-    // p-value is the same for any thread count.
-    const int threads = std::clamp(options.threads, 1, B);
-    std::vector<SeriesRows> stars(static_cast<std::size_t>(threads));  // each thread's scratch
-    // Which replicates ran to their end, so that a stopped test can say how
-    // far it got.
-    std::vector<char> finished(at(B), 0);
-    const bool completed = run_tasks(
-        B, threads,
-        [&](long long b, int worker) {
-            if (options.stop != nullptr && options.stop->load()) {
-                return;
-            }
-            SeriesRows& star = stars[static_cast<std::size_t>(worker)];
-            ReplicateRandom random(options.seed, static_cast<std::uint64_t>(b));
-            bootstrap_series(series, null, random, star);
+    // Each replicate draws from its own stream and has its own slot, so the
+    // p-value is the same for any thread or process count.
+    const BootstrapDraws draws =
+        run_bootstrap(series, null, B, bootstrap_control(options), [&](const SeriesRows& star) {
             const ThresholdData d =
                 prepare_threshold_data(star, rule, order, options.include, options.trend_origin);
             const SweepOptimum best =
                 minimise_or_search(d, rule, thresholds_at_ranks(d, rule, ranks), min_count);
-            const double lr = d.count() * (log_det_linear(d) - best.log_det);
-            test.bootstrap[at(static_cast<int>(b))] =
-                std::isfinite(lr) ? lr : std::numeric_limits<double>::quiet_NaN();
-            finished[at(static_cast<int>(b))] = 1;
-        },
-        [&](long long done, long long total) {
-            if (options.progress) {
-                options.progress(static_cast<int>(done), static_cast<int>(total));
-            }
-            return options.stop == nullptr || !options.stop->load();
+            return d.count() * (log_det_linear(d) - best.log_det);
         });
-    const bool stopped = !completed || (options.stop != nullptr && options.stop->load());
-    if (stopped) {
+    test.bootstrap = draws.statistics;
+    if (!draws.completed) {
+        // A stopped test says how far it got: the replicates that finished.
         test.stopped = true;
-        for (int b = 0; b < B; ++b) {
-            const double lr = test.bootstrap[at(b)];
-            if (finished[at(b)] == 0) {
-                continue;
-            }
-            ++(std::isnan(lr) ? test.failed : test.replicates);
-            test.exceedances += !std::isnan(lr) && lr >= test.lr ? 1 : 0;
-        }
+        const BootstrapTally tally = tally_bootstrap(draws.statistics, test.lr, draws.finished);
+        test.replicates = tally.fitted;
+        test.failed = tally.failed;
+        test.exceedances = tally.exceedances;
         test.p_value = std::numeric_limits<double>::quiet_NaN();
         return test;
     }
-
-    for (double lr : test.bootstrap) {
-        if (std::isnan(lr)) {
-            ++test.failed;
-            continue;
-        }
-        ++test.replicates;
-        if (lr >= test.lr) {
-            ++test.exceedances;
-        }
-    }
+    const BootstrapTally tally = tally_bootstrap(draws.statistics, test.lr);
+    test.replicates = tally.fitted;
+    test.failed = tally.failed;
+    test.exceedances = tally.exceedances;
     test.p_value = test.replicates > 0 ? bootstrap_p_value(test.exceedances, test.replicates)
                                        : std::numeric_limits<double>::quiet_NaN();
     return test;

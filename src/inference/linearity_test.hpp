@@ -40,6 +40,7 @@ struct LinearityTestOptions {
     int replicates = 200;
     std::uint64_t seed = 0;
     int threads = 1;
+    TaskExecutor* executor = nullptr;  // spreads the replicates; null: the threads
     int min_oss_reg = 2;
     // Deterministic terms of the models compared (and of the bootstrap's
     // linear VAR); the trend of time t is trend_origin + t.

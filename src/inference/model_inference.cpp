@@ -152,6 +152,7 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
         test.replicates = options.replicates;
         test.seed = options.seed;
         test.threads = options.threads;
+        test.executor = options.executor;
         test.min_oss_reg = problem.min_oss_reg;
         test.include = problem.include;
         test.trend_origin = problem.trend_origin;
@@ -166,6 +167,7 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
         test.level = options.test_level;
         test.seed = options.seed;
         test.threads = options.threads;
+        test.executor = options.executor;
         test.min_oss_reg = problem.min_oss_reg;
         test.include = problem.include;
         test.trend_origin = problem.trend_origin;

@@ -26,10 +26,11 @@
 namespace velmora::inference {
 
 struct InferenceOptions {
-    int replicates = 0;        // bootstrap series for the linearity test; 0: no test
-    double confidence = 0.95;  // level of the threshold confidence set
-    std::uint64_t seed = 0;    // the bootstrap's seed
-    int threads = 1;           // bootstrap replicates in parallel; no effect on the result
+    int replicates = 0;                // bootstrap series for the linearity test; 0: no test
+    double confidence = 0.95;          // level of the threshold confidence set
+    std::uint64_t seed = 0;            // the bootstrap's seed
+    int threads = 1;                   // bootstrap replicates in parallel; no effect on the result
+    TaskExecutor* executor = nullptr;  // spreads the replicates; null: the threads
     // Bootstrap series for each test of the number of regimes; 0: no tests.
     int regime_replicates = 0;
     double test_level = 0.05;  // a test is rejected when its p-value is at most this

@@ -6,7 +6,6 @@
 #include <limits>
 
 #include "support/format.hpp"
-#include "support/parallel.hpp"
 
 namespace velmora::inference {
 
@@ -37,6 +36,10 @@ ThresholdRule rule_with(const ThresholdData& data, int n_regime) {
 }
 
 constexpr std::array<double, 3> kNoThresholds{kUnusedThreshold, kUnusedThreshold, kUnusedThreshold};
+
+BootstrapControl bootstrap_control(const RegimeTestOptions& options, std::uint64_t seed) {
+    return {seed, options.threads, options.executor, options.stop, options.progress};
+}
 
 }  // namespace
 
@@ -168,47 +171,25 @@ RegimeTest test_one_against_two_variables(const SeriesRows& series, const Thresh
     const std::array<int, 3> ranks = threshold_ranks(data, rule, alternative.thresholds);
     // A stream of its own, apart from the tests of 1..4 regimes on one variable.
     const std::uint64_t seed = derived_seed(options.seed, kMostRegimes);
-    const int threads = std::clamp(options.threads, 1, B);
-    std::vector<SeriesRows> stars(at(threads));
-    const bool completed = run_tasks(
-        B, threads,
-        [&](long long b, int worker) {
-            if (options.stop != nullptr && options.stop->load()) {
-                return;
-            }
-            SeriesRows& star = stars[at(worker)];
-            ReplicateRandom random(seed, static_cast<std::uint64_t>(b));
-            bootstrap_series(series, null, random, star);
+    const BootstrapDraws draws = run_bootstrap(
+        series, null, B, bootstrap_control(options, seed), [&](const SeriesRows& star) {
             const ThresholdData d =
                 prepare_threshold_data(star, rule, order, options.include, options.trend_origin);
             const OneVariableFit n = best_nested_one_variable(d, rule, min_count);
             const SweepOptimum a =
                 minimise_or_search(d, rule, thresholds_at_ranks(d, rule, ranks), min_count);
-            const double lr = d.count() * (n.log_det - a.log_det);
-            test.bootstrap[at(static_cast<int>(b))] = std::isfinite(lr) ? lr : kNaN;
-        },
-        [&](long long done, long long total) {
-            if (options.progress) {
-                options.progress(static_cast<int>(done), static_cast<int>(total));
-            }
-            return options.stop == nullptr || !options.stop->load();
+            return d.count() * (n.log_det - a.log_det);
         });
-    if (!completed || (options.stop != nullptr && options.stop->load())) {
+    if (!draws.completed) {
         test.failed = B;
-        test.bootstrap.assign(at(B), kNaN);
         return test;
     }
-    int fitted = 0;
-    for (double lr : test.bootstrap) {
-        if (std::isnan(lr)) {
-            ++test.failed;
-            continue;
-        }
-        ++fitted;
-        test.exceedances += lr >= test.lr ? 1 : 0;
-    }
-    if (fitted > 0) {
-        test.p_value = bootstrap_p_value(test.exceedances, fitted);
+    test.bootstrap = draws.statistics;
+    const BootstrapTally tally = tally_bootstrap(test.bootstrap, test.lr);
+    test.failed = tally.failed;
+    test.exceedances = tally.exceedances;
+    if (tally.fitted > 0) {
+        test.p_value = bootstrap_p_value(test.exceedances, tally.fitted);
     }
     return test;
 }
@@ -254,49 +235,26 @@ RegimeTests test_regimes(const SeriesRows& series, int component, int lag, int o
                 fit_bootstrap_null(series, data, rule_with(data, n), test.null_thresholds);
             if (B > 0 && null.ok && std::isfinite(test.lr)) {
                 const std::uint64_t seed = derived_seed(options.seed, static_cast<unsigned>(n - 1));
-                const int threads = std::clamp(options.threads, 1, B);
-                std::vector<SeriesRows> stars(at(threads));
-                const bool completed = run_tasks(
-                    B, threads,
-                    [&](long long b, int worker) {
-                        if (options.stop != nullptr && options.stop->load()) {
-                            return;
-                        }
-                        SeriesRows& star = stars[at(worker)];
-                        ReplicateRandom random(seed, static_cast<std::uint64_t>(b));
-                        bootstrap_series(series, null, random, star);
+                const BootstrapDraws draws = run_bootstrap(
+                    series, null, B, bootstrap_control(options, seed), [&](const SeriesRows& star) {
                         const ThresholdData d =
                             prepare_threshold_data(star, one_variable_rule(component, lag, 2),
                                                    order, options.include, options.trend_origin);
                         const RegimeSequence s = fit_regime_sequence(d, n + 1, min_count);
-                        const double lr = d.count() * (s.log_det[at(n)] - s.log_det[at(n + 1)]);
-                        test.bootstrap[at(static_cast<int>(b))] = std::isfinite(lr) ? lr : kNaN;
-                    },
-                    [&](long long done, long long total) {
-                        if (options.progress) {
-                            options.progress(static_cast<int>(done), static_cast<int>(total));
-                        }
-                        return options.stop == nullptr || !options.stop->load();
+                        return d.count() * (s.log_det[at(n)] - s.log_det[at(n + 1)]);
                     });
-                if (!completed || (options.stop != nullptr && options.stop->load())) {
+                if (!draws.completed) {
                     out.stopped = true;
                     break;
                 }
+                test.bootstrap = draws.statistics;
             }
         }
-        int fitted = 0;
-        for (double lr : test.bootstrap) {
-            if (std::isnan(lr)) {
-                ++test.failed;
-                continue;
-            }
-            ++fitted;
-            if (lr >= test.lr) {
-                ++test.exceedances;
-            }
-        }
-        test.p_value = fitted > 0 && std::isfinite(test.lr)
-                           ? bootstrap_p_value(test.exceedances, fitted)
+        const BootstrapTally tally = tally_bootstrap(test.bootstrap, test.lr);
+        test.failed = tally.failed;
+        test.exceedances = tally.exceedances;
+        test.p_value = tally.fitted > 0 && std::isfinite(test.lr)
+                           ? bootstrap_p_value(test.exceedances, tally.fitted)
                            : kNaN;
         const bool rejected = test.rejected(options.level);
         out.tests.push_back(std::move(test));
