@@ -2,6 +2,7 @@
 // The subcommands of the velmora command-line program.
 
 #include <CLI/CLI.hpp>
+#include <exception>
 #include <filesystem>
 #include <optional>
 
@@ -53,6 +54,11 @@ void add_batch_command(CLI::App& app, int& exit_status);
 // In a job that `velmora batch` started: dies with the batch's process, so
 // that no job writes on into a folder that a later --resume clears.
 void follow_batch_parent();
+
+// Says a command's failure on standard error and returns its exit status;
+// a failure that is not a velmora::Failure (memory exhausted, a file-system
+// fault) is still a failure, never a silent abort.
+int report_failure(const std::exception_ptr& failure);
 
 // Whether this process is a job that `velmora batch` started (it runs alone,
 // whatever launcher started the batch).

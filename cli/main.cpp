@@ -2,12 +2,9 @@
 
 #include <CLI/CLI.hpp>
 #include <csignal>
-#include <cstdio>
 #include <exception>
-#include <string>
 
 #include "cli/commands.hpp"
-#include "support/errors.hpp"
 
 int main(int argc, char** argv) {
     velmora::cli::follow_batch_parent();
@@ -38,18 +35,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         app.exit(e);
         return 2;
-    } catch (const velmora::Failure& failure) {
-        std::fputs(failure.what(), stderr);
-        const std::string text = failure.what();
-        if (!failure.verbatim() && !text.empty() && text.back() != '\n') {
-            std::fputc('\n', stderr);
-        }
-        return failure.exit_status();
-    } catch (const std::exception& e) {
-        // Memory exhausted or a file-system fault: still a failure, never a
-        // silent abort.
-        std::fprintf(stderr, "velmora: %s\n", e.what());
-        return 1;
+    } catch (...) {
+        return velmora::cli::report_failure(std::current_exception());
     }
     return exit_status;
 }

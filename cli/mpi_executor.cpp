@@ -157,10 +157,11 @@ TaskResults MpiExecutor::run(long long count, int threads, const SerialTask& tas
         }
         return outcome_of(count, message);
     }
-    return gather(count, std::move(out.bytes()));
+    return gather(count, threads, task, std::move(out.bytes()));
 }
 
-TaskResults MpiExecutor::gather(long long count, std::string own_share) {
+TaskResults MpiExecutor::gather(long long count, int threads, const SerialTask& task,
+                                const std::string& own_share) {
     const std::size_t n = static_cast<std::size_t>(count);
     std::vector<std::string> results(n);
     std::vector<char> ran(n, 0);
@@ -183,19 +184,45 @@ TaskResults MpiExecutor::gather(long long count, std::string own_share) {
         }
     };
     merge(own_share);
-    for (int r = 1; r < session_.size(); ++r) {
+    const int ranks = session_.size();
+    for (int r = 1; r < ranks; ++r) {
         if (gone_[static_cast<std::size_t>(r)] != 0) {
-            stopped = true;
             continue;
         }
         const std::string message = session_.receive(r, kTagShare);
         if (message.empty() || message[0] != kShare) {
-            // It ended the command on its own: its tasks are missing.
+            // It left the command on its own (it could not read the series,
+            // say): rank 0 does its tasks from now on.
             gone_[static_cast<std::size_t>(r)] = 1;
-            stopped = true;
             continue;
         }
         merge(message.substr(1));
+    }
+    std::vector<long long> orphans;
+    for (long long i = 0; i < count && !stopped && failure.kind == FailureKind::none; ++i) {
+        if (gone_[static_cast<std::size_t>(i % ranks)] != 0) {
+            orphans.push_back(i);
+        }
+    }
+    if (!orphans.empty()) {
+        try {
+            ThreadExecutor local;
+            TaskResults done =
+                local.run(static_cast<long long>(orphans.size()), threads,
+                          [&](long long j, int worker) {
+                              return task(orphans[static_cast<std::size_t>(j)], worker);
+                          },
+                          {});
+            stopped = !done.completed;
+            for (std::size_t j = 0; j < orphans.size(); ++j) {
+                if (done.ran[j] != 0) {
+                    results[static_cast<std::size_t>(orphans[j])] = std::move(done.results[j]);
+                    ran[static_cast<std::size_t>(orphans[j])] = 1;
+                }
+            }
+        } catch (...) {
+            failure = failure_of(std::current_exception());
+        }
     }
     ByteWriter out;
     out.u64(stopped ? 1 : 0);
@@ -363,11 +390,13 @@ int run_spread(const std::function<int(const Spread&)>& command) {
         status = 1;
         failure = std::current_exception();
     }
-    status = executor.finish(status);
+    // Rank 0 says its failure before the others may leave: mpirun ends the
+    // ranks still running once one exits with a status other than 0.
     if (root && failure) {
-        std::rethrow_exception(failure);
+        status = report_failure(failure);
     }
-    return status;
+    std::fflush(stdout);
+    return executor.finish(status);
 }
 
 }  // namespace velmora::cli

@@ -37,7 +37,10 @@ class MpiExecutor final : public TaskExecutor {
     int finish(int status);
 
   private:
-    TaskResults gather(long long count, std::string own_share);
+    // Rank 0: every rank's share, the tasks of ranks that left done here,
+    // and the whole sent to every rank.
+    TaskResults gather(long long count, int threads, const SerialTask& task,
+                       const std::string& own_share);
     TaskResults outcome_of(long long count, const std::string& message);
 
     MpiSession& session_;

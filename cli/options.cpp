@@ -1,5 +1,6 @@
 #include <charconv>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "cli/commands.hpp"
@@ -81,6 +82,22 @@ std::optional<LoadedSeries> load_for_sizes(RunConfig& config, const ProblemOptio
             config.course_file.c_str(), config.n_oss, kMinObservations, config.n_oss));
     }
     return series;
+}
+
+int report_failure(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const Failure& e) {
+        std::fputs(e.what(), stderr);
+        const std::string text = e.what();
+        if (!e.verbatim() && !text.empty() && text.back() != '\n') {
+            std::fputc('\n', stderr);
+        }
+        return e.exit_status();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "velmora: %s\n", e.what());
+        return 1;
+    }
 }
 
 }  // namespace velmora::cli

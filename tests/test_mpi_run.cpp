@@ -1,0 +1,148 @@
+// One run or fit under mpirun: the bootstraps and impulse responses shared out
+// over the ranks give the files and lines of one process, and a command that
+// rank 0 ends on its own ends on every rank.
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "child_process.hpp"
+#include "support/executor.hpp"
+#include "test_helpers.hpp"
+
+namespace velmora {
+namespace {
+
+using testing::ChildProcess;
+using testing::TempDir;
+
+TEST(TaskExecutor, ResultsComeBackByIndexAndAStopLeavesTheRestUnrun) {
+    auto square = [](long long i, int) -> std::optional<std::string> {
+        ByteWriter out;
+        out.f64(static_cast<double>(i * i));
+        out.text(std::to_string(i));
+        return std::move(out.bytes());
+    };
+    const TaskResults all = run_serial_tasks(nullptr, 50, 3, square);
+    ASSERT_TRUE(all.completed);
+    for (long long i = 0; i < 50; ++i) {
+        ByteReader in(all.results[static_cast<std::size_t>(i)]);
+        EXPECT_EQ(in.f64(), static_cast<double>(i * i));
+        EXPECT_EQ(in.text(), std::to_string(i));
+        EXPECT_TRUE(in.done());
+        EXPECT_THROW(in.u64(), std::invalid_argument);
+    }
+    const TaskResults some =
+        run_serial_tasks(nullptr, 10, 1, [](long long i, int) -> std::optional<std::string> {
+            return i % 2 == 0 ? std::optional<std::string>("x") : std::nullopt;
+        });
+    EXPECT_FALSE(some.completed);
+    EXPECT_EQ(some.ran, std::vector<char>({1, 0, 1, 0, 1, 0, 1, 0, 1, 0}));
+}
+
+#ifdef VELMORA_MPIEXEC
+
+const std::string kCli = VELMORA_CLI_PATH;
+
+// Every file under folder, by relative name, with its bytes.
+std::map<std::string, std::string> tree(const std::filesystem::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            files[std::filesystem::relative(entry.path(), folder).string()] =
+                testing::read_file(entry.path());
+        }
+    }
+    return files;
+}
+
+testing::ChildOutcome launch(int ranks, const std::vector<std::string>& arguments,
+                             const std::filesystem::path& cwd) {
+    std::vector<std::string> args = {"--oversubscribe", "-n", std::to_string(ranks)};
+    if (::geteuid() == 0) {
+        args.push_back("--allow-run-as-root");
+    }
+    args.push_back(kCli);
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    ChildProcess child(VELMORA_MPIEXEC, args, cwd);
+    return child.finish();
+}
+
+struct SampleFolder {
+    TempDir dir;
+    // A fresh folder holding the sample as series.csv.
+    std::filesystem::path fresh(const std::string& name) const {
+        const std::filesystem::path folder = dir / name;
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy_file(
+            std::filesystem::path(VELMORA_SOURCE_DIR) / "data" / "eustockmarkets_returns.csv",
+            folder / "series.csv");
+        return folder;
+    }
+};
+
+TEST(RunMpi, FilesAndLinesAreThoseOfOneProcessForAnyNumberOfRanks) {
+    const SampleFolder f;
+    // Every step that is shared out, small: both bootstraps (the level lets
+    // the test of 2 against 3 regimes run too), impulse responses, and
+    // beside them replications and rolling origins.
+    const std::vector<std::string> args = {
+        "run",      "--course-file",    "series.csv", "--n-oss",
+        "200",      "--maxgen",         "4",          "--popsize",
+        "10",       "--seed",           "5",          "--replications",
+        "2",        "--test-linearity", "9",          "--test-regimes",
+        "9",        "--test-level",     "0.5",        "--girf",
+        "3",        "--girf-histories", "8",          "--girf-repetitions",
+        "3",        "--rolling",        "2",          "--threads",
+        "1",        "--json",           "out.json",   "--girf-csv",
+        "girf.csv", "--rolling-csv",    "rolling.csv"};
+    const std::filesystem::path plain = f.fresh("plain");
+    ChildProcess alone(kCli, args, plain);
+    const auto expected = alone.finish();
+    ASSERT_EQ(expected.status, 0) << expected.err;
+    ASSERT_TRUE(testing::contains(expected.out, "2 vs 3 regimes")) << expected.out;
+    for (int ranks : {1, 2, 4}) {
+        const std::filesystem::path folder = f.fresh("ranks" + std::to_string(ranks));
+        const auto outcome = launch(ranks, args, folder);
+        EXPECT_EQ(outcome.status, 0) << outcome.err;
+        EXPECT_EQ(outcome.out, expected.out) << ranks << " ranks";
+        EXPECT_EQ(tree(folder), tree(plain)) << ranks << " ranks";
+    }
+}
+
+TEST(RunMpi, AFailureOfRankZeroAloneEndsEveryRankWithItsStatus) {
+    const SampleFolder f;
+    const std::filesystem::path folder = f.fresh("fit");
+    // Only rank 0 writes the JSON: it alone finds its folder missing, while
+    // the other rank goes on into the bootstrap and must be told to leave.
+    const std::vector<std::string> args = {"fit",
+                                           "--course-file",
+                                           "series.csv",
+                                           "--n-oss",
+                                           "200",
+                                           "--component",
+                                           "1",
+                                           "--lag",
+                                           "1",
+                                           "--regimes",
+                                           "2",
+                                           "--thresholds",
+                                           "0",
+                                           "--test-linearity",
+                                           "9",
+                                           "--json",
+                                           "missing/out.json"};
+    const auto outcome = launch(2, args, folder);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_EQ(testing::count_of(outcome.err, "missing/out.json could not be created"), 1)
+        << outcome.err;
+}
+
+#endif
+
+}  // namespace
+}  // namespace velmora
