@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -184,6 +185,7 @@ TaskResults MpiExecutor::gather(long long count, int threads, const SerialTask& 
         }
     };
     merge(own_share);
+    const bool stopped_here = stopped;
     const int ranks = session_.size();
     for (int r = 1; r < ranks; ++r) {
         if (gone_[static_cast<std::size_t>(r)] != 0) {
@@ -223,6 +225,12 @@ TaskResults MpiExecutor::gather(long long count, int threads, const SerialTask& 
         } catch (...) {
             failure = failure_of(std::current_exception());
         }
+    }
+    if (stopped && !stopped_here) {
+        // Another rank was asked to stop: rank 0, which ends the command for
+        // all, stops as if it had been asked itself (its handler says so and
+        // gives the status of SIGINT).
+        std::raise(SIGINT);
     }
     ByteWriter out;
     out.u64(stopped ? 1 : 0);

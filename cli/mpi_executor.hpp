@@ -8,10 +8,11 @@
 // writes the command's files and lines; the others write theirs into a
 // scratch folder they delete, and say nothing.
 //
-// A task's failure, or a stop request on any rank, reaches every rank alike.
-// A rank that ends the command on its own (a file rank 0 alone could not
-// write) tells the others its exit status, and they leave at their next
-// shared step with that status.
+// A task's failure, or a stop request on any rank, reaches every rank alike
+// (rank 0 stops as if it had received SIGINT itself). When rank 0 ends the
+// command on its own (a file it alone could not write), the others leave at
+// their next shared step with its exit status; when another rank leaves on
+// its own, rank 0 computes that rank's share from then on.
 
 #include <filesystem>
 #include <functional>
