@@ -503,7 +503,7 @@ int execute(FitCommandState& state, const Spread& spread) {
                 [&](const LoadedSeries& rows, int trend_origin) {
                     return rolling::refit_thresholds(c, structure, start, rows, trend_origin);
                 },
-                c.m, state.seed, state.threads, stop);
+                c.m, state.seed, state.threads, stop, spread.executor);
             if (interrupts.signal_received() != 0) {
                 return stopped_by_signal(interrupts, true);
             }

@@ -20,12 +20,13 @@ rolling::RollingResult evaluate_rolling(const LoadedSeries& series, int rows,
                                         const rolling::RollingRequest& request,
                                         const rolling::FitAtOrigin& fit_at, int order,
                                         std::uint64_t seed, int threads,
-                                        const std::atomic<bool>* stop) {
+                                        const std::atomic<bool>* stop, TaskExecutor* executor) {
     StageProgress line;
     rolling::RollingSettings settings;
     settings.order = order;
     settings.seed = seed;
     settings.threads = threads;
+    settings.executor = executor;
     settings.progress = [&line, stop](long long done, long long total) {
         line.update("rolling origins", done, total);
         return stop == nullptr || !stop->load();

@@ -24,6 +24,7 @@ rolling::RollingResult evaluate_rolling(const LoadedSeries& series, int rows,
                                         const rolling::RollingRequest& request,
                                         const rolling::FitAtOrigin& fit_at, int order,
                                         std::uint64_t seed, int threads,
-                                        const std::atomic<bool>* stop);
+                                        const std::atomic<bool>* stop,
+                                        TaskExecutor* executor = nullptr);
 
 }  // namespace velmora::cli

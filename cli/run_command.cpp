@@ -373,7 +373,8 @@ int execute(RunCommandState& state, const Spread& spread) {
                 return rolling::search_again(config, again, rows, trend_origin,
                                              scratch / std::to_string(origin));
             },
-            config.m, static_cast<std::uint64_t>(result.casual), state.threads, stop);
+            config.m, static_cast<std::uint64_t>(result.casual), state.threads, stop,
+            spread.executor);
         std::error_code ec;
         std::filesystem::remove_all(scratch, ec);
     }

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "child_process.hpp"
+#include "model/estimate.hpp"
+#include "model_test_helpers.hpp"
+#include "report/model_report.hpp"
 #include "support/executor.hpp"
 #include "test_helpers.hpp"
 
@@ -42,6 +45,43 @@ TEST(TaskExecutor, ResultsComeBackByIndexAndAStopLeavesTheRestUnrun) {
         });
     EXPECT_FALSE(some.completed);
     EXPECT_EQ(some.ran, std::vector<char>({1, 0, 1, 0, 1, 0, 1, 0, 1, 0}));
+}
+
+// A model estimated on another rank arrives whole: its reports, which show
+// every regime's coefficients, covariances, fitted values and residuals, are
+// those of the original, and its bytes written again are the same.
+TEST(TaskExecutor, AFittedModelCrossesAsBytesWhole) {
+    testing::ProblemFixture fx(testing::random_series(240, 3, 11), 240, 3, 2, 10);
+    fx.problem.include = Include::both;
+    EstimationWorkspace ws(fx.problem);
+    TwoThresholdStructure s;
+    s.which_serie1 = 1;
+    s.which_serie2 = 2;
+    s.pos_thres_1 = 40;
+    s.pos_thres_2 = 90;
+    s.n_regime = 3;
+    s.type_model = 2;
+    s.Ritardo1 = 1;
+    s.Ritardo2 = 2;
+    const FittedModel model = estimate(fx.problem, ws, s);
+    ASSERT_TRUE(model.estimated());
+    ByteWriter out;
+    write_fitted_model(out, model);
+    ByteReader in(out.bytes());
+    const FittedModel back = read_fitted_model(in);
+    EXPECT_TRUE(in.done());
+    EXPECT_EQ(format_model_report(back, 3), format_model_report(model, 3));
+    EXPECT_EQ(back.regime_of_time, model.regime_of_time);
+    EXPECT_EQ(back.passes.size(), model.passes.size());
+    ByteWriter again;
+    write_fitted_model(again, back);
+    EXPECT_EQ(again.bytes(), out.bytes());
+    EXPECT_THROW(
+        {
+            ByteReader cut(std::string_view(out.bytes()).substr(0, out.bytes().size() / 2));
+            read_fitted_model(cut);
+        },
+        std::invalid_argument);
 }
 
 #ifdef VELMORA_MPIEXEC

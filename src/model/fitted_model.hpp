@@ -122,6 +122,16 @@ struct FittedModel {
     int observations(int r) const noexcept;
 };
 
+class ByteWriter;
+class ByteReader;
+
+// A fitted model as bytes and back, whole, for a result computed in another
+// process of the same program (support/executor.hpp).
+void write_structure(ByteWriter& out, const ModelStructure& structure);
+ModelStructure read_structure(ByteReader& in);
+void write_fitted_model(ByteWriter& out, const FittedModel& model);
+FittedModel read_fitted_model(ByteReader& in);
+
 // Fitness of a criterion result: exp(-criterion/100) when estimated, else 0.
 double fitness_of(const CriterionResult& result);
 

@@ -12,6 +12,7 @@
 #include "inference/regression.hpp"
 #include "output/csv.hpp"
 #include "support/errors.hpp"
+#include "support/executor.hpp"
 #include "support/format.hpp"
 
 namespace velmora::rolling {
@@ -145,72 +146,115 @@ RollingResult rolling_evaluation(const LoadedSeries& series, int rows,
     result.linear_forecast.assign(idx(count) * block, kMissing);
     result.actual.assign(idx(count) * block, kMissing);
 
-    const bool finished = run_tasks(
-        count, std::max(1, settings.threads),
-        [&](long long i, int) {
-            OriginOutcome& outcome = result.origins[idx(i)];
-            const int origin = rows - count + static_cast<int>(i);
-            outcome.origin = origin;
-            outcome.label = series.info.label(origin);
-            outcome.first_row = request.window > 0 ? origin - request.window + 1 : 1;
-            const LoadedSeries window = rows_of(series, outcome.first_row, origin);
-            const int n = window.n_oss();
-            double* actual = result.actual.data() + idx(i) * block;
-            for (int h = 1; h <= horizon && origin + h <= rows; ++h) {
-                for (int c = 1; c <= k; ++c) {
-                    actual[idx(h - 1) * idx(k) + idx(c - 1)] = series.serie[origin + h][c];
-                }
+    // An origin's outcome and figures are its task's result, so that the
+    // origins may run in other processes.
+    const auto evaluate_origin = [&](long long i) {
+        OriginOutcome& outcome = result.origins[idx(i)];
+        const int origin = rows - count + static_cast<int>(i);
+        outcome.origin = origin;
+        outcome.label = series.info.label(origin);
+        outcome.first_row = request.window > 0 ? origin - request.window + 1 : 1;
+        const LoadedSeries window = rows_of(series, outcome.first_row, origin);
+        const int n = window.n_oss();
+        double* actual = result.actual.data() + idx(i) * block;
+        for (int h = 1; h <= horizon && origin + h <= rows; ++h) {
+            for (int c = 1; c <= k; ++c) {
+                actual[idx(h - 1) * idx(k) + idx(c - 1)] = series.serie[origin + h][c];
             }
-            outcome.model = fit_at(window, outcome.first_row - 1);
-            if (!outcome.model || !outcome.model->model.estimated()) {
-                outcome.model.reset();
-                return;
+        }
+        outcome.model = fit_at(window, outcome.first_row - 1);
+        if (!outcome.model || !outcome.model->model.estimated()) {
+            outcome.model.reset();
+            return;
+        }
+        ModelProblem problem;
+        problem.serie_matrix = &window.serie;
+        problem.n_oss = n;
+        problem.n_comp = k;
+        problem.min_oss_reg = 2;
+        problem.m = settings.order;
+        problem.include = outcome.model->model.include;
+        problem.trend_origin = outcome.model->model.trend_origin;
+        const inference::LinearVar linear = inference::fit_linear_var(problem);
+        if (!linear.regression.estimated) {
+            outcome.model.reset();
+            return;
+        }
+        const ThresholdVarModel model = model_from_fit(outcome.model->model);
+        const std::vector<double> history =
+            series_history(window.serie, k, n, model.history_rows());
+        PathSimulator simulator(model, horizon);
+        std::vector<double> path(block);
+        std::vector<double> mean(block, 0.0);
+        for (int p = 0; p < request.paths; ++p) {
+            RandomStream stream(derive_seed(
+                settings.seed, StreamPurpose::rolling,
+                static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(request.paths) +
+                    static_cast<std::uint64_t>(p)));
+            simulator.run(history, &stream, nullptr, path.data(), nullptr, n);
+            for (std::size_t v = 0; v < block; ++v) {
+                mean[v] += path[v];
             }
-            ModelProblem problem;
-            problem.serie_matrix = &window.serie;
-            problem.n_oss = n;
-            problem.n_comp = k;
-            problem.min_oss_reg = 2;
-            problem.m = settings.order;
-            problem.include = outcome.model->model.include;
-            problem.trend_origin = outcome.model->model.trend_origin;
-            const inference::LinearVar linear = inference::fit_linear_var(problem);
-            if (!linear.regression.estimated) {
-                outcome.model.reset();
-                return;
+        }
+        const std::vector<double> lin = inference::linear_var_forecast(
+            linear.regression, inference::SeriesRows::from_matrix(window.serie, n, k), n, horizon);
+        double* tv = result.forecast.data() + idx(i) * block;
+        double* lv = result.linear_forecast.data() + idx(i) * block;
+        for (int h = 1; h <= horizon && origin + h <= rows; ++h) {
+            for (int c = 0; c < k; ++c) {
+                const std::size_t v = idx(h - 1) * idx(k) + idx(c);
+                tv[v] = mean[v] / request.paths;
+                lv[v] = lin[v];
             }
-            const ThresholdVarModel model = model_from_fit(outcome.model->model);
-            const std::vector<double> history =
-                series_history(window.serie, k, n, model.history_rows());
-            PathSimulator simulator(model, horizon);
-            std::vector<double> path(block);
-            std::vector<double> mean(block, 0.0);
-            for (int p = 0; p < request.paths; ++p) {
-                RandomStream stream(derive_seed(
-                    settings.seed, StreamPurpose::rolling,
-                    static_cast<std::uint64_t>(i) * static_cast<std::uint64_t>(request.paths) +
-                        static_cast<std::uint64_t>(p)));
-                simulator.run(history, &stream, nullptr, path.data(), nullptr, n);
-                for (std::size_t v = 0; v < block; ++v) {
-                    mean[v] += path[v];
-                }
+        }
+    };
+    const TaskResults ran = run_serial_tasks(
+        settings.executor, count, std::max(1, settings.threads),
+        [&](long long i, int) -> std::optional<std::string> {
+            evaluate_origin(i);
+            const OriginOutcome& outcome = result.origins[idx(i)];
+            ByteWriter out;
+            out.u64(static_cast<std::uint64_t>(outcome.origin));
+            out.text(outcome.label);
+            out.u64(static_cast<std::uint64_t>(outcome.first_row));
+            out.u64(outcome.model ? 1 : 0);
+            if (outcome.model) {
+                write_structure(out, outcome.model->structure);
+                write_fitted_model(out, outcome.model->model);
+                out.f64(outcome.model->criterion);
+                out.f64(outcome.model->fitness);
             }
-            const std::vector<double> lin = inference::linear_var_forecast(
-                linear.regression, inference::SeriesRows::from_matrix(window.serie, n, k), n,
-                horizon);
-            double* tv = result.forecast.data() + idx(i) * block;
-            double* lv = result.linear_forecast.data() + idx(i) * block;
-            for (int h = 1; h <= horizon && origin + h <= rows; ++h) {
-                for (int c = 0; c < k; ++c) {
-                    const std::size_t v = idx(h - 1) * idx(k) + idx(c);
-                    tv[v] = mean[v] / request.paths;
-                    lv[v] = lin[v];
-                }
+            for (const std::vector<double>* table :
+                 {&result.forecast, &result.linear_forecast, &result.actual}) {
+                out.doubles(std::span<const double>(table->data() + idx(i) * block, block));
             }
+            return std::move(out.bytes());
         },
         settings.progress);
-    if (!finished) {
+    if (!ran.completed) {
         return {};
+    }
+    for (int i = 0; i < count; ++i) {
+        ByteReader in(ran.results[idx(i)]);
+        OriginOutcome& outcome = result.origins[idx(i)];
+        outcome.origin = static_cast<int>(in.u64());
+        outcome.label = in.text();
+        outcome.first_row = static_cast<int>(in.u64());
+        outcome.model.reset();
+        if (in.u64() != 0) {
+            StructureSummary model;
+            model.structure = read_structure(in);
+            model.model = read_fitted_model(in);
+            model.criterion = in.f64();
+            model.fitness = in.f64();
+            outcome.model = std::move(model);
+        }
+        for (std::vector<double>* table :
+             {&result.forecast, &result.linear_forecast, &result.actual}) {
+            const std::vector<double> values = in.doubles();
+            std::copy(values.begin(), values.end(),
+                      table->begin() + static_cast<std::ptrdiff_t>(idx(i) * block));
+        }
     }
     result.horizon = horizon;
 

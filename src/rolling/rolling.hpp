@@ -23,7 +23,7 @@
 #include "app/threshold_app.hpp"
 #include "data/series.hpp"
 #include "forecast/holdout.hpp"
-#include "support/parallel.hpp"
+#include "support/executor.hpp"
 
 namespace velmora::rolling {
 
@@ -54,6 +54,7 @@ struct RollingSettings {
     int order = 1;  // of the linear VAR: the model's largest order
     std::uint64_t seed = 0;
     int threads = 1;
+    TaskExecutor* executor = nullptr;  // spreads the origins; null: the threads
     SimulationProgress progress;
 };
 

@@ -55,6 +55,11 @@ void ByteWriter::doubles(std::span<const double> values) {
     bytes_.append(reinterpret_cast<const char*>(values.data()), values.size_bytes());
 }
 
+void ByteWriter::ints(std::span<const int> values) {
+    u64(values.size());
+    bytes_.append(reinterpret_cast<const char*>(values.data()), values.size_bytes());
+}
+
 void ByteReader::take(void* out, std::size_t size) {
     if (size > bytes_.size() - at_) {
         throw std::invalid_argument("A task's result ends before its last value");
@@ -85,14 +90,23 @@ std::string ByteReader::text() {
     return value;
 }
 
-std::vector<double> ByteReader::doubles() {
+template <typename T>
+std::vector<T> ByteReader::values() {
     const std::uint64_t size = u64();
-    if (size > (bytes_.size() - at_) / sizeof(double)) {
+    if (size > (bytes_.size() - at_) / sizeof(T)) {
         throw std::invalid_argument("A task's result ends before its last value");
     }
-    std::vector<double> values(size);
-    take(values.data(), size * sizeof(double));
-    return values;
+    std::vector<T> out(size);
+    take(out.data(), size * sizeof(T));
+    return out;
+}
+
+std::vector<double> ByteReader::doubles() {
+    return values<double>();
+}
+
+std::vector<int> ByteReader::ints() {
+    return values<int>();
 }
 
 }  // namespace velmora

@@ -56,6 +56,7 @@ class ByteWriter {
     void f64(double value);
     void text(std::string_view value);  // its length, then its bytes
     void doubles(std::span<const double> values);
+    void ints(std::span<const int> values);
     std::string& bytes() noexcept { return bytes_; }
 
   private:
@@ -71,10 +72,13 @@ class ByteReader {
     double f64();
     std::string text();
     std::vector<double> doubles();
+    std::vector<int> ints();
     bool done() const noexcept { return at_ == bytes_.size(); }
 
   private:
     void take(void* out, std::size_t size);
+    template <typename T>
+    std::vector<T> values();
     std::string_view bytes_;
     std::size_t at_ = 0;
 };
