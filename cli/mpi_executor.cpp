@@ -26,75 +26,6 @@ constexpr char kLeaving = 'L';
 constexpr char kResults = 'R';
 constexpr char kEnd = 'E';
 
-// How a task's failure crosses to the other ranks: its kind, so that the
-// handlers that tell failures apart by type see the same one on every rank.
-enum class FailureKind : std::uint64_t {
-    none,
-    failure,
-    domain_error,
-    invalid_argument,
-    out_of_memory,
-    other
-};
-
-struct TaskFailure {
-    FailureKind kind = FailureKind::none;
-    int status = 0;
-    bool verbatim = false;
-    std::string text;
-};
-
-TaskFailure failure_of(const std::exception_ptr& error) {
-    TaskFailure f;
-    try {
-        std::rethrow_exception(error);
-    } catch (const Failure& e) {
-        f = {FailureKind::failure, e.exit_status(), e.verbatim(), e.what()};
-    } catch (const std::domain_error& e) {
-        f = {FailureKind::domain_error, 0, false, e.what()};
-    } catch (const std::invalid_argument& e) {
-        f = {FailureKind::invalid_argument, 0, false, e.what()};
-    } catch (const std::bad_alloc&) {
-        f = {FailureKind::out_of_memory, 0, false, {}};
-    } catch (const std::exception& e) {
-        f = {FailureKind::other, 0, false, e.what()};
-    } catch (...) {
-        f = {FailureKind::other, 0, false, "a task failed"};
-    }
-    return f;
-}
-
-[[noreturn]] void throw_failure(const TaskFailure& f) {
-    switch (f.kind) {
-        case FailureKind::failure:
-            throw Failure(f.text, f.status, f.verbatim);
-        case FailureKind::domain_error:
-            throw std::domain_error(f.text);
-        case FailureKind::invalid_argument:
-            throw std::invalid_argument(f.text);
-        case FailureKind::out_of_memory:
-            throw std::bad_alloc();
-        default:
-            throw std::runtime_error(f.text);
-    }
-}
-
-void write_failure(ByteWriter& out, const TaskFailure& f) {
-    out.u64(static_cast<std::uint64_t>(f.kind));
-    out.u64(static_cast<std::uint64_t>(static_cast<std::int64_t>(f.status)));
-    out.u64(f.verbatim ? 1 : 0);
-    out.text(f.text);
-}
-
-TaskFailure read_failure(ByteReader& in) {
-    TaskFailure f;
-    f.kind = static_cast<FailureKind>(in.u64());
-    f.status = static_cast<int>(static_cast<std::int64_t>(in.u64()));
-    f.verbatim = in.u64() != 0;
-    f.text = in.text();
-    return f;
-}
-
 std::string tagged(char tag, std::string body = {}) {
     return std::string(1, tag) + body;
 }
@@ -120,7 +51,7 @@ TaskResults MpiExecutor::run(long long count, int threads, const SerialTask& tas
     const long long own = static_cast<long long>(share.size());
     ThreadExecutor local;
     TaskResults mine;
-    TaskFailure failure;
+    std::exception_ptr failure;
     try {
         mine = local.run(
             own, threads,
@@ -132,10 +63,10 @@ TaskResults MpiExecutor::run(long long count, int threads, const SerialTask& tas
                 return !progress || progress(own == 0 ? count : done * count / own, count);
             });
     } catch (...) {
-        failure = failure_of(std::current_exception());
+        failure = std::current_exception();
     }
     ByteWriter out;
-    out.u64(failure.kind == FailureKind::none && !mine.completed ? 1 : 0);
+    out.u64(!failure && !mine.completed ? 1 : 0);
     write_failure(out, failure);
     std::uint64_t ran = 0;
     for (const char r : mine.ran) {
@@ -167,12 +98,12 @@ TaskResults MpiExecutor::gather(long long count, int threads, const SerialTask& 
     std::vector<std::string> results(n);
     std::vector<char> ran(n, 0);
     bool stopped = false;
-    TaskFailure failure;
+    std::exception_ptr failure;
     auto merge = [&](const std::string& share) {
         ByteReader in(share);
         stopped = in.u64() != 0 || stopped;
-        const TaskFailure f = read_failure(in);
-        if (failure.kind == FailureKind::none) {
+        const std::exception_ptr f = read_failure(in);
+        if (!failure) {
             failure = f;
         }
         for (std::uint64_t e = in.u64(); e > 0; --e) {
@@ -201,7 +132,7 @@ TaskResults MpiExecutor::gather(long long count, int threads, const SerialTask& 
         merge(message.substr(1));
     }
     std::vector<long long> orphans;
-    for (long long i = 0; i < count && !stopped && failure.kind == FailureKind::none; ++i) {
+    for (long long i = 0; i < count && !stopped && !failure; ++i) {
         if (gone_[static_cast<std::size_t>(i % ranks)] != 0) {
             orphans.push_back(i);
         }
@@ -223,7 +154,7 @@ TaskResults MpiExecutor::gather(long long count, int threads, const SerialTask& 
                 }
             }
         } catch (...) {
-            failure = failure_of(std::current_exception());
+            failure = std::current_exception();
         }
     }
     if (stopped && !stopped_here) {
@@ -258,9 +189,8 @@ TaskResults MpiExecutor::gather(long long count, int threads, const SerialTask& 
 TaskResults MpiExecutor::outcome_of(long long count, const std::string& message) {
     ByteReader in(std::string_view(message).substr(1));
     const bool stopped = in.u64() != 0;
-    const TaskFailure failure = read_failure(in);
-    if (failure.kind != FailureKind::none) {
-        throw_failure(failure);
+    if (const std::exception_ptr failure = read_failure(in)) {
+        std::rethrow_exception(failure);
     }
     TaskResults out;
     out.results.resize(static_cast<std::size_t>(count));

@@ -2,7 +2,7 @@
 // One `velmora run` or `fit` under mpirun or srun: every rank follows the
 // command's whole course (the search, the fit and its checks are cheap and
 // deterministic), and the heavy steps' tasks (bootstrap replicates, impulse
-// responses' histories, rolling origins) are shared out: rank r computes the
+// responses' histories, rolling origins, replications) are shared out: rank r computes the
 // tasks whose index is r modulo the ranks, rank 0 gathers the results and
 // sends all of them to every rank, so that every rank goes on with the same
 // values. Only rank 0

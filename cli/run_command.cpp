@@ -230,6 +230,7 @@ int execute(RunCommandState& state, const Spread& spread) {
     options.workdir = state.workdir;
     options.seed = state.seed;
     options.threads = state.threads;
+    options.executor = spread.executor;
     options.cache = !state.no_cache;
     options.replications = state.replications;
     options.refine = !state.no_refine;
@@ -351,6 +352,8 @@ int execute(RunCommandState& state, const Spread& spread) {
         // Every origin's search replays with the run's own seed.
         RunOptions again = options;
         again.seed = result.casual;
+        // Each origin's search runs whole where its origin runs.
+        again.executor = nullptr;
         const std::filesystem::path scratch = state.workdir / ".rolling-searches";
         // The rows read: held in the split or the series read for the sizes,
         // else those the search read itself.

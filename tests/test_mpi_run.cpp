@@ -14,6 +14,7 @@
 #include "model/estimate.hpp"
 #include "model_test_helpers.hpp"
 #include "report/model_report.hpp"
+#include "support/errors.hpp"
 #include "support/executor.hpp"
 #include "test_helpers.hpp"
 
@@ -82,6 +83,25 @@ TEST(TaskExecutor, AFittedModelCrossesAsBytesWhole) {
             read_fitted_model(cut);
         },
         std::invalid_argument);
+}
+
+// A failure crosses with its text, status and type, or as none.
+TEST(TaskExecutor, FailuresCrossAsBytesWithTheirTypeAndStatus) {
+    ByteWriter out;
+    write_failure(out, std::make_exception_ptr(Failure("Disk full\n", 3, true)));
+    write_failure(out, std::make_exception_ptr(std::domain_error("not definite")));
+    write_failure(out, nullptr);
+    ByteReader in(out.bytes());
+    try {
+        std::rethrow_exception(read_failure(in));
+    } catch (const Failure& e) {
+        EXPECT_STREQ(e.what(), "Disk full\n");
+        EXPECT_EQ(e.exit_status(), 3);
+        EXPECT_TRUE(e.verbatim());
+    }
+    EXPECT_THROW(std::rethrow_exception(read_failure(in)), std::domain_error);
+    EXPECT_EQ(read_failure(in), nullptr);
+    EXPECT_TRUE(in.done());
 }
 
 #ifdef VELMORA_MPIEXEC

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <utility>
@@ -21,6 +22,7 @@
 #include "report/model_report.hpp"
 #include "search/refine.hpp"
 #include "support/errors.hpp"
+#include "support/executor.hpp"
 #include "support/format.hpp"
 #include "support/random.hpp"
 #include "support/statistics.hpp"
@@ -334,6 +336,147 @@ void emit_replication(ReplicationRecord& record, TextFile& log, Console& console
     result.replications.push_back(std::move(r));
 }
 
+namespace {
+
+void write_progress(ByteWriter& out, const RunProgress& p) {
+    out.ints(std::vector<int>{p.replication, p.generation, p.maxgen, p.nevals});
+    out.doubles(std::vector<double>{p.best_criterion, p.mean_criterion, p.best_fitness,
+                                    p.mean_fitness, p.seconds});
+    out.u64(static_cast<std::uint64_t>(p.estimations));
+}
+
+RunProgress read_progress(ByteReader& in) {
+    RunProgress p;
+    const std::vector<int> i = in.ints();
+    const std::vector<double> d = in.doubles();
+    if (i.size() != 4 || d.size() != 5) {
+        throw std::invalid_argument("A replication's bytes hold another progress record");
+    }
+    p.replication = i[0];
+    p.generation = i[1];
+    p.maxgen = i[2];
+    p.nevals = i[3];
+    p.best_criterion = d[0];
+    p.mean_criterion = d[1];
+    p.best_fitness = d[2];
+    p.mean_fitness = d[3];
+    p.seconds = d[4];
+    p.estimations = static_cast<long long>(in.u64());
+    return p;
+}
+
+// The replications shared out by an executor (in other processes, say):
+// nothing is written until all have run, then every record in order.
+void run_replications_spread(const std::vector<int>& casuals, PreparedRun& run,
+                             const ModelProblem& problem, const RunOptions& options,
+                             Console& console, std::chrono::steady_clock::time_point start,
+                             int workers, int app_threads, RunResult& result) {
+    const int n = static_cast<int>(casuals.size());
+    std::atomic<bool> stop{false};
+    std::mutex progress_mutex;
+    const TaskResults ran = options.executor->run(
+        n, workers,
+        [&](long long i, int) -> std::optional<std::string> {
+            if (stop.load() || (options.stop != nullptr && options.stop->load())) {
+                // Replications not begun are not begun after a stop or a failure.
+                stop.store(true);
+                return std::nullopt;
+            }
+            return replication_bytes(run_replication(
+                run.params, problem, options, static_cast<int>(i) + 1,
+                casuals[static_cast<std::size_t>(i)], app_threads, start, stop, progress_mutex));
+        },
+        {});
+    for (int i = 0; i < n; ++i) {
+        if (ran.ran[static_cast<std::size_t>(i)] == 0) {
+            // Stopped: the replications that were not run are not there.
+            result.completed = false;
+            return;
+        }
+        ReplicationRecord record = replication_from_bytes(ran.results[static_cast<std::size_t>(i)]);
+        emit_replication(record, run.output_file, console, problem, options, result);
+    }
+}
+
+}  // namespace
+
+std::string replication_bytes(const ReplicationRecord& record) {
+    ByteWriter out;
+    out.u64(static_cast<std::uint64_t>(record.replication));
+    out.text(record.log_text);
+    out.u64(record.console.size());
+    for (const auto& [is_err, text] : record.console) {
+        out.u64(is_err ? 1 : 0);
+        out.text(text);
+    }
+    out.u64(record.history.size());
+    for (const RunProgress& bred : record.history) {
+        write_progress(out, bred);
+    }
+    for (const std::string& text : record.report_text) {
+        out.text(text);
+    }
+    out.u64(static_cast<std::uint64_t>(record.report_threshold_variables));
+    const ReplicationResult& r = record.result;
+    out.ints(std::vector<int>{r.replication, r.casual, r.completed ? 1 : 0, r.generations, r.nevals,
+                              r.reported ? 1 : 0});
+    out.f64(r.randomseed);
+    out.u64(static_cast<std::uint64_t>(r.estimations));
+    out.u64(static_cast<std::uint64_t>(r.estimations_saved));
+    out.u64(r.best_codes.size());
+    for (const unsigned code : r.best_codes) {
+        out.u64(code);
+    }
+    write_structure_summary(out, r.best);
+    out.f64(r.best_criterion);
+    out.f64(r.best_fitness);
+    write_failure(out, record.failure);
+    return std::move(out.bytes());
+}
+
+ReplicationRecord replication_from_bytes(std::string_view bytes) {
+    ByteReader in(bytes);
+    ReplicationRecord record;
+    record.replication = static_cast<int>(in.u64());
+    record.log_text = in.text();
+    record.console.resize(in.u64());
+    for (auto& [is_err, text] : record.console) {
+        is_err = in.u64() != 0;
+        text = in.text();
+    }
+    record.history.resize(in.u64());
+    for (RunProgress& bred : record.history) {
+        bred = read_progress(in);
+    }
+    for (std::string& text : record.report_text) {
+        text = in.text();
+    }
+    record.report_threshold_variables = static_cast<int>(in.u64());
+    ReplicationResult& r = record.result;
+    const std::vector<int> i = in.ints();
+    if (i.size() != 6) {
+        throw std::invalid_argument("A replication's bytes hold another result record");
+    }
+    r.replication = i[0];
+    r.casual = i[1];
+    r.completed = i[2] != 0;
+    r.generations = i[3];
+    r.nevals = i[4];
+    r.reported = i[5] != 0;
+    r.randomseed = static_cast<float>(in.f64());
+    r.estimations = static_cast<long long>(in.u64());
+    r.estimations_saved = static_cast<long long>(in.u64());
+    r.best_codes.resize(in.u64());
+    for (unsigned& code : r.best_codes) {
+        code = static_cast<unsigned>(in.u64());
+    }
+    r.best = read_structure_summary(in);
+    r.best_criterion = in.f64();
+    r.best_fitness = in.f64();
+    record.failure = read_failure(in);
+    return record;
+}
+
 void run_replications(PreparedRun& run, const ModelProblem& problem, const RunOptions& options,
                       Console& console, std::chrono::steady_clock::time_point start,
                       RunResult& result) {
@@ -348,6 +491,11 @@ void run_replications(PreparedRun& run, const ModelProblem& problem, const RunOp
     result.nevals = 0;
     result.casual = casuals.front();
     result.randomseed = static_cast<float>(casuals.front()) / 1000.0f;
+    if (options.executor != nullptr) {
+        run_replications_spread(casuals, run, problem, options, console, start, workers,
+                                app_threads, result);
+        return;
+    }
 
     // Each replication's record is emitted as soon as those before it have
     // been: in replication order whatever thread finished first, so every

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -19,6 +20,7 @@
 #include "data/series.hpp"
 #include "search/refine.hpp"
 #include "support/console.hpp"
+#include "support/executor.hpp"
 #include "support/random.hpp"
 #include "support/text_file.hpp"
 
@@ -63,6 +65,10 @@ struct RunOptions {
     // report; with a seed S replication r uses casual (S + r - 1) mod 1000.
     // Replications run side by side on up to `threads` threads.
     int replications = 1;
+    // Spreads the replications (each one's record crossing as bytes), then
+    // writes them in order; null: the threads, each record written as soon
+    // as those before it are.
+    TaskExecutor* executor = nullptr;
     // Refine the best replication's best structure afterwards.
     bool refine = true;
     // Told of each neighbourhood the refinement examines; may be empty.
@@ -117,6 +123,12 @@ struct ReplicationRecord {
     // serialisable: a process that sends records sends the text instead).
     std::exception_ptr failure;
 };
+
+// A record as bytes and back, whole (its failure as support/executor.hpp
+// carries one); the report outcome is not part of it, since only writing the
+// record fills it.
+std::string replication_bytes(const ReplicationRecord& record);
+ReplicationRecord replication_from_bytes(std::string_view bytes);
 
 // The refined model: the winner's structure after refinement.
 struct RefinedModel {

@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "model/structure_key.hpp"
+#include "support/executor.hpp"
 #include "support/format.hpp"
 
 namespace velmora {
@@ -21,6 +22,22 @@ FieldCodes read_field_codes(const std::uint32_t* chrom, const ChromosomeLayout& 
         codes[static_cast<std::size_t>(i)] = getfield(i, layout, chrom);
     }
     return codes;
+}
+
+void write_structure_summary(ByteWriter& out, const StructureSummary& summary) {
+    write_structure(out, summary.structure);
+    write_fitted_model(out, summary.model);
+    out.f64(summary.criterion);
+    out.f64(summary.fitness);
+}
+
+StructureSummary read_structure_summary(ByteReader& in) {
+    StructureSummary summary;
+    summary.structure = read_structure(in);
+    summary.model = read_fitted_model(in);
+    summary.criterion = in.f64();
+    summary.fitness = in.f64();
+    return summary;
 }
 
 StructureSummary summarize_model(FittedModel model) {

@@ -32,6 +32,10 @@ struct StructureSummary {
     double fitness = 0.0;
 };
 
+// A summary as bytes and back, whole (model/fitted_model.hpp).
+void write_structure_summary(ByteWriter& out, const StructureSummary& summary);
+StructureSummary read_structure_summary(ByteReader& in);
+
 // Summarises a fitted model.
 StructureSummary summarize_model(FittedModel model);
 // Estimates the structure and summarises it.

@@ -219,10 +219,7 @@ RollingResult rolling_evaluation(const LoadedSeries& series, int rows,
             out.u64(static_cast<std::uint64_t>(outcome.first_row));
             out.u64(outcome.model ? 1 : 0);
             if (outcome.model) {
-                write_structure(out, outcome.model->structure);
-                write_fitted_model(out, outcome.model->model);
-                out.f64(outcome.model->criterion);
-                out.f64(outcome.model->fitness);
+                write_structure_summary(out, *outcome.model);
             }
             for (const std::vector<double>* table :
                  {&result.forecast, &result.linear_forecast, &result.actual}) {
@@ -242,12 +239,7 @@ RollingResult rolling_evaluation(const LoadedSeries& series, int rows,
         outcome.first_row = static_cast<int>(in.u64());
         outcome.model.reset();
         if (in.u64() != 0) {
-            StructureSummary model;
-            model.structure = read_structure(in);
-            model.model = read_fitted_model(in);
-            model.criterion = in.f64();
-            model.fitness = in.f64();
-            outcome.model = std::move(model);
+            outcome.model = read_structure_summary(in);
         }
         for (std::vector<double>* table :
              {&result.forecast, &result.linear_forecast, &result.actual}) {

@@ -1,7 +1,10 @@
 #include "support/executor.hpp"
 
 #include <cstring>
+#include <new>
 #include <stdexcept>
+
+#include "support/errors.hpp"
 
 namespace velmora {
 
@@ -107,6 +110,75 @@ std::vector<double> ByteReader::doubles() {
 
 std::vector<int> ByteReader::ints() {
     return values<int>();
+}
+
+namespace {
+
+enum class FailureKind : std::uint64_t {
+    none,
+    failure,
+    domain_error,
+    invalid_argument,
+    out_of_memory,
+    other
+};
+
+}  // namespace
+
+void write_failure(ByteWriter& out, const std::exception_ptr& failure) {
+    FailureKind kind = FailureKind::none;
+    int status = 0;
+    bool verbatim = false;
+    std::string text;
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const Failure& e) {
+            kind = FailureKind::failure;
+            status = e.exit_status();
+            verbatim = e.verbatim();
+            text = e.what();
+        } catch (const std::domain_error& e) {
+            kind = FailureKind::domain_error;
+            text = e.what();
+        } catch (const std::invalid_argument& e) {
+            kind = FailureKind::invalid_argument;
+            text = e.what();
+        } catch (const std::bad_alloc&) {
+            kind = FailureKind::out_of_memory;
+        } catch (const std::exception& e) {
+            kind = FailureKind::other;
+            text = e.what();
+        } catch (...) {
+            kind = FailureKind::other;
+            text = "a task failed";
+        }
+    }
+    out.u64(static_cast<std::uint64_t>(kind));
+    out.u64(static_cast<std::uint64_t>(static_cast<std::int64_t>(status)));
+    out.u64(verbatim ? 1 : 0);
+    out.text(text);
+}
+
+std::exception_ptr read_failure(ByteReader& in) {
+    const auto kind = static_cast<FailureKind>(in.u64());
+    const int status = static_cast<int>(static_cast<std::int64_t>(in.u64()));
+    const bool verbatim = in.u64() != 0;
+    const std::string text = in.text();
+    switch (kind) {
+        case FailureKind::none:
+            return nullptr;
+        case FailureKind::failure:
+            return std::make_exception_ptr(Failure(text, status, verbatim));
+        case FailureKind::domain_error:
+            return std::make_exception_ptr(std::domain_error(text));
+        case FailureKind::invalid_argument:
+            return std::make_exception_ptr(std::invalid_argument(text));
+        case FailureKind::out_of_memory:
+            return std::make_exception_ptr(std::bad_alloc());
+        default:
+            return std::make_exception_ptr(std::runtime_error(text));
+    }
 }
 
 }  // namespace velmora

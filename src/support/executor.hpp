@@ -7,6 +7,7 @@
 // that its caller needs as its result.
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <span>
@@ -82,5 +83,14 @@ class ByteReader {
     std::string_view bytes_;
     std::size_t at_ = 0;
 };
+
+// A failure as bytes, and thrown again from them: velmora's own failures
+// keep their text, exit status and kind of text; std::domain_error,
+// std::invalid_argument and std::bad_alloc keep their type, so that the
+// handlers that tell failures apart by type see the same one in every
+// process; anything else becomes a std::runtime_error with its text.
+void write_failure(ByteWriter& out, const std::exception_ptr& failure);
+// Reads a failure written by write_failure: null when none was written.
+std::exception_ptr read_failure(ByteReader& in);
 
 }  // namespace velmora
