@@ -2,12 +2,12 @@
 // One `velmora run` or `fit` under mpirun or srun: every rank follows the
 // command's whole course (the search, the fit and its checks are cheap and
 // deterministic), and the heavy steps' tasks (bootstrap replicates, impulse
-// responses' histories, rolling origins, replications) are shared out: rank r computes the
-// tasks whose index is r modulo the ranks, rank 0 gathers the results and
-// sends all of them to every rank, so that every rank goes on with the same
-// values. Only rank 0
-// writes the command's files and lines; the others write theirs into a
-// scratch folder they delete, and say nothing.
+// responses' histories, rolling origins, replications) are shared out: rank
+// r computes the tasks whose index is r modulo the ranks, rank 0 gathers the
+// results and sends all of them to every rank, so that every rank goes on
+// with the same values. Only rank 0 writes the command's files and lines;
+// the others write theirs into a scratch folder they delete, and say
+// nothing.
 //
 // A task's failure, or a stop request on any rank, reaches every rank alike
 // (rank 0 stops as if it had received SIGINT itself). When rank 0 ends the
