@@ -372,19 +372,20 @@ void run_replications_spread(const std::vector<int>& casuals, PreparedRun& run,
                              Console& console, std::chrono::steady_clock::time_point start,
                              int workers, int app_threads, RunResult& result) {
     const int n = static_cast<int>(casuals.size());
-    std::atomic<bool> stop{false};
     std::mutex progress_mutex;
     const TaskResults ran = options.executor->run(
         n, workers,
         [&](long long i, int) -> std::optional<std::string> {
-            if (stop.load() || (options.stop != nullptr && options.stop->load())) {
-                // Replications not begun are not begun after a stop or a failure.
-                stop.store(true);
+            if (options.stop != nullptr && options.stop->load()) {
+                // Replications not begun are not begun after a stop.
                 return std::nullopt;
             }
+            // A failure stops its own replication alone: which others share
+            // its process must not change what they report.
+            std::atomic<bool> failed{false};
             return replication_bytes(run_replication(
                 run.params, problem, options, static_cast<int>(i) + 1,
-                casuals[static_cast<std::size_t>(i)], app_threads, start, stop, progress_mutex));
+                casuals[static_cast<std::size_t>(i)], app_threads, start, failed, progress_mutex));
         },
         {});
     for (int i = 0; i < n; ++i) {
