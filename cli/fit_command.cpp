@@ -1,6 +1,7 @@
 // velmora fit: estimate one model structure that the user names and append its
 // report to the result files.
 
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <cstdint>
@@ -58,6 +59,7 @@ struct FitCommandState {
     std::optional<int> regimes;
     std::vector<int> positions;
     std::vector<double> thresholds;  // by value instead of positions
+    std::vector<int> orders;         // one per regime; empty: --m for every regime
     // Raw chromosome fields, as typed: comma or blank separated.
     std::vector<std::string> codes_text;
     std::vector<long long> codes;
@@ -159,11 +161,20 @@ ModelStructure structure_from_options(const FitCommandState& s) {
     const bool two_form = !s.components.empty() || !s.lags.empty() || s.type_model.has_value();
     const bool code_form = !s.codes.empty();
     const int forms = (one_form ? 1 : 0) + (two_form ? 1 : 0) + (code_form ? 1 : 0);
+    if (forms == 0 && s.regimes == 1) {
+        // One regime: the linear VAR, which has no threshold to place.
+        if (!s.positions.empty() || !s.thresholds.empty()) {
+            refuse(
+                "--regimes 1 is the linear VAR: it has no thresholds; drop --positions and "
+                "--thresholds");
+        }
+        return make_linear_structure();
+    }
     if (forms == 0) {
         refuse(
             "Name a structure: --component, --lag, --regimes and --positions for one threshold "
             "variable; --components, --lags, --positions and --regimes (or --type-model) for "
-            "two; or --codes with the sixteen field codes");
+            "two; --regimes 1 alone for the linear VAR; or --codes with the sixteen field codes");
     }
     if (forms > 1) {
         refuse(
@@ -257,6 +268,31 @@ ModelStructure structure_from_options(const FitCommandState& s) {
     return out;
 }
 
+// --orders: one per regime, each 1..m; below m only with an information
+// criterion.
+std::array<int, 4> orders_from_options(const FitCommandState& s, int regimes) {
+    const int m = s.config.m;
+    if (static_cast<int>(s.orders.size()) != regimes) {
+        refuse(strprintf("--orders: %d regime%s need%s %d order%s, got %zu", regimes,
+                         regimes == 1 ? "" : "s", regimes == 1 ? "s" : "", regimes,
+                         regimes == 1 ? "" : "s", s.orders.size()));
+    }
+    std::array<int, 4> out{};
+    for (int r = 0; r < regimes; ++r) {
+        const int p = s.orders[static_cast<std::size_t>(r)];
+        if (p < 1 || p > m) {
+            refuse(strprintf("--orders: %d is not an order from 1 to --m (%d)", p, m));
+        }
+        if (p != m && s.config.criterion == Criterion::classic) {
+            refuse(
+                "--orders below --m need --criterion aic, bic or hq: the classic criterion "
+                "scores each order on rows of its own");
+        }
+        out[static_cast<std::size_t>(r)] = p;
+    }
+    return out;
+}
+
 // --thresholds by value: the positions whose values split the series the
 // same way, one per value, with a line for the summary on each.
 std::string map_thresholds(FitCommandState& s, const LoadedSeries& series) {
@@ -301,6 +337,9 @@ std::string map_thresholds(FitCommandState& s, const LoadedSeries& series) {
 
 // The components whose values become thresholds.
 std::vector<int> threshold_components(const ModelStructure& structure) {
+    if (is_linear(structure)) {
+        return {};
+    }
     if (structure.threshold_variables == 1) {
         return {structure.one.which_serie};
     }
@@ -393,7 +432,10 @@ int execute(FitCommandState& state, const Spread& spread) {
     if (!state.thresholds.empty()) {
         text += map_thresholds(state, series);
     }
-    const ModelStructure structure = structure_from_options(state);
+    ModelStructure structure = structure_from_options(state);
+    if (!state.orders.empty()) {
+        structure.orders = orders_from_options(state, regime_count(structure));
+    }
     check_inference_choices(state.inference);
     check_tables_path(state.tables_path);
     check_charts_available(state.charts_dir);
@@ -605,6 +647,7 @@ void add_fit_command(CLI::App& app, int& exit_status) {
     b.bind(options::positions, state->positions);
     b.bind(options::thresholds, state->thresholds);
     b.bind(options::codes, state->codes_text);
+    b.bind(options::orders, state->orders);
     bind_inference_options(b, state->inference);
     b.bind(options::tables, state->tables_path);
     bind_analysis_options(b, state->analysis);

@@ -193,6 +193,15 @@ int execute(RunCommandState& state, const Spread& spread) {
     // A refused configuration leaves the file system as it was: no working
     // directory is created and an earlier JSON summary is kept.
     validate(config).enforce(CheckPoint::configuration);
+    if (config.select_orders && config.criterion == Criterion::classic) {
+        throw ConfigError(
+            "--select-order needs --criterion aic, bic or hq: the classic criterion scores each "
+            "order on rows of its own, so orders cannot be compared by it");
+    }
+    if (config.select_orders && state.no_refine) {
+        throw ConfigError(
+            "--select-order: the orders are chosen by the refinement; drop --no-refine");
+    }
     check_inference_choices(state.inference);
     check_tables_path(state.tables_path);
     check_charts_available(state.charts_dir);
@@ -307,9 +316,10 @@ int execute(RunCommandState& state, const Spread& spread) {
         best_choice.regime_replicates = 0;
     }
     const auto best_inference = infer("inference of the best model", result.best, best_choice);
-    const auto refined_inference = result.refined ? infer("inference of the refined model",
-                                                          result.refined->model, inference_choice)
-                                                  : std::nullopt;
+    const auto refined_inference =
+        result.refined ? infer("inference of the refined model", result.refined->model,
+                               refined_inference_options(inference_choice, *result.refined))
+                       : std::nullopt;
     const auto& reported_inference = result.refined ? refined_inference : best_inference;
     stage_line.finish();
     const auto diagnose = [&](const char* step, const StructureSummary& model) {
@@ -518,6 +528,7 @@ void add_run_command(CLI::App& app, int& exit_status) {
     b.bind(options::charts, state->charts_dir);
     b.bind(options::replications, state->replications);
     b.bind(options::no_refine, state->no_refine);
+    b.bind(options::select_order, state->config.select_orders);
     add_bound_options(*run, b);
     state->given = problem_options_of(*run);
 

@@ -192,7 +192,9 @@ Input read_input(const json& doc) {
         const auto components = m.at("components").get<std::vector<int>>();
         const auto lags = m.at("lags").get<std::vector<int>>();
         const int regimes = m.at("regimes").get<int>();
-        if (st.threshold_variables == 1) {
+        if (st.threshold_variables == 0) {
+            // The linear VAR: no threshold variable to chart.
+        } else if (st.threshold_variables == 1) {
             st.one.which_serie = components.at(0);
             st.one.threshold_lag = lags.at(0);
             st.one.n_regime = regimes;

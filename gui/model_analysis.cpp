@@ -68,7 +68,8 @@ void analyse(const RunConfig& config, const RunResult& result, const AnalysisCho
     }
     if (result.refined) {
         options.regime_replicates = choices.test_regimes;
-        out.refined = infer_reported(searched, *result.serie, result.refined->model, options);
+        out.refined = infer_reported(searched, *result.serie, result.refined->model,
+                                     refined_inference_options(options, *result.refined));
     }
 
     const FittedModel& reported = result.refined ? result.refined->model.model : result.best.model;

@@ -176,7 +176,9 @@ void RegimesTab::run_finished(const RunOutcome& outcome) {
         return count == 1 ? tr("Threshold %1").arg(value)
                           : tr("Threshold %1: %2").arg(i + 1).arg(value);
     };
-    if (s.threshold_variables == 1) {
+    if (is_linear(s)) {
+        // The linear VAR: one regime, no threshold variable to chart.
+    } else if (s.threshold_variables == 1) {
         const QString z = tr("%1 at lag %2").arg(name(s.one.which_serie)).arg(s.one.threshold_lag);
         ChartView* view = time_chart(tr("Threshold variable: %1").arg(z), name(s.one.which_serie),
                                      QStringLiteral("threshold-variable"), model.threshold_variable,

@@ -10,6 +10,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -41,6 +42,58 @@ FittedModel fit_and_report(const ModelProblem& problem, EstimationWorkspace& ws,
     FittedModel model = estimate(problem, ws, s);
     write_model_report(model, problem.replication, problem.result_dir, problem.console);
     return model;
+}
+
+// Solves a (q x q, row-major) x = b in place by Gaussian elimination with
+// partial pivoting; b holds `cols` right-hand sides (q x cols).
+inline void solve(std::vector<double> a, std::vector<double>& b, int q, int cols) {
+    for (int i = 0; i < q; ++i) {
+        int pivot = i;
+        for (int r = i + 1; r < q; ++r) {
+            if (std::fabs(a[r * q + i]) > std::fabs(a[pivot * q + i])) {
+                pivot = r;
+            }
+        }
+        for (int j = 0; j < q; ++j) {
+            std::swap(a[i * q + j], a[pivot * q + j]);
+        }
+        for (int j = 0; j < cols; ++j) {
+            std::swap(b[i * cols + j], b[pivot * cols + j]);
+        }
+        for (int r = i + 1; r < q; ++r) {
+            const double f = a[r * q + i] / a[i * q + i];
+            for (int j = i; j < q; ++j) {
+                a[r * q + j] -= f * a[i * q + j];
+            }
+            for (int j = 0; j < cols; ++j) {
+                b[r * cols + j] -= f * b[i * cols + j];
+            }
+        }
+    }
+    for (int i = q - 1; i >= 0; --i) {
+        for (int j = 0; j < cols; ++j) {
+            double s = b[i * cols + j];
+            for (int l = i + 1; l < q; ++l) {
+                s -= a[i * q + l] * b[l * cols + j];
+            }
+            b[i * cols + j] = s / a[i * q + i];
+        }
+    }
+}
+
+// Determinant of a k x k matrix (row-major) by elimination without pivoting.
+inline double determinant(std::vector<double> a, int k) {
+    double det = 1.0;
+    for (int i = 0; i < k; ++i) {
+        for (int r = i + 1; r < k; ++r) {
+            const double f = a[r * k + i] / a[i * k + i];
+            for (int j = i; j < k; ++j) {
+                a[r * k + j] -= f * a[i * k + j];
+            }
+        }
+        det *= a[i * k + i];
+    }
+    return det;
 }
 
 // A series of n rows by k columns from a stable VAR(1) with Gaussian

@@ -19,59 +19,10 @@
 namespace velmora {
 namespace {
 
+using testing::determinant;
 using testing::ProblemFixture;
 using testing::random_series;
-
-// Solves a (q x q, row-major) x = b in place by Gaussian elimination with
-// partial pivoting; b holds `cols` right-hand sides (q x cols).
-void solve(std::vector<double> a, std::vector<double>& b, int q, int cols) {
-    for (int i = 0; i < q; ++i) {
-        int pivot = i;
-        for (int r = i + 1; r < q; ++r) {
-            if (std::fabs(a[r * q + i]) > std::fabs(a[pivot * q + i])) {
-                pivot = r;
-            }
-        }
-        for (int j = 0; j < q; ++j) {
-            std::swap(a[i * q + j], a[pivot * q + j]);
-        }
-        for (int j = 0; j < cols; ++j) {
-            std::swap(b[i * cols + j], b[pivot * cols + j]);
-        }
-        for (int r = i + 1; r < q; ++r) {
-            const double f = a[r * q + i] / a[i * q + i];
-            for (int j = i; j < q; ++j) {
-                a[r * q + j] -= f * a[i * q + j];
-            }
-            for (int j = 0; j < cols; ++j) {
-                b[r * cols + j] -= f * b[i * cols + j];
-            }
-        }
-    }
-    for (int i = q - 1; i >= 0; --i) {
-        for (int j = 0; j < cols; ++j) {
-            double s = b[i * cols + j];
-            for (int l = i + 1; l < q; ++l) {
-                s -= a[i * q + l] * b[l * cols + j];
-            }
-            b[i * cols + j] = s / a[i * q + i];
-        }
-    }
-}
-
-double determinant(std::vector<double> a, int k) {
-    double det = 1.0;
-    for (int i = 0; i < k; ++i) {
-        for (int r = i + 1; r < k; ++r) {
-            const double f = a[r * k + i] / a[i * k + i];
-            for (int j = i; j < k; ++j) {
-                a[r * k + j] -= f * a[i * k + j];
-            }
-        }
-        det *= a[i * k + i];
-    }
-    return det;
-}
+using testing::solve;
 
 // ln det(E'E/T) + penalty * coefficients / T from a plain OLS of every
 // regime on the rows 7..n: the regime of time t is 1 + the number of

@@ -55,12 +55,16 @@ nlohmann::json chart_input_json(const ChartInput& in) {
                       {"threshold_variable2", numbers(m.threshold_variable2)},
                       {"regime_of_time", m.regime_of_time}};
         json thresholds = json::array();
-        const int count = st.threshold_variables == 1 ? m.n_regime - 1 : 2;
+        const int count = is_linear(st) ? 0 : st.threshold_variables == 1 ? m.n_regime - 1 : 2;
         for (int i = 0; i < count && i < 3; ++i) {
             thresholds.push_back(m.thresholds[static_cast<std::size_t>(i)]);
         }
         model["thresholds"] = std::move(thresholds);
-        if (st.threshold_variables == 1) {
+        if (is_linear(st)) {
+            model["components"] = json::array();
+            model["lags"] = json::array();
+            model["type_model"] = 0;
+        } else if (st.threshold_variables == 1) {
             model["components"] = {st.one.which_serie};
             model["lags"] = {st.one.threshold_lag};
             model["type_model"] = 0;

@@ -39,7 +39,7 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
                       workdir.string().c_str(), kind.c_str()));
     }
     std::vector<std::filesystem::path> others{workdir / "inputonepop2.txt"};
-    for (const int threshold_variables : {1, 2}) {
+    for (const int threshold_variables : {0, 1, 2}) {
         // The refined model's report goes to refined/.
         for (const auto& dir : {workdir, workdir / "refined"}) {
             for (const auto& file : model_report_paths(dir, threshold_variables)) {

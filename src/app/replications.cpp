@@ -188,13 +188,12 @@ void keep_summary_only(FittedModel& model) {
     std::vector<int>().swap(model.regime_of_time);
 }
 
-int regimes_of(const ModelStructure& s) {
-    return s.threshold_variables == 1 ? s.one.n_regime : s.two.n_regime;
-}
-
 bool same_shape(const ModelStructure& a, const ModelStructure& b) {
-    if (a.threshold_variables != b.threshold_variables || regimes_of(a) != regimes_of(b)) {
+    if (a.threshold_variables != b.threshold_variables || regime_count(a) != regime_count(b)) {
         return false;
+    }
+    if (is_linear(a)) {
+        return true;
     }
     if (a.threshold_variables == 1) {
         return a.one.which_serie == b.one.which_serie && a.one.threshold_lag == b.one.threshold_lag;
@@ -617,7 +616,19 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
     if (config.criterion != Criterion::classic) {
         a.insert(a.end(), {"--criterion", criterion_name(config.criterion)});
     }
-    if (s.threshold_variables == 1) {
+    // Orders other than m are given back one per regime.
+    const int regimes = regime_count(s);
+    bool mixed = false;
+    std::string orders;
+    for (int r = 0; r < regimes; ++r) {
+        const int p = s.orders[static_cast<std::size_t>(r)];
+        const int order = p >= 1 && p <= config.m ? p : config.m;
+        mixed = mixed || order != config.m;
+        orders += (r == 0 ? "" : ",") + std::to_string(order);
+    }
+    if (is_linear(s)) {
+        a.insert(a.end(), {"--regimes", "1"});
+    } else if (s.threshold_variables == 1) {
         std::string positions;
         for (int i = 0; i < s.one.n_regime - 1; ++i) {
             if (i > 0) {
@@ -636,6 +647,9 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
                   "--type-model", std::to_string(s.two.type_model), "--regimes",
                   std::to_string(s.two.n_regime), "--positions",
                   std::to_string(s.two.pos_thres_1) + "," + std::to_string(s.two.pos_thres_2)});
+    }
+    if (mixed) {
+        a.insert(a.end(), {"--orders", orders});
     }
     return a;
 }
@@ -708,7 +722,9 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
     if (options.refine_progress) {
         options.refine_progress(RefineProgress{});  // under way
     }
-    const RefineResult r = refine(problem, result.best.structure, how);
+    ModelProblem refining = problem;
+    refining.select_orders = config.select_orders;
+    const RefineResult r = refine(refining, result.best.structure, how);
     if (r.stopped) {
         // No refined model and no report of one: the search's stay.
         result.completed = false;
@@ -725,6 +741,8 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
     refined.steps = r.steps;
     refined.candidates = r.candidates;
     refined.exact_estimates = r.exact_estimates;
+    refined.best_threshold = r.best_threshold;
+    refined.best_threshold_criterion = r.best_threshold_criterion;
     refined.fit_arguments = fit_arguments(config, r.structure);
 
     // The full report, in the estimators' formats, beside the search's.

@@ -27,6 +27,18 @@ std::optional<inference::ModelInference> infer_reported(
     return inference::infer_model(problem_of(config, serie), model.model, options);
 }
 
+inference::InferenceOptions refined_inference_options(inference::InferenceOptions options,
+                                                      const RefinedModel& refined) {
+    const ModelStructure& s = refined.best_threshold;
+    if (!is_linear(refined.model.structure) || is_linear(s)) {
+        return options;
+    }
+    options.linear_test_component =
+        s.threshold_variables == 1 ? s.one.which_serie : s.two.which_serie1;
+    options.linear_test_lag = s.threshold_variables == 1 ? s.one.threshold_lag : s.two.Ritardo1;
+    return options;
+}
+
 std::optional<diagnostics::ModelDiagnostics> diagnose_reported(
     const StructureSummary& model, const diagnostics::DiagnosticsOptions& options) {
     if (!model.model.estimated()) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/run_config.hpp"
+#include "app/run_driver.hpp"
 #include "app/threshold_app.hpp"
 #include "diagnostics/model_diagnostics.hpp"
 #include "inference/model_inference.hpp"
@@ -23,6 +24,13 @@ std::optional<inference::ModelInference> infer_reported(const RunConfig& config,
                                                         const double_matrix& serie,
                                                         const StructureSummary& model,
                                                         const inference::InferenceOptions& options);
+
+// The options of the refined model's inference: when the refined model is
+// the linear VAR, its tests of the number of regimes run on the threshold
+// variable of the best threshold model the refinement found (the first of
+// two).
+inference::InferenceOptions refined_inference_options(inference::InferenceOptions options,
+                                                      const RefinedModel& refined);
 
 // The residual diagnostics of a reported model; empty when it was not
 // estimated.

@@ -38,6 +38,9 @@ struct RunConfig {
     Include include = Include::none;
     // What the search minimises and the reports' JSON and summary give.
     Criterion criterion = Criterion::classic;
+    // The refinement chooses each regime's order 1..m by the criterion (an
+    // information criterion only).
+    bool select_orders = false;
     // Components picked from the course file, in this order: header names or
     // 1-based column numbers. Empty: every column of numbers.
     std::vector<std::string> columns;

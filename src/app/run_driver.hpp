@@ -139,6 +139,10 @@ struct RefinedModel {
     long long candidates = 0;       // splits screened
     long long exact_estimates = 0;  // estimator calls
     double seconds = 0.0;
+    // The best threshold model the refinement found and its criterion: the
+    // model itself unless the linear VAR scored below it.
+    ModelStructure best_threshold;
+    double best_threshold_criterion = 0.0;
     std::vector<std::string> fit_arguments;  // `velmora fit` arguments that replay it
     std::vector<std::filesystem::path> files;
     double improvement() const { return start_criterion - model.criterion; }

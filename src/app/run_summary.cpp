@@ -13,10 +13,6 @@ namespace {
 
 using options::as_entered;
 
-int regimes_of(const ModelStructure& s) {
-    return s.threshold_variables == 1 ? s.one.n_regime : s.two.n_regime;
-}
-
 std::string indented(const std::string& lines) {
     std::istringstream in(lines);
     std::string line;
@@ -46,6 +42,9 @@ std::string shell_word(const std::string& word) {
 }
 
 std::string shape_words(const ModelStructure& s, const SeriesInfo& series) {
+    if (is_linear(s)) {
+        return "the linear VAR";
+    }
     if (series.has_names) {
         if (s.threshold_variables == 1) {
             return strprintf("%s at lag %d, %d regimes",
@@ -82,11 +81,11 @@ nlohmann::json model_json(const StructureSummary& m, double criterion, double fi
     using nlohmann::json;
     const ModelStructure& s = m.structure;
     const FittedModel& e = m.model;
-    const int regimes = regimes_of(s);
+    const int regimes = regime_count(s);
     json thresholds = json::array();
     json observations = json::array();
     if (e.estimated()) {
-        const int count = s.threshold_variables == 1 ? regimes - 1 : 2;
+        const int count = is_linear(s) ? 0 : s.threshold_variables == 1 ? regimes - 1 : 2;
         for (int i = 0; i < count && i < 3; ++i) {
             thresholds.push_back(e.thresholds[static_cast<std::size_t>(i)]);
         }
@@ -110,7 +109,16 @@ nlohmann::json model_json(const StructureSummary& m, double criterion, double fi
         {"deterministic", deterministic_json(e)},
         {"sigma", sigma_json(e)},
     };
-    if (s.threshold_variables == 1) {
+    json orders = json::array();
+    for (int r = 1; r <= regimes && r <= 4; ++r) {
+        orders.push_back(e.order(r));
+    }
+    out["orders"] = std::move(orders);
+    if (is_linear(s)) {
+        out["components"] = json::array();
+        out["lags"] = json::array();
+        out["threshold_positions"] = json::array();
+    } else if (s.threshold_variables == 1) {
         json positions = json::array();
         for (int i = 0; i < regimes - 1; ++i) {
             positions.push_back(s.one.pos_threshold[static_cast<std::size_t>(i)]);
@@ -212,6 +220,12 @@ std::string format_run_summary(const RunResult& r) {
         const RefinedModel& f = *r.refined;
         text += strprintf("Refined model (criterion %f, %f below the search's best; %d steps):\n",
                           f.model.criterion, f.improvement(), f.steps);
+        if (is_linear(f.model.structure)) {
+            text += strprintf(
+                "  The linear VAR scores below every threshold model the refinement found (the "
+                "best of them: %f), so it is the model reported.\n",
+                f.best_threshold_criterion);
+        }
         text += indented(format_structure_summary(f.model, &r.series));
         text += "  Replay it: " + fit_command_line(f.fit_arguments) + "\n";
         if (f.files.empty()) {
@@ -284,6 +298,7 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& run_option
         refined["improvement"] = f.improvement();
         refined["steps"] = f.steps;
         refined["replication"] = f.replication;
+        refined["best_threshold_criterion"] = f.best_threshold_criterion;
         json refined_files = json::array();
         for (const auto& file : f.files) {
             refined_files.push_back(file.string());

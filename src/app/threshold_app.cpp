@@ -62,7 +62,10 @@ std::string format_structure_summary(const StructureSummary& summary, const Seri
     const ModelStructure& s = summary.structure;
     const FittedModel& e = summary.model;
     int n_regime = 0;
-    if (s.threshold_variables == 1) {
+    if (is_linear(s)) {
+        n_regime = 1;
+        text += strprintf("Linear VAR of order %d: one regime, no threshold variable\n", e.m);
+    } else if (s.threshold_variables == 1) {
         n_regime = s.one.n_regime;
         text += strprintf("Threshold variable: %s at lag %d, %d regimes\n",
                           component(s.one.which_serie).c_str(), s.one.threshold_lag, n_regime);
@@ -81,6 +84,13 @@ std::string format_structure_summary(const StructureSummary& summary, const Seri
         }
         text += "\n";
         text += strprintf("Thresholds: %f %f\n", e.thresholds[0], e.thresholds[1]);
+    }
+    if (e.estimated() && e.mixed_orders()) {
+        text += "Orders per regime:";
+        for (int r = 1; r <= n_regime; ++r) {
+            text += strprintf(" %d", e.order(r));
+        }
+        text += strprintf(" (of at most %d)\n", e.m);
     }
     text += "Observations per regime:";
     for (int r = 0; r < n_regime; ++r) {

@@ -27,14 +27,16 @@ nlohmann::json normality_json(const NormalityTest& test) {
             {"observations", test.observations}};
 }
 
-// The regime fits at the largest order whose residuals are complete.
+// Each regime's fit at its own order in the model, when its residuals are
+// complete.
 std::vector<const RegimeFit*> final_regimes(const FittedModel& model) {
     std::vector<const RegimeFit*> out;
     if (!model.estimated() || model.m < 1 || model.passes.size() < static_cast<size_t>(model.m)) {
         return out;
     }
     const size_t k = static_cast<size_t>(model.k);
-    for (const RegimeFit& fit : model.passes[static_cast<size_t>(model.m - 1)]) {
+    for (int r = 1; r <= model.n_regime; ++r) {
+        const RegimeFit& fit = model.regime(r);
         out.push_back(fit.residuals.size() == fit.times.size() * k ? &fit : nullptr);
     }
     return out;
@@ -81,7 +83,8 @@ ModelDiagnostics diagnose(const FittedModel& model, const DiagnosticsOptions& op
     out.portmanteau = portmanteau_test(residuals, model.k, options.portmanteau_lags, model.m);
     out.normality = normality_test(residuals, model.k);
     out.arch = arch_test(residuals, model.k, options.arch_lags);
-    for (const RegimeFit* fit : regimes) {
+    for (size_t r = 0; r < regimes.size(); ++r) {
+        const RegimeFit* fit = regimes[r];
         if (fit == nullptr) {
             out.normality_by_regime.push_back(normality_test({}, model.k));
             out.companion_moduli.emplace_back();
@@ -89,7 +92,9 @@ ModelDiagnostics diagnose(const FittedModel& model, const DiagnosticsOptions& op
             continue;
         }
         out.normality_by_regime.push_back(normality_test(fit->residuals, model.k));
-        std::vector<double> moduli = companion_moduli(fit->phi, model.k, model.m);
+        // The companion matrix of the regime's own order.
+        std::vector<double> moduli =
+            companion_moduli(fit->phi, model.k, model.order(static_cast<int>(r) + 1));
         out.explosive.push_back(!moduli.empty() && moduli.front() >= 1.0);
         out.companion_moduli.push_back(std::move(moduli));
     }

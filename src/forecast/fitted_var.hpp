@@ -14,7 +14,8 @@ struct ModelProblem;
 struct ModelStructure;
 
 // The model of a fitted threshold VAR at its largest order m: its rule with
-// the thresholds as estimated, and per regime the coefficients, residual
+// the thresholds as estimated, and per regime the coefficients (of the
+// regime's own order, zero at the lags beyond it), residual
 // covariance (divided by the observations), residual vectors recentred to
 // mean zero (the shocks of forecasts) and times at order m. Throws std::invalid_argument when the
 // fit is not estimated.

@@ -43,9 +43,11 @@ ThresholdVarModel model_from_fit(const FittedModel& fit) {
     model.rule = regime_rule(fit.used, fit.thresholds);
     model.regimes.resize(static_cast<std::size_t>(fit.n_regime));
     for (int r = 1; r <= fit.n_regime; ++r) {
-        const RegimeFit& regime = fit.regime(r, fit.m);
+        // The regime at its own order; the lags beyond it up to m are zero.
+        const RegimeFit& regime = fit.regime(r);
         VarRegime& out = model.regimes[static_cast<std::size_t>(r - 1)];
         out.phi = regime.phi;
+        out.phi.resize(static_cast<std::size_t>(fit.m * fit.k * fit.k), 0.0);
         out.deterministic = regime.deterministic;
         out.covariance = regime.covariance;
         out.residuals = recentred(regime.residuals, fit.k);

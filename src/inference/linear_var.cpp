@@ -13,15 +13,10 @@ namespace velmora::inference {
 
 LinearCriterion linear_var_criterion(const ModelProblem& problem, int first_time) {
     EstimationWorkspace ws(problem);
-    for (int r = 0; r < 4; ++r) {
-        ws.time_count[static_cast<std::size_t>(r)] = 0;
-    }
     // Every time in one regime; each pass takes those from its order + 1 on.
-    for (int t = std::max(first_time, 1); t <= ws.n_oss; ++t) {
-        ws.times[0][static_cast<std::size_t>(ws.time_count[0]++)] = t;
-    }
+    detail::assign_every_time(ws, first_time);
     const CriterionResult result =
-        detail::criterion_passes(problem, ws, detail::ModelKind::one_threshold, 1);
+        detail::criterion_passes(problem, ws, detail::ModelKind::one_threshold, 1, {});
     LinearCriterion out;
     out.criterion = result.criterion;
     out.status = result.status;

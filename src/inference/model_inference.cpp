@@ -25,8 +25,9 @@ nlohmann::json by_lag(const std::vector<double>& block, int order, int k) {
         for (int eq = 0; eq < k; ++eq) {
             nlohmann::json variables = nlohmann::json::array();
             for (int v = 0; v < k; ++v) {
-                const double value =
-                    block.empty() ? std::nan("") : block[at((lag - 1) * k + v) * at(k) + at(eq)];
+                // A regime of a lower order has no value at the lags beyond it.
+                const size_t i = at((lag - 1) * k + v) * at(k) + at(eq);
+                const double value = i < block.size() ? block[i] : std::nan("");
                 variables.push_back(std::isfinite(value) ? nlohmann::json(value)
                                                          : nlohmann::json(nullptr));
             }
@@ -75,6 +76,80 @@ std::string percent(double level) {
 
 namespace {
 
+void add_means(const SeriesRows& rows, ModelInference& out) {
+    for (int c = 1; c <= rows.k; ++c) {
+        double mean = 0.0;
+        for (int t = 1; t <= rows.n; ++t) {
+            mean += rows.at(t, c);
+        }
+        mean /= rows.n;
+        double ss = 0.0;
+        for (int t = 1; t <= rows.n; ++t) {
+            ss += (rows.at(t, c) - mean) * (rows.at(t, c) - mean);
+        }
+        out.means.push_back(mean);
+        out.mean_standard_errors.push_back(rows.n > 1 ? std::sqrt(ss / (rows.n - 1) / rows.n)
+                                                      : std::nan(""));
+    }
+}
+
+RegimeTestOptions regime_test_options(const ModelProblem& problem,
+                                      const InferenceOptions& options) {
+    RegimeTestOptions test;
+    test.replicates = options.regime_replicates;
+    test.level = options.test_level;
+    test.seed = options.seed;
+    test.threads = options.threads;
+    test.executor = options.executor;
+    test.min_oss_reg = problem.min_oss_reg;
+    test.include = problem.include;
+    test.trend_origin = problem.trend_origin;
+    test.stop = options.stop;
+    test.progress = options.progress;
+    return test;
+}
+
+// The linear VAR reported as the model: its own benchmark, no threshold to
+// test or bound; the tests of the number of regimes run on the threshold
+// variable the caller names.
+ModelInference infer_linear(const ModelProblem& problem, const FittedModel& fit,
+                            const InferenceOptions& options) {
+    ModelInference out;
+    out.order = problem.m;
+    out.k = problem.n_comp;
+    out.threshold_variables = 0;
+    out.include = problem.include;
+    out.criterion = fit.criterion;
+    out.thresholds = fit.thresholds;
+    out.model_regimes = 1;
+    out.linear = {fit.status, fit.criterion};
+    out.regimes.push_back(regime_regression(fit, 1));
+    out.linear_model = out.regimes.front();
+    const SeriesRows rows =
+        SeriesRows::from_matrix(*problem.serie_matrix, problem.n_oss, problem.n_comp);
+    add_means(rows, out);
+    if (options.confidence > 0.0 && options.confidence < 1.0) {
+        out.skipped.push_back("No threshold confidence set: the linear VAR has no threshold.");
+    }
+    if (options.replicates > 0) {
+        out.skipped.push_back(
+            "No linearity test: the model is the linear VAR itself (the tests of the number of "
+            "regimes compare it with threshold models).");
+    }
+    if (options.regime_replicates > 0) {
+        if (options.linear_test_component > 0 && options.linear_test_lag > 0) {
+            out.regime_tests =
+                test_regimes(rows, options.linear_test_component, options.linear_test_lag,
+                             problem.m, regime_test_options(problem, options));
+        } else {
+            out.skipped.push_back(
+                "No tests of the number of regimes: the linear VAR has no threshold variable to "
+                "test on.");
+        }
+    }
+    return out;
+}
+
 // The regimes' regressions: from the fitted model when there is one (the
 // same rows, nothing estimated again), else on the times the thresholds
 // give.
@@ -82,6 +157,12 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
                      const std::array<double, 3>& thresholds, double criterion,
                      const InferenceOptions& options, const FittedModel* fit) {
     validate_problem(problem);
+    if (is_linear(structure)) {
+        if (fit != nullptr) {
+            return infer_linear(problem, *fit, options);
+        }
+        return infer_linear(problem, estimate(problem, structure), options);
+    }
     ModelInference out;
     out.order = problem.m;
     out.k = problem.n_comp;
@@ -109,20 +190,7 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
         out.linear_model =
             regress_regime(rows, times, problem.m, problem.include, problem.trend_origin);
     }
-    for (int c = 1; c <= rows.k; ++c) {
-        double mean = 0.0;
-        for (int t = 1; t <= rows.n; ++t) {
-            mean += rows.at(t, c);
-        }
-        mean /= rows.n;
-        double ss = 0.0;
-        for (int t = 1; t <= rows.n; ++t) {
-            ss += (rows.at(t, c) - mean) * (rows.at(t, c) - mean);
-        }
-        out.means.push_back(mean);
-        out.mean_standard_errors.push_back(rows.n > 1 ? std::sqrt(ss / (rows.n - 1) / rows.n)
-                                                      : std::nan(""));
-    }
+    add_means(rows, out);
 
     if (fit != nullptr) {
         for (int r = 1; r <= fit->n_regime; ++r) {
@@ -142,12 +210,26 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
         }
     }
 
-    if (options.confidence > 0.0 && options.confidence < 1.0) {
+    // The likelihood-ratio sweeps fit every regime at the largest order: a
+    // model whose regimes have orders of their own is not among the models
+    // they compare.
+    const bool mixed = fit != nullptr && fit->mixed_orders();
+    if (mixed && options.confidence > 0.0 && options.confidence < 1.0) {
+        out.skipped.push_back(
+            "No threshold confidence set: its likelihood ratios fit every regime at the largest "
+            "order, and this model's regimes have orders of their own.");
+    }
+    if (mixed && options.replicates > 0) {
+        out.skipped.push_back(
+            "No linearity test: it fits every regime at the largest order, and this model's "
+            "regimes have orders of their own.");
+    }
+    if (!mixed && options.confidence > 0.0 && options.confidence < 1.0) {
         out.confidence =
             threshold_confidence(data, rule, thresholds,
                                  sweep_min_count(problem.min_oss_reg, data.q), options.confidence);
     }
-    if (options.replicates > 0) {
+    if (!mixed && options.replicates > 0) {
         LinearityTestOptions test;
         test.replicates = options.replicates;
         test.seed = options.seed;
@@ -162,17 +244,7 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
     }
     out.model_regimes = rule.n_regime;
     if (options.regime_replicates > 0 && !out.stopped()) {
-        RegimeTestOptions test;
-        test.replicates = options.regime_replicates;
-        test.level = options.test_level;
-        test.seed = options.seed;
-        test.threads = options.threads;
-        test.executor = options.executor;
-        test.min_oss_reg = problem.min_oss_reg;
-        test.include = problem.include;
-        test.trend_origin = problem.trend_origin;
-        test.stop = options.stop;
-        test.progress = options.progress;
+        const RegimeTestOptions test = regime_test_options(problem, options);
         // The linearity test of a two-regime model on one variable is the
         // first of these tests: the same statistic from the same replicates.
         const bool same = out.linearity && rule.variables == 1 && rule.n_regime == 2;
@@ -226,7 +298,10 @@ ModelInference infer_model(const ModelProblem& problem, const FittedModel& fit,
 
 std::string format_inference_summary(const ModelInference& inf, const std::string& indent) {
     std::string text;
-    if (inf.linear.status != EstimateStatus::estimated) {
+    if (inf.threshold_variables == 0) {
+        text += indent + strprintf("The model is the linear VAR of order %d%s: criterion %.6f.\n",
+                                   inf.order, terms_words(inf.include).c_str(), inf.criterion);
+    } else if (inf.linear.status != EstimateStatus::estimated) {
         text += indent + strprintf("Linear VAR of order %d%s: could not be estimated.\n", inf.order,
                                    terms_words(inf.include).c_str());
     } else {
@@ -270,6 +345,9 @@ std::string format_inference_summary(const ModelInference& inf, const std::strin
     }
     if (inf.regime_tests) {
         text += format_regime_tests(*inf.regime_tests, inf.model_regimes, indent);
+    }
+    for (const std::string& line : inf.skipped) {
+        text += indent + line + "\n";
     }
     const std::vector<int> off = inf.means_off_zero();
     if (!off.empty()) {
@@ -373,7 +451,7 @@ std::string format_coefficient_tables(const ModelInference& inf,
             text += strprintf(
                 "Regime %zu at order %d: %d observations, no standard errors (too "
                 "few observations or a singular regression).\n",
-                r + 1, inf.order, g.observations);
+                r + 1, g.order, g.observations);
             continue;
         }
         const int d = deterministic_count(g.include);
@@ -381,14 +459,13 @@ std::string format_coefficient_tables(const ModelInference& inf,
             text += strprintf(
                 "Regime %zu at order %d: %d observations, %d degrees of freedom "
                 "(residual covariance divided by %d - %d*%d).\n",
-                r + 1, inf.order, g.observations, g.degrees_of_freedom, g.observations, inf.order,
-                k);
+                r + 1, g.order, g.observations, g.degrees_of_freedom, g.observations, g.order, k);
         } else {
             text += strprintf(
                 "Regime %zu at order %d: %d observations, %d degrees of freedom "
                 "(residual covariance divided by %d - (%d + %d*%d)).\n",
-                r + 1, inf.order, g.observations, g.degrees_of_freedom, g.observations, d,
-                inf.order, k);
+                r + 1, g.order, g.observations, g.degrees_of_freedom, g.observations, d, g.order,
+                k);
         }
         text += strprintf("  %-*s  %-*s   coefficient    std.error    t-value   p-value\n",
                           equation_width, "equation", regressor_width, "regressor");
@@ -402,7 +479,7 @@ std::string format_coefficient_tables(const ModelInference& inf,
                                   g.deterministic_standard_errors[i], g.deterministic_t_values[i],
                                   g.deterministic_p_values[i]);
             }
-            for (int lag = 1; lag <= inf.order; ++lag) {
+            for (int lag = 1; lag <= g.order; ++lag) {
                 for (int v = 0; v < k; ++v) {
                     const size_t i = at((lag - 1) * k + v) * at(k) + at(eq);
                     const std::string equation = name(eq);
@@ -458,7 +535,7 @@ nlohmann::json inference_json(const ModelInference& inf) {
         linear_sigma.push_back(std::move(row));
     }
     out["linear_model"] = {
-        {"order", inf.order},
+        {"order", lm.order > 0 ? lm.order : inf.order},
         {"first_row", lm.times.empty() ? json(nullptr) : json(lm.times.front())},
         {"observations", lm.observations},
         {"estimated", lm.estimated},
@@ -509,6 +586,9 @@ nlohmann::json inference_json(const ModelInference& inf) {
             {"observations", t.observations},
             {"thresholds", thresholds},
         };
+    }
+    if (!inf.skipped.empty()) {
+        out["skipped"] = inf.skipped;
     }
     if (inf.regime_tests) {
         out["regime_tests"] = regime_tests_json(*inf.regime_tests);

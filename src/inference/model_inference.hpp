@@ -34,6 +34,11 @@ struct InferenceOptions {
     // Bootstrap series for each test of the number of regimes; 0: no tests.
     int regime_replicates = 0;
     double test_level = 0.05;  // a test is rejected when its p-value is at most this
+    // The threshold variable (1-based component) and lag of the tests of
+    // the number of regimes when the model is the linear VAR, which has
+    // none of its own: the search's best. 0: the tests are skipped.
+    int linear_test_component = 0;
+    int linear_test_lag = 0;
     // Stops the bootstrap between replicates (ModelInference::stopped).
     const std::atomic<bool>* stop = nullptr;
     // Bootstrap replicates finished and their count, from the calling thread.
@@ -43,7 +48,7 @@ struct InferenceOptions {
 struct ModelInference {
     int order = 0;
     int k = 0;
-    int threshold_variables = 1;
+    int threshold_variables = 1;         // 0: the model is the linear VAR
     Include include = Include::none;     // deterministic terms of every model compared
     double criterion = 0.0;              // the threshold model's, as the estimators give it
     std::array<double, 3> thresholds{};  // the model's, as given to infer_model
@@ -59,6 +64,9 @@ struct ModelInference {
     std::optional<ThresholdConfidence> confidence;
     std::optional<RegimeTests> regime_tests;
     int model_regimes = 0;  // the tested model's
+    // Steps asked for that do not apply to the model (a linear VAR has no
+    // threshold to test or to set bounds on), one sentence each.
+    std::vector<std::string> skipped;
     // Per component over the series' rows: the mean and its standard error
     // (standard deviation / sqrt(n)). The regimes have no intercept, so a
     // mean far from zero is a sign the model misses one.

@@ -191,9 +191,11 @@ RegimeRegression regress_regime(const SeriesRows& series, std::span<const int> t
 RegimeRegression regime_regression(const FittedModel& fit, int r) {
     const int k = fit.k;
     const int d = fit.deterministic_terms();
-    const int q = d + fit.m * k;
+    // The regime at its own order in the model.
+    const int p = fit.order(r);
+    const int q = d + p * k;
     RegimeRegression out;
-    out.order = fit.m;
+    out.order = p;
     out.k = k;
     out.include = fit.include;
     out.trend_origin = fit.trend_origin;
@@ -201,11 +203,11 @@ RegimeRegression regime_regression(const FittedModel& fit, int r) {
         r > static_cast<int>(fit.passes[sz(fit.m - 1)].size())) {
         return out;
     }
-    const RegimeFit& g = fit.regime(r, fit.m);
+    const RegimeFit& g = fit.regime(r, p);
     out.observations = g.observations;
     out.degrees_of_freedom = g.observations - q;
     out.times = g.times;
-    if (out.degrees_of_freedom < 1 || g.phi.size() != sz(fit.m * k) * sz(k) ||
+    if (out.degrees_of_freedom < 1 || g.phi.size() != sz(p * k) * sz(k) ||
         g.zz_inverse.size() != sz(q) * sz(q) || g.residuals.size() != sz(g.observations) * sz(k)) {
         return out;
     }

@@ -55,6 +55,14 @@ int estimated_coefficients(int n_regime, int k, int m, int deterministic_terms) 
     return n_regime * k * (m * k + deterministic_terms);
 }
 
+int estimated_coefficients(const int* orders, int n_regime, int k, int deterministic_terms) {
+    int count = 0;
+    for (int r = 0; r < n_regime; ++r) {
+        count += k * (orders[r] * k + deterministic_terms);
+    }
+    return count;
+}
+
 double information_criterion(Criterion criterion, double log_det, int rows, int coefficients) {
     const double t = rows;
     double penalty = 0.0;

@@ -35,6 +35,9 @@ int criterion_first_row(Criterion criterion, int m);
 // k components and its deterministic terms. Thresholds are not counted.
 int estimated_coefficients(int n_regime, int k, int m, int deterministic_terms);
 
+// The same with an order per regime (orders[0 .. n_regime-1]).
+int estimated_coefficients(const int* orders, int n_regime, int k, int deterministic_terms);
+
 // ln det(E'E/T) + penalty * coefficients / T, the penalty being 2 (aic),
 // ln T (bic) or 2 ln ln T (hq). Not for the classic criterion (throws
 // std::invalid_argument).

@@ -26,19 +26,29 @@
 
 namespace velmora {
 
+// orders: each regime's order, 0 standing for m (ModelStructure::orders).
 FittedModel estimate(const ModelProblem& problem, EstimationWorkspace& workspace,
-                     const OneThresholdStructure& structure);
+                     const OneThresholdStructure& structure, const std::array<int, 4>& orders = {});
 FittedModel estimate(const ModelProblem& problem, EstimationWorkspace& workspace,
-                     const TwoThresholdStructure& structure);
+                     const TwoThresholdStructure& structure, const std::array<int, 4>& orders = {});
+// The linear VAR: one regime holding every time, each pass from its order
+// + 1 on (from the criterion's first row when that is later).
+FittedModel estimate_linear(const ModelProblem& problem, EstimationWorkspace& workspace,
+                            int order = 0);
+CriterionResult linear_criterion(const ModelProblem& problem, EstimationWorkspace& workspace,
+                                 int order = 0);
+// Any structure, the linear VAR included.
 FittedModel estimate(const ModelProblem& problem, EstimationWorkspace& workspace,
                      const ModelStructure& structure);
 // With a workspace of its own.
 FittedModel estimate(const ModelProblem& problem, const ModelStructure& structure);
 
 CriterionResult estimate_criterion(const ModelProblem& problem, EstimationWorkspace& workspace,
-                                   const OneThresholdStructure& structure);
+                                   const OneThresholdStructure& structure,
+                                   const std::array<int, 4>& orders = {});
 CriterionResult estimate_criterion(const ModelProblem& problem, EstimationWorkspace& workspace,
-                                   const TwoThresholdStructure& structure);
+                                   const TwoThresholdStructure& structure,
+                                   const std::array<int, 4>& orders = {});
 CriterionResult estimate_criterion(const ModelProblem& problem, EstimationWorkspace& workspace,
                                    const ModelStructure& structure);
 

@@ -57,6 +57,74 @@ double information_log_det(EstimationWorkspace& ws, int rows) {
     return std::log(det);
 }
 
+// E'E of the rows of res into out (k x k), summed in time order.
+void cross_products(const double* res, int rows, int k, double* out) {
+    for (int c = 0; c < k; ++c) {
+        for (int l = 0; l < k; ++l) {
+            double sum = 0.0;
+            for (int t = 0; t < rows; ++t) {
+                sum += res[idx(t) * idx(k) + idx(c)] * res[idx(t) * idx(k) + idx(l)];
+            }
+            out[idx(c) * idx(k) + idx(l)] = sum;
+        }
+    }
+}
+
+// The information criterion with regime r at orders[r-1]: ln det of the
+// regimes' cross products at their orders, summed in regime order, over
+// the rows (the same for every order on the common rows).
+double criterion_at_orders(const ModelProblem& problem, EstimationWorkspace& ws, int n_regime,
+                           const std::array<int, 4>& orders, int rows) {
+    const int k = ws.k;
+    const size_t kk = idx(k) * idx(k);
+    double* s = ws.sigma.data();
+    for (size_t i = 0; i < kk; ++i) {
+        s[i] = 0.0;
+    }
+    for (int r = 0; r < n_regime; ++r) {
+        const double* c = ws.cross.data() + (idx(r) * idx(ws.m) + idx(orders[idx(r)] - 1)) * kk;
+        for (size_t i = 0; i < kk; ++i) {
+            s[i] += c[i];
+        }
+    }
+    for (size_t i = 0; i < kk; ++i) {
+        s[i] /= rows;
+    }
+    double det = 0.0;
+    const double ld = rows > 0 && covariance_determinant(ws, s, det) && det > 0.0
+                          ? std::log(det)
+                          : std::numeric_limits<double>::quiet_NaN();
+    return information_criterion(problem.criterion, ld, rows,
+                                 estimated_coefficients(orders.data(), n_regime, k, ws.d));
+}
+
+// The orders 1..m per regime with the least criterion; the first found
+// (the lowest orders, the first regime's varying slowest) on ties.
+std::array<int, 4> least_criterion_orders(const ModelProblem& problem, EstimationWorkspace& ws,
+                                          int n_regime, int rows) {
+    const int m = ws.m;
+    std::array<int, 4> trial{1, 1, 1, 1};
+    std::array<int, 4> best{m, m, m, m};
+    double least = std::numeric_limits<double>::infinity();
+    for (;;) {
+        const double value = criterion_at_orders(problem, ws, n_regime, trial, rows);
+        if (std::isfinite(value) && value < least) {
+            least = value;
+            best = trial;
+        }
+        int r = n_regime - 1;
+        while (r >= 0 && trial[idx(r)] == m) {
+            trial[idx(r)] = 1;
+            --r;
+        }
+        if (r < 0) {
+            break;
+        }
+        ++trial[idx(r)];
+    }
+    return best;
+}
+
 CriterionResult stopped(FittedModel* model, EstimateStatus status, int p, int r) {
     if (model != nullptr) {
         model->status = status;
@@ -73,7 +141,7 @@ CriterionResult stopped(FittedModel* model, EstimateStatus status, int p, int r)
 // touches no heap.
 template <bool Keep>
 CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws, ModelKind kind,
-                           int n_regime, FittedModel* model) {
+                           int n_regime, const std::array<int, 4>& asked, FittedModel* model) {
     const int n_oss = ws.n_oss;
     const int k = ws.k;
     const int m = ws.m;
@@ -81,6 +149,22 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
     const int d = ws.d;
     const DesignView design = ws.design();
     const int first_row = problem.first_row();
+    // The regimes' orders: those asked (0 stands for m), or chosen at the
+    // end from every order's residual cross products.
+    const bool information = problem.criterion != Criterion::classic;
+    const bool select = information && problem.select_orders;
+    std::array<int, 4> orders{};
+    bool mixed = false;
+    for (int r = 0; r < n_regime; ++r) {
+        const int p = asked[idx(r)];
+        orders[idx(r)] = p >= 1 && p <= m ? p : m;
+        mixed = mixed || orders[idx(r)] != m;
+    }
+    if (mixed && !information) {
+        throw std::invalid_argument(
+            "estimate: orders below the largest need an information criterion");
+    }
+    const bool keep_cross = select || mixed;
 
     for (size_t i = 0; i < ws.residual2.size(); ++i) {
         ws.residual2[i] = 0.0;
@@ -141,6 +225,11 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
                 return stopped(model, EstimateStatus::singular_regression, p, r);
             }
             rows_written += n_r;
+            if (keep_cross) {
+                cross_products(
+                    res, n_r, k,
+                    ws.cross.data() + (idx(r - 1) * idx(m) + idx(p - 1)) * idx(k) * idx(k));
+            }
             if constexpr (Keep) {
                 const size_t cells = idx(n_r) * idx(k);
                 // Deterministic rows first in the regression, kept apart.
@@ -189,10 +278,23 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
     const double aic_global = std::log(det_tot) + criterion_penalty(n_oss, n_regime, k, m, d);
 
     double chosen = aic_global;
-    if (problem.criterion != Criterion::classic) {
-        const double ld = information_log_det(ws, rows_written);
-        chosen = information_criterion(problem.criterion, ld, rows_written,
-                                       estimated_coefficients(n_regime, k, m, d));
+    if (information) {
+        if (select) {
+            orders = least_criterion_orders(problem, ws, n_regime, rows_written);
+            mixed = false;
+            for (int r = 0; r < n_regime; ++r) {
+                mixed = mixed || orders[idx(r)] != m;
+            }
+        }
+        if (mixed) {
+            chosen = criterion_at_orders(problem, ws, n_regime, orders, rows_written);
+        } else {
+            // Every regime at m: the residuals of the last pass, as without
+            // orders, so that a model chosen at m replays bit for bit.
+            const double ld = information_log_det(ws, rows_written);
+            chosen = information_criterion(problem.criterion, ld, rows_written,
+                                           estimated_coefficients(n_regime, k, m, d));
+        }
     }
 
     const EstimateStatus status =
@@ -207,6 +309,7 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
             model->regime_aic = regime_aic;
         }
         model->status = status;
+        model->orders = orders;
         model->criterion = chosen;
         model->classic_criterion = aic_global;
     }
@@ -216,8 +319,8 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
 }  // namespace
 
 CriterionResult criterion_passes(const ModelProblem& problem, EstimationWorkspace& ws,
-                                 ModelKind kind, int n_regime) {
-    return run_passes<false>(problem, ws, kind, n_regime, nullptr);
+                                 ModelKind kind, int n_regime, const std::array<int, 4>& orders) {
+    return run_passes<false>(problem, ws, kind, n_regime, orders, nullptr);
 }
 
 void full_passes(const ModelProblem& problem, EstimationWorkspace& ws, ModelKind kind,
@@ -225,7 +328,16 @@ void full_passes(const ModelProblem& problem, EstimationWorkspace& ws, ModelKind
     model.passes.clear();
     model.passes.reserve(idx(ws.m));
     model.criterion_kind = problem.criterion;
-    run_passes<true>(problem, ws, kind, model.n_regime, &model);
+    run_passes<true>(problem, ws, kind, model.n_regime, model.given.orders, &model);
+}
+
+void assign_every_time(EstimationWorkspace& ws, int first_time) {
+    for (int r = 0; r < 4; ++r) {
+        ws.time_count[idx(r)] = 0;
+    }
+    for (int t = std::max(first_time, 1); t <= ws.n_oss; ++t) {
+        ws.times[0][idx(ws.time_count[0]++)] = t;
+    }
 }
 
 void check_workspace(const ModelProblem& problem, const EstimationWorkspace& ws) {

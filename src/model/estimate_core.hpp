@@ -20,11 +20,12 @@ enum class ModelKind { one_threshold, two_thresholds };
 
 // Runs the passes over workspace.times: the criterion alone, allocating
 // nothing.
+// orders: each regime's order, 0 standing for m (ModelStructure::orders).
 CriterionResult criterion_passes(const ModelProblem& problem, EstimationWorkspace& ws,
-                                 ModelKind kind, int n_regime);
+                                 ModelKind kind, int n_regime, const std::array<int, 4>& orders);
 
 // The same passes, keeping every regression in model (passes, covariances,
-// criteria, status). model.n_regime must be set.
+// criteria, status, orders). model.n_regime and model.given must be set.
 void full_passes(const ModelProblem& problem, EstimationWorkspace& ws, ModelKind kind,
                  FittedModel& model);
 
@@ -54,6 +55,10 @@ FittedModel fit_structure(const ModelProblem& problem, EstimationWorkspace& ws, 
         fatal_numeric_error("allocation failure in dvector()");
     }
 }
+
+// Every time from first_time on into the first regime's list, the others
+// empty: the linear VAR's single regime.
+void assign_every_time(EstimationWorkspace& ws, int first_time);
 
 // Throws std::invalid_argument unless the workspace belongs to the problem.
 void check_workspace(const ModelProblem& problem, const EstimationWorkspace& ws);

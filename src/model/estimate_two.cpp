@@ -71,22 +71,24 @@ std::array<double, 3> assign_regimes(EstimationWorkspace& ws, const TwoThreshold
 }  // namespace
 
 CriterionResult estimate_criterion(const ModelProblem& problem, EstimationWorkspace& ws,
-                                   const TwoThresholdStructure& structure) {
+                                   const TwoThresholdStructure& structure,
+                                   const std::array<int, 4>& orders) {
     detail::check_workspace(problem, ws);
     check(ws, structure);
     assign_regimes(ws, as_used(structure));
     return detail::criterion_passes(problem, ws, detail::ModelKind::two_thresholds,
-                                    structure.n_regime);
+                                    structure.n_regime, orders);
 }
 
 FittedModel estimate(const ModelProblem& problem, EstimationWorkspace& ws,
-                     const TwoThresholdStructure& structure) {
+                     const TwoThresholdStructure& structure, const std::array<int, 4>& orders) {
     detail::check_workspace(problem, ws);
     check(ws, structure);
     const TwoThresholdStructure used = as_used(structure);
     return detail::fit_structure(
-        problem, ws, detail::ModelKind::two_thresholds, make_structure(structure),
-        make_structure(used), structure.n_regime, [&](FittedModel& model) {
+        problem, ws, detail::ModelKind::two_thresholds,
+        with_orders(make_structure(structure), orders), with_orders(make_structure(used), orders),
+        structure.n_regime, [&](FittedModel& model) {
             model.thresholds = assign_regimes(ws, used);
             model.threshold_variable =
                 detail::lagged_component(ws, structure.which_serie1, structure.Ritardo1);

@@ -23,8 +23,25 @@ const char* status_name(EstimateStatus status) {
     return "unknown";
 }
 
+int FittedModel::order(int r) const noexcept {
+    if (r < 1 || r > 4) {
+        return m;
+    }
+    const int p = orders[static_cast<std::size_t>(r - 1)];
+    return p >= 1 && p <= m ? p : m;
+}
+
+bool FittedModel::mixed_orders() const noexcept {
+    for (int r = 1; r <= n_regime; ++r) {
+        if (order(r) != m) {
+            return true;
+        }
+    }
+    return false;
+}
+
 const RegimeFit& FittedModel::regime(int r, int p) const {
-    const int order = p == 0 ? m : p;
+    const int order = p == 0 ? this->order(r) : p;
     if (order < 1 || order > static_cast<int>(passes.size())) {
         throw std::out_of_range("FittedModel: order " + std::to_string(order) +
                                 " was not estimated");
@@ -38,8 +55,12 @@ const RegimeFit& FittedModel::regime(int r, int p) const {
 }
 
 double FittedModel::coefficient(int r, int lag, int equation, int variable, int p) const {
-    const int order = p == 0 ? m : p;
+    const int order = p == 0 ? this->order(r) : p;
     const RegimeFit& fit = regime(r, order);
+    if (p == 0 && lag > order && lag <= m && equation >= 1 && equation <= k && variable >= 1 &&
+        variable <= k) {
+        return 0.0;  // a lag beyond the regime's order
+    }
     if (lag < 1 || lag > order || equation < 1 || equation > k || variable < 1 || variable > k) {
         throw std::out_of_range("FittedModel: coefficient index out of range");
     }

@@ -68,8 +68,12 @@ struct FittedModel {
     ModelStructure used;
 
     int n_oss = 0;
-    int k = 0;                        // components
-    int m = 0;                        // largest order
+    int k = 0;  // components
+    int m = 0;  // largest order
+    // Each regime's order in the model ([r-1]): m for every regime unless
+    // the structure gave others or the problem chose them. Every order
+    // 1..m is estimated for every regime all the same (passes below).
+    std::array<int, 4> orders{};
     Include include = Include::none;  // deterministic terms of every regime
     int trend_origin = 0;             // the trend of time t is trend_origin + t
     int n_regime = 0;
@@ -105,11 +109,16 @@ struct FittedModel {
     bool estimated() const noexcept { return status == EstimateStatus::estimated; }
     int threshold_variables() const noexcept { return given.threshold_variables; }
 
-    // Regime r (1..n_regime) at order p (1..m, default m). Throws
-    // std::out_of_range when the estimate did not reach it.
+    // Order of regime r in the model (m when orders were not set).
+    int order(int r) const noexcept;
+    // Whether some regime's order is below m.
+    bool mixed_orders() const noexcept;
+    // Regime r (1..n_regime) at order p (1..m, default the regime's own).
+    // Throws std::out_of_range when the estimate did not reach it.
     const RegimeFit& regime(int r, int p = 0) const;
     // Coefficient of component `variable` lagged `lag` in the equation of
-    // component `equation` (all 1-based), regime r, order p (default m).
+    // component `equation` (all 1-based), regime r, order p (default the
+    // regime's own, whose lags beyond it are 0 up to lag m).
     double coefficient(int r, int lag, int equation, int variable, int p = 0) const;
     // Residual covariance entry [row][col] (1-based) of regime r at order p.
     double covariance(int r, int row, int col, int p = 0) const;

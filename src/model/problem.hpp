@@ -34,6 +34,10 @@ struct ModelProblem {
     // first_row().
     Criterion criterion = Criterion::classic;
     int first_row() const { return criterion_first_row(criterion, m); }
+    // Each regime's order 1..m chosen by the criterion, the structures' own
+    // orders ignored (an information criterion only: every order is scored
+    // on the same rows).
+    bool select_orders = false;
     // The best-model report of a search (write_model_report): the replication
     // shown in the one-threshold header, the folder of the result files, and
     // where "File could not be opened\n" goes (dropped when null). The

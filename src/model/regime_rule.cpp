@@ -7,6 +7,12 @@ namespace velmora {
 RegimeRule regime_rule(const ModelStructure& used, const std::array<double, 3>& thresholds) {
     RegimeRule rule;
     rule.threshold_variables = used.threshold_variables;
+    if (is_linear(used)) {
+        // One regime: no threshold below any value, whatever the variable.
+        rule.threshold_variables = 1;
+        rule.n_regime = 1;
+        return rule;
+    }
     if (used.threshold_variables == 1) {
         const OneThresholdStructure& s = used.one;
         rule.n_regime = s.n_regime;

@@ -18,6 +18,28 @@ ModelStructure make_structure(const TwoThresholdStructure& two) {
     return s;
 }
 
+ModelStructure make_linear_structure() {
+    ModelStructure s;
+    s.threshold_variables = 0;
+    return s;
+}
+
+ModelStructure with_orders(ModelStructure s, const std::array<int, 4>& orders) {
+    s.orders = orders;
+    return s;
+}
+
+bool is_linear(const ModelStructure& s) noexcept {
+    return s.threshold_variables == 0;
+}
+
+int regime_count(const ModelStructure& s) noexcept {
+    if (is_linear(s)) {
+        return 1;
+    }
+    return s.threshold_variables == 1 ? s.one.n_regime : s.two.n_regime;
+}
+
 std::array<int, kNumFields> structure_field_sizes(int n_oss) {
     return {2, 2, 2, 2, 4, n_oss, n_oss, n_oss, n_oss, n_oss, 2, 4, 4, 6, 6, 6};
 }

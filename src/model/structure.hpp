@@ -38,14 +38,28 @@ struct TwoThresholdStructure {
 };
 
 struct ModelStructure {
-    int threshold_variables = 1;  // 1 or 2: which of the records below applies
+    // 1 or 2: which of the records below applies; 0: the linear VAR, one
+    // regime holding every time, neither record used.
+    int threshold_variables = 1;
     OneThresholdStructure one;
     TwoThresholdStructure two;
+    // Autoregressive order of each regime (regimes 1..4 in [0..3]); 0 stands
+    // for the problem's largest order m. Orders other than m need an
+    // information criterion (the classic one scores each order on rows of
+    // its own).
+    std::array<int, 4> orders{};
 };
 
 // The record as a whole structure.
 ModelStructure make_structure(const OneThresholdStructure& one);
 ModelStructure make_structure(const TwoThresholdStructure& two);
+// The linear VAR as a structure.
+ModelStructure make_linear_structure();
+bool is_linear(const ModelStructure& s) noexcept;
+// s with these orders per regime.
+ModelStructure with_orders(ModelStructure s, const std::array<int, 4>& orders);
+// Regimes of a structure: 1 for the linear VAR.
+int regime_count(const ModelStructure& s) noexcept;
 
 // Alphabet size of each field for a series of n_oss observations:
 // 2,2,2,2,4, n_oss x5, 2,4,4,6,6,6.

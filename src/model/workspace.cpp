@@ -61,6 +61,7 @@ EstimationWorkspace::EstimationWorkspace(const ModelProblem& problem) {
     allocate(w, q);
     allocate(phi, q * kk);
     allocate(residual2, n * kk);
+    allocate(cross, 4 * static_cast<std::size_t>(m) * kk * kk);
     allocate(fit, n * kk);
     allocate(medie, kk);
     allocate(sigma, kk * kk);

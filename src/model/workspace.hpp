@@ -43,11 +43,15 @@ class EstimationWorkspace {
     std::array<int, 4> time_count{};
 
     // q = d + p*k regressors at order p, deterministic ones first.
-    std::vector<double> zz;               // q x q cross-products, inverted in place
-    std::vector<double> zinv_t;           // its inverse, transposed
-    std::vector<double> w;                // q
-    std::vector<double> phi;              // q x k: Phi[(i-1)k + c] at [(i-1)k + c-1]
-    std::vector<double> residual2;        // n_oss x k
+    std::vector<double> zz;         // q x q cross-products, inverted in place
+    std::vector<double> zinv_t;     // its inverse, transposed
+    std::vector<double> w;          // q
+    std::vector<double> phi;        // q x k: Phi[(i-1)k + c] at [(i-1)k + c-1]
+    std::vector<double> residual2;  // n_oss x k
+    // Residual cross products E'E of regime r at order p, k x k each, at
+    // [((r-1)*m + p-1)*k*k]; formed only when the regimes' orders differ
+    // or are chosen.
+    std::vector<double> cross;
     std::vector<double> fit;              // n_oss x k, print mode only
     std::vector<double> medie;            // k
     std::vector<double> sigma;            // k x k

@@ -364,6 +364,14 @@ inline constexpr OptionRow no_refine{
     .json_key = "refine",
     .where = kRun,
     .echo_negated = true};
+inline constexpr OptionRow select_order{
+    .name = "--select-order",
+    .kind = Kind::toggle,
+    .help =
+        "The refinement chooses each regime's autoregressive order 1..--m by the criterion "
+        "(needs --criterion aic, bic or hq, which score every order on the same rows)",
+    .json_key = "select_order",
+    .where = kRun};
 
 // ---- The structure that `fit` estimates ------------------------------------
 
@@ -407,7 +415,9 @@ inline constexpr OptionRow type_model{
     .show_default = false};
 inline constexpr OptionRow regimes{
     .name = "--regimes",
-    .help = "Number of regimes: 2 to 4 with one threshold variable, 3 or 4 with two",
+    .help =
+        "Number of regimes: 2 to 4 with one threshold variable, 3 or 4 with two; 1 alone "
+        "fits the linear VAR",
     .json_key = "regimes",
     .where = kFit,
     .show_default = false};
@@ -420,6 +430,15 @@ inline constexpr OptionRow positions{
         "one per variable with two. 0 stands for time 30 with one threshold variable and for "
         "time 1 with two",
     .json_key = "positions",
+    .where = kFit,
+    .show_default = false};
+inline constexpr OptionRow orders{
+    .name = "--orders",
+    .kind = Kind::list,
+    .help =
+        "Autoregressive order of each regime (1 to --m), one per regime, e.g. 2,1 (default: "
+        "--m for every regime; orders below --m need --criterion aic, bic or hq)",
+    .json_key = "orders",
     .where = kFit,
     .show_default = false};
 inline constexpr OptionRow thresholds{
@@ -734,6 +753,8 @@ inline constexpr std::array all_rows = {
     &fit_threads,
     &replications,
     &no_refine,
+    &select_order,
+    &orders,
 };
 
 // The row's place in all_rows: a stable id for the dialog's controls.

@@ -18,7 +18,7 @@ std::vector<OwnFile> command_files(const std::filesystem::path& course_file,
                              {workdir / "Output.txt", "the run log"},
                              {workdir / "inputonepop2.txt", "the parameter file"}};
     for (const auto& dir : {workdir, workdir / "refined"}) {
-        for (const int threshold_variables : {1, 2}) {
+        for (const int threshold_variables : {0, 1, 2}) {
             for (auto& file : model_report_paths(dir, threshold_variables)) {
                 own.push_back({std::move(file), "a result file"});
             }

@@ -173,6 +173,9 @@ void add_thresholds(const PaperTableInput& in, std::vector<Row>& rows) {
     const FittedModel& model = *in.model;
     const ModelStructure& s = model.used;
     std::vector<std::string> variables;
+    if (is_linear(s)) {
+        return;  // no threshold to show
+    }
     if (s.threshold_variables == 1) {
         for (int j = 1; j < model.n_regime; ++j) {
             variables.push_back(component_at_lag(in, s.one.which_serie, s.one.threshold_lag));
@@ -198,6 +201,12 @@ void add_thresholds(const PaperTableInput& in, std::vector<Row>& rows) {
 
 void add_criteria_and_tests(const PaperTableInput& in, std::vector<Row>& rows) {
     rows.push_back(section("Criteria"));
+    if (is_linear(in.model->given)) {
+        // The model is its own benchmark.
+        rows.push_back(wide(strprintf("Criterion of the linear VAR(%d)", in.model->m),
+                            fixed(in.model->criterion)));
+        return;
+    }
     rows.push_back(wide("Criterion of the threshold model", fixed(in.model->criterion)));
     if (in.inference != nullptr) {
         const inference::ModelInference& inf = *in.inference;

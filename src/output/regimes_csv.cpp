@@ -28,8 +28,12 @@ std::string regimes_csv_header(const FittedModel& model, const SeriesInfo& serie
     if (!series.row_labels.empty()) {
         header += ",label";
     }
-    header += model.threshold_variables() == 1 ? ",threshold_variable"
-                                               : ",threshold_variable_1,threshold_variable_2";
+    // The linear VAR has no threshold variable: its one regime holds every time.
+    if (model.threshold_variables() == 1) {
+        header += ",threshold_variable";
+    } else if (model.threshold_variables() == 2) {
+        header += ",threshold_variable_1,threshold_variable_2";
+    }
     header += ",regime";
     for (int c = 1; c <= model.k; ++c) {
         field(header, csv_text("fitted_" + column_name(series, c)));
@@ -51,12 +55,18 @@ std::string regimes_csv_header(const FittedModel& model, const SeriesInfo& serie
 std::string format_regimes_csv(const FittedModel& model, const SeriesInfo& series) {
     const int n = model.n_oss;
     const auto k = static_cast<std::size_t>(model.k);
-    // Fitted values and residuals by time, from the regressions at order m.
+    // Fitted values and residuals by time, from each regime's regression at its
+    // order.
     std::vector<double> fitted(static_cast<std::size_t>(n) * k, NAN);
     std::vector<double> residual(static_cast<std::size_t>(n) * k, NAN);
     if (model.order_reached == model.m && !model.passes.empty()) {
-        const auto& pass = model.passes[static_cast<std::size_t>(model.m - 1)];
-        for (const RegimeFit& fit : pass) {
+        // Each regime at its own order in the model.
+        for (int r = 1; r <= model.n_regime; ++r) {
+            const auto& pass = model.passes[static_cast<std::size_t>(model.order(r) - 1)];
+            if (r > static_cast<int>(pass.size())) {
+                continue;  // a regime the estimate did not reach
+            }
+            const RegimeFit& fit = pass[static_cast<std::size_t>(r - 1)];
             if (fit.fitted.size() != fit.times.size() * k ||
                 fit.residuals.size() != fit.times.size() * k) {
                 continue;  // a regression the estimate did not finish
@@ -82,7 +92,9 @@ std::string format_regimes_csv(const FittedModel& model, const SeriesInfo& serie
         if (!series.row_labels.empty()) {
             field(row, csv_text(series.label(t)));
         }
-        field(row, csv_number(value_at(model.threshold_variable, t)));
+        if (model.threshold_variables() != 0) {
+            field(row, csv_number(value_at(model.threshold_variable, t)));
+        }
         if (model.threshold_variables() == 2) {
             field(row, csv_number(value_at(model.threshold_variable2, t)));
         }

@@ -62,6 +62,11 @@ struct Texts {
 };
 
 void add_header(Texts& t, const FittedModel& model, int replication) {
+    if (model.threshold_variables() == 0) {
+        add(t.output, "Replication of GA:%d\n", replication);
+        t.output += "Linear VAR\nNumber of Regime = 1 \n";
+        return;
+    }
     if (model.threshold_variables() == 1) {
         const OneThresholdStructure& s = model.given.one;
         add(t.output, "Replication of GA:%d\n", replication);
@@ -80,7 +85,8 @@ void add_header(Texts& t, const FittedModel& model, int replication) {
 
 // One regime's block; false when the estimate stopped in it.
 bool add_regime(Texts& t, const FittedModel& model, int p, int r, const RegimeFit& fit) {
-    const bool one = model.threshold_variables() == 1;
+    // The linear VAR is written as a one-threshold model of one regime.
+    const bool one = model.threshold_variables() != 2;
     const int k = model.k;
     if (one) {
         add(t.output, "\nRegime: %d\n", r);
@@ -148,7 +154,7 @@ bool add_regime(Texts& t, const FittedModel& model, int p, int r, const RegimeFi
 }
 
 void add_closing(Texts& t, const FittedModel& model) {
-    const bool one = model.threshold_variables() == 1;
+    const bool one = model.threshold_variables() != 2;
     if (one) {
         t.output += "\nResidual VAriance-Covarince Matrix:\n";
     }
@@ -233,7 +239,9 @@ std::array<std::string, 3> format_model_report(const FittedModel& model, int rep
 
 std::array<std::filesystem::path, 3> model_report_paths(const std::filesystem::path& dir,
                                                         int threshold_variables) {
-    const char* kind = threshold_variables == 1 ? "Univariate" : "Bivariate";
+    const char* kind = threshold_variables == 0   ? "Linear"
+                       : threshold_variables == 1 ? "Univariate"
+                                                  : "Bivariate";
     return {dir / strprintf("OutputThreshold%s.txt", kind),
             dir / strprintf("PredictionThreshold%s.txt", kind),
             dir / strprintf("ResidualThreshold%s.txt", kind)};

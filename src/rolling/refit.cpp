@@ -27,6 +27,21 @@ std::optional<StructureSummary> refit_thresholds(const RunConfig& config,
                                                  const LoadedSeries& rows, int trend_origin) {
     const int n = rows.n_oss();
     const int k = rows.n_comp();
+    RunConfig sized = config;
+    sized.n_oss = n;
+    sized.n_comp = k;
+    const auto fit_on_rows = [&](const ModelStructure& s) -> std::optional<StructureSummary> {
+        ModelProblem problem = problem_of(sized, rows.serie);
+        problem.trend_origin = trend_origin;
+        StructureSummary summary = summarize_structure(problem, s);
+        if (!summary.model.estimated()) {
+            return std::nullopt;
+        }
+        return summary;
+    };
+    if (is_linear(structure)) {
+        return fit_on_rows(structure);  // no threshold to place
+    }
     const inference::ThresholdRule rule = inference::rule_of(structure);
     const inference::ThresholdData data =
         inference::prepare_threshold_data(inference::SeriesRows::from_matrix(rows.serie, n, k),
@@ -68,16 +83,7 @@ std::optional<StructureSummary> refit_thresholds(const RunConfig& config,
     } catch (const ConfigError&) {
         return std::nullopt;
     }
-    RunConfig sized = config;
-    sized.n_oss = n;
-    sized.n_comp = k;
-    ModelProblem problem = problem_of(sized, rows.serie);
-    problem.trend_origin = trend_origin;
-    StructureSummary summary = summarize_structure(problem, moved);
-    if (!summary.model.estimated()) {
-        return std::nullopt;
-    }
-    return summary;
+    return fit_on_rows(moved);
 }
 
 std::optional<StructureSummary> search_again(const RunConfig& config, const RunOptions& base,

@@ -430,8 +430,27 @@ RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
         result.rounds += d.rounds;
     }
     result.starts = jobs;
-    main.exact(best.structure, &result.estimate);
     result.criterion = best.criterion < kNotFeasible ? best.criterion : 0.0;
+    result.best_threshold = best.structure;
+    result.best_threshold_criterion = result.criterion;
+    if (options.linear_candidate && problem.criterion != Criterion::classic) {
+        const ModelStructure linear = make_linear_structure();
+        const double linear_exact = main.exact(linear);
+        if (linear_exact < kNotFeasible) {
+            result.linear_criterion = linear_exact;
+            if (!(best.criterion < kNotFeasible) || linear_exact < best.criterion) {
+                result.structure = linear;
+                result.criterion = linear_exact;
+                result.steps = 0;
+            }
+        }
+    }
+    main.exact(result.structure, &result.estimate);
+    if (problem.select_orders) {
+        // The orders chosen belong to the structure: estimated with them,
+        // it gives the same model without choosing again.
+        result.structure.orders = result.estimate.orders;
+    }
     for (const auto& s : owned) {
         result.candidates += s->candidates_screened();
         result.exact_estimates += s->exact_estimates();

@@ -16,6 +16,11 @@
 // A descent ends in the basin it starts in, so besides the start it also
 // descends from a few other structures (RefineOptions) and keeps the best.
 // min_oss_reg holds for every candidate, as in the search.
+//
+// With an information criterion every candidate is scored on the same rows,
+// so the linear VAR (one regime, the same deterministic terms) is a
+// candidate too: when its criterion is below the best threshold model's, it
+// is the result.
 
 #include <atomic>
 #include <functional>
@@ -49,6 +54,10 @@ struct RefineOptions {
     // The components that may serve as threshold variables; empty: every
     // component of the series. The start's own are kept whatever this says.
     std::vector<int> threshold_components;
+    // Score the linear VAR beside the threshold models (only with an
+    // information criterion: the classic one does not compare them on the
+    // same rows).
+    bool linear_candidate = true;
     // Checked between the moves: once set, the refinement ends without a
     // result (RefineResult::stopped).
     const std::atomic<bool>* stop = nullptr;
@@ -62,10 +71,16 @@ struct RefineResult {
     ModelStructure structure;      // the refined structure
     double criterion = 0.0;        // exact; equals start_criterion when nothing improved
     FittedModel estimate;          // of the refined structure
-    int steps = 0;                 // accepted moves
-    int rounds = 0;                // neighbourhoods examined, over all descents
-    int starts = 1;                // descents made
-    long long candidates = 0;      // splits screened
+    // The best threshold model found, and its criterion: the refined
+    // structure itself unless the linear VAR won.
+    ModelStructure best_threshold;
+    double best_threshold_criterion = 0.0;
+    double linear_criterion = 0.0;  // 0.0 when the linear VAR was not scored
+    bool linear_won() const { return is_linear(structure); }
+    int steps = 0;             // accepted moves
+    int rounds = 0;            // neighbourhoods examined, over all descents
+    int starts = 1;            // descents made
+    long long candidates = 0;  // splits screened
     long long exact_estimates = 0;
     bool stopped = false;  // options.stop ended it: structure and estimate are not set
     double improvement() const { return start_criterion - criterion; }

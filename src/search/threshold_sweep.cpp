@@ -35,10 +35,6 @@ int first_time(const ModelStructure& s) {
                                       : std::max(s.two.Ritardo1, s.two.Ritardo2) + 1;
 }
 
-int regime_count(const ModelStructure& s) {
-    return s.threshold_variables == 1 ? s.one.n_regime : s.two.n_regime;
-}
-
 // ln det of a symmetric positive definite k x k matrix (destroyed), or NaN.
 double log_det(double* a, int k) {
     double ld = 0.0;
