@@ -447,11 +447,13 @@ std::string format_coefficient_tables(const ModelInference& inf,
     }
     for (size_t r = 0; r < inf.regimes.size(); ++r) {
         const RegimeRegression& g = inf.regimes[r];
+        // The regime's own order (the model's when the regression does not say).
+        const int order = g.order > 0 ? g.order : inf.order;
         if (!g.estimated) {
             text += strprintf(
                 "Regime %zu at order %d: %d observations, no standard errors (too "
                 "few observations or a singular regression).\n",
-                r + 1, g.order, g.observations);
+                r + 1, order, g.observations);
             continue;
         }
         const int d = deterministic_count(g.include);
@@ -459,13 +461,12 @@ std::string format_coefficient_tables(const ModelInference& inf,
             text += strprintf(
                 "Regime %zu at order %d: %d observations, %d degrees of freedom "
                 "(residual covariance divided by %d - %d*%d).\n",
-                r + 1, g.order, g.observations, g.degrees_of_freedom, g.observations, g.order, k);
+                r + 1, order, g.observations, g.degrees_of_freedom, g.observations, order, k);
         } else {
             text += strprintf(
                 "Regime %zu at order %d: %d observations, %d degrees of freedom "
                 "(residual covariance divided by %d - (%d + %d*%d)).\n",
-                r + 1, g.order, g.observations, g.degrees_of_freedom, g.observations, d, g.order,
-                k);
+                r + 1, order, g.observations, g.degrees_of_freedom, g.observations, d, order, k);
         }
         text += strprintf("  %-*s  %-*s   coefficient    std.error    t-value   p-value\n",
                           equation_width, "equation", regressor_width, "regressor");
@@ -479,7 +480,7 @@ std::string format_coefficient_tables(const ModelInference& inf,
                                   g.deterministic_standard_errors[i], g.deterministic_t_values[i],
                                   g.deterministic_p_values[i]);
             }
-            for (int lag = 1; lag <= g.order; ++lag) {
+            for (int lag = 1; lag <= order; ++lag) {
                 for (int v = 0; v < k; ++v) {
                     const size_t i = at((lag - 1) * k + v) * at(k) + at(eq);
                     const std::string equation = name(eq);

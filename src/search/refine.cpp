@@ -285,9 +285,14 @@ Descent descend_from(std::vector<ThresholdSweeper*>& sweepers, const ModelStruct
                          [&](size_t a, size_t b) { return screened[a] < screened[b]; });
 
         // Confirm in that order; the first that improves exactly is taken.
+        // With orders chosen per regime the screens (every regime at m)
+        // lie above the exact criteria, so none of them is ruled out by its
+        // screen alone.
+        const bool comparable = !main.problem().select_orders;
         bool accepted = false;
         for (size_t i : order) {
-            if (!(screened[i] < d.criterion + 1e-9 * (1.0 + std::fabs(d.criterion)))) {
+            if (comparable &&
+                !(screened[i] < d.criterion + 1e-9 * (1.0 + std::fabs(d.criterion)))) {
                 break;
             }
             const ThresholdFit fit = main.confirm(list[i]);
