@@ -64,8 +64,11 @@ TEST(TaskExecutor, AFittedModelCrossesAsBytesWhole) {
     s.type_model = 2;
     s.Ritardo1 = 1;
     s.Ritardo2 = 2;
-    const FittedModel model = estimate(fx.problem, ws, s);
+    FittedModel model = estimate(fx.problem, ws, s);
     ASSERT_TRUE(model.estimated());
+    // Fields the report does not show travel too.
+    model.orders = {2, 1, 2, 0};
+    model.used.orders = {2, 1, 2, 0};
     ByteWriter out;
     write_fitted_model(out, model);
     ByteReader in(out.bytes());
@@ -73,6 +76,8 @@ TEST(TaskExecutor, AFittedModelCrossesAsBytesWhole) {
     EXPECT_TRUE(in.done());
     EXPECT_EQ(format_model_report(back, 3), format_model_report(model, 3));
     EXPECT_EQ(back.regime_of_time, model.regime_of_time);
+    EXPECT_EQ(back.orders, model.orders);
+    EXPECT_EQ(back.used.orders, model.used.orders);
     EXPECT_EQ(back.passes.size(), model.passes.size());
     ByteWriter again;
     write_fitted_model(again, back);

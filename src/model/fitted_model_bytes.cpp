@@ -60,17 +60,31 @@ RegimeFit read_regime(ByteReader& in) {
 }  // namespace
 
 void write_structure(ByteWriter& out, const ModelStructure& s) {
-    const std::vector<int> values = {
-        s.threshold_variables,  s.one.which_serie,      s.one.n_regime,      s.one.pos_threshold[0],
-        s.one.pos_threshold[1], s.one.pos_threshold[2], s.one.threshold_lag, s.two.which_serie1,
-        s.two.which_serie2,     s.two.pos_thres_1,      s.two.pos_thres_2,   s.two.n_regime,
-        s.two.type_model,       s.two.Ritardo1,         s.two.Ritardo2};
+    const std::vector<int> values = {s.threshold_variables,
+                                     s.one.which_serie,
+                                     s.one.n_regime,
+                                     s.one.pos_threshold[0],
+                                     s.one.pos_threshold[1],
+                                     s.one.pos_threshold[2],
+                                     s.one.threshold_lag,
+                                     s.two.which_serie1,
+                                     s.two.which_serie2,
+                                     s.two.pos_thres_1,
+                                     s.two.pos_thres_2,
+                                     s.two.n_regime,
+                                     s.two.type_model,
+                                     s.two.Ritardo1,
+                                     s.two.Ritardo2,
+                                     s.orders[0],
+                                     s.orders[1],
+                                     s.orders[2],
+                                     s.orders[3]};
     out.ints(values);
 }
 
 ModelStructure read_structure(ByteReader& in) {
     const std::vector<int> v = in.ints();
-    if (v.size() != 15) {
+    if (v.size() != 19) {
         throw std::invalid_argument("A structure's bytes hold another number of fields");
     }
     ModelStructure s;
@@ -87,6 +101,7 @@ ModelStructure read_structure(ByteReader& in) {
     s.two.type_model = v[12];
     s.two.Ritardo1 = v[13];
     s.two.Ritardo2 = v[14];
+    s.orders = {v[15], v[16], v[17], v[18]};
     return s;
 }
 
@@ -99,6 +114,7 @@ void write_fitted_model(ByteWriter& out, const FittedModel& m) {
     write_int(out, m.n_oss);
     write_int(out, m.k);
     write_int(out, m.m);
+    out.ints(std::vector<int>(m.orders.begin(), m.orders.end()));
     write_int(out, static_cast<int>(m.include));
     write_int(out, m.trend_origin);
     write_int(out, m.n_regime);
@@ -131,6 +147,11 @@ FittedModel read_fitted_model(ByteReader& in) {
     m.n_oss = read_int(in);
     m.k = read_int(in);
     m.m = read_int(in);
+    const std::vector<int> orders = in.ints();
+    if (orders.size() != m.orders.size()) {
+        throw std::invalid_argument("A fitted model's bytes hold another number of orders");
+    }
+    std::copy(orders.begin(), orders.end(), m.orders.begin());
     m.include = static_cast<Include>(read_int(in));
     m.trend_origin = read_int(in);
     m.n_regime = read_int(in);
