@@ -526,11 +526,11 @@ int execute(FitCommandState& state, const Spread& spread) {
         }
         if (inference) {
             console.out("Beside the linear VAR:\n" +
-                        inference::format_inference_summary(*inference) + "Coefficients at order " +
-                        std::to_string(c.m) +
+                        inference::format_inference_summary(*inference, series.info.shown_names()) +
+                        "Coefficients at order " + std::to_string(c.m) +
                         " with standard errors, t-values and p-values (Student's t):\n" +
                         inference::format_coefficient_tables(*inference, series.info.names()) +
-                        regime_choice_note(c, *inference));
+                        regime_choice_note(c, *inference, series.info));
         }
         analysis = analyse_reported_model(summary.model, split.all.serie, rows_read, state.analysis,
                                           state.seed, state.threads, stop, spread.executor);

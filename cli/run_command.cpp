@@ -444,10 +444,7 @@ int execute(RunCommandState& state, const Spread& spread) {
             summary["files"].push_back(state.tables_path);
         }
         if (reported_inference && reported_inference->regime_tests) {
-            const inference::RegimeTests& tests = *reported_inference->regime_tests;
-            summary["regime_tests"] = inference::regime_tests_json(tests);
-            summary["selected_regimes"] =
-                tests.stopped ? nlohmann::json(nullptr) : nlohmann::json(tests.selected_regimes);
+            inference::add_regime_tests_json(summary, *reported_inference->regime_tests);
         }
         write_json_summary(outputs, state.json_path, std::move(summary));
     }
@@ -456,15 +453,19 @@ int execute(RunCommandState& state, const Spread& spread) {
     }
 
     if (best_inference) {
-        std::printf("Beside the linear VAR, the best model:\n%s",
-                    inference::format_inference_summary(*best_inference).c_str());
+        std::printf(
+            "Beside the linear VAR, the best model:\n%s",
+            inference::format_inference_summary(*best_inference, result.series.shown_names())
+                .c_str());
     }
     if (refined_inference) {
-        std::printf("Beside the linear VAR, the refined model:\n%s",
-                    inference::format_inference_summary(*refined_inference).c_str());
+        std::printf(
+            "Beside the linear VAR, the refined model:\n%s",
+            inference::format_inference_summary(*refined_inference, result.series.shown_names())
+                .c_str());
     }
     if (reported_inference && reported_inference->regime_tests) {
-        std::fputs(regime_choice_note(config, *reported_inference).c_str(), stdout);
+        std::fputs(regime_choice_note(config, *reported_inference, result.series).c_str(), stdout);
     }
     std::fputs(format_analysis(analysis).c_str(), stdout);
     if (const auto& shown = result.refined ? refined_diagnostics : best_diagnostics) {

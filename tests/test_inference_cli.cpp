@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -120,6 +121,53 @@ TEST(InferenceCli, RegimeTestsPreferAnotherModelAndItsFitCommandFitsIt) {
     ASSERT_EQ(fitted.at("thresholds").size(), 2u);
     EXPECT_EQ(fitted.at("thresholds")[0].get<double>(), first);
     EXPECT_EQ(fitted.at("thresholds")[1].get<double>(), second);
+}
+
+// A two-variable model whose one-variable sequence goes past two regimes
+// (every test rejected at a level near 1): the sequence's model is selected,
+// the summary says the same as the JSON, and components go by their names.
+TEST(InferenceCli, TwoVariableSelectionAgreesWithTheTestsAndNamesTheComponents) {
+    TempDir dir;
+    const std::string csv = shell_quote(
+        (std::filesystem::path(VELMORA_SOURCE_DIR) / "data" / "eustockmarkets_returns.csv")
+            .string());
+    const CommandResult r = run_cli(
+        "fit --course-file " + csv +
+            " --columns CAC,DAX,SMI,FTSE --min-oss-reg 100 --components 1,3 --lags 1,5 "
+            "--type-model 1 --regimes 3 --positions 745,610 --test-regimes 9 --test-level 0.95 "
+            "--seed 3 --threads 2 --workdir . --json f.json",
+        dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto m = nlohmann::json::parse(read_file(dir.path() / "f.json")).at("model");
+    const auto& tests = m.at("regime_tests");
+    // 1 vs 2 .. 3 vs 4 on CAC, every one rejected at 0.95 (p is at most
+    // 10/10 only when every replicate reaches the data's LR), then the
+    // two-regime models against the two-variable one.
+    ASSERT_EQ(tests.size(), 4u) << r.out;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_LE(tests.at(i).at("p_value").get<double>(), 0.95) << r.out;
+    }
+    EXPECT_EQ(tests.at(3).at("alternative_model").get<std::string>(),
+              "3 regimes on y1 at lag 1 and y3 at lag 5 (type_model 1)");
+    EXPECT_EQ(m.at("selected_regimes").get<int>(), 4);
+    EXPECT_EQ(m.at("selected_threshold_variables").get<int>(), 1);
+    EXPECT_NE(r.out.find("Tests of the number of regimes (threshold variable CAC at lag 1,"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(" regimes on CAC at lag 1 vs 3 regimes on CAC at lag 1 and SMI at lag "
+                         "5 (type_model 1): LR = "),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("    3 vs 4 regimes: LR = "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  Selected: 4 regimes on CAC at lag 1 (the reported model has 3 on two "
+                         "threshold variables).\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("prefer 4 regimes on CAC at lag 1 to the reported model's 3 on two "
+                         "threshold variables. To fit that model:\n  velmora fit "),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find(" y1 "), std::string::npos) << r.out;
 }
 
 TEST(InferenceCli, RegimeTestOptionsAreChecked) {

@@ -47,13 +47,14 @@ std::optional<diagnostics::ModelDiagnostics> diagnose_reported(
     return diagnostics::diagnose(model.model, options);
 }
 
-std::string regime_choice_note(const RunConfig& config,
-                               const inference::ModelInference& inference) {
+std::string regime_choice_note(const RunConfig& config, const inference::ModelInference& inference,
+                               const SeriesInfo& series) {
     if (!inference.regime_tests || inference.regime_tests->stopped) {
         return "";
     }
     const inference::RegimeTests& tests = *inference.regime_tests;
-    if (tests.selected_regimes == inference.model_regimes) {
+    if (tests.selected_regimes == inference.model_regimes &&
+        (tests.selected_threshold_variables == 2 || inference.threshold_variables == 1)) {
         return "";
     }
     if (tests.selected_regimes == 1) {
@@ -62,10 +63,12 @@ std::string regime_choice_note(const RunConfig& config,
             "reported model's %d regimes.\n",
             inference.order, inference.model_regimes);
     }
+    const std::string name = inference::component_text(tests.component, series.shown_names());
     std::string text = strprintf(
-        "The tests of the number of regimes prefer %d regimes on y%d at lag %d to the reported "
-        "model's %d. To fit that model:\n",
-        tests.selected_regimes, tests.component, tests.lag, inference.model_regimes);
+        "The tests of the number of regimes prefer %d regimes on %s at lag %d to the reported "
+        "model's %d%s. To fit that model:\n",
+        tests.selected_regimes, name.c_str(), tests.lag, inference.model_regimes,
+        inference.threshold_variables == 2 ? " on two threshold variables" : "");
     text += "  " +
             fit_command_line(fit_arguments(config, tests.component, tests.lag,
                                            tests.selected_regimes, tests.selected_thresholds)) +

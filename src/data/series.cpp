@@ -67,6 +67,14 @@ std::string SeriesInfo::shown_component(int k) const {
     return data::shown_text(component(k));
 }
 
+std::vector<std::string> SeriesInfo::shown_names() const {
+    std::vector<std::string> out = names();
+    for (std::string& name : out) {
+        name = data::shown_text(name);
+    }
+    return out;
+}
+
 std::string SeriesInfo::shown_label(int t) const {
     return data::shown_text(label(t));
 }

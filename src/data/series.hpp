@@ -39,6 +39,8 @@ struct SeriesInfo {
     // act on (a control character, a line end inside a quoted name) escaped
     // as \xNN.
     std::string shown_component(int k) const;
+    // names() as shown_component gives them.
+    std::vector<std::string> shown_names() const;
     std::string shown_label(int t) const;
     // "read 1000 of 1859 rows" / "read 1000 of at least 131073 rows".
     std::string rows_text() const;

@@ -256,9 +256,14 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
                 test_one_against_two_variables(rows, rule, thresholds, problem.m, test));
             if (options.stop != nullptr && options.stop->load()) {
                 tests.stopped = true;
-            } else if (tests.tests.back().rejected(tests.level)) {
-                // The two-variable model beats every one-variable model it nests.
+            } else if (tests.selected_regimes == 2 && tests.tests.back().rejected(tests.level)) {
+                // The sequence on the first variable stopped at two regimes,
+                // and the two-variable model beats every two-regime model it
+                // nests. When the sequence went on to more regimes on one
+                // variable, that model was never compared with the
+                // two-variable one and stays the selection.
                 tests.selected_regimes = rule.n_regime;
+                tests.selected_threshold_variables = 2;
             }
         }
     }
@@ -296,7 +301,9 @@ ModelInference infer_model(const ModelProblem& problem, const FittedModel& fit,
     return infer(problem, fit.given, fit.thresholds, fit.criterion, options, &fit);
 }
 
-std::string format_inference_summary(const ModelInference& inf, const std::string& indent) {
+std::string format_inference_summary(const ModelInference& inf,
+                                     const std::vector<std::string>& names,
+                                     const std::string& indent) {
     std::string text;
     if (inf.threshold_variables == 0) {
         text += indent + strprintf("The model is the linear VAR of order %d%s: criterion %.6f.\n",
@@ -344,21 +351,22 @@ std::string format_inference_summary(const ModelInference& inf, const std::strin
         }
     }
     if (inf.regime_tests) {
-        text += format_regime_tests(*inf.regime_tests, inf.model_regimes, indent);
+        text += format_regime_tests(*inf.regime_tests, inf.model_regimes, names, indent);
     }
     for (const std::string& line : inf.skipped) {
         text += indent + line + "\n";
     }
     const std::vector<int> off = inf.means_off_zero();
     if (!off.empty()) {
-        std::string names;
+        std::string which;
         for (size_t i = 0; i < off.size(); ++i) {
             const size_t c = at(off[i] - 1);
-            names += strprintf("%sy%d (mean %g, %.1f standard errors)",
-                               i == 0 ? "" : (i + 1 == off.size() ? " and " : ", "), off[i],
-                               inf.means[c], inf.means[c] / inf.mean_standard_errors[c]);
+            which += strprintf("%s%s (mean %g, %.1f standard errors)",
+                               i == 0 ? "" : (i + 1 == off.size() ? " and " : ", "),
+                               component_text(off[i], names).c_str(), inf.means[c],
+                               inf.means[c] / inf.mean_standard_errors[c]);
         }
-        text += indent + "The mean of " + names + (off.size() == 1 ? " is" : " are") +
+        text += indent + "The mean of " + which + (off.size() == 1 ? " is" : " are") +
                 " more than three standard errors from zero, which regimes without an "
                 "intercept cannot follow: consider --include const.\n";
     }
@@ -397,17 +405,20 @@ std::string format_inference_summary(const ModelInference& inf, const std::strin
 }
 
 std::string format_regime_tests(const RegimeTests& tests, int model_regimes,
-                                const std::string& indent) {
+                                const std::vector<std::string>& names, const std::string& indent) {
     std::string text =
         indent + strprintf(
-                     "Tests of the number of regimes (threshold variable y%d at lag %d, "
+                     "Tests of the number of regimes (threshold variable %s at lag %d, "
                      "%d times, level %g):\n",
-                     tests.component, tests.lag, tests.observations, tests.level);
+                     component_text(tests.component, names).c_str(), tests.lag, tests.observations,
+                     tests.level);
+    bool two_variables = false;
     for (const RegimeTest& t : tests.tests) {
+        two_variables = two_variables || t.null_variable >= 0;
         const std::string which =
-            t.null_model.empty()
+            t.null_variable < 0
                 ? strprintf("%d vs %d regimes", t.null_regimes, t.alternative_regimes)
-                : t.null_model + " vs " + t.alternative_model;
+                : null_model_text(t, names) + " vs " + alternative_model_text(t, names);
         text += indent + strprintf("  %s: LR = %.4f, bootstrap p-value %.4f from %d replicates",
                                    which.c_str(), t.lr, t.p_value, t.replicates - t.failed);
         if (t.failed > 0) {
@@ -421,8 +432,17 @@ std::string format_regime_tests(const RegimeTests& tests, int model_regimes,
     }
     text += indent + strprintf("  Selected: %d regime%s", tests.selected_regimes,
                                tests.selected_regimes == 1 ? "" : "s");
-    if (tests.selected_regimes == model_regimes) {
-        text += ", as in the reported model.\n";
+    if (!two_variables) {
+        text += tests.selected_regimes == model_regimes
+                    ? ", as in the reported model.\n"
+                    : strprintf(" (the reported model has %d).\n", model_regimes);
+    } else if (tests.selected_threshold_variables == 2) {
+        text += ", the reported model on two threshold variables.\n";
+    } else if (tests.selected_threshold_variables == 1) {
+        text += strprintf(
+            " on %s at lag %d (the reported model has %d on two threshold "
+            "variables).\n",
+            component_text(tests.component, names).c_str(), tests.lag, model_regimes);
     } else {
         text += strprintf(" (the reported model has %d).\n", model_regimes);
     }
@@ -517,6 +537,14 @@ nlohmann::json regime_tests_json(const RegimeTests& tests) {
     return list;
 }
 
+void add_regime_tests_json(nlohmann::json& out, const RegimeTests& tests) {
+    using nlohmann::json;
+    out["regime_tests"] = regime_tests_json(tests);
+    out["selected_regimes"] = tests.stopped ? json(nullptr) : json(tests.selected_regimes);
+    out["selected_threshold_variables"] =
+        tests.stopped ? json(nullptr) : json(tests.selected_threshold_variables);
+}
+
 nlohmann::json inference_json(const ModelInference& inf) {
     using nlohmann::json;
     json out = json::object();
@@ -592,9 +620,7 @@ nlohmann::json inference_json(const ModelInference& inf) {
         out["skipped"] = inf.skipped;
     }
     if (inf.regime_tests) {
-        out["regime_tests"] = regime_tests_json(*inf.regime_tests);
-        out["selected_regimes"] =
-            inf.regime_tests->stopped ? json(nullptr) : json(inf.regime_tests->selected_regimes);
+        add_regime_tests_json(out, *inf.regime_tests);
     }
     if (inf.confidence) {
         const ThresholdConfidence& c = *inf.confidence;
