@@ -9,11 +9,13 @@
 //   ./bench_regime_tests power23 [S] [B]       S clear three-regime VARs, the 2-vs-3 test
 //   ./bench_regime_tests grid [S]              conditional search against the full grid
 //
-// The simulated series are VAR(2)s of two components on 500 rows (after 200
-// dropped), threshold variable component 1 at lag 1, min_oss_reg 50; a test
-// rejects at 5 % when its bootstrap p-value is at most 0.05.
+// The simulated series are VAR(2)s of two components with an intercept, in
+// levels around (2, 1), on 500 rows (after 200 dropped), threshold variable
+// component 1 at lag 1; every model compared has an intercept, min_oss_reg
+// 50; a test rejects at 5 % when its bootstrap p-value is at most 0.05.
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -66,17 +68,44 @@ void timing(int replicates) {
     }
 }
 
-// VAR(2) of two components switched by component 1 at lag 1: the first-lag
-// diagonal of each regime, the rest shared.
-ThresholdVar model_with(const std::vector<double>& thresholds, const std::vector<double>& diag) {
+// VAR(2) of two components with an intercept, switched by component 1 at
+// lag 1: the first-lag diagonal and the mean of each regime (the intercept
+// (I - A1 - A2) mean), the rest shared.
+ThresholdVar model_with(const std::vector<double>& thresholds, const std::vector<double>& diag,
+                        const std::vector<std::array<double, 2>>& means) {
     ThresholdVar model = one_variable_model(2, 1, 1, thresholds);
-    for (double a : diag) {
+    for (std::size_t r = 0; r < diag.size(); ++r) {
+        const double a = diag[r];
         RegimeVar regime;
         regime.order = 2;
         regime.coefficients = {a, 0.1, 0.0, a, 0.1, 0.0, 0.05, -0.1};
+        const std::array<double, 2>& mu = means[r];
+        for (int i = 0; i < 2; ++i) {
+            double c = mu[static_cast<std::size_t>(i)];
+            for (int l = 0; l < 2; ++l) {
+                for (int j = 0; j < 2; ++j) {
+                    c -= regime.coefficients[static_cast<std::size_t>((l * 2 + i) * 2 + j)] *
+                         mu[static_cast<std::size_t>(j)];
+                }
+            }
+            regime.intercept.push_back(c);
+        }
         model.regimes.push_back(regime);
     }
     return model;
+}
+
+// The series of the size and power parts, in levels around (2, 1).
+ThresholdVar linear_model() {
+    return model_with({2.0}, {0.2, 0.2}, {{{2.0, 1.0}}, {{2.0, 1.0}}});
+}
+
+ThresholdVar two_regime_model() {
+    return model_with({2.0}, {-0.1, 0.5}, {{{2.2, 1.2}}, {{1.8, 0.8}}});
+}
+
+ThresholdVar three_regime_model() {
+    return model_with({1.4, 2.6}, {-0.4, 0.6, -0.4}, {{{2.0, 1.0}}, {{2.0, 1.0}}, {{2.0, 1.0}}});
 }
 
 inference::SeriesRows simulated(const ThresholdVar& model, std::uint64_t seed) {
@@ -105,6 +134,7 @@ void rejection_rate(const char* what, const ThresholdVar& model, int null_regime
         options.seed = 77 + static_cast<std::uint64_t>(i);
         options.threads = kThreads;
         options.min_oss_reg = 50;
+        options.include = Include::constant;
         options.first_null = null_regimes;
         options.last_null = null_regimes;
         const inference::RegimeTests t = inference::test_regimes(rows, 1, 1, 2, options);
@@ -120,35 +150,15 @@ void rejection_rate(const char* what, const ThresholdVar& model, int null_regime
         p_sum / series, failed, series * replicates, replicates, seconds_since(start));
 }
 
-// The least ln det Sigma of three regimes over every pair of candidate
-// thresholds: for each first threshold, the second swept above it.
-double full_grid_three(const inference::ThresholdData& data, int min_count) {
-    inference::ThresholdRule rule;
-    rule.n_regime = 3;
-    rule.component = {1, 1};
-    rule.lag = {1, 1};
-    std::vector<double> z = data.z1;
-    std::sort(z.begin(), z.end());
-    z.erase(std::unique(z.begin(), z.end()), z.end());
-    double best = inference::kInfeasible;
-    for (double first : z) {
-        for (const inference::SweepPoint& p :
-             inference::sweep_threshold(data, rule, {first, 1e6, 1e6}, 1, min_count)) {
-            best = std::min(best, p.log_det);
-        }
-    }
-    return best;
-}
-
 void grid(int series) {
     struct Kind {
         const char* name;
         ThresholdVar model;
     };
     const std::vector<Kind> kinds = {
-        {"linear", model_with({0.0}, {0.2, 0.2})},
-        {"two regimes", model_with({0.0}, {-0.1, 0.5})},
-        {"three regimes", model_with({-0.6, 0.6}, {-0.4, 0.6, -0.4})},
+        {"linear", linear_model()},
+        {"two regimes", two_regime_model()},
+        {"three regimes", three_regime_model()},
     };
     for (const Kind& kind : kinds) {
         int differ = 0;
@@ -160,11 +170,12 @@ void grid(int series) {
             inference::ThresholdRule rule;
             rule.component = {1, 1};
             rule.lag = {1, 1};
-            const inference::ThresholdData data = inference::prepare_threshold_data(rows, rule, 2);
+            const inference::ThresholdData data =
+                inference::prepare_threshold_data(rows, rule, 2, Include::constant);
             const int min_count = inference::sweep_min_count(50, data.q);
             const inference::RegimeSequence seq =
                 inference::fit_regime_sequence(data, 3, min_count);
-            const double full = full_grid_three(data, min_count);
+            const double full = inference::three_regime_grid_log_det(data, min_count);
             // In LR units: T times the difference of ln det Sigma.
             const double gap = data.count() * (seq.log_det[3] - full);
             if (gap > 1e-6) {
@@ -191,14 +202,13 @@ int main(int argc, char** argv) {
     }
     const int series = first > 0 ? first : 500;
     if (all || part == "size12") {
-        rejection_rate("Size, linear VAR", model_with({0.0}, {0.2, 0.2}), 1, series, second);
+        rejection_rate("Size, linear VAR", linear_model(), 1, series, second);
     }
     if (all || part == "size23") {
-        rejection_rate("Size, two regimes", model_with({0.0}, {-0.1, 0.5}), 2, series, second);
+        rejection_rate("Size, two regimes", two_regime_model(), 2, series, second);
     }
     if (all || part == "power23") {
-        rejection_rate("Power, three regimes", model_with({-0.6, 0.6}, {-0.4, 0.6, -0.4}), 2,
-                       series, second);
+        rejection_rate("Power, three regimes", three_regime_model(), 2, series, second);
     }
     if (all || part == "grid") {
         grid(first > 0 ? first : 100);

@@ -69,6 +69,21 @@ SweepOptimum add_threshold(const ThresholdData& data, int n, const std::array<do
     return minimise_or_search(data, rule, best.thresholds, min_count);
 }
 
+double three_regime_grid_log_det(const ThresholdData& data, int min_count) {
+    const ThresholdRule rule = rule_with(data, 3);
+    std::vector<double> z = data.z1;
+    std::sort(z.begin(), z.end());
+    z.erase(std::unique(z.begin(), z.end()), z.end());
+    double best = kInfeasible;
+    for (double first : z) {
+        const std::array<double, 3> t{first, kUnusedThreshold, kUnusedThreshold};
+        for (const SweepPoint& p : sweep_threshold(data, rule, t, 1, min_count)) {
+            best = std::min(best, p.log_det);
+        }
+    }
+    return best;
+}
+
 RegimeSequence fit_regime_sequence(const ThresholdData& data, int up_to, int min_count) {
     RegimeSequence seq;
     seq.log_det.fill(kInfeasible);
@@ -120,20 +135,32 @@ OneVariableFit best_nested_one_variable(const ThresholdData& data, const Thresho
     return best;
 }
 
-namespace {
-
-std::string one_variable_text(const ThresholdRule& rule, int variable) {
-    return strprintf("2 regimes on y%d at lag %d", rule.component[at(variable)],
-                     rule.lag[at(variable)]);
+std::string component_text(int component, const std::vector<std::string>& names) {
+    return component >= 1 && at(component) <= names.size() && !names[at(component - 1)].empty()
+               ? names[at(component - 1)]
+               : strprintf("y%d", component);
 }
 
-std::string two_variable_text(const ThresholdRule& rule) {
-    return strprintf("%d regimes on y%d at lag %d and y%d at lag %d (type_model %d)", rule.n_regime,
-                     rule.component[0], rule.lag[0], rule.component[1], rule.lag[1],
+std::string null_model_text(const RegimeTest& test, const std::vector<std::string>& names) {
+    if (test.null_variable < 0) {
+        return "";
+    }
+    const ThresholdRule& rule = test.two_variable_rule;
+    return strprintf("2 regimes on %s at lag %d",
+                     component_text(rule.component[at(test.null_variable)], names).c_str(),
+                     rule.lag[at(test.null_variable)]);
+}
+
+std::string alternative_model_text(const RegimeTest& test, const std::vector<std::string>& names) {
+    if (test.null_variable < 0) {
+        return "";
+    }
+    const ThresholdRule& rule = test.two_variable_rule;
+    return strprintf("%d regimes on %s at lag %d and %s at lag %d (type_model %d)", rule.n_regime,
+                     component_text(rule.component[0], names).c_str(), rule.lag[0],
+                     component_text(rule.component[1], names).c_str(), rule.lag[1],
                      rule.type_model);
 }
-
-}  // namespace
 
 RegimeTest test_one_against_two_variables(const SeriesRows& series, const ThresholdRule& rule,
                                           const std::array<double, 3>& thresholds, int order,
@@ -148,10 +175,12 @@ RegimeTest test_one_against_two_variables(const SeriesRows& series, const Thresh
     test.alternative_regimes = rule.n_regime;
     test.replicates = B;
     test.bootstrap.assign(at(B), kNaN);
-    test.alternative_model = two_variable_text(rule);
     const OneVariableFit null_fit = best_nested_one_variable(data, rule, min_count);
     const SweepOptimum alternative = minimise_or_search(data, rule, thresholds, min_count);
-    test.null_model = one_variable_text(rule, null_fit.variable);
+    test.two_variable_rule = rule;
+    test.null_variable = null_fit.variable;
+    test.null_model = null_model_text(test);
+    test.alternative_model = alternative_model_text(test);
     test.null_thresholds = {null_fit.threshold, kUnusedThreshold, kUnusedThreshold};
     test.alternative_thresholds = alternative.thresholds;
     test.lr = T * (null_fit.log_det - alternative.log_det);
@@ -264,6 +293,7 @@ RegimeTests test_regimes(const SeriesRows& series, int component, int lag, int o
         out.selected_regimes = n + 1;
     }
     out.selected_thresholds = seq.thresholds[at(out.selected_regimes)];
+    out.selected_threshold_variables = out.selected_regimes > 1 ? 1 : 0;
     return out;
 }
 

@@ -67,9 +67,13 @@ struct RegimeTest {
     std::array<double, 3> alternative_thresholds{};
     std::vector<double> bootstrap;  // per replicate, NaN when failed
     // A test of a one-variable model against a two-variable one: both
-    // structures as text (empty otherwise).
+    // structures as text with numbered components (empty otherwise), the
+    // two-variable rule and which of its variables the null keeps (0 or 1;
+    // -1 for the tests on one variable).
     std::string null_model;
     std::string alternative_model;
+    ThresholdRule two_variable_rule;
+    int null_variable = -1;
 
     bool rejected(double level) const noexcept { return p_value <= level; }
 };
@@ -81,6 +85,10 @@ struct RegimeTests {
     double level = 0.05;
     std::vector<RegimeTest> tests;  // in order, up to the first not rejected
     int selected_regimes = 1;
+    // 0 for the linear VAR; 1 for selected_regimes on component at lag; 2
+    // when the test against the one-variable models selects the tested
+    // two-variable model.
+    int selected_threshold_variables = 0;
     bool stopped = false;  // options.stop ended it: no selection
     // Thresholds of the selected model (ascending, unused slots 1000000).
     std::array<double, 3> selected_thresholds{};
@@ -96,6 +104,13 @@ struct RegimeSequence {
 
 // data prepared with a one-variable rule (any regime count).
 RegimeSequence fit_regime_sequence(const ThresholdData& data, int up_to, int min_count);
+
+// The least ln det Sigma of three regimes on one variable over every pair of
+// candidate thresholds (for each first threshold, the second swept above
+// it): the exhaustive search that the conditional one stands in for, so a
+// benchmark can say how often they differ. Infinite when nothing is
+// feasible.
+double three_regime_grid_log_det(const ThresholdData& data, int min_count);
 
 // The n + 1 regime thresholds from the n regime ones (n - 1 ascending
 // values) by the conditional search.
@@ -119,6 +134,17 @@ RegimeTests test_regimes(const SeriesRows& series, int component, int lag, int o
 RegimeTest test_one_against_two_variables(const SeriesRows& series, const ThresholdRule& rule,
                                           const std::array<double, 3>& thresholds, int order,
                                           const RegimeTestOptions& options);
+
+// The structures of a test of a one-variable model against a two-variable
+// one: "2 regimes on DAX at lag 1", "3 regimes on DAX at lag 1 and CAC at lag
+// 5 (type_model 1)"; components by name when names holds one per component,
+// else y1, y2, ...
+std::string null_model_text(const RegimeTest& test, const std::vector<std::string>& names = {});
+std::string alternative_model_text(const RegimeTest& test,
+                                   const std::vector<std::string>& names = {});
+
+// names[component - 1] when names holds it, else "y<component>".
+std::string component_text(int component, const std::vector<std::string>& names);
 
 // The best nested two-regime model of a two-variable rule on its data:
 // which variable (0: the first, 1: the second), its threshold and ln det
