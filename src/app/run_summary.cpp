@@ -218,8 +218,8 @@ std::string format_run_summary(const RunResult& r) {
     }
     if (r.refined) {
         const RefinedModel& f = *r.refined;
-        text += strprintf("Refined model (criterion %f, %f below the search's best; %d steps):\n",
-                          f.model.criterion, f.improvement(), f.steps);
+        text += strprintf("Refined model (criterion %f, %f below the search's best; %d step%s):\n",
+                          f.model.criterion, f.improvement(), f.steps, f.steps == 1 ? "" : "s");
         if (is_linear(f.model.structure)) {
             text += strprintf(
                 "  The linear VAR scores below every threshold model the refinement found (the "
