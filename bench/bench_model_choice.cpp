@@ -129,7 +129,8 @@ std::vector<double> with_component(std::vector<double> m, int component, double 
     return m;
 }
 
-// Set s draws every series again from seeds shifted by 1000 s.
+// Set s draws every series again from seeds shifted by 1000 s (the runs keep
+// their seeds: velmora takes 0 to 999).
 std::vector<Case> cases(int set) {
     std::vector<Case> out;
     // Linear VARs with intercept.
@@ -234,9 +235,9 @@ Reported run_velmora(const std::string& velmora, const Case& c, const fs::path& 
                      const fs::path& dir, int replicates, int threads) {
     const fs::path json = dir / "summary.json";
     std::string command = shell_arg(velmora) + " run --course-file " + shell_arg(file) +
-                          " --include const --criterion bic --seed " + std::to_string(c.seed) +
-                          " --threads " + std::to_string(threads) + " --workdir " + shell_arg(dir) +
-                          " --json " + shell_arg(json);
+                          " --include const --criterion bic --seed " +
+                          std::to_string(c.seed % 1000) + " --threads " + std::to_string(threads) +
+                          " --workdir " + shell_arg(dir) + " --json " + shell_arg(json);
     if (replicates > 0) {
         command += " --test-regimes " + std::to_string(replicates);
     }
