@@ -18,9 +18,11 @@
 //
 //   bench_model_choice [--velmora PATH] [--replicates B] [--no-tests]
 //                      [--only NAME] [--keep DIR] [--threads T] [--set S]
+//                      [--run-options TEXT]
 //
 // PATH defaults to the velmora beside this program; B to 99. Set S (default
-// 0) draws the same twenty models from other seeds.
+// 0) draws the same twenty models from other seeds. --run-options replaces
+// "--include const --criterion bic" ("" for the defaults).
 
 #include <algorithm>
 #include <chrono>
@@ -231,13 +233,13 @@ std::string shell_arg(const fs::path& p) {
     return "'" + p.string() + "'";
 }
 
-Reported run_velmora(const std::string& velmora, const Case& c, const fs::path& file,
-                     const fs::path& dir, int replicates, int threads) {
+Reported run_velmora(const std::string& velmora, const std::string& run_options, const Case& c,
+                     const fs::path& file, const fs::path& dir, int replicates, int threads) {
     const fs::path json = dir / "summary.json";
-    std::string command = shell_arg(velmora) + " run --course-file " + shell_arg(file) +
-                          " --include const --criterion bic --seed " +
-                          std::to_string(c.seed % 1000) + " --threads " + std::to_string(threads) +
-                          " --workdir " + shell_arg(dir) + " --json " + shell_arg(json);
+    std::string command = shell_arg(velmora) + " run --course-file " + shell_arg(file) + " " +
+                          run_options + " --seed " + std::to_string(c.seed % 1000) + " --threads " +
+                          std::to_string(threads) + " --workdir " + shell_arg(dir) + " --json " +
+                          shell_arg(json);
     if (replicates > 0) {
         command += " --test-regimes " + std::to_string(replicates);
     }
@@ -312,6 +314,7 @@ int main(int argc, char** argv) {
     int replicates = 99;
     int threads = 2;
     int set = 0;
+    std::string run_options = "--include const --criterion bic";
     std::string only;
     fs::path keep;
     for (int i = 1; i < argc; ++i) {
@@ -323,6 +326,8 @@ int main(int argc, char** argv) {
             replicates = std::atoi(argv[++i]);
         } else if (a == "--threads" && has_value) {
             threads = std::atoi(argv[++i]);
+        } else if (a == "--run-options" && has_value) {
+            run_options = argv[++i];
         } else if (a == "--set" && has_value) {
             set = std::atoi(argv[++i]);
         } else if (a == "--no-tests") {
@@ -334,7 +339,8 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr,
                          "usage: bench_model_choice [--velmora PATH] [--replicates B] "
-                         "[--no-tests] [--only NAME] [--keep DIR] [--threads T] [--set S]\n");
+                         "[--no-tests] [--only NAME] [--keep DIR] [--threads T] [--set S] "
+                         "[--run-options TEXT]\n");
             return 2;
         }
     }
@@ -346,8 +352,9 @@ int main(int argc, char** argv) {
     fs::create_directories(root);
 
     std::printf(
-        "velmora run --include const --criterion bic%s, defaults otherwise (m 2, min-oss-reg "
-        "50, 100 generations of 50); seed set %d\n",
+        "velmora run %s%s, defaults otherwise (m 2, min-oss-reg 50, 100 generations of 50); "
+        "seed set %d\n",
+        run_options.c_str(),
         replicates > 0 ? (" --test-regimes " + std::to_string(replicates)).c_str() : "", set);
     std::printf("%-16s %2s %5s  %-22s %-12s %-22s %-5s %-4s %-22s %-9s %6s\n", "series", "k",
                 "rows", "truth", "shares %", "reported", "match", "sel", "p-values (null:p)",
@@ -385,7 +392,7 @@ int main(int argc, char** argv) {
                                                      : std::to_string(truth_regimes) + " on y" +
                                                            std::to_string(c.component) + " lag " +
                                                            std::to_string(c.lag);
-        const Reported r = run_velmora(velmora, c, file, dir, replicates, threads);
+        const Reported r = run_velmora(velmora, run_options, c, file, dir, replicates, threads);
         const bool match = r.ok && r.regimes == truth_regimes &&
                            (truth_regimes == 1 ? r.components.empty()
                                                : r.components == std::vector<int>{c.component} &&
