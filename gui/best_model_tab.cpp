@@ -65,7 +65,8 @@ QTableWidgetItem* number_item(const char* format, double value) {
 
 }  // namespace
 
-QString inference_html(const inference::ModelInference& inf) {
+QString inference_html(const inference::ModelInference& inf,
+                       const std::vector<std::string>& names) {
     QString html = QStringLiteral("<h4>%1</h4>").arg(QObject::tr("Beside the linear VAR"));
     if (inf.linear.status != EstimateStatus::estimated) {
         html += QObject::tr("<p>The linear VAR of order %1 could not be estimated (%2).</p>")
@@ -113,10 +114,10 @@ QString inference_html(const inference::ModelInference& inf) {
     if (inf.regime_tests) {
         const inference::RegimeTests& r = *inf.regime_tests;
         html += QObject::tr(
-                    "<p>Tests of the number of regimes on y%1 at lag %2 (likelihood ratio of n "
+                    "<p>Tests of the number of regimes on %1 at lag %2 (likelihood ratio of n "
                     "against n + 1 regimes, p-value from residual-bootstrap series of the "
                     "n-regime model; level %3):</p>")
-                    .arg(r.component)
+                    .arg(escaped(inference::component_text(r.component, names)))
                     .arg(r.lag)
                     .arg(number("%g", r.level));
         html += QObject::tr(
@@ -426,9 +427,10 @@ void BestModelTab::run_finished(const RunOutcome& outcome) {
                "files.</p>");
     }
     const ModelAnalyses& analyses = outcome.analyses;
-    const auto beside_linear = [](const std::optional<inference::ModelInference>& inference,
-                                  const StructureSummary& model) {
-        QString html = inference ? inference_html(*inference) : QString();
+    const std::vector<std::string> names = r.series.names();
+    const auto beside_linear = [&names](const std::optional<inference::ModelInference>& inference,
+                                        const StructureSummary& model) {
+        QString html = inference ? inference_html(*inference, names) : QString();
         if (const auto diagnostics = diagnose_reported(model, {})) {
             html += diagnostics_html(*diagnostics);
         }

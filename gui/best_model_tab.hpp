@@ -11,6 +11,7 @@
 
 #include <QString>
 
+#include <string>
 #include <vector>
 
 #include "diagnostics/model_diagnostics.hpp"
@@ -31,8 +32,10 @@ QString model_html(const QString& title, const StructureSummary& model, const Se
                    const QString& after_summary = {});
 
 // A model beside its linear benchmark, its linearity test and threshold
-// confidence sets (those computed), in HTML.
-QString inference_html(const inference::ModelInference& inference);
+// confidence sets (those computed), in HTML; components by name when names
+// holds one per component.
+QString inference_html(const inference::ModelInference& inference,
+                       const std::vector<std::string>& names = {});
 
 // The residual diagnostics of a model (portmanteau, normality overall and by
 // regime, ARCH-LM, companion eigenvalue moduli), in HTML.
