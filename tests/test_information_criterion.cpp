@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "diagnostics_reference.hpp"
 #include "inference/linear_var.hpp"
 #include "inference/model_inference.hpp"
 #include "model/criterion.hpp"
@@ -24,39 +25,52 @@ using testing::random_series;
 
 // Solves a (q x q, row-major) x = b in place by Gaussian elimination with
 // partial pivoting; b holds `cols` right-hand sides (q x cols).
-void solve(std::vector<double> a, std::vector<double>& b, int q, int cols) {
-    for (int i = 0; i < q; ++i) {
-        int pivot = i;
-        for (int r = i + 1; r < q; ++r) {
-            if (std::fabs(a[r * q + i]) > std::fabs(a[pivot * q + i])) {
-                pivot = r;
+void solve(const std::vector<double>& a, std::vector<double>& b, int q, int cols) {
+    const auto rows = [](const std::vector<double>& flat, int width) {
+        testing::Square out;
+        for (auto at = flat.begin(); at != flat.end(); at += width) {
+            out.emplace_back(at, at + width);
+        }
+        return out;
+    };
+    std::vector<double> x;
+    for (const auto& row : testing::reference_solve(rows(a, q), rows(b, cols))) {
+        x.insert(x.end(), row.begin(), row.end());
+    }
+    b = x;
+}
+
+// The residuals of the least-squares VAR(m) without intercept of the k
+// components at the given times, a row a time.
+std::vector<std::vector<double>> var_residuals(const double_matrix& x,
+                                               const std::vector<int>& times, int k, int m) {
+    const int q = m * k;
+    auto regressor = [&](int t, int i) { return x[t - 1 - i / k][1 + i % k]; };
+    std::vector<double> zz(q * q, 0.0);
+    std::vector<double> zy(q * k, 0.0);
+    for (int t : times) {
+        for (int i = 0; i < q; ++i) {
+            for (int j = 0; j < q; ++j) {
+                zz[i * q + j] += regressor(t, i) * regressor(t, j);
             }
-        }
-        for (int j = 0; j < q; ++j) {
-            std::swap(a[i * q + j], a[pivot * q + j]);
-        }
-        for (int j = 0; j < cols; ++j) {
-            std::swap(b[i * cols + j], b[pivot * cols + j]);
-        }
-        for (int r = i + 1; r < q; ++r) {
-            const double f = a[r * q + i] / a[i * q + i];
-            for (int j = i; j < q; ++j) {
-                a[r * q + j] -= f * a[i * q + j];
-            }
-            for (int j = 0; j < cols; ++j) {
-                b[r * cols + j] -= f * b[i * cols + j];
+            for (int c = 0; c < k; ++c) {
+                zy[i * k + c] += regressor(t, i) * x[t][c + 1];
             }
         }
     }
-    for (int i = q - 1; i >= 0; --i) {
-        for (int j = 0; j < cols; ++j) {
-            double s = b[i * cols + j];
-            for (int l = i + 1; l < q; ++l) {
-                s -= a[i * q + l] * b[l * cols + j];
+    solve(zz, zy, q, k);
+    std::vector<std::vector<double>> out;
+    for (int t : times) {
+        std::vector<double> e(k);
+        for (int c = 0; c < k; ++c) {
+            e[c] = x[t][c + 1];
+            for (int i = 0; i < q; ++i) {
+                e[c] -= zy[i * k + c] * regressor(t, i);
             }
-            b[i * cols + j] = s / a[i * q + i];
         }
+        out.push_back(e);
     }
+    return out;
 }
 
 double determinant(std::vector<double> a, int k) {
@@ -94,28 +108,7 @@ double reference(const double_matrix& x, int n, int k, int m, int component, int
                 times.push_back(t);
             }
         }
-        std::vector<double> zz(q * q, 0.0);
-        std::vector<double> zy(q * k, 0.0);
-        auto regressor = [&](int t, int i) { return x[t - 1 - i / k][1 + i % k]; };
-        for (int t : times) {
-            for (int i = 0; i < q; ++i) {
-                for (int j = 0; j < q; ++j) {
-                    zz[i * q + j] += regressor(t, i) * regressor(t, j);
-                }
-                for (int c = 0; c < k; ++c) {
-                    zy[i * k + c] += regressor(t, i) * x[t][c + 1];
-                }
-            }
-        }
-        solve(zz, zy, q, k);
-        for (int t : times) {
-            std::vector<double> e(k);
-            for (int c = 0; c < k; ++c) {
-                e[c] = x[t][c + 1];
-                for (int i = 0; i < q; ++i) {
-                    e[c] -= zy[i * k + c] * regressor(t, i);
-                }
-            }
+        for (const std::vector<double>& e : var_residuals(x, times, k, m)) {
             for (int c = 0; c < k; ++c) {
                 for (int l = 0; l < k; ++l) {
                     sse[c * k + l] += e[c] * e[l];
@@ -179,30 +172,14 @@ TEST(InformationCriterion, NamesAndChoicesRoundTrip) {
 // holds the order-m residuals and n - T zero rows; its covariance is
 // demeaned and divided by n.
 double classic_linear_reference(const double_matrix& x, int n, int k, int m, int first) {
-    const int q = m * k;
-    auto regressor = [&](int t, int i) { return x[t - 1 - i / k][1 + i % k]; };
-    std::vector<double> zz(q * q, 0.0);
-    std::vector<double> zy(q * k, 0.0);
+    std::vector<int> times;
     for (int t = first; t <= n; ++t) {
-        for (int i = 0; i < q; ++i) {
-            for (int j = 0; j < q; ++j) {
-                zz[i * q + j] += regressor(t, i) * regressor(t, j);
-            }
-            for (int c = 0; c < k; ++c) {
-                zy[i * k + c] += regressor(t, i) * x[t][c + 1];
-            }
-        }
+        times.push_back(t);
     }
-    solve(zz, zy, q, k);
     std::vector<double> sum(k, 0.0);
     std::vector<double> cross(k * k, 0.0);
-    for (int t = first; t <= n; ++t) {
-        std::vector<double> e(k);
+    for (const std::vector<double>& e : var_residuals(x, times, k, m)) {
         for (int c = 0; c < k; ++c) {
-            e[c] = x[t][c + 1];
-            for (int i = 0; i < q; ++i) {
-                e[c] -= zy[i * k + c] * regressor(t, i);
-            }
             sum[c] += e[c];
         }
         for (int c = 0; c < k; ++c) {
