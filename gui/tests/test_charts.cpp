@@ -219,18 +219,13 @@ class ChartsTest : public QObject {
         outcome.result.best_codes = {1};
         outcome.result.generations = 20;
         outcome.result.series = loaded.info;
-        auto series = std::make_shared<RunSeries>();
-        series->n_oss = loaded.n_oss();
-        series->k = 3;
-        series->info = loaded.info;
+        outcome.series = make_run_series(loaded, loaded.n_oss());
         auto rows = std::make_shared<double_matrix>(1, loaded.n_oss(), 1, 3);
-        for (int t = 1; t <= series->n_oss; ++t) {
+        for (int t = 1; t <= loaded.n_oss(); ++t) {
             for (int c = 1; c <= 3; ++c) {
-                series->values.push_back(loaded.serie[t][c]);
                 (*rows)[t][c] = loaded.serie[t][c];
             }
         }
-        outcome.series = series;
         AnalysisRequest asked;
         asked.forecast = 6;
         asked.paths = 200;
