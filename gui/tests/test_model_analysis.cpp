@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 
+#include "app/reported_inference.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
 #include "data/series.hpp"
@@ -54,13 +55,7 @@ ParameterValues small_run() {
 
 // The problem small_run searches, on its series read afresh.
 ModelProblem searched_problem(const double_matrix& serie) {
-    ModelProblem problem;
-    problem.serie_matrix = &serie;
-    problem.n_oss = kRows;
-    problem.n_comp = 2;
-    problem.min_oss_reg = 15;
-    problem.m = 1;
-    return problem;
+    return problem_of(small_run().config, serie);
 }
 
 QString formatted(const char* format, double value) {
