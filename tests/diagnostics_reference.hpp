@@ -1,9 +1,10 @@
 #pragma once
-// Plain reference formulas for the residual diagnostics: direct sums over
-// rows, Gauss-Jordan inverses and a hand-rolled Cholesky factor, written
-// without any of the library's linear algebra so that the tests compare two
-// independent computations.
+// Plain reference formulas for the residual diagnostics and the least-squares
+// tests: direct sums over rows, Gauss-Jordan inverses, Gaussian elimination
+// and a hand-rolled Cholesky factor, written without any of the library's
+// linear algebra so that the tests compare two independent computations.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <vector>
@@ -13,39 +14,85 @@ namespace velmora::testing {
 using Rows = std::vector<std::vector<double>>;  // [t][component]
 using Square = std::vector<std::vector<double>>;
 
-// Gauss-Jordan with partial pivoting.
-inline Square reference_inverse(Square a) {
-    const std::size_t n = a.size();
-    Square inv(n, std::vector<double>(n, 0.0));
-    for (std::size_t i = 0; i < n; ++i) {
-        inv[i][i] = 1.0;
-    }
-    for (std::size_t col = 0; col < n; ++col) {
-        std::size_t pivot = col;
-        for (std::size_t r = col + 1; r < n; ++r) {
-            if (std::fabs(a[r][col]) > std::fabs(a[pivot][col])) {
-                pivot = r;
-            }
+// The row from col on (of n) whose entry in column col is the largest in
+// magnitude, the first of equals.
+inline std::size_t reference_pivot(const Square& a, std::size_t col, std::size_t n) {
+    std::size_t pivot = col;
+    for (std::size_t r = col + 1; r < n; ++r) {
+        if (std::fabs(a[r][col]) > std::fabs(a[pivot][col])) {
+            pivot = r;
         }
+    }
+    return pivot;
+}
+
+// Reduces the augmented rows [A | B] of a square A (n rows, n + m columns)
+// to [I | A^-1 B] by Gauss-Jordan elimination with partial pivoting.
+inline void reference_gauss_jordan(Square& augmented, std::size_t n) {
+    Square& a = augmented;
+    for (std::size_t col = 0; col < n; ++col) {
+        const std::size_t pivot = reference_pivot(a, col, n);
         std::swap(a[col], a[pivot]);
-        std::swap(inv[col], inv[pivot]);
         const double d = a[col][col];
-        for (std::size_t j = 0; j < n; ++j) {
-            a[col][j] /= d;
-            inv[col][j] /= d;
+        for (double& v : a[col]) {
+            v /= d;
         }
         for (std::size_t r = 0; r < n; ++r) {
             if (r == col) {
                 continue;
             }
             const double f = a[r][col];
-            for (std::size_t j = 0; j < n; ++j) {
+            for (std::size_t j = 0; j < a[r].size(); ++j) {
                 a[r][j] -= f * a[col][j];
-                inv[r][j] -= f * inv[col][j];
             }
         }
     }
+}
+
+// Gauss-Jordan with partial pivoting.
+inline Square reference_inverse(const Square& a) {
+    const std::size_t n = a.size();
+    Square augmented(n, std::vector<double>(2 * n, 0.0));
+    for (std::size_t i = 0; i < n; ++i) {
+        std::copy(a[i].begin(), a[i].end(), augmented[i].begin());
+        augmented[i][n + i] = 1.0;
+    }
+    reference_gauss_jordan(augmented, n);
+    Square inv(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        inv[i].assign(augmented[i].begin() + static_cast<std::ptrdiff_t>(n), augmented[i].end());
+    }
     return inv;
+}
+
+// Solves a x = b for the columns of b (n x m) by Gaussian elimination with
+// partial pivoting and back substitution.
+inline Square reference_solve(Square a, Square b) {
+    const std::size_t n = a.size();
+    for (std::size_t col = 0; col < n; ++col) {
+        const std::size_t pivot = reference_pivot(a, col, n);
+        std::swap(a[col], a[pivot]);
+        std::swap(b[col], b[pivot]);
+        for (std::size_t r = col + 1; r < n; ++r) {
+            const double f = a[r][col] / a[col][col];
+            for (std::size_t c = col; c < n; ++c) {
+                a[r][c] -= f * a[col][c];
+            }
+            for (std::size_t j = 0; j < b[r].size(); ++j) {
+                b[r][j] -= f * b[col][j];
+            }
+        }
+    }
+    for (std::size_t i = n; i-- > 0;) {
+        for (std::size_t j = 0; j < b[i].size(); ++j) {
+            double s = b[i][j];
+            for (std::size_t c = i + 1; c < n; ++c) {
+                s -= a[i][c] * b[c][j];
+            }
+            b[i][j] = s / a[i][i];
+        }
+    }
+    return b;
 }
 
 inline Rows reference_demeaned(Rows u) {

@@ -15,6 +15,7 @@
 
 #include <unistd.h>
 
+#include "inference/regression.hpp"
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
 #include "numeric/arrays.hpp"
@@ -110,6 +111,33 @@ inline double_matrix random_series(int n, int k, std::uint64_t seed) {
         }
         for (int c = 1; c <= k; ++c) {
             prev[static_cast<size_t>(c - 1)] = s[t][c];
+        }
+    }
+    return s;
+}
+
+inline std::size_t ix(int i) {
+    return static_cast<std::size_t>(i);
+}
+
+// Rows 1..n of k components from a VAR(1) with standard normal innovations
+// drawn from seed, the first row zero: component c takes own(z) times its
+// previous value, z being component 1's previous value, and spill times the
+// previous value of component c - 1.
+inline inference::SeriesRows switching_var1_rows(int n, int k, double spill, std::uint64_t seed,
+                                                 const std::function<double(double z)>& own) {
+    std::mt19937_64 gen(seed);
+    std::normal_distribution<double> normal(0.0, 1.0);
+    inference::SeriesRows s;
+    s.n = n;
+    s.k = k;
+    s.values.assign(ix(n) * ix(k), 0.0);
+    for (int t = 2; t <= n; ++t) {
+        const double a = own(s.at(t - 1, 1));
+        for (int c = 1; c <= k; ++c) {
+            const double from_previous = c > 1 ? spill * s.at(t - 1, c - 1) : 0.0;
+            s.values[ix(t - 1) * ix(k) + ix(c - 1)] =
+                a * s.at(t - 1, c) + from_previous + normal(gen);
         }
     }
     return s;

@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "diagnostics_reference.hpp"
 #include "inference/bootstrap.hpp"
 #include "inference/linearity_test.hpp"
 #include "inference/lr_sweep.hpp"
@@ -24,29 +25,15 @@ namespace {
 using inference::SeriesRows;
 using inference::ThresholdRule;
 
-std::size_t ix(int i) {
-    return static_cast<std::size_t>(i);
-}
+using testing::ix;
 
 // A VAR(1) whose own-lag coefficient is low, middle or high as component 1
 // at lag 1 lies below g1, between g1 and g2, or above g2 (g1 = g2: two
 // regimes; effect 0: linear), each with an intercept-free mean of zero.
 SeriesRows regime_series(int n, int k, double g1, double g2, double effect, std::uint64_t seed) {
-    std::mt19937_64 gen(seed);
-    std::normal_distribution<double> normal(0.0, 1.0);
-    SeriesRows s;
-    s.n = n;
-    s.k = k;
-    s.values.assign(ix(n) * ix(k), 0.0);
-    for (int t = 2; t <= n; ++t) {
-        const double z = s.at(t - 1, 1);
-        const double a = z <= g1 ? 0.1 - effect : (z <= g2 ? 0.1 + effect : 0.1 - effect / 2);
-        for (int c = 1; c <= k; ++c) {
-            const double spill = c > 1 ? 0.15 * s.at(t - 1, c - 1) : 0.0;
-            s.values[ix(t - 1) * ix(k) + ix(c - 1)] = a * s.at(t - 1, c) + spill + normal(gen);
-        }
-    }
-    return s;
+    return testing::switching_var1_rows(n, k, 0.15, seed, [g1, g2, effect](double z) {
+        return z <= g1 ? 0.1 - effect : (z <= g2 ? 0.1 + effect : 0.1 - effect / 2);
+    });
 }
 
 ThresholdRule one_rule(int regimes, int component = 1, int lag = 1) {
@@ -81,27 +68,7 @@ std::vector<std::vector<double>> plain_ols(const SeriesRows& s, const std::vecto
             }
         }
     }
-    for (int col = 0; col < q; ++col) {
-        int pivot = col;
-        for (int r = col + 1; r < q; ++r) {
-            if (std::fabs(a[ix(r)][ix(col)]) > std::fabs(a[ix(pivot)][ix(col)])) {
-                pivot = r;
-            }
-        }
-        std::swap(a[ix(col)], a[ix(pivot)]);
-        const double d = a[ix(col)][ix(col)];
-        for (double& v : a[ix(col)]) {
-            v /= d;
-        }
-        for (int r = 0; r < q; ++r) {
-            if (r != col) {
-                const double f = a[ix(r)][ix(col)];
-                for (int j = 0; j < q + k; ++j) {
-                    a[ix(r)][ix(j)] -= f * a[ix(col)][ix(j)];
-                }
-            }
-        }
-    }
+    testing::reference_gauss_jordan(a, ix(q));
     std::vector<std::vector<double>> beta(ix(q), std::vector<double>(ix(k)));
     for (int i = 0; i < q; ++i) {
         for (int c = 0; c < k; ++c) {

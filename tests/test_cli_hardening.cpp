@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "child_process.hpp"
+#include "report/model_report.hpp"
 #include "test_helpers.hpp"
 
 namespace velmora {
@@ -222,7 +223,15 @@ TEST(Signals, StopTheInnerLoopsOfImpulseResponsesAndTheHoldOut) {
             "1",   "--regimes",     "2",    "--thresholds", "0",   "--threads",   "2"};
         arguments.insert(arguments.end(), request.begin(), request.end());
         ChildProcess child(VELMORA_CLI_PATH, arguments, dir.path());
-        std::this_thread::sleep_for(std::chrono::seconds(3));
+        // The simulation starts right after the report's last file is
+        // appended: the signal comes a moment later.
+        const auto last_report = model_report_paths(dir.path(), 1)[2];
+        const auto wait_until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!std::filesystem::exists(last_report) &&
+               std::chrono::steady_clock::now() < wait_until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
         child.send(SIGTERM);
         std::atomic<bool> done{false};
         std::thread guard([&] {

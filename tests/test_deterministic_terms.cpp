@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "diagnostics_reference.hpp"
 #include "forecast/fitted_var.hpp"
 #include "forecast/forecast.hpp"
 #include "forecast/girf.hpp"
@@ -76,27 +77,7 @@ Ols plain_ols(const std::vector<std::vector<double>>& x,
         }
         a[at(i)][at(q + i)] = 1.0;
     }
-    for (int c = 0; c < q; ++c) {
-        int pivot = c;
-        for (int r = c + 1; r < q; ++r) {
-            if (std::fabs(a[at(r)][at(c)]) > std::fabs(a[at(pivot)][at(c)])) {
-                pivot = r;
-            }
-        }
-        std::swap(a[at(c)], a[at(pivot)]);
-        const double p = a[at(c)][at(c)];
-        for (double& v : a[at(c)]) {
-            v /= p;
-        }
-        for (int r = 0; r < q; ++r) {
-            if (r != c) {
-                const double f = a[at(r)][at(c)];
-                for (int j = 0; j < 2 * q; ++j) {
-                    a[at(r)][at(j)] -= f * a[at(c)][at(j)];
-                }
-            }
-        }
-    }
+    testing::reference_gauss_jordan(a, at(q));
     std::vector<double> xy(at(q * k), 0.0);
     for (int t = 0; t < n; ++t) {
         for (int i = 0; i < q; ++i) {

@@ -30,33 +30,49 @@ namespace {
 using inference::SeriesRows;
 using inference::ThresholdRule;
 
-std::size_t ix(int i) {
-    return static_cast<std::size_t>(i);
-}
+using testing::ix;
 
 // A two-regime VAR(1) switched by component 1 at lag 1 against gamma; the
 // regimes' coefficient matrices differ by effect on the diagonal.
 SeriesRows two_regime_series(int n, int k, double gamma, double effect, std::uint64_t seed) {
-    std::mt19937_64 gen(seed);
-    std::normal_distribution<double> normal(0.0, 1.0);
-    SeriesRows s;
-    s.n = n;
-    s.k = k;
-    s.values.assign(ix(n) * ix(k), 0.0);
-    for (int t = 2; t <= n; ++t) {
-        const bool low = s.at(t - 1, 1) <= gamma;
-        for (int c = 1; c <= k; ++c) {
-            const double a = low ? 0.2 - effect / 2 : 0.2 + effect / 2;
-            const double spill = c > 1 ? 0.1 * s.at(t - 1, c - 1) : 0.0;
-            s.values[ix(t - 1) * ix(k) + ix(c - 1)] = a * s.at(t - 1, c) + spill + normal(gen);
-        }
-    }
-    return s;
+    return testing::switching_var1_rows(n, k, 0.1, seed, [gamma, effect](double z) {
+        return z <= gamma ? 0.2 - effect / 2 : 0.2 + effect / 2;
+    });
 }
 
 SeriesRows rows_of(const double_matrix& m, int n, int k) {
     return SeriesRows::from_matrix(m, n, k);
 }
+
+// One threshold at the median of the threshold variable, the second unused.
+std::array<double, 3> median_start(const inference::ThresholdData& data) {
+    std::vector<double> z = data.z1;
+    std::sort(z.begin(), z.end());
+    return {z[ix(z.size() / 2)], 1e6, 1e6};
+}
+
+// A linear series, so that the linearity test's p-value lies well inside
+// (0, 1), switched by component 1 at lag 1 and started at the median.
+struct LinearBootstrapCase {
+    SeriesRows rows = rows_of(testing::random_series(300, 2, 21), 300, 2);
+    ThresholdRule rule = [] {
+        ThresholdRule r;
+        r.component = {1, 1};
+        return r;
+    }();
+    inference::ThresholdData data = inference::prepare_threshold_data(rows, rule, 1);
+    std::array<double, 3> start = median_start(data);
+
+    // The test's options on one thread at seed 7.
+    static inference::LinearityTestOptions options(int replicates) {
+        inference::LinearityTestOptions o;
+        o.replicates = replicates;
+        o.min_oss_reg = 30;
+        o.seed = 7;
+        o.threads = 1;
+        return o;
+    }
+};
 
 TEST(StudentT, MatchesClosedFormsAndTheNormalLimit) {
     for (double t : {0.0, 0.3, 1.0, 2.5, 7.0, -1.7}) {
@@ -422,21 +438,9 @@ TEST(LinearityTest, LrIsZeroWhenOneRegimeHoldsEverything) {
 }
 
 TEST(LinearityTest, BootstrapIsReproducibleAcrossThreadsAndFollowsTheSeed) {
-    // A linear series, so that the p-value lies well inside (0, 1).
-    const double_matrix m = testing::random_series(300, 2, 21);
-    const SeriesRows rows = rows_of(m, 300, 2);
-    ThresholdRule rule;
-    rule.component = {1, 1};
-    const inference::ThresholdData data = inference::prepare_threshold_data(rows, rule, 1);
-    std::vector<double> z = data.z1;
-    std::sort(z.begin(), z.end());
-    const std::array<double, 3> start{z[ix(z.size() / 2)], 1e6, 1e6};
-
-    inference::LinearityTestOptions options;
-    options.replicates = 40;
-    options.min_oss_reg = 30;
-    options.seed = 7;
-    options.threads = 1;
+    const LinearBootstrapCase c;
+    const auto& [rows, rule, data, start] = c;
+    inference::LinearityTestOptions options = LinearBootstrapCase::options(40);
     const auto one = inference::test_linearity(rows, rule, start, 1, options);
     options.threads = 2;
     const auto two = inference::test_linearity(rows, rule, start, 1, options);
@@ -470,22 +474,11 @@ TEST(LinearityTest, BootstrapIsReproducibleAcrossThreadsAndFollowsTheSeed) {
 // are counted (with their exceedances, as the complete test counts them), the
 // p-value stays unknown.
 TEST(LinearityTest, StoppedBootstrapCountsTheReplicatesItFinished) {
-    const double_matrix m = testing::random_series(300, 2, 21);
-    const SeriesRows rows = rows_of(m, 300, 2);
-    ThresholdRule rule;
-    rule.component = {1, 1};
-    const inference::ThresholdData data = inference::prepare_threshold_data(rows, rule, 1);
-    std::vector<double> z = data.z1;
-    std::sort(z.begin(), z.end());
-    const std::array<double, 3> start{z[ix(z.size() / 2)], 1e6, 1e6};
-
+    const LinearBootstrapCase c;
+    const auto& [rows, rule, data, start] = c;
     // Progress is told at most every 100 ms: far more replicates than fit in
     // that time, stopped at the first report.
-    inference::LinearityTestOptions options;
-    options.replicates = 100000;
-    options.min_oss_reg = 30;
-    options.seed = 7;
-    options.threads = 1;
+    inference::LinearityTestOptions options = LinearBootstrapCase::options(100000);
     std::atomic<bool> stop{false};
     options.stop = &stop;
     int told = 0;
@@ -522,10 +515,7 @@ TEST(ThresholdConfidence, ContainsTheEstimateAndShrinksAsTheEffectGrows) {
         for (std::uint64_t seed : {1u, 2u, 3u, 4u}) {
             const SeriesRows rows = two_regime_series(400, 2, 0.3, effect, seed);
             const inference::ThresholdData data = inference::prepare_threshold_data(rows, rule, 1);
-            std::vector<double> z = data.z1;
-            std::sort(z.begin(), z.end());
-            const auto best =
-                inference::minimise_thresholds(data, rule, {z[ix(z.size() / 2)], 1e6, 1e6}, 40);
+            const auto best = inference::minimise_thresholds(data, rule, median_start(data), 40);
             const auto set = inference::threshold_confidence(data, rule, best.thresholds, 40, 0.95);
             ASSERT_EQ(set.intervals.size(), 1u);
             const auto& i = set.intervals[0];

@@ -19,6 +19,9 @@ using testing::shell_quote;
 using testing::TempDir;
 
 const std::string sample = shell_quote(testing::sample_series());
+// The sample's two-regime model switched by component 3 at lag 1.
+const std::string sample_model = "fit --course-file " + sample +
+                                 " --n-oss 1000 --component 3 --lag 1 --regimes 2 --positions 142";
 
 using testing::run_cli;
 
@@ -33,9 +36,7 @@ std::string from(const std::string& text, const std::string& start) {
 
 TEST(InferenceCli, FitPrintsTheBenchmarkTestSetAndTablesTheSameForAnyThreads) {
     TempDir dir;
-    const std::string model = "fit --course-file " + sample + " --n-oss 1000" +
-                              " --component 3 --lag 1 --regimes 2 --positions 142 "
-                              "--test-linearity 30 --seed 4 --workdir .";
+    const std::string model = sample_model + " --test-linearity 30 --seed 4 --workdir .";
     const CommandResult one = run_cli(model + " --threads 1", dir);
     const CommandResult two = run_cli(model + " --threads 2", dir);
     ASSERT_EQ(one.status, 0) << one.err;
@@ -73,9 +74,8 @@ TEST(InferenceCli, FitPrintsTheBenchmarkTestSetAndTablesTheSameForAnyThreads) {
 
 TEST(InferenceCli, RegimeTestsPreferAnotherModelAndItsFitCommandFitsIt) {
     TempDir dir;
-    const std::string model = "fit --course-file " + sample + " --n-oss 1000" +
-                              " --component 3 --lag 1 --regimes 2 --positions 142 "
-                              "--test-regimes 19 --seed 2 --workdir . --json f.json";
+    const std::string model =
+        sample_model + " --test-regimes 19 --seed 2 --workdir . --json f.json";
     const CommandResult r = run_cli(model + " --threads 2", dir);
     ASSERT_EQ(r.status, 0) << r.err;
     const auto json = nlohmann::json::parse(read_file(dir.path() / "f.json"));
@@ -172,8 +172,7 @@ TEST(InferenceCli, TwoVariableSelectionAgreesWithTheTestsAndNamesTheComponents) 
 
 TEST(InferenceCli, RegimeTestOptionsAreChecked) {
     TempDir dir;
-    const std::string base = "fit --course-file " + sample + " --n-oss 1000" +
-                             " --component 3 --lag 1 --regimes 2 --positions 142";
+    const std::string& base = sample_model;
     for (const char* level : {"1", "0", "2"}) {
         const CommandResult r = run_cli(base + " --test-level " + level, dir);
         EXPECT_EQ(r.status, 2) << level;
@@ -207,10 +206,7 @@ TEST(InferenceCli, RunTestsTheNumberOfRegimesOfTheReportedModelOnly) {
 TEST(InferenceCli, ALevelOutsideZeroToOneIsRefused) {
     TempDir dir;
     for (const char* level : {"1", "0", "1.5", "-0.1"}) {
-        const CommandResult r =
-            run_cli("fit --course-file " + sample + " --n-oss 1000" +
-                        " --component 3 --lag 1 --regimes 2 --positions 142 --confidence " + level,
-                    dir);
+        const CommandResult r = run_cli(sample_model + " --confidence " + level, dir);
         EXPECT_EQ(r.status, 2) << level;
         EXPECT_NE(r.err.find("--confidence must lie between 0 and 1"), std::string::npos) << r.err;
     }

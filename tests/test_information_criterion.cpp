@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "diagnostics_reference.hpp"
 #include "inference/linear_var.hpp"
 #include "inference/model_inference.hpp"
 #include "model/criterion.hpp"
@@ -23,6 +24,39 @@ using testing::determinant;
 using testing::ProblemFixture;
 using testing::random_series;
 using testing::solve;
+
+// The residuals of the least-squares VAR(m) without intercept of the k
+// components at the given times, a row a time.
+std::vector<std::vector<double>> var_residuals(const double_matrix& x,
+                                               const std::vector<int>& times, int k, int m) {
+    const int q = m * k;
+    auto regressor = [&](int t, int i) { return x[t - 1 - i / k][1 + i % k]; };
+    std::vector<double> zz(q * q, 0.0);
+    std::vector<double> zy(q * k, 0.0);
+    for (int t : times) {
+        for (int i = 0; i < q; ++i) {
+            for (int j = 0; j < q; ++j) {
+                zz[i * q + j] += regressor(t, i) * regressor(t, j);
+            }
+            for (int c = 0; c < k; ++c) {
+                zy[i * k + c] += regressor(t, i) * x[t][c + 1];
+            }
+        }
+    }
+    solve(zz, zy, q, k);
+    std::vector<std::vector<double>> out;
+    for (int t : times) {
+        std::vector<double> e(k);
+        for (int c = 0; c < k; ++c) {
+            e[c] = x[t][c + 1];
+            for (int i = 0; i < q; ++i) {
+                e[c] -= zy[i * k + c] * regressor(t, i);
+            }
+        }
+        out.push_back(e);
+    }
+    return out;
+}
 
 // ln det(E'E/T) + penalty * coefficients / T from a plain OLS of every
 // regime on the rows 7..n: the regime of time t is 1 + the number of
@@ -45,28 +79,7 @@ double reference(const double_matrix& x, int n, int k, int m, int component, int
                 times.push_back(t);
             }
         }
-        std::vector<double> zz(q * q, 0.0);
-        std::vector<double> zy(q * k, 0.0);
-        auto regressor = [&](int t, int i) { return x[t - 1 - i / k][1 + i % k]; };
-        for (int t : times) {
-            for (int i = 0; i < q; ++i) {
-                for (int j = 0; j < q; ++j) {
-                    zz[i * q + j] += regressor(t, i) * regressor(t, j);
-                }
-                for (int c = 0; c < k; ++c) {
-                    zy[i * k + c] += regressor(t, i) * x[t][c + 1];
-                }
-            }
-        }
-        solve(zz, zy, q, k);
-        for (int t : times) {
-            std::vector<double> e(k);
-            for (int c = 0; c < k; ++c) {
-                e[c] = x[t][c + 1];
-                for (int i = 0; i < q; ++i) {
-                    e[c] -= zy[i * k + c] * regressor(t, i);
-                }
-            }
+        for (const std::vector<double>& e : var_residuals(x, times, k, m)) {
             for (int c = 0; c < k; ++c) {
                 for (int l = 0; l < k; ++l) {
                     sse[c * k + l] += e[c] * e[l];
@@ -130,30 +143,14 @@ TEST(InformationCriterion, NamesAndChoicesRoundTrip) {
 // holds the order-m residuals and n - T zero rows; its covariance is
 // demeaned and divided by n.
 double classic_linear_reference(const double_matrix& x, int n, int k, int m, int first) {
-    const int q = m * k;
-    auto regressor = [&](int t, int i) { return x[t - 1 - i / k][1 + i % k]; };
-    std::vector<double> zz(q * q, 0.0);
-    std::vector<double> zy(q * k, 0.0);
+    std::vector<int> times;
     for (int t = first; t <= n; ++t) {
-        for (int i = 0; i < q; ++i) {
-            for (int j = 0; j < q; ++j) {
-                zz[i * q + j] += regressor(t, i) * regressor(t, j);
-            }
-            for (int c = 0; c < k; ++c) {
-                zy[i * k + c] += regressor(t, i) * x[t][c + 1];
-            }
-        }
+        times.push_back(t);
     }
-    solve(zz, zy, q, k);
     std::vector<double> sum(k, 0.0);
     std::vector<double> cross(k * k, 0.0);
-    for (int t = first; t <= n; ++t) {
-        std::vector<double> e(k);
+    for (const std::vector<double>& e : var_residuals(x, times, k, m)) {
         for (int c = 0; c < k; ++c) {
-            e[c] = x[t][c + 1];
-            for (int i = 0; i < q; ++i) {
-                e[c] -= zy[i * k + c] * regressor(t, i);
-            }
             sum[c] += e[c];
         }
         for (int c = 0; c < k; ++c) {

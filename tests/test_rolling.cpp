@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "diagnostics_reference.hpp"
 #include "inference/regression.hpp"
 #include "rolling/rolling.hpp"
 #include "test_helpers.hpp"
@@ -70,33 +71,15 @@ TEST(DieboldMariano, SignFavoursTheModelWithSmallerLosses) {
     EXPECT_LT(dm.p_value, 0.05);
 }
 
-// Solves a x = b by Gaussian elimination with partial pivoting (a is n x n).
-std::vector<double> solve(std::vector<std::vector<double>> a, std::vector<double> b) {
-    const std::size_t n = b.size();
-    for (std::size_t col = 0; col < n; ++col) {
-        std::size_t pivot = col;
-        for (std::size_t r = col + 1; r < n; ++r) {
-            if (std::fabs(a[r][col]) > std::fabs(a[pivot][col])) {
-                pivot = r;
-            }
-        }
-        std::swap(a[col], a[pivot]);
-        std::swap(b[col], b[pivot]);
-        for (std::size_t r = col + 1; r < n; ++r) {
-            const double f = a[r][col] / a[col][col];
-            for (std::size_t c = col; c < n; ++c) {
-                a[r][c] -= f * a[col][c];
-            }
-            b[r] -= f * b[col];
-        }
+// Solves a x = b (a is n x n).
+std::vector<double> solve(const std::vector<std::vector<double>>& a, const std::vector<double>& b) {
+    testing::Square column;
+    for (double v : b) {
+        column.push_back({v});
     }
-    std::vector<double> x(n);
-    for (std::size_t i = n; i-- > 0;) {
-        double s = b[i];
-        for (std::size_t c = i + 1; c < n; ++c) {
-            s -= a[i][c] * x[c];
-        }
-        x[i] = s / a[i][i];
+    std::vector<double> x;
+    for (const auto& row : testing::reference_solve(a, column)) {
+        x.push_back(row[0]);
     }
     return x;
 }

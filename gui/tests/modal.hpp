@@ -4,6 +4,7 @@
 // once the window is the active modal widget.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
@@ -15,22 +16,25 @@
 namespace velmora::gui::test {
 
 // Calls `act` with the first modal widget of type T that appears within
-// `timeout_ms`. The returned flag becomes true once `act` has run.
+// `timeout_ms`. The returned flag becomes true once `act` has run. The watch
+// ends by the clock, not by counting the timer's ticks: on a loaded machine
+// the ticks come late, and a watch that outlived its test would answer the
+// next test's box.
 template <class T>
 std::shared_ptr<bool> when_modal(std::function<void(T*)> act, int timeout_ms = 10000) {
     auto done = std::make_shared<bool>(false);
     auto* timer = new QTimer(qApp);
-    auto waited = std::make_shared<int>(0);
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
     constexpr int kStep = 10;
     QObject::connect(timer, &QTimer::timeout, timer, [=] {
-        *waited += kStep;
         if (T* widget = qobject_cast<T*>(QApplication::activeModalWidget());
             widget && widget->isVisible()) {
             timer->stop();
             timer->deleteLater();
             *done = true;
             act(widget);
-        } else if (*waited > timeout_ms) {
+        } else if (clock->elapsed() > timeout_ms) {
             timer->stop();
             timer->deleteLater();
         }

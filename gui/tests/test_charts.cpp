@@ -42,6 +42,7 @@
 #include "regimes_tab.hpp"
 #include "search_tab.hpp"
 #include "suites.hpp"
+#include "threshold_series.hpp"
 #include "time_axis.hpp"
 
 namespace velmora::gui::test {
@@ -115,10 +116,7 @@ void write_dated_series(const QString& path, int n) {
     QVERIFY(f);
     std::fprintf(f, "date,Alpha index,Beta rate,Gamma\n");
     unsigned state = 4242;
-    const auto noise = [&state] {
-        state = state * 1103515245u + 12345u;
-        return static_cast<double>((state >> 16) & 0x7fff) / 32768.0 - 0.5;
-    };
+    const auto noise = [&state] { return lcg_noise(state); };
     double x = 0.0;
     double y = 0.0;
     double z = 0.0;
@@ -221,16 +219,13 @@ class ChartsTest : public QObject {
         outcome.result.best_codes = {1};
         outcome.result.generations = 20;
         outcome.result.series = loaded.info;
-        auto series = std::make_shared<RunSeries>();
-        series->n_oss = loaded.n_oss();
-        series->k = 3;
-        series->info = loaded.info;
-        for (int t = 1; t <= series->n_oss; ++t) {
+        outcome.series = make_run_series(loaded, loaded.n_oss());
+        auto rows = std::make_shared<double_matrix>(1, loaded.n_oss(), 1, 3);
+        for (int t = 1; t <= loaded.n_oss(); ++t) {
             for (int c = 1; c <= 3; ++c) {
-                series->values.push_back(loaded.serie[t][c]);
+                (*rows)[t][c] = loaded.serie[t][c];
             }
         }
-        outcome.series = series;
         AnalysisRequest asked;
         asked.forecast = 6;
         asked.paths = 200;
@@ -241,12 +236,6 @@ class ChartsTest : public QObject {
         settings.seed = 11;
         outcome.analyses.analysis = run_analysis(model_from_fit(summary.model), loaded.serie,
                                                  loaded.n_oss(), asked, settings);
-        auto rows = std::make_shared<double_matrix>(1, loaded.n_oss(), 1, 3);
-        for (int t = 1; t <= loaded.n_oss(); ++t) {
-            for (int c = 1; c <= 3; ++c) {
-                (*rows)[t][c] = loaded.serie[t][c];
-            }
-        }
         outcome.analyses.rows_read = rows;
         inference::InferenceOptions tests;
         tests.replicates = 4;

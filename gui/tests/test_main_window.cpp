@@ -138,9 +138,7 @@ class MainWindowTest : public QObject {
     // the replication under way only when there are several.
     void replications_and_refine_reach_the_run() {
         VelmoraDlg w(function_of(script_), seedings_);
-        ParameterValues p;
-        p.config.maxgen = 2;
-        w.set_parameters(p);
+        w.set_parameters(with_generations(2));
         QCOMPARE(w.findChild<QSpinBox*>("replicationsSpin")->value(), 1);
         QVERIFY(w.findChild<QCheckBox*>("refineCheck")->isChecked());
         w.show();
@@ -167,9 +165,7 @@ class MainWindowTest : public QObject {
 
     void generation_display_follows_the_run_and_ok_works_again() {
         VelmoraDlg w(function_of(script_), seedings_);
-        ParameterValues p;
-        p.config.maxgen = 3;
-        w.set_parameters(p);
+        w.set_parameters(with_generations(3));
         w.show();
         for (int run = 1; run <= 2; ++run) {
             QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);

@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 
+#include "app/reported_inference.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
 #include "data/series.hpp"
@@ -49,15 +50,12 @@ constexpr int kRows = 150;
 constexpr int kWindowThreads = 2;
 
 ParameterValues small_run() {
-    ParameterValues p;
-    p.config.popsize = 10;
-    p.config.maxgen = 4;
-    p.config.n_oss = kRows;
-    p.config.n_comp = 2;
-    p.config.min_oss_reg = 15;
-    p.config.m = 1;
-    p.config.course_file = "serie.txt";
-    return p;
+    return short_search(4, kRows);
+}
+
+// The problem small_run searches, on its series read afresh.
+ModelProblem searched_problem(const double_matrix& serie) {
+    return problem_of(small_run().config, serie);
 }
 
 QString formatted(const char* format, double value) {
@@ -120,17 +118,11 @@ class ModelAnalysisTest : public QObject {
     Q_OBJECT
   private slots:
     void init() {
-        workdir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(workdir_->isValid());
-        QVERIFY(QDir::setCurrent(workdir_->path()));
-        write_threshold_series(workdir_->filePath("serie.txt"), kRows);
-        write_default_course_file(workdir_->path());
+        workdir_ = enter_series_folder(kRows);
+        QVERIFY(workdir_ != nullptr);
     }
 
-    void cleanup() {
-        QDir::setCurrent(QDir::tempPath());
-        workdir_.reset();
-    }
+    void cleanup() { leave_folder(workdir_); }
 
     void best_model_page_shows_the_core_inference_of_every_reported_model() {
         const KeptRun kept;
@@ -148,12 +140,7 @@ class ModelAnalysisTest : public QObject {
 
         // The core on the series read afresh, on one thread, at the run's seed.
         const double_matrix serie = read_course_file("serie.txt", kRows, 2);
-        ModelProblem problem;
-        problem.serie_matrix = &serie;
-        problem.n_oss = kRows;
-        problem.n_comp = 2;
-        problem.min_oss_reg = 15;
-        problem.m = 1;
+        const ModelProblem problem = searched_problem(serie);
         inference::InferenceOptions options;
         options.replicates = 29;
         options.confidence = 0.9;
@@ -268,12 +255,7 @@ class ModelAnalysisTest : public QObject {
         QVERIFY(reported.model.estimated());
 
         const double_matrix serie = read_course_file("serie.txt", kRows, 2);
-        ModelProblem problem;
-        problem.serie_matrix = &serie;
-        problem.n_oss = kRows;
-        problem.n_comp = 2;
-        problem.min_oss_reg = 15;
-        problem.m = 1;
+        const ModelProblem problem = searched_problem(serie);
         inference::InferenceOptions options;
         options.regime_replicates = 19;
         options.seed = static_cast<std::uint64_t>(r.casual);

@@ -20,6 +20,7 @@
 #include "main_window.hpp"
 #include "modal.hpp"
 #include "suites.hpp"
+#include "threshold_series.hpp"
 #include "window_probe.hpp"
 
 namespace velmora::gui::test {
@@ -30,38 +31,13 @@ constexpr int kRunTimeoutMs = 120000;
 constexpr int kObservations = 60;
 
 // Two components with a regime switch: the second follows the first with a
-// coefficient whose sign depends on the first's level. A fixed linear
-// congruential sequence supplies the noise, so the file is the same every
-// time.
-void write_series(const QString& path) {
-    std::FILE* f = std::fopen(path.toLocal8Bit().constData(), "w");
-    QVERIFY(f);
-    unsigned state = 12345;
-    const auto noise = [&state] {
-        state = state * 1103515245u + 12345u;
-        return static_cast<double>((state >> 16) & 0x7fff) / 32768.0 - 0.5;
-    };
-    double x = 0.0;
-    double y = 0.0;
-    for (int t = 0; t < kObservations; ++t) {
-        const double nx = 0.6 * x + noise();
-        const double ny = (x > 0.0 ? 0.5 : -0.4) * y + 0.3 * x + noise();
-        x = nx;
-        y = ny;
-        std::fprintf(f, "%.6f %.6f\n", x, y);
-    }
-    std::fclose(f);
-}
+// coefficient whose sign depends on the first's level.
+constexpr SwitchingDynamics kDynamics{12345, 0.6, 0.5, -0.4, 0.3};
 
 ParameterValues small_run() {
-    ParameterValues p;
+    ParameterValues p = short_search(3, kObservations);
     p.config.popsize = 4;
-    p.config.maxgen = 3;
-    p.config.n_oss = kObservations;
-    p.config.n_comp = 2;
     p.config.min_oss_reg = 5;
-    p.config.m = 1;
-    p.config.course_file = "serie.txt";
     return p;
 }
 
@@ -80,16 +56,12 @@ class RealRunTest : public QObject {
     Q_OBJECT
   private slots:
     void init() {
-        workdir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(workdir_->isValid());
-        QVERIFY(QDir::setCurrent(workdir_->path()));
-        write_series(workdir_->filePath("serie.txt"));
+        workdir_ = enter_fresh_folder();
+        QVERIFY(workdir_ != nullptr);
+        write_threshold_series(workdir_->filePath("serie.txt"), kObservations, kDynamics);
     }
 
-    void cleanup() {
-        QDir::setCurrent(QDir::tempPath());
-        workdir_.reset();
-    }
+    void cleanup() { leave_folder(workdir_); }
 
     void small_run_from_ok_ends_at_the_last_generation() {
         VelmoraDlg w(&run_search, seedings_);

@@ -45,15 +45,7 @@ namespace {
 constexpr int kRunTimeoutMs = 120000;
 
 ParameterValues small_real_run(int maxgen) {
-    ParameterValues p;
-    p.config.popsize = 10;
-    p.config.maxgen = maxgen;
-    p.config.n_oss = 150;
-    p.config.n_comp = 2;
-    p.config.min_oss_reg = 15;
-    p.config.m = 1;
-    p.config.course_file = "serie.txt";
-    return p;
+    return short_search(maxgen, 150);
 }
 
 SearchTab* search_tab(const VelmoraDlg& w) {
@@ -70,17 +62,11 @@ class ResultsTabsTest : public QObject {
     Q_OBJECT
   private slots:
     void init() {
-        workdir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(workdir_->isValid());
-        QVERIFY(QDir::setCurrent(workdir_->path()));
-        write_threshold_series(workdir_->filePath("serie.txt"), 150);
-        write_default_course_file(workdir_->path());
+        workdir_ = enter_series_folder(150);
+        QVERIFY(workdir_ != nullptr);
     }
 
-    void cleanup() {
-        QDir::setCurrent(QDir::tempPath());
-        workdir_.reset();
-    }
+    void cleanup() { leave_folder(workdir_); }
 
     void results_area_has_the_messages_first_then_the_pages() {
         auto script = std::make_shared<ScriptedRun>();
@@ -97,9 +83,7 @@ class ResultsTabsTest : public QObject {
         auto script = std::make_shared<ScriptedRun>();
         SeedingCounter seedings;
         VelmoraDlg w(function_of(script), seedings);
-        ParameterValues p;
-        p.config.maxgen = 40;
-        w.set_parameters(p);
+        w.set_parameters(with_generations(40));
         w.show();
         for (int run = 0; run < 2; ++run) {
             QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
@@ -191,9 +175,7 @@ class ResultsTabsTest : public QObject {
         auto script = std::make_shared<ScriptedRun>();
         SeedingCounter seedings;
         VelmoraDlg w(function_of(script), seedings);
-        ParameterValues p;
-        p.config.maxgen = 12;
-        w.set_parameters(p);
+        w.set_parameters(with_generations(12));
         w.show();
         QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);

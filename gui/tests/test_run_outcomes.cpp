@@ -66,15 +66,7 @@ class ProbeTab : public ResultsTab {
 };
 
 ParameterValues small_real_run(const std::string& course_file = "serie.txt") {
-    ParameterValues p;
-    p.config.popsize = 10;
-    p.config.maxgen = 3;
-    p.config.n_oss = kRows;
-    p.config.n_comp = 2;
-    p.config.min_oss_reg = 15;
-    p.config.m = 1;
-    p.config.course_file = course_file;
-    return p;
+    return short_search(3, kRows, course_file);
 }
 
 QByteArray contents(const QString& path) {
@@ -138,18 +130,12 @@ class RunOutcomesTest : public QObject {
     Q_OBJECT
   private slots:
     void init() {
-        workdir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(workdir_->isValid());
-        QVERIFY(QDir::setCurrent(workdir_->path()));
-        write_threshold_series(workdir_->filePath("serie.txt"), kRows);
-        write_default_course_file(workdir_->path());
+        workdir_ = enter_series_folder(kRows);
+        QVERIFY(workdir_ != nullptr);
         script_ = std::make_shared<ScriptedRun>();
     }
 
-    void cleanup() {
-        QDir::setCurrent(QDir::tempPath());
-        workdir_.reset();
-    }
+    void cleanup() { leave_folder(workdir_); }
 
     // The command line fails for the same folder; the window must not show
     // a success.
@@ -159,9 +145,7 @@ class RunOutcomesTest : public QObject {
                               {"/full/PredictionThresholdUnivariate.txt", "File too large"}};
         };
         VelmoraDlg w(function_of(script_), seedings_);
-        ParameterValues p;
-        p.config.maxgen = 2;
-        w.set_parameters(p);
+        w.set_parameters(with_generations(2));
         w.show();
         auto seen = answer_box();
         QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
@@ -179,9 +163,7 @@ class RunOutcomesTest : public QObject {
 
     void a_run_that_wrote_every_file_shows_no_error_box() {
         VelmoraDlg w(function_of(script_), seedings_);
-        ParameterValues p;
-        p.config.maxgen = 2;
-        w.set_parameters(p);
+        w.set_parameters(with_generations(2));
         w.show();
         // Any box is closed, and the watch is over before the next test.
         constexpr int kWatchMs = 2000;
@@ -293,9 +275,7 @@ class RunOutcomesTest : public QObject {
     // 1000 rows, Min. Obs. Reg. 50 and order 2: two regimes need 102 rows.
     void holdout_leaving_too_few_rows_is_refused_before_the_run() {
         VelmoraDlg w(function_of(script_), seedings_);
-        ParameterValues p;
-        p.config.maxgen = 1;
-        w.set_parameters(p);
+        w.set_parameters(with_generations(1));
         AnalysisChoices choices;
         choices.request.holdout = 899;
         w.set_analysis_choices(choices);
@@ -434,9 +414,7 @@ class RunOutcomesTest : public QObject {
             r.serie = rows;
         };
         VelmoraDlg w(function_of(script_), seedings_);
-        ParameterValues p;
-        p.config.maxgen = 2;
-        w.set_parameters(p);
+        w.set_parameters(with_generations(2));
         w.show();
         QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
         wait_for_the_end(w);

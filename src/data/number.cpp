@@ -99,12 +99,11 @@ bool holds_byte_order_mark(std::string_view token) {
 
 namespace {
 
-// Length of the valid UTF-8 sequence starting at text[i], or 0.
-std::size_t utf8_sequence(std::string_view text, std::size_t i) {
+// Length of the multi-byte sequence that the lead byte text[i] starts, when
+// all its continuation bytes follow; 0 for a single byte, a byte that leads
+// no sequence or a cut one. The code point itself is not looked at.
+std::size_t multibyte_length(std::string_view text, std::size_t i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-        return 1;
-    }
     std::size_t length = 0;
     if (c >= 0xc2 && c <= 0xdf) {
         length = 2;
@@ -120,6 +119,19 @@ std::size_t utf8_sequence(std::string_view text, std::size_t i) {
         if ((static_cast<unsigned char>(text[i + k]) & 0xc0) != 0x80) {
             return 0;
         }
+    }
+    return length;
+}
+
+// Length of the valid UTF-8 sequence starting at text[i], or 0.
+std::size_t utf8_sequence(std::string_view text, std::size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+        return 1;
+    }
+    const std::size_t length = multibyte_length(text, i);
+    if (length == 0) {
+        return 0;
     }
     const auto second = static_cast<unsigned char>(text[i + 1]);
     // Overlong forms, surrogates and code points above U+10FFFF.
@@ -194,18 +206,8 @@ std::string shown_text(std::string_view shown) {
         // A well-formed UTF-8 sequence of a printable character passes as it
         // is, so names such as "Zürich" read naturally; the byte-order mark
         // and the C1 controls (U+0080..U+009F) do not.
-        std::size_t length = 0;
-        if (c >= 0xc2 && c <= 0xdf) {
-            length = 2;
-        } else if (c >= 0xe0 && c <= 0xef) {
-            length = 3;
-        } else if (c >= 0xf0 && c <= 0xf4) {
-            length = 4;
-        }
-        bool printable = length > 0 && i + length <= shown.size();
-        for (std::size_t k = 1; printable && k < length; ++k) {
-            printable = (static_cast<unsigned char>(shown[i + k]) & 0xc0) == 0x80;
-        }
+        const std::size_t length = multibyte_length(shown, i);
+        bool printable = length > 0;
         if (printable && c == 0xc2 && static_cast<unsigned char>(shown[i + 1]) < 0xa0) {
             printable = false;
         }

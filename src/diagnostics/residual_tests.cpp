@@ -26,6 +26,13 @@ Matrix demeaned(const Matrix& u) {
     return u.rowwise() - u.colwise().mean();
 }
 
+// The residual rows less their means; observations receives their number.
+Matrix demeaned_rows(std::span<const double> residuals, int k, int& observations) {
+    Matrix u = demeaned(rows_of(residuals, k));
+    observations = static_cast<int>(u.rows());
+    return u;
+}
+
 }  // namespace
 
 double chi_squared_upper(double x, double df) {
@@ -46,9 +53,8 @@ PortmanteauTest portmanteau_test(std::span<const double> residuals, int k, int l
     if (k < 1) {
         return out;
     }
-    const Matrix u = demeaned(rows_of(residuals, k));
+    const Matrix u = demeaned_rows(residuals, k, out.observations);
     const Eigen::Index t = u.rows();
-    out.observations = static_cast<int>(t);
     if (lags < 1 || lags >= t) {
         return out;
     }
@@ -83,9 +89,8 @@ NormalityTest normality_test(std::span<const double> residuals, int k) {
     if (k < 1) {
         return out;
     }
-    const Matrix u = demeaned(rows_of(residuals, k));
+    const Matrix u = demeaned_rows(residuals, k, out.observations);
     const Eigen::Index t = u.rows();
-    out.observations = static_cast<int>(t);
     if (t <= k) {
         return out;
     }

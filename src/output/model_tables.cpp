@@ -2,65 +2,61 @@
 
 namespace velmora {
 
-nlohmann::json coefficients_json(const FittedModel& model) {
+namespace {
+
+// One element a regime; empty for a model that was not estimated.
+template <class OfRegime>
+nlohmann::json per_regime(const FittedModel& model, const OfRegime& of_regime) {
     nlohmann::json regimes = nlohmann::json::array();
     if (!model.estimated()) {
         return regimes;
     }
     for (int r = 1; r <= model.n_regime; ++r) {
-        nlohmann::json lags = nlohmann::json::array();
-        for (int lag = 1; lag <= model.m; ++lag) {
-            nlohmann::json equations = nlohmann::json::array();
-            for (int e = 1; e <= model.k; ++e) {
-                nlohmann::json variables = nlohmann::json::array();
-                for (int v = 1; v <= model.k; ++v) {
-                    variables.push_back(model.coefficient(r, lag, e, v));
-                }
-                equations.push_back(std::move(variables));
-            }
-            lags.push_back(std::move(equations));
-        }
-        regimes.push_back(std::move(lags));
+        regimes.push_back(of_regime(r));
     }
     return regimes;
+}
+
+// Rows 1..rows of cell(i, j) for the columns j = 1..columns.
+template <class Cell>
+nlohmann::json grid(int rows, int columns, const Cell& cell) {
+    nlohmann::json out = nlohmann::json::array();
+    for (int i = 1; i <= rows; ++i) {
+        nlohmann::json row = nlohmann::json::array();
+        for (int j = 1; j <= columns; ++j) {
+            row.push_back(cell(i, j));
+        }
+        out.push_back(std::move(row));
+    }
+    return out;
+}
+
+}  // namespace
+
+nlohmann::json coefficients_json(const FittedModel& model) {
+    return per_regime(model, [&model](int r) {
+        nlohmann::json lags = nlohmann::json::array();
+        for (int lag = 1; lag <= model.m; ++lag) {
+            lags.push_back(grid(model.k, model.k, [&](int equation, int variable) {
+                return model.coefficient(r, lag, equation, variable);
+            }));
+        }
+        return lags;
+    });
 }
 
 nlohmann::json deterministic_json(const FittedModel& model) {
-    nlohmann::json regimes = nlohmann::json::array();
-    if (!model.estimated()) {
-        return regimes;
-    }
-    for (int r = 1; r <= model.n_regime; ++r) {
-        nlohmann::json terms = nlohmann::json::array();
-        for (int j = 0; j < model.deterministic_terms(); ++j) {
-            nlohmann::json equations = nlohmann::json::array();
-            for (int e = 1; e <= model.k; ++e) {
-                equations.push_back(model.deterministic_coefficient(r, j, e));
-            }
-            terms.push_back(std::move(equations));
-        }
-        regimes.push_back(std::move(terms));
-    }
-    return regimes;
+    return per_regime(model, [&model](int r) {
+        return grid(model.deterministic_terms(), model.k, [&](int term, int equation) {
+            return model.deterministic_coefficient(r, term - 1, equation);
+        });
+    });
 }
 
 nlohmann::json sigma_json(const FittedModel& model) {
-    nlohmann::json regimes = nlohmann::json::array();
-    if (!model.estimated()) {
-        return regimes;
-    }
-    for (int r = 1; r <= model.n_regime; ++r) {
-        nlohmann::json rows = nlohmann::json::array();
-        for (int i = 1; i <= model.k; ++i) {
-            nlohmann::json row = nlohmann::json::array();
-            for (int j = 1; j <= model.k; ++j) {
-                row.push_back(model.covariance(r, i, j));
-            }
-            rows.push_back(std::move(row));
-        }
-        regimes.push_back(std::move(rows));
-    }
-    return regimes;
+    return per_regime(model, [&model](int r) {
+        return grid(model.k, model.k, [&](int i, int j) { return model.covariance(r, i, j); });
+    });
 }
 
 }  // namespace velmora
