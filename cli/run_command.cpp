@@ -454,7 +454,7 @@ int execute(RunCommandState& state, const Spread& spread) {
                     inference::format_inference_summary(*refined_inference).c_str());
     }
     if (reported_inference && reported_inference->regime_tests) {
-        std::fputs(regime_choice_note(config, *reported_inference).c_str(), stdout);
+        std::fputs(regime_choice_note(config, *reported_inference, &result.series).c_str(), stdout);
     }
     std::fputs(format_analysis(analysis).c_str(), stdout);
     if (const auto& shown = result.refined ? refined_diagnostics : best_diagnostics) {

@@ -18,6 +18,13 @@ ModelProblem problem_of(const RunConfig& config, const double_matrix& serie) {
     return problem;
 }
 
+ModelProblem problem_of(const RunConfig& config, const LoadedSeries& series) {
+    ModelProblem problem = problem_of(config, series.serie);
+    problem.threshold_components = series.info.threshold_components;
+    problem.external_columns = series.info.external_columns;
+    return problem;
+}
+
 std::optional<inference::ModelInference> infer_reported(
     const RunConfig& config, const double_matrix& serie, const StructureSummary& model,
     const inference::InferenceOptions& options) {
@@ -35,8 +42,8 @@ std::optional<diagnostics::ModelDiagnostics> diagnose_reported(
     return diagnostics::diagnose(model.model, options);
 }
 
-std::string regime_choice_note(const RunConfig& config,
-                               const inference::ModelInference& inference) {
+std::string regime_choice_note(const RunConfig& config, const inference::ModelInference& inference,
+                               const SeriesInfo* series) {
     if (!inference.regime_tests || inference.regime_tests->stopped) {
         return "";
     }
@@ -54,10 +61,11 @@ std::string regime_choice_note(const RunConfig& config,
         "The tests of the number of regimes prefer %d regimes on y%d at lag %d to the reported "
         "model's %d. To fit that model:\n",
         tests.selected_regimes, tests.component, tests.lag, inference.model_regimes);
-    text += "  " +
-            fit_command_line(fit_arguments(config, tests.component, tests.lag,
-                                           tests.selected_regimes, tests.selected_thresholds)) +
-            "\n";
+    text +=
+        "  " +
+        fit_command_line(fit_arguments(config, tests.component, tests.lag, tests.selected_regimes,
+                                       tests.selected_thresholds, series)) +
+        "\n";
     return text;
 }
 

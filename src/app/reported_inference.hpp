@@ -7,6 +7,7 @@
 
 #include "app/run_config.hpp"
 #include "app/threshold_app.hpp"
+#include "data/series.hpp"
 #include "diagnostics/model_diagnostics.hpp"
 #include "inference/model_inference.hpp"
 #include "model/problem.hpp"
@@ -17,6 +18,8 @@ namespace velmora {
 // configuration gives. Report settings (folder, console) stay at their
 // defaults.
 ModelProblem problem_of(const RunConfig& config, const double_matrix& serie);
+// The same with the series' threshold columns (listed and external).
+ModelProblem problem_of(const RunConfig& config, const LoadedSeries& series);
 
 // Empty when the model was not estimated.
 std::optional<inference::ModelInference> infer_reported(const RunConfig& config,
@@ -32,6 +35,7 @@ std::optional<diagnostics::ModelDiagnostics> diagnose_reported(
 // When the tests of the number of regimes select another number than the
 // model has: which model they prefer, and the `velmora fit` command for it
 // (one line each, ending in '\n'); empty otherwise.
-std::string regime_choice_note(const RunConfig& config, const inference::ModelInference& inference);
+std::string regime_choice_note(const RunConfig& config, const inference::ModelInference& inference,
+                               const SeriesInfo* series = nullptr);
 
 }  // namespace velmora

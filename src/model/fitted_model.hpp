@@ -68,7 +68,10 @@ struct FittedModel {
     ModelStructure used;
 
     int n_oss = 0;
-    int k = 0;                        // components
+    int k = 0;  // components
+    // The file's column of each external threshold column (series column
+    // k + j): the number the reports give it.
+    std::vector<int> external_columns;
     int m = 0;                        // largest order
     Include include = Include::none;  // deterministic terms of every regime
     int trend_origin = 0;             // the trend of time t is trend_origin + t
@@ -104,6 +107,13 @@ struct FittedModel {
 
     bool estimated() const noexcept { return status == EstimateStatus::estimated; }
     int threshold_variables() const noexcept { return given.threshold_variables; }
+    // The threshold variables' series columns (one or two).
+    std::vector<int> threshold_columns() const;
+    // Whether a threshold variable is an external column, and the number the
+    // reports give series column c: a component's own, an external column's
+    // number in the file.
+    bool external_threshold() const;
+    int reported_column(int c) const;
 
     // Regime r (1..n_regime) at order p (1..m, default m). Throws
     // std::out_of_range when the estimate did not reach it.

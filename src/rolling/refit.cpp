@@ -71,7 +71,7 @@ std::optional<StructureSummary> refit_thresholds(const RunConfig& config,
     RunConfig sized = config;
     sized.n_oss = n;
     sized.n_comp = k;
-    ModelProblem problem = problem_of(sized, rows.serie);
+    ModelProblem problem = problem_of(sized, rows);
     problem.trend_origin = trend_origin;
     StructureSummary summary = summarize_structure(problem, moved);
     if (!summary.model.estimated()) {
