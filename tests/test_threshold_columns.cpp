@@ -177,12 +177,18 @@ TEST(ThresholdColumns, RunReportsTheExternalColumnRefusesItsForecastAndReplays) 
     ASSERT_NE(at, std::string::npos) << run.out;
     const std::string arguments =
         run.out.substr(at + marker.size(), run.out.find('\n', at) - at - marker.size());
-    const CommandResult fit = run_cli(arguments + " --workdir replay --json fit.json", dir);
+    const CommandResult fit = run_cli(
+        arguments + " --workdir replay --json fit.json --rolling 3 --rolling-window 400", dir);
     ASSERT_EQ(fit.status, 0) << fit.out << fit.err;
     const auto fitted = nlohmann::json::parse(read_file(dir.path() / "fit.json"));
     EXPECT_DOUBLE_EQ(fitted["model"]["criterion"].get<double>(),
                      refined["criterion"].get<double>());
     EXPECT_EQ(fitted["model"]["external"], nlohmann::json::array({true}));
+    // The rolling origins step through the observed X as well.
+    const auto& origin = fitted["rolling"]["structures"][0];
+    EXPECT_EQ(origin["status"], "estimated");
+    EXPECT_EQ(origin["component_names"], nlohmann::json::array({"X"}));
+    EXPECT_EQ(fitted["rolling"]["forecasts"], nlohmann::json::array({3}));
 
     // fit refuses forecasts and impulse responses of such a model up front.
     const CommandResult refused = run_cli(

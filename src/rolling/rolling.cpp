@@ -330,16 +330,17 @@ json rolling_json(const RollingResult& r, const SeriesInfo& info) {
         json s = {{"origin", o.origin}, {"first_row", o.first_row}};
         if (o.model) {
             const json model = model_json(*o.model, o.model->criterion, o.model->fitness, nullptr);
-            for (const char* key : {"threshold_variables", "components", "lags", "regimes",
-                                    "thresholds", "observations_per_regime", "criterion"}) {
+            for (const char* key :
+                 {"threshold_variables", "components", "lags", "regimes", "thresholds",
+                  "observations_per_regime", "criterion", "external"}) {
                 if (model.contains(key)) {
                     s[key] = model.at(key);
                 }
             }
-            if (info.has_names) {
+            if (info.has_names || model.contains("external")) {
                 json names = json::array();
-                for (const json& c : s.value("components", json::array())) {
-                    names.push_back(info.component(c.get<int>()));
+                for (int c : o.model->model.threshold_columns()) {
+                    names.push_back(info.component(c));
                 }
                 s["component_names"] = names;
             }
