@@ -57,10 +57,14 @@ std::string regime_choice_note(const RunConfig& config, const inference::ModelIn
             "reported model's %d regimes.\n",
             inference.order, inference.model_regimes);
     }
+    // An external threshold variable is not one of the y's: named.
+    const std::string variable = series != nullptr && series->external(tests.component)
+                                     ? series->shown_component(tests.component)
+                                     : strprintf("y%d", tests.component);
     std::string text = strprintf(
-        "The tests of the number of regimes prefer %d regimes on y%d at lag %d to the reported "
+        "The tests of the number of regimes prefer %d regimes on %s at lag %d to the reported "
         "model's %d. To fit that model:\n",
-        tests.selected_regimes, tests.component, tests.lag, inference.model_regimes);
+        tests.selected_regimes, variable.c_str(), tests.lag, inference.model_regimes);
     text +=
         "  " +
         fit_command_line(fit_arguments(config, tests.component, tests.lag, tests.selected_regimes,
