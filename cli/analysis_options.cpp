@@ -125,6 +125,7 @@ SplitSeries read_with_held_out(std::optional<LoadedSeries> loaded, const RunConf
         SeriesRequest request;
         request.path = config.course_file;
         request.columns = config.columns;
+        request.threshold_columns = config.threshold_columns;
         request.n_oss = rows;
         request.n_comp = config.n_comp;
         loaded = load_series(request);
@@ -136,7 +137,8 @@ SplitSeries read_with_held_out(std::optional<LoadedSeries> loaded, const RunConf
     split.all = std::move(*loaded);
     if (fit_rows < split.all.n_oss()) {
         LoadedSeries first;
-        const int k = split.all.n_comp();
+        // The external threshold columns come along.
+        const int k = split.all.serie.col_hi();
         first.serie = double_matrix(1, fit_rows, 1, k);
         for (int t = 1; t <= fit_rows; ++t) {
             for (int c = 1; c <= k; ++c) {

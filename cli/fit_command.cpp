@@ -27,6 +27,7 @@
 #include "cli/mpi_executor.hpp"
 #include "cli/progress_line.hpp"
 #include "cli/rolling_options.hpp"
+#include "data/number.hpp"
 #include "data/series.hpp"
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
@@ -53,6 +54,10 @@ struct FitCommandState {
     std::optional<int> lag;
     // Two threshold variables.
     std::vector<int> components;
+    // The threshold variables as typed: component numbers, or with
+    // --threshold-columns the listed columns' names or file column numbers.
+    std::optional<std::string> component_text;
+    std::vector<std::string> components_text;
     std::vector<int> lags;
     std::optional<int> type_model;
     // Either form.
@@ -135,7 +140,8 @@ void check_position(int value, int n_oss) {
     }
 }
 
-ModelStructure structure_from_codes(const std::vector<long long>& codes, int n_oss) {
+ModelStructure structure_from_codes(const std::vector<long long>& codes, int n_oss,
+                                    const std::vector<int>& listed) {
     if (codes.size() != static_cast<std::size_t>(kNumFields)) {
         refuse(
             strprintf("--codes needs exactly %d field codes, got %zu", kNumFields, codes.size()));
@@ -151,12 +157,50 @@ ModelStructure structure_from_codes(const std::vector<long long>& codes, int n_o
         }
         fields[static_cast<std::size_t>(i)] = static_cast<std::uint32_t>(code);
     }
-    return decode_structure(fields);
+    return decode_structure(fields, listed);
 }
 
-ModelStructure structure_from_options(const FitCommandState& s) {
+// A threshold variable as typed: a component number, or with
+// --threshold-columns one of the listed columns by its name or file column
+// number (an external column becomes series column n_comp + j).
+int threshold_column_of(const std::string& text, const SeriesInfo& info, const char* option) {
+    if (info.threshold_components.empty()) {
+        int number = 0;
+        const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (ec != std::errc() || ptr != text.data() + text.size()) {
+            refuse(
+                strprintf("%s: \"%s\" is not a component number (names need "
+                          "--threshold-columns)",
+                          option, data::shown_text(text).c_str()));
+        }
+        return number;
+    }
+    const int column = info.column_named(text);
+    for (int listed : info.threshold_components) {
+        if (column != 0 && listed == column) {
+            return column;
+        }
+    }
+    refuse(strprintf("%s: %s is not among the columns of --threshold-columns", option,
+                     data::shown_text(text).c_str()));
+}
+
+void resolve_threshold_columns(FitCommandState& s, const SeriesInfo& info) {
+    if (s.component_text) {
+        s.component = threshold_column_of(*s.component_text, info, "--component");
+    }
+    s.components.clear();
+    for (const std::string& text : s.components_text) {
+        s.components.push_back(threshold_column_of(text, info, "--components"));
+    }
+}
+
+ModelStructure structure_from_options(const FitCommandState& s, const SeriesInfo& info) {
     const int n_oss = s.config.n_oss;
-    const int n_comp = s.config.n_comp;
+    // With --threshold-columns every listed column has been checked.
+    const int n_comp = info.threshold_components.empty()
+                           ? s.config.n_comp
+                           : s.config.n_comp + static_cast<int>(info.external_columns.size());
     const bool one_form = s.component.has_value() || s.lag.has_value();
     const bool two_form = !s.components.empty() || !s.lags.empty() || s.type_model.has_value();
     const bool code_form = !s.codes.empty();
@@ -188,7 +232,7 @@ ModelStructure structure_from_options(const FitCommandState& s) {
                 "--codes already holds the regimes and positions; drop --regimes and "
                 "--positions");
         }
-        return structure_from_codes(s.codes, n_oss);
+        return structure_from_codes(s.codes, n_oss, info.threshold_components);
     }
 
     ModelStructure out;
@@ -230,7 +274,10 @@ ModelStructure structure_from_options(const FitCommandState& s) {
     }
     check_component(s.components[0], n_comp, "--components");
     check_component(s.components[1], n_comp, "--components");
-    if (s.components[0] == s.components[1]) {
+    // One listed threshold column stands for both of the search's codes: it
+    // may then serve twice, at two lags.
+    if (s.components[0] == s.components[1] &&
+        (info.threshold_components.size() != 1 || s.lags[0] == s.lags[1])) {
         refuse("--components: the two threshold variables must be different components");
     }
     check_lag(s.lags[0], "--lags");
@@ -322,7 +369,7 @@ std::string map_thresholds(FitCommandState& s, const LoadedSeries& series) {
     }
     std::string text;
     for (std::size_t i = 0; i < s.thresholds.size(); ++i) {
-        check_component(components[i], series.n_comp(), two ? "--components" : "--component");
+        check_component(components[i], series.serie.col_hi(), two ? "--components" : "--component");
         check_lag(lags[i], two ? "--lags" : "--lag");
         const PositionForValue found = position_for_threshold(
             series.serie, series.info, components[i], lags[i], s.thresholds[i]);
@@ -362,7 +409,7 @@ nlohmann::json fit_json(const FitCommandState& state, const SeriesInfo& series,
         codes = state.codes;
     }
     json model = model_json(summary, summary.criterion, summary.fitness, codes);
-    if (series.has_names) {
+    if (series.has_names || model.contains("external")) {
         json names = json::array();
         for (int component : threshold_components(summary.structure)) {
             names.push_back(series.component(component));
@@ -429,10 +476,11 @@ int execute(FitCommandState& state, const Spread& spread) {
     const SplitSeries split = read_with_held_out(std::move(loaded), c, rows_read, c.n_oss);
     const LoadedSeries& series = split.fit_rows();
     std::string text;
+    resolve_threshold_columns(state, series.info);
     if (!state.thresholds.empty()) {
         text += map_thresholds(state, series);
     }
-    ModelStructure structure = structure_from_options(state);
+    ModelStructure structure = structure_from_options(state, series.info);
     if (!state.orders.empty()) {
         structure.orders = orders_from_options(state, regime_count(structure));
     }
@@ -440,6 +488,14 @@ int execute(FitCommandState& state, const Spread& spread) {
     check_tables_path(state.tables_path);
     check_charts_available(state.charts_dir);
     check_threshold_magnitudes(series.serie, series.info, threshold_components(structure));
+    for (int c : threshold_components(structure)) {
+        if (series.info.external(c) && state.analysis.forecast > 0) {
+            refuse(external_threshold_refusal("--forecast", "forecasts"));
+        }
+        if (series.info.external(c) && state.analysis.girf > 0) {
+            refuse(external_threshold_refusal("--girf", "impulse responses"));
+        }
+    }
 
     // Output files that are not regular, would replace a file of the fit's,
     // or cannot be created are refused before estimating.
@@ -468,7 +524,7 @@ int execute(FitCommandState& state, const Spread& spread) {
     InterruptGuard interrupts(stage::fit);
     const std::atomic<bool>* stop = &interrupts.stop_requested();
     StdConsole console;
-    ModelProblem problem = problem_of(c, series.serie);
+    ModelProblem problem = problem_of(c, series);
     problem.replication = 1;
     problem.result_dir = state.workdir;
     problem.console = &console;
@@ -638,9 +694,9 @@ void add_fit_command(CLI::App& app, int& exit_status) {
         "exp(-criterion/100) that a search would give it.");
     options::Bindings& b = state->bindings;
     bind_problem(b, state->config, state->workdir);
-    b.bind(options::component, state->component);
+    b.bind(options::component, state->component_text);
     b.bind(options::lag, state->lag);
-    b.bind(options::components, state->components);
+    b.bind(options::components, state->components_text);
     b.bind(options::lags, state->lags);
     b.bind(options::type_model, state->type_model);
     b.bind(options::regimes, state->regimes);

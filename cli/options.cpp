@@ -63,6 +63,7 @@ std::optional<LoadedSeries> load_for_sizes(RunConfig& config, const ProblemOptio
     SeriesRequest request;
     request.path = config.course_file;
     request.columns = config.columns;
+    request.threshold_columns = config.threshold_columns;
     if (n_oss_given) {
         request.n_oss = config.n_oss;
     }

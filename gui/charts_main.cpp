@@ -98,6 +98,11 @@ Input read_input(const json& doc) {
     info.has_names = !info.component_names.empty();
     info.row_labels = s.at("labels").get<std::vector<std::string>>();
     info.label_name = s.value("label_name", std::string());
+    if (s.contains("external_columns")) {
+        info.file_columns = s.at("file_columns").get<std::vector<int>>();
+        info.external_columns = s.at("external_columns").get<std::vector<int>>();
+        info.external_names = s.at("external_names").get<std::vector<std::string>>();
+    }
     const json& values = s.at("values");
     const int rows = static_cast<int>(values.size());
     const int k = rows > 0 ? static_cast<int>(values[0].size()) : 0;

@@ -61,9 +61,25 @@ ColumnPicker::ColumnPicker(const QString& course_file, const ColumnChoice& curre
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         item->setCheckState(chosen ? Qt::Checked : Qt::Unchecked);
     }
+    auto* threshold_caption =
+        new QLabel(tr("Threshold variables, modelled or not (none checked: the first two "
+                      "components; a column that is not modelled only splits the regimes):"),
+                   this);
+    threshold_caption->setWordWrap(true);
+    threshold_ = new QListWidget(this);
+    threshold_->setObjectName(QStringLiteral("thresholdColumns"));
+    for (const std::string& name : columns) {
+        auto* item = new QListWidgetItem(QString::fromStdString(name), threshold_);
+        const bool chosen = std::find(current.threshold.begin(), current.threshold.end(), name) !=
+                            current.threshold.end();
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+        item->setCheckState(chosen ? Qt::Checked : Qt::Unchecked);
+    }
     note_->setText(problem_.isEmpty()
                        ? tr("The order of the file is kept; the first two chosen can serve as "
-                            "threshold variables.")
+                            "threshold variables, unless threshold variables are checked: the "
+                            "search then codes the first two of those, the refinement may use "
+                            "any.")
                        : problem_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setEnabled(problem_.isEmpty());
@@ -72,6 +88,8 @@ ColumnPicker::ColumnPicker(const QString& course_file, const ColumnChoice& curre
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(caption);
     layout->addWidget(modelled_, 1);
+    layout->addWidget(threshold_caption);
+    layout->addWidget(threshold_, 1);
     layout->addWidget(note_);
     layout->addWidget(buttons);
 }
@@ -90,6 +108,12 @@ ColumnChoice ColumnPicker::choice() const {
     if (all) {
         out.modelled.clear();
     }
+    for (int i = 0; i < threshold_->count(); ++i) {
+        const QListWidgetItem* item = threshold_->item(i);
+        if (item->checkState() == Qt::Checked) {
+            out.threshold.push_back(item->text().toStdString());
+        }
+    }
     return out;
 }
 
@@ -107,14 +131,19 @@ void ColumnPicker::accept() {
 }
 
 QString describe_columns(const ColumnChoice& choice) {
-    if (choice.modelled.empty()) {
-        return QObject::tr("all columns");
+    const auto joined = [](const std::vector<std::string>& list) {
+        QStringList names;
+        for (const std::string& name : list) {
+            names << QString::fromStdString(name);
+        }
+        return names.join(QStringLiteral(", "));
+    };
+    const QString modelled =
+        choice.modelled.empty() ? QObject::tr("all columns") : joined(choice.modelled);
+    if (choice.threshold.empty()) {
+        return modelled;
     }
-    QStringList names;
-    for (const std::string& name : choice.modelled) {
-        names << QString::fromStdString(name);
-    }
-    return names.join(QStringLiteral(", "));
+    return QObject::tr("%1; threshold variables %2").arg(modelled, joined(choice.threshold));
 }
 
 }  // namespace velmora::gui

@@ -15,10 +15,11 @@ class QListWidget;
 
 namespace velmora::gui {
 
-// The columns a run reads. A choice of the threshold columns belongs here
-// beside the modelled ones, with a list of its own in the picker.
+// The columns a run reads: those modelled, and those that may serve as
+// threshold variables (--threshold-columns), modelled or not.
 struct ColumnChoice {
-    std::vector<std::string> modelled;  // empty: every column of numbers
+    std::vector<std::string> modelled;   // empty: every column of numbers
+    std::vector<std::string> threshold;  // empty: the first two components
 };
 
 // The columns of numbers of a course file: their header names, or their
@@ -37,6 +38,7 @@ class ColumnPicker : public QDialog {
     // The columns checked, in the file's order; empty when every column is.
     ColumnChoice choice() const;
     QListWidget* modelled_list() const { return modelled_; }
+    QListWidget* threshold_list() const { return threshold_; }
     // Why the file's columns could not be listed; empty when they could.
     const QString& problem() const { return problem_; }
 
@@ -45,11 +47,13 @@ class ColumnPicker : public QDialog {
 
   private:
     QListWidget* modelled_ = nullptr;
+    QListWidget* threshold_ = nullptr;
     QLabel* note_ = nullptr;
     QString problem_;
 };
 
-// "all columns", or the names chosen: "DAX, CAC".
+// "all columns", or the names chosen: "DAX, CAC"; with threshold columns,
+// "DAX, CAC; threshold variables VIX, DAX".
 QString describe_columns(const ColumnChoice& choice);
 
 }  // namespace velmora::gui

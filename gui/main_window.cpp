@@ -450,6 +450,7 @@ void VelmoraDlg::open_parameters() {
         RunConfig& now = parameters_.config;
         if (now.course_file == before.course_file && now.n_comp == before.n_comp) {
             now.columns = before.columns;
+            now.threshold_columns = before.threshold_columns;
         }
         show_columns();
     }
@@ -462,6 +463,7 @@ void VelmoraDlg::choose_columns() {
     RunConfig& config = parameters_.config;
     ColumnChoice current;
     current.modelled = config.columns;
+    current.threshold = config.threshold_columns;
     ColumnPicker picker(QString::fromStdString(config.course_file), current, this);
     if (!picker.problem().isEmpty()) {
         show_error(picker.problem());
@@ -472,6 +474,7 @@ void VelmoraDlg::choose_columns() {
     }
     const ColumnChoice chosen = picker.choice();
     config.columns = chosen.modelled;
+    config.threshold_columns = chosen.threshold;
     config.n_comp = chosen.modelled.empty() ? picker.modelled_list()->count()
                                             : static_cast<int>(chosen.modelled.size());
     show_columns();
@@ -480,6 +483,7 @@ void VelmoraDlg::choose_columns() {
 void VelmoraDlg::show_columns() {
     ColumnChoice choice;
     choice.modelled = parameters_.config.columns;
+    choice.threshold = parameters_.config.threshold_columns;
     columns_label_->setText(describe_columns(choice));
 }
 

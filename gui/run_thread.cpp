@@ -31,11 +31,11 @@ int generations_bred(const RunResult& result) {
 // The first `rows` rows of a series read, as the search takes them.
 LoadedSeries first_rows(const LoadedSeries& all, int rows) {
     LoadedSeries out;
-    out.serie = double_matrix(1, rows, 1, all.n_comp());
-    std::copy(
-        all.serie.data(),
-        all.serie.data() + static_cast<std::size_t>(rows) * static_cast<std::size_t>(all.n_comp()),
-        out.serie.data());
+    out.serie = double_matrix(1, rows, 1, all.serie.col_hi());
+    std::copy(all.serie.data(),
+              all.serie.data() +
+                  static_cast<std::size_t>(rows) * static_cast<std::size_t>(all.serie.col_hi()),
+              out.serie.data());
     out.info = all.info;
     if (out.info.row_labels.size() > static_cast<std::size_t>(rows)) {
         out.info.row_labels.resize(static_cast<std::size_t>(rows));
@@ -144,6 +144,7 @@ void RunThread::run() {
         SeriesRequest request;
         request.path = config_.course_file;
         request.columns = config_.columns;
+        request.threshold_columns = config_.threshold_columns;
         request.n_oss = config_.n_oss;
         request.n_comp = config_.n_comp;
         reading_ = true;
@@ -163,7 +164,8 @@ void RunThread::run() {
         const LoadedSeries searched = first_rows(all, outcome.config.n_oss);
         // The search's own check, made here so that it too leaves the files
         // alone.
-        check_threshold_magnitudes(searched.serie, searched.info, {1, 2});
+        check_threshold_magnitudes(searched.serie, searched.info,
+                                   search_threshold_components(searched.info.threshold_components));
         options.series = &searched;
         outcome.result = run_function_(outcome.config, options);
         outcome.began = true;

@@ -69,6 +69,7 @@ TEST(TaskExecutor, AFittedModelCrossesAsBytesWhole) {
     // Fields the report does not show travel too.
     model.orders = {2, 1, 2, 0};
     model.used.orders = {2, 1, 2, 0};
+    model.external_columns = {7};
     ByteWriter out;
     write_fitted_model(out, model);
     ByteReader in(out.bytes());
@@ -78,6 +79,7 @@ TEST(TaskExecutor, AFittedModelCrossesAsBytesWhole) {
     EXPECT_EQ(back.regime_of_time, model.regime_of_time);
     EXPECT_EQ(back.orders, model.orders);
     EXPECT_EQ(back.used.orders, model.used.orders);
+    EXPECT_EQ(back.external_columns, model.external_columns);
     EXPECT_EQ(back.passes.size(), model.passes.size());
     ByteWriter again;
     write_fitted_model(again, back);

@@ -366,6 +366,14 @@ class ChartsTest : public QObject {
         list->item(1)->setCheckState(Qt::Checked);
         QVERIFY(picker.choice().modelled.empty());  // every column
         QCOMPARE(describe_columns(picker.choice()), QString("all columns"));
+        // Threshold variables: none checked by default, then in the file's order.
+        QCOMPARE(picker.threshold_list()->count(), 3);
+        QVERIFY(picker.choice().threshold.empty());
+        picker.threshold_list()->item(2)->setCheckState(Qt::Checked);
+        picker.threshold_list()->item(0)->setCheckState(Qt::Checked);
+        QCOMPARE(picker.choice().threshold, (std::vector<std::string>{"Alpha index", "Gamma"}));
+        QCOMPARE(describe_columns(picker.choice()),
+                 QString("all columns; threshold variables Alpha index, Gamma"));
 
         // Without a header the columns are numbered.
         const QString plain = dir.filePath("plain.txt");

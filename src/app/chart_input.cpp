@@ -25,22 +25,34 @@ nlohmann::json chart_input_json(const ChartInput& in) {
     using nlohmann::json;
     json out = json::object();
     json values = json::array();
+    const SeriesInfo empty;
+    const SeriesInfo& s = in.series != nullptr ? *in.series : empty;
     if (in.rows != nullptr) {
+        // The components; an external threshold column is drawn from the
+        // model's threshold variable.
+        const int k = in.rows->col_hi() - static_cast<int>(s.external_columns.size());
         for (int t = 1; t <= in.rows_read; ++t) {
             json row = json::array();
-            for (int c = 1; c <= in.rows->col_hi(); ++c) {
+            for (int c = 1; c <= k; ++c) {
                 row.push_back(number((*in.rows)[t][c]));
             }
             values.push_back(std::move(row));
         }
     }
-    const SeriesInfo empty;
-    const SeriesInfo& s = in.series != nullptr ? *in.series : empty;
     out["series"] = {{"file", s.file},
                      {"names", s.names()},
                      {"labels", s.row_labels},
                      {"label_name", s.label_name},
                      {"values", std::move(values)}};
+    if (!s.external_columns.empty()) {
+        std::vector<std::string> names;
+        for (std::size_t j = 1; j <= s.external_columns.size(); ++j) {
+            names.push_back(s.component(s.n_comp() + static_cast<int>(j)));
+        }
+        out["series"]["file_columns"] = s.file_columns;
+        out["series"]["external_columns"] = s.external_columns;
+        out["series"]["external_names"] = names;
+    }
 
     out["model"] = nullptr;
     if (in.model != nullptr && in.model->estimated()) {

@@ -114,16 +114,17 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
                 loaded->info.file.c_str(), loaded->n_oss(), loaded->n_comp(), config.n_oss,
                 config.n_comp));
         }
-        series.serie = double_matrix(1, loaded->n_oss(), 1, loaded->n_comp());
+        series.serie = double_matrix(1, loaded->n_oss(), 1, loaded->serie.col_hi());
         std::copy(loaded->serie.data(),
                   loaded->serie.data() + static_cast<std::size_t>(loaded->n_oss()) *
-                                             static_cast<std::size_t>(loaded->n_comp()),
+                                             static_cast<std::size_t>(loaded->serie.col_hi()),
                   series.serie.data());
         series.info = loaded->info;
     } else {
         SeriesRequest request;
         request.path = config.course_file;
         request.columns = config.columns;
+        request.threshold_columns = config.threshold_columns;
         request.n_oss = config.n_oss;
         request.n_comp = config.n_comp;
         series = load_series(request);
@@ -131,8 +132,10 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
             console.err(warning + "\n");
         }
     }
-    // The search takes its threshold variables from components 1 and 2.
-    check_threshold_magnitudes(series.serie, series.info, {1, 2});
+    // The search takes its threshold variables from components 1 and 2, or
+    // from the first two threshold columns.
+    check_threshold_magnitudes(series.serie, series.info,
+                               search_threshold_components(series.info.threshold_components));
     run.serie_matrix = std::move(series.serie);
     run.series_info = std::move(series.info);
 

@@ -66,7 +66,8 @@ class DeferredReportHooks final : public AppHooks {
         app_.objfunc(members, layout);
     }
     void app_final_report(const individual& best, const ChromosomeLayout& layout) override {
-        report = decode_structure(read_field_codes(best.chrom, layout));
+        report = decode_structure(read_field_codes(best.chrom, layout),
+                                  app_.problem().threshold_components);
     }
 
     std::optional<ModelStructure> report;
@@ -163,7 +164,8 @@ void run_one(Replication& rep, const RunOptions& options,
     const individual& best = state.oldpop[state.stats.best_index];
     const FieldCodes codes = read_field_codes(best.chrom, state.layout);
     r.best_codes.assign(codes.begin(), codes.end());
-    r.best = summarize_structure(rep.problem, decode_structure(codes));
+    r.best =
+        summarize_structure(rep.problem, decode_structure(codes, rep.problem.threshold_components));
     r.best_fitness = best.raw_fitness;
     r.best_criterion = r.best.criterion;
     r.nevals = state.nevals;
@@ -237,7 +239,8 @@ double exact_best_criterion(const EngineState& state, const ModelProblem& proble
     }
     EstimationWorkspace workspace(problem);
     return estimate_criterion(problem, workspace,
-                              decode_structure(read_field_codes(best.chrom, state.layout)))
+                              decode_structure(read_field_codes(best.chrom, state.layout),
+                                               problem.threshold_components))
         .criterion;
 }
 
@@ -591,7 +594,8 @@ void choose_winner(RunResult& result) {
     }
 }
 
-std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStructure& s) {
+std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStructure& s,
+                                       const SeriesInfo* series) {
     std::vector<std::string> a = {"fit",
                                   "--course-file",
                                   config.course_file,
@@ -616,6 +620,15 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
     if (config.criterion != Criterion::classic) {
         a.insert(a.end(), {"--criterion", criterion_name(config.criterion)});
     }
+    const bool listed = !config.threshold_columns.empty() && series != nullptr;
+    if (listed) {
+        std::string columns;
+        for (const std::string& c : config.threshold_columns) {
+            columns += (columns.empty() ? "" : ",") + c;
+        }
+        a.insert(a.end(), {"--threshold-columns", columns});
+    }
+    const auto column = [&](int c) { return listed ? series->column_text(c) : std::to_string(c); };
     // Orders other than m are given back one per regime.
     const int regimes = regime_count(s);
     bool mixed = false;
@@ -636,13 +649,12 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
             }
             positions += std::to_string(s.one.pos_threshold[static_cast<std::size_t>(i)]);
         }
-        a.insert(a.end(), {"--component", std::to_string(s.one.which_serie), "--lag",
+        a.insert(a.end(), {"--component", column(s.one.which_serie), "--lag",
                            std::to_string(s.one.threshold_lag), "--regimes",
                            std::to_string(s.one.n_regime), "--positions", positions});
     } else {
         a.insert(a.end(),
-                 {"--components",
-                  std::to_string(s.two.which_serie1) + "," + std::to_string(s.two.which_serie2),
+                 {"--components", column(s.two.which_serie1) + "," + column(s.two.which_serie2),
                   "--lags", std::to_string(s.two.Ritardo1) + "," + std::to_string(s.two.Ritardo2),
                   "--type-model", std::to_string(s.two.type_model), "--regimes",
                   std::to_string(s.two.n_regime), "--positions",
@@ -655,13 +667,14 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
 }
 
 std::vector<std::string> fit_arguments(const RunConfig& config, int component, int lag, int regimes,
-                                       const std::array<double, 3>& thresholds) {
+                                       const std::array<double, 3>& thresholds,
+                                       const SeriesInfo* series) {
     ModelStructure s;
     s.threshold_variables = 1;
     s.one.which_serie = component;
     s.one.threshold_lag = lag;
     s.one.n_regime = regimes;
-    std::vector<std::string> a = fit_arguments(config, s);
+    std::vector<std::string> a = fit_arguments(config, s, series);
     std::string values;
     for (int i = 0; i < regimes - 1; ++i) {
         if (i > 0) {
@@ -687,7 +700,13 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
     // Components whose values collide with the estimators' sentinels cannot
     // serve as threshold variables: the search never uses them (1 and 2 are
     // checked before it), the refinement leaves them out.
-    for (int c = 1; c <= problem.n_comp; ++c) {
+    std::vector<int> listed = problem.threshold_components;
+    if (listed.empty()) {
+        for (int c = 1; c <= problem.n_comp; ++c) {
+            listed.push_back(c);
+        }
+    }
+    for (int c : listed) {
         const std::string trouble =
             threshold_magnitude_problem(*problem.serie_matrix, result.series, c);
         if (trouble.empty()) {
@@ -743,7 +762,7 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
     refined.exact_estimates = r.exact_estimates;
     refined.best_threshold = r.best_threshold;
     refined.best_threshold_criterion = r.best_threshold_criterion;
-    refined.fit_arguments = fit_arguments(config, r.structure);
+    refined.fit_arguments = fit_arguments(config, r.structure, &result.series);
 
     // The full report, in the estimators' formats, beside the search's.
     const std::filesystem::path dir = options.workdir / "refined";

@@ -73,13 +73,16 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
                    RunResult& result);
 
 // The arguments (after the program name) that make `velmora fit` estimate a
-// structure on the run's series.
-std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStructure& s);
+// structure on the run's series. With --threshold-columns the threshold
+// variables are named as fit then takes them, from the series read.
+std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStructure& s,
+                                       const SeriesInfo* series = nullptr);
 
 // The same for a one-variable model of `regimes` regimes (2 to 4) given by
 // its ascending thresholds, which fit maps back to the times that split the
 // series alike.
 std::vector<std::string> fit_arguments(const RunConfig& config, int component, int lag, int regimes,
-                                       const std::array<double, 3>& thresholds);
+                                       const std::array<double, 3>& thresholds,
+                                       const SeriesInfo* series = nullptr);
 
 }  // namespace velmora

@@ -18,6 +18,13 @@ ModelProblem problem_of(const RunConfig& config, const double_matrix& serie) {
     return problem;
 }
 
+ModelProblem problem_of(const RunConfig& config, const LoadedSeries& series) {
+    ModelProblem problem = problem_of(config, series.serie);
+    problem.threshold_components = series.info.threshold_components;
+    problem.external_columns = series.info.external_columns;
+    return problem;
+}
+
 std::optional<inference::ModelInference> infer_reported(
     const RunConfig& config, const double_matrix& serie, const StructureSummary& model,
     const inference::InferenceOptions& options) {
@@ -63,7 +70,10 @@ std::string regime_choice_note(const RunConfig& config, const inference::ModelIn
             "reported model's %d regimes.\n",
             inference.order, inference.model_regimes);
     }
-    const std::string name = inference::component_text(tests.component, series.shown_names());
+    // An external threshold variable is not one of the components: named.
+    const std::string name = series.external(tests.component)
+                                 ? series.shown_component(tests.component)
+                                 : inference::component_text(tests.component, series.shown_names());
     std::string text = strprintf(
         "The tests of the number of regimes prefer %d regimes on %s at lag %d to the reported "
         "model's %d%s. To fit that model:\n",
@@ -71,7 +81,7 @@ std::string regime_choice_note(const RunConfig& config, const inference::ModelIn
         inference.threshold_variables == 2 ? " on two threshold variables" : "");
     text += "  " +
             fit_command_line(fit_arguments(config, tests.component, tests.lag,
-                                           tests.selected_regimes, tests.selected_thresholds)) +
+                                           tests.selected_regimes, tests.selected_thresholds, &series)) +
             "\n";
     return text;
 }

@@ -8,6 +8,7 @@
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
 #include "app/threshold_app.hpp"
+#include "data/series.hpp"
 #include "diagnostics/model_diagnostics.hpp"
 #include "inference/model_inference.hpp"
 #include "model/problem.hpp"
@@ -18,6 +19,8 @@ namespace velmora {
 // configuration gives. Report settings (folder, console) stay at their
 // defaults.
 ModelProblem problem_of(const RunConfig& config, const double_matrix& serie);
+// The same with the series' threshold columns (listed and external).
+ModelProblem problem_of(const RunConfig& config, const LoadedSeries& series);
 
 // Empty when the model was not estimated.
 std::optional<inference::ModelInference> infer_reported(const RunConfig& config,

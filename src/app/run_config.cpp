@@ -42,6 +42,7 @@ void bind_search_options(options::Bindings& b, RunConfig& c) {
 void bind_problem_options(options::Bindings& b, RunConfig& c) {
     b.bind(options::course_file, c.course_file);
     b.bind(options::columns, c.columns);
+    b.bind(options::threshold_columns, c.threshold_columns);
     b.bind(options::n_obs, c.n_oss);
     b.bind(options::n_comp, c.n_comp);
     b.bind(options::min_obs_per_regime, c.min_oss_reg);

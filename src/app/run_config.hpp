@@ -44,6 +44,9 @@ struct RunConfig {
     // Components picked from the course file, in this order: header names or
     // 1-based column numbers. Empty: every column of numbers.
     std::vector<std::string> columns;
+    // Columns that may serve as threshold variables, modelled or not: names
+    // or 1-based column numbers. Empty: components 1 and 2 in the search.
+    std::vector<std::string> threshold_columns;
 };
 
 // Names of the choices for the command line and the JSON summary, in the

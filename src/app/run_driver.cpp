@@ -85,6 +85,8 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     problem.include = run.include;
     problem.trend_origin = options.trend_origin;
     problem.criterion = config.criterion;
+    problem.threshold_components = run.series_info.threshold_components;
+    problem.external_columns = run.series_info.external_columns;
     problem.result_dir = options.workdir;
     problem.console = &console;
     RunResult result;
@@ -176,7 +178,8 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
         const individual& best = state.oldpop[state.stats.best_index];
         const FieldCodes codes = read_field_codes(best.chrom, state.layout);
         result.best_codes.assign(codes.begin(), codes.end());
-        result.best = summarize_structure(problem, decode_structure(codes));
+        result.best =
+            summarize_structure(problem, decode_structure(codes, problem.threshold_components));
         result.best_fitness = best.raw_fitness;
         result.best_criterion = result.best.criterion;
         result.nevals = state.nevals;

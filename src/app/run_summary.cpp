@@ -45,7 +45,10 @@ std::string shape_words(const ModelStructure& s, const SeriesInfo& series) {
     if (is_linear(s)) {
         return "the linear VAR";
     }
-    if (series.has_names) {
+    const bool external = s.threshold_variables == 1 ? series.external(s.one.which_serie)
+                                                     : series.external(s.two.which_serie1) ||
+                                                           series.external(s.two.which_serie2);
+    if (series.has_names || external) {
         if (s.threshold_variables == 1) {
             return strprintf("%s at lag %d, %d regimes",
                              series.shown_component(s.one.which_serie).c_str(), s.one.threshold_lag,
@@ -123,14 +126,23 @@ nlohmann::json model_json(const StructureSummary& m, double criterion, double fi
         for (int i = 0; i < regimes - 1; ++i) {
             positions.push_back(s.one.pos_threshold[static_cast<std::size_t>(i)]);
         }
-        out["components"] = {s.one.which_serie};
+        out["components"] = {e.reported_column(s.one.which_serie)};
         out["lags"] = {s.one.threshold_lag};
         out["threshold_positions"] = positions;
     } else {
-        out["components"] = {s.two.which_serie1, s.two.which_serie2};
+        out["components"] = {e.reported_column(s.two.which_serie1),
+                             e.reported_column(s.two.which_serie2)};
         out["lags"] = {s.two.Ritardo1, s.two.Ritardo2};
         out["threshold_positions"] = {s.two.pos_thres_1, s.two.pos_thres_2};
         out["type_model"] = s.two.type_model;
+    }
+    // An external threshold variable is named by its column of the file.
+    if (e.external_threshold()) {
+        json external = json::array();
+        for (int c : e.threshold_columns()) {
+            external.push_back(c > e.k);
+        }
+        out["external"] = external;
     }
     return out;
 }
@@ -307,12 +319,14 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& run_option
     }
     // The names of each model's threshold components, when the file had them.
     const auto add_names = [&r](json& model) {
-        if (!r.series.has_names || model.is_null()) {
+        if (model.is_null() || (!r.series.has_names && !model.contains("external"))) {
             return;
         }
         json names = json::array();
-        for (const auto& k : model["components"]) {
-            names.push_back(r.series.component(k.get<int>()));
+        for (std::size_t i = 0; i < model["components"].size(); ++i) {
+            const bool external = model.contains("external") && model["external"][i].get<bool>();
+            names.push_back(r.series.component(
+                r.series.series_column(model["components"][i].get<int>(), external)));
         }
         model["component_names"] = names;
     };

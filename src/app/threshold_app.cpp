@@ -54,9 +54,11 @@ StructureSummary summarize_structure(const ModelProblem& problem, const ModelStr
 }
 
 std::string format_structure_summary(const StructureSummary& summary, const SeriesInfo* series) {
+    // An external column is named even in a file without names: "column 7".
     const auto component = [series](int k) {
-        return series != nullptr && series->has_names ? series->shown_component(k)
-                                                      : strprintf("component %d", k);
+        return series != nullptr && (series->has_names || series->external(k))
+                   ? series->shown_component(k) + (series->external(k) ? " (external)" : "")
+                   : strprintf("component %d", k);
     };
     std::string text;
     const ModelStructure& s = summary.structure;
@@ -335,8 +337,8 @@ void ThresholdApp::objfunc(std::span<individual* const> members, const Chromosom
     // Decoding reads the chromosomes on this thread, in member order; only
     // the estimates go to the pool.
     for (std::size_t i = 0; i < members.size(); ++i) {
-        const ModelStructure structure =
-            decode_structure(read_field_codes(members[i]->chrom, layout));
+        const ModelStructure structure = decode_structure(
+            read_field_codes(members[i]->chrom, layout), problem_.threshold_components);
         if (!im.use_cache) {
             im.job_of_member[i] = static_cast<int>(im.jobs.size());
             im.jobs.push_back({structure, {}});
@@ -377,7 +379,8 @@ void ThresholdApp::objfunc(std::span<individual* const> members, const Chromosom
 }
 
 void ThresholdApp::app_final_report(const individual& best, const ChromosomeLayout& layout) {
-    const ModelStructure structure = decode_structure(read_field_codes(best.chrom, layout));
+    const ModelStructure structure =
+        decode_structure(read_field_codes(best.chrom, layout), problem_.threshold_components);
     const FittedModel model = estimate(problem_, impl_->pool.main_workspace(), structure);
     impl_->last_report =
         write_model_report(model, problem_.replication, problem_.result_dir, problem_.console);

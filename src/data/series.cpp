@@ -1,5 +1,6 @@
 #include "data/series.hpp"
 
+#include <charconv>
 #include <cmath>
 
 #include "data/number.hpp"
@@ -43,7 +44,68 @@ std::string SeriesInfo::component(int k) const {
         !component_names[static_cast<std::size_t>(k - 1)].empty()) {
         return component_names[static_cast<std::size_t>(k - 1)];
     }
+    if (external(k)) {
+        const auto j = static_cast<std::size_t>(k - n_comp() - 1);
+        if (j < external_names.size() && !external_names[j].empty()) {
+            return external_names[j];
+        }
+        return strprintf("column %d", external_columns[j]);
+    }
     return strprintf("component %d", k);
+}
+
+int SeriesInfo::column_named(const std::string& text) const {
+    const int columns = n_comp() + static_cast<int>(external_columns.size());
+    if (has_names) {
+        for (int k = 1; k <= columns; ++k) {
+            if (k <= n_comp()
+                    ? component_names[static_cast<std::size_t>(k - 1)] == text
+                    : external_names[static_cast<std::size_t>(k - n_comp() - 1)] == text) {
+                return k;
+            }
+        }
+    }
+    int number = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (ec != std::errc() || ptr != text.data() + text.size()) {
+        return 0;
+    }
+    for (int k = 1; k <= columns; ++k) {
+        const int file_column = k <= n_comp()
+                                    ? file_columns[static_cast<std::size_t>(k - 1)]
+                                    : external_columns[static_cast<std::size_t>(k - n_comp() - 1)];
+        if (file_column == number) {
+            return k;
+        }
+    }
+    return 0;
+}
+
+std::string SeriesInfo::column_text(int k) const {
+    if (has_names) {
+        return component(k);
+    }
+    const int file_column =
+        k <= n_comp() ? file_columns[static_cast<std::size_t>(k - 1)] : reported_column(k);
+    return std::to_string(file_column);
+}
+
+int SeriesInfo::series_column(int reported, bool is_external) const {
+    if (is_external) {
+        for (std::size_t j = 0; j < external_columns.size(); ++j) {
+            if (external_columns[j] == reported) {
+                return n_comp() + static_cast<int>(j) + 1;
+            }
+        }
+    }
+    return reported;
+}
+
+int SeriesInfo::reported_column(int k) const {
+    if (external(k)) {
+        return external_columns[static_cast<std::size_t>(k - n_comp() - 1)];
+    }
+    return k;
 }
 
 std::vector<std::string> SeriesInfo::names() const {
@@ -89,15 +151,23 @@ LoadedSeries load_series(const SeriesRequest& request) {
     data::TableRequest table_request;
     table_request.path = request.path;
     table_request.columns = request.columns;
+    table_request.threshold_columns = request.threshold_columns;
     table_request.rows = request.n_oss;
     table_request.width = request.n_comp;
     const data::Table table = data::read_table(table_request);
 
     LoadedSeries out;
-    out.serie = double_matrix(1, table.rows, 1, table.columns);
+    const int extras = table.extra_count();
+    out.serie = double_matrix(1, table.rows, 1, table.columns + extras);
     for (int t = 1; t <= table.rows; ++t) {
         for (int k = 1; k <= table.columns; ++k) {
             out.serie[t][k] = table.at(t - 1, k - 1);
+        }
+        for (int j = 1; j <= extras; ++j) {
+            out.serie[t][table.columns + j] =
+                table.extra_values[static_cast<std::size_t>(t - 1) *
+                                       static_cast<std::size_t>(extras) +
+                                   static_cast<std::size_t>(j - 1)];
         }
     }
     SeriesInfo& info = out.info;
@@ -106,6 +176,9 @@ LoadedSeries load_series(const SeriesRequest& request) {
     info.has_names = table.has_header;
     info.component_names = table.column_names;
     info.file_columns = table.file_columns;
+    info.external_columns = table.extra_file_columns;
+    info.external_names = table.extra_names;
+    info.threshold_components = table.threshold_slots;
     info.label_name = table.label_name;
     info.row_labels = table.row_labels;
     info.rows_read = table.rows;

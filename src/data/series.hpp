@@ -19,8 +19,17 @@ struct SeriesInfo {
     bool has_names = false;  // the file's header named the components
     std::vector<std::string> component_names;  // 1 per component (index k-1); may be empty
     std::vector<int> file_columns;             // 1-based column of the file of each component
-    std::string label_name;                    // header of the label column, when any
-    std::vector<std::string> row_labels;       // 1 per time (index t-1), or empty
+    // Columns read only as threshold variables (--threshold-columns): column
+    // n_comp + j of the series is the file's column external_columns[j-1],
+    // named external_names[j-1] when the file has a header.
+    std::vector<int> external_columns;
+    std::vector<std::string> external_names;
+    // The columns of the series that may serve as threshold variables, in
+    // the order listed (1..n_comp a component, beyond an external column);
+    // empty: the default candidates.
+    std::vector<int> threshold_components;
+    std::string label_name;               // header of the label column, when any
+    std::vector<std::string> row_labels;  // 1 per time (index t-1), or empty
     int rows_read = 0;
     long long rows_in_file = 0;  // a lower bound when rows_in_file_exact is false
     bool rows_in_file_exact = true;
@@ -29,8 +38,26 @@ struct SeriesInfo {
     // shows them once, when it reads the file.
     std::vector<std::string> warnings;
 
-    // "DAX", or "component 3" when the file has no name for it.
+    // "DAX", or "component 3" when the file has no name for it; beyond the
+    // components, the external column's name or "column 7" (its file column).
     std::string component(int k) const;
+    int n_comp() const { return static_cast<int>(file_columns.size()); }
+    // Whether column k of the series is an external column, and the number
+    // the reports give a threshold variable: a component's own number, an
+    // external column's number in the file.
+    bool external(int k) const {
+        return k > n_comp() && static_cast<std::size_t>(k - n_comp()) <= external_columns.size();
+    }
+    int reported_column(int k) const;
+    // The series column a file's column is named by: its header name, else
+    // its number in the file; 0 when it is neither a component nor an
+    // external column.
+    int column_named(const std::string& text) const;
+    // The text that names series column k that way: its header name when
+    // the file has one, else its number in the file.
+    std::string column_text(int k) const;
+    // The series column of a number the reports gave (reported_column).
+    int series_column(int reported, bool external) const;
     // Every component's name when the file's header named them, else empty.
     std::vector<std::string> names() const;
     // The label of time t (1-based), or "" when the file has none.
@@ -51,15 +78,19 @@ struct SeriesInfo {
 struct SeriesRequest {
     std::filesystem::path path;
     std::vector<std::string> columns;
+    // Columns that may serve as threshold variables (names or 1-based
+    // numbers); those not among the components are read beside them.
+    std::vector<std::string> threshold_columns;
     std::optional<int> n_oss;
     std::optional<int> n_comp;
 };
 
 struct LoadedSeries {
-    double_matrix serie;  // rows 1..n_oss, columns 1..n_comp
+    // Rows 1..n_oss, columns 1..n_comp, then the external threshold columns.
+    double_matrix serie;
     SeriesInfo info;
     int n_oss() const { return serie.row_hi(); }
-    int n_comp() const { return serie.col_hi(); }
+    int n_comp() const { return serie.col_hi() - static_cast<int>(info.external_columns.size()); }
 };
 
 // Reads the series. A white-space stream of numbers is read in row order as

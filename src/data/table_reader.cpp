@@ -32,6 +32,34 @@ constexpr std::size_t kMaxField = 1 << 20;
     throw ConfigError(text);
 }
 
+// The threshold columns (file columns) as slots of the table: a chosen
+// column keeps its own, any other becomes an extra column read beside them.
+void place_threshold_columns(const std::vector<int>& chosen, const std::vector<int>& wanted,
+                             Table& table) {
+    table.threshold_slots.clear();
+    table.extra_file_columns.clear();
+    const int w = static_cast<int>(chosen.size());
+    for (int column : wanted) {
+        const auto own = std::find(chosen.begin(), chosen.end(), column);
+        const auto extra =
+            std::find(table.extra_file_columns.begin(), table.extra_file_columns.end(), column);
+        int slot = 0;
+        if (own != chosen.end()) {
+            slot = static_cast<int>(own - chosen.begin()) + 1;
+        } else if (extra != table.extra_file_columns.end()) {
+            slot = w + static_cast<int>(extra - table.extra_file_columns.begin()) + 1;
+        } else {
+            table.extra_file_columns.push_back(column);
+            slot = w + table.extra_count();
+        }
+        if (std::find(table.threshold_slots.begin(), table.threshold_slots.end(), slot) !=
+            table.threshold_slots.end()) {
+            refuse(strprintf("--threshold-columns: column %d is listed twice", column));
+        }
+        table.threshold_slots.push_back(slot);
+    }
+}
+
 bool is_blank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
@@ -217,17 +245,41 @@ class StreamReader {
             }
             chosen_.push_back(number);
         }
+        for (const std::string& column : request.threshold_columns) {
+            int number = 0;
+            const auto [ptr, ec] =
+                std::from_chars(column.data(), column.data() + column.size(), number);
+            if (ec != std::errc() || ptr != column.data() + column.size() || number < 1) {
+                refuse(strprintf(
+                    "--threshold-columns: %s has no header row of names; name its columns by "
+                    "number from 1 (\"%s\" is not one)",
+                    name_.c_str(), shown_token(column).c_str()));
+            }
+            wanted_.push_back(number);
+        }
         table_mode_ = !chosen_.empty();
-        row_.assign(chosen_.size(), 0.0);
         if (table_mode_) {
-            column_slot_.assign(
-                static_cast<std::size_t>(*std::max_element(chosen_.begin(), chosen_.end())), -1);
+            place_threshold_columns(chosen_, wanted_, table_);
+        }
+        const int extras = table_.extra_count();
+        row_.assign(chosen_.size() + static_cast<std::size_t>(extras), 0.0);
+        if (table_mode_) {
+            int widest = *std::max_element(chosen_.begin(), chosen_.end());
+            for (int column : table_.extra_file_columns) {
+                widest = std::max(widest, column);
+            }
+            column_slot_.assign(static_cast<std::size_t>(widest), -1);
             for (std::size_t i = 0; i < chosen_.size(); ++i) {
                 int& slot = column_slot_[static_cast<std::size_t>(chosen_[i] - 1)];
                 if (slot >= 0) {
                     refuse(strprintf("--columns: column %d is picked twice", chosen_[i]));
                 }
                 slot = static_cast<int>(i);
+            }
+            for (int j = 0; j < extras; ++j) {
+                column_slot_[static_cast<std::size_t>(
+                    table_.extra_file_columns[static_cast<std::size_t>(j)] - 1)] =
+                    static_cast<int>(chosen_.size()) + j;
             }
         }
     }
@@ -375,7 +427,9 @@ class StreamReader {
                               name_.c_str(), line_, tokens_in_line_, first_width_));
             }
             if (row_stored_) {
-                table_.values.insert(table_.values.end(), row_.begin(), row_.end());
+                const auto own = row_.begin() + static_cast<std::ptrdiff_t>(chosen_.size());
+                table_.values.insert(table_.values.end(), row_.begin(), own);
+                table_.extra_values.insert(table_.extra_values.end(), own, row_.end());
                 row_stored_ = false;
             }
             if (table_mode_ && lines_with_tokens_ > request_.max_rows) {
@@ -392,6 +446,14 @@ class StreamReader {
         int w = 0;
         long long rows_in_file = 0;
         if (table_mode_) {
+            for (int column : table_.extra_file_columns) {
+                if (column > first_width_) {
+                    refuse(
+                        strprintf("--threshold-columns: column %d does not exist; the lines "
+                                  "of %s hold %d numbers",
+                                  column, name_.c_str(), std::max(first_width_, 0)));
+                }
+            }
             for (int column : chosen_) {
                 if (column > first_width_) {
                     refuse(strprintf(
@@ -444,6 +506,16 @@ class StreamReader {
             for (int k = 1; k <= w; ++k) {
                 table_.file_columns.push_back(k);
             }
+            // Every column is a component: a threshold column is one of them.
+            for (int column : wanted_) {
+                if (column > w) {
+                    refuse(
+                        strprintf("--threshold-columns: column %d does not exist; the rows "
+                                  "of %s hold %d numbers",
+                                  column, name_.c_str(), w));
+                }
+            }
+            place_threshold_columns(table_.file_columns, wanted_, table_);
         }
 
         if (request_.rows) {
@@ -477,12 +549,15 @@ class StreamReader {
             table_.rows = static_cast<int>(rows_in_file);
         }
         table_.values.resize(static_cast<std::size_t>(table_.rows) * static_cast<std::size_t>(w));
+        table_.extra_values.resize(static_cast<std::size_t>(table_.rows) *
+                                   static_cast<std::size_t>(table_.extra_count()));
     }
 
     const TableRequest& request_;
     Table& table_;
     std::string name_;
     std::vector<int> chosen_;
+    std::vector<int> wanted_;  // the threshold columns
     std::vector<int> column_slot_;
     bool table_mode_ = false;
     std::vector<double> row_;  // the chosen columns of the current line
@@ -727,7 +802,7 @@ class DelimitedReader {
             }
         } else {
             for (const std::string& wanted : request_.columns) {
-                chosen_.push_back(resolve(wanted));
+                chosen_.push_back(resolve(wanted, "--columns"));
             }
         }
         for (std::size_t i = 0; i < chosen_.size(); ++i) {
@@ -757,9 +832,22 @@ class DelimitedReader {
         }
         table_.columns = w;
         table_.file_columns = chosen_;
+        std::vector<int> wanted;
+        for (const std::string& column : request_.threshold_columns) {
+            const int c = resolve(column, "--threshold-columns");
+            if (table_.has_labels && c == 1) {
+                refuse(strprintf("--threshold-columns: %s of %s holds the row labels, not numbers",
+                                 column_text(1).c_str(), name_.c_str()));
+            }
+            wanted.push_back(c);
+        }
+        place_threshold_columns(chosen_, wanted, table_);
         if (table_.has_header) {
             for (int c : chosen_) {
                 table_.column_names.emplace_back(trimmed(header_[static_cast<std::size_t>(c - 1)]));
+            }
+            for (int c : table_.extra_file_columns) {
+                table_.extra_names.emplace_back(trimmed(header_[static_cast<std::size_t>(c - 1)]));
             }
         }
         if (request_.rows) {
@@ -768,7 +856,7 @@ class DelimitedReader {
         }
     }
 
-    int resolve(const std::string& wanted) const {
+    int resolve(const std::string& wanted, const char* option) const {
         const std::string_view key = trimmed(wanted);
         if (table_.has_header) {
             int exact = 0;
@@ -780,7 +868,7 @@ class DelimitedReader {
                 }
             }
             if (matches > 1) {
-                refuse(strprintf("--columns: %s names %d columns of %s; pick one by number",
+                refuse(strprintf("%s: %s names %d columns of %s; pick one by number", option,
                                  shown_token(key).c_str(), matches, name_.c_str()));
             }
             if (exact > 0) {
@@ -791,7 +879,7 @@ class DelimitedReader {
         const auto [ptr, ec] = std::from_chars(key.data(), key.data() + key.size(), number);
         if (ec == std::errc() && ptr == key.data() + key.size()) {
             if (number < 1 || number > width_) {
-                refuse(strprintf("--columns: column %d does not exist; %s has columns 1 to %d",
+                refuse(strprintf("%s: column %d does not exist; %s has columns 1 to %d", option,
                                  number, name_.c_str(), width_));
             }
             return number;
@@ -801,51 +889,58 @@ class DelimitedReader {
             for (const std::string& h : header_) {
                 known += (known.empty() ? "" : ", ") + shown_token(trimmed(h));
             }
-            refuse(strprintf("--columns: no column named \"%s\" in %s; its columns are %s",
+            refuse(strprintf("%s: no column named \"%s\" in %s; its columns are %s", option,
                              shown_token(key).c_str(), name_.c_str(), known.c_str()));
         }
-        refuse(strprintf(
-            "--columns: %s has no header row of names; pick its columns by number (\"%s\" is "
-            "not one)",
-            name_.c_str(), shown_token(key).c_str()));
+        refuse(
+            strprintf("%s: %s has no header row of names; pick its columns by number (\"%s\" is "
+                      "not one)",
+                      option, name_.c_str(), shown_token(key).c_str()));
     }
 
     void store(std::span<const std::string> fields) {
         for (int c : chosen_) {
-            const std::string_view cell = trimmed(fields[static_cast<std::size_t>(c - 1)]);
-            double value = 0.0;
-            if (cell.empty()) {
-                refuse(
-                    strprintf("%s: empty cell; nothing is filled in: give the value or drop "
-                              "the row",
-                              where(c).c_str()));
-            }
-            if (is_missing_marker(cell)) {
-                refuse(
-                    strprintf("%s: \"%s\" marks a missing value; nothing is filled in: give "
-                              "the value or drop the row",
-                              where(c).c_str(), shown_token(cell).c_str()));
-            }
-            if (!parse_number(cell, value)) {
-                std::string text = strprintf("%s: \"%s\" is not a number", where(c).c_str(),
-                                             shown_token(cell).c_str());
-                if (holds_byte_order_mark(cell)) {
-                    text += ": it holds a UTF-8 byte-order mark (\\xEF\\xBB\\xBF)";
-                } else if (cell.find(',') != std::string_view::npos) {
-                    text += " (a decimal comma? write the decimal point as '.')";
-                }
-                refuse(text);
-            }
-            if (!std::isfinite(value)) {
-                refuse(strprintf("%s: \"%s\" is not a finite number", where(c).c_str(),
-                                 shown_token(cell).c_str()));
-            }
-            table_.values.push_back(value);
+            table_.values.push_back(cell_value(fields, c));
+        }
+        for (int c : table_.extra_file_columns) {
+            table_.extra_values.push_back(cell_value(fields, c));
         }
         if (table_.has_labels) {
             table_.row_labels.push_back(utf8_from_file_text(trimmed(fields[0])));
         }
         table_.file_lines.push_back(static_cast<int>(std::min<long long>(record_line_, INT32_MAX)));
+    }
+
+    double cell_value(std::span<const std::string> fields, int c) const {
+        const std::string_view cell = trimmed(fields[static_cast<std::size_t>(c - 1)]);
+        double value = 0.0;
+        if (cell.empty()) {
+            refuse(
+                strprintf("%s: empty cell; nothing is filled in: give the value or drop "
+                          "the row",
+                          where(c).c_str()));
+        }
+        if (is_missing_marker(cell)) {
+            refuse(
+                strprintf("%s: \"%s\" marks a missing value; nothing is filled in: give "
+                          "the value or drop the row",
+                          where(c).c_str(), shown_token(cell).c_str()));
+        }
+        if (!parse_number(cell, value)) {
+            std::string text = strprintf("%s: \"%s\" is not a number", where(c).c_str(),
+                                         shown_token(cell).c_str());
+            if (holds_byte_order_mark(cell)) {
+                text += ": it holds a UTF-8 byte-order mark (\\xEF\\xBB\\xBF)";
+            } else if (cell.find(',') != std::string_view::npos) {
+                text += " (a decimal comma? write the decimal point as '.')";
+            }
+            refuse(text);
+        }
+        if (!std::isfinite(value)) {
+            refuse(strprintf("%s: \"%s\" is not a finite number", where(c).c_str(),
+                             shown_token(cell).c_str()));
+        }
+        return value;
     }
 
     void complete() {

@@ -24,6 +24,10 @@ struct TableRequest {
     // Columns to read, in this order: header names or 1-based column numbers
     // of the file (the label column counts). Empty: every data column.
     std::vector<std::string> columns;
+    // Columns that may serve as threshold variables, named as in `columns`:
+    // those among the chosen columns are not read twice, the others are read
+    // beside them (Table::extra_*).
+    std::vector<std::string> threshold_columns;
     // Data rows to read from the top; all of them when empty.
     std::optional<int> rows;
     // Values per row (--n-comp): how a white-space stream is cut into rows,
@@ -56,6 +60,12 @@ struct Table {
     int rows = 0;
     int columns = 0;
     std::vector<double> values;  // rows x columns, row after row
+    // Per threshold column asked for: 1..columns for a chosen column, columns
+    // + j for the j-th extra column.
+    std::vector<int> threshold_slots;
+    std::vector<int> extra_file_columns;   // 1-based file column of each extra column
+    std::vector<std::string> extra_names;  // of the extra columns; empty without a header
+    std::vector<double> extra_values;      // rows x extra columns, row after row
     // How the reader settled a doubt about the file (a first row that may or
     // may not be a header), one line each without a line end.
     std::vector<std::string> warnings;
@@ -64,6 +74,7 @@ struct Table {
     long long rows_in_file = 0;
     bool rows_in_file_exact = true;
 
+    int extra_count() const { return static_cast<int>(extra_file_columns.size()); }
     double at(int row, int column) const {
         return values[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns) +
                       static_cast<std::size_t>(column)];

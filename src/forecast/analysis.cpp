@@ -158,8 +158,27 @@ void validate_analysis(const AnalysisRequest& r, int n_oss, int n_comp) {
     }
 }
 
-AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix& series, int rows,
+std::string external_threshold_refusal(const char* option, const char* what) {
+    return strprintf(
+        "%s: the regimes are switched by an external threshold variable, a column of the file "
+        "that is not modelled; %s need its values after the last row read, which nothing "
+        "predicts (the hold-out check, --holdout, reads its observed values instead)",
+        option, what);
+}
+
+AnalysisResult run_analysis(const ThresholdVarModel& fitted, const double_matrix& series, int rows,
                             const AnalysisRequest& request, const AnalysisSettings& settings) {
+    // An external threshold variable is read as observed, at every row read.
+    ThresholdVarModel model = fitted;
+    model.external_width = std::max(series.col_hi() - model.k, 0);
+    model.external.clear();
+    for (int t = 1; t <= rows && model.external_width > 0; ++t) {
+        for (int j = 1; j <= model.external_width; ++j) {
+            model.external.push_back(series[t][model.k + j]);
+        }
+    }
+    const bool external = model.rule.component > model.k ||
+                          (model.rule.threshold_variables == 2 && model.rule.component2 > model.k);
     AnalysisResult result;
     result.rows = rows;
     result.fit_rows = rows - request.holdout;
@@ -187,9 +206,21 @@ AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix&
         return result;
     }
 
+    // Forecasts and impulse responses of an external threshold variable are
+    // refused; the hold-out check goes on.
+    const auto refuse_external = [&](const char* name, const char* option, const char* what) {
+        return step(name,
+                    [&]() -> bool { throw ConfigError(external_threshold_refusal(option, what)); });
+    };
+    if (external && request.forecast > 0) {
+        refuse_external("forecast", "--forecast", "forecasts");
+    }
+    if (external && request.girf > 0) {
+        refuse_external("impulse responses", "--girf", "impulse responses");
+    }
     const bool go = step("forecast",
                          [&] {
-                             if (request.forecast == 0) {
+                             if (request.forecast == 0 || external) {
                                  return true;
                              }
                              ForecastOptions options;
@@ -245,7 +276,7 @@ AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix&
                              return true;
                          }) &&
                     step("impulse responses", [&] {
-                        if (request.girf == 0) {
+                        if (request.girf == 0 || external) {
                             return true;
                         }
                         GirfOptions options;

@@ -84,6 +84,10 @@ struct AnalysisResult {
     std::string label(int t) const;
 };
 
+// Why a forecast or impulse response of a model with an external threshold
+// variable is refused, with the option's name first.
+std::string external_threshold_refusal(const char* option, const char* what);
+
 // `series` holds rows 1..rows; the model was fitted on rows 1..fit_rows
 // (fit_rows = rows - request.holdout). The linear VAR of the hold-out check is
 // fitted here on the same rows, at the model's order. Throws ConfigError when

@@ -41,6 +41,9 @@ ThresholdVarModel model_from_fit(const FittedModel& fit) {
     model.include = fit.include;
     model.trend_origin = fit.trend_origin;
     model.rule = regime_rule(fit.used, fit.thresholds);
+    // The external threshold columns' values come from the series the model
+    // is stepped through (run_analysis, the rolling origins).
+    model.external_width = static_cast<int>(fit.external_columns.size());
     model.regimes.resize(static_cast<std::size_t>(fit.n_regime));
     for (int r = 1; r <= fit.n_regime; ++r) {
         // The regime at its own order; the lags beyond it up to m are zero.

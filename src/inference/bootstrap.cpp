@@ -107,6 +107,9 @@ BootstrapNull fit_bootstrap_null(const SeriesRows& series, const ThresholdData& 
     null.model.trend_origin = data.trend_origin;
     null.model.rule = regime_rule_of(rule, thresholds);
     null.model.regimes.resize(at(n_regime));
+    // An external threshold variable is read as observed at every step.
+    null.model.external_width = series.external_width;
+    null.model.external = series.external;
 
     std::vector<int> regime_of_time(data.times.size(), 1);
     std::vector<std::vector<int>> times(at(n_regime));
@@ -184,6 +187,9 @@ void series_from_draws(const SeriesRows& data, const BootstrapNull& null,
     out.n = data.n;
     out.k = k;
     out.values.assign(data.values.begin(), data.values.end());
+    // The external threshold columns stay as observed.
+    out.external_width = data.external_width;
+    out.external = data.external;
     for (int t = null.first_time; t <= data.n; ++t) {
         const size_t e = at(draws[at(t - null.first_time)]) * at(k);
         double* row = out.values.data() + at(t - 1) * at(k);

@@ -81,9 +81,9 @@ ThresholdData prepare_threshold_data(const SeriesRows& series, const ThresholdRu
     data.first_time = std::max({d1, d2, order}) + 1;
     data.shape = shape_of(rule);
     auto sweep = std::make_shared<SweepSeries>();
-    sweep->serie = double_matrix(1, series.n, 1, series.k);
+    sweep->serie = double_matrix(1, series.n, 1, series.k + series.external_width);
     for (int t = 1; t <= series.n; ++t) {
-        for (int c = 1; c <= series.k; ++c) {
+        for (int c = 1; c <= series.k + series.external_width; ++c) {
             sweep->serie[t][c] = series.at(t, c);
         }
     }

@@ -1,5 +1,6 @@
 #include "inference/regression.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -111,6 +112,13 @@ SeriesRows SeriesRows::from_matrix(const double_matrix& serie, int n, int k) {
     for (int t = 1; t <= n; ++t) {
         for (int c = 1; c <= k; ++c) {
             rows.values[sz(t - 1) * sz(k) + sz(c - 1)] = serie[t][c];
+        }
+    }
+    rows.external_width = std::max(serie.col_hi() - k, 0);
+    rows.external.resize(sz(n) * sz(rows.external_width));
+    for (int t = 1; t <= n; ++t) {
+        for (int j = 1; j <= rows.external_width; ++j) {
+            rows.external[sz(t - 1) * sz(rows.external_width) + sz(j - 1)] = serie[t][k + j];
         }
     }
     return rows;

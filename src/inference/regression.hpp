@@ -40,12 +40,22 @@ struct SeriesRows {
     int n = 0;
     int k = 0;
     std::vector<double> values;
+    // External threshold columns (c = k + 1 ..): observed values, never
+    // modelled, so a bootstrap series keeps them as they are.
+    int external_width = 0;
+    std::vector<double> external;
 
     double at(int t, int c) const noexcept {
+        if (c > k && external_width > 0) {
+            return external[static_cast<std::size_t>(t - 1) *
+                                static_cast<std::size_t>(external_width) +
+                            static_cast<std::size_t>(c - k - 1)];
+        }
         return values[static_cast<std::size_t>(t - 1) * static_cast<std::size_t>(k) +
                       static_cast<std::size_t>(c - 1)];
     }
-    // Rows 1..n and columns 1..k of a series matrix.
+    // Rows 1..n and columns 1..k of a series matrix, and its columns beyond
+    // k as the external threshold columns.
     static SeriesRows from_matrix(const double_matrix& serie, int n, int k);
 };
 

@@ -43,6 +43,7 @@ FittedModel fit_structure(const ModelProblem& problem, EstimationWorkspace& ws, 
         model.used = used;
         model.n_oss = ws.n_oss;
         model.k = ws.k;
+        model.external_columns = problem.external_columns;
         model.m = ws.m;
         model.include = ws.include;
         model.trend_origin = ws.trend_origin;

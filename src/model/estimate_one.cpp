@@ -25,7 +25,7 @@ void require(bool condition, const char* what) {
 
 void check(const EstimationWorkspace& ws, const OneThresholdStructure& s) {
     const int n_oss = ws.n_oss;
-    require(s.which_serie >= 1 && s.which_serie <= ws.k, "component out of range");
+    require(s.which_serie >= 1 && s.which_serie <= ws.columns, "component out of range");
     require(s.n_regime >= 2 && s.n_regime <= 4, "number of regimes out of range");
     require(s.threshold_lag >= 1 && s.threshold_lag <= kMaxLag && s.threshold_lag < n_oss,
             "lag out of range");

@@ -25,8 +25,8 @@ void require(bool condition, const char* what) {
 
 void check(const EstimationWorkspace& ws, const TwoThresholdStructure& s) {
     const int n_oss = ws.n_oss;
-    require(s.which_serie1 >= 1 && s.which_serie1 <= ws.k, "first component out of range");
-    require(s.which_serie2 >= 1 && s.which_serie2 <= ws.k, "second component out of range");
+    require(s.which_serie1 >= 1 && s.which_serie1 <= ws.columns, "first component out of range");
+    require(s.which_serie2 >= 1 && s.which_serie2 <= ws.columns, "second component out of range");
     require(s.pos_thres_1 >= 0 && s.pos_thres_1 < n_oss, "first threshold position out of range");
     require(s.pos_thres_2 >= 0 && s.pos_thres_2 < n_oss, "second threshold position out of range");
     require((s.n_regime == 4 && s.type_model == 0) ||

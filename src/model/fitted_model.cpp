@@ -103,4 +103,28 @@ double fitness_of(const CriterionResult& result) {
     return result.estimated() ? fitness_from_criterion(result.criterion) : 0.0;
 }
 
+std::vector<int> FittedModel::threshold_columns() const {
+    if (given.threshold_variables == 1) {
+        return {given.one.which_serie};
+    }
+    return {given.two.which_serie1, given.two.which_serie2};
+}
+
+bool FittedModel::external_threshold() const {
+    for (int c : threshold_columns()) {
+        if (c > k) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int FittedModel::reported_column(int c) const {
+    const int j = c - k;
+    if (j >= 1 && static_cast<std::size_t>(j) <= external_columns.size()) {
+        return external_columns[static_cast<std::size_t>(j - 1)];
+    }
+    return c;
+}
+
 }  // namespace velmora

@@ -69,6 +69,9 @@ struct FittedModel {
 
     int n_oss = 0;
     int k = 0;  // components
+    // The file's column of each external threshold column (series column
+    // k + j): the number the reports give it.
+    std::vector<int> external_columns;
     int m = 0;  // largest order
     // Each regime's order in the model ([r-1]): m for every regime unless
     // the structure gave others or the problem chose them. Every order
@@ -108,6 +111,13 @@ struct FittedModel {
 
     bool estimated() const noexcept { return status == EstimateStatus::estimated; }
     int threshold_variables() const noexcept { return given.threshold_variables; }
+    // The threshold variables' series columns (one or two).
+    std::vector<int> threshold_columns() const;
+    // Whether a threshold variable is an external column, and the number the
+    // reports give series column c: a component's own, an external column's
+    // number in the file.
+    bool external_threshold() const;
+    int reported_column(int c) const;
 
     // Order of regime r in the model (m when orders were not set).
     int order(int r) const noexcept;

@@ -113,6 +113,7 @@ void write_fitted_model(ByteWriter& out, const FittedModel& m) {
     write_structure(out, m.used);
     write_int(out, m.n_oss);
     write_int(out, m.k);
+    out.ints(m.external_columns);
     write_int(out, m.m);
     out.ints(std::vector<int>(m.orders.begin(), m.orders.end()));
     write_int(out, static_cast<int>(m.include));
@@ -146,6 +147,7 @@ FittedModel read_fitted_model(ByteReader& in) {
     m.used = read_structure(in);
     m.n_oss = read_int(in);
     m.k = read_int(in);
+    m.external_columns = in.ints();
     m.m = read_int(in);
     const std::vector<int> orders = in.ints();
     if (orders.size() != m.orders.size()) {

@@ -7,6 +7,7 @@
 #include <climits>
 #include <filesystem>
 #include <optional>
+#include <vector>
 
 #include "model/criterion.hpp"
 #include "model/definition.hpp"
@@ -19,9 +20,24 @@ namespace velmora {
 
 struct ModelProblem {
     // Rows 1..n_oss, columns 1..n_comp; [t][k] is component k at time t.
+    // Columns beyond n_comp are external threshold columns: read, lagged and
+    // used only to split the regimes, never modelled.
     const double_matrix* serie_matrix = nullptr;
     int n_oss = 0;
     int n_comp = 0;
+    // The threshold variables listed (--threshold-columns), as columns of
+    // serie_matrix; the search codes the first two. Empty: components 1 and
+    // 2 in the search, any component in the refinement.
+    std::vector<int> threshold_components;
+    // The file's column of each external column: the number the reports give
+    // an external threshold variable.
+    std::vector<int> external_columns;
+    // Columns a threshold variable may name: the components and the
+    // external columns.
+    int threshold_columns() const {
+        return serie_matrix != nullptr && serie_matrix->col_hi() > n_comp ? serie_matrix->col_hi()
+                                                                          : n_comp;
+    }
     int min_oss_reg = 0;
     int m = 0;  // largest autoregressive order
     // Deterministic terms of every regime's equations, and the row number in

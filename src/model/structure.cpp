@@ -1,5 +1,6 @@
 #include "model/structure.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace velmora {
@@ -44,7 +45,24 @@ std::array<int, kNumFields> structure_field_sizes(int n_oss) {
     return {2, 2, 2, 2, 4, n_oss, n_oss, n_oss, n_oss, n_oss, 2, 4, 4, 6, 6, 6};
 }
 
-ModelStructure decode_structure(const FieldCodes& codify) {
+std::vector<int> search_threshold_components(std::span<const int> listed) {
+    if (listed.empty()) {
+        return {1, 2};
+    }
+    return {listed.begin(), listed.begin() + (listed.size() < 2 ? 1 : 2)};
+}
+
+namespace {
+
+// Component 1 or 2 of the codes as the listed column it stands for.
+int listed_component(int coded, std::span<const int> listed) {
+    if (listed.empty()) {
+        return coded;
+    }
+    return listed[std::min(static_cast<std::size_t>(coded), listed.size()) - 1];
+}
+
+ModelStructure decode_codes(const FieldCodes& codify) {
     ModelStructure s;
     if (codify[0] == 0) {
         s.threshold_variables = 1;
@@ -83,6 +101,16 @@ ModelStructure decode_structure(const FieldCodes& codify) {
     }
     two.Ritardo1 = static_cast<int>(codify[14]) + 1;
     two.Ritardo2 = static_cast<int>(codify[15]) + 1;
+    return s;
+}
+
+}  // namespace
+
+ModelStructure decode_structure(const FieldCodes& codify, std::span<const int> listed) {
+    ModelStructure s = decode_codes(codify);
+    s.one.which_serie = listed_component(s.one.which_serie, listed);
+    s.two.which_serie1 = listed_component(s.two.which_serie1, listed);
+    s.two.which_serie2 = listed_component(s.two.which_serie2, listed);
     return s;
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace velmora {
@@ -65,9 +66,17 @@ int regime_count(const ModelStructure& s) noexcept;
 // 2,2,2,2,4, n_oss x5, 2,4,4,6,6,6.
 std::array<int, kNumFields> structure_field_sizes(int n_oss);
 
+// The threshold variables the search codes: the first two listed columns
+// (series columns, beyond n_comp external), or components 1 and 2 when none
+// are listed.
+std::vector<int> search_threshold_components(std::span<const int> listed);
+
 // The model a chromosome stands for. Codes are taken as given (the search
-// never produces codes outside a field's alphabet).
-ModelStructure decode_structure(const FieldCodes& codify);
+// never produces codes outside a field's alphabet). The component codes 0
+// and 1 stand for the first and second listed threshold column when any
+// are listed; a single one stands for both, so that a model of two
+// threshold variables takes it at two lags.
+ModelStructure decode_structure(const FieldCodes& codify, std::span<const int> listed = {});
 
 // The thresholds of a one-threshold model from their raw values (list order,
 // entries 0..used-1): repeated minimum search, each slot starting from a

@@ -14,7 +14,8 @@ std::uint64_t bits(double value) {
 }
 
 double value_at(const ModelProblem& problem, int pos, int component) {
-    if (pos < 1 || pos > problem.n_oss || component < 1 || component > problem.n_comp) {
+    if (pos < 1 || pos > problem.n_oss || component < 1 ||
+        component > problem.threshold_columns()) {
         throw std::invalid_argument("structure_key: position or component out of range");
     }
     return (*problem.serie_matrix)[pos][component];

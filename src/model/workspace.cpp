@@ -28,6 +28,7 @@ EstimationWorkspace::EstimationWorkspace(const ModelProblem& problem) {
     validate_problem(problem);
     n_oss = problem.n_oss;
     k = problem.n_comp;
+    columns = problem.threshold_columns();
     m = problem.m;
     source = problem.serie_matrix;
 

@@ -21,6 +21,7 @@ class EstimationWorkspace {
     // --- used by the estimators ---
     int n_oss = 0;
     int k = 0;
+    int columns = 0;  // threshold variables may be columns 1..columns
     int m = 0;
     const double_matrix* source = nullptr;
 
@@ -60,8 +61,12 @@ class EstimationWorkspace {
     std::vector<int> indx;                // k
     std::vector<int> ipiv, indxr, indxc;  // q each
 
-    // Series element (1-based time and component), from the reversed copy.
+    // Series element (1-based time and component), from the reversed copy;
+    // an external threshold column (beyond k) from the series itself.
     double value(int t, int c) const noexcept {
+        if (c > k) {
+            return (*source)[t][c];
+        }
         return reversed[static_cast<std::size_t>(n_oss - t) * static_cast<std::size_t>(k) +
                         static_cast<std::size_t>(c - 1)];
     }

@@ -52,6 +52,21 @@ const Binding* Bindings::find(const OptionRow& row) const {
     return nullptr;
 }
 
+namespace {
+
+// Text as echoed: a whole number as a number where the row asks for it.
+nlohmann::json echo_text(const OptionRow& row, const std::string& text) {
+    int number = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (row.echo_numbers && !text.empty() && ec == std::errc() &&
+        ptr == text.data() + text.size()) {
+        return number;
+    }
+    return text;
+}
+
+}  // namespace
+
 nlohmann::json echo(const Binding& binding) {
     const OptionRow& row = *binding.row;
     return std::visit(
@@ -73,6 +88,14 @@ nlohmann::json echo(const Binding& binding) {
                 return field->string();
             } else if constexpr (std::is_same_v<Field, std::optional<int>*>) {
                 return *field ? nlohmann::json(**field) : nlohmann::json(nullptr);
+            } else if constexpr (std::is_same_v<Field, std::optional<std::string>*>) {
+                return *field ? echo_text(row, **field) : nlohmann::json(nullptr);
+            } else if constexpr (std::is_same_v<Field, std::vector<std::string>*>) {
+                nlohmann::json list = nlohmann::json::array();
+                for (const std::string& text : *field) {
+                    list.push_back(echo_text(row, text));
+                }
+                return list;
             } else {
                 return *field;
             }

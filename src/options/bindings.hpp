@@ -30,9 +30,10 @@ struct ChoiceField {
     std::string current_name() const;
 };
 
-using FieldRef = std::variant<int*, std::optional<int>*, std::uint64_t*, double*, float*, bool*,
-                              std::string*, std::filesystem::path*, std::vector<std::string>*,
-                              std::vector<int>*, std::vector<double>*, ChoiceField>;
+using FieldRef =
+    std::variant<int*, std::optional<int>*, std::uint64_t*, double*, float*, bool*, std::string*,
+                 std::optional<std::string>*, std::filesystem::path*, std::vector<std::string>*,
+                 std::vector<int>*, std::vector<double>*, ChoiceField>;
 
 struct Binding {
     const OptionRow* row = nullptr;

@@ -59,6 +59,9 @@ struct OptionRow {
     // A toggle that turns something off ("--no-cache") is echoed as what
     // stays on ("cache": true when the flag is absent).
     bool echo_negated = false;
+    // Text that names a column by its name or number echoes a whole number
+    // as a number ("--component 3" as 3, "--component VIX" as "VIX").
+    bool echo_numbers = false;
     int count = 0;  // values a list takes exactly; 0: any number
 
     constexpr bool on(unsigned place) const { return (where & place) != 0; }
@@ -208,6 +211,17 @@ inline constexpr OptionRow columns{
         "file, comma separated (default: every column of numbers). Only components 1 and 2 "
         "can be threshold variables of the search: put the candidates first",
     .json_key = "columns",
+    .type_name = "NAME,...",
+    .show_default = false};
+inline constexpr OptionRow threshold_columns{
+    .name = "--threshold-columns",
+    .kind = Kind::list,
+    .help =
+        "Columns that may serve as threshold variables, instead of components 1 and 2: header "
+        "names or 1-based column numbers, comma separated. A column that is not a component "
+        "is read only to split the regimes (an external threshold variable). The search codes "
+        "the first two listed, the refinement may choose any of them",
+    .json_key = "threshold_columns",
     .type_name = "NAME,...",
     .show_default = false};
 // The threshold-position fields of the chromosome are at most 17 bits wide;
@@ -377,12 +391,16 @@ inline constexpr OptionRow select_order{
 
 inline constexpr OptionRow component{
     .name = "--component",
+    .kind = Kind::text,
     .help =
         "One threshold variable: the component (1-based) whose lagged value switches the "
-        "regimes",
+        "regimes; with --threshold-columns, one of the listed columns by its name or file "
+        "column number",
     .json_key = "component",
     .where = kFit,
-    .show_default = false};
+    .type_name = "INT",
+    .show_default = false,
+    .echo_numbers = true};
 inline constexpr OptionRow lag{
     .name = "--lag",
     .help = "One threshold variable: how many steps back the component is taken (1 to 6)",
@@ -392,10 +410,13 @@ inline constexpr OptionRow lag{
 inline constexpr OptionRow components{
     .name = "--components",
     .kind = Kind::list,
-    .help = "Two threshold variables: the two components, e.g. 1,2",
+    .help =
+        "Two threshold variables: the two components, e.g. 1,2; with --threshold-columns, two "
+        "of the listed columns",
     .json_key = "components",
     .where = kFit,
     .show_default = false,
+    .echo_numbers = true,
     .count = 2};
 inline constexpr OptionRow lags{
     .name = "--lags",
@@ -706,6 +727,7 @@ inline constexpr std::array all_rows = {
     &incest_reduction,
     &course_file,
     &columns,
+    &threshold_columns,
     &n_obs,
     &n_comp,
     &min_obs_per_regime,

@@ -43,7 +43,7 @@ std::string fixed(double value) {
 }
 
 std::string name_of(const PaperTableInput& in, int c) {
-    if (in.series != nullptr && in.series->has_names) {
+    if (in.series != nullptr && (in.series->has_names || in.series->external(c))) {
         return in.series->component(c);
     }
     return strprintf("y%d", c);

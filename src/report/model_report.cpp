@@ -71,14 +71,15 @@ void add_header(Texts& t, const FittedModel& model, int replication) {
         const OneThresholdStructure& s = model.given.one;
         add(t.output, "Replication of GA:%d\n", replication);
         add(t.output, "Number of Regime = %d \n", s.n_regime);
-        add(t.output, "Threshold Variable: Component= %d\t Lag =%d\n", s.which_serie,
-            s.threshold_lag);
+        add(t.output, "Threshold Variable: Component= %d\t Lag =%d\n",
+            model.reported_column(s.which_serie), s.threshold_lag);
         return;
     }
     const TwoThresholdStructure& s = model.given.two;
     add(t.output, "Number of Regime = %d\t Type of model=%d\n", s.n_regime, s.type_model);
-    add(t.output, "Threshold Variable: [(%d,%d) ;  (%d,%d)]\n", s.which_serie1, s.which_serie2,
-        s.Ritardo1, s.Ritardo2);
+    add(t.output, "Threshold Variable: [(%d,%d) ;  (%d,%d)]\n",
+        model.reported_column(s.which_serie1), model.reported_column(s.which_serie2), s.Ritardo1,
+        s.Ritardo2);
     add(t.output, "Threshold 1 = %f\n", model.thresholds[0]);
     add(t.output, "Threshold 2 = %f\n", model.thresholds[1]);
 }

@@ -31,7 +31,7 @@ std::optional<StructureSummary> refit_thresholds(const RunConfig& config,
     sized.n_oss = n;
     sized.n_comp = k;
     const auto fit_on_rows = [&](const ModelStructure& s) -> std::optional<StructureSummary> {
-        ModelProblem problem = problem_of(sized, rows.serie);
+        ModelProblem problem = problem_of(sized, rows);
         problem.trend_origin = trend_origin;
         StructureSummary summary = summarize_structure(problem, s);
         if (!summary.model.estimated()) {

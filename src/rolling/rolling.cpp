@@ -78,7 +78,8 @@ void validate_rolling(const RollingRequest& r, int rows) {
 }
 
 LoadedSeries rows_of(const LoadedSeries& series, int first, int last) {
-    const int k = series.n_comp();
+    // The external threshold columns come along.
+    const int k = series.serie.col_hi();
     LoadedSeries out;
     out.serie = double_matrix(1, last - first + 1, 1, k);
     for (int t = first; t <= last; ++t) {
@@ -180,7 +181,15 @@ RollingResult rolling_evaluation(const LoadedSeries& series, int rows,
             outcome.model.reset();
             return;
         }
-        const ThresholdVarModel model = model_from_fit(outcome.model->model);
+        ThresholdVarModel model = model_from_fit(outcome.model->model);
+        // An external threshold variable is read as observed, also at the
+        // rows after the origin that the forecast steps through.
+        model.external_width = series.serie.col_hi() - k;
+        for (int t = outcome.first_row; t <= rows && model.external_width > 0; ++t) {
+            for (int j = 1; j <= model.external_width; ++j) {
+                model.external.push_back(series.serie[t][k + j]);
+            }
+        }
         const std::vector<double> history =
             series_history(window.serie, k, n, model.history_rows());
         PathSimulator simulator(model, horizon);
@@ -321,16 +330,17 @@ json rolling_json(const RollingResult& r, const SeriesInfo& info) {
         json s = {{"origin", o.origin}, {"first_row", o.first_row}};
         if (o.model) {
             const json model = model_json(*o.model, o.model->criterion, o.model->fitness, nullptr);
-            for (const char* key : {"threshold_variables", "components", "lags", "regimes",
-                                    "thresholds", "observations_per_regime", "criterion"}) {
+            for (const char* key :
+                 {"threshold_variables", "components", "lags", "regimes", "thresholds",
+                  "observations_per_regime", "criterion", "external"}) {
                 if (model.contains(key)) {
                     s[key] = model.at(key);
                 }
             }
-            if (info.has_names) {
+            if (info.has_names || model.contains("external")) {
                 json names = json::array();
-                for (const json& c : s.value("components", json::array())) {
-                    names.push_back(info.component(c.get<int>()));
+                for (int c : o.model->model.threshold_columns()) {
+                    names.push_back(info.component(c));
                 }
                 s["component_names"] = names;
             }

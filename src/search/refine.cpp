@@ -54,16 +54,19 @@ ModelStructure two_variables(int c1, int d1, int p1, int c2, int d2, int p2, int
     return s;
 }
 
-// Whether component c may serve as a threshold variable.
-bool serves(const std::vector<int>& components, int c) {
-    return components.empty() ||
-           std::find(components.begin(), components.end(), c) != components.end();
+// Whether column c may serve as a threshold variable: any component when
+// none are listed, an external column only when listed.
+bool serves(const ModelProblem& problem, const std::vector<int>& components, int c) {
+    if (components.empty()) {
+        return c <= problem.n_comp;
+    }
+    return std::find(components.begin(), components.end(), c) != components.end();
 }
 
 std::vector<ModelStructure> neighbours(const ThresholdSweeper& sweeper, const ModelStructure& s,
                                        const std::vector<int>& components) {
     const ModelProblem& problem = sweeper.problem();
-    const int k = problem.n_comp;
+    const int k = problem.threshold_columns();
     std::vector<ModelStructure> out;
     if (s.threshold_variables == 1) {
         const OneThresholdStructure& o = s.one;
@@ -71,7 +74,7 @@ std::vector<ModelStructure> neighbours(const ThresholdSweeper& sweeper, const Mo
         // Another component or lag: the same component keeps its thresholds'
         // values, another starts from quantiles.
         for (int c = 1; c <= k; ++c) {
-            if (c != o.which_serie && !serves(components, c)) {
+            if (c != o.which_serie && !serves(problem, components, c)) {
                 continue;
             }
             for (int d = 1; d <= kMaxLag; ++d) {
@@ -116,7 +119,7 @@ std::vector<ModelStructure> neighbours(const ThresholdSweeper& sweeper, const Mo
         // A second threshold variable, before or after this one, every type.
         const int p1 = o.pos_threshold[0];
         for (int c = 1; c <= k; ++c) {
-            if (c == o.which_serie || !serves(components, c)) {
+            if (c == o.which_serie || !serves(problem, components, c)) {
                 continue;
             }
             const int median = median_position(sweeper, c);
@@ -140,7 +143,7 @@ std::vector<ModelStructure> neighbours(const ThresholdSweeper& sweeper, const Mo
         const int own_d = which == 0 ? t.Ritardo1 : t.Ritardo2;
         const int other_c = which == 0 ? t.which_serie2 : t.which_serie1;
         for (int c = 1; c <= k; ++c) {
-            if (c == other_c || (c != own_c && !serves(components, c))) {
+            if (c == other_c || (c != own_c && !serves(problem, components, c))) {
                 continue;
             }
             for (int d = 1; d <= kMaxLag; ++d) {
@@ -329,9 +332,9 @@ bool same_shape(const ModelStructure& a, const ModelStructure& b) {
 std::vector<ModelStructure> scanned_starts(ThresholdSweeper& sweeper, int count,
                                            const RefineOptions& options) {
     std::vector<std::pair<double, ModelStructure>> found;
-    const int k = sweeper.problem().n_comp;
-    for (int c = 1; c <= k; ++c) {
-        if (!serves(options.threshold_components, c)) {
+    const ModelProblem& problem = sweeper.problem();
+    for (int c = 1; c <= problem.threshold_columns(); ++c) {
+        if (!serves(problem, options.threshold_components, c)) {
             continue;
         }
         for (int d = 1; d <= kMaxLag && !stop_requested(options); ++d) {

@@ -51,8 +51,9 @@ struct RefineOptions {
     // over every component and lag. The best descent wins.
     std::vector<ModelStructure> extra_starts;
     int scan_starts = 2;
-    // The components that may serve as threshold variables; empty: every
-    // component of the series. The start's own are kept whatever this says.
+    // The columns that may serve as threshold variables (beyond n_comp:
+    // external ones); empty: every component of the series. The start's own
+    // are kept whatever this says.
     std::vector<int> threshold_components;
     // Score the linear VAR beside the threshold models (only with an
     // information criterion: the classic one does not compare them on the

@@ -67,7 +67,7 @@ struct ThresholdSweeper::Scratch {
     const EstimationWorkspace* ws = nullptr;
     int n = 0, k = 0, m = 0, d = 0, q = 0, dim = 0;
     DesignView design;
-    // Times 1..n_oss of each component (index 1..k), ordered by (value,
+    // Times 1..n_oss of each threshold column (index 1..), ordered by (value,
     // time); sorted when a sweep first needs the component.
     std::vector<std::vector<int>> by_value;
 
@@ -615,7 +615,7 @@ ThresholdSweeper::ThresholdSweeper(const ModelProblem& problem)
     sc.lw.assign(idx(sc.q) * idx(sc.k), 0.0);
     sc.ltotal.assign(kk, 0.0);
     sc.lsigma.assign(kk, 0.0);
-    sc.by_value.resize(idx(sc.k) + 1);
+    sc.by_value.resize(idx(problem.threshold_columns()) + 1);
 }
 
 ThresholdSweeper::~ThresholdSweeper() = default;

@@ -28,15 +28,16 @@ void ThresholdVarModel::check(bool pools) const {
     require(rule.n_regime == n_regime(), "the rule and the model disagree on the regimes");
     if (rule.threshold_variables == 1) {
         require(rule.n_regime >= 1 && rule.n_regime <= 4, "one threshold variable: 1 to 4 regimes");
-        require(rule.component >= 1 && rule.component <= k, "threshold component out of range");
+        require(rule.component >= 1 && rule.component <= k + external_width,
+                "threshold component out of range");
         require(rule.lag >= 1, "threshold lag below 1");
     } else {
         require(rule.threshold_variables == 2, "one or two threshold variables");
         require((rule.n_regime == 4 && rule.type_model == 0) ||
                     (rule.n_regime == 3 && rule.type_model >= 1 && rule.type_model <= 3),
                 "regimes do not match the type of model");
-        require(rule.component >= 1 && rule.component <= k && rule.component2 >= 1 &&
-                    rule.component2 <= k,
+        require(rule.component >= 1 && rule.component <= k + external_width &&
+                    rule.component2 >= 1 && rule.component2 <= k + external_width,
                 "threshold component out of range");
         require(rule.lag >= 1 && rule.lag2 >= 1, "threshold lag below 1");
     }

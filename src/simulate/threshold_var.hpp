@@ -7,6 +7,7 @@
 // linear VAR of the bootstrap are all stepped by threshold_var_step.
 
 #include <cstddef>
+#include <stdexcept>
 #include <vector>
 
 #include "model/design.hpp"
@@ -44,6 +45,24 @@ struct ThresholdVarModel {
     int trend_origin = 0;
     RegimeRule rule;
     std::vector<VarRegime> regimes;  // [r-1]
+    // Threshold columns beyond the k components that the rule may name
+    // (component k + j): their observed values at times 1..n, row after row.
+    // A step reads them at its own time less the lag, so a model with an
+    // external threshold variable steps only through observed times.
+    int external_width = 0;
+    std::vector<double> external;
+
+    // External column j (1-based) at time t; throws std::out_of_range
+    // beyond the observed times.
+    double external_value(int t, int j) const {
+        const auto w = static_cast<std::size_t>(external_width);
+        if (t < 1 || j < 1 || j > external_width ||
+            static_cast<std::size_t>(t) * w > external.size()) {
+            throw std::out_of_range(
+                "the external threshold variable is not observed at the time a step needs");
+        }
+        return external[static_cast<std::size_t>(t - 1) * w + static_cast<std::size_t>(j - 1)];
+    }
 
     int n_regime() const noexcept { return static_cast<int>(regimes.size()); }
     // Rows of history a simulation needs: the order and the rule's lags.
@@ -68,7 +87,10 @@ struct ThresholdVarModel {
 // (1-based); shocks are the caller's.
 inline int threshold_var_step(const ThresholdVarModel& model, const double* newest,
                               std::ptrdiff_t row_step, double* y, int time = 0) {
-    const int r = model.rule.regime([newest, row_step](int component, int lag) {
+    const int r = model.rule.regime([&model, newest, row_step, time](int component, int lag) {
+        if (component > model.k) {
+            return model.external_value(time - lag, component - model.k);
+        }
         return newest[(lag - 1) * row_step + (component - 1)];
     });
     const VarRegime& regime = model.regimes[static_cast<std::size_t>(r - 1)];
