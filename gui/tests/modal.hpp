@@ -4,6 +4,7 @@
 // once the window is the active modal widget.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
@@ -15,22 +16,24 @@
 namespace velmora::gui::test {
 
 // Calls `act` with the first modal widget of type T that appears within
-// `timeout_ms`. The returned flag becomes true once `act` has run.
+// `timeout_ms`. The returned flag becomes true once `act` has run. The watch
+// lasts as long as a run may take on a loaded machine: a box that opens after
+// the watch has given up waits for a click that never comes.
 template <class T>
-std::shared_ptr<bool> when_modal(std::function<void(T*)> act, int timeout_ms = 10000) {
+std::shared_ptr<bool> when_modal(std::function<void(T*)> act, int timeout_ms = 120000) {
     auto done = std::make_shared<bool>(false);
     auto* timer = new QTimer(qApp);
-    auto waited = std::make_shared<int>(0);
+    auto since = std::make_shared<QElapsedTimer>();
+    since->start();
     constexpr int kStep = 10;
     QObject::connect(timer, &QTimer::timeout, timer, [=] {
-        *waited += kStep;
         if (T* widget = qobject_cast<T*>(QApplication::activeModalWidget());
             widget && widget->isVisible()) {
             timer->stop();
             timer->deleteLater();
             *done = true;
             act(widget);
-        } else if (*waited > timeout_ms) {
+        } else if (since->elapsed() > timeout_ms) {
             timer->stop();
             timer->deleteLater();
         }
