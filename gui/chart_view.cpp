@@ -59,6 +59,10 @@ double nice_step(double span, int ticks) {
 }
 
 void set_round_range(QValueAxis* axis, double low, double high, int ticks, double least_step) {
+    // No tick can be laid out towards an infinite end: keep the range drawn.
+    if (!std::isfinite(low) || !std::isfinite(high) || !std::isfinite(high - low)) {
+        return;
+    }
     // The interval first: a dynamic axis lays out one item per tick, and the
     // old interval over a range a million times wider would make a million.
     axis->setTickType(QValueAxis::TicksDynamic);
@@ -68,7 +72,15 @@ void set_round_range(QValueAxis* axis, double low, double high, int ticks, doubl
 }
 
 void round_ticks(QValueAxis* axis, int ticks, double least_step) {
-    const double step = std::max(least_step, nice_step(axis->max() - axis->min(), ticks));
+    // The axis lays out its labels by adding the interval to the anchor
+    // until it passes the maximum; on a narrow range far from zero an
+    // interval below the spacing of doubles there adds nothing, and the
+    // labels pile up without end. A floor well above that spacing keeps the
+    // count small.
+    const double magnitude = std::max(std::abs(axis->min()), std::abs(axis->max()));
+    const double floor_step = magnitude > 0.0 ? nice_step(1e-9 * magnitude, 1) : 0.0;
+    const double step =
+        std::max({least_step, floor_step, nice_step(axis->max() - axis->min(), ticks)});
     axis->setTickType(QValueAxis::TicksDynamic);
     // Anchored at zero when the range holds it, so that zero is a tick
     // exactly (never "-0.00").

@@ -148,6 +148,14 @@ void RunThread::run() {
         request.n_oss = config_.n_oss;
         request.n_comp = config_.n_comp;
         reading_ = true;
+        // A stop that came before the line above found nothing to release:
+        // opening a pipe without a writer now would block for good.
+        if (stop_.load()) {
+            reading_ = false;
+            outcome.status = RunOutcome::Status::stopped;
+            set_outcome(std::move(outcome));
+            return;
+        }
         LoadedSeries all;
         try {
             all = load_series(request);

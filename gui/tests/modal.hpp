@@ -17,26 +17,27 @@ namespace velmora::gui::test {
 
 // Calls `act` with the first modal widget of type T that appears within
 // `timeout_ms`. The returned flag becomes true once `act` has run. The watch
-// ends by the clock, not by counting the timer's ticks: on a loaded machine
-// the ticks come late, and a watch that outlived its test would answer the
-// next test's box.
+// lasts as long as a run may take on a loaded machine (a box that opens after
+// the watch has given up waits for a click that never comes), and it ends by
+// the clock, checked before any box: on a loaded machine the ticks come late,
+// and a watch that outlived its test must not answer the next test's box.
 template <class T>
-std::shared_ptr<bool> when_modal(std::function<void(T*)> act, int timeout_ms = 10000) {
+std::shared_ptr<bool> when_modal(std::function<void(T*)> act, int timeout_ms = 120000) {
     auto done = std::make_shared<bool>(false);
     auto* timer = new QTimer(qApp);
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
+    auto since = std::make_shared<QElapsedTimer>();
+    since->start();
     constexpr int kStep = 10;
     QObject::connect(timer, &QTimer::timeout, timer, [=] {
-        if (T* widget = qobject_cast<T*>(QApplication::activeModalWidget());
-            widget && widget->isVisible()) {
+        if (since->elapsed() > timeout_ms) {
+            timer->stop();
+            timer->deleteLater();
+        } else if (T* widget = qobject_cast<T*>(QApplication::activeModalWidget());
+                   widget && widget->isVisible()) {
             timer->stop();
             timer->deleteLater();
             *done = true;
             act(widget);
-        } else if (clock->elapsed() > timeout_ms) {
-            timer->stop();
-            timer->deleteLater();
         }
     });
     timer->start(kStep);

@@ -25,6 +25,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <utility>
 
@@ -184,6 +185,21 @@ class ChartsTest : public QObject {
         QCOMPARE(anchor, std::round(anchor));
         QVERIFY(axis.tickAnchor() >= axis.min());
         QCOMPARE(axis.labelFormat(), QString("%.3f"));
+    }
+
+    // Labels are laid out by adding the interval until the maximum is
+    // passed: the interval must advance at the range's magnitude, and an
+    // infinite range must not reach the axis.
+    void ticks_of_a_narrow_range_far_from_zero_stay_few() {
+        QValueAxis axis;
+        set_round_range(&axis, 1e10, 1e10 + 1e-6);
+        const double step = axis.tickInterval();
+        QVERIFY2(axis.tickAnchor() + step > axis.tickAnchor(), qPrintable(QString::number(step)));
+        QVERIFY((axis.max() - axis.min()) / step <= 12.0);
+        set_round_range(&axis, -1.0, std::numeric_limits<double>::infinity());
+        QCOMPARE(axis.max(), 1e10 + 1e-6);
+        set_round_range(&axis, -1.5e308, 1.5e308);
+        QCOMPARE(axis.max(), 1e10 + 1e-6);
     }
 
     void every_page_of_a_four_regime_model_reads_whole() {
