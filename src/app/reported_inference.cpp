@@ -79,10 +79,11 @@ std::string regime_choice_note(const RunConfig& config, const inference::ModelIn
         "model's %d%s. To fit that model:\n",
         tests.selected_regimes, name.c_str(), tests.lag, inference.model_regimes,
         inference.threshold_variables == 2 ? " on two threshold variables" : "");
-    text += "  " +
-            fit_command_line(fit_arguments(config, tests.component, tests.lag,
-                                           tests.selected_regimes, tests.selected_thresholds, &series)) +
-            "\n";
+    text +=
+        "  " +
+        fit_command_line(fit_arguments(config, tests.component, tests.lag, tests.selected_regimes,
+                                       tests.selected_thresholds, &series)) +
+        "\n";
     return text;
 }
 
