@@ -11,7 +11,6 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "engine/engine_state.hpp"
@@ -24,6 +23,7 @@
 #include "support/errors.hpp"
 #include "support/executor.hpp"
 #include "support/format.hpp"
+#include "support/parallel.hpp"
 #include "support/random.hpp"
 #include "support/statistics.hpp"
 
@@ -122,54 +122,20 @@ void run_one(Replication& rep, const RunOptions& options,
     r.casual = rep.rng.casual();
     r.randomseed = state.randomseed;
 
-    for (state.current_gen = p.start_gen; state.current_gen < p.maxgen; ++state.current_gen) {
-        bool go = !stop.load() && !(options.stop != nullptr && options.stop->load());
-        if (go && options.progress) {
-            const RunProgress now = progress_of(state, *rep.app, start);
+    // Replications side by side ask the progress callback one at a time and
+    // keep their generations' figures until they are written.
+    ProgressCallback proceed;
+    if (options.progress) {
+        proceed = [&](const RunProgress& now) {
             std::lock_guard<std::mutex> lock(progress_mutex);
-            go = options.progress(now);
-        }
-        if (!go) {
-            stop.store(true);
-            r.completed = false;
-            break;
-        }
-        rep.hooks->app_before_generation();
-        generation(state);
-        population_statistics(state, state.newpop);
-        state.stats.window_newest += 1;
-        if (state.current_gen == p.maxgen - 1 && p.report_level < 3) {
-            // A stop asked for during the last generation still means no
-            // report, as a stop asked for before it.
-            if (stop.load() || (options.stop != nullptr && options.stop->load())) {
-                stop.store(true);
-                r.completed = false;
-            } else {
-                engine_report(state);
-                r.reported = true;
-            }
-        }
-        std::swap(state.oldpop, state.newpop);
-        ++r.generations;
-        if (options.generation_bred) {
-            RunProgress bred = progress_of(state, *rep.app, start);
-            bred.generation = state.current_gen + 1;
-            bred.best_criterion = exact_best_criterion(state, rep.problem);
-            rep.bred.push_back(bred);
-        }
+            return options.progress(now);
+        };
     }
-    if (p.start_gen >= p.maxgen) {
-        population_statistics(state, state.oldpop);
+    GenerationCallback bred;
+    if (options.generation_bred) {
+        bred = [&rep](const RunProgress& figures) { rep.bred.push_back(figures); };
     }
-    const individual& best = state.oldpop[state.stats.best_index];
-    const FieldCodes codes = read_field_codes(best.chrom, state.layout);
-    r.best_codes.assign(codes.begin(), codes.end());
-    r.best =
-        summarize_structure(rep.problem, decode_structure(codes, rep.problem.threshold_components));
-    r.best_fitness = best.raw_fitness;
-    r.best_criterion = r.best.criterion;
-    r.nevals = state.nevals;
-    free_all(state);
+    breed_generations(state, *rep.app, rep.problem, options.stop, start, stop, proceed, bred, r);
     r.estimations = rep.app->estimations();
     r.estimations_saved = rep.app->estimations_saved();
 }
@@ -242,6 +208,62 @@ double exact_best_criterion(const EngineState& state, const ModelProblem& proble
                               decode_structure(read_field_codes(best.chrom, state.layout),
                                                problem.threshold_components))
         .criterion;
+}
+
+void breed_generations(EngineState& state, const ThresholdApp& app, const ModelProblem& problem,
+                       const std::atomic<bool>* user_stop,
+                       std::chrono::steady_clock::time_point start, std::atomic<bool>& stop,
+                       const ProgressCallback& proceed, const GenerationCallback& bred,
+                       ReplicationResult& r) {
+    const EngineParams& p = state.params;
+    const auto stop_asked = [&] {
+        return stop.load() || (user_stop != nullptr && user_stop->load());
+    };
+    for (state.current_gen = p.start_gen; state.current_gen < p.maxgen; ++state.current_gen) {
+        if (stop_asked() || (proceed && !proceed(progress_of(state, app, start)))) {
+            stop.store(true);
+            r.completed = false;
+            break;
+        }
+        state.hooks.app_before_generation();
+        generation(state);
+        population_statistics(state, state.newpop);
+        state.stats.window_newest += 1;
+        if (state.current_gen == p.maxgen - 1 && p.report_level < 3) {
+            // A stop asked for during the last generation still means no
+            // report, as a stop asked for before it.
+            if (stop_asked()) {
+                stop.store(true);
+                r.completed = false;
+            } else {
+                engine_report(state);
+                r.reported = true;
+            }
+        }
+        std::swap(state.oldpop, state.newpop);
+        ++r.generations;
+        if (bred) {
+            RunProgress figures = progress_of(state, app, start);
+            figures.generation = state.current_gen + 1;
+            figures.best_criterion = exact_best_criterion(state, problem);
+            bred(figures);
+        }
+    }
+    if (p.start_gen >= p.maxgen) {
+        population_statistics(state, state.oldpop);
+    }
+    state.output_file.flush();
+
+    // The population last summarised holds the best structure: the one
+    // the report estimated, or the start population when none was bred.
+    const individual& best = state.oldpop[state.stats.best_index];
+    const FieldCodes codes = read_field_codes(best.chrom, state.layout);
+    r.best_codes.assign(codes.begin(), codes.end());
+    r.best = summarize_structure(problem, decode_structure(codes, problem.threshold_components));
+    r.best_fitness = best.raw_fitness;
+    r.best_criterion = r.best.criterion;
+    r.nevals = state.nevals;
+    free_all(state);
 }
 
 std::vector<int> replication_casuals(int n, const std::optional<int>& seed,
@@ -510,52 +532,30 @@ void run_replications(PreparedRun& run, const ModelProblem& problem, const RunOp
     std::map<int, ReplicationRecord> waiting;
     int next_to_emit = 1;
     std::exception_ptr failure;
-    std::atomic<int> next{0};
-    auto work = [&] {
-        for (;;) {
-            if (stop.load() || (options.stop != nullptr && options.stop->load())) {
-                // Replications not begun are not begun after a stop.
+    run_tasks(n, workers, [&](long long i, int) {
+        if (stop.load() || (options.stop != nullptr && options.stop->load())) {
+            // Replications not begun are not begun after a stop.
+            stop.store(true);
+            return;
+        }
+        const int index = static_cast<int>(i) + 1;
+        ReplicationRecord record = run_replication(run.params, problem, options, index,
+                                                   casuals[static_cast<std::size_t>(i)],
+                                                   app_threads, start, stop, progress_mutex);
+        std::lock_guard<std::mutex> lock(emit_mutex);
+        waiting.emplace(index, std::move(record));
+        while (!failure && !waiting.empty() && waiting.begin()->first == next_to_emit) {
+            ReplicationRecord ready = std::move(waiting.begin()->second);
+            waiting.erase(waiting.begin());
+            ++next_to_emit;
+            try {
+                emit_replication(ready, run.output_file, console, problem, options, result);
+            } catch (...) {
+                failure = std::current_exception();
                 stop.store(true);
-                return;
-            }
-            const int i = next.fetch_add(1);
-            if (i >= n) {
-                return;
-            }
-            ReplicationRecord record = run_replication(run.params, problem, options, i + 1,
-                                                       casuals[static_cast<std::size_t>(i)],
-                                                       app_threads, start, stop, progress_mutex);
-            std::lock_guard<std::mutex> lock(emit_mutex);
-            waiting.emplace(i + 1, std::move(record));
-            while (!failure && !waiting.empty() && waiting.begin()->first == next_to_emit) {
-                ReplicationRecord ready = std::move(waiting.begin()->second);
-                waiting.erase(waiting.begin());
-                ++next_to_emit;
-                try {
-                    emit_replication(ready, run.output_file, console, problem, options, result);
-                } catch (...) {
-                    failure = std::current_exception();
-                    stop.store(true);
-                }
             }
         }
-    };
-    std::vector<std::thread> pool;
-    for (int w = 1; w < workers; ++w) {
-        pool.emplace_back(work);
-    }
-    try {
-        work();
-    } catch (...) {
-        stop.store(true);
-        for (std::thread& t : pool) {
-            t.join();
-        }
-        throw;
-    }
-    for (std::thread& t : pool) {
-        t.join();
-    }
+    });
     if (failure) {
         std::rethrow_exception(failure);
     }

@@ -31,6 +31,18 @@ RunProgress progress_of(const EngineState& state, const ThresholdApp& app,
 // its last bits on the way.
 double exact_best_criterion(const EngineState& state, const ModelProblem& problem);
 
+// The generation loop of one replication, whether it runs alone or beside
+// others: breeds the generations of an initialised engine state (its last
+// one reported), then takes the best of the last population into r
+// (completed, reported, generations, best*, nevals) and frees the state.
+// Before each generation it stops once stop or user_stop is set or proceed
+// says false, and then sets stop; bred is told of each generation bred.
+void breed_generations(EngineState& state, const ThresholdApp& app, const ModelProblem& problem,
+                       const std::atomic<bool>* user_stop,
+                       std::chrono::steady_clock::time_point start, std::atomic<bool>& stop,
+                       const ProgressCallback& proceed, const GenerationCallback& bred,
+                       ReplicationResult& r);
+
 // The casual value of each replication 1..n: with a seed S, (S + r - 1) mod
 // 1000; without, drawn from the clock as consecutive seedings would draw them,
 // continuing the process's count `seedings` when given.

@@ -1,6 +1,7 @@
 #include "app/run_driver.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <utility>
@@ -34,10 +35,6 @@ void check_engine_settings(EngineParams& p, const Validation& validation, Consol
         p.popsize = 2;
     }
     validation.enforce(CheckPoint::engine_start);
-}
-
-bool stop_requested(const RunOptions& options) {
-    return options.stop != nullptr && options.stop->load();
 }
 
 // Adds a report's written files (each once) and its failures to the result.
@@ -128,7 +125,11 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     RandomGenerator rng =
         options.seedings != nullptr ? RandomGenerator(*options.seedings) : RandomGenerator();
 
-    for (p.replication = 1; p.replication <= p.n_replications; ++p.replication) {
+    // One replication: its generations and its report are written as they
+    // come, on the caller's console and Output.txt.
+    ReplicationResult only;
+    p.replication = 1;
+    {
         EngineState state(p, app, rng, run.output_file, console);
         state.fixed_casual = options.seed;
 
@@ -136,79 +137,31 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
         app.app_init(p);
         check_engine_settings(p, validation, console);
         initialize_engine(state);
-        result.casual = rng.casual();
-        result.randomseed = state.randomseed;
-
-        for (state.current_gen = p.start_gen; state.current_gen < p.maxgen; ++state.current_gen) {
-            if (stop_requested(options) ||
-                (options.progress && !options.progress(progress_of(state, app, start)))) {
-                result.completed = false;
-                break;
-            }
-            app.app_before_generation();
-            generation(state);
-            population_statistics(state, state.newpop);
-            state.stats.window_newest += 1;
-            if (state.current_gen == p.maxgen - 1 && p.report_level < 3) {
-                // A stop asked for during the last generation still means no
-                // report, as a stop asked for before it.
-                if (stop_requested(options)) {
-                    result.completed = false;
-                } else {
-                    engine_report(state);
-                    result.reported = true;
-                }
-            }
-            std::swap(state.oldpop, state.newpop);
-            ++result.generations;
-            if (options.generation_bred) {
-                RunProgress bred = progress_of(state, app, start);
-                bred.generation = state.current_gen + 1;
-                bred.best_criterion = exact_best_criterion(state, problem);
-                options.generation_bred(bred);
-            }
-        }
-        if (p.start_gen >= p.maxgen) {
-            population_statistics(state, state.oldpop);
-        }
-        run.output_file.flush();
-
-        // The population last summarised holds the best structure: the one
-        // the report estimated, or the start population when none was bred.
-        const individual& best = state.oldpop[state.stats.best_index];
-        const FieldCodes codes = read_field_codes(best.chrom, state.layout);
-        result.best_codes.assign(codes.begin(), codes.end());
-        result.best =
-            summarize_structure(problem, decode_structure(codes, problem.threshold_components));
-        result.best_fitness = best.raw_fitness;
-        result.best_criterion = result.best.criterion;
-        result.nevals = state.nevals;
-        if (result.reported) {
-            note_report(app.last_report(), result);
-        }
-
-        free_all(state);
+        only.casual = rng.casual();
+        only.randomseed = state.randomseed;
+        std::atomic<bool> stopped{false};
+        breed_generations(state, app, problem, options.stop, start, stopped, options.progress,
+                          options.generation_bred, only);
     }
+    only.estimations = app.estimations();
+    only.estimations_saved = app.estimations_saved();
+    if (only.reported) {
+        only.report = app.last_report();
+        note_report(only.report, result);
+    }
+    result.completed = only.completed;
+    result.casual = only.casual;
+    result.randomseed = only.randomseed;
+    result.generations = only.generations;
+    result.nevals = only.nevals;
+    result.reported = only.reported;
+    result.estimations = only.estimations;
+    result.estimations_saved = only.estimations_saved;
 
-    result.estimations = app.estimations();
-    result.estimations_saved = app.estimations_saved();
     result.popsize = p.popsize;
     close_run_log(run, options.workdir, result);
     run.input_file.close();
 
-    ReplicationResult only;
-    only.casual = result.casual;
-    only.randomseed = result.randomseed;
-    only.completed = result.completed;
-    only.generations = result.generations;
-    only.nevals = result.nevals;
-    only.estimations = result.estimations;
-    only.reported = result.reported;
-    only.best_codes = result.best_codes;
-    only.best = result.best;
-    only.best_criterion = result.best_criterion;
-    only.best_fitness = result.best_fitness;
-    only.report = app.last_report();
     result.replications.push_back(only);
     choose_winner(result);
     if (options.refine && result.completed) {

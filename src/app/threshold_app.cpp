@@ -1,18 +1,14 @@
 #include "app/threshold_app.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <exception>
-#include <mutex>
-#include <thread>
 #include <unordered_map>
 
 #include "model/structure_key.hpp"
 #include "support/executor.hpp"
 #include "support/format.hpp"
+#include "support/parallel.hpp"
 
 namespace velmora {
 
@@ -160,130 +156,35 @@ struct EvaluationJob {
     CriterionResult result;
 };
 
-// A small persistent pool: the calling thread works as member 0, the others
-// wait for the next batch. Each member owns a workspace, so estimates never
-// share scratch; an estimate draws no random numbers and depends only on its
-// structure, so results are the same whichever member takes a job.
+// The estimates of a batch on a pool kept for the run. Each worker owns a
+// workspace, so estimates never share scratch; an estimate draws no random
+// numbers and depends only on its structure, so results are the same
+// whichever worker takes a job.
 class EvaluationPool {
   public:
-    EvaluationPool(const ModelProblem& problem, int threads) : problem_(problem) {
-        const int count = std::max(1, threads);
-        workspaces_.reserve(static_cast<std::size_t>(count));
-        for (int i = 0; i < count; ++i) {
+    EvaluationPool(const ModelProblem& problem, int threads)
+        : problem_(problem), pool_(std::max(1, threads)) {
+        workspaces_.reserve(static_cast<std::size_t>(pool_.size()));
+        for (int i = 0; i < pool_.size(); ++i) {
             workspaces_.push_back(std::make_unique<EstimationWorkspace>(problem_));
         }
-        try {
-            for (int i = 1; i < count; ++i) {
-                workers_.emplace_back([this, i] { worker_loop(i); });
-            }
-        } catch (...) {
-            // A thread that cannot be started must not leave the ones already
-            // running joinable (std::terminate) or pointing at a dead pool.
-            stop();
-            throw;
-        }
     }
-
-    ~EvaluationPool() { stop(); }
-
-    EvaluationPool(const EvaluationPool&) = delete;
-    EvaluationPool& operator=(const EvaluationPool&) = delete;
 
     EstimationWorkspace& main_workspace() { return *workspaces_[0]; }
 
-    // Estimates every job; rethrows the first failure of any member.
+    // Estimates every job; rethrows the first failure.
     void run(std::vector<EvaluationJob>& jobs) {
-        if (jobs.empty()) {
-            return;
-        }
-        if (workers_.empty() || jobs.size() == 1) {
-            for (EvaluationJob& job : jobs) {
-                job.result = estimate_criterion(problem_, *workspaces_[0], job.structure);
-            }
-            return;
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            jobs_ = &jobs;
-            next_.store(0);
-            busy_ = static_cast<int>(workers_.size());
-            failure_ = nullptr;
-            ++batch_;
-        }
-        wake_.notify_all();
-        work(0);
-        std::unique_lock<std::mutex> lock(mutex_);
-        done_.wait(lock, [this] { return busy_ == 0; });
-        jobs_ = nullptr;
-        if (failure_) {
-            std::rethrow_exception(failure_);
-        }
+        pool_.run(static_cast<long long>(jobs.size()), [&](long long i, int worker) {
+            EvaluationJob& job = jobs[static_cast<std::size_t>(i)];
+            job.result = estimate_criterion(
+                problem_, *workspaces_[static_cast<std::size_t>(worker)], job.structure);
+        });
     }
 
   private:
-    void stop() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopping_ = true;
-        }
-        wake_.notify_all();
-        for (std::thread& t : workers_) {
-            t.join();
-        }
-        workers_.clear();
-    }
-
-    void work(int member) {
-        std::vector<EvaluationJob>& jobs = *jobs_;
-        EstimationWorkspace& ws = *workspaces_[static_cast<std::size_t>(member)];
-        for (;;) {
-            const std::size_t i = next_.fetch_add(1);
-            if (i >= jobs.size()) {
-                return;
-            }
-            try {
-                jobs[i].result = estimate_criterion(problem_, ws, jobs[i].structure);
-            } catch (...) {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (!failure_) {
-                    failure_ = std::current_exception();
-                }
-            }
-        }
-    }
-
-    void worker_loop(int member) {
-        long long seen = 0;
-        for (;;) {
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                wake_.wait(lock, [&] { return stopping_ || batch_ != seen; });
-                if (stopping_) {
-                    return;
-                }
-                seen = batch_;
-            }
-            work(member);
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                --busy_;
-            }
-            done_.notify_one();
-        }
-    }
-
     const ModelProblem& problem_;
+    WorkerPool pool_;
     std::vector<std::unique_ptr<EstimationWorkspace>> workspaces_;
-    std::vector<std::thread> workers_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    std::vector<EvaluationJob>* jobs_ = nullptr;
-    std::atomic<std::size_t> next_{0};
-    int busy_ = 0;
-    long long batch_ = 0;
-    bool stopping_ = false;
-    std::exception_ptr failure_;
 };
 
 }  // namespace

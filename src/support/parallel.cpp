@@ -3,15 +3,64 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <exception>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 namespace velmora {
 
-bool run_tasks(long long count, int threads, const std::function<void(long long, int)>& task,
-               const SimulationProgress& progress) {
+WorkerPool::WorkerPool(int threads) {
+    const int extra = std::max(0, threads - 1);
+    threads_.reserve(static_cast<std::size_t>(extra));
+    try {
+        for (int i = 1; i <= extra; ++i) {
+            threads_.emplace_back([this, i] { worker_loop(i); });
+        }
+    } catch (...) {
+        // A thread that cannot be started must not leave the ones already
+        // running joinable (std::terminate) or pointing at a dead pool.
+        shut_down();
+        throw;
+    }
+}
+
+WorkerPool::~WorkerPool() {
+    shut_down();
+}
+
+void WorkerPool::shut_down() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_) {
+        t.join();
+    }
+    threads_.clear();
+}
+
+void WorkerPool::worker_loop(int worker) {
+    long long seen = 0;
+    for (;;) {
+        const std::function<void(int)>* batch = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait(lock, [&] { return stopping_ || batch_number_ != seen; });
+            if (stopping_) {
+                return;
+            }
+            seen = batch_number_;
+            batch = batch_;
+        }
+        (*batch)(worker);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --busy_;
+        }
+        done_.notify_one();
+    }
+}
+
+bool WorkerPool::run(long long count, const std::function<void(long long, int)>& task,
+                     const SimulationProgress& progress) {
     if (count <= 0) {
         return true;
     }
@@ -23,7 +72,7 @@ bool run_tasks(long long count, int threads, const std::function<void(long long,
     std::mutex failure_mutex;
 
     // The caller's thread also reports progress, between its own tasks.
-    auto work = [&](int worker) {
+    const std::function<void(int)> work = [&](int worker) {
         const bool reporter = worker == 0;
         auto last = std::chrono::steady_clock::now();
         for (;;) {
@@ -59,23 +108,22 @@ bool run_tasks(long long count, int threads, const std::function<void(long long,
         }
     };
 
-    const long long extra = threads > 1 ? std::min<long long>(threads - 1, count - 1) : 0;
-    std::vector<std::thread> pool;
-    pool.reserve(static_cast<std::size_t>(extra));
-    try {
-        for (long long t = 0; t < extra; ++t) {
-            pool.emplace_back(work, static_cast<int>(t + 1));
-        }
-    } catch (...) {
-        stop.store(true);
-        for (std::thread& thread : pool) {
-            thread.join();
-        }
-        throw;
+    // A single task stays on the caller's thread: no wake-up for the others.
+    const bool shared = !threads_.empty() && count > 1;
+    if (shared) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        batch_ = &work;
+        busy_ = static_cast<int>(threads_.size());
+        ++batch_number_;
+    }
+    if (shared) {
+        wake_.notify_all();
     }
     work(0);
-    for (std::thread& thread : pool) {
-        thread.join();
+    if (shared) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return busy_ == 0; });
+        batch_ = nullptr;
     }
     if (failure) {
         std::rethrow_exception(failure);
@@ -84,6 +132,22 @@ bool run_tasks(long long count, int threads, const std::function<void(long long,
         stopped_by_user = !progress(done.load(), count);
     }
     return !stopped_by_user && done.load() == count;
+}
+
+bool run_tasks(long long count, int threads, const std::function<void(long long, int)>& task,
+               const SimulationProgress& progress) {
+    if (count <= 0) {
+        return true;
+    }
+    WorkerPool pool(static_cast<int>(std::min<long long>(std::max(threads, 1), count)));
+    return pool.run(count, task, progress);
+}
+
+TaskRunner thread_runner(int threads) {
+    return [threads](long long count, const std::function<void(long long, int)>& task,
+                     const SimulationProgress& progress) {
+        return run_tasks(count, threads, task, progress);
+    };
 }
 
 }  // namespace velmora
