@@ -7,6 +7,7 @@
 
 #include "cli/progress_line.hpp"
 #include "forecast/fitted_var.hpp"
+#include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
@@ -42,27 +43,36 @@ AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matri
             "estimated.";
         return skipped;
     }
-    const ThresholdVarModel model = model_from_fit(fit);
     StageProgress progress;
+    AnalysisSettings settings = analysis_settings(seed, threads, stop, progress);
+    settings.executor = executor;
+    AnalysisResult result = run_analysis(model_from_fit(fit), series, rows, request, settings);
+    progress.finish();
+    warn_non_finite(result);
+    return result;
+}
+
+AnalysisSettings analysis_settings(std::uint64_t seed, int threads, const std::atomic<bool>* stop,
+                                   StageProgress& progress) {
     AnalysisSettings settings;
     settings.seed = seed;
     settings.threads = threads;
-    settings.executor = executor;
     settings.progress = [&progress, stop](const char* stage, long long done, long long total) {
         progress.update(stage, done, total);
         return !(stop != nullptr && stop->load());
     };
     settings.stop = stop;
     settings.record_failures = true;
-    AnalysisResult result = run_analysis(model, series, rows, request, settings);
-    progress.finish();
+    return settings;
+}
+
+void warn_non_finite(const AnalysisResult& result) {
     if (const int count = non_finite_values(result); count > 0) {
         std::fprintf(stderr,
                      "Warning: the model is explosive: %d simulated figures overflowed and are not "
                      "finite numbers; the CSV files leave them empty, the JSON has null.\n",
                      count);
     }
-    return result;
 }
 
 void name_analysis(AnalysisResult& result, const SeriesInfo& all_rows) {
@@ -122,37 +132,10 @@ bool write_json_summary(ExtraOutputs& outputs, const std::filesystem::path& path
 SplitSeries read_with_held_out(std::optional<LoadedSeries> loaded, const RunConfig& config,
                                int rows, int fit_rows) {
     if (!loaded) {
-        SeriesRequest request;
-        request.path = config.course_file;
-        request.columns = config.columns;
-        request.threshold_columns = config.threshold_columns;
-        request.n_oss = rows;
-        request.n_comp = config.n_comp;
-        loaded = load_series(request);
-        for (const std::string& warning : loaded->info.warnings) {
-            std::fprintf(stderr, "%s\n", warning.c_str());
-        }
+        StdConsole console;
+        return read_rows(config, rows, fit_rows, console);
     }
-    SplitSeries split;
-    split.all = std::move(*loaded);
-    if (fit_rows < split.all.n_oss()) {
-        LoadedSeries first;
-        // The external threshold columns come along.
-        const int k = split.all.serie.col_hi();
-        first.serie = double_matrix(1, fit_rows, 1, k);
-        for (int t = 1; t <= fit_rows; ++t) {
-            for (int c = 1; c <= k; ++c) {
-                first.serie[t][c] = split.all.serie[t][c];
-            }
-        }
-        first.info = split.all.info;
-        first.info.rows_read = fit_rows;
-        if (first.info.row_labels.size() > static_cast<std::size_t>(fit_rows)) {
-            first.info.row_labels.resize(static_cast<std::size_t>(fit_rows));
-        }
-        split.fitted = std::move(first);
-    }
-    return split;
+    return split_held_out(std::move(*loaded), fit_rows);
 }
 
 }  // namespace velmora::cli

@@ -14,7 +14,9 @@
 
 #include "forecast/analysis.hpp"
 
+#include "app/pipeline.hpp"
 #include "app/run_config.hpp"
+#include "cli/progress_line.hpp"
 #include "data/series.hpp"
 #include "model/fitted_model.hpp"
 #include "options/bindings.hpp"
@@ -39,6 +41,14 @@ AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matri
                                       const AnalysisRequest& request, std::uint64_t seed,
                                       int threads, const std::atomic<bool>* stop,
                                       TaskExecutor* executor = nullptr);
+
+// The analysis settings of a front end on a terminal: the stages on
+// progress's line, stopping once *stop is set, failures recorded.
+AnalysisSettings analysis_settings(std::uint64_t seed, int threads, const std::atomic<bool>* stop,
+                                   StageProgress& progress);
+
+// Warns on standard error when simulated figures overflowed.
+void warn_non_finite(const AnalysisResult& result);
 
 // Gives the analysis the file's component names and row labels (of every row
 // read, the held-out ones included) for its texts and files.
@@ -69,15 +79,9 @@ bool write_json_summary(ExtraOutputs& outputs, const std::filesystem::path& path
                         nlohmann::json summary);
 
 // The series as read, the rows of the hold-out check included, and the
-// first fit_rows rows of it that the model is fitted on: both come from one
-// reading, since a pipe or a FIFO cannot be read twice. `loaded` is the
-// series when it has been read already (all `rows` rows of config's course
-// file); otherwise it is read here.
-struct SplitSeries {
-    LoadedSeries all;
-    std::optional<LoadedSeries> fitted;  // set only when rows are held out
-    const LoadedSeries& fit_rows() const { return fitted ? *fitted : all; }
-};
+// first fit_rows rows of it that the model is fitted on, from one reading.
+// `loaded` is the series when it has been read already (all `rows` rows of
+// config's course file); otherwise it is read here.
 SplitSeries read_with_held_out(std::optional<LoadedSeries> loaded, const RunConfig& config,
                                int rows, int fit_rows);
 

@@ -215,9 +215,10 @@ int execute(RunCommandState& state, const Spread& spread) {
     outputs.check_paths();
     // The rows held out are read with the others, once: the search takes
     // the first ones, the hold-out check all of them.
-    std::optional<SplitSeries> split;
-    if (state.analysis.holdout > 0) {
-        split = read_with_held_out(std::move(series), config, rows_read, config.n_oss);
+    PipelineRequest request;
+    if (state.analysis.holdout > 0 || series) {
+        request.rows = std::make_shared<const SplitSeries>(
+            read_with_held_out(std::move(series), config, rows_read, config.n_oss));
         series.reset();
     }
     ensure_workdir(state.workdir);
@@ -235,7 +236,8 @@ int execute(RunCommandState& state, const Spread& spread) {
     StdConsole console;
     ProgressLine progress_line(state.replications);
     InterruptGuard interrupts(state.replications > 1 ? stage::search_replications : stage::search);
-    RunOptions options;
+    const std::atomic<bool>* stop = &interrupts.stop_requested();
+    RunOptions& options = request.search;
     options.workdir = state.workdir;
     options.seed = state.seed;
     options.threads = state.threads;
@@ -244,8 +246,7 @@ int execute(RunCommandState& state, const Spread& spread) {
     options.replications = state.replications;
     options.refine = !state.no_refine;
     options.console = &console;
-    options.series = split ? &split->fit_rows() : series ? &*series : nullptr;
-    options.stop = &interrupts.stop_requested();
+    options.stop = stop;
     options.progress = [&progress_line](const RunProgress& progress) {
         return progress_line.update(progress);
     };
@@ -265,97 +266,81 @@ int execute(RunCommandState& state, const Spread& spread) {
             }
         };
     }
+    request.config = config;
+    request.config.n_oss = rows_read;
+    StageProgress stage_line;
+    request.inference = inference_options(state.inference, 0, state.threads, stop, &stage_line);
+    request.diagnostics = state.inference.diagnostics;
+    request.analysis = state.analysis;
+    request.inference.executor = spread.executor;
+    request.analysis_settings = analysis_settings(0, state.threads, stop, stage_line);
+    request.analysis_settings.executor = spread.executor;
+    // What follows the search may fail step by step: each failure is named
+    // and listed, and the steps that succeeded keep their results and files.
+    request.step_failed = [](const StepFailure& failure) {
+        std::vector<StepFailure> shown;
+        note_step_failure(shown, failure.step, failure.message);
+    };
+    request.analysed = [&stage_line](const AnalysisResult& analysis) {
+        stage_line.finish();
+        warn_non_finite(analysis);
+    };
+    // Once the search is done: the progress line ends, a lost history is
+    // named, the rest written.
+    bool search_closed = false;
+    const auto close_search = [&] {
+        if (search_closed) {
+            return;
+        }
+        search_closed = true;
+        progress_line.finish();
+        if (history) {
+            if (const std::string reason = history->close(); !reason.empty()) {
+                std::fprintf(stderr, "%s\n",
+                             outputs.note_failure(state.history_path, reason).c_str());
+            }
+        }
+    };
+    request.searched = [&](const RunResult& result) {
+        close_search();
+        if (!result.completed && interrupts.signal_received() != 0) {
+            return false;
+        }
+        std::fputs(format_run_summary(result).c_str(), stdout);
+        std::fflush(stdout);
+        report_failed_files(result);
+        interrupts.set_stage(stage::after_search);
+        return true;
+    };
 
-    RunResult result;
+    PipelineResult pipeline;
     try {
-        result = run_search(config, options);
+        pipeline = run_pipeline(request);
     } catch (...) {
         progress_line.finish();
         throw;
     }
-    progress_line.finish();
-    if (history) {
-        // The search is done: a lost history is named, the rest written.
-        if (const std::string reason = history->close(); !reason.empty()) {
-            std::fprintf(stderr, "%s\n", outputs.note_failure(state.history_path, reason).c_str());
-        }
-    }
-
+    stage_line.finish();
+    close_search();
+    const RunResult& result = pipeline.search;
     if (!result.completed && interrupts.signal_received() != 0) {
         // As a stop in the desktop program: the log of the generations bred,
         // the reports complete before the signal, no summary.
         return stopped_by_signal(state, result, interrupts, result.refinement_stopped);
     }
-
-    std::fputs(format_run_summary(result).c_str(), stdout);
-    std::fflush(stdout);
-    report_failed_files(result);
-    interrupts.set_stage(stage::after_search);
-    const std::atomic<bool>* stop = &interrupts.stop_requested();
-    StageProgress stage_line;
-    inference::InferenceOptions inference_choice =
-        inference_options(state.inference, static_cast<std::uint64_t>(result.casual), state.threads,
-                          stop, &stage_line);
-    inference_choice.executor = spread.executor;
-    // What follows the search may fail step by step: each failure is named
-    // and listed, and the steps that succeeded keep their results and files.
-    std::vector<StepFailure> analysis_errors;
-    const auto infer = [&](const char* step, const StructureSummary& model,
-                           const inference::InferenceOptions& choice) {
-        std::optional<inference::ModelInference> out;
-        try {
-            out = infer_reported(config, *result.serie, model, choice);
-        } catch (const std::exception& e) {
-            note_step_failure(analysis_errors, step, e.what());
-        }
-        return out;
-    };
-    // The tests of the number of regimes only on the reported model.
-    inference::InferenceOptions best_choice = inference_choice;
-    if (result.refined) {
-        best_choice.regime_replicates = 0;
-    }
-    const auto best_inference = infer("inference of the best model", result.best, best_choice);
-    const auto refined_inference =
-        result.refined ? infer("inference of the refined model", result.refined->model,
-                               refined_inference_options(inference_choice, *result.refined))
-                       : std::nullopt;
-    const auto& reported_inference = result.refined ? refined_inference : best_inference;
-    stage_line.finish();
-    const auto diagnose = [&](const char* step, const StructureSummary& model) {
-        std::optional<diagnostics::ModelDiagnostics> out;
-        try {
-            out = diagnose_reported(model, state.inference.diagnostics);
-        } catch (const std::exception& e) {
-            note_step_failure(analysis_errors, step, e.what());
-        }
-        return out;
-    };
-    const auto best_diagnostics = diagnose("diagnostics of the best model", result.best);
-    const auto refined_diagnostics =
-        result.refined ? diagnose("diagnostics of the refined model", result.refined->model)
-                       : std::nullopt;
+    const std::vector<StepFailure>& analysis_errors = pipeline.analysis_errors;
+    const auto& best_inference = pipeline.best_inference;
+    const auto& refined_inference = pipeline.refined_inference;
+    const auto& reported_inference = pipeline.reported_inference();
+    const auto& best_diagnostics = pipeline.best_diagnostics;
+    const auto& refined_diagnostics = pipeline.refined_diagnostics;
     // Forecasts and impulse responses of the reported model: the refined one
     // when refinement ran (also from a start population, with --maxgen 0).
-    const FittedModel& reported = result.refined ? result.refined->model.model : result.best.model;
-    AnalysisResult analysis;
-    if (state.analysis.any() && interrupts.signal_received() == 0) {
-        if (!result.best_codes.empty()) {
-            // The series already read: the course file may be a pipe.
-            const double_matrix& rows = split ? split->all.serie : *result.serie;
-            analysis = analyse_reported_model(reported, rows, rows_read, state.analysis,
-                                              static_cast<std::uint64_t>(result.casual),
-                                              state.threads, stop, spread.executor);
-            for (StepFailure& failure : analysis.errors) {
-                note_step_failure(analysis_errors, std::move(failure.step),
-                                  std::move(failure.message));
-            }
-            analysis.errors.clear();
-            name_analysis(analysis, split ? split->all.info : result.series);
-        } else {
-            analysis.note =
-                "No forecast, hold-out check or impulse responses: the run reported no model.";
-        }
+    const FittedModel& reported = pipeline.reported();
+    AnalysisResult& analysis = pipeline.analysis;
+    const SplitSeries* split = state.analysis.holdout > 0 ? pipeline.rows.get() : nullptr;
+    if (state.analysis.any() && !result.best_codes.empty()) {
+        name_analysis(analysis, split ? split->all.info : result.series);
     }
     std::optional<rolling::RollingResult> rolled;
     if (state.rolling.any() && result.reported && interrupts.signal_received() == 0) {
@@ -368,7 +353,7 @@ int execute(RunCommandState& state, const Spread& spread) {
         // The rows read: held in the split or the series read for the sizes,
         // else those the search read itself.
         LoadedSeries searched;
-        if (!split && !series) {
+        if (!pipeline.rows) {
             const double_matrix& rows = *result.serie;
             searched.serie = double_matrix(1, rows.row_hi(), 1, rows.col_hi());
             std::copy(rows.data(),
@@ -376,7 +361,7 @@ int execute(RunCommandState& state, const Spread& spread) {
                       searched.serie.data());
             searched.info = result.series;
         }
-        const LoadedSeries& all = split ? split->all : series ? *series : searched;
+        const LoadedSeries& all = pipeline.rows ? pipeline.rows->all : searched;
         rolled = evaluate_rolling(
             all, rows_read, state.rolling,
             [&](const LoadedSeries& rows, int trend_origin) {

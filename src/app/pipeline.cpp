@@ -1,0 +1,180 @@
+#include "app/pipeline.hpp"
+
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "app/reported_inference.hpp"
+#include "forecast/fitted_var.hpp"
+
+namespace velmora {
+
+SplitSeries split_held_out(LoadedSeries all, int fit_rows) {
+    SplitSeries split;
+    split.all = std::move(all);
+    if (fit_rows < split.all.n_oss()) {
+        LoadedSeries first;
+        // The external threshold columns come along.
+        const int k = split.all.serie.col_hi();
+        first.serie = double_matrix(1, fit_rows, 1, k);
+        for (int t = 1; t <= fit_rows; ++t) {
+            for (int c = 1; c <= k; ++c) {
+                first.serie[t][c] = split.all.serie[t][c];
+            }
+        }
+        first.info = split.all.info;
+        first.info.rows_read = fit_rows;
+        if (first.info.row_labels.size() > static_cast<std::size_t>(fit_rows)) {
+            first.info.row_labels.resize(static_cast<std::size_t>(fit_rows));
+        }
+        split.fitted = std::move(first);
+    }
+    return split;
+}
+
+SplitSeries read_rows(const RunConfig& config, int rows, int fit_rows, Console& console) {
+    SeriesRequest request;
+    request.path = config.course_file;
+    request.columns = config.columns;
+    request.threshold_columns = config.threshold_columns;
+    request.n_oss = rows;
+    request.n_comp = config.n_comp;
+    LoadedSeries loaded = load_series(request);
+    for (const std::string& warning : loaded.info.warnings) {
+        console.err(warning + "\n");
+    }
+    return split_held_out(std::move(loaded), fit_rows);
+}
+
+const FittedModel& PipelineResult::reported() const {
+    return search.refined ? search.refined->model.model : search.best.model;
+}
+
+const std::optional<inference::ModelInference>& PipelineResult::reported_inference() const {
+    return search.refined ? refined_inference : best_inference;
+}
+
+const std::optional<diagnostics::ModelDiagnostics>& PipelineResult::reported_diagnostics() const {
+    return search.refined ? refined_diagnostics : best_diagnostics;
+}
+
+namespace {
+
+bool stop_asked(const PipelineRequest& request) {
+    return request.search.stop != nullptr && request.search.stop->load();
+}
+
+// Runs one step after the search; a failure is recorded and told, and the
+// step's result stays empty.
+template <typename Step>
+auto guarded(const PipelineRequest& request, PipelineResult& out, const char* step, Step&& run)
+    -> decltype(run()) {
+    try {
+        return run();
+    } catch (const std::exception& e) {
+        StepFailure failure{step, e.what()};
+        if (request.step_failed) {
+            request.step_failed(failure);
+        }
+        out.analysis_errors.push_back(std::move(failure));
+        return {};
+    }
+}
+
+void analyse(const PipelineRequest& request, PipelineResult& out) {
+    const RunResult& result = out.search;
+    if (stop_asked(request)) {
+        out.analysis.stopped = true;
+        return;
+    }
+    if (result.best_codes.empty()) {
+        out.analysis.note =
+            "No forecast, hold-out check or impulse responses: the run reported no model.";
+        return;
+    }
+    const FittedModel& reported = out.reported();
+    if (!reported.estimated()) {
+        out.analysis.note =
+            "No forecast, hold-out check or impulse responses: the reported model could not be "
+            "estimated.";
+        return;
+    }
+    AnalysisSettings settings = request.analysis_settings;
+    settings.seed = static_cast<std::uint64_t>(result.casual);
+    settings.record_failures = true;
+    // The rows read, the held-out ones too: the search saw only the first.
+    const double_matrix& rows = out.rows ? out.rows->all.serie : *result.serie;
+    out.analysis =
+        run_analysis(model_from_fit(reported), rows, out.rows_read, request.analysis, settings);
+    if (request.analysed) {
+        request.analysed(out.analysis);
+    }
+    for (StepFailure& failure : out.analysis.errors) {
+        if (request.step_failed) {
+            request.step_failed(failure);
+        }
+        out.analysis_errors.push_back(std::move(failure));
+    }
+    out.analysis.errors.clear();
+}
+
+}  // namespace
+
+PipelineResult run_pipeline(const PipelineRequest& request) {
+    PipelineResult out;
+    out.rows_read = request.config.n_oss;
+    out.searched = request.config;
+    out.searched.n_oss -= request.analysis.holdout;
+    out.rows = request.rows;
+
+    RunOptions options = request.search;
+    if (out.rows) {
+        options.series = &out.rows->fit_rows();
+    }
+    const SearchFunction& search = request.search_function;
+    out.search = search ? search(out.searched, options) : run_search(out.searched, options);
+    const RunResult& result = out.search;
+    if ((!result.completed && !result.refinement_stopped) || !result.serie) {
+        return out;
+    }
+    if (request.searched && !request.searched(result)) {
+        return out;
+    }
+    out.followed = true;
+
+    inference::InferenceOptions inference = request.inference;
+    inference.seed = static_cast<std::uint64_t>(result.casual);
+    // The tests of the number of regimes only on the reported model.
+    inference::InferenceOptions best_inference = inference;
+    if (result.refined) {
+        best_inference.regime_replicates = 0;
+    }
+    out.best_inference = guarded(request, out, "inference of the best model", [&] {
+        return infer_reported(out.searched, *result.serie, result.best, best_inference);
+    });
+    if (result.refinement_stopped) {
+        return out;
+    }
+    if (result.refined) {
+        out.refined_inference = guarded(request, out, "inference of the refined model", [&] {
+            return infer_reported(out.searched, *result.serie, result.refined->model,
+                                  refined_inference_options(inference, *result.refined));
+        });
+    }
+    if (request.diagnostics) {
+        out.best_diagnostics = guarded(request, out, "diagnostics of the best model", [&] {
+            return diagnose_reported(result.best, *request.diagnostics);
+        });
+        if (result.refined) {
+            out.refined_diagnostics = guarded(
+                request, out, "diagnostics of the refined model",
+                [&] { return diagnose_reported(result.refined->model, *request.diagnostics); });
+        }
+    }
+    if (request.analysis.any()) {
+        analyse(request, out);
+    }
+    return out;
+}
+
+}  // namespace velmora
