@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "app/pipeline.hpp"
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
 #include "forecast/analysis.hpp"
@@ -43,17 +44,18 @@ struct ModelAnalyses {
 // the largest order's lags (no model could be estimated on them).
 RunConfig searched_config(const RunConfig& config, const AnalysisChoices& choices);
 
-// The inference of every reported model and the analyses of the reported
-// one. `config` is the configuration as entered (all rows); `result` the
-// run's; `rows` the rows read for the run (config.n_oss of them, the held-out
-// ones included), so that nothing is read again. Empty when the run was
-// stopped before its search ended; when the stop came during the refinement
-// only the search's best model is inferred (the analyses belong to the
-// reported model, which the refinement did not give). `stop` (may be null)
-// ends the bootstrap and the simulations early; a console (may be null) is
-// told when a long stage starts.
-ModelAnalyses analyse_run(const RunConfig& config, const RunResult& result,
-                          const AnalysisChoices& choices, std::shared_ptr<const double_matrix> rows,
-                          int threads, const std::atomic<bool>* stop, Console* console);
+// Asks the pipeline for the inference of every reported model and the
+// analyses of the reported one as the choices say, from the run's seed:
+// `stop` (may be null) ends the bootstrap and the simulations early; a
+// console (may be null) is told when a long stage starts and when a step
+// fails.
+void request_analyses(PipelineRequest& request, const AnalysisChoices& choices, int threads,
+                      const std::atomic<bool>* stop, Console* console);
+
+// What the window shows of the steps after the search: empty when the run
+// was stopped before its search ended; when the stop came during the
+// refinement only the search's best model is inferred (the analyses belong
+// to the reported model, which the refinement did not give).
+ModelAnalyses analyses_of(const PipelineResult& result);
 
 }  // namespace velmora::gui

@@ -9,6 +9,7 @@
 #include <exception>
 #include <system_error>
 
+#include "app/pipeline.hpp"
 #include "data/series.hpp"
 #include "support/errors.hpp"
 
@@ -26,21 +27,6 @@ int generations_bred(const RunResult& result) {
         most = std::max(most, r.generations);
     }
     return most;
-}
-
-// The first `rows` rows of a series read, as the search takes them.
-LoadedSeries first_rows(const LoadedSeries& all, int rows) {
-    LoadedSeries out;
-    out.serie = double_matrix(1, rows, 1, all.serie.col_hi());
-    std::copy(all.serie.data(),
-              all.serie.data() +
-                  static_cast<std::size_t>(rows) * static_cast<std::size_t>(all.serie.col_hi()),
-              out.serie.data());
-    out.info = all.info;
-    if (out.info.row_labels.size() > static_cast<std::size_t>(rows)) {
-        out.info.row_labels.resize(static_cast<std::size_t>(rows));
-    }
-    return out;
 }
 
 }  // namespace
@@ -169,23 +155,28 @@ void RunThread::run() {
             set_outcome(std::move(outcome));
             return;
         }
-        const LoadedSeries searched = first_rows(all, outcome.config.n_oss);
+        PipelineRequest pipeline;
+        pipeline.rows = std::make_shared<const SplitSeries>(
+            split_held_out(std::move(all), outcome.config.n_oss));
+        const LoadedSeries& searched = pipeline.rows->fit_rows();
         // The search's own check, made here so that it too leaves the files
         // alone.
         check_threshold_magnitudes(searched.serie, searched.info,
                                    search_threshold_components(searched.info.threshold_components));
-        options.series = &searched;
-        outcome.result = run_function_(outcome.config, options);
+        pipeline.config = config_;
+        pipeline.search = options;
+        pipeline.search_function = run_function_;
+        // The bootstrap and the simulations take a while: here too, off the
+        // window's thread; a stop request ends them early.
+        request_analyses(pipeline, analyses_, threads_, &stop_, &console_);
+        PipelineResult done = run_pipeline(pipeline);
+        outcome.analyses = analyses_of(done);
+        outcome.result = std::move(done.search);
         outcome.began = true;
         outcome.status =
             outcome.result.completed ? RunOutcome::Status::completed : RunOutcome::Status::stopped;
         outcome.generations = generations_bred(outcome.result);
         outcome.series = make_run_series(searched, outcome.config.n_oss);
-        const auto rows = std::make_shared<const double_matrix>(std::move(all.serie));
-        // The bootstrap and the simulations take a while: here too, off the
-        // window's thread; a stop request ends them early.
-        outcome.analyses =
-            analyse_run(config_, outcome.result, analyses_, rows, threads_, &stop_, &console_);
     } catch (const Failure& failure) {
         outcome.began = began.load();
         outcome.status = RunOutcome::Status::failed;

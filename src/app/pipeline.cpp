@@ -99,6 +99,9 @@ void analyse(const PipelineRequest& request, PipelineResult& out) {
             "estimated.";
         return;
     }
+    if (request.stage) {
+        request.stage(PipelineStage::analysis);
+    }
     AnalysisSettings settings = request.analysis_settings;
     settings.seed = static_cast<std::uint64_t>(result.casual);
     settings.record_failures = true;
@@ -142,6 +145,9 @@ PipelineResult run_pipeline(const PipelineRequest& request) {
     }
     out.followed = true;
 
+    if (request.stage) {
+        request.stage(PipelineStage::inference);
+    }
     inference::InferenceOptions inference = request.inference;
     inference.seed = static_cast<std::uint64_t>(result.casual);
     // The tests of the number of regimes only on the reported model.

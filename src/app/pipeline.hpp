@@ -36,6 +36,9 @@ SplitSeries split_held_out(LoadedSeries all, int fit_rows);
 // them) and splits them; the file's warnings go to console.
 SplitSeries read_rows(const RunConfig& config, int rows, int fit_rows, Console& console);
 
+// The steps after the search, as the stage callback names them.
+enum class PipelineStage { inference, analysis };
+
 using SearchFunction = std::function<RunResult(const RunConfig&, const RunOptions&)>;
 
 struct PipelineRequest {
@@ -59,6 +62,9 @@ struct PipelineRequest {
     // Told of the search's result before anything follows it; return false
     // to end the pipeline there.
     std::function<bool(const RunResult&)> searched;
+    // Told as a step after the search begins: the inference of the reported
+    // models, and their analysis when there is a model to analyse.
+    std::function<void(PipelineStage)> stage;
     // Told at once of a step after the search that failed (the others go on).
     std::function<void(const StepFailure&)> step_failed;
     // Told of the analysis once it has run, before its failures are told.
