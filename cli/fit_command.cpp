@@ -473,7 +473,9 @@ int execute(FitCommandState& state, const Spread& spread) {
     check_model(model_definition(c), c.n_oss, c.n_comp);
     // Read once, the rows held out with the others: the course file may be
     // a pipe.
-    const SplitSeries split = read_with_held_out(std::move(loaded), c, rows_read, c.n_oss);
+    const auto rows = std::make_shared<const SplitSeries>(
+        read_with_held_out(std::move(loaded), c, rows_read, c.n_oss));
+    const SplitSeries& split = *rows;
     const LoadedSeries& series = split.fit_rows();
     std::string text;
     resolve_threshold_columns(state, series.info);
@@ -524,63 +526,70 @@ int execute(FitCommandState& state, const Spread& spread) {
     InterruptGuard interrupts(stage::fit);
     const std::atomic<bool>* stop = &interrupts.stop_requested();
     StdConsole console;
-    ModelProblem problem = problem_of(c, series);
-    problem.replication = 1;
-    problem.result_dir = state.workdir;
-    problem.console = &console;
-    validate_problem(problem);
-
-    const StructureSummary summary = summarize_model(estimate(problem, structure));
-    // Formatted before the last look at the signals: a signal that came
-    // while the report was formatted still means no report.
-    const auto report_texts = format_model_report(summary.model, problem.replication);
-    if (interrupts.signal_received() != 0) {
-        return stopped_by_signal(interrupts, false);
-    }
-    interrupts.set_stage(stage::after_report);
-    const ReportOutcome report = append_model_report(
-        report_texts, summary.model.threshold_variables(), state.workdir, &console);
-
-    text += format_series_line(series.info);
-    text += format_structure_summary(summary, &series.info);
-    if (!report.written.empty()) {
-        std::string names;
-        for (std::size_t i = 0; i < report.written.size(); ++i) {
-            if (i > 0) {
-                names += i + 1 == report.written.size() ? " and " : ", ";
-            }
-            names += report.written[i].string();
-        }
-        text += "Report appended to " + names + "\n";
-    }
-    console.out(text);
-    std::optional<inference::ModelInference> inference;
-    AnalysisResult analysis;
-    std::optional<rolling::RollingResult> rolled;
+    PipelineRequest request;
+    request.config = c;
+    request.config.n_oss = rows_read;
+    request.rows = rows;
+    request.structure = structure;
+    request.search.workdir = state.workdir;
+    request.search.console = &console;
+    request.search.stop = stop;
+    StageProgress stage_line;
+    request.inference =
+        inference_options(state.inference, state.seed, state.threads, stop, &stage_line);
+    request.diagnostics = state.inference.diagnostics;
+    request.analysis = state.analysis;
+    request.inference.executor = spread.executor;
+    request.analysis_settings = analysis_settings(state.seed, state.threads, stop, stage_line);
+    request.analysis_settings.executor = spread.executor;
     // The steps after the report may fail one by one: each failure is named
     // and listed, the others keep their results and files.
-    std::vector<StepFailure> analysis_errors;
-    std::optional<diagnostics::ModelDiagnostics> diagnostics;
-    try {
-        diagnostics = diagnose_reported(summary, state.inference.diagnostics);
-    } catch (const std::exception& e) {
-        note_step_failure(analysis_errors, "diagnostics", e.what());
-    }
-    if (summary.model.estimated()) {
-        StageProgress stage_line;
-        try {
-            inference::InferenceOptions choice =
-                inference_options(state.inference, state.seed, state.threads, stop, &stage_line);
-            choice.executor = spread.executor;
-            inference = inference::infer_model(problem, summary.model, choice);
-        } catch (const std::exception& e) {
-            note_step_failure(analysis_errors, "inference", e.what());
+    request.step_failed = [](const StepFailure& failure) {
+        std::vector<StepFailure> shown;
+        note_step_failure(shown, failure.step, failure.message);
+    };
+    request.analysed = [&stage_line](const AnalysisResult& analysis) {
+        stage_line.finish();
+        warn_non_finite(analysis);
+    };
+    ReportOutcome report;
+    bool report_reached = false;
+    request.searched = [&](const RunResult& fitted) {
+        const StructureSummary& summary = fitted.best;
+        // Formatted before the last look at the signals: a signal that came
+        // while the report was formatted still means no report.
+        const auto report_texts = format_model_report(summary.model, 1);
+        if (interrupts.signal_received() != 0) {
+            return false;
+        }
+        report_reached = true;
+        interrupts.set_stage(stage::after_report);
+        report = append_model_report(report_texts, summary.model.threshold_variables(),
+                                     state.workdir, &console);
+        text += format_series_line(series.info);
+        text += format_structure_summary(summary, &series.info);
+        if (!report.written.empty()) {
+            std::string names;
+            for (std::size_t i = 0; i < report.written.size(); ++i) {
+                if (i > 0) {
+                    names += i + 1 == report.written.size() ? " and " : ", ";
+                }
+                names += report.written[i].string();
+            }
+            text += "Report appended to " + names + "\n";
+        }
+        console.out(text);
+        return true;
+    };
+    request.stage = [&](PipelineStage stage, const PipelineResult& so_far) {
+        if (stage != PipelineStage::inferred) {
+            return true;
         }
         stage_line.finish();
         if (interrupts.signal_received() != 0) {
-            return stopped_by_signal(interrupts, true);
+            return false;
         }
-        if (inference) {
+        if (const auto& inference = so_far.best_inference) {
             console.out("Beside the linear VAR:\n" +
                         inference::format_inference_summary(*inference, series.info.shown_names()) +
                         "Coefficients at order " + std::to_string(c.m) +
@@ -588,28 +597,37 @@ int execute(FitCommandState& state, const Spread& spread) {
                         inference::format_coefficient_tables(*inference, series.info.names()) +
                         regime_choice_note(c, *inference, series.info));
         }
-        analysis = analyse_reported_model(summary.model, split.all.serie, rows_read, state.analysis,
-                                          state.seed, state.threads, stop, spread.executor);
+        return true;
+    };
+
+    PipelineResult pipeline = run_pipeline(request);
+    stage_line.finish();
+    if (!report_reached) {
+        return stopped_by_signal(interrupts, false);
+    }
+    if (interrupts.signal_received() != 0) {
+        return stopped_by_signal(interrupts, true);
+    }
+    const StructureSummary& summary = pipeline.search.best;
+    const auto& inference = pipeline.best_inference;
+    const auto& diagnostics = pipeline.best_diagnostics;
+    std::vector<StepFailure>& analysis_errors = pipeline.analysis_errors;
+    AnalysisResult& analysis = pipeline.analysis;
+    std::optional<rolling::RollingResult> rolled;
+    if (summary.model.estimated()) {
         name_analysis(analysis, split.all.info);
-        if (interrupts.signal_received() != 0) {
-            return stopped_by_signal(interrupts, true);
-        }
         if (state.rolling.any()) {
             const std::array<double, 3> start = summary.model.thresholds;
             rolled = evaluate_rolling(
                 split.all, rows_read, state.rolling,
-                [&](const LoadedSeries& rows, int trend_origin) {
-                    return rolling::refit_thresholds(c, structure, start, rows, trend_origin);
+                [&](const LoadedSeries& window, int trend_origin) {
+                    return rolling::refit_thresholds(c, structure, start, window, trend_origin);
                 },
                 c.m, state.seed, state.threads, stop, spread.executor);
             if (interrupts.signal_received() != 0) {
                 return stopped_by_signal(interrupts, true);
             }
         }
-        for (StepFailure& failure : analysis.errors) {
-            note_step_failure(analysis_errors, std::move(failure.step), std::move(failure.message));
-        }
-        analysis.errors.clear();
     }
 
     // The files beside the report, then the JSON that lists those that failed.

@@ -52,11 +52,14 @@ void request_analyses(PipelineRequest& request, const AnalysisChoices& choices, 
     if (console == nullptr) {
         return;
     }
-    request.stage = [console, choices](PipelineStage stage) {
+    request.stage = [console, choices](PipelineStage stage, const PipelineResult&) {
         if (stage == PipelineStage::analysis) {
             console->out(
                 "Forecasts, hold-out check and impulse responses of the reported model.\n");
-            return;
+            return true;
+        }
+        if (stage != PipelineStage::inference) {
+            return true;
         }
         if (choices.test_linearity > 0) {
             console->out(strprintf("Linearity test: %d bootstrap series for each reported model.\n",
@@ -68,6 +71,7 @@ void request_analyses(PipelineRequest& request, const AnalysisChoices& choices, 
                           "reported model.\n",
                           choices.test_regimes));
         }
+        return true;
     };
     request.step_failed = [console](const StepFailure& failure) {
         console->err(failure.message + "\n");

@@ -87,7 +87,7 @@ void analyse(const PipelineRequest& request, PipelineResult& out) {
         out.analysis.stopped = true;
         return;
     }
-    if (result.best_codes.empty()) {
+    if (result.best_codes.empty() && !request.structure) {
         out.analysis.note =
             "No forecast, hold-out check or impulse responses: the run reported no model.";
         return;
@@ -99,11 +99,13 @@ void analyse(const PipelineRequest& request, PipelineResult& out) {
             "estimated.";
         return;
     }
-    if (request.stage) {
-        request.stage(PipelineStage::analysis);
+    if (request.stage && !request.stage(PipelineStage::analysis, out)) {
+        return;
     }
     AnalysisSettings settings = request.analysis_settings;
-    settings.seed = static_cast<std::uint64_t>(result.casual);
+    if (!request.structure) {
+        settings.seed = static_cast<std::uint64_t>(result.casual);
+    }
     settings.record_failures = true;
     // The rows read, the held-out ones too: the search saw only the first.
     const double_matrix& rows = out.rows ? out.rows->all.serie : *result.serie;
@@ -121,33 +123,31 @@ void analyse(const PipelineRequest& request, PipelineResult& out) {
     out.analysis.errors.clear();
 }
 
-}  // namespace
+// The structure fitted on the rows, as a search's result that found it.
+RunResult fit_structure(const RunConfig& config, const RunOptions& options,
+                        const std::shared_ptr<const SplitSeries>& split,
+                        const ModelStructure& structure) {
+    const LoadedSeries& rows = split->fit_rows();
+    RunResult result;
+    result.serie = std::shared_ptr<const double_matrix>(split, &rows.serie);
+    result.series = rows.info;
+    ModelProblem problem = problem_of(config, rows);
+    problem.replication = 1;
+    problem.result_dir = options.workdir;
+    problem.console = options.console;
+    problem.trend_origin = options.trend_origin;
+    validate_problem(problem);
+    result.best = summarize_model(estimate(problem, structure));
+    result.best_criterion = result.best.criterion;
+    result.best_fitness = result.best.fitness;
+    result.completed = true;
+    return result;
+}
 
-PipelineResult run_pipeline(const PipelineRequest& request) {
-    PipelineResult out;
-    out.rows_read = request.config.n_oss;
-    out.searched = request.config;
-    out.searched.n_oss -= request.analysis.holdout;
-    out.rows = request.rows;
-
-    RunOptions options = request.search;
-    if (out.rows) {
-        options.series = &out.rows->fit_rows();
-    }
-    const SearchFunction& search = request.search_function;
-    out.search = search ? search(out.searched, options) : run_search(out.searched, options);
+// The inference and diagnostics of a search's best and refined models;
+// false when nothing more follows (a stopped refinement).
+bool follow_search(const PipelineRequest& request, PipelineResult& out) {
     const RunResult& result = out.search;
-    if ((!result.completed && !result.refinement_stopped) || !result.serie) {
-        return out;
-    }
-    if (request.searched && !request.searched(result)) {
-        return out;
-    }
-    out.followed = true;
-
-    if (request.stage) {
-        request.stage(PipelineStage::inference);
-    }
     inference::InferenceOptions inference = request.inference;
     inference.seed = static_cast<std::uint64_t>(result.casual);
     // The tests of the number of regimes only on the reported model.
@@ -159,7 +159,7 @@ PipelineResult run_pipeline(const PipelineRequest& request) {
         return infer_reported(out.searched, *result.serie, result.best, best_inference);
     });
     if (result.refinement_stopped) {
-        return out;
+        return false;
     }
     if (result.refined) {
         out.refined_inference = guarded(request, out, "inference of the refined model", [&] {
@@ -177,7 +177,64 @@ PipelineResult run_pipeline(const PipelineRequest& request) {
                 [&] { return diagnose_reported(result.refined->model, *request.diagnostics); });
         }
     }
-    if (request.analysis.any()) {
+    return true;
+}
+
+// The diagnostics and inference of a fitted structure, with the seed given;
+// false when nothing more follows.
+bool follow_fit(const PipelineRequest& request, PipelineResult& out) {
+    const StructureSummary& fitted = out.search.best;
+    if (request.diagnostics) {
+        out.best_diagnostics = guarded(request, out, "diagnostics", [&] {
+            return diagnose_reported(fitted, *request.diagnostics);
+        });
+    }
+    if (!fitted.model.estimated()) {
+        return false;
+    }
+    out.best_inference = guarded(request, out, "inference", [&] {
+        // The fitted rows' threshold columns, external ones too, as the fit took them.
+        const ModelProblem problem = out.rows ? problem_of(out.searched, out.rows->fit_rows())
+                                              : problem_of(out.searched, *out.search.serie);
+        return std::optional<inference::ModelInference>(
+            inference::infer_model(problem, fitted.model, request.inference));
+    });
+    return !request.stage || request.stage(PipelineStage::inferred, out);
+}
+
+}  // namespace
+
+PipelineResult run_pipeline(const PipelineRequest& request) {
+    PipelineResult out;
+    out.rows_read = request.config.n_oss;
+    out.searched = request.config;
+    out.searched.n_oss -= request.analysis.holdout;
+    out.rows = request.rows;
+
+    RunOptions options = request.search;
+    if (out.rows) {
+        options.series = &out.rows->fit_rows();
+    }
+    const SearchFunction& search = request.search_function;
+    if (request.structure) {
+        out.search = fit_structure(out.searched, options, out.rows, *request.structure);
+    } else {
+        out.search = search ? search(out.searched, options) : run_search(out.searched, options);
+    }
+    const RunResult& result = out.search;
+    if ((!result.completed && !result.refinement_stopped) || !result.serie) {
+        return out;
+    }
+    if (request.searched && !request.searched(result)) {
+        return out;
+    }
+    out.followed = true;
+
+    if (request.stage && !request.stage(PipelineStage::inference, out)) {
+        return out;
+    }
+    const bool go_on = request.structure ? follow_fit(request, out) : follow_search(request, out);
+    if (go_on && request.analysis.any()) {
         analyse(request, out);
     }
     return out;

@@ -37,9 +37,12 @@ SplitSeries split_held_out(LoadedSeries all, int fit_rows);
 SplitSeries read_rows(const RunConfig& config, int rows, int fit_rows, Console& console);
 
 // The steps after the search, as the stage callback names them.
-enum class PipelineStage { inference, analysis };
+// inferred comes after the inference and diagnostics of a fitted structure.
+enum class PipelineStage { inference, inferred, analysis };
 
 using SearchFunction = std::function<RunResult(const RunConfig&, const RunOptions&)>;
+
+struct PipelineResult;
 
 struct PipelineRequest {
     // As entered: config.n_oss counts every row read, the held-out ones too.
@@ -51,6 +54,10 @@ struct PipelineRequest {
     std::shared_ptr<const SplitSeries> rows;
     // run_search unless empty.
     SearchFunction search_function;
+    // Fit this structure on the rows (which must be given) instead of
+    // searching: the search's result then holds it as its best model, and
+    // the inference and the analysis use the seeds given here.
+    std::optional<ModelStructure> structure;
     // The bootstrap settings of the inference (its seed is the search's).
     inference::InferenceOptions inference;
     // Residual diagnostics of the reported models, when asked for.
@@ -63,8 +70,9 @@ struct PipelineRequest {
     // to end the pipeline there.
     std::function<bool(const RunResult&)> searched;
     // Told as a step after the search begins: the inference of the reported
-    // models, and their analysis when there is a model to analyse.
-    std::function<void(PipelineStage)> stage;
+    // models, and their analysis when there is a model to analyse; return
+    // false to end the pipeline there.
+    std::function<bool(PipelineStage, const PipelineResult&)> stage;
     // Told at once of a step after the search that failed (the others go on).
     std::function<void(const StepFailure&)> step_failed;
     // Told of the analysis once it has run, before its failures are told.

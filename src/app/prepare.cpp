@@ -13,8 +13,8 @@
 namespace velmora {
 
 PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& workdir,
-                        Console& console, const LoadedSeries* loaded) {
-    const Validation validation = validate(config);
+                        Console& console, const LoadedSeries* loaded, const Validation* validated) {
+    const Validation validation = validated != nullptr ? *validated : validate(config);
     validation.enforce(CheckPoint::configuration);
     const RunMethods methods = methods_of(config);
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/run_config.hpp"
+#include "app/validate.hpp"
 #include "data/series.hpp"
 #include "engine/params.hpp"
 #include "numeric/arrays.hpp"
@@ -41,8 +42,10 @@ struct PreparedRun {
 // configuration or series; the header lines written before the rejection stay
 // in "Output.txt". A series already loaded (when its sizes came from the
 // file) is used instead of reading the course file again; its sizes must be
-// config's.
+// config's. A run that has validated config already passes its validation,
+// so that the configuration is checked once.
 PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& workdir,
-                        Console& console, const LoadedSeries* loaded = nullptr);
+                        Console& console, const LoadedSeries* loaded = nullptr,
+                        const Validation* validated = nullptr);
 
 }  // namespace velmora

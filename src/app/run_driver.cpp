@@ -70,7 +70,7 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     StdConsole std_console;
     Console& console = options.console != nullptr ? *options.console : std_console;
 
-    PreparedRun run = prepare_run(config, options.workdir, console, options.series);
+    PreparedRun run = prepare_run(config, options.workdir, console, options.series, &validation);
     EngineParams& p = run.params;
 
     ModelProblem problem;

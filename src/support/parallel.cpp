@@ -143,11 +143,4 @@ bool run_tasks(long long count, int threads, const std::function<void(long long,
     return pool.run(count, task, progress);
 }
 
-TaskRunner thread_runner(int threads) {
-    return [threads](long long count, const std::function<void(long long, int)>& task,
-                     const SimulationProgress& progress) {
-        return run_tasks(count, threads, task, progress);
-    };
-}
-
 }  // namespace velmora

@@ -17,14 +17,6 @@ namespace velmora {
 // return false to stop early (tasks not yet started are skipped).
 using SimulationProgress = std::function<bool(long long done, long long total)>;
 
-// The one task runner's signature: runs task(i, worker) for i in 0..count-1
-// and returns false when progress asked to stop. A front end may hand the
-// core another runner of this shape (one spreading the tasks over processes,
-// say); the results must be those of run_tasks.
-using TaskRunner =
-    std::function<bool(long long count, const std::function<void(long long, int)>& task,
-                       const SimulationProgress& progress)>;
-
 // Threads kept between batches of tasks, for a caller that runs many small
 // batches (a generation's estimates): the calling thread works as worker 0,
 // the others wait for the next batch.
@@ -62,8 +54,5 @@ class WorkerPool {
 // run on a pool of min(threads, count) threads made for the call.
 bool run_tasks(long long count, int threads, const std::function<void(long long, int)>& task,
                const SimulationProgress& progress = {});
-
-// A TaskRunner that runs on `threads` threads with run_tasks.
-TaskRunner thread_runner(int threads);
 
 }  // namespace velmora
