@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "cli/progress_line.hpp"
 #include "forecast/fitted_var.hpp"
@@ -27,6 +28,34 @@ void bind_analysis_options(options::Bindings& bindings, AnalysisRequest& r) {
 void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request) {
     outputs.add("Forecast file", "the forecast file", request.forecast_csv);
     outputs.add("Impulse-response file", "the impulse-response file", request.girf_csv);
+}
+
+void check_analysis(const AnalysisRequest& request, int n_oss, int n_comp) {
+    // The model's names of the analysis' terms, and the flags that set them.
+    static const std::pair<const char*, const char*> flags[] = {
+        {"Forecast horizon", "--forecast"},
+        {"Forecast paths", "--forecast-paths"},
+        {"Hold-out", "--holdout"},
+        {"Impulse responses", "--girf"},
+        {"Impulse-response histories", "--girf-histories"},
+        {"Impulse-response repetitions", "--girf-repetitions"},
+        {"The forecast file needs a forecast horizon", "--forecast-csv needs --forecast H"},
+        {"The impulse-response file needs an impulse-response horizon",
+         "--girf-csv needs --girf H"},
+        {"The forecast's paths", "--forecast with --forecast-paths"},
+        {"The hold-out check", "--holdout"},
+        {"The impulse responses' histories", "--girf with --girf-histories"},
+    };
+    try {
+        validate_analysis(request, n_oss, n_comp);
+    } catch (const TermError& e) {
+        for (const auto& [term, flag] : flags) {
+            if (e.term() == term) {
+                throw ConfigError(flag + e.rest());
+            }
+        }
+        throw;
+    }
 }
 
 AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matrix& series, int rows,

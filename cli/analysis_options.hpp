@@ -29,6 +29,9 @@ namespace velmora::cli {
 // --girf-histories, --girf-repetitions, --girf-csv.
 void bind_analysis_options(options::Bindings& bindings, AnalysisRequest& request);
 
+// validate_analysis with the problems named by their flags ("--forecast: ...").
+void check_analysis(const AnalysisRequest& request, int n_oss, int n_comp);
+
 // Names the CSV files the request asks for among the outputs.
 void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request);
 

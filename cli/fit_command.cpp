@@ -466,7 +466,7 @@ int execute(FitCommandState& state, const Spread& spread) {
     refuse_course_file_among_own_files(c.course_file, state.workdir);
     std::optional<LoadedSeries> loaded = load_for_sizes(c, state.given);
     // With --holdout the model is fitted on the rows before those held out.
-    validate_analysis(state.analysis, c.n_oss, c.n_comp);
+    check_analysis(state.analysis, c.n_oss, c.n_comp);
     prepare_rolling(state.rolling, state.analysis, c.n_oss);
     const int rows_read = c.n_oss;
     c.n_oss -= state.analysis.holdout;

@@ -186,7 +186,7 @@ int execute(RunCommandState& state, const Spread& spread) {
     // before the run log is begun: its header records n_oss.
     std::optional<LoadedSeries> series = load_for_sizes(config, state.given);
     // With --holdout the search runs on the rows before those held out.
-    validate_analysis(state.analysis, config.n_oss, config.n_comp);
+    check_analysis(state.analysis, config.n_oss, config.n_comp);
     prepare_rolling(state.rolling, state.analysis, config.n_oss);
     const int rows_read = config.n_oss;
     config.n_oss -= state.analysis.holdout;

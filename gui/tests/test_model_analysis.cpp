@@ -423,10 +423,10 @@ class ModelAnalysisTest : public QObject {
         QTest::addColumn<QString>("text");
         QTest::newRow("hold-out leaving too few rows")
             << kRows - 20 << 0 << 2000
-            << "--holdout: 130 rows cannot be held out of 150; at least 30 must remain to fit on";
+            << "Hold-out: 130 rows cannot be held out of 150; at least 30 must remain to fit on";
         QTest::newRow("forecast beyond memory")
             << 0 << 1000 << 1000000
-            << "--forecast with --forecast-paths would keep 3e+09 simulated values; at most "
+            << "The forecast's paths would keep 3e+09 simulated values; at most "
                "1e+08 fit in memory: ask for fewer";
     }
 

@@ -107,54 +107,55 @@ int AnalysisRequest::holdout_horizon() const noexcept {
 
 void validate_analysis(const AnalysisRequest& r, int n_oss, int n_comp) {
     if (r.forecast < 0) {
-        throw ConfigError(strprintf("--forecast: %d steps; give 1 or more", r.forecast));
+        throw TermError("Forecast horizon", strprintf(": %d steps; give 1 or more", r.forecast));
     }
     if (r.paths < 1) {
-        throw ConfigError(strprintf("--forecast-paths: %d paths; give 1 or more", r.paths));
+        throw TermError("Forecast paths", strprintf(": %d paths; give 1 or more", r.paths));
     }
     if (r.holdout < 0 || (r.holdout > 0 && n_oss - r.holdout < kLeastFitRows)) {
-        throw ConfigError(strprintf(
-            "--holdout: %d rows cannot be held out of %d; at least %d must remain to fit on",
-            r.holdout, n_oss, kLeastFitRows));
+        throw TermError(
+            "Hold-out",
+            strprintf(": %d rows cannot be held out of %d; at least %d must remain to fit on",
+                      r.holdout, n_oss, kLeastFitRows));
     }
     if (r.girf < 0) {
-        throw ConfigError(strprintf("--girf: horizon %d; give 1 or more", r.girf));
+        throw TermError("Impulse responses", strprintf(": horizon %d; give 1 or more", r.girf));
     }
     if (r.girf_histories < 1) {
-        throw ConfigError(
-            strprintf("--girf-histories: %d histories; give 1 or more", r.girf_histories));
+        throw TermError("Impulse-response histories",
+                        strprintf(": %d histories; give 1 or more", r.girf_histories));
     }
     if (r.girf_repetitions < 1) {
-        throw ConfigError(
-            strprintf("--girf-repetitions: %d repetitions; give 1 or more", r.girf_repetitions));
+        throw TermError("Impulse-response repetitions",
+                        strprintf(": %d repetitions; give 1 or more", r.girf_repetitions));
     }
     if (!r.forecast_csv.empty() && r.forecast == 0) {
-        throw ConfigError("--forecast-csv needs --forecast H");
+        throw TermError("The forecast file needs a forecast horizon", "");
     }
     if (!r.girf_csv.empty() && r.girf == 0) {
-        throw ConfigError("--girf-csv needs --girf H");
+        throw TermError("The impulse-response file needs an impulse-response horizon", "");
     }
     // The simulations keep every value they draw until their quantiles are
     // taken: a request beyond memory is refused now rather than failing
     // after the search.
     const auto check_size = [](double values, const char* what) {
         if (values > kMaxSimulatedValues) {
-            throw ConfigError(strprintf(
-                "%s would keep %.4g simulated values; at most %.4g fit in memory: ask for fewer",
-                what, values, kMaxSimulatedValues));
+            throw TermError(what, strprintf(" would keep %.4g simulated values; at most %.4g "
+                                            "fit in memory: ask for fewer",
+                                            values, kMaxSimulatedValues));
         }
     };
     const double k = n_comp;
     if (r.forecast > 0) {
-        check_size(static_cast<double>(r.paths) * r.forecast * (k + 1),
-                   "--forecast with --forecast-paths");
+        check_size(static_cast<double>(r.paths) * r.forecast * (k + 1), "The forecast's paths");
     }
     if (r.holdout > 0) {
-        check_size(2.0 * r.holdout * r.holdout_horizon() * k, "--holdout");
+        check_size(2.0 * r.holdout * r.holdout_horizon() * k, "The hold-out check");
     }
     if (r.girf > 0) {
         // Up to four regimes, each with its histories' responses.
-        check_size(4.0 * r.girf_histories * (r.girf + 1.0) * k * k, "--girf with --girf-histories");
+        check_size(4.0 * r.girf_histories * (r.girf + 1.0) * k * k,
+                   "The impulse responses' histories");
     }
 }
 

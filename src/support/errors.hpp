@@ -53,6 +53,22 @@ class ConfigError : public Failure {
     explicit ConfigError(std::string text) : Failure(std::move(text), 2) {}
 };
 
+// A configuration problem with one of the model's terms: the text is the
+// term as the model names it ("Forecast horizon") followed by what is wrong
+// (": -1 steps; give 1 or more"). A front end that names the term otherwise
+// (a command line's flag) shows its own name followed by rest().
+class TermError : public ConfigError {
+  public:
+    TermError(std::string term, std::string rest)
+        : ConfigError(term + rest), term_(std::move(term)), rest_(std::move(rest)) {}
+    const std::string& term() const noexcept { return term_; }
+    const std::string& rest() const noexcept { return rest_; }
+
+  private:
+    std::string term_;
+    std::string rest_;
+};
+
 // A fault of the genetic engine (bad field sizes, a wrong selection for
 // automatic control, Boltzmann overflow, a bad mutation rate, a broken field
 // access, memory exhausted). The historical status is -1, which a process
