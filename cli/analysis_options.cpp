@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "cli/progress_line.hpp"
-#include "forecast/fitted_var.hpp"
+#include "options/option_table.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -31,54 +31,34 @@ void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request)
 }
 
 void check_analysis(const AnalysisRequest& request, int n_oss, int n_comp) {
+    using namespace options;
+    const auto flag = [](const OptionRow& row) { return std::string(row.name); };
     // The model's names of the analysis' terms, and the flags that set them.
-    static const std::pair<const char*, const char*> flags[] = {
-        {"Forecast horizon", "--forecast"},
-        {"Forecast paths", "--forecast-paths"},
-        {"Hold-out", "--holdout"},
-        {"Impulse responses", "--girf"},
-        {"Impulse-response histories", "--girf-histories"},
-        {"Impulse-response repetitions", "--girf-repetitions"},
-        {"The forecast file needs a forecast horizon", "--forecast-csv needs --forecast H"},
+    const std::pair<std::string, std::string> flags[] = {
+        {"Forecast horizon", flag(forecast)},
+        {"Forecast paths", flag(forecast_paths)},
+        {"Hold-out", flag(holdout)},
+        {"Impulse responses", flag(girf)},
+        {"Impulse-response histories", flag(girf_histories)},
+        {"Impulse-response repetitions", flag(girf_repetitions)},
+        {"The forecast file needs a forecast horizon",
+         flag(forecast_csv) + " needs " + flag(forecast) + " H"},
         {"The impulse-response file needs an impulse-response horizon",
-         "--girf-csv needs --girf H"},
-        {"The forecast's paths", "--forecast with --forecast-paths"},
-        {"The hold-out check", "--holdout"},
-        {"The impulse responses' histories", "--girf with --girf-histories"},
+         flag(girf_csv) + " needs " + flag(girf) + " H"},
+        {"The forecast's paths", flag(forecast) + " with " + flag(forecast_paths)},
+        {"The hold-out check", flag(holdout)},
+        {"The impulse responses' histories", flag(girf) + " with " + flag(girf_histories)},
     };
     try {
         validate_analysis(request, n_oss, n_comp);
     } catch (const TermError& e) {
-        for (const auto& [term, flag] : flags) {
+        for (const auto& [term, shown] : flags) {
             if (e.term() == term) {
-                throw ConfigError(flag + e.rest());
+                throw ConfigError(shown + e.rest());
             }
         }
         throw;
     }
-}
-
-AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matrix& series, int rows,
-                                      const AnalysisRequest& request, std::uint64_t seed,
-                                      int threads, const std::atomic<bool>* stop,
-                                      TaskExecutor* executor) {
-    if (!request.any()) {
-        return {};
-    }
-    if (!fit.estimated()) {
-        AnalysisResult skipped;
-        skipped.note =
-            "No forecast, hold-out check or impulse responses: the reported model could not be "
-            "estimated.";
-        return skipped;
-    }
-    StageProgress progress;
-    AnalysisSettings settings = analysis_settings(seed, threads, stop, progress);
-    settings.executor = executor;
-    AnalysisResult result = run_analysis(model_from_fit(fit), series, rows, request, settings);
-    progress.finish();
-    warn_non_finite(result);
-    return result;
 }
 
 AnalysisSettings analysis_settings(std::uint64_t seed, int threads, const std::atomic<bool>* stop,

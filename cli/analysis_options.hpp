@@ -35,16 +35,6 @@ void check_analysis(const AnalysisRequest& request, int n_oss, int n_comp);
 // Names the CSV files the request asks for among the outputs.
 void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request);
 
-// Runs what the request asks of `fit` at its largest order on rows 1..rows
-// of `series` (the model was fitted on all but the last request.holdout of
-// them), with a progress line on a terminal; stops between tasks once *stop
-// is set (result.stopped). Returns an empty result when nothing is asked,
-// and one with a note when the model was not estimated.
-AnalysisResult analyse_reported_model(const FittedModel& fit, const double_matrix& series, int rows,
-                                      const AnalysisRequest& request, std::uint64_t seed,
-                                      int threads, const std::atomic<bool>* stop,
-                                      TaskExecutor* executor = nullptr);
-
 // The analysis settings of a front end on a terminal: the stages on
 // progress's line, stopping once *stop is set, failures recorded.
 AnalysisSettings analysis_settings(std::uint64_t seed, int threads, const std::atomic<bool>* stop,
