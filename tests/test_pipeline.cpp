@@ -6,8 +6,8 @@
 #include <atomic>
 #include <memory>
 #include <optional>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -70,8 +70,9 @@ class ReverseExecutor final : public TaskExecutor {
                 out.ran[static_cast<std::size_t>(i)] = 1;
             }
         }
-        out.completed = std::all_of(out.ran.begin(), out.ran.end(), [](char r) { return r != 0; }) &&
-                        (!progress || progress(count, count));
+        out.completed =
+            std::all_of(out.ran.begin(), out.ran.end(), [](char r) { return r != 0; }) &&
+            (!progress || progress(count, count));
         return out;
     }
 };
