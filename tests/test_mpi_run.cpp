@@ -29,6 +29,7 @@ TEST(TaskExecutor, ResultsComeBackByIndexAndAStopLeavesTheRestUnrun) {
         ByteWriter out;
         out.f64(static_cast<double>(i * i));
         out.text(std::to_string(i));
+        out.ints(std::vector<int>{});  // an empty list crosses too
         return std::move(out.bytes());
     };
     const TaskResults all = run_serial_tasks(nullptr, 50, 3, square);
@@ -37,6 +38,7 @@ TEST(TaskExecutor, ResultsComeBackByIndexAndAStopLeavesTheRestUnrun) {
         ByteReader in(all.results[static_cast<std::size_t>(i)]);
         EXPECT_EQ(in.f64(), static_cast<double>(i * i));
         EXPECT_EQ(in.text(), std::to_string(i));
+        EXPECT_TRUE(in.ints().empty());
         EXPECT_TRUE(in.done());
         EXPECT_THROW(in.u64(), std::invalid_argument);
     }

@@ -67,6 +67,9 @@ void ByteReader::take(void* out, std::size_t size) {
     if (size > bytes_.size() - at_) {
         throw std::invalid_argument("A task's result ends before its last value");
     }
+    if (size == 0) {
+        return;  // an empty list's storage may be null, which memcpy may not take
+    }
     std::memcpy(out, bytes_.data() + at_, size);
     at_ += size;
 }
