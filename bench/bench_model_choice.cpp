@@ -49,7 +49,7 @@ using Clock = std::chrono::steady_clock;
 
 // One regime: y_t = c + A y_{t-1} + e_t with A = diag(a) + off beside the
 // diagonal, c chosen so that the regime's own mean is `mean`.
-struct RegimeSpec {
+struct RegimeSetup {
     double a = 0.5;
     double off = 0.0;
     std::vector<double> mean;
@@ -63,13 +63,13 @@ struct Case {
     int component = 1;
     int lag = 1;
     std::vector<double> thresholds;
-    std::vector<RegimeSpec> regimes;
+    std::vector<RegimeSetup> regimes;
     std::uint64_t seed = 1;
 
     int true_regimes() const { return static_cast<int>(regimes.size()); }
 };
 
-RegimeVar regime_var(int k, const RegimeSpec& s) {
+RegimeVar regime_var(int k, const RegimeSetup& s) {
     RegimeVar v;
     v.order = 1;
     v.coefficients.assign(static_cast<size_t>(k * k), 0.0);
@@ -107,7 +107,7 @@ ThresholdVar model_of(const Case& c) {
         return model;
     }
     model = one_variable_model(c.k, c.component, c.lag, c.thresholds);
-    for (const RegimeSpec& s : c.regimes) {
+    for (const RegimeSetup& s : c.regimes) {
         model.regimes.push_back(regime_var(c.k, s));
     }
     return model;
