@@ -93,11 +93,13 @@ void add_means(const SeriesRows& rows, ModelInference& out) {
     }
 }
 
-RegimeTestOptions regime_test_options(const ModelProblem& problem,
-                                      const InferenceOptions& options) {
-    RegimeTestOptions test;
-    test.replicates = options.regime_replicates;
-    test.level = options.test_level;
+// The settings the linearity test and the tests of the number of regimes
+// share: the model's terms and how the replicates are drawn and run.
+template <class TestOptions>
+TestOptions bootstrap_options(const ModelProblem& problem, const InferenceOptions& options,
+                              int replicates) {
+    TestOptions test;
+    test.replicates = replicates;
     test.seed = options.seed;
     test.threads = options.threads;
     test.executor = options.executor;
@@ -106,6 +108,14 @@ RegimeTestOptions regime_test_options(const ModelProblem& problem,
     test.trend_origin = problem.trend_origin;
     test.stop = options.stop;
     test.progress = options.progress;
+    return test;
+}
+
+RegimeTestOptions regime_test_options(const ModelProblem& problem,
+                                      const InferenceOptions& options) {
+    RegimeTestOptions test =
+        bootstrap_options<RegimeTestOptions>(problem, options, options.regime_replicates);
+    test.level = options.test_level;
     return test;
 }
 
@@ -230,16 +240,8 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
                                  sweep_min_count(problem.min_oss_reg, data.q), options.confidence);
     }
     if (!mixed && options.replicates > 0) {
-        LinearityTestOptions test;
-        test.replicates = options.replicates;
-        test.seed = options.seed;
-        test.threads = options.threads;
-        test.executor = options.executor;
-        test.min_oss_reg = problem.min_oss_reg;
-        test.include = problem.include;
-        test.trend_origin = problem.trend_origin;
-        test.stop = options.stop;
-        test.progress = options.progress;
+        const auto test =
+            bootstrap_options<LinearityTestOptions>(problem, options, options.replicates);
         out.linearity = test_linearity(rows, rule, thresholds, problem.m, test);
     }
     out.model_regimes = rule.n_regime;
