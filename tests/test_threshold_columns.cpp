@@ -165,6 +165,9 @@ TEST(ThresholdColumns, RunReportsTheExternalColumnRefusesItsForecastAndReplays) 
     EXPECT_EQ(refined["linearity_test"]["failed_replicates"], 0) << refined.dump();
     EXPECT_DOUBLE_EQ(refined["linearity_test"]["p_value"].get<double>(), 0.05);
     EXPECT_GE(json["selected_regimes"].get<int>(), 2);
+    // The tests' summary names the external column, not a component number.
+    EXPECT_NE(run.out.find("threshold variable X at lag 2"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("y3"), std::string::npos) << run.out;
     // The hold-out check reads the observed X.
     EXPECT_TRUE(json.contains("holdout")) << json.dump();
     EXPECT_NE(read_file(dir.path() / "refined" / "OutputThresholdUnivariate.txt")

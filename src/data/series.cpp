@@ -134,6 +134,14 @@ std::vector<std::string> SeriesInfo::shown_names() const {
     for (std::string& name : out) {
         name = data::shown_text(name);
     }
+    // An external threshold column is named even where the components are
+    // not (they are then left empty, to be numbered).
+    if (!external_columns.empty()) {
+        out.resize(static_cast<std::size_t>(n_comp()));
+        for (std::size_t j = 1; j <= external_columns.size(); ++j) {
+            out.push_back(shown_component(n_comp() + static_cast<int>(j)));
+        }
+    }
     return out;
 }
 

@@ -66,7 +66,8 @@ struct SeriesInfo {
     // act on (a control character, a line end inside a quoted name) escaped
     // as \xNN.
     std::string shown_component(int k) const;
-    // names() as shown_component gives them.
+    // names() as shown_component gives them, then the external threshold
+    // columns' names (components without a name are then empty).
     std::vector<std::string> shown_names() const;
     std::string shown_label(int t) const;
     // "read 1000 of 1859 rows" / "read 1000 of at least 131073 rows".
