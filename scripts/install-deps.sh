@@ -12,6 +12,7 @@ packages=(
     xvfb xauth fonts-dejavu-core
     clang-format locales
     openmpi-bin libopenmpi-dev
+    time  # the benchmark scripts measure with /usr/bin/time
 )
 
 missing=()
