@@ -43,32 +43,29 @@ constexpr int radio_id(const options::OptionRow& row,
     return -1 - (options::index_of(row) * 16 + place);
 }
 
-inline constexpr int kRoulette =
-    radio_id(options::selection, selection_methods, SelectionMethod::roulette);
-inline constexpr int kSelection = kRoulette;
-inline constexpr int kStochasticRemainder =
-    radio_id(options::selection, selection_methods, SelectionMethod::remainder);
-inline constexpr int kTournament =
-    radio_id(options::selection, selection_methods, SelectionMethod::tournament);
-inline constexpr int kUniversalSampling =
-    radio_id(options::selection, selection_methods, SelectionMethod::universal_sampling);
+constexpr int radio_id(SelectionMethod method) {
+    return radio_id(options::selection, selection_methods, method);
+}
+constexpr int radio_id(CrossoverMethod method) {
+    return radio_id(options::crossover, crossover_methods, method);
+}
+constexpr int radio_id(ScalingMethod method) {
+    return radio_id(options::scaling, scaling_methods, method);
+}
+
+inline constexpr int kRoulette = radio_id(SelectionMethod::roulette);
+inline constexpr int kStochasticRemainder = radio_id(SelectionMethod::remainder);
+inline constexpr int kTournament = radio_id(SelectionMethod::tournament);
+inline constexpr int kUniversalSampling = radio_id(SelectionMethod::universal_sampling);
 inline constexpr int kTourneySize = edit_id(options::tourneysize);
-inline constexpr int kOnePoint =
-    radio_id(options::crossover, crossover_methods, CrossoverMethod::one_point);
-inline constexpr int kCrossover = kOnePoint;
-inline constexpr int kTwoPoint =
-    radio_id(options::crossover, crossover_methods, CrossoverMethod::two_point);
-inline constexpr int kUniform =
-    radio_id(options::crossover, crossover_methods, CrossoverMethod::uniform);
-inline constexpr int kLinear = radio_id(options::scaling, scaling_methods, ScalingMethod::linear);
-inline constexpr int kScaling = kLinear;
-inline constexpr int kBoltzmann =
-    radio_id(options::scaling, scaling_methods, ScalingMethod::boltzmann);
-inline constexpr int kAutoControl =
-    radio_id(options::scaling, scaling_methods, ScalingMethod::autocontrol);
-inline constexpr int kSigmaTruncation =
-    radio_id(options::scaling, scaling_methods, ScalingMethod::sigma_truncation);
-inline constexpr int kWindow = radio_id(options::scaling, scaling_methods, ScalingMethod::window);
+inline constexpr int kOnePoint = radio_id(CrossoverMethod::one_point);
+inline constexpr int kTwoPoint = radio_id(CrossoverMethod::two_point);
+inline constexpr int kUniform = radio_id(CrossoverMethod::uniform);
+inline constexpr int kLinear = radio_id(ScalingMethod::linear);
+inline constexpr int kBoltzmann = radio_id(ScalingMethod::boltzmann);
+inline constexpr int kAutoControl = radio_id(ScalingMethod::autocontrol);
+inline constexpr int kSigmaTruncation = radio_id(ScalingMethod::sigma_truncation);
+inline constexpr int kWindow = radio_id(ScalingMethod::window);
 inline constexpr int kScaleMult = edit_id(options::scalemult);
 inline constexpr int kBeta = edit_id(options::beta);
 inline constexpr int kSigmaTrunc = edit_id(options::sigma_trunc);
@@ -84,6 +81,9 @@ inline constexpr int kNcomp = edit_id(options::n_comp);
 inline constexpr int kMinOssReg = edit_id(options::min_obs_per_regime);
 inline constexpr int kCourseFile = edit_id(options::course_file);
 inline constexpr int kMaxOrder = edit_id(options::max_order);
+inline constexpr int kSelection = kRoulette;
+inline constexpr int kCrossover = kOnePoint;
+inline constexpr int kScaling = kLinear;
 
 }  // namespace control
 

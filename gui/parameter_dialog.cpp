@@ -119,9 +119,7 @@ ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
     auto* selection_grid = new QGridLayout(selection_box);
     for (int i = 0; i < static_cast<int>(selection_methods.size()); ++i) {
         const auto& row = selection_methods[static_cast<std::size_t>(i)];
-        QRadioButton* button =
-            radio(selection_, c::radio_id(options::selection, selection_methods, row.method),
-                  row.dialog_label);
+        QRadioButton* button = radio(selection_, c::radio_id(row.method), row.dialog_label);
         if (const int id = constant_edit(row.method)) {
             selection_grid->addWidget(button, i, 0);
             selection_grid->addWidget(add_edit(id), i, 1);
@@ -137,9 +135,7 @@ ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
     auto* crossover_box = new QGroupBox(QStringLiteral("Crossover Methods"), this);
     auto* crossover_row = new QHBoxLayout(crossover_box);
     for (const auto& row : crossover_methods) {
-        crossover_row->addWidget(
-            radio(crossover_, c::radio_id(options::crossover, crossover_methods, row.method),
-                  row.dialog_label));
+        crossover_row->addWidget(radio(crossover_, c::radio_id(row.method), row.dialog_label));
     }
     crossover_row->addStretch();
 
@@ -148,10 +144,7 @@ ParGenAlgDlg::ParGenAlgDlg(const ParameterValues& initial, QWidget* parent)
     auto* scaling_grid = new QGridLayout(scaling_box);
     for (int i = 0; i < static_cast<int>(scaling_methods.size()); ++i) {
         const auto& row = scaling_methods[static_cast<std::size_t>(i)];
-        scaling_grid->addWidget(
-            radio(scaling_, c::radio_id(options::scaling, scaling_methods, row.method),
-                  row.dialog_label),
-            i, 0);
+        scaling_grid->addWidget(radio(scaling_, c::radio_id(row.method), row.dialog_label), i, 0);
         if (const int id = constant_edit(row.method)) {
             scaling_grid->addWidget(add_edit(id), i, 1);
         }
