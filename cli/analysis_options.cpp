@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "cli/commands.hpp"
 #include "cli/progress_line.hpp"
 #include "options/option_table.hpp"
 #include "support/console.hpp"
@@ -28,37 +29,6 @@ void bind_analysis_options(options::Bindings& bindings, AnalysisRequest& r) {
 void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request) {
     outputs.add("Forecast file", "the forecast file", request.forecast_csv);
     outputs.add("Impulse-response file", "the impulse-response file", request.girf_csv);
-}
-
-void check_analysis(const AnalysisRequest& request, int n_oss, int n_comp) {
-    using namespace options;
-    const auto flag = [](const OptionRow& row) { return std::string(row.name); };
-    // The model's names of the analysis' terms, and the flags that set them.
-    const std::pair<std::string, std::string> flags[] = {
-        {"Forecast horizon", flag(forecast)},
-        {"Forecast paths", flag(forecast_paths)},
-        {"Hold-out", flag(holdout)},
-        {"Impulse responses", flag(girf)},
-        {"Impulse-response histories", flag(girf_histories)},
-        {"Impulse-response repetitions", flag(girf_repetitions)},
-        {"The forecast file needs a forecast horizon",
-         flag(forecast_csv) + " needs " + flag(forecast) + " H"},
-        {"The impulse-response file needs an impulse-response horizon",
-         flag(girf_csv) + " needs " + flag(girf) + " H"},
-        {"The forecast's paths", flag(forecast) + " with " + flag(forecast_paths)},
-        {"The hold-out check", flag(holdout)},
-        {"The impulse responses' histories", flag(girf) + " with " + flag(girf_histories)},
-    };
-    try {
-        validate_analysis(request, n_oss, n_comp);
-    } catch (const TermError& e) {
-        for (const auto& [term, shown] : flags) {
-            if (e.term() == term) {
-                throw ConfigError(shown + e.rest());
-            }
-        }
-        throw;
-    }
 }
 
 AnalysisSettings analysis_settings(std::uint64_t seed, int threads, const std::atomic<bool>* stop,
@@ -116,13 +86,13 @@ void note_step_failure(std::vector<StepFailure>& failures, std::string step, std
         shown[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(shown[0])));
     }
     std::fprintf(stderr, "%s failed: %s\n", shown.c_str(), message.c_str());
-    failures.push_back({std::move(step), std::move(message)});
+    failures.push_back({std::move(step), std::move(message), {}});
 }
 
 nlohmann::json analysis_errors_json(const std::vector<StepFailure>& failures) {
     nlohmann::json out = nlohmann::json::array();
     for (const StepFailure& failure : failures) {
-        out.push_back({{"step", failure.step}, {"message", failure.message}});
+        out.push_back({{"step", failure.step}, {"message", shown_message(failure)}});
     }
     return out;
 }

@@ -14,13 +14,13 @@
 
 #include "forecast/analysis.hpp"
 
-#include "app/pipeline.hpp"
 #include "app/run_config.hpp"
 #include "cli/progress_line.hpp"
 #include "data/series.hpp"
 #include "model/fitted_model.hpp"
 #include "options/bindings.hpp"
 #include "output/output_files.hpp"
+#include "pipeline/pipeline.hpp"
 #include "support/errors.hpp"
 
 namespace velmora::cli {
@@ -28,9 +28,6 @@ namespace velmora::cli {
 // --forecast, --forecast-paths, --forecast-csv, --holdout, --girf,
 // --girf-histories, --girf-repetitions, --girf-csv.
 void bind_analysis_options(options::Bindings& bindings, AnalysisRequest& request);
-
-// validate_analysis with the problems named by their flags ("--forecast: ...").
-void check_analysis(const AnalysisRequest& request, int n_oss, int n_comp);
 
 // Names the CSV files the request asks for among the outputs.
 void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request);

@@ -9,6 +9,7 @@
 #include "app/run_config.hpp"
 #include "data/series.hpp"
 #include "options/bindings.hpp"
+#include "support/errors.hpp"
 
 namespace velmora::cli {
 
@@ -33,6 +34,12 @@ ProblemOptions problem_options_of(const CLI::App& command);
 // sets config's n_oss and n_comp; returns the series read (empty when both
 // sizes were given, so that the run reads the file as it always did).
 std::optional<LoadedSeries> load_for_sizes(RunConfig& config, const ProblemOptions& given);
+
+// A term of the model as the command line names it: by the flags that set it.
+std::string flag_text(Term term);
+
+// A step's failure as the command line words it, its terms named by their flags.
+std::string shown_message(const StepFailure& failure);
 
 // Refuses a model definition that does not hold on n_obs rows of n_comp
 // components: the definition's message after the flag that sets the term.

@@ -36,7 +36,6 @@
 #include "output/paper_table.hpp"
 #include "output/regimes_csv.hpp"
 #include "report/model_report.hpp"
-#include "rolling/refit.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -466,7 +465,7 @@ int execute(FitCommandState& state, const Spread& spread) {
     refuse_course_file_among_own_files(c.course_file, state.workdir);
     std::optional<LoadedSeries> loaded = load_for_sizes(c, state.given);
     // With --holdout the model is fitted on the rows before those held out.
-    check_analysis(state.analysis, c.n_oss, c.n_comp);
+    validate_analysis(state.analysis, c.n_oss, c.n_comp);
     prepare_rolling(state.rolling, state.analysis, c.n_oss);
     const int rows_read = c.n_oss;
     c.n_oss -= state.analysis.holdout;
@@ -492,10 +491,10 @@ int execute(FitCommandState& state, const Spread& spread) {
     check_threshold_magnitudes(series.serie, series.info, threshold_components(structure));
     for (int c : threshold_components(structure)) {
         if (series.info.external(c) && state.analysis.forecast > 0) {
-            refuse(external_threshold_refusal("--forecast", "forecasts"));
+            throw external_threshold_refusal(Term::forecast_horizon);
         }
         if (series.info.external(c) && state.analysis.girf > 0) {
-            refuse(external_threshold_refusal("--girf", "impulse responses"));
+            throw external_threshold_refusal(Term::impulse_responses);
         }
     }
 
@@ -542,11 +541,12 @@ int execute(FitCommandState& state, const Spread& spread) {
     request.inference.executor = spread.executor;
     request.analysis_settings = analysis_settings(state.seed, state.threads, stop, stage_line);
     request.analysis_settings.executor = spread.executor;
+    request.rolling = state.rolling;
     // The steps after the report may fail one by one: each failure is named
     // and listed, the others keep their results and files.
     request.step_failed = [](const StepFailure& failure) {
         std::vector<StepFailure> shown;
-        note_step_failure(shown, failure.step, failure.message);
+        note_step_failure(shown, failure.step, shown_message(failure));
     };
     request.analysed = [&stage_line](const AnalysisResult& analysis) {
         stage_line.finish();
@@ -613,21 +613,9 @@ int execute(FitCommandState& state, const Spread& spread) {
     const auto& diagnostics = pipeline.best_diagnostics;
     std::vector<StepFailure>& analysis_errors = pipeline.analysis_errors;
     AnalysisResult& analysis = pipeline.analysis;
-    std::optional<rolling::RollingResult> rolled;
+    const std::optional<rolling::RollingResult>& rolled = pipeline.rolling;
     if (summary.model.estimated()) {
         name_analysis(analysis, split.all.info);
-        if (state.rolling.any()) {
-            const std::array<double, 3> start = summary.model.thresholds;
-            rolled = evaluate_rolling(
-                split.all, rows_read, state.rolling,
-                [&](const LoadedSeries& window, int trend_origin) {
-                    return rolling::refit_thresholds(c, structure, start, window, trend_origin);
-                },
-                c.m, state.seed, state.threads, stop, spread.executor);
-            if (interrupts.signal_received() != 0) {
-                return stopped_by_signal(interrupts, true);
-            }
-        }
     }
 
     // The files beside the report, then the JSON that lists those that failed.

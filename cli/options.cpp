@@ -5,6 +5,7 @@
 
 #include "cli/commands.hpp"
 #include "model/problem.hpp"
+#include "options/option_table.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
@@ -21,6 +22,53 @@ void refuse_empty_values(CLI::App& command) {
             option->check(not_empty);
         }
     }
+}
+
+std::string flag_text(Term term) {
+    using namespace options;
+    const auto flag = [](const OptionRow& row) { return std::string(row.name); };
+    switch (term) {
+        case Term::columns:
+            return flag(columns);
+        case Term::threshold_columns:
+            return flag(threshold_columns);
+        case Term::thresholds:
+            return flag(thresholds);
+        case Term::forecast_horizon:
+            return flag(forecast);
+        case Term::forecast_paths:
+            return flag(forecast_paths);
+        case Term::forecast_file_needs_horizon:
+            return flag(forecast_csv) + " needs " + flag(forecast) + " H";
+        case Term::forecasts_with_paths:
+            return flag(forecast) + " with " + flag(forecast_paths);
+        case Term::hold_out:
+            return flag(holdout);
+        case Term::hold_out_in_passing:
+            return "the hold-out check, " + flag(holdout) + ",";
+        case Term::impulse_responses:
+            return flag(girf);
+        case Term::impulse_response_histories:
+            return flag(girf_histories);
+        case Term::impulse_response_repetitions:
+            return flag(girf_repetitions);
+        case Term::impulse_response_file_needs_horizon:
+            return flag(girf_csv) + " needs " + flag(girf) + " H";
+        case Term::impulse_responses_with_histories:
+            return flag(girf) + " with " + flag(girf_histories);
+        case Term::rolling_origins:
+            return flag(rolling);
+        case Term::rolling_window:
+            return flag(rolling_window);
+        case Term::rolling_needs_origins:
+            return flag(rolling_window) + " and " + flag(rolling_csv) + " need " + flag(rolling) +
+                   " K";
+    }
+    return {};  // not reached: every term has its case
+}
+
+std::string shown_message(const StepFailure& failure) {
+    return failure.parts.empty() ? failure.message : term_text(failure.parts, flag_text);
 }
 
 void check_model(const ModelDefinition& model, int n_obs, int n_comp) {
@@ -88,6 +136,9 @@ std::optional<LoadedSeries> load_for_sizes(RunConfig& config, const ProblemOptio
 int report_failure(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);
+    } catch (const TermError& e) {
+        std::fprintf(stderr, "%s\n", term_text(e.parts(), flag_text).c_str());
+        return e.exit_status();
     } catch (const Failure& e) {
         std::fputs(e.what(), stderr);
         const std::string text = e.what();

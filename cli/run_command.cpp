@@ -32,7 +32,6 @@
 #include "output/output_files.hpp"
 #include "output/paper_table.hpp"
 #include "output/regimes_csv.hpp"
-#include "rolling/refit.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -186,7 +185,7 @@ int execute(RunCommandState& state, const Spread& spread) {
     // before the run log is begun: its header records n_oss.
     std::optional<LoadedSeries> series = load_for_sizes(config, state.given);
     // With --holdout the search runs on the rows before those held out.
-    check_analysis(state.analysis, config.n_oss, config.n_comp);
+    validate_analysis(state.analysis, config.n_oss, config.n_comp);
     prepare_rolling(state.rolling, state.analysis, config.n_oss);
     const int rows_read = config.n_oss;
     config.n_oss -= state.analysis.holdout;
@@ -275,11 +274,12 @@ int execute(RunCommandState& state, const Spread& spread) {
     request.inference.executor = spread.executor;
     request.analysis_settings = analysis_settings(0, state.threads, stop, stage_line);
     request.analysis_settings.executor = spread.executor;
+    request.rolling = state.rolling;
     // What follows the search may fail step by step: each failure is named
     // and listed, and the steps that succeeded keep their results and files.
     request.step_failed = [](const StepFailure& failure) {
         std::vector<StepFailure> shown;
-        note_step_failure(shown, failure.step, failure.message);
+        note_step_failure(shown, failure.step, shown_message(failure));
     };
     request.analysed = [&stage_line](const AnalysisResult& analysis) {
         stage_line.finish();
@@ -342,40 +342,7 @@ int execute(RunCommandState& state, const Spread& spread) {
     if (state.analysis.any() && !result.best_codes.empty()) {
         name_analysis(analysis, split ? split->all.info : result.series);
     }
-    std::optional<rolling::RollingResult> rolled;
-    if (state.rolling.any() && result.reported && interrupts.signal_received() == 0) {
-        // Every origin's search replays with the run's own seed.
-        RunOptions again = options;
-        again.seed = result.casual;
-        // Each origin's search runs whole where its origin runs.
-        again.executor = nullptr;
-        const std::filesystem::path scratch = state.workdir / ".rolling-searches";
-        // The rows read: held in the split or the series read for the sizes,
-        // else those the search read itself.
-        LoadedSeries searched;
-        if (!pipeline.rows) {
-            const double_matrix& rows = *result.serie;
-            searched.serie = double_matrix(1, rows.row_hi(), 1, rows.col_hi());
-            std::copy(rows.data(),
-                      rows.data() + static_cast<std::ptrdiff_t>(rows.row_hi()) * rows.col_hi(),
-                      searched.serie.data());
-            searched.info = result.series;
-        }
-        const LoadedSeries& all = pipeline.rows ? pipeline.rows->all : searched;
-        rolled = evaluate_rolling(
-            all, rows_read, state.rolling,
-            [&](const LoadedSeries& rows, int trend_origin) {
-                // Origins run side by side: each searches in a folder of its
-                // own (a moving window gives every origin the same size).
-                const int origin = trend_origin + rows.n_oss();
-                return rolling::search_again(config, again, rows, trend_origin,
-                                             scratch / std::to_string(origin));
-            },
-            config.m, static_cast<std::uint64_t>(result.casual), state.threads, stop,
-            spread.executor);
-        std::error_code ec;
-        std::filesystem::remove_all(scratch, ec);
-    }
+    const std::optional<rolling::RollingResult>& rolled = pipeline.rolling;
     if (interrupts.signal_received() != 0) {
         return stopped_by_signal(state, result, interrupts, true);
     }

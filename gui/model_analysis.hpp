@@ -11,11 +11,11 @@
 #include <optional>
 #include <string>
 
-#include "app/pipeline.hpp"
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
 #include "forecast/analysis.hpp"
 #include "inference/model_inference.hpp"
+#include "pipeline/pipeline.hpp"
 
 namespace velmora::gui {
 

@@ -9,8 +9,8 @@
 #include <exception>
 #include <system_error>
 
-#include "app/pipeline.hpp"
 #include "data/series.hpp"
+#include "pipeline/pipeline.hpp"
 #include "support/errors.hpp"
 
 namespace velmora::gui {

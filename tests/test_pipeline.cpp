@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -11,9 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/pipeline.hpp"
 #include "app/reported_inference.hpp"
 #include "model/estimate.hpp"
+#include "pipeline/pipeline.hpp"
+#include "rolling/refit.hpp"
 #include "run_test_helpers.hpp"
 #include "support/executor.hpp"
 #include "support/parallel.hpp"
@@ -143,26 +145,39 @@ TEST(Pipeline, HoldsOutSearchesInfersAndAnalysesTheReportedModel) {
     EXPECT_EQ(direct.best_criterion, out.search.best_criterion);
 }
 
-TEST(Pipeline, FitsAGivenStructureAndAStageThatSaysStopEndsItThere) {
-    TempDir dir;
-    RecordingConsole console;
-    PipelineRequest request;
-    request.config = small_search_config(300, 0);
-    request.search = run_options(dir, console, std::nullopt);
-    request.rows =
-        std::make_shared<const SplitSeries>(read_rows(request.config, 300, 300, console));
+// Two regimes split by component 1 at lag 1, at the time of its median on
+// the rows fitted: balanced regimes.
+ModelStructure balanced_regimes(const SplitSeries& rows) {
+    const LoadedSeries& fitted = rows.fit_rows();
+    std::vector<std::pair<double, int>> values;
+    for (int t = 1; t < fitted.n_oss(); ++t) {
+        values.push_back({fitted.serie[t][1], t});
+    }
+    std::sort(values.begin(), values.end());
     ModelStructure s;
     s.threshold_variables = 1;
     s.one.which_serie = 1;
     s.one.threshold_lag = 1;
     s.one.n_regime = 2;
-    // The time of the median of component 1: balanced regimes.
-    std::vector<std::pair<double, int>> values;
-    for (int t = 1; t < 300; ++t) {
-        values.push_back({request.rows->all.serie[t][1], t});
-    }
-    std::sort(values.begin(), values.end());
     s.one.pos_threshold[0] = values[values.size() / 2].second;
+    return s;
+}
+
+// A fit on the first fit_rows of 300 rows read.
+PipelineRequest fit_request(TempDir& dir, RecordingConsole& console, int fit_rows) {
+    PipelineRequest request;
+    request.config = small_search_config(300, 0);
+    request.search = run_options(dir, console, std::nullopt);
+    request.rows =
+        std::make_shared<const SplitSeries>(read_rows(request.config, 300, fit_rows, console));
+    return request;
+}
+
+TEST(Pipeline, FitsAGivenStructureAndAStageThatSaysStopEndsItThere) {
+    TempDir dir;
+    RecordingConsole console;
+    PipelineRequest request = fit_request(dir, console, 300);
+    const ModelStructure s = balanced_regimes(*request.rows);
     request.structure = s;
     request.diagnostics = diagnostics::DiagnosticsOptions{};
     request.analysis.forecast = 2;
@@ -178,6 +193,54 @@ TEST(Pipeline, FitsAGivenStructureAndAStageThatSaysStopEndsItThere) {
     EXPECT_TRUE(out.best_inference);
     EXPECT_FALSE(out.analysis.forecast);  // stopped before the analysis
     EXPECT_TRUE(out.analysis_errors.empty());
+}
+
+TEST(Pipeline, EvaluatesAFittedStructureAtRollingOriginsOfEveryRowReadUnlessStopped) {
+    TempDir dir;
+    RecordingConsole console;
+    // The origins reach into the held-out rows: they are of every row read.
+    PipelineRequest request = fit_request(dir, console, 290);
+    request.analysis.holdout = 10;
+    const ModelStructure s = balanced_regimes(*request.rows);
+    request.structure = s;
+    request.analysis_settings.seed = 11;
+    request.analysis_settings.threads = 2;
+    request.rolling.origins = 4;
+    request.rolling.horizon = 2;
+    request.rolling.paths = 30;
+    const PipelineResult out = run_pipeline(request);
+    ASSERT_TRUE(out.rolling);
+    ASSERT_EQ(out.rolling->origins.size(), 4U);
+    EXPECT_EQ(out.rolling->origins.front().origin, 296);
+
+    // The same evaluation called directly, on one thread, from the thresholds
+    // fitted on the first 290 rows.
+    RunConfig fitted = request.config;
+    fitted.n_oss = 290;
+    rolling::RollingSettings settings;
+    settings.order = fitted.m;
+    settings.seed = 11;
+    const rolling::RollingResult direct = rolling::rolling_evaluation(
+        request.rows->all, 300, request.rolling,
+        [&](const LoadedSeries& window, int trend_origin) {
+            return rolling::refit_thresholds(fitted, s, out.search.best.model.thresholds, window,
+                                             trend_origin);
+        },
+        settings);
+    // Beyond the last row read a forecast is NaN in both.
+    const auto same = [](const std::vector<double>& a, const std::vector<double>& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](double x, double y) {
+            return x == y || (std::isnan(x) && std::isnan(y));
+        });
+    };
+    EXPECT_TRUE(same(out.rolling->forecast, direct.forecast));
+    EXPECT_TRUE(same(out.rolling->linear_forecast, direct.linear_forecast));
+
+    // Asked to stop during the origins: no rolling result.
+    request.analysis_settings.progress = [](const char* stage, long long, long long) {
+        return std::string(stage) != "rolling origins";
+    };
+    EXPECT_FALSE(run_pipeline(request).rolling);
 }
 
 }  // namespace

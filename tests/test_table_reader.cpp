@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "data/number.hpp"
@@ -129,7 +131,7 @@ TEST(TableReader, ColumnsArePickedByNameOrNumberInTheGivenOrder) {
     EXPECT_TRUE(contains(refusal(request_for(dir / "s.csv", {"DAX", "2"})), "picked twice"));
     EXPECT_TRUE(contains(refusal(request_for(dir / "s.csv", {"DAX", "9"})), "columns 1 to 4"));
     EXPECT_TRUE(contains(refusal(request_for(dir / "s.csv", {"DAX", "SMI"}, 2, 3)),
-                         "--columns picks 2 columns, but n_comp = 3"));
+                         "The column list picks 2 columns, but n_comp = 3"));
 
     // A white-space table: numbers only.
     write_file(dir / "w.txt", "1 2 3\n4 5 6\n");
@@ -138,6 +140,37 @@ TEST(TableReader, ColumnsArePickedByNameOrNumberInTheGivenOrder) {
     EXPECT_TRUE(contains(refusal(request_for(dir / "w.txt", {"DAX"})), "no header row"));
     write_file(dir / "ragged.txt", "1 2 3\n4 5\n");
     EXPECT_TRUE(contains(refusal(request_for(dir / "ragged.txt", {"1"})), "line 2 holds 2"));
+}
+
+// The reader words its problems with the model's terms; a front end that
+// names them otherwise (a command line by its flags) rebuilds the text.
+TEST(TableReader, ProblemsWithTheColumnsNameTermsThatAFrontEndMayNameItsOwnWay) {
+    TempDir dir;
+    write_file(dir / "s.csv", "time,DAX,SMI\n1,10,20\n2,11,21\n");
+    write_file(dir / "ragged.txt", "1 2 3\n4 5\n");
+    const auto flag = [](Term term) {
+        return std::string(term == Term::columns ? "--columns" : "--threshold-columns");
+    };
+    const auto texts = [&](const TableRequest& request) -> std::pair<std::string, std::string> {
+        try {
+            read_table(request);
+        } catch (const TermError& e) {
+            return {e.what(), term_text(e.parts(), flag)};
+        }
+        ADD_FAILURE() << "no term named";
+        return {};
+    };
+    auto [model, flagged] = texts(request_for(dir / "s.csv", {"DAX", "SMI"}, 2, 3));
+    EXPECT_EQ(model, "The column list picks 2 columns, but n_comp = 3");
+    EXPECT_EQ(flagged, "--columns picks 2 columns, but n_comp = 3");
+    std::tie(model, flagged) = texts(request_for(dir / "ragged.txt", {"1"}));
+    EXPECT_TRUE(contains(model, "first line 3; picking columns needs lines of one width")) << model;
+    EXPECT_TRUE(contains(flagged, "first line 3; --columns needs lines of one width")) << flagged;
+    TableRequest labels = request_for(dir / "s.csv");
+    labels.threshold_columns = {"time"};
+    std::tie(model, flagged) = texts(labels);
+    EXPECT_TRUE(model.starts_with("Threshold columns: column 1 (time) of ")) << model;
+    EXPECT_TRUE(flagged.starts_with("--threshold-columns: column 1 (time) of ")) << flagged;
 }
 
 TEST(TableReader, SizesAreTakenFromTheFileOrCheckedAgainstIt) {

@@ -12,7 +12,8 @@ PositionForValue position_for_threshold(const double_matrix& serie, const Series
                                         int component, int lag, double x) {
     const int n_oss = serie.row_hi();
     if (!std::isfinite(x)) {
-        throw ConfigError(strprintf("--thresholds: %g is not a finite number", x));
+        throw TermError(Term::thresholds, "Thresholds",
+                        strprintf(": %g is not a finite number", x));
     }
     // The lagged values the regimes are split on: times 1..n_oss-lag.
     double below = -std::numeric_limits<double>::infinity();  // largest at or below x
@@ -44,10 +45,10 @@ PositionForValue position_for_threshold(const double_matrix& serie, const Series
         }
     }
     if (best == 0) {
-        throw ConfigError(strprintf(
-            "--thresholds: %g lies below every value of %s at lag %d, and no time position "
-            "holds a value that splits the series the same way",
-            x, info.shown_component(component).c_str(), lag));
+        throw TermError(Term::thresholds, "Thresholds",
+                        strprintf(": %g lies below every value of %s at lag %d, and no time "
+                                  "position holds a value that splits the series the same way",
+                                  x, info.shown_component(component).c_str(), lag));
     }
     return {best, serie[best][component]};
 }

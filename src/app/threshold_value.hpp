@@ -17,7 +17,7 @@ struct PositionForValue {
 // splits the observations the same way as x: those whose lagged value is at
 // or below it against the others. Of the positions that do, the one whose
 // value is the largest not above x, else the smallest above it; among equal
-// values, the earliest time. Throws ConfigError when no position splits the
+// values, the earliest time. Throws TermError (the thresholds) when no position splits the
 // series that way (x below every lagged value, and no unused time is).
 PositionForValue position_for_threshold(const double_matrix& serie, const SeriesInfo& info,
                                         int component, int lag, double x);

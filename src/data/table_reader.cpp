@@ -32,6 +32,20 @@ constexpr std::size_t kMaxField = 1 << 20;
     throw ConfigError(text);
 }
 
+// A problem with the columns picked or the threshold columns listed: the
+// term, then what is wrong with it.
+[[noreturn]] void refuse_term(Term term, const std::string& rest) {
+    throw TermError(term, term == Term::columns ? "Columns" : "Threshold columns", rest);
+}
+
+// The columns picked number other than the components: the list named as a
+// front end names it.
+[[noreturn]] void refuse_picked_count(int picked, int width) {
+    throw TermError(
+        {{Term::columns, "The column list"},
+         {std::nullopt, strprintf(" picks %d columns, but n_comp = %d", picked, width)}});
+}
+
 // The threshold columns (file columns) as slots of the table: a chosen
 // column keeps its own, any other becomes an extra column read beside them.
 void place_threshold_columns(const std::vector<int>& chosen, const std::vector<int>& wanted,
@@ -54,7 +68,7 @@ void place_threshold_columns(const std::vector<int>& chosen, const std::vector<i
         }
         if (std::find(table.threshold_slots.begin(), table.threshold_slots.end(), slot) !=
             table.threshold_slots.end()) {
-            refuse(strprintf("--threshold-columns: column %d is listed twice", column));
+            refuse_term(Term::threshold_columns, strprintf(": column %d is listed twice", column));
         }
         table.threshold_slots.push_back(slot);
     }
@@ -234,14 +248,14 @@ class StreamReader {
             const auto [ptr, ec] =
                 std::from_chars(column.data(), column.data() + column.size(), number);
             if (ec != std::errc() || ptr != column.data() + column.size()) {
-                refuse(strprintf(
-                    "--columns: %s has no header row of names; pick its columns by number "
-                    "(\"%s\" is not one)",
-                    name_.c_str(), shown_token(column).c_str()));
+                refuse_term(Term::columns,
+                            strprintf(": %s has no header row of names; pick its columns by number "
+                                      "(\"%s\" is not one)",
+                                      name_.c_str(), shown_token(column).c_str()));
             }
             if (number < 1) {
-                refuse(
-                    strprintf("--columns: column %d does not exist; columns count from 1", number));
+                refuse_term(Term::columns,
+                            strprintf(": column %d does not exist; columns count from 1", number));
             }
             chosen_.push_back(number);
         }
@@ -250,10 +264,10 @@ class StreamReader {
             const auto [ptr, ec] =
                 std::from_chars(column.data(), column.data() + column.size(), number);
             if (ec != std::errc() || ptr != column.data() + column.size() || number < 1) {
-                refuse(strprintf(
-                    "--threshold-columns: %s has no header row of names; name its columns by "
-                    "number from 1 (\"%s\" is not one)",
-                    name_.c_str(), shown_token(column).c_str()));
+                refuse_term(Term::threshold_columns,
+                            strprintf(": %s has no header row of names; name its columns by "
+                                      "number from 1 (\"%s\" is not one)",
+                                      name_.c_str(), shown_token(column).c_str()));
             }
             wanted_.push_back(number);
         }
@@ -272,7 +286,8 @@ class StreamReader {
             for (std::size_t i = 0; i < chosen_.size(); ++i) {
                 int& slot = column_slot_[static_cast<std::size_t>(chosen_[i] - 1)];
                 if (slot >= 0) {
-                    refuse(strprintf("--columns: column %d is picked twice", chosen_[i]));
+                    refuse_term(Term::columns,
+                                strprintf(": column %d is picked twice", chosen_[i]));
                 }
                 slot = static_cast<int>(i);
             }
@@ -421,10 +436,13 @@ class StreamReader {
                 first_other_width_ = tokens_in_line_;
             }
             if (table_mode_ && !uniform_) {
-                refuse(
-                    strprintf("Course file %s: line %lld holds %d numbers, but its first line %d; "
-                              "--columns needs lines of one width",
-                              name_.c_str(), line_, tokens_in_line_, first_width_));
+                throw TermError(
+                    {{std::nullopt,
+                      strprintf("Course file %s: line %lld holds %d numbers, but its first line "
+                                "%d; ",
+                                name_.c_str(), line_, tokens_in_line_, first_width_)},
+                     {Term::columns, "picking columns"},
+                     {std::nullopt, " needs lines of one width"}});
             }
             if (row_stored_) {
                 const auto own = row_.begin() + static_cast<std::ptrdiff_t>(chosen_.size());
@@ -448,23 +466,23 @@ class StreamReader {
         if (table_mode_) {
             for (int column : table_.extra_file_columns) {
                 if (column > first_width_) {
-                    refuse(
-                        strprintf("--threshold-columns: column %d does not exist; the lines "
-                                  "of %s hold %d numbers",
-                                  column, name_.c_str(), std::max(first_width_, 0)));
+                    refuse_term(Term::threshold_columns,
+                                strprintf(": column %d does not exist; the lines of %s hold %d "
+                                          "numbers",
+                                          column, name_.c_str(), std::max(first_width_, 0)));
                 }
             }
             for (int column : chosen_) {
                 if (column > first_width_) {
-                    refuse(strprintf(
-                        "--columns: column %d does not exist; the lines of %s hold %d numbers",
-                        column, name_.c_str(), std::max(first_width_, 0)));
+                    refuse_term(Term::columns,
+                                strprintf(": column %d does not exist; the lines of %s hold %d "
+                                          "numbers",
+                                          column, name_.c_str(), std::max(first_width_, 0)));
                 }
             }
             w = static_cast<int>(chosen_.size());
             if (request_.width && *request_.width != w) {
-                refuse(
-                    strprintf("--columns picks %d columns, but n_comp = %d", w, *request_.width));
+                refuse_picked_count(w, *request_.width);
             }
             rows_in_file = lines_with_tokens_;
         } else if (request_.width) {
@@ -509,10 +527,10 @@ class StreamReader {
             // Every column is a component: a threshold column is one of them.
             for (int column : wanted_) {
                 if (column > w) {
-                    refuse(
-                        strprintf("--threshold-columns: column %d does not exist; the rows "
-                                  "of %s hold %d numbers",
-                                  column, name_.c_str(), w));
+                    refuse_term(Term::threshold_columns,
+                                strprintf(": column %d does not exist; the rows of %s hold %d "
+                                          "numbers",
+                                          column, name_.c_str(), w));
                 }
             }
             place_threshold_columns(table_.file_columns, wanted_, table_);
@@ -802,19 +820,19 @@ class DelimitedReader {
             }
         } else {
             for (const std::string& wanted : request_.columns) {
-                chosen_.push_back(resolve(wanted, "--columns"));
+                chosen_.push_back(resolve(wanted, Term::columns));
             }
         }
         for (std::size_t i = 0; i < chosen_.size(); ++i) {
             for (std::size_t j = 0; j < i; ++j) {
                 if (chosen_[i] == chosen_[j]) {
-                    refuse(strprintf("--columns: %s is picked twice",
-                                     column_text(chosen_[i]).c_str()));
+                    refuse_term(Term::columns,
+                                strprintf(": %s is picked twice", column_text(chosen_[i]).c_str()));
                 }
             }
             if (table_.has_labels && chosen_[i] == 1) {
-                refuse(strprintf("--columns: %s of %s holds the row labels, not numbers",
-                                 column_text(1).c_str(), name_.c_str()));
+                refuse_term(Term::columns, strprintf(": %s of %s holds the row labels, not numbers",
+                                                     column_text(1).c_str(), name_.c_str()));
             }
         }
         const int w = static_cast<int>(chosen_.size());
@@ -823,21 +841,25 @@ class DelimitedReader {
         }
         if (request_.width && *request_.width != w) {
             if (request_.columns.empty()) {
-                refuse(strprintf(
-                    "Course file %s holds %d columns of numbers on each row, but n_comp = %d: "
-                    "the file is of another shape (pick columns with --columns)",
-                    name_.c_str(), w, *request_.width));
+                throw TermError(
+                    {{std::nullopt,
+                      strprintf("Course file %s holds %d columns of numbers on each row, but "
+                                "n_comp = %d: the file is of another shape (pick columns with ",
+                                name_.c_str(), w, *request_.width)},
+                     {Term::columns, "a column list"},
+                     {std::nullopt, ")"}});
             }
-            refuse(strprintf("--columns picks %d columns, but n_comp = %d", w, *request_.width));
+            refuse_picked_count(w, *request_.width);
         }
         table_.columns = w;
         table_.file_columns = chosen_;
         std::vector<int> wanted;
         for (const std::string& column : request_.threshold_columns) {
-            const int c = resolve(column, "--threshold-columns");
+            const int c = resolve(column, Term::threshold_columns);
             if (table_.has_labels && c == 1) {
-                refuse(strprintf("--threshold-columns: %s of %s holds the row labels, not numbers",
-                                 column_text(1).c_str(), name_.c_str()));
+                refuse_term(Term::threshold_columns,
+                            strprintf(": %s of %s holds the row labels, not numbers",
+                                      column_text(1).c_str(), name_.c_str()));
             }
             wanted.push_back(c);
         }
@@ -856,7 +878,7 @@ class DelimitedReader {
         }
     }
 
-    int resolve(const std::string& wanted, const char* option) const {
+    int resolve(const std::string& wanted, Term term) const {
         const std::string_view key = trimmed(wanted);
         if (table_.has_header) {
             int exact = 0;
@@ -868,8 +890,8 @@ class DelimitedReader {
                 }
             }
             if (matches > 1) {
-                refuse(strprintf("%s: %s names %d columns of %s; pick one by number", option,
-                                 shown_token(key).c_str(), matches, name_.c_str()));
+                refuse_term(term, strprintf(": %s names %d columns of %s; pick one by number",
+                                            shown_token(key).c_str(), matches, name_.c_str()));
             }
             if (exact > 0) {
                 return exact;
@@ -879,8 +901,8 @@ class DelimitedReader {
         const auto [ptr, ec] = std::from_chars(key.data(), key.data() + key.size(), number);
         if (ec == std::errc() && ptr == key.data() + key.size()) {
             if (number < 1 || number > width_) {
-                refuse(strprintf("%s: column %d does not exist; %s has columns 1 to %d", option,
-                                 number, name_.c_str(), width_));
+                refuse_term(term, strprintf(": column %d does not exist; %s has columns 1 to %d",
+                                            number, name_.c_str(), width_));
             }
             return number;
         }
@@ -889,13 +911,12 @@ class DelimitedReader {
             for (const std::string& h : header_) {
                 known += (known.empty() ? "" : ", ") + shown_token(trimmed(h));
             }
-            refuse(strprintf("%s: no column named \"%s\" in %s; its columns are %s", option,
-                             shown_token(key).c_str(), name_.c_str(), known.c_str()));
+            refuse_term(term, strprintf(": no column named \"%s\" in %s; its columns are %s",
+                                        shown_token(key).c_str(), name_.c_str(), known.c_str()));
         }
-        refuse(
-            strprintf("%s: %s has no header row of names; pick its columns by number (\"%s\" is "
-                      "not one)",
-                      option, name_.c_str(), shown_token(key).c_str()));
+        refuse_term(term, strprintf(": %s has no header row of names; pick its columns by number "
+                                    "(\"%s\" is not one)",
+                                    name_.c_str(), shown_token(key).c_str()));
     }
 
     void store(std::span<const std::string> fields) {

@@ -42,6 +42,21 @@ SimulationProgress stage_progress(const AnalysisSettings& settings, const char* 
     };
 }
 
+// A simulation's options with what every step shares: the seed, the threads,
+// the stage's progress and, where the simulation takes it, the stop.
+template <typename Options>
+Options simulation_options(const AnalysisSettings& settings, const char* stage, int horizon) {
+    Options options;
+    options.horizon = horizon;
+    options.seed = settings.seed;
+    options.threads = settings.threads;
+    options.progress = stage_progress(settings, stage);
+    if constexpr (requires { options.stop; }) {
+        options.stop = settings.stop;
+    }
+    return options;
+}
+
 nlohmann::json errors_json(const ForecastErrors& e) {
     return {{"rmse", e.rmse}, {"mae", e.mae}, {"rmse_all", e.rmse_all}, {"mae_all", e.mae_all}};
 }
@@ -107,64 +122,76 @@ int AnalysisRequest::holdout_horizon() const noexcept {
 
 void validate_analysis(const AnalysisRequest& r, int n_oss, int n_comp) {
     if (r.forecast < 0) {
-        throw TermError("Forecast horizon", strprintf(": %d steps; give 1 or more", r.forecast));
+        throw TermError(Term::forecast_horizon, "Forecast horizon",
+                        strprintf(": %d steps; give 1 or more", r.forecast));
     }
     if (r.paths < 1) {
-        throw TermError("Forecast paths", strprintf(": %d paths; give 1 or more", r.paths));
+        throw TermError(Term::forecast_paths, "Forecast paths",
+                        strprintf(": %d paths; give 1 or more", r.paths));
     }
     if (r.holdout < 0 || (r.holdout > 0 && n_oss - r.holdout < kLeastFitRows)) {
         throw TermError(
-            "Hold-out",
+            Term::hold_out, "Hold-out",
             strprintf(": %d rows cannot be held out of %d; at least %d must remain to fit on",
                       r.holdout, n_oss, kLeastFitRows));
     }
     if (r.girf < 0) {
-        throw TermError("Impulse responses", strprintf(": horizon %d; give 1 or more", r.girf));
+        throw TermError(Term::impulse_responses, "Impulse responses",
+                        strprintf(": horizon %d; give 1 or more", r.girf));
     }
     if (r.girf_histories < 1) {
-        throw TermError("Impulse-response histories",
+        throw TermError(Term::impulse_response_histories, "Impulse-response histories",
                         strprintf(": %d histories; give 1 or more", r.girf_histories));
     }
     if (r.girf_repetitions < 1) {
-        throw TermError("Impulse-response repetitions",
+        throw TermError(Term::impulse_response_repetitions, "Impulse-response repetitions",
                         strprintf(": %d repetitions; give 1 or more", r.girf_repetitions));
     }
     if (!r.forecast_csv.empty() && r.forecast == 0) {
-        throw TermError("The forecast file needs a forecast horizon", "");
+        throw TermError(Term::forecast_file_needs_horizon,
+                        "The forecast file needs a forecast horizon", "");
     }
     if (!r.girf_csv.empty() && r.girf == 0) {
-        throw TermError("The impulse-response file needs an impulse-response horizon", "");
+        throw TermError(Term::impulse_response_file_needs_horizon,
+                        "The impulse-response file needs an impulse-response horizon", "");
     }
     // The simulations keep every value they draw until their quantiles are
     // taken: a request beyond memory is refused now rather than failing
     // after the search.
-    const auto check_size = [](double values, const char* what) {
+    const auto check_size = [](double values, Term term, const char* what) {
         if (values > kMaxSimulatedValues) {
-            throw TermError(what, strprintf(" would keep %.4g simulated values; at most %.4g "
-                                            "fit in memory: ask for fewer",
-                                            values, kMaxSimulatedValues));
+            throw TermError(term, what,
+                            strprintf(" would keep %.4g simulated values; at most %.4g "
+                                      "fit in memory: ask for fewer",
+                                      values, kMaxSimulatedValues));
         }
     };
     const double k = n_comp;
     if (r.forecast > 0) {
-        check_size(static_cast<double>(r.paths) * r.forecast * (k + 1), "The forecast's paths");
+        check_size(static_cast<double>(r.paths) * r.forecast * (k + 1), Term::forecasts_with_paths,
+                   "The forecast's paths");
     }
     if (r.holdout > 0) {
-        check_size(2.0 * r.holdout * r.holdout_horizon() * k, "The hold-out check");
+        check_size(2.0 * r.holdout * r.holdout_horizon() * k, Term::hold_out, "The hold-out check");
     }
     if (r.girf > 0) {
         // Up to four regimes, each with its histories' responses.
         check_size(4.0 * r.girf_histories * (r.girf + 1.0) * k * k,
-                   "The impulse responses' histories");
+                   Term::impulse_responses_with_histories, "The impulse responses' histories");
     }
 }
 
-std::string external_threshold_refusal(const char* option, const char* what) {
-    return strprintf(
-        "%s: the regimes are switched by an external threshold variable, a column of the file "
-        "that is not modelled; %s need its values after the last row read, which nothing "
-        "predicts (the hold-out check, --holdout, reads its observed values instead)",
-        option, what);
+TermError external_threshold_refusal(Term term) {
+    const bool forecasts = term == Term::forecast_horizon;
+    return TermError(
+        {{term, forecasts ? "Forecasts" : "Impulse responses"},
+         {std::nullopt,
+          strprintf(": the regimes are switched by an external threshold variable, a column of "
+                    "the file that is not modelled; %s need its values after the last row read, "
+                    "which nothing predicts (",
+                    forecasts ? "forecasts" : "impulse responses")},
+         {Term::hold_out_in_passing, "the hold-out check"},
+         {std::nullopt, " reads its observed values instead)"}});
 }
 
 AnalysisResult run_analysis(const ThresholdVarModel& fitted, const double_matrix& series, int rows,
@@ -184,16 +211,19 @@ AnalysisResult run_analysis(const ThresholdVarModel& fitted, const double_matrix
     result.rows = rows;
     result.fit_rows = rows - request.holdout;
     result.seed = settings.seed;
-    // Runs one step; false when it was stopped. A failure is thrown, or with
-    // record_failures listed and the next step taken.
-    const auto step = [&](const char* name, const std::function<bool()>& body) {
+    // Runs one step when asked for; false when it was stopped. A failure is
+    // thrown, or with record_failures listed and the next step taken.
+    const auto step = [&](const char* name, bool asked, const std::function<bool()>& body) {
+        if (!asked) {
+            return true;
+        }
         if (!settings.record_failures) {
             return body();
         }
         try {
             return body();
         } catch (const std::exception& e) {
-            result.errors.push_back({name, e.what()});
+            result.errors.push_back(step_failure(name, e));
             return true;
         }
     };
@@ -203,104 +233,85 @@ AnalysisResult run_analysis(const ThresholdVarModel& fitted, const double_matrix
         if (!settings.record_failures) {
             throw ConfigError(text);
         }
-        result.errors.push_back({"forecast", text});
+        result.errors.push_back({"forecast", text, {}});
         return result;
     }
 
     // Forecasts and impulse responses of an external threshold variable are
     // refused; the hold-out check goes on.
-    const auto refuse_external = [&](const char* name, const char* option, const char* what) {
-        return step(name,
-                    [&]() -> bool { throw ConfigError(external_threshold_refusal(option, what)); });
+    const auto refuse_external = [&](const char* name, Term term) {
+        return step(name, true, [&]() -> bool { throw external_threshold_refusal(term); });
     };
     if (external && request.forecast > 0) {
-        refuse_external("forecast", "--forecast", "forecasts");
+        refuse_external("forecast", Term::forecast_horizon);
     }
     if (external && request.girf > 0) {
-        refuse_external("impulse responses", "--girf", "impulse responses");
+        refuse_external("impulse responses", Term::impulse_responses);
     }
-    const bool go = step("forecast",
-                         [&] {
-                             if (request.forecast == 0 || external) {
-                                 return true;
-                             }
-                             ForecastOptions options;
-                             options.horizon = request.forecast;
-                             options.paths = request.paths;
-                             options.seed = settings.seed;
-                             options.threads = settings.threads;
-                             options.origin = result.fit_rows;
-                             options.progress = stage_progress(settings, "forecast");
-                             const std::vector<double> history = series_history(
-                                 series, model.k, result.fit_rows, model.history_rows());
-                             ForecastResult f = forecast_threshold_var(model, history, options);
-                             if (f.horizon == 0 || stopped()) {
-                                 return false;
-                             }
-                             result.forecast = std::move(f);
-                             return true;
-                         }) &&
-                    step("hold-out",
-                         [&] {
-                             if (request.holdout == 0) {
-                                 return true;
-                             }
-                             // The linear VAR of the same order on the same rows.
-                             ModelProblem problem;
-                             problem.serie_matrix = &series;
-                             problem.n_oss = result.fit_rows;
-                             problem.n_comp = model.k;
-                             problem.min_oss_reg = 2;
-                             problem.m = model.p;
-                             problem.include = model.include;
-                             problem.trend_origin = model.trend_origin;
-                             const inference::LinearVar linear = inference::fit_linear_var(problem);
-                             if (!linear.regression.estimated) {
-                                 throw ConfigError(
-                                     strprintf("--holdout: the linear VAR of order %d cannot be "
+    const bool go =
+        step("forecast", request.forecast > 0 && !external,
+             [&] {
+                 auto options =
+                     simulation_options<ForecastOptions>(settings, "forecast", request.forecast);
+                 options.paths = request.paths;
+                 options.origin = result.fit_rows;
+                 const std::vector<double> history =
+                     series_history(series, model.k, result.fit_rows, model.history_rows());
+                 ForecastResult f = forecast_threshold_var(model, history, options);
+                 if (f.horizon == 0 || stopped()) {
+                     return false;
+                 }
+                 result.forecast = std::move(f);
+                 return true;
+             }) &&
+        step("hold-out", request.holdout > 0,
+             [&] {
+                 // The linear VAR of the same order on the same rows.
+                 ModelProblem problem;
+                 problem.serie_matrix = &series;
+                 problem.n_oss = result.fit_rows;
+                 problem.n_comp = model.k;
+                 problem.min_oss_reg = 2;
+                 problem.m = model.p;
+                 problem.include = model.include;
+                 problem.trend_origin = model.trend_origin;
+                 const inference::LinearVar linear = inference::fit_linear_var(problem);
+                 if (!linear.regression.estimated) {
+                     throw TermError(Term::hold_out, "Hold-out",
+                                     strprintf(": the linear VAR of order %d cannot be "
                                                "estimated on the first %d rows",
                                                model.p, result.fit_rows));
-                             }
-                             HoldoutOptions options;
-                             options.horizon = request.holdout_horizon();
-                             options.paths = request.paths;
-                             options.seed = settings.seed;
-                             options.threads = settings.threads;
-                             options.progress = stage_progress(settings, "hold-out");
-                             options.stop = settings.stop;
-                             HoldoutResult h = holdout_check(model, linear.regression, series, rows,
-                                                             result.fit_rows, options);
-                             if (h.horizon == 0) {
-                                 return false;
-                             }
-                             result.holdout = std::move(h);
-                             return true;
-                         }) &&
-                    step("impulse responses", [&] {
-                        if (request.girf == 0 || external) {
-                            return true;
-                        }
-                        GirfOptions options;
-                        options.horizon = request.girf;
-                        options.histories = request.girf_histories;
-                        options.repetitions = request.girf_repetitions;
-                        options.seed = settings.seed;
-                        options.threads = settings.threads;
-                        options.executor = settings.executor;
-                        options.progress = stage_progress(settings, "impulse responses");
-                        options.stop = settings.stop;
-                        GirfResult g;
-                        try {
-                            g = girf_threshold_var(model, series, options);
-                        } catch (const std::domain_error& e) {
-                            throw ConfigError(strprintf("--girf: %s", e.what()));
-                        }
-                        if (g.k == 0) {
-                            return false;
-                        }
-                        result.girf = std::move(g);
-                        return true;
-                    });
+                 }
+                 auto options = simulation_options<HoldoutOptions>(settings, "hold-out",
+                                                                   request.holdout_horizon());
+                 options.paths = request.paths;
+                 HoldoutResult h = holdout_check(model, linear.regression, series, rows,
+                                                 result.fit_rows, options);
+                 if (h.horizon == 0) {
+                     return false;
+                 }
+                 result.holdout = std::move(h);
+                 return true;
+             }) &&
+        step("impulse responses", request.girf > 0 && !external, [&] {
+            auto options =
+                simulation_options<GirfOptions>(settings, "impulse responses", request.girf);
+            options.histories = request.girf_histories;
+            options.repetitions = request.girf_repetitions;
+            options.executor = settings.executor;
+            GirfResult g;
+            try {
+                g = girf_threshold_var(model, series, options);
+            } catch (const std::domain_error& e) {
+                throw TermError(Term::impulse_responses, "Impulse responses",
+                                std::string(": ") + e.what());
+            }
+            if (g.k == 0) {
+                return false;
+            }
+            result.girf = std::move(g);
+            return true;
+        });
     result.stopped = !go;
     return result;
 }

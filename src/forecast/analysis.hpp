@@ -84,9 +84,10 @@ struct AnalysisResult {
     std::string label(int t) const;
 };
 
-// Why a forecast or impulse response of a model with an external threshold
-// variable is refused, with the option's name first.
-std::string external_threshold_refusal(const char* option, const char* what);
+// Why a forecast (term forecast_horizon) or impulse response (term
+// impulse_responses) of a model with an external threshold variable is
+// refused, the term first.
+TermError external_threshold_refusal(Term term);
 
 // `series` holds rows 1..rows; the model was fitted on rows 1..fit_rows
 // (fit_rows = rows - request.holdout). The linear VAR of the hold-out check is

@@ -1,11 +1,15 @@
-#include "app/pipeline.hpp"
+#include "pipeline/pipeline.hpp"
 
+#include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "app/reported_inference.hpp"
 #include "forecast/fitted_var.hpp"
+#include "rolling/refit.hpp"
 
 namespace velmora {
 
@@ -72,13 +76,20 @@ auto guarded(const PipelineRequest& request, PipelineResult& out, const char* st
     try {
         return run();
     } catch (const std::exception& e) {
-        StepFailure failure{step, e.what()};
+        StepFailure failure = step_failure(step, e);
         if (request.step_failed) {
             request.step_failed(failure);
         }
         out.analysis_errors.push_back(std::move(failure));
         return {};
     }
+}
+
+// The seed of the analysis and the rolling evaluation: the search's, or the
+// one given with a structure to fit.
+std::uint64_t analysis_seed(const PipelineRequest& request, const RunResult& result) {
+    return request.structure ? request.analysis_settings.seed
+                             : static_cast<std::uint64_t>(result.casual);
 }
 
 void analyse(const PipelineRequest& request, PipelineResult& out) {
@@ -103,9 +114,7 @@ void analyse(const PipelineRequest& request, PipelineResult& out) {
         return;
     }
     AnalysisSettings settings = request.analysis_settings;
-    if (!request.structure) {
-        settings.seed = static_cast<std::uint64_t>(result.casual);
-    }
+    settings.seed = analysis_seed(request, result);
     settings.record_failures = true;
     // The rows read, the held-out ones too: the search saw only the first.
     const double_matrix& rows = out.rows ? out.rows->all.serie : *result.serie;
@@ -121,6 +130,69 @@ void analyse(const PipelineRequest& request, PipelineResult& out) {
         out.analysis_errors.push_back(std::move(failure));
     }
     out.analysis.errors.clear();
+}
+
+// The reported model evaluated at rolling origins: the search run again at
+// each, or the fitted structure's thresholds and coefficients estimated again.
+void roll(const PipelineRequest& request, PipelineResult& out) {
+    const RunResult& result = out.search;
+    if (stop_asked(request) || (!request.structure && !result.reported)) {
+        return;
+    }
+    // The rows read: held in the split, else those the search read itself.
+    LoadedSeries read;
+    if (!out.rows) {
+        const double_matrix& rows = *result.serie;
+        read.serie = double_matrix(1, rows.row_hi(), 1, rows.col_hi());
+        std::copy(rows.data(),
+                  rows.data() + static_cast<std::ptrdiff_t>(rows.row_hi()) * rows.col_hi(),
+                  read.serie.data());
+        read.info = result.series;
+    }
+    const LoadedSeries& all = out.rows ? out.rows->all : read;
+    const AnalysisSettings& analysis = request.analysis_settings;
+    rolling::RollingSettings settings;
+    settings.order = out.searched.m;
+    settings.seed = analysis_seed(request, result);
+    settings.threads = analysis.threads;
+    settings.executor = analysis.executor;
+    settings.progress = [&](long long done, long long total) {
+        return (!analysis.progress || analysis.progress("rolling origins", done, total)) &&
+               !stop_asked(request);
+    };
+    const RunConfig& config = out.searched;
+    rolling::RollingResult rolled;
+    if (request.structure) {
+        const std::array<double, 3> start = result.best.model.thresholds;
+        rolled = rolling::rolling_evaluation(
+            all, out.rows_read, request.rolling,
+            [&](const LoadedSeries& window, int trend_origin) {
+                return rolling::refit_thresholds(config, *request.structure, start, window,
+                                                 trend_origin);
+            },
+            settings);
+    } else {
+        // Every origin's search replays with the run's own seed and runs whole
+        // where its origin runs, in a folder of its own (a moving window gives
+        // every origin the same size).
+        RunOptions again = request.search;
+        again.seed = result.casual;
+        again.executor = nullptr;
+        const std::filesystem::path scratch = request.search.workdir / ".rolling-searches";
+        rolled = rolling::rolling_evaluation(
+            all, out.rows_read, request.rolling,
+            [&](const LoadedSeries& rows, int trend_origin) {
+                const int origin = trend_origin + rows.n_oss();
+                return rolling::search_again(config, again, rows, trend_origin,
+                                             scratch / std::to_string(origin));
+            },
+            settings);
+        std::error_code ec;
+        std::filesystem::remove_all(scratch, ec);
+    }
+    if (rolled.horizon > 0) {
+        out.rolling = std::move(rolled);
+    }
 }
 
 // The structure fitted on the rows, as a search's result that found it.
@@ -236,6 +308,9 @@ PipelineResult run_pipeline(const PipelineRequest& request) {
     const bool go_on = request.structure ? follow_fit(request, out) : follow_search(request, out);
     if (go_on && request.analysis.any()) {
         analyse(request, out);
+    }
+    if (go_on && request.rolling.any()) {
+        roll(request, out);
     }
     return out;
 }

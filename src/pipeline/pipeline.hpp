@@ -16,6 +16,7 @@
 #include "diagnostics/model_diagnostics.hpp"
 #include "forecast/analysis.hpp"
 #include "inference/model_inference.hpp"
+#include "rolling/rolling.hpp"
 #include "support/errors.hpp"
 
 namespace velmora {
@@ -65,7 +66,15 @@ struct PipelineRequest {
     // Forecasts, hold-out (its row count: analysis.holdout) and impulse
     // responses of the reported model; settings.seed is the search's.
     AnalysisRequest analysis;
+    // Its threads, executor and progress (stage "rolling origins") serve the
+    // rolling evaluation too.
     AnalysisSettings analysis_settings;
+    // Rolling-origin evaluation of the reported model, checked against the
+    // rows read (validate_rolling): at every origin the search is run again
+    // (its files in a folder of the working directory, removed afterwards),
+    // or the given structure's thresholds and coefficients are estimated
+    // again. Seeded as the analysis.
+    rolling::RollingRequest rolling;
     // Told of the search's result before anything follows it; return false
     // to end the pipeline there.
     std::function<bool(const RunResult&)> searched;
@@ -92,6 +101,8 @@ struct PipelineResult {
     std::optional<diagnostics::ModelDiagnostics> refined_diagnostics;
     // Of the reported model; stopped when a stop came before it.
     AnalysisResult analysis;
+    // Of the reported model; empty when not asked for, not reached or stopped.
+    std::optional<rolling::RollingResult> rolling;
     // The steps after the search that failed, in order.
     std::vector<StepFailure> analysis_errors;
     // The search went on to what follows it (searched said so).
@@ -107,7 +118,7 @@ struct PipelineResult {
 // that fails is recorded (analysis_errors) and the others go on. Once the
 // search was stopped, only the search's best model is inferred after a stop
 // during the refinement, nothing after a stop during the search; a stop
-// (search.stop) ends the bootstraps and simulations early.
+// (search.stop) ends the bootstraps, simulations and rolling origins early.
 PipelineResult run_pipeline(const PipelineRequest& request);
 
 }  // namespace velmora

@@ -57,23 +57,27 @@ json list_json(const std::vector<double>& values) {
 void validate_rolling(const RollingRequest& r, int rows) {
     if (!r.any()) {
         if (r.window != 0 || !r.csv.empty()) {
-            throw ConfigError("--rolling-window and --rolling-csv need --rolling K");
+            throw TermError(Term::rolling_needs_origins,
+                            "A rolling window and a rolling file need rolling origins", "");
         }
         return;
     }
     if (r.origins < 1 || r.origins > rows - kLeastRows) {
-        throw ConfigError(strprintf(
-            "--rolling: %d origins; the series of %d rows allows 1 to %d (every origin needs "
-            "%d rows before it)",
-            r.origins, rows, std::max(0, rows - kLeastRows), kLeastRows));
+        throw TermError(Term::rolling_origins, "Rolling origins",
+                        strprintf(": %d origins; the series of %d rows allows 1 to %d (every "
+                                  "origin needs %d rows before it)",
+                                  r.origins, rows, std::max(0, rows - kLeastRows), kLeastRows));
     }
     if (r.window != 0 && (r.window < kLeastRows || r.window > rows - r.origins)) {
-        throw ConfigError(
-            strprintf("--rolling-window: %d rows; with --rolling %d it must lie between %d and %d",
-                      r.window, r.origins, kLeastRows, rows - r.origins));
+        throw TermError({{Term::rolling_window, "Rolling window"},
+                         {std::nullopt, strprintf(": %d rows; with ", r.window)},
+                         {Term::rolling_origins, "rolling origins"},
+                         {std::nullopt, strprintf(" %d it must lie between %d and %d", r.origins,
+                                                  kLeastRows, rows - r.origins)}});
     }
     if (r.horizon < 1) {
-        throw ConfigError("--forecast: the horizon of the rolling evaluation must be at least 1");
+        throw TermError(Term::forecast_horizon, "Forecast horizon",
+                        ": the horizon of the rolling evaluation must be at least 1");
     }
 }
 

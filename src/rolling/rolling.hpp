@@ -37,7 +37,7 @@ struct RollingRequest {
     bool any() const noexcept { return origins > 0; }
 };
 
-// Throws ConfigError, naming the options, when the request does not fit a
+// Throws TermError, naming the evaluation's terms, when the request does not fit a
 // series of `rows` rows (every origin needs at least 30 rows before it).
 void validate_rolling(const RollingRequest& request, int rows);
 
