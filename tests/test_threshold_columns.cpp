@@ -160,6 +160,10 @@ TEST(ThresholdColumns, RunReportsTheExternalColumnRefusesItsForecastAndReplays) 
     ASSERT_EQ(json["analysis_errors"].size(), 1u);
     EXPECT_NE(json["analysis_errors"][0].dump().find("external threshold variable"),
               std::string::npos);
+    // The step's message names the flags, as the command line words it.
+    const std::string refusal = json["analysis_errors"][0]["message"];
+    EXPECT_TRUE(refusal.starts_with("--forecast: the regimes are switched")) << refusal;
+    EXPECT_NE(refusal.find("(the hold-out check, --holdout, reads"), std::string::npos) << refusal;
     // The bootstrap tests on X: every replicate estimable, and the clear
     // threshold beats all 19 linear series.
     EXPECT_EQ(refined["linearity_test"]["failed_replicates"], 0) << refined.dump();

@@ -1,9 +1,9 @@
 #pragma once
 // One run from the rows read to everything the front ends show: hold out the
 // last rows, search (and refine), infer on the reported models, diagnose
-// them, and forecast, check on the held-out rows and trace impulse responses
-// of the one reported last. The command line and the desktop program only
-// display and write what it returns.
+// them, forecast, check on the held-out rows and trace impulse responses of
+// the one reported last, and evaluate it at rolling origins. The command
+// line and the desktop program only display and write what it returns.
 
 #include <functional>
 #include <memory>
