@@ -267,15 +267,8 @@ AnalysisResult run_analysis(const ThresholdVarModel& fitted, const double_matrix
         step("hold-out", request.holdout > 0,
              [&] {
                  // The linear VAR of the same order on the same rows.
-                 ModelProblem problem;
-                 problem.serie_matrix = &series;
-                 problem.n_oss = result.fit_rows;
-                 problem.n_comp = model.k;
-                 problem.min_oss_reg = 2;
-                 problem.m = model.p;
-                 problem.include = model.include;
-                 problem.trend_origin = model.trend_origin;
-                 const inference::LinearVar linear = inference::fit_linear_var(problem);
+                 const inference::LinearVar linear = linear_benchmark(
+                     series, result.fit_rows, model.k, model.p, model.include, model.trend_origin);
                  if (!linear.regression.estimated) {
                      throw TermError(Term::hold_out, "Hold-out",
                                      strprintf(": the linear VAR of order %d cannot be "

@@ -7,6 +7,7 @@
 #include "forecast/forecast_paths.hpp"
 #include "forecast/random_stream.hpp"
 #include "inference/linear_var.hpp"
+#include "model/problem.hpp"
 
 namespace velmora {
 
@@ -45,6 +46,19 @@ ForecastErrors summarise(const std::vector<double>& sq, const std::vector<double
 }
 
 }  // namespace
+
+inference::LinearVar linear_benchmark(const double_matrix& series, int n, int k, int order,
+                                      Include include, int trend_origin) {
+    ModelProblem problem;
+    problem.serie_matrix = &series;
+    problem.n_oss = n;
+    problem.n_comp = k;
+    problem.min_oss_reg = 2;
+    problem.m = order;
+    problem.include = include;
+    problem.trend_origin = trend_origin;
+    return inference::fit_linear_var(problem);
+}
 
 HoldoutResult holdout_check(const ThresholdVarModel& threshold,
                             const inference::RegimeRegression& linear, const double_matrix& series,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "forecast/fitted_var.hpp"
+#include "inference/linear_var.hpp"
 #include "inference/regression.hpp"
 #include "numeric/arrays.hpp"
 #include "support/parallel.hpp"
@@ -53,5 +54,11 @@ struct HoldoutResult {
 HoldoutResult holdout_check(const ThresholdVarModel& threshold,
                             const inference::RegimeRegression& linear, const double_matrix& series,
                             int rows, int fit_rows, const HoldoutOptions& options);
+
+// The linear VAR a threshold model's forecasts are set beside: of `order`,
+// with the model's deterministic terms (the trend counting from
+// trend_origin), on rows 1..n of the k components of series.
+inference::LinearVar linear_benchmark(const double_matrix& series, int n, int k, int order,
+                                      Include include, int trend_origin);
 
 }  // namespace velmora

@@ -172,15 +172,9 @@ RollingResult rolling_evaluation(const LoadedSeries& series, int rows,
             outcome.model.reset();
             return;
         }
-        ModelProblem problem;
-        problem.serie_matrix = &window.serie;
-        problem.n_oss = n;
-        problem.n_comp = k;
-        problem.min_oss_reg = 2;
-        problem.m = settings.order;
-        problem.include = outcome.model->model.include;
-        problem.trend_origin = outcome.model->model.trend_origin;
-        const inference::LinearVar linear = inference::fit_linear_var(problem);
+        const FittedModel& fitted = outcome.model->model;
+        const inference::LinearVar linear = linear_benchmark(window.serie, n, k, settings.order,
+                                                             fitted.include, fitted.trend_origin);
         if (!linear.regression.estimated) {
             outcome.model.reset();
             return;
