@@ -31,15 +31,17 @@ using testing::solve;
 
 struct Reference {
     double criterion = 0.0;
+    double log_det = 0.0;  // of the pooled residual cross products over the rows
     // Per regime, (1 + p*k) x k: the intercept row, then lag-major rows.
     std::vector<std::vector<double>> coefficients;
 };
 
-// BIC of a threshold VAR with an intercept per regime on rows 7..n: regime
-// of time t is 1 + (x[t - lag][component] > threshold) (one regime without
-// a threshold), regime r of order orders[r-1].
+// BIC of a threshold VAR with an intercept per regime on rows first..n:
+// regime of time t is 1 + (x[t - lag][component] > threshold) (one regime
+// without a threshold), regime r of order orders[r-1].
 Reference reference(const double_matrix& x, int n, int k, int component, int lag,
-                    const std::vector<double>& thresholds, const std::vector<int>& orders) {
+                    const std::vector<double>& thresholds, const std::vector<int>& orders,
+                    int first = 7) {
     const int regimes = static_cast<int>(orders.size());
     std::vector<double> sse(k * k, 0.0);
     int rows = 0;
@@ -55,7 +57,7 @@ Reference reference(const double_matrix& x, int n, int k, int component, int lag
         std::vector<double> zz(q * q, 0.0);
         std::vector<double> zy(q * k, 0.0);
         std::vector<int> times;
-        for (int t = 7; t <= n; ++t) {
+        for (int t = first; t <= n; ++t) {
             int regime = 1;
             for (double th : thresholds) {
                 regime += x[t - lag][component] > th ? 1 : 0;
@@ -94,7 +96,8 @@ Reference reference(const double_matrix& x, int n, int k, int component, int lag
     for (double& v : sse) {
         v /= rows;
     }
-    out.criterion = std::log(determinant(sse, k)) + std::log(rows) * coefficients / rows;
+    out.log_det = std::log(determinant(sse, k));
+    out.criterion = out.log_det + std::log(rows) * coefficients / rows;
     return out;
 }
 
@@ -273,12 +276,41 @@ TEST(RegimeOrders, GivenOrdersAreEachRegimesOwnLeastSquares) {
     const diagnostics::ModelDiagnostics d = diagnostics::diagnose(model, {});
     EXPECT_EQ(d.companion_moduli[0].size(), 4u);
     EXPECT_EQ(d.companion_moduli[1].size(), 2u);
+    // The linearity test and the confidence set fit each regime at its own
+    // order on the rows of the largest (3..n here), against the linear VAR
+    // of the smaller order, which the model nests.
     inference::InferenceOptions options;
     options.replicates = 9;
     const inference::ModelInference inf = inference::infer_model(fx.problem, model, options);
-    EXPECT_FALSE(inf.linearity.has_value());
-    ASSERT_EQ(inf.skipped.size(), 2u);  // the linearity test and the confidence set
+    EXPECT_TRUE(inf.skipped.empty());
+    ASSERT_TRUE(inf.linearity.has_value());
+    ASSERT_TRUE(inf.confidence.has_value());
+    EXPECT_EQ(inf.linearity->null_order, 1);
+    EXPECT_EQ(inf.linearity->observations, n - 2);
+    EXPECT_EQ(inf.linearity->replicates + inf.linearity->failed, 9);
+    const inference::ThresholdRule rule = inference::rule_of(model.given, model.orders);
+    const inference::ThresholdData data = inference::prepare_threshold_data(
+        inference::SeriesRows::from_matrix(fx.serie, n, 2), rule, 2, Include::constant);
+    const double own = reference(fx.serie, n, 2, 1, 1, {model.thresholds[0]}, {2, 1}, 3).log_det;
+    const Reference linear_fit = reference(fx.serie, n, 2, 1, 1, {}, {1}, 3);
+    const double linear = linear_fit.log_det;
+    // The bootstrap's series come from that linear VAR, stepped at order 2
+    // with its lag-2 block at zero.
+    const inference::BootstrapNull null =
+        inference::fit_linear_null(inference::SeriesRows::from_matrix(fx.serie, n, 2), data);
+    ASSERT_TRUE(null.ok);
+    ASSERT_EQ(null.model.regimes[0].phi.size(), 8u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(null.model.regimes[0].phi[i], linear_fit.coefficients[0][2 + i], 1e-10);
+        EXPECT_EQ(null.model.regimes[0].phi[4 + i], 0.0);
+    }
+    EXPECT_NEAR(inference::log_det_at(data, rule, model.thresholds, 0), own, 1e-10);
+    EXPECT_NEAR(inference::log_det_linear(data), linear, 1e-10);
+    EXPECT_NEAR(inference::likelihood_ratio(data, rule, model.thresholds), (n - 2) * (linear - own),
+                1e-7);
+    EXPECT_GE(inf.linearity->lr, (n - 2) * (linear - own) - 1e-7);  // the supremum
     const nlohmann::json json = inference::inference_json(inf);
+    EXPECT_EQ(json["linearity_test"]["null_order"], 1);
     EXPECT_TRUE(json["standard_errors"][1][1][0][0].is_null());
     EXPECT_TRUE(json["standard_errors"][1][0][0][0].is_number());
 
@@ -286,6 +318,37 @@ TEST(RegimeOrders, GivenOrdersAreEachRegimesOwnLeastSquares) {
     fx.problem.criterion = Criterion::classic;
     EstimationWorkspace classic(fx.problem);
     EXPECT_THROW(estimate(fx.problem, classic, s), std::invalid_argument);
+}
+
+TEST(RegimeOrders, TestsOfTheNumberOfRegimesPutEveryRegimeAtTheLargestOrder) {
+    const int n = 300;
+    ProblemFixture fx(simulate(n, 13, false), n, 2, 2, 30);
+    use_bic(fx);
+    ModelStructure s = split_at(position_near_zero(fx.serie, n));
+    s.orders = {1, 1, 0, 0};
+    const FittedModel model = estimate(fx.problem, s);
+    ASSERT_TRUE(model.estimated());
+    inference::InferenceOptions options;
+    options.replicates = 9;
+    options.regime_replicates = 9;
+    const inference::ModelInference inf = inference::infer_model(fx.problem, model, options);
+    ASSERT_TRUE(inf.regime_tests.has_value());
+    ASSERT_TRUE(inf.linearity.has_value());
+    const inference::RegimeTests& tests = *inf.regime_tests;
+    EXPECT_EQ(tests.regime_order, 1);
+    // Every regime at order 1 and the linear VAR(1): the linearity test's
+    // models, on the same rows, so the 1-vs-2 test is that test.
+    ASSERT_FALSE(tests.tests.empty());
+    const inference::RegimeTest& first = tests.tests.front();
+    EXPECT_EQ(first.lr, inf.linearity->lr);
+    EXPECT_EQ(first.bootstrap, inf.linearity->bootstrap);
+    const double two =
+        reference(fx.serie, n, 2, 1, 1, {first.alternative_thresholds[0]}, {1, 1}, 3).log_det;
+    const double one = reference(fx.serie, n, 2, 1, 1, {}, {1}, 3).log_det;
+    EXPECT_NEAR(first.lr, (n - 2) * (one - two), 1e-7);
+    EXPECT_EQ(inference::inference_json(inf)["regime_test_order"], 1);
+    EXPECT_NE(inference::format_regime_tests(tests, 2).find("every regime at order 1"),
+              std::string::npos);
 }
 
 TEST(RegimeOrders, SelectionTakesTheLeastCriterionOfEveryCombination) {

@@ -123,12 +123,14 @@ BootstrapNull fit_bootstrap_null(const SeriesRows& series, const ThresholdData& 
     }
     std::vector<RegimeRegression> fits;
     for (int r = 0; r < n_regime; ++r) {
-        fits.push_back(
-            regress_regime(series, times[at(r)], data.order, data.include, data.trend_origin));
+        fits.push_back(regress_regime(series, times[at(r)], rule.order(r + 1, data.order),
+                                      data.include, data.trend_origin));
         if (!fits.back().estimated) {
             return null;
         }
+        // A regime of a lower order steps with its further lags at zero.
         null.model.regimes[at(r)].phi = fits.back().coefficients;
+        null.model.regimes[at(r)].phi.resize(at(data.order * data.k * data.k), 0.0);
         null.model.regimes[at(r)].deterministic = fits.back().deterministic;
     }
 
@@ -167,6 +169,7 @@ BootstrapNull fit_bootstrap_null(const SeriesRows& series, const ThresholdData& 
 BootstrapNull fit_linear_null(const SeriesRows& series, const ThresholdData& data) {
     ThresholdRule linear;
     linear.n_regime = 1;
+    linear.orders[0] = linear_order(data);
     return fit_bootstrap_null(series, data, linear, {});
 }
 

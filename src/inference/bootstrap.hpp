@@ -55,7 +55,8 @@ struct BootstrapNull {
 };
 
 // The null model with rule's regimes at these thresholds (rule.n_regime == 1
-// for the linear VAR, thresholds then ignored) on the data's times.
+// for the linear VAR, thresholds then ignored) on the data's times, each
+// regime at its order in the rule.
 BootstrapNull fit_bootstrap_null(const SeriesRows& series, const ThresholdData& data,
                                  const ThresholdRule& rule,
                                  const std::array<double, 3>& thresholds);
@@ -66,7 +67,7 @@ BootstrapNull fit_bootstrap_null(const SeriesRows& series, const ThresholdData& 
                                  const ThresholdRule& rule, const std::array<double, 3>& thresholds,
                                  std::span<const double> z1);
 
-// The linear VAR as the null model.
+// The linear VAR as the null model, at the linear order of the data's rule.
 BootstrapNull fit_linear_null(const SeriesRows& series, const ThresholdData& data);
 
 // `count` rows of a pool of pool_rows, uniformly with replacement.

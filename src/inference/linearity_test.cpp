@@ -34,6 +34,7 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
     const int min_count = sweep_min_count(options.min_oss_reg, data.q);
     LinearityTest test;
     test.observations = data.count();
+    test.null_order = linear_order(data);
     test.log_det_linear = log_det_linear(data);
     const SweepOptimum sup = minimise_thresholds(data, rule, thresholds, min_count);
     test.thresholds = sup.thresholds;

@@ -11,7 +11,15 @@
 // For one threshold this is the global supremum, normally at the model's own
 // thresholds.
 //
-// Bootstrap: the linear VAR of the same order is fitted by least squares on
+// Each regime is fitted at its own order (the rule's orders), the rows
+// those of the largest order. The linear VAR compared is of the regimes'
+// smallest order: the largest linear VAR the threshold model nests (a
+// regime of a higher order holds it with its further lags at zero), so the
+// LR is never negative and the null is a special case of the alternative.
+// With every regime at the largest order that is the usual linear VAR of
+// that order.
+//
+// Bootstrap: that linear VAR is fitted by least squares on
 // the same T times; its residuals, recentred to mean zero, are resampled
 // with replacement as whole vectors (keeping their contemporaneous
 // correlation); each bootstrap series keeps the data's first
@@ -65,6 +73,7 @@ struct LinearityTest {
     int failed = 0;
     int exceedances = 0;                 // bootstrap statistics >= lr
     int observations = 0;                // T
+    int null_order = 0;                  // the linear VAR's order
     std::array<double, 3> thresholds{};  // where the data's supremum lies
     double log_det_linear = 0.0;
     double log_det_threshold = 0.0;

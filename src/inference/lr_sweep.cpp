@@ -25,8 +25,21 @@ constexpr double kImprovement = 1e-10;
 
 }  // namespace
 
+int ThresholdRule::linear_order(int m) const noexcept {
+    int least = m;
+    for (int r = 1; r <= std::max(n_regime, 1); ++r) {
+        least = std::min(least, order(r, m));
+    }
+    return least;
+}
+
 ThresholdRule rule_of(const ModelStructure& structure) {
+    return rule_of(structure, structure.orders);
+}
+
+ThresholdRule rule_of(const ModelStructure& structure, const std::array<int, 4>& orders) {
     ThresholdRule rule;
+    rule.orders = orders;
     rule.variables = structure.threshold_variables;
     if (structure.threshold_variables == 1) {
         rule.n_regime = structure.one.n_regime;
@@ -44,6 +57,7 @@ ThresholdRule rule_of(const ModelStructure& structure) {
 ModelStructure shape_of(const ThresholdRule& rule) {
     ModelStructure s;
     s.threshold_variables = rule.variables;
+    s.orders = rule.orders;
     if (rule.variables == 1) {
         s.one.which_serie = rule.component[0];
         s.one.n_regime = rule.n_regime;
@@ -127,8 +141,12 @@ double log_det_at(const ThresholdData& data, const ThresholdRule& rule,
     return data.sweep->sweeper->log_det_sigma(shape_of(rule), thresholds, min_count);
 }
 
+int linear_order(const ThresholdData& data) {
+    return rule_of(data.shape).linear_order(data.order);
+}
+
 double log_det_linear(const ThresholdData& data) {
-    return data.sweep->sweeper->log_det_sigma_linear(data.shape);
+    return data.sweep->sweeper->log_det_sigma_linear(data.shape, linear_order(data));
 }
 
 std::vector<SweepPoint> sweep_threshold(const ThresholdData& data, const ThresholdRule& rule,

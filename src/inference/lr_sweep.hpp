@@ -7,12 +7,15 @@
 // the sum over regimes of the residual cross products E_r'E_r (not
 // demeaned: the Gaussian maximum-likelihood covariance, with or without
 // deterministic terms) divided by T, the number of times the model
-// uses at its largest order: max(lags, order) + 1 .. n. The linear VAR on
-// the same times is the one-regime case. The cross products and the sweeps
-// are the search's (ThresholdSweeper, search/threshold_sweep.hpp), asked for
-// this measure instead of the search's criterion.
+// uses at its largest order: max(lags, order) + 1 .. n. Each regime is
+// fitted at its own order (the rule's orders) on those times, so a model
+// whose regimes have orders of their own is measured on the same times as
+// every other. The linear VAR on the same times is the one-regime case. The cross products and the
+// sweeps are the search's (ThresholdSweeper, search/threshold_sweep.hpp), asked for this measure
+// instead of the search's criterion.
 
 #include <array>
+#include <cstddef>
 #include <memory>
 #include <span>
 #include <vector>
@@ -36,11 +39,30 @@ struct ThresholdRule {
     int type_model = 0;
     std::array<int, 2> component{1, 1};  // 1-based
     std::array<int, 2> lag{1, 1};
+    // Each regime's autoregressive order ([r-1]); 0 stands for the data's
+    // order. The rows stay those of the data's order whatever these are, so
+    // models of different orders are compared on the same times.
+    std::array<int, 4> orders{};
 
     int threshold_count() const noexcept { return variables == 1 ? n_regime - 1 : 2; }
+    // Regime r's order (1-based r) on data of order m.
+    int order(int r, int m) const noexcept {
+        const int p = orders[static_cast<std::size_t>(r - 1)];
+        return p >= 1 && p <= m ? p : m;
+    }
+    // The order of the linear VAR every model of the rule nests: its regimes'
+    // smallest (a regime of a higher order holds that VAR with its further
+    // lags at zero; a larger linear order would not be nested).
+    int linear_order(int m) const noexcept;
+    // Every regime (of any count) at order p.
+    ThresholdRule at_order(int p) const noexcept {
+        ThresholdRule out = *this;
+        out.orders = {p, p, p, p};
+        return out;
+    }
 };
 
-ThresholdRule rule_of(const ModelStructure& structure);
+ThresholdRule rule_of(const ModelStructure& structure);  // the structure's orders
 
 // Regime 1..n_regime of threshold values z1 (and z2), 0 when none applies.
 int regime_of(const ThresholdRule& rule, const std::array<double, 3>& thresholds, double z1,
@@ -48,6 +70,9 @@ int regime_of(const ThresholdRule& rule, const std::array<double, 3>& thresholds
 
 // The model's shape as a structure (thresholds left at their defaults).
 ModelStructure shape_of(const ThresholdRule& rule);
+
+// The rule's threshold variables and orders; its thresholds are the caller's.
+ThresholdRule rule_of(const ModelStructure& structure, const std::array<int, 4>& orders);
 
 // A series as the search's sweeper holds it. The sweeper keeps scratch: one
 // thread at a time.
@@ -86,8 +111,10 @@ constexpr double kInfeasible = kNotFeasible;
 // allowed).
 double log_det_at(const ThresholdData& data, const ThresholdRule& rule,
                   const std::array<double, 3>& thresholds, int min_count);
-// The same for the linear VAR on the data's times.
+// The same for the linear VAR on the data's times, at the linear order of
+// the rule the data was prepared with (ThresholdRule::linear_order).
 double log_det_linear(const ThresholdData& data);
+int linear_order(const ThresholdData& data);
 
 using SweepPoint = LogDetPoint;
 

@@ -111,11 +111,14 @@ TestOptions bootstrap_options(const ModelProblem& problem, const InferenceOption
     return test;
 }
 
-RegimeTestOptions regime_test_options(const ModelProblem& problem,
-                                      const InferenceOptions& options) {
+// regime_order: the largest of the reported model's orders. Below the
+// largest order the tests put every regime at it (RegimeTestOptions).
+RegimeTestOptions regime_test_options(const ModelProblem& problem, const InferenceOptions& options,
+                                      int regime_order) {
     RegimeTestOptions test =
         bootstrap_options<RegimeTestOptions>(problem, options, options.regime_replicates);
     test.level = options.test_level;
+    test.regime_order = regime_order < problem.m ? regime_order : 0;
     return test;
 }
 
@@ -150,7 +153,7 @@ ModelInference infer_linear(const ModelProblem& problem, const FittedModel& fit,
         if (options.linear_test_component > 0 && options.linear_test_lag > 0) {
             out.regime_tests =
                 test_regimes(rows, options.linear_test_component, options.linear_test_lag,
-                             problem.m, regime_test_options(problem, options));
+                             problem.m, regime_test_options(problem, options, fit.order(1)));
         } else {
             out.skipped.push_back(
                 "No tests of the number of regimes: the linear VAR has no threshold variable to "
@@ -180,7 +183,10 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
     out.include = problem.include;
     out.criterion = criterion;
     out.thresholds = thresholds;
-    const ThresholdRule rule = rule_of(structure);
+    // Each regime at its order in the model: the fitted model's when there
+    // is one (chosen by the refinement or given), else the structure's.
+    const ThresholdRule rule =
+        fit != nullptr ? rule_of(structure, fit->orders) : rule_of(structure);
     // The benchmark on the threshold model's own rows: its lists start after
     // its longest threshold lag, and a linear VAR scored from row 1 would not
     // be compared on equal terms.
@@ -220,36 +226,29 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
         }
     }
 
-    // The likelihood-ratio sweeps fit every regime at the largest order: a
-    // model whose regimes have orders of their own is not among the models
-    // they compare.
-    const bool mixed = fit != nullptr && fit->mixed_orders();
-    if (mixed && options.confidence > 0.0 && options.confidence < 1.0) {
-        out.skipped.push_back(
-            "No threshold confidence set: its likelihood ratios fit every regime at the largest "
-            "order, and this model's regimes have orders of their own.");
-    }
-    if (mixed && options.replicates > 0) {
-        out.skipped.push_back(
-            "No linearity test: it fits every regime at the largest order, and this model's "
-            "regimes have orders of their own.");
-    }
-    if (!mixed && options.confidence > 0.0 && options.confidence < 1.0) {
+    if (options.confidence > 0.0 && options.confidence < 1.0) {
         out.confidence =
             threshold_confidence(data, rule, thresholds,
                                  sweep_min_count(problem.min_oss_reg, data.q), options.confidence);
     }
-    if (!mixed && options.replicates > 0) {
+    if (options.replicates > 0) {
         const auto test =
             bootstrap_options<LinearityTestOptions>(problem, options, options.replicates);
         out.linearity = test_linearity(rows, rule, thresholds, problem.m, test);
     }
     out.model_regimes = rule.n_regime;
     if (options.regime_replicates > 0 && !out.stopped()) {
-        const RegimeTestOptions test = regime_test_options(problem, options);
+        int largest = 0;
+        for (int r = 1; r <= rule.n_regime; ++r) {
+            largest = std::max(largest, rule.order(r, problem.m));
+        }
+        const RegimeTestOptions test = regime_test_options(problem, options, largest);
         // The linearity test of a two-regime model on one variable is the
-        // first of these tests: the same statistic from the same replicates.
-        const bool same = out.linearity && rule.variables == 1 && rule.n_regime == 2;
+        // first of these tests: the same statistic from the same replicates,
+        // when its regimes share one order (with orders of their own its
+        // linear VAR is of the smaller, the tests' of the larger).
+        const bool same = out.linearity && rule.variables == 1 && rule.n_regime == 2 &&
+                          rule.linear_order(problem.m) == largest;
         out.regime_tests = test_regimes(rows, rule.component[0], rule.lag[0], problem.m, test,
                                         same ? &*out.linearity : nullptr);
         if (rule.variables == 2 && !out.regime_tests->stopped) {
@@ -344,6 +343,12 @@ std::string format_inference_summary(const ModelInference& inf,
             text += strprintf(" (%d more could not be fitted)", t.failed);
         }
         text += ".\n";
+        if (t.null_order != inf.order) {
+            text += indent + strprintf(
+                                 "  (each regime at its own order, against the linear VAR of "
+                                 "order %d that the model nests)\n",
+                                 t.null_order);
+        }
         if (t.thresholds != inf.thresholds) {
             std::string values;
             for (int j = 0; j < threshold_count(inf); ++j) {
@@ -411,9 +416,12 @@ std::string format_regime_tests(const RegimeTests& tests, int model_regimes,
     std::string text =
         indent + strprintf(
                      "Tests of the number of regimes (threshold variable %s at lag %d, "
-                     "%d times, level %g):\n",
+                     "%d times, level %g%s):\n",
                      component_text(tests.component, names).c_str(), tests.lag, tests.observations,
-                     tests.level);
+                     tests.level,
+                     tests.regime_order > 0
+                         ? strprintf(", every regime at order %d", tests.regime_order).c_str()
+                         : "");
     bool two_variables = false;
     for (const RegimeTest& t : tests.tests) {
         two_variables = two_variables || t.null_variable >= 0;
@@ -542,6 +550,9 @@ nlohmann::json regime_tests_json(const RegimeTests& tests) {
 void add_regime_tests_json(nlohmann::json& out, const RegimeTests& tests) {
     using nlohmann::json;
     out["regime_tests"] = regime_tests_json(tests);
+    if (tests.regime_order > 0) {
+        out["regime_test_order"] = tests.regime_order;
+    }
     out["selected_regimes"] = tests.stopped ? json(nullptr) : json(tests.selected_regimes);
     out["selected_threshold_variables"] =
         tests.stopped ? json(nullptr) : json(tests.selected_threshold_variables);
@@ -617,6 +628,9 @@ nlohmann::json inference_json(const ModelInference& inf) {
             {"observations", t.observations},
             {"thresholds", thresholds},
         };
+        if (t.null_order != inf.order) {
+            out["linearity_test"]["null_order"] = t.null_order;
+        }
     }
     if (!inf.skipped.empty()) {
         out["skipped"] = inf.skipped;

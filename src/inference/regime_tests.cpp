@@ -20,8 +20,9 @@ inline size_t at(int i) {
 constexpr double kUnusedThreshold = 1000000.0;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-ThresholdRule one_variable_rule(int component, int lag, int n_regime) {
+ThresholdRule one_variable_rule(int component, int lag, int n_regime, int order) {
     ThresholdRule rule;
+    rule.orders = {order, order, order, order};
     rule.variables = 1;
     rule.n_regime = n_regime;
     rule.component = {component, component};
@@ -162,9 +163,10 @@ std::string alternative_model_text(const RegimeTest& test, const std::vector<std
                      rule.type_model);
 }
 
-RegimeTest test_one_against_two_variables(const SeriesRows& series, const ThresholdRule& rule,
+RegimeTest test_one_against_two_variables(const SeriesRows& series, const ThresholdRule& given,
                                           const std::array<double, 3>& thresholds, int order,
                                           const RegimeTestOptions& options) {
+    const ThresholdRule rule = given.at_order(options.regime_order);
     const ThresholdData data =
         prepare_threshold_data(series, rule, order, options.include, options.trend_origin);
     const int min_count = sweep_min_count(options.min_oss_reg, data.q);
@@ -189,8 +191,9 @@ RegimeTest test_one_against_two_variables(const SeriesRows& series, const Thresh
         test.failed = B;
         return test;
     }
-    const ThresholdRule null_rule = one_variable_rule(rule.component[at(null_fit.variable)],
-                                                      rule.lag[at(null_fit.variable)], 2);
+    const ThresholdRule null_rule =
+        one_variable_rule(rule.component[at(null_fit.variable)], rule.lag[at(null_fit.variable)], 2,
+                          options.regime_order);
     const BootstrapNull null = fit_bootstrap_null(series, data, null_rule, test.null_thresholds,
                                                   null_fit.variable == 0 ? data.z1 : data.z2);
     if (B == 0 || !null.ok) {
@@ -228,9 +231,11 @@ RegimeTests test_regimes(const SeriesRows& series, int component, int lag, int o
     RegimeTests out;
     out.component = component;
     out.lag = lag;
+    out.regime_order = options.regime_order;
     out.level = options.level;
-    const ThresholdData data = prepare_threshold_data(series, one_variable_rule(component, lag, 2),
-                                                      order, options.include, options.trend_origin);
+    const ThresholdRule two = one_variable_rule(component, lag, 2, options.regime_order);
+    const ThresholdData data =
+        prepare_threshold_data(series, two, order, options.include, options.trend_origin);
     const int min_count = sweep_min_count(options.min_oss_reg, data.q);
     const int T = data.count();
     out.observations = T;
@@ -266,9 +271,8 @@ RegimeTests test_regimes(const SeriesRows& series, int component, int lag, int o
                 const std::uint64_t seed = derived_seed(options.seed, static_cast<unsigned>(n - 1));
                 const BootstrapDraws draws = run_bootstrap(
                     series, null, B, bootstrap_control(options, seed), [&](const SeriesRows& star) {
-                        const ThresholdData d =
-                            prepare_threshold_data(star, one_variable_rule(component, lag, 2),
-                                                   order, options.include, options.trend_origin);
+                        const ThresholdData d = prepare_threshold_data(
+                            star, two, order, options.include, options.trend_origin);
                         const RegimeSequence s = fit_regime_sequence(d, n + 1, min_count);
                         return d.count() * (s.log_det[at(n)] - s.log_det[at(n + 1)]);
                     });

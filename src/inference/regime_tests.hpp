@@ -50,6 +50,12 @@ struct RegimeTestOptions {
     // benchmark measures one test alone; the sequence is 1 .. 3).
     int first_null = 1;
     int last_null = kMostRegimes - 1;
+    // Every regime of every model compared, and the linear VAR, at this order
+    // (0: the order the tests are given), on the rows of that order: when
+    // the reported model's regimes have orders of their own, the largest of
+    // them, so that null and alternative stay nested and every model can
+    // hold the reported one.
+    int regime_order = 0;
     const std::atomic<bool>* stop = nullptr;
     // Replicates finished of the test under way, and their count.
     std::function<void(int done, int total)> progress;
@@ -82,6 +88,7 @@ struct RegimeTests {
     int component = 1;
     int lag = 1;
     int observations = 0;  // T
+    int regime_order = 0;  // RegimeTestOptions::regime_order
     double level = 0.05;
     std::vector<RegimeTest> tests;  // in order, up to the first not rejected
     int selected_regimes = 1;

@@ -98,8 +98,10 @@ struct ThresholdSweeper::Scratch {
     AddFn add = nullptr;                               // dim wide
     MoveFn move = nullptr;
     std::vector<SweepCandidate> best;
-    // The likelihood-ratio measure: times placed, and its scratch.
+    // The likelihood-ratio measure: times placed, each regime's regressors
+    // (the deterministic terms and its own order's lags), and its scratch.
     int placed = 0;
+    std::array<int, 4> lq{};
     std::vector<double> lfactor, lw, ltotal, lsigma;
 
     const std::vector<int>& order_of(int c) {
@@ -196,6 +198,10 @@ struct ThresholdSweeper::Scratch {
         start = first_time(s);
         full = std::max(start, m + 1);
         n_regime = regime_count(s);
+        for (int r = 0; r < 4; ++r) {
+            const int p = s.orders[idx(r)];
+            lq[idx(r)] = d + (p >= 1 && p <= m ? p : m) * k;
+        }
         const int c1 = one ? s.one.which_serie : s.two.which_serie1;
         const int d1 = one ? s.one.threshold_lag : s.two.Ritardo1;
         const int c2 = one ? c1 : s.two.which_serie2;
@@ -270,18 +276,20 @@ struct ThresholdSweeper::Scratch {
             }
             // g holds (y, z) cross products above the diagonal: Z'Z at
             // [k + j][k + i], Z'Y at [c][k + i], Y'Y at [b][a] (j <= i, b <= a).
+            // The leading block of the regressors is the regime's own order.
+            const int qr = lq[idx(r)];
             const double* gr = g[idx(r)].data();
-            for (int i = 0; i < q; ++i) {
+            for (int i = 0; i < qr; ++i) {
                 for (int j = 0; j <= i; ++j) {
-                    lfactor[idx(i) * idx(q) + idx(j)] = gr[idx(k + j) * idx(dim) + idx(k + i)];
+                    lfactor[idx(i) * idx(qr) + idx(j)] = gr[idx(k + j) * idx(dim) + idx(k + i)];
                 }
             }
-            if (!cholesky_in_place(lfactor.data(), q)) {
+            if (!cholesky_in_place(lfactor.data(), qr)) {
                 return kNotFeasible;
             }
             // W = L^-1 Z'Y, so that (Z'Y)'(Z'Z)^-1 Z'Y = W'W.
-            for (int i = 0; i < q; ++i) {
-                const double* li = lfactor.data() + idx(i) * idx(q);
+            for (int i = 0; i < qr; ++i) {
+                const double* li = lfactor.data() + idx(i) * idx(qr);
                 for (int c = 0; c < k; ++c) {
                     double x = gr[idx(c) * idx(dim) + idx(k + i)];
                     for (int l = 0; l < i; ++l) {
@@ -293,7 +301,7 @@ struct ThresholdSweeper::Scratch {
             for (int a = 0; a < k; ++a) {
                 for (int b = 0; b <= a; ++b) {
                     double x = gr[idx(b) * idx(dim) + idx(a)];
-                    for (int i = 0; i < q; ++i) {
+                    for (int i = 0; i < qr; ++i) {
                         x -= lw[idx(i) * idx(k) + idx(a)] * lw[idx(i) * idx(k) + idx(b)];
                     }
                     ltotal[idx(a) * idx(k) + idx(b)] += x;
@@ -702,11 +710,13 @@ double ThresholdSweeper::log_det_sigma(const ModelStructure& shape,
     return sc.log_det_now(min_count, T);
 }
 
-double ThresholdSweeper::log_det_sigma_linear(const ModelStructure& shape) {
+double ThresholdSweeper::log_det_sigma_linear(const ModelStructure& shape, int order) {
     Scratch& sc = *scratch_;
     int component = 1;
     int lag = 1;
-    sc.layout_values(shape, {}, -1, true, component, lag);
+    ModelStructure linear = shape;
+    linear.orders = {order, 0, 0, 0};
+    sc.layout_values(linear, {}, -1, true, component, lag);
     sc.place_high_in_order();
     return sc.log_det_now(0, sc.placed);
 }

@@ -129,13 +129,16 @@ class ThresholdSweeper {
     // products accumulated in time order and moved in the order of the swept
     // variable. kNotFeasible when a regression or Sigma is singular.
 
+    // Each regime is fitted at its own order (shape.orders, 0 standing for
+    // m) on those times.
     // The structure's shape with these thresholds; every regime must hold
     // at least min_count times unless min_count is 0 (empty regimes then add
     // nothing, and T counts the times placed).
     double log_det_sigma(const ModelStructure& shape, const std::array<double, 3>& thresholds,
                          int min_count);
-    // The linear VAR (one regime) on the same times as the shape's models.
-    double log_det_sigma_linear(const ModelStructure& shape);
+    // The linear VAR (one regime) of this order (0: m) on the same times as
+    // the shape's models.
+    double log_det_sigma_linear(const ModelStructure& shape, int order = 0);
     // Threshold `which` over every distinct value of its threshold variable
     // at the model's times (for one variable between its neighbours), the
     // others fixed: ascending, leaving out splits with a regime under
