@@ -38,6 +38,7 @@
 #include "forecast_tab.hpp"
 #include "girf_tab.hpp"
 #include "icon.hpp"
+#include "options/option_table.hpp"
 #include "parameter_dialog.hpp"
 #include "regimes_tab.hpp"
 #include "search_tab.hpp"
@@ -161,6 +162,23 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
         tr("Deterministic terms of every regime's equations: none, a constant, a linear trend "
            "in the row number, or both"));
 
+    criterion_ = new QComboBox(this);
+    criterion_->setObjectName(QStringLiteral("criterionCombo"));
+    for (Criterion c : kCriterionChoices) {
+        criterion_->addItem(QString::fromLatin1(criterion_name(c)), static_cast<int>(c));
+    }
+    criterion_->setToolTip(
+        tr("Criterion the search minimises: classic (the program's own, each structure on its "
+           "own rows), or aic, bic, hq (every structure on the same rows)"));
+    select_order_ = new QCheckBox(label_of(options::select_order), this);
+    select_order_->setObjectName(QStringLiteral("selectOrderCheck"));
+    select_order_->setToolTip(
+        tr("The refinement chooses each regime's order, 1 to Max Order VAR, by the criterion "
+           "(aic, bic or hq, with Refine)"));
+    connect(criterion_, &QComboBox::currentIndexChanged, this, &VelmoraDlg::enable_order_selection);
+    connect(refine_, &QCheckBox::toggled, this, &VelmoraDlg::enable_order_selection);
+    enable_order_selection();
+
     // Beyond the search: the inference of the reported models and their
     // forecasts, all computed on the run's thread from the run's seed.
     linearity_ = make_count(this, "linearitySpin", 100000,
@@ -236,6 +254,8 @@ VelmoraDlg::VelmoraDlg(RunFunction run_function, SeedingCounter& seedings, QWidg
     search_row->addWidget(replications_);
     search_row->addWidget(refine_);
     add_labelled(search_row, include_, tr("Terms"));
+    add_labelled(search_row, criterion_, label_of(options::criterion));
+    search_row->addWidget(select_order_);
     search_row->addStretch();
     left->addLayout(search_row);
     auto* inference_row = new QHBoxLayout;
@@ -428,6 +448,8 @@ void VelmoraDlg::set_running(bool running) {
     replications_->setEnabled(!running);
     refine_->setEnabled(!running);
     include_->setEnabled(!running);
+    criterion_->setEnabled(!running);
+    select_order_->setEnabled(!running && orders_selectable());
     for (QWidget* control : std::initializer_list<QWidget*>{linearity_, test_regimes_, confidence_,
                                                             forecast_, paths_, girf_, holdout_}) {
         control->setEnabled(!running);
@@ -435,6 +457,15 @@ void VelmoraDlg::set_running(bool running) {
     output_folder_->setEnabled(!running);
     output_browse_->setEnabled(!running);
     stop_->setEnabled(running);
+}
+
+bool VelmoraDlg::orders_selectable() const {
+    return refine_->isChecked() &&
+           static_cast<Criterion>(criterion_->currentData().toInt()) != Criterion::classic;
+}
+
+void VelmoraDlg::enable_order_selection() {
+    select_order_->setEnabled(refine_->isEnabled() && orders_selectable());
 }
 
 void VelmoraDlg::open_parameters() {
@@ -496,6 +527,8 @@ void VelmoraDlg::start_run() {
     const AnalysisChoices choices = analysis_choices();
     // The terms belong to the model the run fits: part of its configuration.
     parameters_.config.include = static_cast<Include>(include_->currentData().toInt());
+    parameters_.config.criterion = static_cast<Criterion>(criterion_->currentData().toInt());
+    parameters_.config.select_orders = select_order_->isChecked() && orders_selectable();
     try {
         validate(searched_config(parameters_.config, choices)).enforce(CheckPoint::configuration);
     } catch (const ConfigError& e) {

@@ -98,6 +98,10 @@ class VelmoraDlg : public QDialog {
 
   private:
     void set_running(bool running);
+    // Orders can be chosen only by an information criterion, in the
+    // refinement: Select orders is enabled with both, and counts only then.
+    bool orders_selectable() const;
+    void enable_order_selection();
     // The columns chosen, beside "Columns…".
     void show_columns();
     // A failure box: caption "Error", the error icon, one OK button.
@@ -121,6 +125,8 @@ class VelmoraDlg : public QDialog {
     QSpinBox* replications_ = nullptr;
     QCheckBox* refine_ = nullptr;
     QComboBox* include_ = nullptr;  // deterministic terms of the regimes' equations
+    QComboBox* criterion_ = nullptr;
+    QCheckBox* select_order_ = nullptr;  // the refinement chooses each regime's order
     QSpinBox* linearity_ = nullptr;
     QSpinBox* test_regimes_ = nullptr;
     QDoubleSpinBox* confidence_ = nullptr;

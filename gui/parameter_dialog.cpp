@@ -24,14 +24,14 @@
 
 namespace velmora::gui {
 
-namespace {
-
-constexpr int kNumberEditWidth = 90;
-
 QString label_of(const options::OptionRow& row) {
     return QString::fromLatin1(row.dialog_label.data(),
                                static_cast<qsizetype>(row.dialog_label.size()));
 }
+
+namespace {
+
+constexpr int kNumberEditWidth = 90;
 
 std::string text_of(const QLineEdit* edit) {
     return edit->text().toStdString();

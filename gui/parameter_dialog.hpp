@@ -11,7 +11,14 @@
 class QButtonGroup;
 class QLineEdit;
 
+namespace velmora::options {
+struct OptionRow;
+}
+
 namespace velmora::gui {
+
+// A row's label in the program's windows, from the option table.
+QString label_of(const options::OptionRow& row);
 
 class ParGenAlgDlg : public QDialog {
     Q_OBJECT

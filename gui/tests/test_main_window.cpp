@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
@@ -161,6 +162,45 @@ class MainWindowTest : public QObject {
             QVERIFY(!script_->refine);
         }
         QCOMPARE(w.findChild<QLabel*>("replicationDisplay")->text(), QString("3"));
+    }
+
+    // Select orders is offered only where the command line takes
+    // --select-order: with an information criterion and the refinement.
+    void order_selection_needs_an_information_criterion_and_reaches_the_run() {
+        VelmoraDlg w(function_of(script_), seedings_);
+        w.set_parameters(with_generations(2));
+        auto* criterion = w.findChild<QComboBox*>("criterionCombo");
+        auto* select = w.findChild<QCheckBox*>("selectOrderCheck");
+        auto* refine = w.findChild<QCheckBox*>("refineCheck");
+        QVERIFY(criterion != nullptr && select != nullptr);
+        QCOMPARE(criterion->currentText(), QString("classic"));
+        QVERIFY(!select->isEnabled());
+        criterion->setCurrentIndex(criterion->findText("bic"));
+        QVERIFY(select->isEnabled());
+        select->setChecked(true);
+        refine->setChecked(false);
+        QVERIFY(!select->isEnabled());
+        refine->setChecked(true);
+        QVERIFY(select->isEnabled());
+        w.show();
+        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        {
+            std::lock_guard lock(script_->mutex);
+            QCOMPARE(script_->config.criterion, Criterion::bic);
+            QVERIFY(script_->config.select_orders);
+        }
+        // Back to the classic criterion, the box still checked counts for
+        // nothing.
+        criterion->setCurrentIndex(criterion->findText("classic"));
+        QVERIFY(select->isChecked());
+        QTest::mouseClick(button(w, "okButton"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
+        {
+            std::lock_guard lock(script_->mutex);
+            QCOMPARE(script_->config.criterion, Criterion::classic);
+            QVERIFY(!script_->config.select_orders);
+        }
     }
 
     void generation_display_follows_the_run_and_ok_works_again() {

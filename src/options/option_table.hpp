@@ -287,7 +287,8 @@ inline constexpr OptionRow criterion{
         "own, each structure on its own rows; aic, bic, hq: ln det of the residual covariance "
         "plus 2, ln T or 2 ln ln T per estimated coefficient over T, every structure on the "
         "same rows)",
-    .json_key = "criterion"};
+    .json_key = "criterion",
+    .dialog_label = "Criterion"};
 inline constexpr OptionRow workdir{
     .name = "--workdir",
     .kind = Kind::text,
@@ -385,6 +386,7 @@ inline constexpr OptionRow select_order{
         "The refinement chooses each regime's autoregressive order 1..--m by the criterion "
         "(needs --criterion aic, bic or hq, which score every order on the same rows)",
     .json_key = "select_order",
+    .dialog_label = "Select orders",
     .where = kRun};
 
 // ---- The structure that `fit` estimates ------------------------------------
