@@ -5,6 +5,8 @@
 //   ./bench_regime_tests                       every part
 //   ./bench_regime_tests timing [B]            1 vs 2 and 2 vs 3 on the sample's first 1000 rows
 //   ./bench_regime_tests size12 [S] [B]        S linear VARs, the 1-vs-2 test
+//   ./bench_regime_tests size12-order1 [S] [B] the same, second lag at zero, every
+//                                              regime at order 1 on the rows of m 2
 //   ./bench_regime_tests size23 [S] [B]        S two-regime VARs, the 2-vs-3 test
 //   ./bench_regime_tests power23 [S] [B]       S clear three-regime VARs, the 2-vs-3 test
 //   ./bench_regime_tests grid [S]              conditional search against the full grid
@@ -72,13 +74,16 @@ void timing(int replicates) {
 // lag 1: the first-lag diagonal and the mean of each regime (the intercept
 // (I - A1 - A2) mean), the rest shared.
 ThresholdVar model_with(const std::vector<double>& thresholds, const std::vector<double>& diag,
-                        const std::vector<std::array<double, 2>>& means) {
+                        const std::vector<std::array<double, 2>>& means, int order = 2) {
     ThresholdVar model = one_variable_model(2, 1, 1, thresholds);
     for (std::size_t r = 0; r < diag.size(); ++r) {
         const double a = diag[r];
         RegimeVar regime;
         regime.order = 2;
         regime.coefficients = {a, 0.1, 0.0, a, 0.1, 0.0, 0.05, -0.1};
+        if (order == 1) {
+            std::fill(regime.coefficients.begin() + 4, regime.coefficients.end(), 0.0);
+        }
         const std::array<double, 2>& mu = means[r];
         for (int i = 0; i < 2; ++i) {
             double c = mu[static_cast<std::size_t>(i)];
@@ -98,6 +103,11 @@ ThresholdVar model_with(const std::vector<double>& thresholds, const std::vector
 // The series of the size and power parts, in levels around (2, 1).
 ThresholdVar linear_model() {
     return model_with({2.0}, {0.2, 0.2}, {{{2.0, 1.0}}, {{2.0, 1.0}}});
+}
+
+// The same VAR with its second lag at zero.
+ThresholdVar linear_order1_model() {
+    return model_with({2.0}, {0.2, 0.2}, {{{2.0, 1.0}}, {{2.0, 1.0}}}, 1);
 }
 
 ThresholdVar two_regime_model() {
@@ -121,8 +131,9 @@ inference::SeriesRows simulated(const ThresholdVar& model, std::uint64_t seed) {
     return rows;
 }
 
+// regime_order: every regime's order in the models compared (0: m = 2).
 void rejection_rate(const char* what, const ThresholdVar& model, int null_regimes, int series,
-                    int replicates) {
+                    int replicates, int regime_order = 0) {
     int rejected = 0;
     int failed = 0;
     double p_sum = 0.0;
@@ -137,6 +148,7 @@ void rejection_rate(const char* what, const ThresholdVar& model, int null_regime
         options.include = Include::constant;
         options.first_null = null_regimes;
         options.last_null = null_regimes;
+        options.regime_order = regime_order;
         const inference::RegimeTests t = inference::test_regimes(rows, 1, 1, 2, options);
         const inference::RegimeTest& test = t.tests.front();
         rejected += test.rejected(0.05) ? 1 : 0;
@@ -203,6 +215,10 @@ int main(int argc, char** argv) {
     const int series = first > 0 ? first : 500;
     if (all || part == "size12") {
         rejection_rate("Size, linear VAR", linear_model(), 1, series, second);
+    }
+    if (all || part == "size12-order1") {
+        rejection_rate("Size, linear VAR(1), every regime at order 1 of m 2", linear_order1_model(),
+                       1, series, second, 1);
     }
     if (all || part == "size23") {
         rejection_rate("Size, two regimes", two_regime_model(), 2, series, second);

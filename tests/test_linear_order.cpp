@@ -12,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/replications.hpp"
+#include "app/run_config.hpp"
 #include "diagnostics/model_diagnostics.hpp"
 #include "forecast/fitted_var.hpp"
 #include "inference/linear_var.hpp"
@@ -349,6 +351,14 @@ TEST(RegimeOrders, TestsOfTheNumberOfRegimesPutEveryRegimeAtTheLargestOrder) {
     EXPECT_EQ(inference::inference_json(inf)["regime_test_order"], 1);
     EXPECT_NE(inference::format_regime_tests(tests, 2).find("every regime at order 1"),
               std::string::npos);
+    // The fit command of a model the tests prefer keeps that order.
+    RunConfig config;
+    config.m = 2;
+    const std::vector<std::string> args =
+        fit_arguments(config, 1, 1, 3, {-0.5, 0.5, 1e6}, nullptr, tests.regime_order);
+    const std::vector<std::string> tail(args.end() - 6, args.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"--regimes", "3", "--thresholds", "-0.5,0.5",
+                                              "--orders", "1,1,1"}));
 }
 
 TEST(RegimeOrders, SelectionTakesTheLeastCriterionOfEveryCombination) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -668,12 +669,13 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
 
 std::vector<std::string> fit_arguments(const RunConfig& config, int component, int lag, int regimes,
                                        const std::array<double, 3>& thresholds,
-                                       const SeriesInfo* series) {
+                                       const SeriesInfo* series, int order) {
     ModelStructure s;
     s.threshold_variables = 1;
     s.one.which_serie = component;
     s.one.threshold_lag = lag;
     s.one.n_regime = regimes;
+    s.orders = {order, order, order, order};
     std::vector<std::string> a = fit_arguments(config, s, series);
     std::string values;
     for (int i = 0; i < regimes - 1; ++i) {
@@ -682,8 +684,9 @@ std::vector<std::string> fit_arguments(const RunConfig& config, int component, i
         }
         values += strprintf("%.17g", thresholds[static_cast<std::size_t>(i)]);
     }
-    a[a.size() - 2] = "--thresholds";
-    a.back() = values;
+    const auto positions = std::find(a.begin(), a.end(), "--positions");
+    *positions = "--thresholds";
+    *std::next(positions) = values;
     return a;
 }
 

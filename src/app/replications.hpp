@@ -92,9 +92,9 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
 
 // The same for a one-variable model of `regimes` regimes (2 to 4) given by
 // its ascending thresholds, which fit maps back to the times that split the
-// series alike.
+// series alike; every regime at `order` (0: m).
 std::vector<std::string> fit_arguments(const RunConfig& config, int component, int lag, int regimes,
                                        const std::array<double, 3>& thresholds,
-                                       const SeriesInfo* series = nullptr);
+                                       const SeriesInfo* series = nullptr, int order = 0);
 
 }  // namespace velmora

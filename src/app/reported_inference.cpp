@@ -68,7 +68,7 @@ std::string regime_choice_note(const RunConfig& config, const inference::ModelIn
         return strprintf(
             "The tests of the number of regimes prefer the linear VAR of order %d to the "
             "reported model's %d regimes.\n",
-            inference.order, inference.model_regimes);
+            tests.regime_order > 0 ? tests.regime_order : inference.order, inference.model_regimes);
     }
     // An external threshold variable is not one of the components: named.
     const std::string name = series.external(tests.component)
@@ -82,7 +82,7 @@ std::string regime_choice_note(const RunConfig& config, const inference::ModelIn
     text +=
         "  " +
         fit_command_line(fit_arguments(config, tests.component, tests.lag, tests.selected_regimes,
-                                       tests.selected_thresholds, &series)) +
+                                       tests.selected_thresholds, &series, tests.regime_order)) +
         "\n";
     return text;
 }

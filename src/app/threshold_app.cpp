@@ -62,7 +62,8 @@ std::string format_structure_summary(const StructureSummary& summary, const Seri
     int n_regime = 0;
     if (is_linear(s)) {
         n_regime = 1;
-        text += strprintf("Linear VAR of order %d: one regime, no threshold variable\n", e.m);
+        text += strprintf("Linear VAR of order %d: one regime, no threshold variable\n",
+                          e.estimated() ? e.order(1) : e.m);
     } else if (s.threshold_variables == 1) {
         n_regime = s.one.n_regime;
         text += strprintf("Threshold variable: %s at lag %d, %d regimes\n",

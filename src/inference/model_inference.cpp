@@ -307,8 +307,12 @@ std::string format_inference_summary(const ModelInference& inf,
                                      const std::string& indent) {
     std::string text;
     if (inf.threshold_variables == 0) {
+        // Its own order, which order selection may have put below m.
+        const int order = !inf.regimes.empty() && inf.regimes.front().order > 0
+                              ? inf.regimes.front().order
+                              : inf.order;
         text += indent + strprintf("The model is the linear VAR of order %d%s: criterion %.6f.\n",
-                                   inf.order, terms_words(inf.include).c_str(), inf.criterion);
+                                   order, terms_words(inf.include).c_str(), inf.criterion);
     } else if (inf.linear.status != EstimateStatus::estimated) {
         text += indent + strprintf("Linear VAR of order %d%s: could not be estimated.\n", inf.order,
                                    terms_words(inf.include).c_str());
