@@ -220,9 +220,9 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
                 times[at(r - 1)].push_back(data.times[at(i)]);
             }
         }
-        for (const std::vector<int>& list : times) {
-            out.regimes.push_back(
-                regress_regime(rows, list, problem.m, problem.include, problem.trend_origin));
+        for (int r = 1; r <= rule.n_regime; ++r) {
+            out.regimes.push_back(regress_regime(rows, times[at(r - 1)], rule.order(r, problem.m),
+                                                 problem.include, problem.trend_origin));
         }
     }
 
