@@ -13,10 +13,10 @@
 #include <system_error>
 #include <vector>
 
-#include "app/chart_input.hpp"
+#include "output/chart_input.hpp"
 #include "app/reported_inference.hpp"
 #include "app/run_driver.hpp"
-#include "app/run_summary.hpp"
+#include "output/run_summary.hpp"
 #include "app/threshold_app.hpp"
 #include "app/threshold_value.hpp"
 #include "cli/analysis_options.hpp"

@@ -14,12 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "app/chart_input.hpp"
-#include "app/history_csv.hpp"
+#include "output/chart_input.hpp"
+#include "output/history_csv.hpp"
 #include "app/prepare.hpp"
 #include "app/reported_inference.hpp"
 #include "app/run_driver.hpp"
-#include "app/run_summary.hpp"
+#include "output/run_summary.hpp"
 #include "app/validate.hpp"
 #include "cli/analysis_options.hpp"
 #include "cli/charts_option.hpp"

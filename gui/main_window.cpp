@@ -30,7 +30,7 @@
 #include "about_box.hpp"
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
-#include "app/run_summary.hpp"
+#include "output/run_summary.hpp"
 #include "app/validate.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"

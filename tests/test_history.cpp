@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/history_csv.hpp"
+#include "output/history_csv.hpp"
 #include "app/run_driver.hpp"
 #include "output/csv.hpp"
 #include "run_test_helpers.hpp"

@@ -10,7 +10,7 @@
 
 #include "app/replications.hpp"
 #include "app/run_driver.hpp"
-#include "app/run_summary.hpp"
+#include "output/run_summary.hpp"
 #include "data/series.hpp"
 #include "model/estimate.hpp"
 #include "run_test_helpers.hpp"

@@ -23,7 +23,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/run_driver.hpp"
-#include "app/run_summary.hpp"
+#include "output/run_summary.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
 #include "kept_run.hpp"

@@ -1,7 +1,7 @@
 #include "app/reported_inference.hpp"
 
 #include "app/replications.hpp"
-#include "app/run_summary.hpp"
+#include "output/run_summary.hpp"
 #include "support/format.hpp"
 
 namespace velmora {

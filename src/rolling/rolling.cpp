@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "app/run_summary.hpp"
+#include "output/run_summary.hpp"
 #include "forecast/fitted_var.hpp"
 #include "forecast/forecast_paths.hpp"
 #include "forecast/random_stream.hpp"

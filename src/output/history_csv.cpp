@@ -1,4 +1,4 @@
-#include "app/history_csv.hpp"
+#include "output/history_csv.hpp"
 
 #include "support/format.hpp"
 

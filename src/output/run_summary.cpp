@@ -1,4 +1,4 @@
-#include "app/run_summary.hpp"
+#include "output/run_summary.hpp"
 
 #include <sstream>
 

@@ -1,4 +1,4 @@
-#include "app/chart_input.hpp"
+#include "output/chart_input.hpp"
 
 #include <cmath>
 
