@@ -9,6 +9,7 @@
 #include "cli/commands.hpp"
 #include "cli/progress_line.hpp"
 #include "options/option_table.hpp"
+#include "output/analysis_text.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"

@@ -13,10 +13,8 @@
 #include <system_error>
 #include <vector>
 
-#include "output/chart_input.hpp"
 #include "app/reported_inference.hpp"
 #include "app/run_driver.hpp"
-#include "output/run_summary.hpp"
 #include "app/threshold_app.hpp"
 #include "app/threshold_value.hpp"
 #include "cli/analysis_options.hpp"
@@ -32,9 +30,15 @@
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
+#include "output/analysis_text.hpp"
+#include "output/chart_input.hpp"
+#include "output/diagnostics_text.hpp"
+#include "output/inference_text.hpp"
 #include "output/output_files.hpp"
 #include "output/paper_table.hpp"
 #include "output/regimes_csv.hpp"
+#include "output/rolling_text.hpp"
+#include "output/run_summary.hpp"
 #include "report/model_report.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"

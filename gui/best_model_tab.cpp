@@ -17,6 +17,7 @@
 
 #include "app/reported_inference.hpp"
 #include "app/threshold_app.hpp"
+#include "output/run_summary.hpp"
 #include "support/format.hpp"
 
 namespace velmora::gui {

@@ -17,6 +17,7 @@
 
 #include "app/threshold_app.hpp"
 #include "chart_view.hpp"
+#include "output/run_summary.hpp"
 
 namespace velmora::gui {
 

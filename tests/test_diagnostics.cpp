@@ -9,6 +9,7 @@
 #include "diagnostics/model_diagnostics.hpp"
 #include "diagnostics/residual_tests.hpp"
 #include "diagnostics_reference.hpp"
+#include "output/diagnostics_text.hpp"
 
 namespace velmora {
 namespace {

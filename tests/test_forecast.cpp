@@ -17,6 +17,7 @@
 #include "inference/linear_var.hpp"
 #include "model/estimate.hpp"
 #include "model/fitted_model.hpp"
+#include "output/analysis_text.hpp"
 #include "simulate/known_model.hpp"
 
 namespace velmora {

@@ -15,6 +15,7 @@
 #include "model/criterion.hpp"
 #include "model/estimate.hpp"
 #include "model_test_helpers.hpp"
+#include "output/inference_text.hpp"
 #include "search/threshold_sweep.hpp"
 
 namespace velmora {

@@ -20,6 +20,7 @@
 #include "inference/model_inference.hpp"
 #include "model/estimate.hpp"
 #include "model_test_helpers.hpp"
+#include "output/inference_text.hpp"
 #include "search/refine.hpp"
 #include "simulate/threshold_var.hpp"
 #include "test_helpers.hpp"

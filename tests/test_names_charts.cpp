@@ -12,6 +12,8 @@
 
 #include "forecast/analysis.hpp"
 #include "inference/model_inference.hpp"
+#include "output/analysis_text.hpp"
+#include "output/inference_text.hpp"
 #include "test_helpers.hpp"
 
 namespace velmora {

@@ -14,6 +14,7 @@
 #include "app/threshold_app.hpp"
 #include "model/structure_key.hpp"
 #include "model_test_helpers.hpp"
+#include "output/run_summary.hpp"
 
 namespace velmora {
 namespace {

@@ -54,37 +54,4 @@ std::optional<diagnostics::ModelDiagnostics> diagnose_reported(
     return diagnostics::diagnose(model.model, options);
 }
 
-std::string regime_choice_note(const RunConfig& config, const inference::ModelInference& inference,
-                               const SeriesInfo& series) {
-    if (!inference.regime_tests || inference.regime_tests->stopped) {
-        return "";
-    }
-    const inference::RegimeTests& tests = *inference.regime_tests;
-    if (tests.selected_regimes == inference.model_regimes &&
-        (tests.selected_threshold_variables == 2 || inference.threshold_variables == 1)) {
-        return "";
-    }
-    if (tests.selected_regimes == 1) {
-        return strprintf(
-            "The tests of the number of regimes prefer the linear VAR of order %d to the "
-            "reported model's %d regimes.\n",
-            tests.regime_order > 0 ? tests.regime_order : inference.order, inference.model_regimes);
-    }
-    // An external threshold variable is not one of the components: named.
-    const std::string name = series.external(tests.component)
-                                 ? series.shown_component(tests.component)
-                                 : inference::component_text(tests.component, series.shown_names());
-    std::string text = strprintf(
-        "The tests of the number of regimes prefer %d regimes on %s at lag %d to the reported "
-        "model's %d%s. To fit that model:\n",
-        tests.selected_regimes, name.c_str(), tests.lag, inference.model_regimes,
-        inference.threshold_variables == 2 ? " on two threshold variables" : "");
-    text +=
-        "  " +
-        fit_command_line(fit_arguments(config, tests.component, tests.lag, tests.selected_regimes,
-                                       tests.selected_thresholds, &series, tests.regime_order)) +
-        "\n";
-    return text;
-}
-
 }  // namespace velmora

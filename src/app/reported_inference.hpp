@@ -40,12 +40,4 @@ inference::InferenceOptions refined_inference_options(inference::InferenceOption
 std::optional<diagnostics::ModelDiagnostics> diagnose_reported(
     const StructureSummary& model, const diagnostics::DiagnosticsOptions& options);
 
-// When the tests of the number of regimes select another model than the
-// reported one (another number of regimes, or one threshold variable where
-// the model has two): which model they prefer, and the `velmora fit` command
-// for it (one line each, ending in '\n'); empty otherwise. Components by
-// their names in the series.
-std::string regime_choice_note(const RunConfig& config, const inference::ModelInference& inference,
-                               const SeriesInfo& series);
-
 }  // namespace velmora

@@ -41,16 +41,6 @@ StructureSummary summarize_model(FittedModel model);
 // Estimates the structure and summarises it.
 StructureSummary summarize_structure(const ModelProblem& problem, const ModelStructure& structure);
 
-// Several lines of plain text, each ending in '\n', e.g.
-//   "Threshold variable: component 1 at lag 2, 3 regimes\n"
-//   "Thresholds: -0.412000 0.380000\n"
-//   "Observations per regime: 301 402 295\n"
-//   "Criterion: -1.234567  Fitness: 1.012422\n"
-// With a series whose file named its components, the names stand for
-// "component k": "Threshold variable: DAX at lag 2, 3 regimes".
-std::string format_structure_summary(const StructureSummary& summary,
-                                     const SeriesInfo* series = nullptr);
-
 class ThresholdApp final : public AppHooks {
   public:
     // threads: evaluation threads for objfunc (1 evaluates on the caller's

@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "diagnostics/residual_tests.hpp"
 #include "model/fitted_model.hpp"
 #include "options/option_table.hpp"
@@ -43,14 +41,5 @@ std::vector<double> residuals_in_time_order(const FittedModel& model);
 // The diagnostics of an estimated model (a model that was not estimated
 // gives empty ones, computed == false).
 ModelDiagnostics diagnose(const FittedModel& model, const DiagnosticsOptions& options = {});
-
-// The `diagnostics` object of a model in the JSON summaries; figures that
-// could not be computed are null.
-nlohmann::json diagnostics_json(const ModelDiagnostics& diagnostics);
-
-// Lines for the closing summary, each starting with indent and ending in
-// '\n'.
-std::string format_diagnostics_summary(const ModelDiagnostics& diagnostics,
-                                       const std::string& indent = "  ");
 
 }  // namespace velmora::diagnostics

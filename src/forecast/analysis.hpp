@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,26 +98,9 @@ TermError external_threshold_refusal(Term term);
 AnalysisResult run_analysis(const ThresholdVarModel& model, const double_matrix& series, int rows,
                             const AnalysisRequest& request, const AnalysisSettings& settings);
 
-// Lines for the closing summary, each ending in '\n'.
-std::string format_analysis(const AnalysisResult& result);
-
-// Adds `forecast`, `holdout` and `girf` (those computed) to a JSON object;
-// with names, `component_names` in each, with labels `origin_label` and
-// `labels` (per forecast time, null after the last row read) in `forecast`.
-void add_analysis_json(nlohmann::json& out, const AnalysisResult& result);
-
 // Values of the forecast and the impulse responses that are not finite (an
 // explosive model's paths overflow): the CSV files leave them empty, the
 // JSON has null.
 int non_finite_values(const AnalysisResult& result);
-
-// The text of the forecast CSV file (step, time, component, mean, median,
-// q05, q95, no_shock, then component_name when the file names its
-// components and label when it labels its rows) and of the impulse-response
-// CSV file (regime, shock, horizon, component, mean, q05, q95, then
-// shock_name and component_name with names); empty when that part was not
-// computed. A value that is not finite is an empty field.
-std::string forecast_csv_text(const AnalysisResult& result);
-std::string girf_csv_text(const AnalysisResult& result);
 
 }  // namespace velmora

@@ -1,4 +1,5 @@
 #include "output/chart_input.hpp"
+#include "output/analysis_text.hpp"
 
 #include <cmath>
 

@@ -6,70 +6,10 @@
 #include <utility>
 
 #include "output/csv.hpp"
-#include "report/model_report.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 
 namespace velmora {
-
-std::vector<OwnFile> command_files(const std::filesystem::path& course_file,
-                                   const std::filesystem::path& workdir) {
-    std::vector<OwnFile> own{{course_file, "the course file"},
-                             {workdir / "Output.txt", "the run log"},
-                             {workdir / "inputonepop2.txt", "the parameter file"}};
-    for (const auto& dir : {workdir, workdir / "refined"}) {
-        for (const int threshold_variables : {0, 1, 2}) {
-            for (auto& file : model_report_paths(dir, threshold_variables)) {
-                own.push_back({std::move(file), "a result file"});
-            }
-        }
-    }
-    return own;
-}
-
-namespace {
-
-// The path a name leads to: made absolute (a relative name with no existing
-// part would otherwise stay relative), symbolic links followed, also one
-// that leads nowhere yet (writing through it would create its target), and
-// "." and ".." resolved.
-std::filesystem::path resolved(std::filesystem::path path) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    path = fs::absolute(path, ec);
-    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(path, ec)); ++hops) {
-        const fs::path target = fs::read_symlink(path, ec);
-        if (ec) {
-            break;
-        }
-        path = target.is_absolute() ? target : path.parent_path() / target;
-    }
-    const fs::path canonical = fs::weakly_canonical(path, ec);
-    return ec ? path.lexically_normal() : canonical;
-}
-
-}  // namespace
-
-bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
-    if (resolved(a) == resolved(b)) {
-        return true;
-    }
-    std::error_code ec;
-    return std::filesystem::equivalent(a, b, ec) && !ec;
-}
-
-void refuse_course_file_among_own_files(const std::filesystem::path& course_file,
-                                        const std::filesystem::path& workdir) {
-    const std::vector<OwnFile> own = command_files(course_file, workdir);
-    for (std::size_t i = 1; i < own.size(); ++i) {
-        if (same_file(course_file, own[i].path)) {
-            throw ConfigError(strprintf(
-                "Course file %s is %s %s, which the command writes: keep the series in a file "
-                "of its own",
-                course_file.c_str(), own[i].what.c_str(), own[i].path.c_str()));
-        }
-    }
-}
 
 nlohmann::json files_failed_json(const std::vector<FileFailure>& failures) {
     nlohmann::json out = nlohmann::json::array();

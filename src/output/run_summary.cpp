@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "app/replications.hpp"
 #include "data/number.hpp"
 #include "output/model_tables.hpp"
 #include "output/output_files.hpp"
@@ -361,6 +362,139 @@ nlohmann::json run_summary_json(const RunConfig& c, const RunOptions& run_option
         {"series", series_json(r.series)},
         {"files_failed", files_failed_json(r.files_failed)},
     };
+}
+
+std::string format_structure_summary(const StructureSummary& summary, const SeriesInfo* series) {
+    // An external column is named even in a file without names: "column 7".
+    const auto component = [series](int k) {
+        return series != nullptr && (series->has_names || series->external(k))
+                   ? series->shown_component(k) + (series->external(k) ? " (external)" : "")
+                   : strprintf("component %d", k);
+    };
+    std::string text;
+    const ModelStructure& s = summary.structure;
+    const FittedModel& e = summary.model;
+    int n_regime = 0;
+    if (is_linear(s)) {
+        n_regime = 1;
+        text += strprintf("Linear VAR of order %d: one regime, no threshold variable\n",
+                          e.estimated() ? e.order(1) : e.m);
+    } else if (s.threshold_variables == 1) {
+        n_regime = s.one.n_regime;
+        text += strprintf("Threshold variable: %s at lag %d, %d regimes\n",
+                          component(s.one.which_serie).c_str(), s.one.threshold_lag, n_regime);
+        text += "Thresholds:";
+        for (int i = 0; i < n_regime - 1; ++i) {
+            text += strprintf(" %f", e.thresholds[static_cast<std::size_t>(i)]);
+        }
+        text += "\n";
+    } else {
+        n_regime = s.two.n_regime;
+        text += strprintf("Threshold variables: %s at lag %d and %s at lag %d, %d regimes",
+                          component(s.two.which_serie1).c_str(), s.two.Ritardo1,
+                          component(s.two.which_serie2).c_str(), s.two.Ritardo2, n_regime);
+        if (s.two.type_model != 0) {
+            text += strprintf(" (type of model %d)", s.two.type_model);
+        }
+        text += "\n";
+        text += strprintf("Thresholds: %f %f\n", e.thresholds[0], e.thresholds[1]);
+    }
+    if (e.estimated() && e.mixed_orders()) {
+        text += "Orders per regime:";
+        for (int r = 1; r <= n_regime; ++r) {
+            text += strprintf(" %d", e.order(r));
+        }
+        text += strprintf(" (of at most %d)\n", e.m);
+    }
+    text += "Observations per regime:";
+    for (int r = 0; r < n_regime; ++r) {
+        text += strprintf(" %d", e.observations(r + 1));
+    }
+    if (e.status != EstimateStatus::estimated) {
+        text += strprintf(" (order %d)", e.order_reached);
+    }
+    text += "\n";
+    if (e.estimated() && e.deterministic_terms() > 0) {
+        text += "Deterministic terms per regime, by equation:\n";
+        for (int r = 1; r <= e.n_regime; ++r) {
+            text += strprintf("  regime %d:", r);
+            for (int j = 0; j < e.deterministic_terms(); ++j) {
+                text += strprintf("%s %s", j > 0 ? ";" : "", deterministic_term_name(e.include, j));
+                for (int c = 1; c <= e.k; ++c) {
+                    text += strprintf(" %f", e.deterministic_coefficient(r, j, c));
+                }
+            }
+            text += "\n";
+        }
+    }
+    switch (e.status) {
+        case EstimateStatus::estimated:
+            break;
+        case EstimateStatus::too_few_observations:
+            text += strprintf(
+                "Not estimable: regime %d has fewer observations than the minimum per regime\n",
+                e.failed_regime);
+            break;
+        case EstimateStatus::singular_regression:
+            text += strprintf("Not estimable: the regression matrix of regime %d is singular\n",
+                              e.failed_regime);
+            break;
+        case EstimateStatus::singular_covariance:
+            if (e.failed_regime > 0) {
+                text +=
+                    strprintf("Not estimable: the residual covariance of regime %d is singular\n",
+                              e.failed_regime);
+            } else {
+                text += "Not estimable: the overall residual covariance is singular\n";
+            }
+            break;
+        case EstimateStatus::fewer_observations_than_coefficients:
+            text += strprintf("Not estimable: regime %d has fewer observations than coefficients\n",
+                              e.failed_regime);
+            break;
+        case EstimateStatus::non_finite_criterion:
+            text += "Not estimable: the criterion is not a finite number\n";
+            break;
+    }
+    const std::string named = e.criterion_kind == Criterion::classic
+                                  ? std::string()
+                                  : std::string(" (") + criterion_name(e.criterion_kind) + ")";
+    text += strprintf("Criterion%s: %f  Fitness: %f\n", named.c_str(), summary.criterion,
+                      summary.fitness);
+    return text;
+}
+
+std::string regime_choice_note(const RunConfig& config, const inference::ModelInference& inference,
+                               const SeriesInfo& series) {
+    if (!inference.regime_tests || inference.regime_tests->stopped) {
+        return "";
+    }
+    const inference::RegimeTests& tests = *inference.regime_tests;
+    if (tests.selected_regimes == inference.model_regimes &&
+        (tests.selected_threshold_variables == 2 || inference.threshold_variables == 1)) {
+        return "";
+    }
+    if (tests.selected_regimes == 1) {
+        return strprintf(
+            "The tests of the number of regimes prefer the linear VAR of order %d to the "
+            "reported model's %d regimes.\n",
+            tests.regime_order > 0 ? tests.regime_order : inference.order, inference.model_regimes);
+    }
+    // An external threshold variable is not one of the components: named.
+    const std::string name = series.external(tests.component)
+                                 ? series.shown_component(tests.component)
+                                 : inference::component_text(tests.component, series.shown_names());
+    std::string text = strprintf(
+        "The tests of the number of regimes prefer %d regimes on %s at lag %d to the reported "
+        "model's %d%s. To fit that model:\n",
+        tests.selected_regimes, name.c_str(), tests.lag, inference.model_regimes,
+        inference.threshold_variables == 2 ? " on two threshold variables" : "");
+    text +=
+        "  " +
+        fit_command_line(fit_arguments(config, tests.component, tests.lag, tests.selected_regimes,
+                                       tests.selected_thresholds, &series, tests.regime_order)) +
+        "\n";
+    return text;
 }
 
 }  // namespace velmora

@@ -8,6 +8,7 @@
 
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
+#include "inference/model_inference.hpp"
 
 namespace velmora {
 
@@ -41,5 +42,23 @@ nlohmann::json run_summary_json(const RunConfig& config, const RunOptions& optio
 // [regime][row][column] at the maximum order.
 nlohmann::json model_json(const StructureSummary& model, double criterion, double fitness,
                           nlohmann::json codes);
+
+// Several lines of plain text, each ending in '\n', e.g.
+//   "Threshold variable: component 1 at lag 2, 3 regimes\n"
+//   "Thresholds: -0.412000 0.380000\n"
+//   "Observations per regime: 301 402 295\n"
+//   "Criterion: -1.234567  Fitness: 1.012422\n"
+// With a series whose file named its components, the names stand for
+// "component k": "Threshold variable: DAX at lag 2, 3 regimes".
+std::string format_structure_summary(const StructureSummary& summary,
+                                     const SeriesInfo* series = nullptr);
+
+// When the tests of the number of regimes select another model than the
+// reported one (another number of regimes, or one threshold variable where
+// the model has two): which model they prefer, and the `velmora fit` command
+// for it (one line each, ending in '\n'); empty otherwise. Components by
+// their names in the series.
+std::string regime_choice_note(const RunConfig& config, const inference::ModelInference& inference,
+                               const SeriesInfo& series);
 
 }  // namespace velmora

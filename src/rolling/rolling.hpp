@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 #include <string>
@@ -112,18 +111,5 @@ struct RollingResult {
 RollingResult rolling_evaluation(const LoadedSeries& series, int rows,
                                  const RollingRequest& request, const FitAtOrigin& fit_at,
                                  const RollingSettings& settings);
-
-// JSON `rolling`: origins, origin_labels, window, horizon, forecasts, rmse,
-// mae, linear_rmse, linear_mae ([horizon][component]), rmse_all, mae_all,
-// linear_rmse_all, linear_mae_all (per horizon), dm_statistic, dm_p_value
-// (per horizon) and structures (per origin).
-nlohmann::json rolling_json(const RollingResult& result, const SeriesInfo& info);
-
-// One row per origin, horizon and component: origin, origin_label, horizon,
-// component, component_name, forecast, linear_forecast, actual.
-std::string rolling_csv(const RollingResult& result, const SeriesInfo& info);
-
-// "Rolling origins: ..." lines for standard output.
-std::string format_rolling(const RollingResult& result);
 
 }  // namespace velmora::rolling
