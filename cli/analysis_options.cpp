@@ -9,7 +9,6 @@
 #include "cli/commands.hpp"
 #include "cli/progress_line.hpp"
 #include "options/option_table.hpp"
-#include "output/analysis_text.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
@@ -60,27 +59,6 @@ void name_analysis(AnalysisResult& result, const SeriesInfo& all_rows) {
     result.row_labels = all_rows.row_labels;
 }
 
-bool write_output(ExtraOutputs& outputs, const std::filesystem::path& path,
-                  const std::string& text) {
-    const std::string failure = outputs.write(path, text);
-    if (!failure.empty()) {
-        std::fprintf(stderr, "%s\n", failure.c_str());
-    }
-    return failure.empty();
-}
-
-void write_analysis_outputs(AnalysisResult& result, const AnalysisRequest& request,
-                            ExtraOutputs& outputs) {
-    if (result.forecast && !request.forecast_csv.empty() &&
-        write_output(outputs, request.forecast_csv, forecast_csv_text(result))) {
-        result.files.push_back(request.forecast_csv);
-    }
-    if (result.girf && !request.girf_csv.empty() &&
-        write_output(outputs, request.girf_csv, girf_csv_text(result))) {
-        result.files.push_back(request.girf_csv);
-    }
-}
-
 void note_step_failure(std::vector<StepFailure>& failures, std::string step, std::string message) {
     std::string shown = step;
     if (!shown.empty()) {
@@ -88,25 +66,6 @@ void note_step_failure(std::vector<StepFailure>& failures, std::string step, std
     }
     std::fprintf(stderr, "%s failed: %s\n", shown.c_str(), message.c_str());
     failures.push_back({std::move(step), std::move(message), {}});
-}
-
-nlohmann::json analysis_errors_json(const std::vector<StepFailure>& failures) {
-    nlohmann::json out = nlohmann::json::array();
-    for (const StepFailure& failure : failures) {
-        out.push_back({{"step", failure.step}, {"message", shown_message(failure)}});
-    }
-    return out;
-}
-
-bool write_json_summary(ExtraOutputs& outputs, const std::filesystem::path& path,
-                        nlohmann::json summary) {
-    const std::string failure = outputs.write_json(path, std::move(summary));
-    if (!failure.empty()) {
-        std::fprintf(stderr, "%s\n", failure.c_str());
-        return false;
-    }
-    std::printf("JSON summary: %s\n", path.c_str());
-    return true;
 }
 
 SplitSeries read_with_held_out(std::optional<LoadedSeries> loaded, const RunConfig& config,

@@ -19,6 +19,7 @@
 #include "data/series.hpp"
 #include "model/fitted_model.hpp"
 #include "options/bindings.hpp"
+#include "output/command_output.hpp"
 #include "output/output_files.hpp"
 #include "pipeline/pipeline.hpp"
 #include "support/errors.hpp"
@@ -44,29 +45,22 @@ void warn_non_finite(const AnalysisResult& result);
 // read, the held-out ones included) for its texts and files.
 void name_analysis(AnalysisResult& result, const SeriesInfo& all_rows);
 
-// Writes the CSV files of the analysis through outputs, each whole or not at
-// all; a failure is named on standard error, the files written go to
-// result.files.
-void write_analysis_outputs(AnalysisResult& result, const AnalysisRequest& request,
-                            ExtraOutputs& outputs);
-
-// Writes a file through outputs and names a failure on standard error;
-// returns whether it was written.
-bool write_output(ExtraOutputs& outputs, const std::filesystem::path& path,
-                  const std::string& text);
-
 // A step after the search or the fit that failed: named on standard error
 // ("Impulse responses failed: <message>") and added to failures.
 void note_step_failure(std::vector<StepFailure>& failures, std::string step, std::string message);
 
-// The failures as the JSON's `analysis_errors` lists them: [{step, message}].
-nlohmann::json analysis_errors_json(const std::vector<StepFailure>& failures);
-
-// Writes the JSON summary through outputs (its `files_failed` completed with
-// the outputs that failed before it) and says so on standard output, or
-// names the failure on standard error; returns whether it was written.
-bool write_json_summary(ExtraOutputs& outputs, const std::filesystem::path& path,
-                        nlohmann::json summary);
+// The files a command's options name beside its result files.
+template <class CommandState>
+CommandFiles command_files_of(const CommandState& state) {
+    CommandFiles files;
+    files.json = state.json_path;
+    files.regimes_csv = state.regimes_csv_path;
+    files.tables = state.tables_path;
+    files.forecast_csv = state.analysis.forecast_csv;
+    files.girf_csv = state.analysis.girf_csv;
+    files.rolling_csv = state.rolling.csv;
+    return files;
+}
 
 // The series as read, the rows of the hold-out check included, and the
 // first fit_rows rows of it that the model is fitted on, from one reading.

@@ -30,14 +30,8 @@
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
-#include "output/analysis_text.hpp"
 #include "output/chart_input.hpp"
-#include "output/diagnostics_text.hpp"
-#include "output/inference_text.hpp"
 #include "output/output_files.hpp"
-#include "output/paper_table.hpp"
-#include "output/regimes_csv.hpp"
-#include "output/rolling_text.hpp"
 #include "output/run_summary.hpp"
 #include "report/model_report.hpp"
 #include "support/console.hpp"
@@ -385,65 +379,6 @@ std::string map_thresholds(FitCommandState& s, const LoadedSeries& series) {
     return text;
 }
 
-// The components whose values become thresholds.
-std::vector<int> threshold_components(const ModelStructure& structure) {
-    if (is_linear(structure)) {
-        return {};
-    }
-    if (structure.threshold_variables == 1) {
-        return {structure.one.which_serie};
-    }
-    return {structure.two.which_serie1, structure.two.which_serie2};
-}
-
-// The fitted model as JSON: the problem, the series, `model` (the same
-// object as `best` in a search's summary, with the inference keys), the
-// analysis of the model (`forecast`, `holdout`, `girf`, as a run's summary
-// has them) and the result files written or not.
-nlohmann::json fit_json(const FitCommandState& state, const SeriesInfo& series,
-                        const StructureSummary& summary,
-                        const std::optional<inference::ModelInference>& inference,
-                        const std::optional<diagnostics::ModelDiagnostics>& diagnostics,
-                        const ReportOutcome& report, const AnalysisResult& analysis,
-                        bool tables_written) {
-    using nlohmann::json;
-    json codes = nullptr;
-    if (!state.codes.empty()) {
-        codes = state.codes;
-    }
-    json model = model_json(summary, summary.criterion, summary.fitness, codes);
-    if (series.has_names || model.contains("external")) {
-        json names = json::array();
-        for (int component : threshold_components(summary.structure)) {
-            names.push_back(series.component(component));
-        }
-        model["component_names"] = names;
-    }
-    if (inference) {
-        model.update(inference::inference_json(*inference));
-    }
-    if (diagnostics) {
-        model["diagnostics"] = diagnostics::diagnostics_json(*diagnostics);
-    }
-    json files = json::array();
-    for (const auto& file : report.written) {
-        files.push_back(file.string());
-    }
-    if (tables_written) {
-        files.push_back(state.tables_path);
-    }
-    json out = {
-        // Every option as the fit took it, from the rows the command was built of.
-        {"parameters", state.bindings.parameters_json()},
-        {"series", series_json(series)},
-        {"model", model},
-        {"files", files},
-        {"files_failed", files_failed_json(report.failed)},
-    };
-    add_analysis_json(out, analysis);
-    return out;
-}
-
 // The end of a fit that a signal stopped.
 int stopped_by_signal(const InterruptGuard& interrupts, bool report_written) {
     std::fflush(stdout);
@@ -570,18 +505,7 @@ int execute(FitCommandState& state, const Spread& spread) {
         interrupts.set_stage(stage::after_report);
         report = append_model_report(report_texts, summary.model.threshold_variables(),
                                      state.workdir, &console);
-        text += format_series_line(series.info);
-        text += format_structure_summary(summary, &series.info);
-        if (!report.written.empty()) {
-            std::string names;
-            for (std::size_t i = 0; i < report.written.size(); ++i) {
-                if (i > 0) {
-                    names += i + 1 == report.written.size() ? " and " : ", ";
-                }
-                names += report.written[i].string();
-            }
-            text += "Report appended to " + names + "\n";
-        }
+        text += fit_report_text(summary, series.info, report);
         console.out(text);
         return true;
     };
@@ -594,12 +518,7 @@ int execute(FitCommandState& state, const Spread& spread) {
             return false;
         }
         if (const auto& inference = so_far.best_inference) {
-            console.out("Beside the linear VAR:\n" +
-                        inference::format_inference_summary(*inference, series.info.shown_names()) +
-                        "Coefficients at order " + std::to_string(c.m) +
-                        " with standard errors, t-values and p-values (Student's t):\n" +
-                        inference::format_coefficient_tables(*inference, series.info.names()) +
-                        regime_choice_note(c, *inference, series.info));
+            console.out(fit_inference_text(c, *inference, series.info));
         }
         return true;
     };
@@ -613,8 +532,6 @@ int execute(FitCommandState& state, const Spread& spread) {
         return stopped_by_signal(interrupts, true);
     }
     const StructureSummary& summary = pipeline.search.best;
-    const auto& inference = pipeline.best_inference;
-    const auto& diagnostics = pipeline.best_diagnostics;
     std::vector<StepFailure>& analysis_errors = pipeline.analysis_errors;
     AnalysisResult& analysis = pipeline.analysis;
     const std::optional<rolling::RollingResult>& rolled = pipeline.rolling;
@@ -622,49 +539,18 @@ int execute(FitCommandState& state, const Spread& spread) {
         name_analysis(analysis, split.all.info);
     }
 
-    // The files beside the report, then the JSON that lists those that failed.
-    const bool regimes_written = !state.regimes_csv_path.empty() &&
-                                 write_output(outputs, state.regimes_csv_path,
-                                              format_regimes_csv(summary.model, series.info));
-    write_analysis_outputs(analysis, state.analysis, outputs);
-    bool tables_written = false;
-    if (!state.tables_path.empty() && summary.model.estimated()) {
-        PaperTableInput table;
-        table.title = "Fitted model";
-        table.model = &summary.model;
-        table.series = &series.info;
-        table.inference = inference ? &*inference : nullptr;
-        table.diagnostics = diagnostics ? &*diagnostics : nullptr;
-        tables_written =
-            write_output(outputs, state.tables_path,
-                         format_paper_table(table, *table_format_of(state.tables_path)));
-    }
-    if (rolled && !state.rolling.csv.empty()) {
-        write_output(outputs, state.rolling.csv, rolling::rolling_csv(*rolled, split.all.info));
-    }
-    if (!state.json_path.empty()) {
-        nlohmann::json out = fit_json(state, series.info, summary, inference, diagnostics, report,
-                                      analysis, tables_written);
-        if (rolled) {
-            out["rolling"] = rolling::rolling_json(*rolled, split.all.info);
-        }
-        out["analysis_errors"] = analysis_errors_json(analysis_errors);
-        write_json_summary(outputs, state.json_path, std::move(out));
-    }
-    if (regimes_written) {
-        console.out("Regimes: " + state.regimes_csv_path + "\n");
-    }
-    console.out(format_analysis(analysis));
-    if (diagnostics) {
-        console.out("Residual diagnostics:\n" +
-                    diagnostics::format_diagnostics_summary(*diagnostics));
-    }
-    if (tables_written) {
-        console.out("Tables: " + state.tables_path + "\n");
-    }
-    if (rolled) {
-        console.out(rolling::format_rolling(*rolled));
-    }
+    CommandResults results;
+    results.fit = true;
+    results.pipeline = &pipeline;
+    results.parameters = state.bindings.parameters_json();
+    results.series = &series.info;
+    results.rolling_series = &split.all.info;
+    results.codes = state.codes;
+    results.report = &report;
+    results.rolling = rolled ? &*rolled : nullptr;
+    const CommandFiles files = command_files_of(state);
+    const FilesWritten written = write_command_files(results, files, outputs);
+    console.out(command_closing_text(results, files, written));
     if (!report.ok()) {
         std::string failures;
         for (const FileFailure& failure : report.failed) {

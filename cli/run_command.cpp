@@ -26,15 +26,9 @@
 #include "cli/mpi_executor.hpp"
 #include "cli/progress_line.hpp"
 #include "cli/rolling_options.hpp"
-#include "output/analysis_text.hpp"
 #include "output/chart_input.hpp"
-#include "output/diagnostics_text.hpp"
 #include "output/history_csv.hpp"
-#include "output/inference_text.hpp"
 #include "output/output_files.hpp"
-#include "output/paper_table.hpp"
-#include "output/regimes_csv.hpp"
-#include "output/rolling_text.hpp"
 #include "output/run_summary.hpp"
 #include "support/console.hpp"
 #include "support/errors.hpp"
@@ -333,11 +327,6 @@ int execute(RunCommandState& state, const Spread& spread) {
         return stopped_by_signal(state, result, interrupts, result.refinement_stopped);
     }
     const std::vector<StepFailure>& analysis_errors = pipeline.analysis_errors;
-    const auto& best_inference = pipeline.best_inference;
-    const auto& refined_inference = pipeline.refined_inference;
-    const auto& reported_inference = pipeline.reported_inference();
-    const auto& best_diagnostics = pipeline.best_diagnostics;
-    const auto& refined_diagnostics = pipeline.refined_diagnostics;
     // Forecasts and impulse responses of the reported model: the refined one
     // when refinement ran (also from a start population, with --maxgen 0).
     const FittedModel& reported = pipeline.reported();
@@ -351,90 +340,16 @@ int execute(RunCommandState& state, const Spread& spread) {
         return stopped_by_signal(state, result, interrupts, true);
     }
 
-    // The files beside the reports, then the JSON summary that lists those
-    // that failed.
-    const bool regimes_written =
-        !state.regimes_csv_path.empty() && !result.best_codes.empty() &&
-        write_output(outputs, state.regimes_csv_path, format_regimes_csv(reported, result.series));
-    write_analysis_outputs(analysis, state.analysis, outputs);
-    bool tables_written = false;
-    if (!state.tables_path.empty() && reported.estimated() && !result.best_codes.empty()) {
-        const bool refined = result.refined.has_value();
-        PaperTableInput table;
-        table.title = refined ? "Refined model" : "Best model";
-        table.model = &reported;
-        table.series = &result.series;
-        const auto& inference = refined ? refined_inference : best_inference;
-        const auto& diagnostics = refined ? refined_diagnostics : best_diagnostics;
-        table.inference = inference ? &*inference : nullptr;
-        table.diagnostics = diagnostics ? &*diagnostics : nullptr;
-        tables_written =
-            write_output(outputs, state.tables_path,
-                         format_paper_table(table, *table_format_of(state.tables_path)));
-    }
-    if (rolled && !state.rolling.csv.empty()) {
-        write_output(outputs, state.rolling.csv, rolling::rolling_csv(*rolled, result.series));
-    }
-    if (!state.json_path.empty()) {
-        nlohmann::json summary = run_summary_json(config, options, result);
-        // Every option as the run took it, from the rows the command was built of.
-        summary["parameters"] = state.bindings.parameters_json();
-        add_analysis_json(summary, analysis);
-        if (rolled) {
-            summary["rolling"] = rolling::rolling_json(*rolled, result.series);
-        }
-        summary["analysis_errors"] = analysis_errors_json(analysis_errors);
-        if (best_inference) {
-            summary["best"].update(inference::inference_json(*best_inference));
-        }
-        if (refined_inference) {
-            summary["refined"].update(inference::inference_json(*refined_inference));
-        }
-        if (best_diagnostics) {
-            summary["best"]["diagnostics"] = diagnostics::diagnostics_json(*best_diagnostics);
-        }
-        if (refined_diagnostics) {
-            summary["refined"]["diagnostics"] = diagnostics::diagnostics_json(*refined_diagnostics);
-        }
-        if (tables_written) {
-            summary["files"].push_back(state.tables_path);
-        }
-        if (reported_inference && reported_inference->regime_tests) {
-            inference::add_regime_tests_json(summary, *reported_inference->regime_tests);
-        }
-        write_json_summary(outputs, state.json_path, std::move(summary));
-    }
-    if (regimes_written) {
-        std::printf("Regimes: %s\n", state.regimes_csv_path.c_str());
-    }
-
-    if (best_inference) {
-        std::printf(
-            "Beside the linear VAR, the best model:\n%s",
-            inference::format_inference_summary(*best_inference, result.series.shown_names())
-                .c_str());
-    }
-    if (refined_inference) {
-        std::printf(
-            "Beside the linear VAR, the refined model:\n%s",
-            inference::format_inference_summary(*refined_inference, result.series.shown_names())
-                .c_str());
-    }
-    if (reported_inference && reported_inference->regime_tests) {
-        std::fputs(regime_choice_note(config, *reported_inference, result.series).c_str(), stdout);
-    }
-    std::fputs(format_analysis(analysis).c_str(), stdout);
-    if (const auto& shown = result.refined ? refined_diagnostics : best_diagnostics) {
-        std::printf("Residual diagnostics of the %s model:\n%s",
-                    result.refined ? "refined" : "best",
-                    diagnostics::format_diagnostics_summary(*shown).c_str());
-    }
-    if (tables_written) {
-        std::printf("Tables: %s\n", state.tables_path.c_str());
-    }
-    if (rolled) {
-        std::fputs(rolling::format_rolling(*rolled).c_str(), stdout);
-    }
+    CommandResults results;
+    results.pipeline = &pipeline;
+    results.parameters = state.bindings.parameters_json();
+    results.search = &options;
+    results.series = &result.series;
+    results.rolling_series = &result.series;
+    results.rolling = rolled ? &*rolled : nullptr;
+    const CommandFiles files = command_files_of(state);
+    const FilesWritten written = write_command_files(results, files, outputs);
+    std::fputs(command_closing_text(results, files, written).c_str(), stdout);
     bool all_written = result.files_failed.empty() && outputs.failed().empty();
     if (!state.charts_dir.empty()) {
         ChartInput charts;

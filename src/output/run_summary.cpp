@@ -79,6 +79,16 @@ std::string fit_command_line(const std::vector<std::string>& arguments) {
     return line;
 }
 
+std::vector<int> threshold_components(const ModelStructure& structure) {
+    if (is_linear(structure)) {
+        return {};
+    }
+    if (structure.threshold_variables == 1) {
+        return {structure.one.which_serie};
+    }
+    return {structure.two.which_serie1, structure.two.which_serie2};
+}
+
 // A model object: the structure, its estimate and the given codes.
 nlohmann::json model_json(const StructureSummary& m, double criterion, double fitness,
                           nlohmann::json codes) {

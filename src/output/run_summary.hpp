@@ -36,6 +36,10 @@ std::string fit_command_line(const std::vector<std::string>& arguments);
 nlohmann::json run_summary_json(const RunConfig& config, const RunOptions& options,
                                 const RunResult& result);
 
+// The series columns whose values become thresholds: none for the linear
+// VAR, the first and the second threshold variable's otherwise.
+std::vector<int> threshold_components(const ModelStructure& structure);
+
 // A model object of the JSON summary: the structure, its estimate, the
 // given field codes (null when the model was named otherwise), and the
 // coefficients [regime][lag][equation][variable] and sigma
