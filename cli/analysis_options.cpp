@@ -26,11 +26,6 @@ void bind_analysis_options(options::Bindings& bindings, AnalysisRequest& r) {
     bindings.bind(options::girf_csv, r.girf_csv);
 }
 
-void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request) {
-    outputs.add("Forecast file", "the forecast file", request.forecast_csv);
-    outputs.add("Impulse-response file", "the impulse-response file", request.girf_csv);
-}
-
 AnalysisSettings analysis_settings(std::uint64_t seed, int threads, const std::atomic<bool>* stop,
                                    StageProgress& progress) {
     AnalysisSettings settings;

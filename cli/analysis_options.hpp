@@ -30,8 +30,6 @@ namespace velmora::cli {
 // --girf-histories, --girf-repetitions, --girf-csv.
 void bind_analysis_options(options::Bindings& bindings, AnalysisRequest& request);
 
-// Names the CSV files the request asks for among the outputs.
-void add_analysis_outputs(ExtraOutputs& outputs, const AnalysisRequest& request);
 
 // The analysis settings of a front end on a terminal: the stages on
 // progress's line, stopping once *stop is set, failures recorded.
@@ -54,6 +52,9 @@ template <class CommandState>
 CommandFiles command_files_of(const CommandState& state) {
     CommandFiles files;
     files.json = state.json_path;
+    if constexpr (requires { state.history_path; }) {
+        files.history = state.history_path;
+    }
     files.regimes_csv = state.regimes_csv_path;
     files.tables = state.tables_path;
     files.forecast_csv = state.analysis.forecast_csv;

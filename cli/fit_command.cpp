@@ -19,6 +19,7 @@
 #include "app/threshold_value.hpp"
 #include "cli/analysis_options.hpp"
 #include "cli/charts_option.hpp"
+#include "cli/command_steps.hpp"
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
 #include "cli/interrupt.hpp"
@@ -371,12 +372,28 @@ std::string map_thresholds(FitCommandState& s, const LoadedSeries& series) {
         const PositionForValue found = position_for_threshold(
             series.serie, series.info, components[i], lags[i], s.thresholds[i]);
         s.positions.push_back(found.position);
-        const std::string label = series.info.shown_label(found.position);
-        text += strprintf("Threshold %g of %s: position %d (value %f%s%s)\n", s.thresholds[i],
-                          series.info.shown_component(components[i]).c_str(), found.position,
-                          found.value, label.empty() ? "" : ", label ", label.c_str());
+        text += threshold_position_line(s.thresholds[i], components[i], found.position, found.value,
+                                        series.info);
     }
     return text;
+}
+
+// The choices that need the structure and the series: the inference's and
+// the files', and the threshold variables' values for what is asked of them.
+void check_fit_choices(const FitCommandState& state, const LoadedSeries& series,
+                       const ModelStructure& structure) {
+    check_inference_choices(state.inference);
+    check_tables_path(state.tables_path);
+    check_charts_available(state.charts_dir);
+    check_threshold_magnitudes(series.serie, series.info, threshold_components(structure));
+    for (int c : threshold_components(structure)) {
+        if (series.info.external(c) && state.analysis.forecast > 0) {
+            throw external_threshold_refusal(Term::forecast_horizon);
+        }
+        if (series.info.external(c) && state.analysis.girf > 0) {
+            throw external_threshold_refusal(Term::impulse_responses);
+        }
+    }
 }
 
 // The end of a fit that a signal stopped.
@@ -390,15 +407,7 @@ int stopped_by_signal(const InterruptGuard& interrupts, bool report_written) {
 }
 
 int execute(FitCommandState& state, const Spread& spread) {
-    if (!spread.writes) {
-        // Another rank of an MPI launch: the same course, its files aside.
-        state.workdir = spread.scratch / "workdir";
-        for (std::string* path : {&state.json_path, &state.regimes_csv_path, &state.tables_path}) {
-            *path = spread.place(*path);
-        }
-        relocate_outputs(state.analysis, state.rolling, spread);
-        state.charts_dir.clear();
-    }
+    put_files_aside(state, spread);
     RunConfig& c = state.config;
     state.codes = parse_codes(state.codes_text);
     refuse_course_file_among_own_files(c.course_file, state.workdir);
@@ -424,35 +433,15 @@ int execute(FitCommandState& state, const Spread& spread) {
     if (!state.orders.empty()) {
         structure.orders = orders_from_options(state, regime_count(structure));
     }
-    check_inference_choices(state.inference);
-    check_tables_path(state.tables_path);
-    check_charts_available(state.charts_dir);
-    check_threshold_magnitudes(series.serie, series.info, threshold_components(structure));
-    for (int c : threshold_components(structure)) {
-        if (series.info.external(c) && state.analysis.forecast > 0) {
-            throw external_threshold_refusal(Term::forecast_horizon);
-        }
-        if (series.info.external(c) && state.analysis.girf > 0) {
-            throw external_threshold_refusal(Term::impulse_responses);
-        }
-    }
+    check_fit_choices(state, series, structure);
 
     // Output files that are not regular, would replace a file of the fit's,
     // or cannot be created are refused before estimating.
+    const CommandFiles files = command_files_of(state);
     ExtraOutputs outputs(command_files(c.course_file, state.workdir));
-    outputs.add("JSON summary", "the JSON summary", state.json_path);
-    outputs.add("Regimes file", "the regimes file", state.regimes_csv_path);
-    outputs.add("Tables file", "the tables file", state.tables_path);
-    add_analysis_outputs(outputs, state.analysis);
-    outputs.add("Rolling file", "the rolling file", state.rolling.csv);
+    add_command_outputs(outputs, files);
     outputs.check_paths();
-
-    std::error_code ec;
-    std::filesystem::create_directories(state.workdir, ec);
-    if (ec || !std::filesystem::is_directory(state.workdir)) {
-        refuse(
-            strprintf("Working directory %s could not be created", state.workdir.string().c_str()));
-    }
+    ensure_workdir(state.workdir);
     for (const auto& file : model_report_paths(state.workdir, structure.threshold_variables)) {
         if (const std::string what = special_file_kind(file); !what.empty()) {
             refuse(strprintf("%s is %s, not a regular file; a fit appends only to regular files",
@@ -473,24 +462,8 @@ int execute(FitCommandState& state, const Spread& spread) {
     request.search.console = &console;
     request.search.stop = stop;
     StageProgress stage_line;
-    request.inference =
-        inference_options(state.inference, state.seed, state.threads, stop, &stage_line);
-    request.diagnostics = state.inference.diagnostics;
-    request.analysis = state.analysis;
-    request.inference.executor = spread.executor;
-    request.analysis_settings = analysis_settings(state.seed, state.threads, stop, stage_line);
-    request.analysis_settings.executor = spread.executor;
-    request.rolling = state.rolling;
-    // The steps after the report may fail one by one: each failure is named
-    // and listed, the others keep their results and files.
-    request.step_failed = [](const StepFailure& failure) {
-        std::vector<StepFailure> shown;
-        note_step_failure(shown, failure.step, shown_message(failure));
-    };
-    request.analysed = [&stage_line](const AnalysisResult& analysis) {
-        stage_line.finish();
-        warn_non_finite(analysis);
-    };
+    request_after_model(request, state.inference, state.analysis, state.rolling, state.seed,
+                        state.threads, stop, stage_line, spread);
     ReportOutcome report;
     bool report_reached = false;
     request.searched = [&](const RunResult& fitted) {
@@ -548,16 +521,10 @@ int execute(FitCommandState& state, const Spread& spread) {
     results.codes = state.codes;
     results.report = &report;
     results.rolling = rolled ? &*rolled : nullptr;
-    const CommandFiles files = command_files_of(state);
     const FilesWritten written = write_command_files(results, files, outputs);
     console.out(command_closing_text(results, files, written));
     if (!report.ok()) {
-        std::string failures;
-        for (const FileFailure& failure : report.failed) {
-            failures += strprintf("Report not written to %s: %s\n", failure.path.c_str(),
-                                  failure.reason.c_str());
-        }
-        throw WriteError(failures);
+        throw WriteError(report_failures_text(report));
     }
     if (!summary.model.estimated()) {
         throw NotEstimable("The structure could not be estimated");
@@ -600,11 +567,7 @@ void add_fit_command(CLI::App& app, int& exit_status) {
     b.bind(options::thresholds, state->thresholds);
     b.bind(options::codes, state->codes_text);
     b.bind(options::orders, state->orders);
-    bind_inference_options(b, state->inference);
-    b.bind(options::tables, state->tables_path);
-    bind_analysis_options(b, state->analysis);
-    bind_rolling_options(b, state->rolling);
-    b.bind(options::charts, state->charts_dir);
+    bind_model_output_options(b, *state);
     b.bind(options::fit_json, state->json_path);
     b.bind(options::fit_regimes_csv, state->regimes_csv_path);
     b.bind(options::fit_seed, state->seed);

@@ -20,6 +20,7 @@
 #include "app/validate.hpp"
 #include "cli/analysis_options.hpp"
 #include "cli/charts_option.hpp"
+#include "cli/command_steps.hpp"
 #include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
 #include "cli/interrupt.hpp"
@@ -63,15 +64,6 @@ struct RunCommandState {
         return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, kMaxThreads));
     }
 };
-
-void ensure_workdir(const std::filesystem::path& workdir) {
-    std::error_code ec;
-    std::filesystem::create_directories(workdir, ec);
-    if (ec || !std::filesystem::is_directory(workdir)) {
-        throw ConfigError(
-            strprintf("Working directory %s could not be created", workdir.string().c_str()));
-    }
-}
 
 // The generations of the search, then the refinement, on one line of a
 // terminal (see TerminalLine).
@@ -166,17 +158,39 @@ int stopped_by_signal(const RunCommandState& state, const RunResult& result,
     return interrupted_status(interrupts.signal_received());
 }
 
-int execute(RunCommandState& state, const Spread& spread) {
-    if (!spread.writes) {
-        // Another rank of an MPI launch: the same course, its files aside.
-        state.workdir = spread.scratch / "workdir";
-        for (std::string* path :
-             {&state.json_path, &state.history_path, &state.regimes_csv_path, &state.tables_path}) {
-            *path = spread.place(*path);
-        }
-        relocate_outputs(state.analysis, state.rolling, spread);
-        state.charts_dir.clear();
+// The choices of the search that its configuration's check does not see.
+void check_search_choices(const RunCommandState& state) {
+    if (state.config.select_orders && state.config.criterion == Criterion::classic) {
+        throw ConfigError(
+            "--select-order needs --criterion aic, bic or hq: the classic criterion scores each "
+            "order on rows of its own, so orders cannot be compared by it");
     }
+    if (state.config.select_orders && state.no_refine) {
+        throw ConfigError(
+            "--select-order: the orders are chosen by the refinement; drop --no-refine");
+    }
+    check_inference_choices(state.inference);
+    check_tables_path(state.tables_path);
+    check_charts_available(state.charts_dir);
+}
+
+RunOptions search_options(const RunCommandState& state, TaskExecutor* executor, Console& console,
+                          const std::atomic<bool>* stop) {
+    RunOptions options;
+    options.workdir = state.workdir;
+    options.seed = state.seed;
+    options.threads = state.threads;
+    options.executor = executor;
+    options.cache = !state.no_cache;
+    options.replications = state.replications;
+    options.refine = !state.no_refine;
+    options.console = &console;
+    options.stop = stop;
+    return options;
+}
+
+int execute(RunCommandState& state, const Spread& spread) {
+    put_files_aside(state, spread);
     RunConfig& config = state.config;
     refuse_course_file_among_own_files(config.course_file, state.workdir);
     // Sizes not given are taken from the file, which must then be read
@@ -190,25 +204,10 @@ int execute(RunCommandState& state, const Spread& spread) {
     // A refused configuration leaves the file system as it was: no working
     // directory is created and an earlier JSON summary is kept.
     validate(config).enforce(CheckPoint::configuration);
-    if (config.select_orders && config.criterion == Criterion::classic) {
-        throw ConfigError(
-            "--select-order needs --criterion aic, bic or hq: the classic criterion scores each "
-            "order on rows of its own, so orders cannot be compared by it");
-    }
-    if (config.select_orders && state.no_refine) {
-        throw ConfigError(
-            "--select-order: the orders are chosen by the refinement; drop --no-refine");
-    }
-    check_inference_choices(state.inference);
-    check_tables_path(state.tables_path);
-    check_charts_available(state.charts_dir);
+    check_search_choices(state);
+    const CommandFiles files = command_files_of(state);
     ExtraOutputs outputs(command_files(config.course_file, state.workdir));
-    outputs.add("JSON summary", "the JSON summary", state.json_path);
-    outputs.add("History file", "the history file", state.history_path);
-    outputs.add("Regimes file", "the regimes file", state.regimes_csv_path);
-    outputs.add("Tables file", "the tables file", state.tables_path);
-    add_analysis_outputs(outputs, state.analysis);
-    outputs.add("Rolling file", "the rolling file", state.rolling.csv);
+    add_command_outputs(outputs, files);
     outputs.check_paths();
     // The rows held out are read with the others, once: the search takes
     // the first ones, the hold-out check all of them.
@@ -235,15 +234,7 @@ int execute(RunCommandState& state, const Spread& spread) {
     InterruptGuard interrupts(state.replications > 1 ? stage::search_replications : stage::search);
     const std::atomic<bool>* stop = &interrupts.stop_requested();
     RunOptions& options = request.search;
-    options.workdir = state.workdir;
-    options.seed = state.seed;
-    options.threads = state.threads;
-    options.executor = spread.executor;
-    options.cache = !state.no_cache;
-    options.replications = state.replications;
-    options.refine = !state.no_refine;
-    options.console = &console;
-    options.stop = stop;
+    options = search_options(state, spread.executor, console, stop);
     options.progress = [&progress_line](const RunProgress& progress) {
         return progress_line.update(progress);
     };
@@ -266,23 +257,8 @@ int execute(RunCommandState& state, const Spread& spread) {
     request.config = config;
     request.config.n_oss = rows_read;
     StageProgress stage_line;
-    request.inference = inference_options(state.inference, 0, state.threads, stop, &stage_line);
-    request.diagnostics = state.inference.diagnostics;
-    request.analysis = state.analysis;
-    request.inference.executor = spread.executor;
-    request.analysis_settings = analysis_settings(0, state.threads, stop, stage_line);
-    request.analysis_settings.executor = spread.executor;
-    request.rolling = state.rolling;
-    // What follows the search may fail step by step: each failure is named
-    // and listed, and the steps that succeeded keep their results and files.
-    request.step_failed = [](const StepFailure& failure) {
-        std::vector<StepFailure> shown;
-        note_step_failure(shown, failure.step, shown_message(failure));
-    };
-    request.analysed = [&stage_line](const AnalysisResult& analysis) {
-        stage_line.finish();
-        warn_non_finite(analysis);
-    };
+    request_after_model(request, state.inference, state.analysis, state.rolling, 0, state.threads,
+                        stop, stage_line, spread);
     // Once the search is done: the progress line ends, a lost history is
     // named, the rest written.
     bool search_closed = false;
@@ -347,7 +323,6 @@ int execute(RunCommandState& state, const Spread& spread) {
     results.series = &result.series;
     results.rolling_series = &result.series;
     results.rolling = rolled ? &*rolled : nullptr;
-    const CommandFiles files = command_files_of(state);
     const FilesWritten written = write_command_files(results, files, outputs);
     std::fputs(command_closing_text(results, files, written).c_str(), stdout);
     bool all_written = result.files_failed.empty() && outputs.failed().empty();
@@ -393,11 +368,7 @@ void add_run_command(CLI::App& app, int& exit_status) {
     b.bind(options::run_json, state->json_path);
     b.bind(options::run_regimes_csv, state->regimes_csv_path);
     b.bind(options::history, state->history_path);
-    bind_inference_options(b, state->inference);
-    b.bind(options::tables, state->tables_path);
-    bind_analysis_options(b, state->analysis);
-    bind_rolling_options(b, state->rolling);
-    b.bind(options::charts, state->charts_dir);
+    bind_model_output_options(b, *state);
     b.bind(options::replications, state->replications);
     b.bind(options::no_refine, state->no_refine);
     b.bind(options::select_order, state->config.select_orders);

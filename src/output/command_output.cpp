@@ -115,6 +115,16 @@ json fit_json(const CommandResults& results, const FilesWritten& written,
 
 }  // namespace
 
+void add_command_outputs(ExtraOutputs& outputs, const CommandFiles& files) {
+    outputs.add("JSON summary", "the JSON summary", files.json);
+    outputs.add("History file", "the history file", files.history);
+    outputs.add("Regimes file", "the regimes file", files.regimes_csv);
+    outputs.add("Tables file", "the tables file", files.tables);
+    outputs.add("Forecast file", "the forecast file", files.forecast_csv);
+    outputs.add("Impulse-response file", "the impulse-response file", files.girf_csv);
+    outputs.add("Rolling file", "the rolling file", files.rolling_csv);
+}
+
 bool write_output(ExtraOutputs& outputs, const std::filesystem::path& path,
                   const std::string& text) {
     const std::string failure = outputs.write(path, text);
@@ -240,6 +250,14 @@ std::string command_closing_text(const CommandResults& results, const CommandFil
     return text;
 }
 
+std::string threshold_position_line(double threshold, int component, int position, double value,
+                                    const SeriesInfo& series) {
+    const std::string label = series.shown_label(position);
+    return strprintf("Threshold %g of %s: position %d (value %f%s%s)\n", threshold,
+                     series.shown_component(component).c_str(), position, value,
+                     label.empty() ? "" : ", label ", label.c_str());
+}
+
 std::string fit_report_text(const StructureSummary& summary, const SeriesInfo& series,
                             const ReportOutcome& report) {
     std::string text = format_series_line(series);
@@ -253,6 +271,15 @@ std::string fit_report_text(const StructureSummary& summary, const SeriesInfo& s
             names += report.written[i].string();
         }
         text += "Report appended to " + names + "\n";
+    }
+    return text;
+}
+
+std::string report_failures_text(const ReportOutcome& report) {
+    std::string text;
+    for (const FileFailure& failure : report.failed) {
+        text += strprintf("Report not written to %s: %s\n", failure.path.c_str(),
+                          failure.reason.c_str());
     }
     return text;
 }

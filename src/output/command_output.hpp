@@ -53,12 +53,17 @@ struct CommandResults {
 // The files the user named beside the result files; empty: not asked for.
 struct CommandFiles {
     std::filesystem::path json;
+    std::filesystem::path history;  // a run's, written as it breeds
     std::filesystem::path regimes_csv;
     std::filesystem::path tables;
     std::filesystem::path forecast_csv;
     std::filesystem::path girf_csv;
     std::filesystem::path rolling_csv;
 };
+
+// Names the files among the outputs, each with the label and the words its
+// messages use ("JSON summary", "the JSON summary").
+void add_command_outputs(ExtraOutputs& outputs, const CommandFiles& files);
 
 struct FilesWritten {
     bool regimes = false;
@@ -105,11 +110,20 @@ FilesWritten write_command_files(const CommandResults& results, const CommandFil
 std::string command_closing_text(const CommandResults& results, const CommandFiles& files,
                                  const FilesWritten& written);
 
+// The line a fit shows for a threshold given by value: the position whose
+// value of component splits the series the same way, that value and its
+// row's label.
+std::string threshold_position_line(double threshold, int component, int position, double value,
+                                    const SeriesInfo& series);
+
 // A fit's first lines: the series, the structure and its estimate, and the
 // result files its report was appended to (texts before it, such as the
 // positions of thresholds given by value, are the caller's).
 std::string fit_report_text(const StructureSummary& summary, const SeriesInfo& series,
                             const ReportOutcome& report);
+
+// "Report not written to <path>: <reason>" for each result file that failed.
+std::string report_failures_text(const ReportOutcome& report);
 
 // A fit's inference: beside the linear VAR, the coefficient tables at order
 // m and the note on the tests of the number of regimes.
