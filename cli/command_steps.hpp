@@ -7,10 +7,13 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "app/pipeline.hpp"
+#include "app/run_config.hpp"
 #include "cli/analysis_options.hpp"
+#include "cli/commands.hpp"
 #include "cli/inference_options.hpp"
 #include "cli/mpi_executor.hpp"
 #include "cli/progress_line.hpp"
@@ -19,6 +22,22 @@
 #include "options/option_table.hpp"
 
 namespace velmora::cli {
+
+// What `run` and `fit` both take: the problem, the working directory and the
+// files and steps that follow the model. Each command's state adds its own.
+struct CommandChoices {
+    RunConfig config;
+    std::filesystem::path workdir = std::string(options::workdir.default_text);
+    std::string json_path;
+    std::string regimes_csv_path;
+    std::string tables_path;
+    std::string charts_dir;
+    InferenceChoices inference;
+    AnalysisRequest analysis;
+    rolling::RollingRequest rolling;
+    ProblemOptions given;
+    options::Bindings bindings;
+};
 
 // --test-linearity and the other inference options, --tables, the analysis'
 // options, the rolling evaluation's and --charts, in the order both
@@ -30,6 +49,20 @@ void bind_model_output_options(options::Bindings& bindings, CommandState& state)
     bind_analysis_options(bindings, state.analysis);
     bind_rolling_options(bindings, state.rolling);
     bindings.bind(options::charts, state.charts_dir);
+}
+
+// The last of a command's set-up: its bound options on the command line,
+// which problem options were given, empty values refused, and execute run
+// (spread over the ranks of an MPI launch) once the command is chosen.
+template <class CommandState, class Execute>
+void finish_command(CLI::App& command, const std::shared_ptr<CommandState>& state, int& exit_status,
+                    Execute execute) {
+    add_bound_options(command, state->bindings);
+    state->given = problem_options_of(command);
+    refuse_empty_values(command);
+    command.callback([state, &exit_status, execute] {
+        exit_status = run_spread([&](const Spread& spread) { return execute(*state, spread); });
+    });
 }
 
 // On another rank of an MPI launch: the same course, its files aside.

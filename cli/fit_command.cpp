@@ -44,9 +44,7 @@ namespace velmora::cli {
 
 namespace {
 
-struct FitCommandState {
-    RunConfig config;
-    std::filesystem::path workdir = std::string(options::workdir.default_text);
+struct FitCommandState : CommandChoices {
     // One threshold variable.
     std::optional<int> component;
     std::optional<int> lag;
@@ -66,17 +64,8 @@ struct FitCommandState {
     // Raw chromosome fields, as typed: comma or blank separated.
     std::vector<std::string> codes_text;
     std::vector<long long> codes;
-    InferenceChoices inference;
     std::uint64_t seed = 0;
     int threads = options::fit_threads.default_int();
-    AnalysisRequest analysis;
-    rolling::RollingRequest rolling;
-    std::string json_path;
-    std::string regimes_csv_path;
-    std::string tables_path;
-    std::string charts_dir;
-    ProblemOptions given;
-    options::Bindings bindings;
 };
 
 // "0,0,1" or "0 0 1" or several arguments: the codes as the summary of a
@@ -572,12 +561,7 @@ void add_fit_command(CLI::App& app, int& exit_status) {
     b.bind(options::fit_regimes_csv, state->regimes_csv_path);
     b.bind(options::fit_seed, state->seed);
     b.bind(options::fit_threads, state->threads);
-    add_bound_options(*fit, b);
-    state->given = problem_options_of(*fit);
-    refuse_empty_values(*fit);
-    fit->callback([state, &exit_status]() {
-        exit_status = run_spread([&](const Spread& spread) { return execute(*state, spread); });
-    });
+    finish_command(*fit, state, exit_status, execute);
 }
 
 }  // namespace velmora::cli

@@ -40,24 +40,13 @@ namespace velmora::cli {
 
 namespace {
 
-struct RunCommandState {
-    RunConfig config;
-    std::filesystem::path workdir = std::string(options::workdir.default_text);
+struct RunCommandState : CommandChoices {
     std::optional<int> seed;
     int threads = default_threads();
     bool no_cache = false;
-    std::string json_path;
     std::string history_path;
-    std::string regimes_csv_path;
-    std::string tables_path;
-    std::string charts_dir;
-    InferenceChoices inference;
-    AnalysisRequest analysis;
-    rolling::RollingRequest rolling;
     int replications = options::replications.default_int();
     bool no_refine = false;
-    ProblemOptions given;
-    options::Bindings bindings;
 
     static int default_threads() {
         const unsigned cores = std::thread::hardware_concurrency();
@@ -372,13 +361,7 @@ void add_run_command(CLI::App& app, int& exit_status) {
     b.bind(options::replications, state->replications);
     b.bind(options::no_refine, state->no_refine);
     b.bind(options::select_order, state->config.select_orders);
-    add_bound_options(*run, b);
-    state->given = problem_options_of(*run);
-
-    refuse_empty_values(*run);
-    run->callback([state, &exit_status] {
-        exit_status = run_spread([&](const Spread& spread) { return execute(*state, spread); });
-    });
+    finish_command(*run, state, exit_status, execute);
 }
 
 }  // namespace velmora::cli
