@@ -106,6 +106,47 @@ class ProgressLine {
     std::chrono::steady_clock::time_point start_;
 };
 
+// The course of the search as it is bred: the history file, written as the
+// generations come so that a failed run keeps the rows of what it did, and
+// the generations kept for the search's chart.
+class SearchCourse {
+  public:
+    explicit SearchCourse(const RunCommandState& state) : keep_(!state.charts_dir.empty()) {
+        if (!state.history_path.empty()) {
+            history_.emplace(state.history_path);
+        }
+    }
+
+    void follow(RunOptions& options) {
+        if (history_ || keep_) {
+            options.generation_bred = [this](const RunProgress& bred) {
+                if (history_) {
+                    history_->add(bred);
+                }
+                if (keep_) {
+                    generations_.push_back(bred);
+                }
+            };
+        }
+    }
+
+    // Ends the history file; a lost one is named on standard error.
+    void close(ExtraOutputs& outputs, const std::string& path) {
+        if (history_) {
+            if (const std::string reason = history_->close(); !reason.empty()) {
+                std::fprintf(stderr, "%s\n", outputs.note_failure(path, reason).c_str());
+            }
+        }
+    }
+
+    std::vector<RunProgress> take_generations() { return std::move(generations_); }
+
+  private:
+    std::optional<HistoryCsv> history_;
+    bool keep_;
+    std::vector<RunProgress> generations_;
+};
+
 void report_failed_files(const RunResult& result) {
     for (const FileFailure& failure : result.files_failed) {
         std::fprintf(stderr, "%s could not be written: %s\n", failure.path.c_str(),
@@ -211,12 +252,7 @@ int execute(RunCommandState& state, const Spread& spread) {
     // file at them is kept until its replacement is whole.
     outputs.check_creatable();
 
-    // The history is written as the generations are bred, so a failed run
-    // keeps the rows of what it did.
-    std::optional<HistoryCsv> history;
-    if (!state.history_path.empty()) {
-        history.emplace(state.history_path);
-    }
+    SearchCourse course(state);
 
     StdConsole console;
     ProgressLine progress_line(state.replications);
@@ -231,18 +267,7 @@ int execute(RunCommandState& state, const Spread& spread) {
         interrupts.set_stage(stage::refinement);
         progress_line.refinement(progress);
     };
-    // The course of the search, kept for its chart.
-    std::vector<RunProgress> bred_log;
-    if (history || !state.charts_dir.empty()) {
-        options.generation_bred = [&history, &bred_log, &state](const RunProgress& bred) {
-            if (history) {
-                history->add(bred);
-            }
-            if (!state.charts_dir.empty()) {
-                bred_log.push_back(bred);
-            }
-        };
-    }
+    course.follow(options);
     request.config = config;
     request.config.n_oss = rows_read;
     StageProgress stage_line;
@@ -257,12 +282,7 @@ int execute(RunCommandState& state, const Spread& spread) {
         }
         search_closed = true;
         progress_line.finish();
-        if (history) {
-            if (const std::string reason = history->close(); !reason.empty()) {
-                std::fprintf(stderr, "%s\n",
-                             outputs.note_failure(state.history_path, reason).c_str());
-            }
-        }
+        course.close(outputs, state.history_path);
     };
     request.searched = [&](const RunResult& result) {
         close_search();
@@ -322,7 +342,7 @@ int execute(RunCommandState& state, const Spread& spread) {
         charts.rows_read = rows_read;
         charts.model = result.best_codes.empty() ? nullptr : &reported;
         charts.refined = result.refined.has_value();
-        charts.history = std::move(bred_log);
+        charts.history = course.take_generations();
         charts.maxgen = config.maxgen;
         charts.analysis = &analysis;
         if (!write_charts(state.charts_dir, chart_input_json(charts))) {
