@@ -158,7 +158,7 @@ void report_failed_files(const RunResult& result) {
 int stopped_by_signal(const RunCommandState& state, const RunResult& result,
                       const InterruptGuard& interrupts, bool search_done) {
     std::fflush(stdout);
-    const std::string log = (state.workdir / "Output.txt").string();
+    const std::string log = run_log_path(state.workdir).string();
     if (!search_done && state.replications > 1) {
         int reported = 0;
         for (const ReplicationResult& r : result.replications) {

@@ -31,17 +31,17 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     // Opening a FIFO blocks until someone opens its other end, and a device
     // may swallow or return without end: every file a run opens must be a
     // regular file or absent, checked before anything is written.
-    if (const std::string kind = special_file_kind(workdir / "Output.txt"); !kind.empty()) {
+    if (const std::string kind = special_file_kind(run_log_path(workdir)); !kind.empty()) {
         console.out("ciao\n");
         throw ConfigError(
             strprintf("Output.txt could not be created in %s: it is %s, not a "
                       "regular file",
                       workdir.string().c_str(), kind.c_str()));
     }
-    std::vector<std::filesystem::path> others{workdir / "inputonepop2.txt"};
+    std::vector<std::filesystem::path> others{parameter_file_path(workdir)};
     for (const int threshold_variables : {0, 1, 2}) {
         // The refined model's report goes to refined/.
-        for (const auto& dir : {workdir, workdir / "refined"}) {
+        for (const auto& dir : {workdir, refined_dir(workdir)}) {
             for (const auto& file : model_report_paths(dir, threshold_variables)) {
                 others.push_back(file);
             }
@@ -56,13 +56,13 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
         }
     }
 
-    run.output_file = TextFile(workdir / "Output.txt", "w");
+    run.output_file = TextFile(run_log_path(workdir), "w");
     if (!run.output_file.is_open()) {
         console.out("ciao\n");
         throw ConfigError(
             strprintf("Output.txt could not be created in %s", workdir.string().c_str()));
     }
-    run.input_file = TextFile(workdir / "inputonepop2.txt", "r");
+    run.input_file = TextFile(parameter_file_path(workdir), "r");
     if (!run.input_file.is_open()) {
         console.out("File inputonepop2.txt could not be opened\n");
     }

@@ -20,6 +20,7 @@
 #include "engine/startup.hpp"
 #include "model/estimate.hpp"
 #include "report/model_report.hpp"
+#include "report/own_files.hpp"
 #include "search/refine.hpp"
 #include "support/errors.hpp"
 #include "support/executor.hpp"
@@ -768,7 +769,7 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
     refined.fit_arguments = fit_arguments(config, r.structure, &result.series);
 
     // The full report, in the estimators' formats, beside the search's.
-    const std::filesystem::path dir = options.workdir / "refined";
+    const std::filesystem::path dir = refined_dir(options.workdir);
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     ReportOutcome report;

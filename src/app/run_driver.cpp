@@ -14,6 +14,7 @@
 #include "engine/generation.hpp"
 #include "engine/population.hpp"
 #include "engine/startup.hpp"
+#include "report/own_files.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 #include "support/random.hpp"
@@ -52,7 +53,7 @@ void note_report(const ReportOutcome& report, RunResult& result) {
 // Output.txt heads the files written when all of it reached the disk;
 // otherwise it is a file that failed, with the system's reason.
 void close_run_log(PreparedRun& run, const std::filesystem::path& workdir, RunResult& result) {
-    const std::filesystem::path log_path = workdir / "Output.txt";
+    const std::filesystem::path log_path = run_log_path(workdir);
     if (run.output_file.close()) {
         result.files_written.insert(result.files_written.begin(), log_path);
     } else {

@@ -9,12 +9,24 @@
 
 namespace velmora {
 
+std::filesystem::path run_log_path(const std::filesystem::path& workdir) {
+    return workdir / "Output.txt";
+}
+
+std::filesystem::path parameter_file_path(const std::filesystem::path& workdir) {
+    return workdir / "inputonepop2.txt";
+}
+
+std::filesystem::path refined_dir(const std::filesystem::path& workdir) {
+    return workdir / "refined";
+}
+
 std::vector<OwnFile> command_files(const std::filesystem::path& course_file,
                                    const std::filesystem::path& workdir) {
     std::vector<OwnFile> own{{course_file, "the course file"},
-                             {workdir / "Output.txt", "the run log"},
-                             {workdir / "inputonepop2.txt", "the parameter file"}};
-    for (const auto& dir : {workdir, workdir / "refined"}) {
+                             {run_log_path(workdir), "the run log"},
+                             {parameter_file_path(workdir), "the parameter file"}};
+    for (const auto& dir : {workdir, refined_dir(workdir)}) {
         for (const int threshold_variables : {0, 1, 2}) {
             for (auto& file : model_report_paths(dir, threshold_variables)) {
                 own.push_back({std::move(file), "a result file"});

@@ -8,6 +8,12 @@
 
 namespace velmora {
 
+// The run log, the parameter file a search opens when it exists, and the
+// folder of the refined model's result files, in a working directory.
+std::filesystem::path run_log_path(const std::filesystem::path& workdir);
+std::filesystem::path parameter_file_path(const std::filesystem::path& workdir);
+std::filesystem::path refined_dir(const std::filesystem::path& workdir);
+
 // A file the command reads or writes of its own, which no output the user
 // names may replace; `what` names it in a message ("the course file").
 struct OwnFile {
