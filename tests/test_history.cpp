@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "output/history_csv.hpp"
 #include "app/run_driver.hpp"
 #include "output/csv.hpp"
+#include "output/history_csv.hpp"
 #include "run_test_helpers.hpp"
 #include "support/errors.hpp"
 #include "test_helpers.hpp"

@@ -10,9 +10,9 @@
 
 #include "app/replications.hpp"
 #include "app/run_driver.hpp"
-#include "output/run_summary.hpp"
 #include "data/series.hpp"
 #include "model/estimate.hpp"
+#include "output/run_summary.hpp"
 #include "run_test_helpers.hpp"
 #include "simulate/known_model.hpp"
 #include "support/errors.hpp"

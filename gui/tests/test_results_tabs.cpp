@@ -23,12 +23,12 @@
 #include <nlohmann/json.hpp>
 
 #include "app/run_driver.hpp"
-#include "output/run_summary.hpp"
 #include "best_model_tab.hpp"
 #include "chart_view.hpp"
 #include "kept_run.hpp"
 #include "main_window.hpp"
 #include "modal.hpp"
+#include "output/run_summary.hpp"
 #include "parameter_dialog.hpp"
 #include "regimes_tab.hpp"
 #include "scripted_run.hpp"
