@@ -193,6 +193,16 @@ TEST(RunCli, TheChosenCriterionIsTheSummarysAndTheReplaysToo) {
     ASSERT_EQ(fit.status, 0) << fit.err << fit.out;
     const auto fitted = nlohmann::json::parse(read_file(dir / "f.json"));
     EXPECT_EQ(fitted["model"]["criterion"], refined["criterion"]);
+    // Both documents describe the one model alike: every key they share
+    // holds the same value.
+    int shared = 0;
+    for (const auto& [key, value] : fitted["model"].items()) {
+        if (refined.contains(key)) {
+            ++shared;
+            EXPECT_EQ(value, refined[key]) << key;
+        }
+    }
+    EXPECT_GT(shared, 10);
 }
 
 TEST(RunCli, SeedReplaysARunExactly) {
