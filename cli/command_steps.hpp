@@ -10,7 +10,6 @@
 #include <memory>
 #include <string>
 
-#include "app/pipeline.hpp"
 #include "app/run_config.hpp"
 #include "cli/analysis_options.hpp"
 #include "cli/commands.hpp"
@@ -20,6 +19,7 @@
 #include "cli/rolling_options.hpp"
 #include "options/bindings.hpp"
 #include "options/option_table.hpp"
+#include "pipeline/pipeline.hpp"
 
 namespace velmora::cli {
 
@@ -91,8 +91,7 @@ void ensure_workdir(const std::filesystem::path& workdir);
 // standard error as it happens, overflowing figures warned of.
 void request_after_model(PipelineRequest& request, const InferenceChoices& inference,
                          const AnalysisRequest& analysis, const rolling::RollingRequest& rolling,
-                         std::uint64_t seed, int threads,
-                         const std::atomic<bool>* stop, StageProgress& stage_line,
-                         const Spread& spread);
+                         std::uint64_t seed, int threads, const std::atomic<bool>* stop,
+                         StageProgress& stage_line, const Spread& spread);
 
 }  // namespace velmora::cli

@@ -496,7 +496,6 @@ int execute(FitCommandState& state, const Spread& spread) {
     const StructureSummary& summary = pipeline.search.best;
     std::vector<StepFailure>& analysis_errors = pipeline.analysis_errors;
     AnalysisResult& analysis = pipeline.analysis;
-    const std::optional<rolling::RollingResult>& rolled = pipeline.rolling;
     if (summary.model.estimated()) {
         name_analysis(analysis, split.all.info);
     }
@@ -509,7 +508,7 @@ int execute(FitCommandState& state, const Spread& spread) {
     results.rolling_series = &split.all.info;
     results.codes = state.codes;
     results.report = &report;
-    results.rolling = rolled ? &*rolled : nullptr;
+    results.failure_text = shown_message;
     const FilesWritten written = write_command_files(results, files, outputs);
     console.out(command_closing_text(results, files, written));
     if (!report.ok()) {

@@ -320,7 +320,6 @@ int execute(RunCommandState& state, const Spread& spread) {
     if (state.analysis.any() && !result.best_codes.empty()) {
         name_analysis(analysis, split ? split->all.info : result.series);
     }
-    const std::optional<rolling::RollingResult>& rolled = pipeline.rolling;
     if (interrupts.signal_received() != 0) {
         return stopped_by_signal(state, result, interrupts, true);
     }
@@ -331,7 +330,7 @@ int execute(RunCommandState& state, const Spread& spread) {
     results.search = &options;
     results.series = &result.series;
     results.rolling_series = &result.series;
-    results.rolling = rolled ? &*rolled : nullptr;
+    results.failure_text = shown_message;
     const FilesWritten written = write_command_files(results, files, outputs);
     std::fputs(command_closing_text(results, files, written).c_str(), stdout);
     bool all_written = result.files_failed.empty() && outputs.failed().empty();

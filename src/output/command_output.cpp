@@ -37,10 +37,12 @@ json run_json(const CommandResults& results, const FilesWritten& written,
     json summary = run_summary_json(pipeline.searched, *results.search, result);
     summary["parameters"] = results.parameters;
     add_analysis_json(summary, pipeline.analysis);
-    if (results.rolling) {
-        summary["rolling"] = rolling::rolling_json(*results.rolling, *results.rolling_series);
+    if (results.pipeline->rolling) {
+        summary["rolling"] =
+            rolling::rolling_json(*results.pipeline->rolling, *results.rolling_series);
     }
-    summary["analysis_errors"] = analysis_errors_json(pipeline.analysis_errors, results.failure_text);
+    summary["analysis_errors"] =
+        analysis_errors_json(pipeline.analysis_errors, results.failure_text);
     if (pipeline.best_inference) {
         summary["best"].update(inference::inference_json(*pipeline.best_inference));
     }
@@ -106,8 +108,8 @@ json fit_json(const CommandResults& results, const FilesWritten& written,
         {"files_failed", files_failed_json(results.report->failed)},
     };
     add_analysis_json(out, pipeline.analysis);
-    if (results.rolling) {
-        out["rolling"] = rolling::rolling_json(*results.rolling, *results.rolling_series);
+    if (results.pipeline->rolling) {
+        out["rolling"] = rolling::rolling_json(*results.pipeline->rolling, *results.rolling_series);
     }
     out["analysis_errors"] = analysis_errors_json(pipeline.analysis_errors, results.failure_text);
     return out;
@@ -197,9 +199,9 @@ FilesWritten write_command_files(const CommandResults& results, const CommandFil
         written.tables = write_output(outputs, files.tables,
                                       format_paper_table(table, *table_format_of(files.tables)));
     }
-    if (results.rolling && !files.rolling_csv.empty()) {
+    if (results.pipeline->rolling && !files.rolling_csv.empty()) {
         write_output(outputs, files.rolling_csv,
-                     rolling::rolling_csv(*results.rolling, *results.rolling_series));
+                     rolling::rolling_csv(*results.pipeline->rolling, *results.rolling_series));
     }
     if (!files.json.empty()) {
         write_json_summary(outputs, files.json, command_json(results, files, written));
@@ -244,8 +246,8 @@ std::string command_closing_text(const CommandResults& results, const CommandFil
     if (written.tables) {
         text += "Tables: " + files.tables.string() + "\n";
     }
-    if (results.rolling) {
-        text += rolling::format_rolling(*results.rolling);
+    if (results.pipeline->rolling) {
+        text += rolling::format_rolling(*results.pipeline->rolling);
     }
     return text;
 }

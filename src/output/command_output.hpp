@@ -43,8 +43,6 @@ struct CommandResults {
     // otherwise) and the report it appended.
     std::vector<long long> codes;
     const ReportOutcome* report = nullptr;
-    // The rolling-origin evaluation, when asked for and made.
-    const rolling::RollingResult* rolling = nullptr;
     // A failed step's message as the user reads it (the command line words
     // the model's terms by its flags); the core's message when empty.
     std::function<std::string(const StepFailure&)> failure_text;
