@@ -30,7 +30,6 @@ namespace velmora::cli {
 // --girf-histories, --girf-repetitions, --girf-csv.
 void bind_analysis_options(options::Bindings& bindings, AnalysisRequest& request);
 
-
 // The analysis settings of a front end on a terminal: the stages on
 // progress's line, stopping once *stop is set, failures recorded.
 AnalysisSettings analysis_settings(std::uint64_t seed, int threads, const std::atomic<bool>* stop,

@@ -19,9 +19,8 @@ void ensure_workdir(const std::filesystem::path& workdir) {
 
 void request_after_model(PipelineRequest& request, const InferenceChoices& inference,
                          const AnalysisRequest& analysis, const rolling::RollingRequest& rolling,
-                         std::uint64_t seed, int threads,
-                         const std::atomic<bool>* stop, StageProgress& stage_line,
-                         const Spread& spread) {
+                         std::uint64_t seed, int threads, const std::atomic<bool>* stop,
+                         StageProgress& stage_line, const Spread& spread) {
     request.inference = inference_options(inference, seed, threads, stop, &stage_line);
     request.diagnostics = inference.diagnostics;
     request.analysis = analysis;
