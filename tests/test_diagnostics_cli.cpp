@@ -296,6 +296,30 @@ TEST(TablesCli, DeterministicTermsComeFirstInEveryRegimeWithTheirErrors) {
     EXPECT_EQ(checked, 2 * 2 * 4);
 }
 
+// A regime below the largest order has no estimate at the lags beyond its
+// own: the table shows their zeros bare, as the JSON has them null.
+TEST(TablesCli, LagsBeyondARegimesOrderHaveNoErrorOrStars) {
+    TempDir dir;
+    const auto r = testing::run_cli("fit --course-file " + sample_csv() +
+                                        " --component 1 --lag 1 --regimes 2 --thresholds 0.2"
+                                        " --m 2 --orders 1,2 --criterion aic --tables t.csv",
+                                    dir);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto csv = testing::read_lines(dir / "t.csv");
+    std::size_t line = 0;
+    while (line < csv.size() && csv[line].rfind("DAX(t-2)", 0) != 0) {
+        ++line;
+    }
+    ASSERT_LT(line + 1, csv.size());
+    const auto cells = quoted_fields(csv[line]);
+    const auto errors = quoted_fields(csv[line + 1]);
+    ASSERT_EQ(cells.size(), 5u);
+    for (std::size_t e = 1; e < cells.size(); ++e) {
+        EXPECT_EQ(cells[e], "0.0000") << csv[line];
+        EXPECT_EQ(errors.at(e), "") << csv[line + 1];
+    }
+}
+
 TEST(TablesCli, NamesAreEscapedForLatexAndMarkdown) {
     TempDir dir;
     const auto rows = testing::split_lines(

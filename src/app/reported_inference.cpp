@@ -1,7 +1,6 @@
 #include "app/reported_inference.hpp"
 
 #include "app/replications.hpp"
-#include "output/run_summary.hpp"
 #include "support/format.hpp"
 
 namespace velmora {

@@ -72,9 +72,14 @@ std::vector<Term> lag_terms(const PaperTableInput& in, int r) {
             Term term = lagged(name_of(in, v), lag);
             for (int e = 1; e <= k; ++e) {
                 term.coefficients.push_back(model.coefficient(r, lag, e, v));
+                // A regime of a lower order has no estimate at the lags beyond
+                // it: its zero is shown without an error or stars.
                 const size_t i = static_cast<size_t>(((lag - 1) * k + v - 1) * k + e - 1);
-                term.standard_errors.push_back(regression ? regression->standard_errors[i] : NAN);
-                term.p_values.push_back(regression ? regression->p_values[i] : NAN);
+                const bool known = regression != nullptr &&
+                                   i < regression->standard_errors.size() &&
+                                   i < regression->p_values.size();
+                term.standard_errors.push_back(known ? regression->standard_errors[i] : NAN);
+                term.p_values.push_back(known ? regression->p_values[i] : NAN);
             }
             terms.push_back(std::move(term));
         }
