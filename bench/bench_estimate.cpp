@@ -87,8 +87,8 @@ std::unique_ptr<BenchProblem> make_problem(int n_oss, int n_comp, int m) {
     bp->problem.serie_matrix = &bp->serie;
     bp->problem.n_oss = n_oss;
     bp->problem.n_comp = n_comp;
-    bp->problem.m = m;
-    bp->problem.min_oss_reg = 50;
+    bp->problem.model.max_order = m;
+    bp->problem.model.min_obs_per_regime = 50;
     return bp;
 }
 

@@ -39,8 +39,8 @@ const SampleModel& sample_model() {
         problem.serie_matrix = &s.serie;
         problem.n_oss = 1000;
         problem.n_comp = 4;
-        problem.min_oss_reg = 50;
-        problem.m = 2;
+        problem.model.min_obs_per_regime = 50;
+        problem.model.max_order = 2;
         ModelStructure structure;
         structure.threshold_variables = 1;
         structure.one.which_serie = 3;

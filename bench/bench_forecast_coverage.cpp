@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
         problem.serie_matrix = &data;
         problem.n_oss = kFitRows;
         problem.n_comp = 2;
-        problem.min_oss_reg = 30;
-        problem.m = 1;
+        problem.model.min_obs_per_regime = 30;
+        problem.model.max_order = 1;
         // The true structure; the threshold is the observed value nearest 0.
         int position = 1;
         for (int t = 1; t < kFitRows; ++t) {

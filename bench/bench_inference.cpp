@@ -44,8 +44,8 @@ void timing() {
     problem.serie_matrix = &serie;
     problem.n_oss = n;
     problem.n_comp = k;
-    problem.min_oss_reg = 50;
-    problem.m = 2;
+    problem.model.min_obs_per_regime = 50;
+    problem.model.max_order = 2;
     // The best two-regime model of the sample: component 3 at lag 1.
     ModelStructure s;
     s.threshold_variables = 1;

@@ -305,7 +305,7 @@ ModelStructure structure_from_options(const FitCommandState& s, const SeriesInfo
 // --orders: one per regime, each 1..m; below m only with an information
 // criterion.
 std::array<int, 4> orders_from_options(const FitCommandState& s, int regimes) {
-    const int m = s.config.m;
+    const int m = s.config.model.max_order;
     if (static_cast<int>(s.orders.size()) != regimes) {
         refuse(strprintf("--orders: %d regime%s need%s %d order%s, got %zu", regimes,
                          regimes == 1 ? "" : "s", regimes == 1 ? "s" : "", regimes,
@@ -317,7 +317,7 @@ std::array<int, 4> orders_from_options(const FitCommandState& s, int regimes) {
         if (p < 1 || p > m) {
             refuse(strprintf("--orders: %d is not an order from 1 to --m (%d)", p, m));
         }
-        if (p != m && s.config.criterion == Criterion::classic) {
+        if (p != m && s.config.model.criterion == Criterion::classic) {
             refuse(
                 "--orders below --m need --criterion aic, bic or hq: the classic criterion "
                 "scores each order on rows of its own");
@@ -406,7 +406,7 @@ int execute(FitCommandState& state, const Spread& spread) {
     prepare_rolling(state.rolling, state.analysis, c.n_oss);
     const int rows_read = c.n_oss;
     c.n_oss -= state.analysis.holdout;
-    check_model(model_definition(c), c.n_oss, c.n_comp);
+    check_model(c.model, c.n_oss, c.n_comp);
     // Read once, the rows held out with the others: the course file may be
     // a pipe.
     const auto rows = std::make_shared<const SplitSeries>(

@@ -190,7 +190,7 @@ int stopped_by_signal(const RunCommandState& state, const RunResult& result,
 
 // The choices of the search that its configuration's check does not see.
 void check_search_choices(const RunCommandState& state) {
-    if (state.config.select_orders && state.config.criterion == Criterion::classic) {
+    if (state.config.select_orders && state.config.model.criterion == Criterion::classic) {
         throw ConfigError(
             "--select-order needs --criterion aic, bic or hq: the classic criterion scores each "
             "order on rows of its own, so orders cannot be compared by it");
@@ -233,7 +233,10 @@ int execute(RunCommandState& state, const Spread& spread) {
     config.n_oss -= state.analysis.holdout;
     // A refused configuration leaves the file system as it was: no working
     // directory is created and an earlier JSON summary is kept.
-    validate(config).enforce(CheckPoint::configuration);
+    // Validated once, here: the search enforces the same validation at its
+    // moments instead of checking the configuration again.
+    const Validation validation = validate(config);
+    validation.enforce(CheckPoint::configuration);
     check_search_choices(state);
     const CommandFiles files = command_files_of(state);
     ExtraOutputs outputs(command_files(config.course_file, state.workdir));
@@ -260,6 +263,7 @@ int execute(RunCommandState& state, const Spread& spread) {
     const std::atomic<bool>* stop = &interrupts.stop_requested();
     RunOptions& options = request.search;
     options = search_options(state, spread.executor, console, stop);
+    options.validated = validation;
     options.progress = [&progress_line](const RunProgress& progress) {
         return progress_line.update(progress);
     };

@@ -142,8 +142,8 @@ bool same_config(const RunConfig& a, const RunConfig& b) {
            a.scalemult == b.scalemult && a.beta == b.beta && a.sigma_trunc == b.sigma_trunc &&
            a.scaling_window == b.scaling_window && a.maxgen == b.maxgen && a.pcross == b.pcross &&
            a.pmutation == b.pmutation && a.popsize == b.popsize && a.n_oss == b.n_oss &&
-           a.n_comp == b.n_comp && a.min_oss_reg == b.min_oss_reg &&
-           a.course_file == b.course_file && a.m == b.m;
+           a.n_comp == b.n_comp && a.model.min_obs_per_regime == b.model.min_obs_per_regime &&
+           a.course_file == b.course_file && a.model.max_order == b.model.max_order;
 }
 
 bool operator==(const ParameterValues& a, const ParameterValues& b) {
@@ -175,10 +175,10 @@ ExchangeResult exchange_from_fields(const ParameterFields& fields) {
     x.integer(c::kPopsize, fields.popsize, config.popsize);
     x.integer(c::kNoss, fields.n_oss, config.n_oss);
     x.integer(c::kNcomp, fields.n_comp, config.n_comp);
-    x.integer(c::kMinOssReg, fields.min_oss_reg, config.min_oss_reg);
+    x.integer(c::kMinOssReg, fields.min_oss_reg, config.model.min_obs_per_regime);
     config.course_file = fields.course_file;
-    x.integer(c::kMaxOrder, fields.max_order, config.m);
-    x.check(c::kMaxOrder, options::max_order.bounds->allows(config.m),
+    x.integer(c::kMaxOrder, fields.max_order, config.model.max_order);
+    x.check(c::kMaxOrder, options::max_order.bounds->allows(config.model.max_order),
             options::dialog_range_message(options::max_order));
 
     if (x.failed()) {
@@ -210,9 +210,9 @@ ParameterFields fields_from_values(const ParameterValues& values) {
     fields.popsize = std::to_string(config.popsize);
     fields.n_oss = std::to_string(config.n_oss);
     fields.n_comp = std::to_string(config.n_comp);
-    fields.min_oss_reg = std::to_string(config.min_oss_reg);
+    fields.min_oss_reg = std::to_string(config.model.min_obs_per_regime);
     fields.course_file = config.course_file;
-    fields.max_order = std::to_string(config.m);
+    fields.max_order = std::to_string(config.model.max_order);
     return fields;
 }
 

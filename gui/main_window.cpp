@@ -526,11 +526,13 @@ void VelmoraDlg::start_run() {
     // is touched; the window stays as it was.
     const AnalysisChoices choices = analysis_choices();
     // The terms belong to the model the run fits: part of its configuration.
-    parameters_.config.include = static_cast<Include>(include_->currentData().toInt());
-    parameters_.config.criterion = static_cast<Criterion>(criterion_->currentData().toInt());
+    parameters_.config.model.include = static_cast<Include>(include_->currentData().toInt());
+    parameters_.config.model.criterion = static_cast<Criterion>(criterion_->currentData().toInt());
     parameters_.config.select_orders = select_order_->isChecked() && orders_selectable();
+    Validation validation;
     try {
-        validate(searched_config(parameters_.config, choices)).enforce(CheckPoint::configuration);
+        validation = validate(searched_config(parameters_.config, choices));
+        validation.enforce(CheckPoint::configuration);
     } catch (const ConfigError& e) {
         show_error(QString::fromStdString(e.what()));
         return;
@@ -567,10 +569,10 @@ void VelmoraDlg::start_run() {
                        .arg(QString::fromStdString(c.course_file))
                        .arg(c.n_oss)
                        .arg(c.n_comp)
-                       .arg(c.m)
+                       .arg(c.model.max_order)
                        .arg(QString::fromStdString(workdir.string())),
                    false);
-    if (!runner_.start_run(parameters_.config, threads_->value(), workdir)) {
+    if (!runner_.start_run(parameters_.config, threads_->value(), workdir, std::move(validation))) {
         set_running(false);
     }
 }

@@ -21,13 +21,13 @@ RunConfig searched_config(const RunConfig& config, const AnalysisChoices& choice
     validate_analysis(choices.request, config.n_oss, config.n_comp);
     RunConfig searched = config;
     searched.n_oss -= choices.request.holdout;
-    const int least = config.m + 2 * config.min_oss_reg;
+    const int least = config.model.max_order + 2 * config.model.min_obs_per_regime;
     if (choices.request.holdout > 0 && searched.n_oss < least) {
         throw ConfigError(strprintf(
             "Hold-out: %d of %d rows held out leaves %d to search; two regimes of at least %d "
             "observations (Min. Obs. Reg.) after %d lags need %d",
-            choices.request.holdout, config.n_oss, searched.n_oss, config.min_oss_reg, config.m,
-            least));
+            choices.request.holdout, config.n_oss, searched.n_oss, config.model.min_obs_per_regime,
+            config.model.max_order, least));
     }
     return searched;
 }

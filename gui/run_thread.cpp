@@ -60,11 +60,13 @@ void RunThread::release_reading() {
 }
 
 bool RunThread::start_run(const RunConfig& config, int threads,
-                          const std::filesystem::path& workdir) {
+                          const std::filesystem::path& workdir,
+                          std::optional<Validation> validated) {
     if (isRunning()) {
         return false;
     }
     config_ = config;
+    validated_ = std::move(validated);
     threads_ = threads;
     workdir_ = workdir;
     stop_ = false;
@@ -104,6 +106,7 @@ void RunThread::run() {
     options.console = &console_;
     options.stop = &stop_;
     options.seedings = &seedings_;
+    options.validated = validated_;
     options.progress = [this, &began](const RunProgress& progress) {
         if (!began.exchange(true)) {
             emit run_began();

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "app/run_config.hpp"
 #include "app/run_driver.hpp"
@@ -35,8 +36,10 @@ class RunThread : public QThread {
     ~RunThread() override;
 
     // Starts a run unless one is under way; returns whether it started. The
-    // run's files go to `workdir`.
-    bool start_run(const RunConfig& config, int threads, const std::filesystem::path& workdir);
+    // run's files go to `workdir`. The window's validation of the searched
+    // configuration, when given, is the run's: the search does not repeat it.
+    bool start_run(const RunConfig& config, int threads, const std::filesystem::path& workdir,
+                   std::optional<Validation> validated = std::nullopt);
 
     // Replications and refinement of the next run started.
     void set_search(int replications, bool refine) {
@@ -102,6 +105,7 @@ class RunThread : public QThread {
 
     // Written by start_run() only while no run is under way, read by run().
     RunConfig config_;
+    std::optional<Validation> validated_;
     int threads_ = 1;
     int replications_ = 1;
     bool refine_ = true;

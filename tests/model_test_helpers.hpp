@@ -222,8 +222,8 @@ struct ProblemFixture {
         problem.serie_matrix = &serie;
         problem.n_oss = n_oss;
         problem.n_comp = n_comp;
-        problem.m = m;
-        problem.min_oss_reg = min_oss_reg;
+        problem.model.max_order = m;
+        problem.model.min_obs_per_regime = min_oss_reg;
     }
     ProblemFixture(const ProblemFixture&) = delete;
     ProblemFixture& operator=(const ProblemFixture&) = delete;
@@ -331,7 +331,7 @@ inline double reference_passes(const ModelProblem& pb, const ReferenceRegimes& r
     const double_matrix& serie = *pb.serie_matrix;
     const int n = pb.n_oss;
     const int k = pb.n_comp;
-    const int m = pb.m;
+    const int m = pb.model.max_order;
     int_matrix indici(1, 4, 1, n);
     double_matrix residual2(1, n, 1, k);
     double regime_aic[5] = {0.0, 0.0, 0.0, 0.0, 0.0};
@@ -351,7 +351,7 @@ inline double reference_passes(const ModelProblem& pb, const ReferenceRegimes& r
                 }
             }
             const int nr = static_cast<int>(tt.size());
-            if (nr < pb.min_oss_reg || nr < q) {
+            if (nr < pb.model.min_obs_per_regime || nr < q) {
                 return 0.0;
             }
             dvector y(1, nr * k);

@@ -15,7 +15,7 @@ inline RunConfig small_search_config(int n_oss, int maxgen) {
     RunConfig c;
     c.course_file = sample_series();
     c.n_oss = n_oss;
-    c.min_oss_reg = n_oss / 10;
+    c.model.min_obs_per_regime = n_oss / 10;
     c.popsize = 12;
     c.maxgen = maxgen;
     c.pmutation = 0.05;

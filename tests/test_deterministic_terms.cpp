@@ -153,9 +153,9 @@ ModelProblem problem_of(const double_matrix& s, int n, int m, Include include) {
     p.serie_matrix = &s;
     p.n_oss = n;
     p.n_comp = 2;
-    p.m = m;
-    p.min_oss_reg = 20;
-    p.include = include;
+    p.model.max_order = m;
+    p.model.min_obs_per_regime = 20;
+    p.model.include = include;
     return p;
 }
 

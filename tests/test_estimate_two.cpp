@@ -126,7 +126,7 @@ TEST(EstimateTwo, QuadrantsMergeIntoRegimesByTypeOfModel) {
     const int lag1 = 1;
     const int lag2 = 3;
     int quadrant[5] = {};
-    for (int t = std::max({lag1, lag2, fx.problem.m}) + 1; t <= n; ++t) {
+    for (int t = std::max({lag1, lag2, fx.problem.model.max_order}) + 1; t <= n; ++t) {
         const double a = fx.serie[t - lag1][1];
         const double b = fx.serie[t - lag2][2];
         quadrant[a > 0.0 ? (b <= 0.0 ? 1 : 2) : (b <= 0.0 ? 3 : 4)] += 1;

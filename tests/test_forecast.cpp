@@ -123,8 +123,8 @@ inference::LinearVar linear_var(const double_matrix& s, int rows, int k, int p) 
     problem.serie_matrix = &s;
     problem.n_oss = rows;
     problem.n_comp = k;
-    problem.min_oss_reg = 2;
-    problem.m = p;
+    problem.model.min_obs_per_regime = 2;
+    problem.model.max_order = p;
     return inference::fit_linear_var(problem);
 }
 
@@ -266,8 +266,8 @@ TEST(ForecastModel, RegimesOfAStructureAreTheEstimatorsAtTheLargestOrder) {
     problem.serie_matrix = &s;
     problem.n_oss = 600;
     problem.n_comp = 2;
-    problem.min_oss_reg = 20;
-    problem.m = 2;
+    problem.model.min_obs_per_regime = 20;
+    problem.model.max_order = 2;
     std::vector<ModelStructure> structures(4);
     structures[0].one = {1, 2, {100, 0, 0}, 1};
     structures[1].one = {2, 3, {40, 300, 0}, 3};
@@ -315,7 +315,7 @@ TEST(ForecastModel, RegimesOfAStructureAreTheEstimatorsAtTheLargestOrder) {
         EXPECT_EQ(pooled, assigned);
     }
     // A structure the estimator refuses gives no model.
-    problem.min_oss_reg = 400;
+    problem.model.min_obs_per_regime = 400;
     EXPECT_FALSE(model_for_structure(problem, structures[0]).has_value());
 }
 

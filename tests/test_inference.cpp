@@ -187,8 +187,8 @@ TEST(ModelInference, RegimesAreTheEstimatorsRegressions) {
     problem.serie_matrix = &series;
     problem.n_oss = n;
     problem.n_comp = k;
-    problem.min_oss_reg = 30;
-    problem.m = 2;
+    problem.model.min_obs_per_regime = 30;
+    problem.model.max_order = 2;
     // Positions whose values lie at a quantile q of a component.
     auto position_at = [&](int c, double q) {
         std::vector<std::pair<double, int>> v;
@@ -294,8 +294,8 @@ TEST(LinearVar, CriterionIsTheEstimatorsFormulaForOneRegime) {
         problem.serie_matrix = &series;
         problem.n_oss = n;
         problem.n_comp = k;
-        problem.min_oss_reg = 10;
-        problem.m = m;
+        problem.model.min_obs_per_regime = 10;
+        problem.model.max_order = m;
         const inference::LinearVar var = inference::fit_linear_var(problem);
         ASSERT_EQ(var.criterion.status, EstimateStatus::estimated);
         EXPECT_NEAR(var.criterion.criterion, reference_linear_criterion(rows_of(series, n, k), m),

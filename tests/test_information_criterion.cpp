@@ -179,7 +179,7 @@ TEST(InformationCriterion, TheLinearBenchmarkUsesTheThresholdModelsRows) {
     ProblemFixture fx(random_series(n, k, 23), n, k, m, 20);
     const ModelStructure s = one_variable(1, 2, {quantile_position(fx.serie, n, 1, 0.5), 0, 0}, 4);
     for (const Criterion c : {Criterion::classic, Criterion::bic}) {
-        fx.problem.criterion = c;
+        fx.problem.model.criterion = c;
         const FittedModel model = estimate(fx.problem, s);
         ASSERT_TRUE(model.estimated());
         const inference::ModelInference inf =
@@ -229,7 +229,7 @@ TEST(InformationCriterion, EqualsAPlainLeastSquaresOnTheCommonRows) {
         for (int m : {1, 2, 4}) {
             ProblemFixture fx(random_series(n, k, 70 + k * 10 + m), n, k, m, 20);
             for (const Criterion c : {Criterion::aic, Criterion::bic, Criterion::hq}) {
-                fx.problem.criterion = c;
+                fx.problem.model.criterion = c;
                 EstimationWorkspace ws(fx.problem);
                 for (int lag : {1, 3, 6}) {
                     for (int regimes : {2, 3}) {
@@ -268,7 +268,7 @@ TEST(InformationCriterion, TheLinearVarIsScoredOnTheSameRows) {
     const int k = 3;
     for (int m : {1, 2}) {
         ProblemFixture fx(random_series(n, k, 5 + m), n, k, m, 20);
-        fx.problem.criterion = Criterion::bic;
+        fx.problem.model.criterion = Criterion::bic;
         const inference::LinearCriterion linear = inference::linear_var_criterion(fx.problem);
         ASSERT_EQ(linear.status, EstimateStatus::estimated);
         EXPECT_NEAR(linear.criterion, reference(fx.serie, n, k, m, 1, 1, {}, std::log(n - 6.0)),
@@ -289,7 +289,7 @@ TEST(InformationCriterion, ThresholdLagsAreNotRewardedForTheRowsTheyLeaveOut) {
     // A position whose value 0.3 puts the phases at or below it in regime 1.
     const std::array<int, 3> positions{5, 0, 0};
     auto score = [&](Criterion c, int lag) {
-        fx.problem.criterion = c;
+        fx.problem.model.criterion = c;
         EstimationWorkspace ws(fx.problem);
         return estimate_criterion(fx.problem, ws, one_variable(1, 2, positions, lag));
     };
@@ -313,7 +313,7 @@ TEST(InformationCriterion, TheReportKeepsTheClassicValue) {
         one_variable(1, 2, {quantile_position(fx.serie, 250, 1, 0.5), 0, 0}, 6);
     EstimationWorkspace ws(fx.problem);
     const FittedModel classic = estimate(fx.problem, ws, s);
-    fx.problem.criterion = Criterion::bic;
+    fx.problem.model.criterion = Criterion::bic;
     const FittedModel bic = estimate(fx.problem, ws, s);
     ASSERT_TRUE(classic.estimated() && bic.estimated());
     EXPECT_EQ(classic.criterion, classic.classic_criterion);
@@ -327,7 +327,7 @@ TEST(InformationCriterion, SweepsScreenTheChosenCriterion) {
     const int n = 300;
     ProblemFixture fx(random_series(n, 3, 17), n, 3, 2, 20);
     for (const Criterion c : {Criterion::classic, Criterion::bic, Criterion::hq}) {
-        fx.problem.criterion = c;
+        fx.problem.model.criterion = c;
         ThresholdSweeper sweeper(fx.problem);
         for (int lag : {1, 5}) {
             const ModelStructure s = one_variable(1, 3,

@@ -147,8 +147,8 @@ int position_near_zero(const double_matrix& x, int n) {
 }
 
 void use_bic(ProblemFixture& fx) {
-    fx.problem.include = Include::constant;
-    fx.problem.criterion = Criterion::bic;
+    fx.problem.model.include = Include::constant;
+    fx.problem.model.criterion = Criterion::bic;
 }
 
 TEST(LinearVar, IsAPlainLeastSquaresOnTheCommonRows) {
@@ -206,7 +206,7 @@ TEST(LinearVar, TheRefinementReportsItOnlyWhenItScoresBelowEveryThresholdModel) 
     // The classic criterion does not compare them on the same rows.
     ProblemFixture fx(simulate(n, 11, true), n, 2, 2, 30);
     use_bic(fx);
-    fx.problem.criterion = Criterion::classic;
+    fx.problem.model.criterion = Criterion::classic;
     const RefineResult classic = refine(fx.problem, split_at(position_near_zero(fx.serie, n)));
     EXPECT_FALSE(classic.linear_won());
     EXPECT_EQ(classic.linear_criterion, 0.0);
@@ -318,7 +318,7 @@ TEST(RegimeOrders, GivenOrdersAreEachRegimesOwnLeastSquares) {
     EXPECT_TRUE(json["standard_errors"][1][0][0][0].is_number());
 
     // Orders below m need an information criterion.
-    fx.problem.criterion = Criterion::classic;
+    fx.problem.model.criterion = Criterion::classic;
     EstimationWorkspace classic(fx.problem);
     EXPECT_THROW(estimate(fx.problem, classic, s), std::invalid_argument);
 }

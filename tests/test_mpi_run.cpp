@@ -55,7 +55,7 @@ TEST(TaskExecutor, ResultsComeBackByIndexAndAStopLeavesTheRestUnrun) {
 // those of the original, and its bytes written again are the same.
 TEST(TaskExecutor, AFittedModelCrossesAsBytesWhole) {
     testing::ProblemFixture fx(testing::random_series(240, 3, 11), 240, 3, 2, 10);
-    fx.problem.include = Include::both;
+    fx.problem.model.include = Include::both;
     EstimationWorkspace ws(fx.problem);
     TwoThresholdStructure s;
     s.which_serie1 = 1;

@@ -100,7 +100,7 @@ TEST(ProblemValidation, RefusesSizesTheEstimatorsCannotHandle) {
     EXPECT_TRUE(fault(1000, 4, 5, 50));
     EXPECT_TRUE(fault(1000, 4, 2, 1));
     testing::ProblemFixture fx(testing::random_series(40, 2, 1), 50, 2, 2, 5);
-    EXPECT_THROW(validate_problem(fx.problem), ConfigError);  // series shorter than n_oss
+    EXPECT_THROW(check_series(fx.problem), ConfigError);  // series shorter than n_oss
 }
 
 class StructureKeyTest : public ::testing::Test {

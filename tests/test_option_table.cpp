@@ -232,8 +232,8 @@ TEST(OptionTable, TheEchoShowsEachKindOfField) {
     config.scaling_window = 7.9;  // the run reads 7
     config.crossover_choice = 2;
     config.scaling_method = 99;  // no such row: no name
-    config.include = Include::trend;
-    config.criterion = Criterion::hq;
+    config.model.include = Include::trend;
+    config.model.criterion = Criterion::hq;
     options::Bindings bound;
     bind_search_options(bound, config);
     bind_problem_options(bound, config);

@@ -65,8 +65,8 @@ TEST(PrepareRun, DefaultsWriteTheFifteenHeaderLinesAndReadTheSeries) {
     EXPECT_FALSE(run.input_file.is_open());
     EXPECT_EQ(run.n_oss, 1000);
     EXPECT_EQ(run.n_comp, 4);
-    EXPECT_EQ(run.min_oss_reg, 50);
-    EXPECT_EQ(run.m, 2);
+    EXPECT_EQ(run.model.min_obs_per_regime, 50);
+    EXPECT_EQ(run.model.max_order, 2);
     EXPECT_EQ(run.serie_matrix.row_hi(), 1000);
     EXPECT_EQ(run.serie_matrix.col_hi(), 4);
     EXPECT_DOUBLE_EQ(run.serie_matrix[1][1], -0.932655);

@@ -36,8 +36,8 @@ ModelProblem problem_of(const double_matrix& s, int n, int k, int m, int min_oss
     p.serie_matrix = &s;
     p.n_oss = n;
     p.n_comp = k;
-    p.m = m;
-    p.min_oss_reg = min_oss;
+    p.model.max_order = m;
+    p.model.min_obs_per_regime = min_oss;
     return p;
 }
 

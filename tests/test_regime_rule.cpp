@@ -23,7 +23,7 @@ int disagreements(const ModelProblem& problem, const FittedModel& model) {
     const double_matrix& y = *problem.serie_matrix;
     int placed = 0;
     int wrong = 0;
-    for (int t = problem.m + 1; t <= problem.n_oss; ++t) {
+    for (int t = problem.model.max_order + 1; t <= problem.n_oss; ++t) {
         const int estimated = model.regime_of_time[static_cast<std::size_t>(t - 1)];
         if (estimated == 0 || t <= rule.max_lag()) {
             continue;

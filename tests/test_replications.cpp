@@ -142,8 +142,8 @@ TEST(Replications, RefinementLeavesTheSearchFilesAloneAndIsNeverWorse) {
         problem.serie_matrix = &series;
         problem.n_oss = c.n_oss;
         problem.n_comp = c.n_comp;
-        problem.m = c.m;
-        problem.min_oss_reg = c.min_oss_reg;
+        problem.model.max_order = c.model.max_order;
+        problem.model.min_obs_per_regime = c.model.min_obs_per_regime;
         EstimationWorkspace ws(problem);
         EXPECT_EQ(estimate_criterion(problem, ws, f.model.structure).criterion, f.model.criterion);
         const char* kind = f.model.structure.threshold_variables == 1 ? "Univariate" : "Bivariate";
@@ -214,8 +214,8 @@ TEST(Replications, DefaultSearchRecoversASimulatedThreshold) {
         c.course_file = (dir.path() / "series.txt").string();
         c.n_oss = 600;
         c.n_comp = 3;
-        c.m = 1;
-        c.min_oss_reg = 150;
+        c.model.max_order = 1;
+        c.model.min_obs_per_regime = 150;
         RecordingConsole console;
         RunOptions o;
         o.workdir = dir.path();

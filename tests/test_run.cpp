@@ -329,8 +329,8 @@ TEST(RunSearch, FindsTheThresholdComponentAndLagOfASimulatedSeries) {
     c.course_file = simulate_threshold_var(dir, 600).string();
     c.n_oss = 600;
     c.n_comp = 2;
-    c.m = 1;
-    c.min_oss_reg = 50;
+    c.model.max_order = 1;
+    c.model.min_obs_per_regime = 50;
     c.popsize = 40;
     c.maxgen = 40;
     c.pmutation = 0.05;

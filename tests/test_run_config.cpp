@@ -28,14 +28,14 @@ TEST(RunConfigValidation, DefaultsAndBoundaryValuesAreAccepted) {
     EXPECT_EQ(problem(c), "");
     c.n_comp = 2;
     c.n_oss = 30;
-    c.m = 1;
-    c.min_oss_reg = 2;
+    c.model.max_order = 1;
+    c.model.min_obs_per_regime = 2;
     c.maxgen = 0;
     c.pcross = 0.0;
     c.pmutation = 1.0;
     EXPECT_EQ(problem(c), "");
     c.n_oss = max_n_oss;
-    c.m = 4;
+    c.model.max_order = 4;
     c.pcross = 1.0;
     c.pmutation = 0.0;
     EXPECT_EQ(problem(c), "");
@@ -56,9 +56,11 @@ TEST(RunConfigValidation, EachBoundNamesTheFieldAndValue) {
         {[](RunConfig& c) { c.n_oss = 29; }, "Number of observations must be >= 30 (n_oss = 29)"},
         {[](RunConfig& c) { c.n_oss = 131073; },
          "Number of observations must be <= 131072 (n_oss = 131073)"},
-        {[](RunConfig& c) { c.m = 0; }, "Max order VAR must be between 1 and 4 (m = 0)"},
-        {[](RunConfig& c) { c.m = 5; }, "Max order VAR must be between 1 and 4 (m = 5)"},
-        {[](RunConfig& c) { c.min_oss_reg = 1; },
+        {[](RunConfig& c) { c.model.max_order = 0; },
+         "Max order VAR must be between 1 and 4 (m = 0)"},
+        {[](RunConfig& c) { c.model.max_order = 5; },
+         "Max order VAR must be between 1 and 4 (m = 5)"},
+        {[](RunConfig& c) { c.model.min_obs_per_regime = 1; },
          "Minimum observations per regime must be >= 2 (min_oss_reg = 1)"},
         {[](RunConfig& c) { c.maxgen = -1; }, "Number of generations must be >= 0 (maxgen = -1)"},
         {[](RunConfig& c) { c.pcross = 1.5; },
@@ -244,10 +246,9 @@ TEST(RunConfigValidation, RunAndFitRefuseTheSameSizes) {
                     RunConfig c;
                     c.n_comp = n_comp;
                     c.n_oss = n_oss;
-                    c.m = m;
-                    c.min_oss_reg = min_oss_reg;
-                    const bool fit_refuses =
-                        validate(model_definition(c), n_oss, n_comp).has_value();
+                    c.model.max_order = m;
+                    c.model.min_obs_per_regime = min_oss_reg;
+                    const bool fit_refuses = validate(c.model, n_oss, n_comp).has_value();
                     EXPECT_EQ(problem(c).empty(), !fit_refuses)
                         << n_comp << " " << n_oss << " " << m << " " << min_oss_reg;
                 }

@@ -260,8 +260,8 @@ TEST(FastSearch, WholeRunIsIdenticalForAnyThreadCountWithAndWithoutCache) {
     config.course_file = std::string(VELMORA_SOURCE_DIR) + "/data/eustockmarkets_returns.txt";
     config.n_oss = 400;
     config.n_comp = 4;
-    config.m = 2;
-    config.min_oss_reg = 30;
+    config.model.max_order = 2;
+    config.model.min_obs_per_regime = 30;
     config.popsize = 20;
     config.maxgen = 6;
     config.pmutation = 0.05;

@@ -69,9 +69,9 @@ TEST(ThresholdColumns, ExternalColumnIsReadBesideTheComponentsAndFoundByTheRefin
     problem.serie_matrix = &series.serie;
     problem.n_oss = series.n_oss();
     problem.n_comp = series.n_comp();
-    problem.m = 1;
-    problem.min_oss_reg = 60;
-    problem.criterion = Criterion::bic;
+    problem.model.max_order = 1;
+    problem.model.min_obs_per_regime = 60;
+    problem.model.criterion = Criterion::bic;
     problem.threshold_components = series.info.threshold_components;
     problem.external_columns = series.info.external_columns;
     // The codes of the search stand for the listed columns.

@@ -24,8 +24,8 @@ ModelProblem make_problem(const double_matrix& s, const Case& c) {
     p.serie_matrix = &s;
     p.n_oss = c.n;
     p.n_comp = c.k;
-    p.m = c.m;
-    p.min_oss_reg = c.min_oss;
+    p.model.max_order = c.m;
+    p.model.min_obs_per_regime = c.min_oss;
     return p;
 }
 
@@ -163,7 +163,7 @@ TEST(ThresholdSweep, OffersOnlySplitsWithEnoughObservationsPerRegime) {
     }
     // min_oss_reg above half the series leaves no two-regime split.
     ModelProblem strict = problem;
-    strict.min_oss_reg = 80;
+    strict.model.min_obs_per_regime = 80;
     ThresholdSweeper none(strict);
     EXPECT_TRUE(none.sweep(one(1, 1, {50}), 0, 5).empty());
     const ThresholdFit fit = none.fit_thresholds(one(1, 1, {50}));

@@ -217,8 +217,8 @@ class ChartsTest : public QObject {
         problem.serie_matrix = &loaded.serie;
         problem.n_oss = loaded.n_oss();
         problem.n_comp = 3;
-        problem.min_oss_reg = 10;
-        problem.m = 1;
+        problem.model.min_obs_per_regime = 10;
+        problem.model.max_order = 1;
         OneThresholdStructure one;
         one.which_serie = 1;
         one.threshold_lag = 1;

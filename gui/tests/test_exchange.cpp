@@ -103,9 +103,9 @@ class ExchangeTest : public QObject {
         v.config.popsize = 51;
         v.config.n_oss = 60;
         v.config.n_comp = 2;
-        v.config.min_oss_reg = 5;
+        v.config.model.min_obs_per_regime = 5;
         v.config.course_file = "serie 2.txt";
-        v.config.m = 4;
+        v.config.model.max_order = 4;
         v.crowding = 9;
         v.incest_reduction = -2;
 

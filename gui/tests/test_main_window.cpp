@@ -187,7 +187,7 @@ class MainWindowTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
         {
             std::lock_guard lock(script_->mutex);
-            QCOMPARE(script_->config.criterion, Criterion::bic);
+            QCOMPARE(script_->config.model.criterion, Criterion::bic);
             QVERIFY(script_->config.select_orders);
         }
         // Back to the classic criterion, the box still checked counts for
@@ -198,7 +198,7 @@ class MainWindowTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);
         {
             std::lock_guard lock(script_->mutex);
-            QCOMPARE(script_->config.criterion, Criterion::classic);
+            QCOMPARE(script_->config.model.criterion, Criterion::classic);
             QVERIFY(!script_->config.select_orders);
         }
     }

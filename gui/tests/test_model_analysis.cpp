@@ -332,8 +332,8 @@ class ModelAnalysisTest : public QObject {
         problem.serie_matrix = &rows;
         problem.n_oss = kFitRows;
         problem.n_comp = 2;
-        problem.min_oss_reg = 2;
-        problem.m = model.p;
+        problem.model.min_obs_per_regime = 2;
+        problem.model.max_order = model.p;
         const inference::LinearVar linear = inference::fit_linear_var(problem);
         HoldoutOptions ho;
         ho.horizon = 5;
@@ -496,7 +496,7 @@ class ModelAnalysisTest : public QObject {
         QVERIFY(!terms->isEnabled());
         {
             std::lock_guard lock(script->mutex);
-            QCOMPARE(script->config.include, Include::both);
+            QCOMPARE(script->config.model.include, Include::both);
         }
         QTest::mouseClick(button(w, "stopButton"), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(button(w, "okButton")->isEnabled(), kRunTimeoutMs);

@@ -103,7 +103,7 @@ class OptionRowsTest : public QObject {
              {options::low_int(options::max_order), options::high_int(options::max_order)}) {
             const ExchangeResult accepted = exchange_with(m);
             QVERIFY(std::holds_alternative<ParameterValues>(accepted));
-            QCOMPARE(std::get<ParameterValues>(accepted).config.m, m);
+            QCOMPARE(std::get<ParameterValues>(accepted).config.model.max_order, m);
         }
         for (const double m : {bounds.low - 1, bounds.high + 1}) {
             const ExchangeResult refused = exchange_with(static_cast<int>(m));

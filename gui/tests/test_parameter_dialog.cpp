@@ -40,7 +40,7 @@ ParameterValues chosen_values() {
     v.config.scaling_window = 5.0;
     v.config.popsize = 20;
     v.config.course_file = "cambi.txt";
-    v.config.m = 3;
+    v.config.model.max_order = 3;
     v.crowding = 1;
     return v;
 }
@@ -183,7 +183,7 @@ class ParameterDialogTest : public QObject {
         QCOMPARE(dialog.values().config.pcross, 0.8);
         QCOMPARE(dialog.values().config.popsize, 30);
         QCOMPARE(dialog.values().config.n_oss, 900);
-        QCOMPARE(dialog.values().config.m, 4);
+        QCOMPARE(dialog.values().config.model.max_order, 4);
     }
 
     void max_order_var_five_is_refused() {
@@ -199,7 +199,7 @@ class ParameterDialogTest : public QObject {
         QCOMPARE(dialog.focusWidget(), dialog.control(control::kMaxOrder));
         // Nothing is copied, not even the fields that did convert.
         QCOMPARE(dialog.values().config.popsize, 50);
-        QCOMPARE(dialog.values().config.m, 2);
+        QCOMPARE(dialog.values().config.model.max_order, 2);
         dialog.reject();
     }
 

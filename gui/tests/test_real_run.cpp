@@ -37,7 +37,7 @@ constexpr SwitchingDynamics kDynamics{12345, 0.6, 0.5, -0.4, 0.3};
 ParameterValues small_run() {
     ParameterValues p = short_search(3, kObservations);
     p.config.popsize = 4;
-    p.config.min_oss_reg = 5;
+    p.config.model.min_obs_per_regime = 5;
     return p;
 }
 

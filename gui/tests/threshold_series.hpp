@@ -104,8 +104,8 @@ inline ParameterValues short_search(int maxgen, int n_oss,
     p.config.maxgen = maxgen;
     p.config.n_oss = n_oss;
     p.config.n_comp = 2;
-    p.config.min_oss_reg = 15;
-    p.config.m = 1;
+    p.config.model.min_obs_per_regime = 15;
+    p.config.model.max_order = 1;
     p.config.course_file = course_file;
     return p;
 }

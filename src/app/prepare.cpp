@@ -22,9 +22,7 @@ PreparedRun prepare_run(const RunConfig& config, const std::filesystem::path& wo
     run.workdir = workdir;
     run.n_oss = config.n_oss;
     run.n_comp = config.n_comp;
-    run.min_oss_reg = config.min_oss_reg;
-    run.m = config.m;
-    run.include = config.include;
+    run.model = config.model;
 
     // Before the run log is begun: it may be the series itself.
     refuse_course_file_among_own_files(config.course_file, workdir);

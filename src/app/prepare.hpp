@@ -24,9 +24,7 @@ struct PreparedRun {
     SeriesInfo series_info;      // names, labels and rows read of the series
     int n_oss = 0;
     int n_comp = 0;
-    int min_oss_reg = 0;
-    int m = 0;
-    Include include = Include::none;
+    ModelDefinition model;
     TextFile output_file;  // "Output.txt", open for writing
     TextFile input_file;   // "inputonepop2.txt", open for reading when it exists
     std::filesystem::path workdir;

@@ -604,23 +604,15 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
                                   "--n-oss",
                                   std::to_string(config.n_oss),
                                   "--n-comp",
-                                  std::to_string(config.n_comp),
-                                  "--m",
-                                  std::to_string(config.m),
-                                  "--min-oss-reg",
-                                  std::to_string(config.min_oss_reg)};
+                                  std::to_string(config.n_comp)};
+    const std::vector<std::string> model = model_arguments(config.model);
+    a.insert(a.end(), model.begin(), model.end());
     if (!config.columns.empty()) {
         std::string columns;
         for (const std::string& c : config.columns) {
             columns += (columns.empty() ? "" : ",") + c;
         }
         a.insert(a.begin() + 3, {"--columns", columns});
-    }
-    if (config.include != Include::none) {
-        a.insert(a.end(), {"--include", include_name(config.include)});
-    }
-    if (config.criterion != Criterion::classic) {
-        a.insert(a.end(), {"--criterion", criterion_name(config.criterion)});
     }
     const bool listed = !config.threshold_columns.empty() && series != nullptr;
     if (listed) {
@@ -637,8 +629,9 @@ std::vector<std::string> fit_arguments(const RunConfig& config, const ModelStruc
     std::string orders;
     for (int r = 0; r < regimes; ++r) {
         const int p = s.orders[static_cast<std::size_t>(r)];
-        const int order = p >= 1 && p <= config.m ? p : config.m;
-        mixed = mixed || order != config.m;
+        const int m = config.model.max_order;
+        const int order = p >= 1 && p <= m ? p : m;
+        mixed = mixed || order != m;
         orders += (r == 0 ? "" : ",") + std::to_string(order);
     }
     if (is_linear(s)) {

@@ -10,10 +10,7 @@ ModelProblem problem_of(const RunConfig& config, const double_matrix& serie) {
     problem.serie_matrix = &serie;
     problem.n_oss = config.n_oss;
     problem.n_comp = config.n_comp;
-    problem.min_oss_reg = config.min_oss_reg;
-    problem.m = config.m;
-    problem.include = config.include;
-    problem.criterion = config.criterion;
+    problem.model = config.model;
     return problem;
 }
 

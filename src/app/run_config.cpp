@@ -15,15 +15,6 @@ int effective_popsize(int entered) {
     return popsize < 2 ? 2 : popsize;
 }
 
-ModelDefinition model_definition(const RunConfig& config) {
-    ModelDefinition model;
-    model.max_order = config.m;
-    model.include = config.include;
-    model.min_obs_per_regime = config.min_oss_reg;
-    model.criterion = config.criterion;
-    return model;
-}
-
 void bind_search_options(options::Bindings& b, RunConfig& c) {
     b.bind(options::selection, c.selection_choice, selection_choice_names);
     b.bind(options::tourneysize, c.tourneysize);
@@ -45,11 +36,7 @@ void bind_problem_options(options::Bindings& b, RunConfig& c) {
     b.bind(options::threshold_columns, c.threshold_columns);
     b.bind(options::n_obs, c.n_oss);
     b.bind(options::n_comp, c.n_comp);
-    b.bind(options::min_obs_per_regime, c.min_oss_reg);
-    b.bind(options::max_order, c.m);
-    b.bind(options::include, c.include, kIncludeChoices, include_name, include_choices_text());
-    b.bind(options::criterion, c.criterion, kCriterionChoices, criterion_name,
-           criterion_choices_text());
+    bind_model_options(b, c.model);
 }
 
 RunMethods methods_of(const RunConfig& config) {

@@ -31,22 +31,18 @@ struct RunConfig {
     int popsize = options::popsize.default_int();
     int n_oss = options::n_obs.default_int();
     int n_comp = options::n_comp.default_int();
-    int min_oss_reg = options::min_obs_per_regime.default_int();
     std::string course_file = std::string(options::course_file.default_text);
-    int m = options::max_order.default_int();
-    // Deterministic terms of every regime's equations.
-    Include include = Include::none;
-    // What the search minimises and the reports' JSON and summary give.
-    Criterion criterion = Criterion::classic;
-    // The refinement chooses each regime's order 1..m by the criterion (an
-    // information criterion only).
-    bool select_orders = false;
+    // The model searched or fitted.
+    ModelDefinition model;
     // Components picked from the course file, in this order: header names or
     // 1-based column numbers. Empty: every column of numbers.
     std::vector<std::string> columns;
     // Columns that may serve as threshold variables, modelled or not: names
     // or 1-based column numbers. Empty: components 1 and 2 in the search.
     std::vector<std::string> threshold_columns;
+    // The refinement chooses each regime's order 1..m by the criterion (an
+    // information criterion only).
+    bool select_orders = false;
 };
 
 // Names of the choices for the command line and the JSON summary, in the
@@ -66,9 +62,6 @@ constexpr int max_popsize = 1000000;
 // config's fields, in the order the help lists them.
 void bind_search_options(options::Bindings& bindings, RunConfig& config);
 void bind_problem_options(options::Bindings& bindings, RunConfig& config);
-
-// The model that config defines.
-ModelDefinition model_definition(const RunConfig& config);
 
 // The population size the engine will use for an entered one: odd sizes are
 // raised by one, sizes below 2 become 2.

@@ -65,7 +65,8 @@ void close_run_log(PreparedRun& run, const std::filesystem::path& workdir, RunRe
 }  // namespace
 
 RunResult run_search(const RunConfig& config, const RunOptions& options) {
-    const Validation validation = validate(config, options);
+    const Validation validation =
+        options.validated ? validate(options, *options.validated) : validate(config, options);
     validation.enforce(CheckPoint::configuration);
     const auto start = std::chrono::steady_clock::now();
     StdConsole std_console;
@@ -78,11 +79,8 @@ RunResult run_search(const RunConfig& config, const RunOptions& options) {
     problem.serie_matrix = &run.serie_matrix;
     problem.n_oss = run.n_oss;
     problem.n_comp = run.n_comp;
-    problem.min_oss_reg = run.min_oss_reg;
-    problem.m = run.m;
-    problem.include = run.include;
+    problem.model = run.model;
     problem.trend_origin = options.trend_origin;
-    problem.criterion = config.criterion;
     problem.threshold_components = run.series_info.threshold_components;
     problem.external_columns = run.series_info.external_columns;
     problem.result_dir = options.workdir;

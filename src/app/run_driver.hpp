@@ -17,6 +17,7 @@
 
 #include "app/run_config.hpp"
 #include "app/threshold_app.hpp"
+#include "app/validate.hpp"
 #include "data/series.hpp"
 #include "search/refine.hpp"
 #include "support/console.hpp"
@@ -73,6 +74,11 @@ struct RunOptions {
     bool refine = true;
     // Told of each neighbourhood the refinement examines; may be empty.
     std::function<void(const RefineProgress&)> refine_progress;
+    // The configuration's validation, made once where the run began, before
+    // anything was touched: the search enforces its problems at their moments
+    // and trusts the configuration instead of checking it again. Empty: the
+    // search validates the configuration itself.
+    std::optional<Validation> validated;
     // A series already read (its sizes must be the config's); when null the
     // run reads config.course_file.
     const LoadedSeries* series = nullptr;

@@ -40,34 +40,38 @@ void check_options(const RunOptions& options, Checks& checks) {
     }
 }
 
-// The definition's faults in the words a run has always used for them.
+// The definition's faults in the words a run has always used for them, each
+// naming its field as the JSON summary does.
 void check_sizes(const RunConfig& c, Checks& checks) {
-    const std::optional<ModelFault> fault =
-        validate(model_definition(c), c.n_oss, c.n_comp, max_n_oss);
+    const std::optional<ModelFault> fault = validate(c.model, c.n_oss, c.n_comp, max_n_oss);
     if (!fault) {
         return;
     }
+    const char* field = term_row(fault->term).json_key.data();
     switch (fault->term) {
         case ModelTerm::components:
-            checks.refuse(strprintf("Number of components must be >= %d (n_comp = %d)",
-                                    kMinComponents, c.n_comp));
+            checks.refuse(strprintf("Number of components must be >= %d (%s = %d)", kMinComponents,
+                                    field, fault->value));
             return;
         case ModelTerm::few_observations:
-            checks.refuse(strprintf("Number of observations must be >= %d (n_oss = %d)",
-                                    kMinObservations, c.n_oss));
+            checks.refuse(strprintf("Number of observations must be >= %d (%s = %d)",
+                                    kMinObservations, field, fault->value));
             return;
         case ModelTerm::many_observations:
-            checks.refuse(
-                strprintf("Number of observations must be <= %d (n_oss = %d)", max_n_oss, c.n_oss));
+            checks.refuse(strprintf("Number of observations must be <= %d (%s = %d)", max_n_oss,
+                                    field, fault->value));
             return;
         case ModelTerm::order:
-            checks.refuse(
-                strprintf("Max order VAR must be between 1 and %d (m = %d)", kMaxOrder, c.m));
+            checks.refuse(strprintf("Max order VAR must be between 1 and %d (%s = %d)", kMaxOrder,
+                                    field, fault->value));
             return;
         case ModelTerm::regime_size:
-            checks.refuse(
-                strprintf("Minimum observations per regime must be >= %d (min_oss_reg = %d)",
-                          kMinRegimeObservations, c.min_oss_reg));
+            checks.refuse(strprintf("Minimum observations per regime must be >= %d (%s = %d)",
+                                    kMinRegimeObservations, field, fault->value));
+            return;
+        default:
+            // A term added to the definition since: its own message.
+            checks.refuse(fault->message);
             return;
     }
 }
@@ -225,13 +229,16 @@ Validation validate(const RunConfig& config) {
     return v;
 }
 
-Validation validate(const RunConfig& config, const RunOptions& options) {
+Validation validate(const RunOptions& options, const Validation& of_config) {
     Validation v;
     Checks checks(v);
     check_options(options, checks);
-    const Validation of_config = validate(config);
     v.problems.insert(v.problems.end(), of_config.problems.begin(), of_config.problems.end());
     return v;
+}
+
+Validation validate(const RunConfig& config, const RunOptions& options) {
+    return validate(options, validate(config));
 }
 
 }  // namespace velmora

@@ -53,5 +53,8 @@ Validation validate(const RunConfig& config);
 // The same, after the run's own options (seed 0..999, threads 1..kMaxThreads,
 // replications 1..1000), which come first.
 Validation validate(const RunConfig& config, const RunOptions& options);
+// The run's own options, then the configuration's problems as validated
+// already: a run takes its front end's validation instead of repeating it.
+Validation validate(const RunOptions& options, const Validation& of_config);
 
 }  // namespace velmora

@@ -53,9 +53,7 @@ inference::LinearVar linear_benchmark(const double_matrix& series, int n, int k,
     problem.serie_matrix = &series;
     problem.n_oss = n;
     problem.n_comp = k;
-    problem.min_oss_reg = 2;
-    problem.m = order;
-    problem.include = include;
+    problem.model = {.max_order = order, .include = include};
     problem.trend_origin = trend_origin;
     return inference::fit_linear_var(problem);
 }

@@ -24,17 +24,18 @@ LinearCriterion linear_var_criterion(const ModelProblem& problem, int first_time
 }
 
 LinearVar fit_linear_var(const ModelProblem& problem) {
-    validate_problem(problem);
+    check_series(problem);
     LinearVar out;
-    out.order = problem.m;
+    out.order = problem.model.max_order;
     out.k = problem.n_comp;
     out.n_oss = problem.n_oss;
     out.criterion = linear_var_criterion(problem);
     const SeriesRows rows =
         SeriesRows::from_matrix(*problem.serie_matrix, problem.n_oss, problem.n_comp);
-    std::vector<int> times(static_cast<std::size_t>(problem.n_oss - problem.m));
-    std::iota(times.begin(), times.end(), problem.m + 1);
-    out.regression = regress_regime(rows, times, problem.m, problem.include, problem.trend_origin);
+    std::vector<int> times(static_cast<std::size_t>(problem.n_oss - problem.model.max_order));
+    std::iota(times.begin(), times.end(), problem.model.max_order + 1);
+    out.regression = regress_regime(rows, times, problem.model.max_order, problem.model.include,
+                                    problem.trend_origin);
     return out;
 }
 

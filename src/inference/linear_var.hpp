@@ -40,7 +40,7 @@ struct LinearVar {
 // criteria compare exactly.
 LinearCriterion linear_var_criterion(const ModelProblem& problem, int first_time = 1);
 
-// The whole linear VAR of order problem.m on rows 1..problem.n_oss.
+// The whole linear VAR of order problem.model.max_order on rows 1..problem.n_oss.
 LinearVar fit_linear_var(const ModelProblem& problem);
 
 // Iterated forecasts without shocks: from origin (the last time known, rows

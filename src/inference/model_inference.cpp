@@ -48,8 +48,8 @@ TestOptions bootstrap_options(const ModelProblem& problem, const InferenceOption
     test.seed = options.seed;
     test.threads = options.threads;
     test.executor = options.executor;
-    test.min_oss_reg = problem.min_oss_reg;
-    test.include = problem.include;
+    test.min_oss_reg = problem.model.min_obs_per_regime;
+    test.include = problem.model.include;
     test.trend_origin = problem.trend_origin;
     test.stop = options.stop;
     test.progress = options.progress;
@@ -63,7 +63,7 @@ RegimeTestOptions regime_test_options(const ModelProblem& problem, const Inferen
     RegimeTestOptions test =
         bootstrap_options<RegimeTestOptions>(problem, options, options.regime_replicates);
     test.level = options.test_level;
-    test.regime_order = regime_order < problem.m ? regime_order : 0;
+    test.regime_order = regime_order < problem.model.max_order ? regime_order : 0;
     return test;
 }
 
@@ -73,10 +73,10 @@ RegimeTestOptions regime_test_options(const ModelProblem& problem, const Inferen
 ModelInference infer_linear(const ModelProblem& problem, const FittedModel& fit,
                             const InferenceOptions& options) {
     ModelInference out;
-    out.order = problem.m;
+    out.order = problem.model.max_order;
     out.k = problem.n_comp;
     out.threshold_variables = 0;
-    out.include = problem.include;
+    out.include = problem.model.include;
     out.criterion = fit.criterion;
     out.thresholds = fit.thresholds;
     out.model_regimes = 1;
@@ -98,7 +98,7 @@ ModelInference infer_linear(const ModelProblem& problem, const FittedModel& fit,
         if (options.linear_test_component > 0 && options.linear_test_lag > 0) {
             out.regime_tests =
                 test_regimes(rows, options.linear_test_component, options.linear_test_lag,
-                             problem.m, regime_test_options(problem, options, fit.order(1)));
+                             problem.model.max_order, regime_test_options(problem, options, fit.order(1)));
         } else {
             out.skipped.push_back(
                 "No tests of the number of regimes: the linear VAR has no threshold variable to "
@@ -114,7 +114,7 @@ ModelInference infer_linear(const ModelProblem& problem, const FittedModel& fit,
 ModelInference infer(const ModelProblem& problem, const ModelStructure& structure,
                      const std::array<double, 3>& thresholds, double criterion,
                      const InferenceOptions& options, const FittedModel* fit) {
-    validate_problem(problem);
+    check_series(problem);
     if (is_linear(structure)) {
         if (fit != nullptr) {
             return infer_linear(problem, *fit, options);
@@ -122,10 +122,10 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
         return infer_linear(problem, estimate(problem, structure), options);
     }
     ModelInference out;
-    out.order = problem.m;
+    out.order = problem.model.max_order;
     out.k = problem.n_comp;
     out.threshold_variables = structure.threshold_variables;
-    out.include = problem.include;
+    out.include = problem.model.include;
     out.criterion = criterion;
     out.thresholds = thresholds;
     // Each regime at its order in the model: the fitted model's when there
@@ -141,15 +141,15 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
     const SeriesRows rows =
         SeriesRows::from_matrix(*problem.serie_matrix, problem.n_oss, problem.n_comp);
     const ThresholdData data =
-        prepare_threshold_data(rows, rule, problem.m, problem.include, problem.trend_origin);
+        prepare_threshold_data(rows, rule, problem.model.max_order, problem.model.include, problem.trend_origin);
     {
-        const int first = std::max({longest_lag + 1, problem.m + 1, problem.first_row()});
+        const int first = std::max({longest_lag + 1, problem.model.max_order + 1, problem.first_row()});
         std::vector<int> times;
         for (int t = first; t <= problem.n_oss; ++t) {
             times.push_back(t);
         }
         out.linear_model =
-            regress_regime(rows, times, problem.m, problem.include, problem.trend_origin);
+            regress_regime(rows, times, problem.model.max_order, problem.model.include, problem.trend_origin);
     }
     add_means(rows, out);
 
@@ -166,26 +166,26 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
             }
         }
         for (int r = 1; r <= rule.n_regime; ++r) {
-            out.regimes.push_back(regress_regime(rows, times[at(r - 1)], rule.order(r, problem.m),
-                                                 problem.include, problem.trend_origin));
+            out.regimes.push_back(regress_regime(rows, times[at(r - 1)], rule.order(r, problem.model.max_order),
+                                                 problem.model.include, problem.trend_origin));
         }
     }
 
     if (options.confidence > 0.0 && options.confidence < 1.0) {
         out.confidence =
             threshold_confidence(data, rule, thresholds,
-                                 sweep_min_count(problem.min_oss_reg, data.q), options.confidence);
+                                 sweep_min_count(problem.model.min_obs_per_regime, data.q), options.confidence);
     }
     if (options.replicates > 0) {
         const auto test =
             bootstrap_options<LinearityTestOptions>(problem, options, options.replicates);
-        out.linearity = test_linearity(rows, rule, thresholds, problem.m, test);
+        out.linearity = test_linearity(rows, rule, thresholds, problem.model.max_order, test);
     }
     out.model_regimes = rule.n_regime;
     if (options.regime_replicates > 0 && !out.stopped()) {
         int largest = 0;
         for (int r = 1; r <= rule.n_regime; ++r) {
-            largest = std::max(largest, rule.order(r, problem.m));
+            largest = std::max(largest, rule.order(r, problem.model.max_order));
         }
         const RegimeTestOptions test = regime_test_options(problem, options, largest);
         // The linearity test of a two-regime model on one variable is the
@@ -193,13 +193,13 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
         // when its regimes share one order (with orders of their own its
         // linear VAR is of the smaller, the tests' of the larger).
         const bool same = out.linearity && rule.variables == 1 && rule.n_regime == 2 &&
-                          rule.linear_order(problem.m) == largest;
-        out.regime_tests = test_regimes(rows, rule.component[0], rule.lag[0], problem.m, test,
+                          rule.linear_order(problem.model.max_order) == largest;
+        out.regime_tests = test_regimes(rows, rule.component[0], rule.lag[0], problem.model.max_order, test,
                                         same ? &*out.linearity : nullptr);
         if (rule.variables == 2 && !out.regime_tests->stopped) {
             RegimeTests& tests = *out.regime_tests;
             tests.tests.push_back(
-                test_one_against_two_variables(rows, rule, thresholds, problem.m, test));
+                test_one_against_two_variables(rows, rule, thresholds, problem.model.max_order, test));
             if (options.stop != nullptr && options.stop->load()) {
                 tests.stopped = true;
             } else if (tests.selected_regimes == 2 && tests.tests.back().rejected(tests.level)) {
@@ -240,8 +240,8 @@ ModelInference infer_model(const ModelProblem& problem, const ModelStructure& st
 
 ModelInference infer_model(const ModelProblem& problem, const FittedModel& fit,
                            const InferenceOptions& options) {
-    if (!fit.estimated() || fit.m != problem.m || fit.k != problem.n_comp ||
-        fit.n_oss != problem.n_oss || fit.include != problem.include) {
+    if (!fit.estimated() || fit.m != problem.model.max_order || fit.k != problem.n_comp ||
+        fit.n_oss != problem.n_oss || fit.include != problem.model.include) {
         throw std::invalid_argument("infer_model: the fitted model is not the problem's");
     }
     return infer(problem, fit.given, fit.thresholds, fit.criterion, options, &fit);

@@ -94,7 +94,7 @@ double criterion_at_orders(const ModelProblem& problem, EstimationWorkspace& ws,
     const double ld = rows > 0 && covariance_determinant(ws, s, det) && det > 0.0
                           ? std::log(det)
                           : std::numeric_limits<double>::quiet_NaN();
-    return information_criterion(problem.criterion, ld, rows,
+    return information_criterion(problem.model.criterion, ld, rows,
                                  estimated_coefficients(orders.data(), n_regime, k, ws.d));
 }
 
@@ -151,7 +151,7 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
     const int first_row = problem.first_row();
     // The regimes' orders: those asked (0 stands for m), or chosen at the
     // end from every order's residual cross products.
-    const bool information = problem.criterion != Criterion::classic;
+    const bool information = problem.model.criterion != Criterion::classic;
     const bool select = information && problem.select_orders;
     std::array<int, 4> orders{};
     bool mixed = false;
@@ -200,7 +200,7 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
                 kept->times.assign(tt, tt + n_r);
             }
 
-            if (n_r < problem.min_oss_reg) {
+            if (!problem.model.admits_regime(n_r)) {
                 return stopped(model, EstimateStatus::too_few_observations, p, r);
             }
             // Fewer observations than regressors leave the coefficients
@@ -292,7 +292,7 @@ CriterionResult run_passes(const ModelProblem& problem, EstimationWorkspace& ws,
             // Every regime at m: the residuals of the last pass, as without
             // orders, so that a model chosen at m replays bit for bit.
             const double ld = information_log_det(ws, rows_written);
-            chosen = information_criterion(problem.criterion, ld, rows_written,
+            chosen = information_criterion(problem.model.criterion, ld, rows_written,
                                            estimated_coefficients(n_regime, k, m, d));
         }
     }
@@ -327,7 +327,7 @@ void full_passes(const ModelProblem& problem, EstimationWorkspace& ws, ModelKind
                  FittedModel& model) {
     model.passes.clear();
     model.passes.reserve(idx(ws.m));
-    model.criterion_kind = problem.criterion;
+    model.criterion_kind = problem.model.criterion;
     run_passes<true>(problem, ws, kind, model.n_regime, model.given.orders, &model);
 }
 

@@ -5,19 +5,7 @@
 
 namespace velmora {
 
-ModelDefinition definition_of(const ModelProblem& problem) {
-    ModelDefinition model;
-    model.max_order = problem.m;
-    model.include = problem.include;
-    model.min_obs_per_regime = problem.min_oss_reg;
-    model.criterion = problem.criterion;
-    return model;
-}
-
-void validate_problem(const ModelProblem& problem) {
-    if (const auto fault = validate(definition_of(problem), problem.n_oss, problem.n_comp)) {
-        throw ConfigError(fault->message);
-    }
+void check_series(const ModelProblem& problem) {
     const double_matrix* serie = problem.serie_matrix;
     if (serie == nullptr) {
         throw ConfigError("No series has been loaded");

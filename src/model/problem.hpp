@@ -38,21 +38,17 @@ struct ModelProblem {
         return serie_matrix != nullptr && serie_matrix->col_hi() > n_comp ? serie_matrix->col_hi()
                                                                           : n_comp;
     }
-    int min_oss_reg = 0;
-    int m = 0;  // largest autoregressive order
-    // Deterministic terms of every regime's equations, and the row number in
-    // the data read of the row before time 1 (the trend of time t is
-    // trend_origin + t).
-    Include include = Include::none;
+    // The model: its order, terms, least regime and criterion, validated
+    // where the run began.
+    ModelDefinition model;
+    // The row number in the data read of the row before time 1: the trend of
+    // time t is trend_origin + t.
     int trend_origin = 0;
-    // The criterion every estimate of the problem reports and a search
-    // minimises; with the information criteria the regressions start at
-    // first_row().
-    Criterion criterion = Criterion::classic;
-    int first_row() const { return criterion_first_row(criterion, m); }
+    // With the information criteria the regressions start at first_row().
+    int first_row() const { return model.first_row(); }
     // Each regime's order 1..m chosen by the criterion, the structures' own
     // orders ignored (an information criterion only: every order is scored
-    // on the same rows).
+    // on the same rows). The refinement's choice, not the search's.
     bool select_orders = false;
     // The best-model report of a search (write_model_report): the replication
     // shown in the one-threshold header, the folder of the result files, and
@@ -77,12 +73,9 @@ constexpr bool order_allowed(int m) {
     return options::max_order.bounds->allows(m);
 }
 
-// The problem's model as its definition holds it.
-ModelDefinition definition_of(const ModelProblem& problem);
-
-// Checks what the estimators rely on: the definition on the problem's sizes
-// (validate), and a series present and as large as the sizes say. Throws
-// ConfigError with a message a user can act on.
-void validate_problem(const ModelProblem& problem);
+// Checks what the estimators read beyond the model's definition, which the
+// run validated once where it began: a series present and as large as the
+// sizes say. Throws ConfigError with a message a user can act on.
+void check_series(const ModelProblem& problem);
 
 }  // namespace velmora

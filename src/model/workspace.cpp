@@ -25,16 +25,16 @@ void allocate(std::vector<T>& table, std::size_t count) {
 }  // namespace
 
 EstimationWorkspace::EstimationWorkspace(const ModelProblem& problem) {
-    validate_problem(problem);
+    check_series(problem);
     n_oss = problem.n_oss;
     k = problem.n_comp;
     columns = problem.threshold_columns();
-    m = problem.m;
+    m = problem.model.max_order;
     source = problem.serie_matrix;
 
     const auto n = static_cast<std::size_t>(n_oss);
     const auto kk = static_cast<std::size_t>(k);
-    include = problem.include;
+    include = problem.model.include;
     trend_origin = problem.trend_origin;
     d = deterministic_count(include);
     const auto q = static_cast<std::size_t>(m) * kk + static_cast<std::size_t>(d);
@@ -76,7 +76,8 @@ EstimationWorkspace::EstimationWorkspace(const ModelProblem& problem) {
 
 bool EstimationWorkspace::fits(const ModelProblem& problem) const noexcept {
     return source == problem.serie_matrix && n_oss == problem.n_oss && k == problem.n_comp &&
-           m == problem.m && include == problem.include && trend_origin == problem.trend_origin;
+           m == problem.model.max_order && include == problem.model.include &&
+           trend_origin == problem.trend_origin;
 }
 
 }  // namespace velmora

@@ -290,7 +290,7 @@ std::string fit_inference_text(const RunConfig& config, const inference::ModelIn
                                const SeriesInfo& series) {
     return "Beside the linear VAR:\n" +
            inference::format_inference_summary(inference, series.shown_names()) +
-           "Coefficients at order " + std::to_string(config.m) +
+           "Coefficients at order " + std::to_string(config.model.max_order) +
            " with standard errors, t-values and p-values (Student's t):\n" +
            inference::format_coefficient_tables(inference, series.names()) +
            regime_choice_note(config, inference, series);

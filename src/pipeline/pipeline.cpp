@@ -152,7 +152,7 @@ void roll(const PipelineRequest& request, PipelineResult& out) {
     const LoadedSeries& all = out.rows ? out.rows->all : read;
     const AnalysisSettings& analysis = request.analysis_settings;
     rolling::RollingSettings settings;
-    settings.order = out.searched.m;
+    settings.order = out.searched.model.max_order;
     settings.seed = analysis_seed(request, result);
     settings.threads = analysis.threads;
     settings.executor = analysis.executor;
@@ -208,7 +208,7 @@ RunResult fit_structure(const RunConfig& config, const RunOptions& options,
     problem.result_dir = options.workdir;
     problem.console = options.console;
     problem.trend_origin = options.trend_origin;
-    validate_problem(problem);
+    check_series(problem);
     result.best = summarize_model(estimate(problem, structure));
     result.best_criterion = result.best.criterion;
     result.best_fitness = result.best.fitness;

@@ -43,10 +43,10 @@ std::optional<StructureSummary> refit_thresholds(const RunConfig& config,
         return fit_on_rows(structure);  // no threshold to place
     }
     const inference::ThresholdRule rule = inference::rule_of(structure);
-    const inference::ThresholdData data =
-        inference::prepare_threshold_data(inference::SeriesRows::from_matrix(rows.serie, n, k),
-                                          rule, config.m, config.include, trend_origin);
-    const int min_count = inference::sweep_min_count(config.min_oss_reg, data.q);
+    const inference::ThresholdData data = inference::prepare_threshold_data(
+        inference::SeriesRows::from_matrix(rows.serie, n, k), rule, config.model.max_order,
+        config.model.include, trend_origin);
+    const int min_count = config.model.least_sweep_regime(data.q);
     inference::SweepOptimum optimum = inference::minimise_thresholds(data, rule, start, min_count);
     if (!(optimum.log_det < inference::kInfeasible)) {
         // The thresholds of every row can leave a regime of the origin's rows

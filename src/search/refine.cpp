@@ -441,7 +441,7 @@ RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
     result.criterion = best.criterion < kNotFeasible ? best.criterion : 0.0;
     result.best_threshold = best.structure;
     result.best_threshold_criterion = result.criterion;
-    if (options.linear_candidate && problem.criterion != Criterion::classic) {
+    if (options.linear_candidate && problem.model.criterion != Criterion::classic) {
         const ModelStructure linear = make_linear_structure();
         const double linear_exact = main.exact(linear);
         if (linear_exact < kNotFeasible) {

@@ -496,7 +496,7 @@ struct ThresholdSweeper::Scratch {
     // The screened criterion of the regimes as they stand, or kNotFeasible.
     double evaluate() {
         for (int r = 0; r < n_regime; ++r) {
-            if (count[idx(r)] < problem->min_oss_reg) {
+            if (!problem->model.admits_regime(count[idx(r)])) {
                 return kNotFeasible;
             }
         }
@@ -521,7 +521,7 @@ struct ThresholdSweeper::Scratch {
                 tsum[idx(c)] += sres[idx(r)][idx(c)];
             }
         }
-        if (problem->criterion != Criterion::classic) {
+        if (problem->model.criterion != Criterion::classic) {
             return information_value();
         }
         // Pass p's last row survives when the lists start before time p + 1.
@@ -558,7 +558,7 @@ struct ThresholdSweeper::Scratch {
         if (!std::isfinite(ld)) {
             return kNotFeasible;
         }
-        return information_criterion(problem->criterion, ld, rows,
+        return information_criterion(problem->model.criterion, ld, rows,
                                      estimated_coefficients(n_regime, k, m, d));
     }
 
@@ -588,7 +588,7 @@ ThresholdSweeper::ThresholdSweeper(const ModelProblem& problem)
     sc.ws = &workspace_;
     sc.n = problem.n_oss;
     sc.k = problem.n_comp;
-    sc.m = problem.m;
+    sc.m = problem.model.max_order;
     sc.d = workspace_.d;
     sc.design = workspace_.design();
     sc.q = sc.d + sc.m * sc.k;
