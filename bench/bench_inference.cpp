@@ -126,7 +126,7 @@ void rejection_rate(const char* what, double effect, int series, int replicates,
         test.replicates = replicates;
         test.seed = 77 + static_cast<std::uint64_t>(i);
         test.threads = threads;
-        test.min_oss_reg = 50;
+        test.model.min_obs_per_regime = 50;
         const auto result =
             inference::test_linearity(rows, rule, {z[z.size() / 2], 1000000.0, 1000000.0}, 2, test);
         rejected += result.p_value < 0.05 ? 1 : 0;

@@ -302,7 +302,7 @@ double conditional_shortfall(const Case& c, const SimulatedSeries& sim) {
     rule.lag = {c.lag, c.lag};
     const inference::ThresholdData data =
         inference::prepare_threshold_data(rows, rule, 2, Include::constant);
-    const int min_count = inference::sweep_min_count(50, data.q);
+    const int min_count = ModelDefinition{.min_obs_per_regime = 50}.least_sweep_regime(data.q);
     const inference::RegimeSequence seq = inference::fit_regime_sequence(data, 3, min_count);
     return data.count() * (seq.log_det[3] - inference::three_regime_grid_log_det(data, min_count));
 }

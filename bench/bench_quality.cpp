@@ -154,8 +154,8 @@ Outcome run_once(const Series& s, int casual, int replications, bool refine, int
     c.course_file = s.file.string();
     c.n_oss = s.n_oss;
     c.n_comp = s.n_comp;
-    c.m = s.m;
-    c.min_oss_reg = s.min_oss_reg;
+    c.model.max_order = s.m;
+    c.model.min_obs_per_regime = s.min_oss_reg;
     if (long_search) {
         c.popsize = 200;
         c.maxgen = 400;
@@ -203,8 +203,8 @@ void sweep_speed() {
     p.serie_matrix = &serie;
     p.n_oss = 1000;
     p.n_comp = 4;
-    p.m = 2;
-    p.min_oss_reg = 50;
+    p.model.max_order = 2;
+    p.model.min_obs_per_regime = 50;
     ThresholdSweeper sweeper(p);
     EstimationWorkspace ws(p);
     ModelStructure s;
@@ -242,8 +242,8 @@ void refinement_speed(int threads) {
     p.serie_matrix = &serie;
     p.n_oss = 1000;
     p.n_comp = 4;
-    p.m = 2;
-    p.min_oss_reg = 50;
+    p.model.max_order = 2;
+    p.model.min_obs_per_regime = 50;
     std::vector<double> cpu;
     std::vector<double> wall;
     for (int k = 0; k < 10; ++k) {

@@ -51,7 +51,7 @@ void timing(int replicates) {
     options.replicates = replicates;
     options.seed = 1;
     options.threads = kThreads;
-    options.min_oss_reg = 50;
+    options.model.min_obs_per_regime = 50;
     options.last_null = 2;
     // Both tests whatever the first one says.
     options.level = 0.9999;
@@ -144,8 +144,8 @@ void rejection_rate(const char* what, const ThresholdVar& model, int null_regime
         options.replicates = replicates;
         options.seed = 77 + static_cast<std::uint64_t>(i);
         options.threads = kThreads;
-        options.min_oss_reg = 50;
-        options.include = Include::constant;
+        options.model.min_obs_per_regime = 50;
+        options.model.include = Include::constant;
         options.first_null = null_regimes;
         options.last_null = null_regimes;
         options.regime_order = regime_order;
@@ -184,7 +184,8 @@ void grid(int series) {
             rule.lag = {1, 1};
             const inference::ThresholdData data =
                 inference::prepare_threshold_data(rows, rule, 2, Include::constant);
-            const int min_count = inference::sweep_min_count(50, data.q);
+            const int min_count =
+                ModelDefinition{.min_obs_per_regime = 50}.least_sweep_regime(data.q);
             const inference::RegimeSequence seq =
                 inference::fit_regime_sequence(data, 3, min_count);
             const double full = inference::three_regime_grid_log_det(data, min_count);

@@ -463,7 +463,7 @@ TEST(RegimeTests, OneVariableAgainstTwoRejectsOnlyWhenTheSecondVariableMatters) 
     inference::RegimeTestOptions options;
     options.replicates = 19;
     options.seed = 4;
-    options.min_oss_reg = 40;
+    options.model.min_obs_per_regime = 40;
     const std::array<double, 3> start{0.0, 0.0, 0.0};
     const inference::RegimeTest clear = inference::test_one_against_two_variables(
         quadrant_series(400, 0.5, 8), quadrant_rule(), start, 1, options);

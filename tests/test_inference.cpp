@@ -67,7 +67,7 @@ struct LinearBootstrapCase {
     static inference::LinearityTestOptions options(int replicates) {
         inference::LinearityTestOptions o;
         o.replicates = replicates;
-        o.min_oss_reg = 30;
+        o.model.min_obs_per_regime = 30;
         o.seed = 7;
         o.threads = 1;
         return o;

@@ -354,7 +354,7 @@ TEST(RegimeOrders, TestsOfTheNumberOfRegimesPutEveryRegimeAtTheLargestOrder) {
               std::string::npos);
     // The fit command of a model the tests prefer keeps that order.
     RunConfig config;
-    config.m = 2;
+    config.model.max_order = 2;
     const std::vector<std::string> args =
         fit_arguments(config, 1, 1, 3, {-0.5, 0.5, 1e6}, nullptr, tests.regime_order);
     const std::vector<std::string> tail(args.end() - 6, args.end());

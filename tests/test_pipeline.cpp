@@ -218,7 +218,7 @@ TEST(Pipeline, EvaluatesAFittedStructureAtRollingOriginsOfEveryRowReadUnlessStop
     RunConfig fitted = request.config;
     fitted.n_oss = 290;
     rolling::RollingSettings settings;
-    settings.order = fitted.m;
+    settings.order = fitted.model.max_order;
     settings.seed = 11;
     const rolling::RollingResult direct = rolling::rolling_evaluation(
         request.rows->all, 300, request.rolling,

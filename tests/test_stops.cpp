@@ -325,7 +325,7 @@ TEST(BootstrapHooks, AStopEndsTheTestWithoutAPValueAndProgressCountsReplicates) 
     inference::LinearityTestOptions options;
     options.replicates = 40;
     options.threads = 2;
-    options.min_oss_reg = 60;
+    options.model.min_obs_per_regime = 60;
     options.progress = [&](int done, int total) {
         EXPECT_EQ(total, 40);
         seen.push_back(done);

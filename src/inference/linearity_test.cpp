@@ -30,8 +30,8 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
                              const std::array<double, 3>& thresholds, int order,
                              const LinearityTestOptions& options) {
     const ThresholdData data =
-        prepare_threshold_data(series, rule, order, options.include, options.trend_origin);
-    const int min_count = sweep_min_count(options.min_oss_reg, data.q);
+        prepare_threshold_data(series, rule, order, options.model.include, options.trend_origin);
+    const int min_count = options.model.least_sweep_regime(data.q);
     LinearityTest test;
     test.observations = data.count();
     test.null_order = linear_order(data);
@@ -55,8 +55,8 @@ LinearityTest test_linearity(const SeriesRows& series, const ThresholdRule& rule
     // p-value is the same for any thread or process count.
     const BootstrapDraws draws =
         run_bootstrap(series, null, B, bootstrap_control(options), [&](const SeriesRows& star) {
-            const ThresholdData d =
-                prepare_threshold_data(star, rule, order, options.include, options.trend_origin);
+            const ThresholdData d = prepare_threshold_data(star, rule, order, options.model.include,
+                                                           options.trend_origin);
             const SweepOptimum best =
                 minimise_or_search(d, rule, thresholds_at_ranks(d, rule, ranks), min_count);
             return d.count() * (log_det_linear(d) - best.log_det);

@@ -49,10 +49,10 @@ struct LinearityTestOptions {
     std::uint64_t seed = 0;
     int threads = 1;
     TaskExecutor* executor = nullptr;  // spreads the replicates; null: the threads
-    int min_oss_reg = 2;
-    // Deterministic terms of the models compared (and of the bootstrap's
-    // linear VAR); the trend of time t is trend_origin + t.
-    Include include = Include::none;
+    // The model tested: the deterministic terms of the models compared (and
+    // of the bootstrap's linear VAR) and the least observations per regime
+    // (the orders are the test's own); the trend of time t is trend_origin + t.
+    ModelDefinition model = sized_by_sweep({});
     int trend_origin = 0;
     // Checked before each replicate: once set, no further replicate starts
     // and the test comes back with `stopped` set.

@@ -104,10 +104,9 @@ ThresholdData prepare_threshold_data(const SeriesRows& series, const ThresholdRu
     sweep->problem.serie_matrix = &sweep->serie;
     sweep->problem.n_oss = series.n;
     sweep->problem.n_comp = series.k;
-    sweep->problem.model.max_order = order;
-    sweep->problem.model.include = include;
+    // The sweeps take their own least regime.
+    sweep->problem.model = sized_by_sweep({.max_order = order, .include = include});
     sweep->problem.trend_origin = trend_origin;
-    sweep->problem.model.min_obs_per_regime = 2;  // the sweeps take their own smallest regime
     sweep->sweeper = std::make_unique<ThresholdSweeper>(sweep->problem);
     data.sweep = std::move(sweep);
     const std::array<double, 3> widest{kUnusedThreshold, kUnusedThreshold, kUnusedThreshold};

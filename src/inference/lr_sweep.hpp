@@ -149,10 +149,4 @@ std::array<int, 3> threshold_ranks(const ThresholdData& data, const ThresholdRul
 std::array<double, 3> thresholds_at_ranks(const ThresholdData& data, const ThresholdRule& rule,
                                           const std::array<int, 3>& ranks);
 
-// The smallest regime size a sweep admits: min_oss_reg, and more
-// observations than coefficients per equation.
-inline int sweep_min_count(int min_oss_reg, int q) {
-    return min_oss_reg > q + 1 ? min_oss_reg : q + 1;
-}
-
 }  // namespace velmora::inference

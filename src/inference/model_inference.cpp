@@ -48,8 +48,7 @@ TestOptions bootstrap_options(const ModelProblem& problem, const InferenceOption
     test.seed = options.seed;
     test.threads = options.threads;
     test.executor = options.executor;
-    test.min_oss_reg = problem.model.min_obs_per_regime;
-    test.include = problem.model.include;
+    test.model = problem.model;
     test.trend_origin = problem.trend_origin;
     test.stop = options.stop;
     test.progress = options.progress;
@@ -96,9 +95,9 @@ ModelInference infer_linear(const ModelProblem& problem, const FittedModel& fit,
     }
     if (options.regime_replicates > 0) {
         if (options.linear_test_component > 0 && options.linear_test_lag > 0) {
-            out.regime_tests =
-                test_regimes(rows, options.linear_test_component, options.linear_test_lag,
-                             problem.model.max_order, regime_test_options(problem, options, fit.order(1)));
+            out.regime_tests = test_regimes(rows, options.linear_test_component,
+                                            options.linear_test_lag, problem.model.max_order,
+                                            regime_test_options(problem, options, fit.order(1)));
         } else {
             out.skipped.push_back(
                 "No tests of the number of regimes: the linear VAR has no threshold variable to "
@@ -140,16 +139,17 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
 
     const SeriesRows rows =
         SeriesRows::from_matrix(*problem.serie_matrix, problem.n_oss, problem.n_comp);
-    const ThresholdData data =
-        prepare_threshold_data(rows, rule, problem.model.max_order, problem.model.include, problem.trend_origin);
+    const ThresholdData data = prepare_threshold_data(rows, rule, problem.model.max_order,
+                                                      problem.model.include, problem.trend_origin);
     {
-        const int first = std::max({longest_lag + 1, problem.model.max_order + 1, problem.first_row()});
+        const int first =
+            std::max({longest_lag + 1, problem.model.max_order + 1, problem.first_row()});
         std::vector<int> times;
         for (int t = first; t <= problem.n_oss; ++t) {
             times.push_back(t);
         }
-        out.linear_model =
-            regress_regime(rows, times, problem.model.max_order, problem.model.include, problem.trend_origin);
+        out.linear_model = regress_regime(rows, times, problem.model.max_order,
+                                          problem.model.include, problem.trend_origin);
     }
     add_means(rows, out);
 
@@ -166,15 +166,15 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
             }
         }
         for (int r = 1; r <= rule.n_regime; ++r) {
-            out.regimes.push_back(regress_regime(rows, times[at(r - 1)], rule.order(r, problem.model.max_order),
+            out.regimes.push_back(regress_regime(rows, times[at(r - 1)],
+                                                 rule.order(r, problem.model.max_order),
                                                  problem.model.include, problem.trend_origin));
         }
     }
 
     if (options.confidence > 0.0 && options.confidence < 1.0) {
-        out.confidence =
-            threshold_confidence(data, rule, thresholds,
-                                 sweep_min_count(problem.model.min_obs_per_regime, data.q), options.confidence);
+        out.confidence = threshold_confidence(
+            data, rule, thresholds, problem.model.least_sweep_regime(data.q), options.confidence);
     }
     if (options.replicates > 0) {
         const auto test =
@@ -194,12 +194,13 @@ ModelInference infer(const ModelProblem& problem, const ModelStructure& structur
         // linear VAR is of the smaller, the tests' of the larger).
         const bool same = out.linearity && rule.variables == 1 && rule.n_regime == 2 &&
                           rule.linear_order(problem.model.max_order) == largest;
-        out.regime_tests = test_regimes(rows, rule.component[0], rule.lag[0], problem.model.max_order, test,
-                                        same ? &*out.linearity : nullptr);
+        out.regime_tests =
+            test_regimes(rows, rule.component[0], rule.lag[0], problem.model.max_order, test,
+                         same ? &*out.linearity : nullptr);
         if (rule.variables == 2 && !out.regime_tests->stopped) {
             RegimeTests& tests = *out.regime_tests;
-            tests.tests.push_back(
-                test_one_against_two_variables(rows, rule, thresholds, problem.model.max_order, test));
+            tests.tests.push_back(test_one_against_two_variables(rows, rule, thresholds,
+                                                                 problem.model.max_order, test));
             if (options.stop != nullptr && options.stop->load()) {
                 tests.stopped = true;
             } else if (tests.selected_regimes == 2 && tests.tests.back().rejected(tests.level)) {

@@ -168,8 +168,8 @@ RegimeTest test_one_against_two_variables(const SeriesRows& series, const Thresh
                                           const RegimeTestOptions& options) {
     const ThresholdRule rule = given.at_order(options.regime_order);
     const ThresholdData data =
-        prepare_threshold_data(series, rule, order, options.include, options.trend_origin);
-    const int min_count = sweep_min_count(options.min_oss_reg, data.q);
+        prepare_threshold_data(series, rule, order, options.model.include, options.trend_origin);
+    const int min_count = options.model.least_sweep_regime(data.q);
     const int T = data.count();
     const int B = std::max(options.replicates, 0);
     RegimeTest test;
@@ -205,8 +205,8 @@ RegimeTest test_one_against_two_variables(const SeriesRows& series, const Thresh
     const std::uint64_t seed = derived_seed(options.seed, kMostRegimes);
     const BootstrapDraws draws = run_bootstrap(
         series, null, B, bootstrap_control(options, seed), [&](const SeriesRows& star) {
-            const ThresholdData d =
-                prepare_threshold_data(star, rule, order, options.include, options.trend_origin);
+            const ThresholdData d = prepare_threshold_data(star, rule, order, options.model.include,
+                                                           options.trend_origin);
             const OneVariableFit n = best_nested_one_variable(d, rule, min_count);
             const SweepOptimum a =
                 minimise_or_search(d, rule, thresholds_at_ranks(d, rule, ranks), min_count);
@@ -235,8 +235,8 @@ RegimeTests test_regimes(const SeriesRows& series, int component, int lag, int o
     out.level = options.level;
     const ThresholdRule two = one_variable_rule(component, lag, 2, options.regime_order);
     const ThresholdData data =
-        prepare_threshold_data(series, two, order, options.include, options.trend_origin);
-    const int min_count = sweep_min_count(options.min_oss_reg, data.q);
+        prepare_threshold_data(series, two, order, options.model.include, options.trend_origin);
+    const int min_count = options.model.least_sweep_regime(data.q);
     const int T = data.count();
     out.observations = T;
     const RegimeSequence seq = fit_regime_sequence(data, kMostRegimes, min_count);
@@ -272,7 +272,7 @@ RegimeTests test_regimes(const SeriesRows& series, int component, int lag, int o
                 const BootstrapDraws draws = run_bootstrap(
                     series, null, B, bootstrap_control(options, seed), [&](const SeriesRows& star) {
                         const ThresholdData d = prepare_threshold_data(
-                            star, two, order, options.include, options.trend_origin);
+                            star, two, order, options.model.include, options.trend_origin);
                         const RegimeSequence s = fit_regime_sequence(d, n + 1, min_count);
                         return d.count() * (s.log_det[at(n)] - s.log_det[at(n + 1)]);
                     });

@@ -41,10 +41,10 @@ struct RegimeTestOptions {
     std::uint64_t seed = 0;
     int threads = 1;
     TaskExecutor* executor = nullptr;  // spreads the replicates; null: the threads
-    int min_oss_reg = 2;
-    // Deterministic terms of every model compared; the trend of time t is
-    // trend_origin + t.
-    Include include = Include::none;
+    // The model tested: the deterministic terms of every model compared and
+    // the least observations per regime (the orders are the tests' own); the
+    // trend of time t is trend_origin + t.
+    ModelDefinition model = sized_by_sweep({});
     int trend_origin = 0;
     // The tests run: null models of first_null .. last_null regimes (a
     // benchmark measures one test alone; the sequence is 1 .. 3).
