@@ -296,6 +296,31 @@ TEST(RunSearch, RefusalsComeBeforeAnySearch) {
     EXPECT_EQ(console.out_text, "");
 }
 
+// A front end validates the configuration once; the search enforces that
+// validation and does not repeat it, or validates itself when handed none.
+TEST(RunSearch, TakesTheValidationItIsHandedInsteadOfValidatingAgain) {
+    TempDir dir;
+    RecordingConsole console;
+    RunOptions o = options_for(dir, console);
+    Validation handed;
+    handed.problems.push_back({CheckPoint::configuration, "refused where the run began"});
+    o.validated = handed;
+    try {
+        run_search(small_config(), o);
+        FAIL() << "the handed validation was skipped";
+    } catch (const ConfigError& e) {
+        EXPECT_STREQ(e.what(), "refused where the run began");
+    }
+    // A probability above 1 only makes every pair cross: harmless to run.
+    RunConfig c = small_config();
+    c.pcross = 2.0;
+    ASSERT_FALSE(validate(c).ok());
+    o.validated = Validation{};
+    EXPECT_TRUE(run_search(c, o).completed) << "the configuration was checked again";
+    o.validated.reset();
+    EXPECT_THROW(run_search(c, o), ConfigError);
+}
+
 // A series from a two-regime threshold VAR: the regime is set by component 2
 // two steps back, with the threshold at 0.
 std::filesystem::path simulate_threshold_var(const TempDir& dir, int n) {

@@ -44,7 +44,7 @@ struct Validation {
 };
 
 // The configuration: choices with a row, n_comp >= 2, 30 <= n_oss <=
-// max_n_oss, m in 1..4, min_oss_reg >= 2, maxgen >= 0, popsize <=
+// max_n_oss, the model definition's bounds, maxgen >= 0, popsize <=
 // max_popsize, probabilities in 0..1, a tournament within the population
 // used, finite constants, a window constant that fits an int; then the
 // chosen scaling method's constant; then automatic control needing

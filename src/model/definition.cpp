@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "model/problem.hpp"
+#include "options/bindings.hpp"
 #include "support/format.hpp"
 
 namespace velmora {

@@ -16,10 +16,26 @@
 
 #include "model/criterion.hpp"
 #include "model/design.hpp"
-#include "options/bindings.hpp"
 #include "options/option_table.hpp"
 
+namespace velmora::options {
+class Bindings;
+}
+
 namespace velmora {
+
+// Smallest series the estimators accept: a threshold position code of 0
+// stands for time 30 in the one-threshold model.
+constexpr int kMinObservations = options::low_int(options::n_obs);
+constexpr int kMaxOrder = options::high_int(options::max_order);
+// The threshold variables are components 1 and 2.
+constexpr int kMinComponents = options::low_int(options::n_comp);
+// A regime needs two observations before any coefficient can be estimated.
+constexpr int kMinRegimeObservations = options::low_int(options::min_obs_per_regime);
+
+constexpr bool order_allowed(int m) {
+    return options::max_order.bounds->allows(m);
+}
 
 struct ModelDefinition {
     int max_order = options::max_order.default_int();

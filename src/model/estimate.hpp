@@ -2,8 +2,8 @@
 // Least-squares estimation of a threshold VAR (one VAR without intercept per
 // regime, every order 1..m) and its information criterion aic_global.
 //
-// A structure is not estimable when a regime has fewer than min_oss_reg
-// observations or fewer than its p*k regressors, when a regime's regression
+// A structure is not estimable when a regime has fewer than the least
+// observations per regime or fewer than its p*k regressors, when a regime's regression
 // cross-product matrix is singular, when a residual covariance has an
 // all-zero row, or when the criterion is not finite. The first four stop the
 // estimate with a criterion of exactly 0.0; the objective maps every

@@ -20,7 +20,7 @@ namespace velmora {
 
 enum class EstimateStatus {
     estimated,
-    too_few_observations,                  // a regime below min_oss_reg
+    too_few_observations,                  // a regime below the least observations per regime
     fewer_observations_than_coefficients,  // a regime with fewer observations than p*k
     singular_regression,                   // a regime's Z_Z could not be inverted
     singular_covariance,                   // a regime or the overall covariance has an all-zero row

@@ -59,19 +59,7 @@ struct ModelProblem {
     Console* console = nullptr;
 };
 
-// Smallest series the estimators accept: a threshold position code of 0
-// stands for time 30 in the one-threshold model.
-constexpr int kMinObservations = options::low_int(options::n_obs);
-constexpr int kMaxOrder = options::high_int(options::max_order);
 constexpr int kMaxLag = 6;
-// The threshold variables are components 1 and 2.
-constexpr int kMinComponents = options::low_int(options::n_comp);
-// A regime needs two observations before any coefficient can be estimated.
-constexpr int kMinRegimeObservations = options::low_int(options::min_obs_per_regime);
-
-constexpr bool order_allowed(int m) {
-    return options::max_order.bounds->allows(m);
-}
 
 // Checks what the estimators read beyond the model's definition, which the
 // run validated once where it began: a series present and as large as the

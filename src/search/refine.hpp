@@ -15,7 +15,7 @@
 //    round each, the most promising descended fully, the best confirmed.
 // A descent ends in the basin it starts in, so besides the start it also
 // descends from a few other structures (RefineOptions) and keeps the best.
-// min_oss_reg holds for every candidate, as in the search.
+// The least observations per regime hold for every candidate, as in the search.
 //
 // With an information criterion every candidate is scored on the same rows,
 // so the linear VAR (one regime, the same deterministic terms) is a

@@ -75,7 +75,7 @@ class ThresholdSweeper {
     // one.pos_threshold, or 0 for pos_thres_1 and 1 for pos_thres_2), with the
     // other thresholds fixed; candidates are the values of the threshold
     // variable at positions 1..n_oss-1. Returns the `keep` best candidates
-    // whose every regime holds at least min_oss_reg observations, best first
+    // whose every regime holds the least observations per regime, best first
     // (fewer, or none, when fewer are feasible). With stride > 1 only every
     // stride-th distinct split is scored (a coarse screen). The span stays
     // valid until the next call.
