@@ -140,6 +140,7 @@ void dispatch(MpiSession& session, const batch::BatchPlan& plan, const std::vect
     std::size_t next = 0;
     std::optional<batch::RunningJob> local;
     int stopped = 0;
+    ProbePauses pauses;
     for (;;) {
         bool busy = false;
         if (local && local->poll()) {
@@ -169,8 +170,10 @@ void dispatch(MpiSession& session, const batch::BatchPlan& plan, const std::vect
         if (!local && next >= to_run.size() && stopped == session.size() - 1) {
             return;
         }
-        if (!busy) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (busy) {
+            pauses.reset();
+        } else {
+            pauses.pause();
         }
     }
 }

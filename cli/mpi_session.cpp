@@ -1,5 +1,6 @@
 #include "cli/mpi_session.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -16,16 +17,17 @@ namespace velmora::cli {
 
 namespace {
 
-void pause_briefly() {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-}
-
 int environment_number(const char* name) {
     const char* value = std::getenv(name);
     return value == nullptr ? 0 : std::atoi(value);
 }
 
 }  // namespace
+
+void ProbePauses::pause() {
+    std::this_thread::sleep_for(pause_);
+    pause_ = std::min(pause_ * 2, kLongest);
+}
 
 bool MpiSession::launched() {
     for (const char* name : {"OMPI_COMM_WORLD_SIZE", "PMI_SIZE", "PMIX_RANK", "PMI_RANK"}) {
@@ -48,7 +50,28 @@ int MpiSession::local_ranks() {
 
 #ifdef VELMORA_HAVE_MPI
 
+namespace {
+
+// Open MPI's default messaging layers probe for fast networks (UCX, PSM,
+// PSM2) before they fall back to the plain one: about 0.2 s of waiting at
+// every start on a machine without such hardware, longer than the tests of a
+// small run take on a rank. Velmora's messages are a few kilobytes (a job's
+// index and row, a step's results), so when every rank runs on this node the
+// plain layer over shared memory serves as well. A layer chosen by the user
+// (OMPI_MCA_pml, which `mpirun --mca pml` sets too) is kept, and so is the
+// site's choice for ranks spread over several nodes.
+void prefer_plain_messaging() {
+    const int world = environment_number("OMPI_COMM_WORLD_SIZE");
+    if (std::getenv("OMPI_MCA_pml") == nullptr && world > 0 &&
+        environment_number("OMPI_COMM_WORLD_LOCAL_SIZE") == world) {
+        ::setenv("OMPI_MCA_pml", "ob1", 0);
+    }
+}
+
+}  // namespace
+
 MpiSession::MpiSession() {
+    prefer_plain_messaging();
     MPI_Init(nullptr, nullptr);
     MPI_Comm_rank(MPI_COMM_WORLD, &rank_);
     MPI_Comm_size(MPI_COMM_WORLD, &size_);
@@ -62,12 +85,13 @@ void MpiSession::send(int destination, int tag, const std::string& text) {
     MPI_Request request;
     MPI_Isend(text.data(), static_cast<int>(text.size()), MPI_CHAR, destination, tag,
               MPI_COMM_WORLD, &request);
+    ProbePauses backoff;
     for (int done = 0;;) {
         MPI_Test(&request, &done, MPI_STATUS_IGNORE);
         if (done != 0) {
             return;
         }
-        pause_briefly();
+        backoff.pause();
     }
 }
 
@@ -89,6 +113,7 @@ std::optional<MpiSession::Message> MpiSession::try_receive(int tag) {
 }
 
 std::string MpiSession::receive(int source, int tag) {
+    ProbePauses backoff;
     for (;;) {
         int arrived = 0;
         MPI_Status status;
@@ -100,19 +125,20 @@ std::string MpiSession::receive(int source, int tag) {
             MPI_Recv(text.data(), count, MPI_CHAR, source, tag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
             return text;
         }
-        pause_briefly();
+        backoff.pause();
     }
 }
 
 int MpiSession::broadcast(int value) {
     MPI_Request request;
     MPI_Ibcast(&value, 1, MPI_INT, 0, MPI_COMM_WORLD, &request);
+    ProbePauses backoff;
     for (int done = 0;;) {
         MPI_Test(&request, &done, MPI_STATUS_IGNORE);
         if (done != 0) {
             return value;
         }
-        pause_briefly();
+        backoff.pause();
     }
 }
 

@@ -8,11 +8,28 @@
 // Waiting is done by probing and sleeping, not in MPI's blocking calls, which
 // spin on a core that the ranks' jobs need.
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace velmora::cli {
+
+// The pauses between probes of one wait: short at first, for a reply that
+// comes at once (a rank's next job, the results of a step whose shares ended
+// together), then longer, so that a rank waiting long for another costs the
+// core it shares with its jobs almost nothing.
+class ProbePauses {
+  public:
+    void pause();
+    // After something arrived: the next wait starts short again.
+    void reset() noexcept { pause_ = kShortest; }
+
+  private:
+    static constexpr std::chrono::microseconds kShortest{25};
+    static constexpr std::chrono::microseconds kLongest{2000};
+    std::chrono::microseconds pause_ = kShortest;
+};
 
 class MpiSession {
   public:
