@@ -7,13 +7,12 @@
 # mpirun's own start (about a CPU second on a small machine).
 # Runs the command without mpirun, under `mpirun -n 1` and under `-n 2`,
 # alternately ROUNDS times (default 3), and prints each run's wall and CPU
-# seconds (mpirun's with every rank's, and
-# the busiest rank's alone) with the load average before it, then the
-# medians and the speed-up, and whether the JSON of every run is
-# byte-identical. On a machine loaded by others the wall time follows the
-# share of the cores the scheduler gives this session, whatever the rank
-# count; the busiest rank's CPU time is what its steps cost on idle cores,
-# the run without mpirun what starting and ending MPI adds to it.
+# seconds (mpirun's with every rank's, and the busiest rank's alone) with the
+# load average before it, then the medians and the speed-up, and whether the
+# JSON of every run is byte-identical. The run without mpirun against `-n 1`
+# shows what starting and ending MPI costs. On a machine loaded by others the
+# wall time follows the share of the cores the scheduler gives this session,
+# whatever the rank count.
 #
 #   bash bench/mpi_regime_tests.sh [path/to/velmora]   (default: build/velmora)
 default_velmora=build/velmora
