@@ -211,9 +211,7 @@ int execute(const BatchCommandState& state) {
         if (!state.charts.empty()) {
             settings.charts = std::filesystem::absolute(state.charts).lexically_normal();
         }
-        const unsigned cores = std::thread::hardware_concurrency();
-        settings.threads = state.threads.value_or(
-            std::max(1, static_cast<int>(cores == 0 ? 1 : cores) / MpiSession::local_ranks()));
+        settings.threads = state.threads.value_or(MpiSession::cores_per_rank());
         jobs = batch::read_jobs_file(settings.jobs_file, state.jobs_file);
         check_job_arguments(jobs, state.jobs_file);
     } catch (const Failure&) {
@@ -348,7 +346,8 @@ void add_batch_command(CLI::App& app, int& exit_status) {
     batch
         ->add_option("--threads", state->threads,
                      "Threads of each job (default: the cores divided among the ranks on the "
-                     "node); results do not depend on it, but the JSON echoes it")
+                     "node, at most the cores the rank is bound to); results do not depend on "
+                     "it, but the JSON echoes it")
         ->check(whole_number_in(1, kMaxThreads));
     batch->add_option("--charts", state->charts,
                       "Draw each job's charts into CHARTS/NAME, as the job's own --charts would; "

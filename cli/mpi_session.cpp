@@ -1,5 +1,7 @@
 #include "cli/mpi_session.hpp"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -46,6 +48,17 @@ int MpiSession::local_ranks() {
         }
     }
     return 1;
+}
+
+int MpiSession::cores_per_rank() {
+    const unsigned online = std::thread::hardware_concurrency();
+    const int cores = online == 0 ? 1 : static_cast<int>(online);
+    int usable = cores;
+    cpu_set_t allowed;
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+        usable = CPU_COUNT(&allowed);
+    }
+    return std::max(1, std::min(usable, cores / local_ranks()));
 }
 
 #ifdef VELMORA_HAVE_MPI

@@ -38,6 +38,9 @@ class MpiSession {
     static bool launched();
     // How many ranks of the launch run on this node (1 without a launcher).
     static int local_ranks();
+    // The cores one rank's work may use: those the launcher bound it to (or
+    // taskset allowed), but no more than its share of the node's cores.
+    static int cores_per_rank();
 
     // Initialises MPI; throws ConfigError when velmora was built without it.
     MpiSession();

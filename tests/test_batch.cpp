@@ -374,6 +374,20 @@ TEST(BatchCli, ResultsDoNotDependOnTheThreadsOfEachJob) {
     EXPECT_TRUE(one == two);
 }
 
+TEST(BatchCli, ByDefaultAJobHasNoMoreThreadsThanTheCoresItsBatchMayUse) {
+    if (std::thread::hardware_concurrency() < 2 || !std::filesystem::exists("/usr/bin/taskset")) {
+        GTEST_SKIP() << "needs two cores and taskset";
+    }
+    BatchFolder f;
+    write_file(f.jobs, "a " + small_run() + "\n");
+    // mpirun binds each of one or two ranks to a core the same way.
+    ChildProcess child("/usr/bin/taskset",
+                       {"-c", "0", kCli, "batch", "--jobs", "jobs.txt", "--out", "out"},
+                       f.dir.path());
+    ASSERT_EQ(child.finish().status, 0);
+    EXPECT_EQ(read_json(f.dir / "out" / "a" / "result.json").at("parameters").at("threads"), 1);
+}
+
 TEST(BatchCli, ResumeKeepsCompleteJobsAndRedoesOthersFromAClearedFolder) {
     BatchFolder f;
     write_file(f.jobs, "a " + small_run() + "\nb " + small_run() + "\nc " + small_run() + "\n");
