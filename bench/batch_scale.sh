@@ -51,14 +51,14 @@ done
 echo "summary.csv of every run: $same"
 
 echo "== Rolling evaluation, 100 origins, 12 steps, 2 threads"
-timed "$work/fit" "$velmora" fit --course-file "$work/series.csv" --n-oss 1000 --component 1 \
+timed "$work/fit.time" "$velmora" fit --course-file "$work/series.csv" --n-oss 1000 --component 1 \
     --lag 4 --regimes 2 --thresholds 0.2 --rolling 100 --forecast 12 --threads 2 \
     --workdir "$work/fit"
-read -r wall cpu <"$work/fit"
+read -r wall cpu <"$work/fit.time"
 echo "fit --rolling 100 --forecast 12: ${wall} s (CPU ${cpu} s)"
-timed "$work/run" "$velmora" run --course-file "$work/series.csv" --n-oss 1000 --seed 5 \
+timed "$work/run.time" "$velmora" run --course-file "$work/series.csv" --n-oss 1000 --seed 5 \
     --rolling 100 --forecast 12 --threads 2 --workdir "$work/run"
-read -r wall cpu <"$work/run"
+read -r wall cpu <"$work/run.time"
 echo "run --rolling 100 --forecast 12: ${wall} s (CPU ${cpu} s)"
 
 echo "== A batch of $jobs short jobs, one rank"
