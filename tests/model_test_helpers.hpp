@@ -20,7 +20,7 @@
 #include "model/problem.hpp"
 #include "numeric/arrays.hpp"
 #include "numeric/linalg.hpp"
-#include "report/model_report.hpp"
+#include "output/report/model_report.hpp"
 #include "support/errors.hpp"
 #include "test_helpers.hpp"
 

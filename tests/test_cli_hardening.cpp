@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "child_process.hpp"
-#include "report/model_report.hpp"
+#include "output/report/model_report.hpp"
 #include "test_helpers.hpp"
 
 namespace velmora {

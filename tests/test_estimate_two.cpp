@@ -8,7 +8,7 @@
 
 #include "model/estimate.hpp"
 #include "model_test_helpers.hpp"
-#include "report/model_report.hpp"
+#include "output/report/model_report.hpp"
 
 namespace velmora {
 namespace {

@@ -12,8 +12,8 @@
 #include "app/threshold_app.hpp"
 #include "model/estimate.hpp"
 #include "model_test_helpers.hpp"
+#include "output/report/model_report.hpp"
 #include "output/run_summary.hpp"
-#include "report/model_report.hpp"
 
 namespace velmora {
 namespace {

@@ -13,7 +13,7 @@
 #include "child_process.hpp"
 #include "model/estimate.hpp"
 #include "model_test_helpers.hpp"
-#include "report/model_report.hpp"
+#include "output/report/model_report.hpp"
 #include "support/errors.hpp"
 #include "support/executor.hpp"
 #include "test_helpers.hpp"

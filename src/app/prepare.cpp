@@ -5,8 +5,8 @@
 
 #include "app/validate.hpp"
 #include "data/series.hpp"
-#include "report/model_report.hpp"
-#include "report/own_files.hpp"
+#include "output/report/model_report.hpp"
+#include "output/report/own_files.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 

@@ -14,7 +14,7 @@
 #include "engine/generation.hpp"
 #include "engine/population.hpp"
 #include "engine/startup.hpp"
-#include "report/own_files.hpp"
+#include "output/report/own_files.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 #include "support/random.hpp"

@@ -15,7 +15,7 @@
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
-#include "report/model_report.hpp"
+#include "output/report/model_report.hpp"
 
 namespace velmora {
 

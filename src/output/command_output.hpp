@@ -17,8 +17,8 @@
 #include "forecast/analysis.hpp"
 #include "inference/model_inference.hpp"
 #include "output/output_files.hpp"
+#include "output/report/model_report.hpp"
 #include "pipeline/pipeline.hpp"
-#include "report/model_report.hpp"
 #include "rolling/rolling.hpp"
 #include "support/errors.hpp"
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "report/own_files.hpp"
+#include "output/report/own_files.hpp"
 #include "support/text_file.hpp"
 
 namespace velmora {

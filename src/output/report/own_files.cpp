@@ -1,9 +1,9 @@
-#include "report/own_files.hpp"
+#include "output/report/own_files.hpp"
 
 #include <system_error>
 #include <utility>
 
-#include "report/model_report.hpp"
+#include "output/report/model_report.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 

@@ -1,4 +1,4 @@
-#include "report/model_report.hpp"
+#include "output/report/model_report.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
