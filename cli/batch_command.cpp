@@ -21,11 +21,11 @@
 #include "app/run_driver.hpp"
 #include "batch/batch_plan.hpp"
 #include "batch/jobs_file.hpp"
-#include "batch/summary.hpp"
 #include "cli/charts_option.hpp"
 #include "cli/commands.hpp"
 #include "cli/mpi_session.hpp"
 #include "cli/progress_line.hpp"
+#include "output/batch_summary.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 

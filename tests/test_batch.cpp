@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "batch/jobs_file.hpp"
-#include "batch/summary.hpp"
 #include "child_process.hpp"
+#include "output/batch_summary.hpp"
 #include "support/errors.hpp"
 #include "test_helpers.hpp"
 
@@ -144,13 +144,6 @@ TEST(JobsFile, DerivedSeedsDependOnTheNameAndTheBatchSeedOnly) {
     EXPECT_GT(changed, 90);
 }
 
-Job job_named(const std::string& name, const std::string& command) {
-    Job job;
-    job.name = name;
-    job.command = command;
-    return job;
-}
-
 TEST(SummaryRow, RunRowsTakeTheRefinedModelAndFallBackToTheBest) {
     json best = {{"components", {1}},    {"lags", {4}},       {"regimes", 2},
                  {"thresholds", {0.25}}, {"criterion", -2.5}, {"difference_to_linear", -0.01}};
@@ -167,14 +160,14 @@ TEST(SummaryRow, RunRowsTakeTheRefinedModelAndFallBackToTheBest) {
                    {"refined", refined},
                    {"regime_tests", {{{"p_value", 0.01}}, {{"p_value", nullptr}}}},
                    {"holdout", {{"threshold", {{"rmse_all", {0.5, 0.75}}}}}}};
-    const json row = batch::job_row(job_named("x", "run"), 0, "", "17", result);
+    const json row = batch::job_row("x", "run", 0, "", "17", result);
     EXPECT_EQ(batch::summary_csv_line(row),
               "x,run,0,,17,CAC DAX,1 2,3,-0.5 1.25,-2.75,bic,-0.0625,0.03,0.01 NA,0.5\n");
 
     result["refined"] = nullptr;
     result.erase("regime_tests");
     result.erase("holdout");
-    const json plain = batch::job_row(job_named("x", "run"), 0, "", "17", result);
+    const json plain = batch::job_row("x", "run", 0, "", "17", result);
     EXPECT_EQ(batch::summary_csv_line(plain), "x,run,0,,17,1,4,2,0.25,-2.5,classic,-0.01,,,\n");
 }
 
@@ -186,10 +179,10 @@ TEST(SummaryRow, FitRowsReadTheModelAndFailedJobsKeepTheirMessage) {
                            {"thresholds", {0.1}},
                            {"criterion", -1.0},
                            {"regime_tests", {{{"p_value", 0.2}}}}}}};
-    EXPECT_EQ(batch::summary_csv_line(batch::job_row(job_named("f", "fit"), 0, "", "0", result)),
+    EXPECT_EQ(batch::summary_csv_line(batch::job_row("f", "fit", 0, "", "0", result)),
               "f,fit,0,,0,2,1,2,0.1,-1,classic,,,0.2,\n");
-    const json failed = batch::job_row(job_named("g", "run"), 2,
-                                       "File \"a,b.csv\" could not be opened", "5", nullptr);
+    const json failed =
+        batch::job_row("g", "run", 2, "File \"a,b.csv\" could not be opened", "5", nullptr);
     EXPECT_EQ(batch::summary_csv_line(failed),
               "g,run,2,\"File \"\"a,b.csv\"\" could not be opened\",5,,,,,,,,,,\n");
     EXPECT_EQ(batch::summary_csv_header(),

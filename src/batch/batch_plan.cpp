@@ -12,7 +12,7 @@
 #include <iterator>
 #include <string_view>
 
-#include "batch/summary.hpp"
+#include "output/batch_summary.hpp"
 #include "support/errors.hpp"
 #include "support/format.hpp"
 #include "support/text_file.hpp"
@@ -158,7 +158,8 @@ bool BatchPlan::complete(int index) const {
 
 json BatchPlan::complete_row(int index) const {
     const json result = read_json(folder(index) / kResultFile);
-    return job_row(jobs_.at(static_cast<std::size_t>(index)), 0, "", seed_of(index), result);
+    const Job& job = jobs_.at(static_cast<std::size_t>(index));
+    return job_row(job.name, job.command, 0, "", seed_of(index), result);
 }
 
 RunningJob::RunningJob(const BatchPlan& plan, int index) : plan_(plan), index_(index) {
@@ -284,7 +285,7 @@ json RunningJob::finish() {
     const std::filesystem::path folder = plan_.folder(index_);
     const std::string seed = plan_.seed_of(index_);
     if (pid_ < 0) {
-        return job_row(job, 1, message_, seed, nullptr);
+        return job_row(job.name, job.command, 1, message_, seed, nullptr);
     }
     json result = read_json(folder / kJobJson);
     if (exit_status_ == 0) {
@@ -303,7 +304,8 @@ json RunningJob::finish() {
     } else if (message_.empty()) {
         message_ = last_line(read_whole(folder / kStderr));
     }
-    return job_row(job, exit_status_, exit_status_ == 0 ? std::string() : message_, seed, result);
+    return job_row(job.name, job.command, exit_status_,
+                   exit_status_ == 0 ? std::string() : message_, seed, result);
 }
 
 void run_jobs(const BatchPlan& plan, const std::vector<int>& indices,

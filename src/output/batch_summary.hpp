@@ -8,18 +8,18 @@
 #include <string>
 #include <vector>
 
-#include "batch/jobs_file.hpp"
-
 namespace velmora::batch {
 
 // The columns of summary.csv, in order; each is also a key of a row.
 const std::vector<std::string>& summary_columns();
 
-// A job's row. `result` is the job's JSON when it wrote one (null otherwise);
+// A job's row: its name and command ("run" or "fit"), its exit status and
+// message. `result` is the job's JSON when it wrote one (null otherwise);
 // the model columns come from it: the refined model of a run (its best model
 // without refinement), the model of a fit. `seed` is the seed the job ran with.
-nlohmann::json job_row(const Job& job, int exit_status, const std::string& message,
-                       const std::string& seed, const nlohmann::json& result);
+nlohmann::json job_row(const std::string& name, const std::string& command, int exit_status,
+                       const std::string& message, const std::string& seed,
+                       const nlohmann::json& result);
 
 // The header line and one line of summary.csv, each ending with a newline.
 std::string summary_csv_header();

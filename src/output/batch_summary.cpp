@@ -1,4 +1,4 @@
-#include "batch/summary.hpp"
+#include "output/batch_summary.hpp"
 
 #include "output/csv.hpp"
 
@@ -89,21 +89,21 @@ const std::vector<std::string>& summary_columns() {
     return columns;
 }
 
-json job_row(const Job& job, int exit_status, const std::string& message, const std::string& seed,
-             const json& result) {
+json job_row(const std::string& name, const std::string& command, int exit_status,
+             const std::string& message, const std::string& seed, const json& result) {
     json row = json::object();
     for (const std::string& column : summary_columns()) {
         row[column] = nullptr;
     }
-    row["name"] = job.name;
-    row["command"] = job.command;
+    row["name"] = name;
+    row["command"] = command;
     row["exit_status"] = exit_status;
     row["message"] = message;
     row["seed"] = seed;
     if (!result.is_object()) {
         return row;
     }
-    json model = job.command == "fit" ? member(result, "model") : member(result, "refined");
+    json model = command == "fit" ? member(result, "model") : member(result, "refined");
     if (!model.is_object()) {
         model = member(result, "best");
     }
