@@ -82,6 +82,45 @@ inline void solve(std::vector<double> a, std::vector<double>& b, int q, int cols
     }
 }
 
+// A plain least squares, written out as a reference: the rows of x at
+// `times` on the q regressors regressor(t, i). The coefficients are q x k,
+// row-major (regressor by equation); the residuals come a row a time.
+struct PlainFit {
+    std::vector<double> coefficients;
+    std::vector<std::vector<double>> residuals;
+};
+
+template <class Regressor>
+PlainFit plain_least_squares(const double_matrix& x, const std::vector<int>& times, int q, int k,
+                             Regressor regressor) {
+    std::vector<double> zz(q * q, 0.0);
+    std::vector<double> zy(q * k, 0.0);
+    for (int t : times) {
+        for (int i = 0; i < q; ++i) {
+            for (int j = 0; j < q; ++j) {
+                zz[i * q + j] += regressor(t, i) * regressor(t, j);
+            }
+            for (int c = 0; c < k; ++c) {
+                zy[i * k + c] += regressor(t, i) * x[t][c + 1];
+            }
+        }
+    }
+    solve(zz, zy, q, k);
+    PlainFit fit;
+    for (int t : times) {
+        std::vector<double> e(k);
+        for (int c = 0; c < k; ++c) {
+            e[c] = x[t][c + 1];
+            for (int i = 0; i < q; ++i) {
+                e[c] -= zy[i * k + c] * regressor(t, i);
+            }
+        }
+        fit.residuals.push_back(std::move(e));
+    }
+    fit.coefficients = std::move(zy);
+    return fit;
+}
+
 // Determinant of a k x k matrix (row-major) by elimination without pivoting.
 inline double determinant(std::vector<double> a, int k) {
     double det = 1.0;

@@ -22,41 +22,16 @@ namespace velmora {
 namespace {
 
 using testing::determinant;
+using testing::plain_least_squares;
 using testing::ProblemFixture;
 using testing::random_series;
-using testing::solve;
 
 // The residuals of the least-squares VAR(m) without intercept of the k
 // components at the given times, a row a time.
 std::vector<std::vector<double>> var_residuals(const double_matrix& x,
                                                const std::vector<int>& times, int k, int m) {
-    const int q = m * k;
     auto regressor = [&](int t, int i) { return x[t - 1 - i / k][1 + i % k]; };
-    std::vector<double> zz(q * q, 0.0);
-    std::vector<double> zy(q * k, 0.0);
-    for (int t : times) {
-        for (int i = 0; i < q; ++i) {
-            for (int j = 0; j < q; ++j) {
-                zz[i * q + j] += regressor(t, i) * regressor(t, j);
-            }
-            for (int c = 0; c < k; ++c) {
-                zy[i * k + c] += regressor(t, i) * x[t][c + 1];
-            }
-        }
-    }
-    solve(zz, zy, q, k);
-    std::vector<std::vector<double>> out;
-    for (int t : times) {
-        std::vector<double> e(k);
-        for (int c = 0; c < k; ++c) {
-            e[c] = x[t][c + 1];
-            for (int i = 0; i < q; ++i) {
-                e[c] -= zy[i * k + c] * regressor(t, i);
-            }
-        }
-        out.push_back(e);
-    }
-    return out;
+    return plain_least_squares(x, times, m * k, k, regressor).residuals;
 }
 
 // ln det(E'E/T) + penalty * coefficients / T from a plain OLS of every
@@ -196,21 +171,14 @@ TEST(InformationCriterion, TheLinearBenchmarkUsesTheThresholdModelsRows) {
         ASSERT_TRUE(lm.estimated);
         EXPECT_EQ(lm.times.front(), first);
         EXPECT_EQ(lm.observations, n - first + 1);
-        const int q = m * k;
-        std::vector<double> zz(q * q, 0.0);
-        std::vector<double> zy(q * k, 0.0);
+        std::vector<int> times;
         for (int t = first; t <= n; ++t) {
-            for (int i = 0; i < q; ++i) {
-                const double xi = fx.serie[t - 1 - i / k][1 + i % k];
-                for (int j = 0; j < q; ++j) {
-                    zz[i * q + j] += xi * fx.serie[t - 1 - j / k][1 + j % k];
-                }
-                for (int e = 0; e < k; ++e) {
-                    zy[i * k + e] += xi * fx.serie[t][e + 1];
-                }
-            }
+            times.push_back(t);
         }
-        solve(zz, zy, q, k);
+        auto regressor = [&](int t, int i) { return fx.serie[t - 1 - i / k][1 + i % k]; };
+        const std::vector<double> zy =
+            plain_least_squares(fx.serie, times, m * k, k, regressor).coefficients;
+        const int q = m * k;
         for (int i = 0; i < q * k; ++i) {
             EXPECT_NEAR(lm.coefficients[i], zy[i], 1e-12) << criterion_name(c) << " " << i;
         }

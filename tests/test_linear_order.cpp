@@ -29,8 +29,9 @@ namespace velmora {
 namespace {
 
 using testing::determinant;
+using testing::plain_least_squares;
+using testing::PlainFit;
 using testing::ProblemFixture;
-using testing::solve;
 
 struct Reference {
     double criterion = 0.0;
@@ -57,36 +58,18 @@ Reference reference(const double_matrix& x, int n, int k, int component, int lag
         auto regressor = [&](int t, int i) {
             return i == 0 ? 1.0 : x[t - 1 - (i - 1) / k][1 + (i - 1) % k];
         };
-        std::vector<double> zz(q * q, 0.0);
-        std::vector<double> zy(q * k, 0.0);
         std::vector<int> times;
         for (int t = first; t <= n; ++t) {
             int regime = 1;
             for (double th : thresholds) {
                 regime += x[t - lag][component] > th ? 1 : 0;
             }
-            if (regime != r) {
-                continue;
-            }
-            times.push_back(t);
-            for (int i = 0; i < q; ++i) {
-                for (int j = 0; j < q; ++j) {
-                    zz[i * q + j] += regressor(t, i) * regressor(t, j);
-                }
-                for (int c = 0; c < k; ++c) {
-                    zy[i * k + c] += regressor(t, i) * x[t][c + 1];
-                }
+            if (regime == r) {
+                times.push_back(t);
             }
         }
-        solve(zz, zy, q, k);
-        for (int t : times) {
-            std::vector<double> e(k);
-            for (int c = 0; c < k; ++c) {
-                e[c] = x[t][c + 1];
-                for (int i = 0; i < q; ++i) {
-                    e[c] -= zy[i * k + c] * regressor(t, i);
-                }
-            }
+        PlainFit fit = plain_least_squares(x, times, q, k, regressor);
+        for (const std::vector<double>& e : fit.residuals) {
             for (int c = 0; c < k; ++c) {
                 for (int l = 0; l < k; ++l) {
                     sse[c * k + l] += e[c] * e[l];
@@ -94,7 +77,7 @@ Reference reference(const double_matrix& x, int n, int k, int component, int lag
             }
         }
         rows += static_cast<int>(times.size());
-        out.coefficients.push_back(zy);
+        out.coefficients.push_back(std::move(fit.coefficients));
     }
     for (double& v : sse) {
         v /= rows;
