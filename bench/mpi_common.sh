@@ -7,7 +7,9 @@
 #   mpi      mpirun with --oversubscribe (and --allow-run-as-root as root);
 # and defines
 #   timed FILE CMD...  runs CMD (its output discarded, its failure ignored)
-#                      and appends "wall cpu" to FILE: wall seconds, and the
+#                      and appends "wall cpu" to FILE: wall seconds to the
+#                      millisecond (GNU time's own are in hundredths, too
+#                      coarse for a run of 0.4 s), and the
 #                      CPU seconds of CMD and its children, which a machine
 #                      shared with other work leaves as they are;
 #   median             the median of the numbers on standard input;
@@ -27,9 +29,12 @@ fi
 timed() {
     local out=$1
     shift
-    /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" >/dev/null 2>&1 || true
+    local start end
+    start=$(date +%s.%N)
+    /usr/bin/time -f "%U %S" -o "$work/time" "$@" >/dev/null 2>&1 || true
+    end=$(date +%s.%N)
     # GNU time puts a line about a non-zero status before the figures.
-    tail -n 1 "$work/time" | awk '{ printf "%.2f %.2f\n", $1, $2 + $3 }' >>"$out"
+    tail -n 1 "$work/time" | awk -v a="$start" -v b="$end" '{ printf "%.3f %.2f\n", b - a, $1 + $2 }' >>"$out"
 }
 
 median() {

@@ -33,13 +33,16 @@ for round in $(seq 1 "$rounds"); do
         fi
         # Each rank's own CPU seconds too: the largest is what the wall
         # time would be on cores of its own.
-        (cd "n$n-$round" && /usr/bin/time -f "%e %U %S" -o ../time.txt "${launcher[@]}" \
+        start=$(date +%s.%N)
+        (cd "n$n-$round" && /usr/bin/time -f "%U %S" -o ../time.txt "${launcher[@]}" \
             sh -c '/usr/bin/time -f "%U %S" -o "rank.${OMPI_COMM_WORLD_RANK:-0}" "$@"' \
             sh "$velmora" "${args[@]}" --json out.json >out.txt 2>&1)
-        read -r wall user sys <time.txt
+        end=$(date +%s.%N)
+        wall=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
+        read -r user sys <time.txt
         cpu=$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')
         rank=$(cat "n$n-$round"/rank.* | awk '{ t = $1 + $2; if (t > m) m = t } END { printf "%.2f", m }')
-        printf "%-6s %-5s %8.2f %8s %10s  %s\n" "$n" "$round" "$wall" "$cpu" "$rank" "$before"
+        printf "%-6s %-5s %8.3f %8s %10s  %s\n" "$n" "$round" "$wall" "$cpu" "$rank" "$before"
         echo "$wall $cpu $rank" >>"times$n.txt"
     done
 done
