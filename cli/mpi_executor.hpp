@@ -2,12 +2,11 @@
 // One `velmora run` or `fit` under mpirun or srun: every rank follows the
 // command's whole course (the search, the fit and its checks are cheap and
 // deterministic), and the heavy steps' tasks (bootstrap replicates, impulse
-// responses' histories, rolling origins, replications) are shared out: rank
-// r computes the tasks whose index is r modulo the ranks, rank 0 gathers the
-// results and sends all of them to every rank, so that every rank goes on
-// with the same values. Only rank 0 writes the command's files and lines;
-// the others write theirs into a scratch folder they delete, and say
-// nothing.
+// responses' histories, rolling origins, replications) are shared out: each
+// rank starts on a fixed first chunk and then claims more from rank 0 as it
+// gets through them, rank 0 gathers the results and sends all of them to
+// every rank, so that every rank goes on with the same values. Only rank 0 writes the command's
+// files and lines; the others write theirs into a scratch folder they delete, and say nothing.
 //
 // A task's failure, or a stop request on any rank, reaches every rank alike
 // (rank 0 stops as if it had received SIGINT itself). When rank 0 ends the
@@ -27,6 +26,8 @@
 
 namespace velmora::cli {
 
+class StepTasks;
+
 class MpiExecutor final : public TaskExecutor {
   public:
     explicit MpiExecutor(MpiSession& session);
@@ -39,9 +40,9 @@ class MpiExecutor final : public TaskExecutor {
     int finish(int status);
 
   private:
-    // Rank 0: every rank's share, the tasks of ranks that left done here,
-    // and the whole sent to every rank.
-    TaskResults gather(long long count, int threads, const SerialTask& task,
+    // Rank 0: every rank's share (claims for more answered meanwhile), the
+    // tasks of ranks that left done here, and the whole sent to every rank.
+    TaskResults gather(StepTasks& tasks, long long count, int threads, const SerialTask& task,
                        const std::string& own_share);
     TaskResults outcome_of(long long count, const std::string& message);
 

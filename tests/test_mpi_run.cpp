@@ -158,28 +158,37 @@ TEST(RunMpi, FilesAndLinesAreThoseOfOneProcessForAnyNumberOfRanks) {
     const SampleFolder f;
     // Every step that is shared out, small: both bootstraps (the level lets
     // the test of 2 against 3 regimes run too), impulse responses, and
-    // beside them replications and rolling origins.
-    const std::vector<std::string> args = {
-        "run",      "--course-file",    "series.csv", "--n-oss",
-        "200",      "--maxgen",         "4",          "--popsize",
-        "10",       "--seed",           "5",          "--replications",
-        "2",        "--test-linearity", "9",          "--test-regimes",
-        "9",        "--test-level",     "0.5",        "--girf",
-        "3",        "--girf-histories", "8",          "--girf-repetitions",
-        "3",        "--rolling",        "2",          "--threads",
-        "1",        "--json",           "out.json",   "--girf-csv",
-        "girf.csv", "--rolling-csv",    "rolling.csv"};
-    const std::filesystem::path plain = f.fresh("plain");
-    ChildProcess alone(kCli, args, plain);
-    const auto expected = alone.finish();
-    ASSERT_EQ(expected.status, 0) << expected.err;
-    ASSERT_TRUE(testing::contains(expected.out, "2 vs 3 regimes")) << expected.out;
-    for (int ranks : {1, 2, 4}) {
-        const std::filesystem::path folder = f.fresh("ranks" + std::to_string(ranks));
-        const auto outcome = launch(ranks, args, folder);
-        EXPECT_EQ(outcome.status, 0) << outcome.err;
-        EXPECT_EQ(outcome.out, expected.out) << ranks << " ranks";
-        EXPECT_EQ(tree(folder), tree(plain)) << ranks << " ranks";
+    // beside them replications and rolling origins. With two threads a rank
+    // hands its tasks to threads that wait while it claims more; three ranks
+    // have fewer replications than ranks and threads.
+    const std::vector<std::string> common = {
+        "run",        "--course-file",    "series.csv", "--n-oss",
+        "200",        "--maxgen",         "4",          "--popsize",
+        "10",         "--seed",           "5",          "--replications",
+        "2",          "--test-linearity", "9",          "--test-regimes",
+        "9",          "--test-level",     "0.5",        "--girf",
+        "3",          "--girf-histories", "8",          "--girf-repetitions",
+        "3",          "--rolling",        "2",          "--json",
+        "out.json",   "--girf-csv",       "girf.csv",   "--rolling-csv",
+        "rolling.csv"};
+    for (const int threads : {1, 2}) {
+        std::vector<std::string> args = common;
+        args.insert(args.end(), {"--threads", std::to_string(threads)});
+        const std::filesystem::path plain = f.fresh("plain" + std::to_string(threads));
+        ChildProcess alone(kCli, args, plain);
+        const auto expected = alone.finish();
+        ASSERT_EQ(expected.status, 0) << expected.err;
+        ASSERT_TRUE(testing::contains(expected.out, "2 vs 3 regimes")) << expected.out;
+        for (int ranks : threads == 1 ? std::vector<int>{1, 2, 4} : std::vector<int>{3}) {
+            const std::string name =
+                std::to_string(ranks) + " ranks, " + std::to_string(threads) + " threads";
+            const std::filesystem::path folder =
+                f.fresh("ranks" + std::to_string(ranks) + "-" + std::to_string(threads));
+            const auto outcome = launch(ranks, args, folder);
+            EXPECT_EQ(outcome.status, 0) << outcome.err;
+            EXPECT_EQ(outcome.out, expected.out) << name;
+            EXPECT_EQ(tree(folder), tree(plain)) << name;
+        }
     }
 }
 
