@@ -694,6 +694,7 @@ void refine_winner(const RunConfig& config, const ModelProblem& problem, const R
     how.threads = options.threads;
     how.stop = options.stop;
     how.progress = options.refine_progress;
+    how.executor = options.executor;
     // Components whose values collide with the estimators' sentinels cannot
     // serve as threshold variables: the search never uses them (1 and 2 are
     // checked before it), the refinement leaves them out.

@@ -1,15 +1,19 @@
 #include "search/refine.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <exception>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
+#include "model/fitted_model.hpp"
 #include "search/threshold_sweep.hpp"
+#include "support/executor.hpp"
 #include "support/parallel.hpp"
 
 namespace velmora {
@@ -354,6 +358,68 @@ std::vector<ModelStructure> scanned_starts(ThresholdSweeper& sweeper, int count,
     return out;
 }
 
+// The descents shared out by an executor (over the ranks of mpirun, say),
+// one per task on the sweeper of the thread that runs it. Each comes back as
+// bytes with the work its sweeper did, so that the counts are those of one
+// process; `adjust` is what to add to this process's own sweepers' counts.
+// Nothing when a stop cut a descent short.
+std::optional<std::vector<Descent>> shared_descents(
+    std::vector<std::unique_ptr<ThresholdSweeper>>& owned,
+    const std::vector<ModelStructure>& starts, double start_exact, const RefineOptions& options,
+    Tracker& tracker, std::array<long long, 2>& adjust) {
+    auto counts = [&] {
+        std::array<long long, 2> sum{0, 0};
+        for (const auto& s : owned) {
+            sum[0] += s->candidates_screened();
+            sum[1] += s->exact_estimates();
+        }
+        return sum;
+    };
+    const std::array<long long, 2> before = counts();
+    const long long jobs = static_cast<long long>(starts.size());
+    const TaskResults ran = options.executor->run(
+        jobs, options.threads,
+        [&](long long j, int worker) -> std::optional<std::string> {
+            ThresholdSweeper& mine = *owned[static_cast<size_t>(worker)];
+            const long long candidates = mine.candidates_screened();
+            const long long estimates = mine.exact_estimates();
+            std::vector<ThresholdSweeper*> one{&mine};
+            const ModelStructure& from = starts[static_cast<size_t>(j)];
+            const double exact = j == 0 ? start_exact : mine.exact(from);
+            const Descent d = descend_from(one, from, exact, options, tracker);
+            ++tracker.done;
+            if (stop_requested(options)) {
+                return std::nullopt;
+            }
+            ByteWriter out;
+            write_structure(out, d.structure);
+            out.f64(d.criterion);
+            out.u64(static_cast<std::uint64_t>(d.steps));
+            out.u64(static_cast<std::uint64_t>(d.rounds));
+            out.u64(static_cast<std::uint64_t>(mine.candidates_screened() - candidates));
+            out.u64(static_cast<std::uint64_t>(mine.exact_estimates() - estimates));
+            return std::move(out.bytes());
+        },
+        [&](long long, long long) { return !stop_requested(options); });
+    if (!ran.completed) {
+        return std::nullopt;
+    }
+    const std::array<long long, 2> after = counts();
+    adjust = {before[0] - after[0], before[1] - after[1]};
+    std::vector<Descent> descents(starts.size());
+    for (size_t j = 0; j < descents.size(); ++j) {
+        ByteReader in(ran.results[j]);
+        Descent& d = descents[j];
+        d.structure = read_structure(in);
+        d.criterion = in.f64();
+        d.steps = static_cast<int>(in.u64());
+        d.rounds = static_cast<int>(in.u64());
+        adjust[0] += static_cast<long long>(in.u64());
+        adjust[1] += static_cast<long long>(in.u64());
+    }
+    return descents;
+}
+
 }  // namespace
 
 RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
@@ -395,7 +461,16 @@ RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
     const int jobs = static_cast<int>(starts.size());
     Tracker tracker;
     tracker.total = jobs;
-    if (options.threads > 1 && jobs > 1) {
+    std::array<long long, 2> adjust{0, 0};
+    bool cut_short = false;
+    if (options.executor != nullptr && jobs > 1) {
+        std::optional<std::vector<Descent>> shared =
+            shared_descents(owned, starts, start_exact, options, tracker, adjust);
+        cut_short = !shared;
+        if (shared) {
+            descents = std::move(*shared);
+        }
+    } else if (options.threads > 1 && jobs > 1) {
         // One descent per thread, each screening on its own sweeper.
         run_tasks(jobs, std::min(options.threads, jobs), [&](long long j, int member) {
             std::vector<ThresholdSweeper*> mine{owned[static_cast<size_t>(member)].get()};
@@ -415,7 +490,7 @@ RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
             ++tracker.done;
         }
     }
-    if (stop_requested(options)) {
+    if (cut_short || stop_requested(options)) {
         // Descents cut short would make the outcome depend on the moment.
         result.stopped = true;
         result.structure = start;
@@ -459,6 +534,8 @@ RefineResult refine(const ModelProblem& problem, const ModelStructure& start,
         // it gives the same model without choosing again.
         result.structure.orders = result.estimate.orders;
     }
+    result.candidates = adjust[0];
+    result.exact_estimates = adjust[1];
     for (const auto& s : owned) {
         result.candidates += s->candidates_screened();
         result.exact_estimates += s->exact_estimates();

@@ -29,6 +29,7 @@
 #include "model/estimate.hpp"
 #include "model/problem.hpp"
 #include "model/structure.hpp"
+#include "support/executor.hpp"
 
 namespace velmora {
 
@@ -64,6 +65,9 @@ struct RefineOptions {
     const std::atomic<bool>* stop = nullptr;
     // Told of each neighbourhood examined, from the calling thread only.
     std::function<void(const RefineProgress&)> progress;
+    // Shares the descents out (over processes, say); null: this process's
+    // threads. The result is the same either way.
+    TaskExecutor* executor = nullptr;
 };
 
 struct RefineResult {
