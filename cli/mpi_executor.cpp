@@ -54,6 +54,27 @@ Chunk first_chunk(long long count, int ranks, int rank) {
     return {begin, std::min(count, begin + size)};
 }
 
+// A share as a rank sends it, and rank 0's merged outcome alike: whether it
+// stopped, its failure, then the results of the tasks that ran (index, bytes).
+std::string share_bytes(bool stopped, const std::exception_ptr& failure,
+                        const std::vector<std::string>& results, const std::vector<char>& ran) {
+    ByteWriter out;
+    out.u64(stopped ? 1 : 0);
+    write_failure(out, failure);
+    std::uint64_t entries = 0;
+    for (const char r : ran) {
+        entries += r != 0 ? 1 : 0;
+    }
+    out.u64(entries);
+    for (std::size_t i = 0; i < ran.size(); ++i) {
+        if (ran[i] != 0) {
+            out.u64(i);
+            out.text(results[i]);
+        }
+    }
+    return std::move(out.bytes());
+}
+
 // Answers every waiting claim with "none left": the step (or the command)
 // is over for rank 0.
 void refuse_claims(MpiSession& session) {
@@ -241,8 +262,6 @@ class StepTasks {
 MpiExecutor::MpiExecutor(MpiSession& session)
     : session_(session), gone_(static_cast<std::size_t>(session.size()), 0) {}
 
-// A share, as a rank sends it: whether it stopped, its failure, then its
-// results (index, bytes). Rank 0's merged outcome has the same form.
 TaskResults MpiExecutor::run(long long count, int threads, const SerialTask& task,
                              const SimulationProgress& progress) {
     if (ended_) {
@@ -300,22 +319,10 @@ TaskResults MpiExecutor::run(long long count, int threads, const SerialTask& tas
         stopped_by_user = !progress(count, count);
     }
 
-    ByteWriter out;
-    out.u64(!failure && (stopped_by_user || skipped) ? 1 : 0);
-    write_failure(out, failure);
-    std::uint64_t entries = 0;
-    for (const char r : ran) {
-        entries += r != 0 ? 1 : 0;
-    }
-    out.u64(entries);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (ran[i] != 0) {
-            out.u64(i);
-            out.text(results[i]);
-        }
-    }
+    const std::string share =
+        share_bytes(!failure && (stopped_by_user || skipped), failure, results, ran);
     if (rank != 0) {
-        session_.send(0, kTagShare, tagged(kShare, std::move(out.bytes())));
+        session_.send(0, kTagShare, tagged(kShare, share));
         const std::string message = session_.receive(0, kTagOutcome);
         if (message.empty() || message[0] == kEnd) {
             ended_ = true;
@@ -324,7 +331,7 @@ TaskResults MpiExecutor::run(long long count, int threads, const SerialTask& tas
         }
         return outcome_of(count, message);
     }
-    return gather(tasks, count, threads, task, std::move(out.bytes()));
+    return gather(tasks, count, threads, task, share);
 }
 
 TaskResults MpiExecutor::gather(StepTasks& tasks, long long count, int threads,
@@ -407,21 +414,7 @@ TaskResults MpiExecutor::gather(StepTasks& tasks, long long count, int threads,
         // gives the status of SIGINT).
         std::raise(SIGINT);
     }
-    ByteWriter out;
-    out.u64(stopped ? 1 : 0);
-    write_failure(out, failure);
-    std::uint64_t entries = 0;
-    for (const char r : ran) {
-        entries += r != 0 ? 1 : 0;
-    }
-    out.u64(entries);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (ran[i] != 0) {
-            out.u64(i);
-            out.text(results[i]);
-        }
-    }
-    const std::string message = tagged(kResults, std::move(out.bytes()));
+    const std::string message = tagged(kResults, share_bytes(stopped, failure, results, ran));
     for (int r = 1; r < session_.size(); ++r) {
         if (gone_[static_cast<std::size_t>(r)] == 0) {
             session_.send(r, kTagOutcome, message);
